@@ -1,0 +1,41 @@
+// Files through the operating system's handles. Narrow names are the platform's
+// 8-bit names (UTF-8 bytes on POSIX).
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+using THandle = intptr_t;
+inline constexpr THandle kInvalidHandle = -1;
+
+// Open modes as the runtime spells them: access in bits 0-1, sharing in bits 4-7.
+inline constexpr uint32_t fmOpenRead = 0x0000;
+inline constexpr uint32_t fmOpenWrite = 0x0001;
+inline constexpr uint32_t fmOpenReadWrite = 0x0002;
+inline constexpr uint32_t fmShareCompat = 0x0000;
+inline constexpr uint32_t fmShareExclusive = 0x0010;
+inline constexpr uint32_t fmShareDenyWrite = 0x0020;
+inline constexpr uint32_t fmShareDenyRead = 0x0030;
+inline constexpr uint32_t fmShareDenyNone = 0x0040;
+
+// Seek origins.
+inline constexpr int soBeginning = 0;
+inline constexpr int soCurrent = 1;
+inline constexpr int soEnd = 2;
+
+// Opens an existing file; kInvalidHandle on failure.
+THandle FileOpen(const std::string& name, uint32_t mode);
+// Creates (or truncates) a file for reading and writing; kInvalidHandle on failure.
+THandle FileCreate(const std::string& name);
+// Bytes read, 0 at the end, -1 on failure.
+int FileRead(THandle h, void* buffer, int count);
+// Bytes written, -1 on failure.
+int FileWrite(THandle h, const void* buffer, int count);
+// New position, or -1 on failure.
+int64_t FileSeek(THandle h, int64_t offset, int origin);
+// Truncates or extends the file at the current position.
+bool FileSetEnd(THandle h);
+bool FileClose(THandle h);
+
+}  // namespace plat

@@ -1,0 +1,81 @@
+#include "PlatFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace plat {
+
+THandle FileOpen(const std::string& name, uint32_t mode) {
+  int flags;
+  switch (mode & 3) {
+    case 0: flags = O_RDONLY; break;
+    case 1: flags = O_WRONLY; break;
+    case 2: flags = O_RDWR; break;
+    default: return kInvalidHandle;
+  }
+  int fd = ::open(name.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return kInvalidHandle;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+THandle FileCreate(const std::string& name) {
+  int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
+int FileRead(THandle h, void* buffer, int count) {
+  if (h < 0 || count < 0) return -1;
+  auto* p = static_cast<char*>(buffer);
+  int done = 0;
+  while (done < count) {
+    ssize_t n = ::read(int(h), p + done, size_t(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += int(n);
+  }
+  return done;
+}
+
+int FileWrite(THandle h, const void* buffer, int count) {
+  if (h < 0 || count < 0) return -1;
+  const auto* p = static_cast<const char*>(buffer);
+  int done = 0;
+  while (done < count) {
+    ssize_t n = ::write(int(h), p + done, size_t(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    done += int(n);
+  }
+  return done;
+}
+
+int64_t FileSeek(THandle h, int64_t offset, int origin) {
+  if (h < 0) return -1;
+  int whence = origin == soCurrent ? SEEK_CUR : origin == soEnd ? SEEK_END : SEEK_SET;
+  off_t r = ::lseek(int(h), off_t(offset), whence);
+  return r < 0 ? -1 : int64_t(r);
+}
+
+bool FileSetEnd(THandle h) {
+  if (h < 0) return false;
+  off_t pos = ::lseek(int(h), 0, SEEK_CUR);
+  return pos >= 0 && ::ftruncate(int(h), pos) == 0;
+}
+
+bool FileClose(THandle h) { return h >= 0 && ::close(int(h)) == 0; }
+
+}  // namespace plat
