@@ -1,0 +1,586 @@
+#include "ZMInflateCore.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zm {
+
+namespace {
+
+// A table entry is one 32-bit word:
+//   bits 0-4   code bits consumed at this level
+//   bits 8-23  value: literal byte, length or distance base, or sub-table offset
+//   bits 24-28 extra bits of a length or distance, or index bits of a sub-table
+//   bit 29     link to a sub-table
+//   bit 30     special: value 0 ends the block, value 1 is an invalid code
+//   bit 31     literal
+constexpr uint32_t kLitFlag = 0x80000000u;
+constexpr uint32_t kSpecialFlag = 0x40000000u;
+constexpr uint32_t kLinkFlag = 0x20000000u;
+
+constexpr uint32_t MakeEntry(uint32_t flags, uint32_t extra, uint32_t value, uint32_t len) {
+  return flags | (extra << 24) | (value << 8) | len;
+}
+inline unsigned EntLen(uint32_t e) { return e & 0x1F; }
+inline unsigned EntExtra(uint32_t e) { return (e >> 24) & 0x1F; }
+inline unsigned EntValue(uint32_t e) { return (e >> 8) & 0xFFFF; }
+inline uint64_t BitMask(unsigned n) { return (uint64_t(1) << n) - 1; }
+
+constexpr uint32_t kEndOfBlock = MakeEntry(kSpecialFlag, 0, 0, 0);
+constexpr uint32_t kInvalid = MakeEntry(kSpecialFlag, 0, 1, 0);
+
+const uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+const uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                               2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+const uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+const uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+const uint8_t kCodeLenOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+constexpr unsigned kLitRootBits = 11;
+constexpr unsigned kDistRootBits = 8;
+constexpr unsigned kCodeLenRootBits = 7;
+
+// Every sub-table belongs to a code longer than the root bits and holds at most
+// 2^(15 - root) entries, which bounds the space of a table of n symbols.
+constexpr size_t TableBound(size_t symbols, unsigned root) {
+  return (size_t(1) << root) + symbols * (size_t(1) << (15 - root));
+}
+
+inline uint64_t LoadLE64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+// Fast-path margins: bytes of input that one iteration may load, and bytes of output
+// that one iteration may write (a 258-byte match copied in 8-byte words).
+constexpr size_t kFastInMargin = 32;
+constexpr size_t kFastOutMargin = 258 + 16;
+
+}  // namespace
+
+const size_t TZMInflateCore::kDefaultPoolEntries =
+    (size_t(1) << 9) + (size_t(1) << 5) +            // fixed tables
+    (size_t(1) << kCodeLenRootBits) +                 // code-length code table
+    TableBound(288, kLitRootBits) + TableBound(32, kDistRootBits);
+
+TZMInflateCore::TZMInflateCore(TInflateMode mode, size_t poolEntries)
+    : FMode(mode),
+      FHistory(mode == TInflateMode::Deflate64 ? 65536 : 32768),
+      FPool(poolEntries) {}
+
+uint64_t TZMInflateCore::InConsumed() const {
+  unsigned real = FBitCount > FPadBits ? FBitCount - FPadBits : 0;
+  return FInRead - uint64_t(FInEnd - FInPos) - real / 8;
+}
+
+uint32_t TZMInflateCore::SymbolEntry(TTableKind kind, unsigned sym) const {
+  switch (kind) {
+    case tkCodeLen:
+      return MakeEntry(0, 0, sym, 0);
+    case tkLitLen:
+      if (sym < 256) return MakeEntry(kLitFlag, 0, sym, 0);
+      if (sym == 256) return kEndOfBlock;
+      if (sym <= 285) {
+        if (sym == 285 && FMode == TInflateMode::Deflate64) return MakeEntry(0, 16, 3, 0);
+        return MakeEntry(0, kLenExtra[sym - 257], kLenBase[sym - 257], 0);
+      }
+      return kInvalid;
+    case tkDist:
+      if (sym < 30 || (sym < 32 && FMode == TInflateMode::Deflate64))
+        return MakeEntry(0, kDistExtra[sym], kDistBase[sym], 0);
+      return kInvalid;
+  }
+  return kInvalid;
+}
+
+// Builds a canonical Huffman lookup table from code lengths. Returns 0, irBadData for
+// an incomplete or empty set, irBadCodes for an over-subscribed set, or irNoTableSpace.
+// A single code of length 1 is accepted for literal/length and distance codes, and a
+// distance set without codes (a block of literals only), as RFC 1951 allows.
+int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
+                               unsigned maxRoot, TTable& table) {
+  unsigned count[16] = {0};
+  for (unsigned i = 0; i < n; ++i) count[lens[i]]++;
+  unsigned maxLen = 15;
+  while (maxLen > 0 && count[maxLen] == 0) --maxLen;
+  unsigned numCodes = n - count[0];
+  int left = 1;
+  for (unsigned len = 1; len <= 15; ++len) {
+    left <<= 1;
+    left -= int(count[len]);
+    if (left < 0) return irBadCodes;
+  }
+  if (numCodes == 0) {
+    if (kind != tkDist) return irBadData;
+  } else if (left > 0) {
+    if (kind == tkCodeLen || numCodes != 1 || maxLen != 1) return irBadData;
+  }
+
+  unsigned root = std::min(maxRoot, std::max(maxLen, 1u));
+  size_t size = size_t(1) << root;
+  if (FPoolUsed + size > FPool.size()) return irNoTableSpace;
+  table.Offset = uint32_t(FPoolUsed);
+  table.Bits = root;
+  uint32_t* t = FPool.data() + FPoolUsed;
+  FPoolUsed += size;
+  std::fill(t, t + size, kInvalid | root);
+  if (numCodes == 0) return irOk;
+
+  unsigned offs[17];
+  offs[1] = 0;
+  for (unsigned len = 1; len < 16; ++len) offs[len + 1] = offs[len] + count[len];
+  uint16_t sorted[288];
+  for (unsigned sym = 0; sym < n; ++sym)
+    if (lens[sym]) sorted[offs[lens[sym]]++] = uint16_t(sym);
+
+  uint32_t huff = 0;  // the current code, bit-reversed
+  uint32_t low = ~0u;
+  uint32_t* sub = nullptr;
+  unsigned subBits = 0;
+  for (unsigned i = 0; i < numCodes; ++i) {
+    unsigned sym = sorted[i];
+    unsigned len = lens[sym];
+    uint32_t ent = SymbolEntry(kind, sym);
+    if (len <= root) {
+      for (uint32_t k = huff; k < size; k += uint32_t(1) << len) t[k] = ent | len;
+    } else {
+      if ((huff & (size - 1)) != low) {
+        // Size the sub-table from the codes still to be placed.
+        unsigned curr = len - root;
+        int room = 1 << curr;
+        while (curr + root < maxLen) {
+          room -= int(count[curr + root]);
+          if (room <= 0) break;
+          ++curr;
+          room <<= 1;
+        }
+        size_t subSize = size_t(1) << curr;
+        if (FPoolUsed + subSize > FPool.size()) return irNoTableSpace;
+        sub = FPool.data() + FPoolUsed;
+        std::fill(sub, sub + subSize, kInvalid | curr);
+        low = huff & uint32_t(size - 1);
+        t[low] = MakeEntry(kLinkFlag, curr, uint32_t(FPoolUsed - table.Offset), root);
+        FPoolUsed += subSize;
+        subBits = curr;
+      }
+      for (uint32_t k = huff >> root; k < (uint32_t(1) << subBits); k += uint32_t(1) << (len - root))
+        sub[k] = ent | (len - root);
+    }
+    count[len]--;
+    uint32_t incr = uint32_t(1) << (len - 1);
+    while (huff & incr) incr >>= 1;
+    if (incr) {
+      huff &= incr - 1;
+      huff += incr;
+    } else {
+      huff = 0;
+    }
+  }
+  return irOk;
+}
+
+bool TZMInflateCore::FillInput() {
+  if (FEof) return false;
+  ptrdiff_t n = (*FReader)(FIn.data(), FIn.size());
+  if (n <= 0) {
+    FEof = true;
+    FReadError = n < 0;
+    return false;
+  }
+  if (size_t(n) > FIn.size()) n = ptrdiff_t(FIn.size());
+  FInPos = FIn.data();
+  FInEnd = FInPos + n;
+  FInRead += uint64_t(n);
+  return true;
+}
+
+// Adds 8 bits. After the end of input they are zero bits, which a final code may look
+// at but never consume; consuming them is caught at the next request.
+bool TZMInflateCore::MoreBits() {
+  if (FInPos == FInEnd && !FillInput()) {
+    if (FReadError) {
+      FFail = irReadFailed;
+      return false;
+    }
+    if (FBitCount < FPadBits) {
+      FFail = irBadData;
+      return false;
+    }
+    FPadBits += 8;
+    FBitCount += 8;
+    return true;
+  }
+  FBits |= uint64_t(*FInPos++) << FBitCount;
+  FBitCount += 8;
+  return true;
+}
+
+bool TZMInflateCore::NeedBits(unsigned n) {
+  while (FBitCount < n)
+    if (!MoreBits()) return false;
+  return true;
+}
+
+// Decodes one symbol, taking input bytes only as far as the code needs them.
+bool TZMInflateCore::DecodeSlow(const TTable& tab, uint32_t& entry) {
+  const uint32_t* t = FPool.data() + tab.Offset;
+  for (;;) {
+    uint32_t e = t[FBits & BitMask(tab.Bits)];
+    if (e & kLinkFlag) {
+      uint32_t e2 = t[EntValue(e) + ((FBits >> tab.Bits) & BitMask(EntExtra(e)))];
+      if (tab.Bits + EntLen(e2) <= FBitCount) {
+        Consume(tab.Bits + EntLen(e2));
+        entry = e2;
+        return true;
+      }
+    } else if (EntLen(e) <= FBitCount) {
+      Consume(EntLen(e));
+      entry = e;
+      return true;
+    }
+    if (!MoreBits()) return false;
+  }
+}
+
+bool TZMInflateCore::Flush(bool slide) {
+  size_t n = size_t(FOutPos - FFlushStart);
+  if (n) {
+    FOutCount += n;
+    if (*FSink && !(*FSink)(FFlushStart, n)) {
+      FFail = irWriteFailed;
+      return false;
+    }
+  }
+  if (slide) {
+    std::memmove(FOut.data(), FOutPos - FHistory, FHistory);
+    FOutPos = FOut.data() + FHistory;
+  }
+  FFlushStart = FOutPos;
+  return true;
+}
+
+// Copies a match near the end of the output chunk, flushing as it goes.
+bool TZMInflateCore::CopyMatch(unsigned dist, unsigned len) {
+  while (len) {
+    if (FOutPos == FOutLimit && !Flush(true)) return false;
+    size_t n = std::min(size_t(len), size_t(FOutLimit - FOutPos));
+    uint8_t* d = FOutPos;
+    const uint8_t* s = d - dist;
+    if (dist >= n) {
+      std::memcpy(d, s, n);
+    } else {
+      for (size_t i = 0; i < n; ++i) d[i] = s[i];
+    }
+    FOutPos += n;
+    len -= unsigned(n);
+  }
+  return true;
+}
+
+int TZMInflateCore::StoredBlock() {
+  Consume(FBitCount & 7);
+  if (!NeedBits(32)) return FFail;
+  unsigned len = unsigned(FBits & 0xFFFF);
+  unsigned nlen = unsigned((FBits >> 16) & 0xFFFF);
+  Consume(32);
+  if (FBitCount < FPadBits) return irBadData;
+  if (nlen != (~len & 0xFFFFu)) return irBadData;
+  if (FPadBits && len > (FBitCount - FPadBits) / 8) return irBadData;
+  while (len && FBitCount >= 8) {
+    if (FOutPos == FOutLimit && !Flush(true)) return FFail;
+    *FOutPos++ = uint8_t(FBits);
+    Consume(8);
+    --len;
+  }
+  while (len) {
+    if (FInPos == FInEnd && !FillInput()) return FReadError ? irReadFailed : irBadData;
+    if (FOutPos == FOutLimit && !Flush(true)) return FFail;
+    size_t n = std::min({size_t(len), size_t(FInEnd - FInPos), size_t(FOutLimit - FOutPos)});
+    std::memcpy(FOutPos, FInPos, n);
+    FOutPos += n;
+    FInPos += n;
+    len -= unsigned(n);
+  }
+  return irOk;
+}
+
+int TZMInflateCore::DynamicTables(TTable& lit, TTable& dist) {
+  if (!NeedBits(14)) return FFail;
+  unsigned nlit = unsigned(FBits & 0x1F) + 257;
+  unsigned ndist = unsigned((FBits >> 5) & 0x1F) + 1;
+  unsigned ncode = unsigned((FBits >> 10) & 0xF) + 4;
+  Consume(14);
+  // The 5-bit fields cannot exceed 288 and 32; codes beyond the alphabet are invalid
+  // when they occur in the data.
+  uint8_t lens[288 + 32];
+  std::memset(lens, 0, 19);
+  for (unsigned i = 0; i < ncode; ++i) {
+    if (!NeedBits(3)) return FFail;
+    lens[kCodeLenOrder[i]] = uint8_t(FBits & 7);
+    Consume(3);
+  }
+  TTable clTable;
+  int r = BuildTable(lens, 19, tkCodeLen, kCodeLenRootBits, clTable);
+  if (r) return r;
+
+  unsigned total = nlit + ndist;
+  unsigned i = 0;
+  uint8_t prev = 0;
+  while (i < total) {
+    uint32_t e;
+    if (!DecodeSlow(clTable, e)) return FFail;
+    unsigned sym = EntValue(e);
+    if (sym < 16) {
+      lens[i++] = uint8_t(sym);
+      prev = uint8_t(sym);
+      continue;
+    }
+    unsigned rep;
+    uint8_t val = 0;
+    if (sym == 16) {
+      if (!NeedBits(2)) return FFail;
+      rep = 3 + unsigned(FBits & 3);
+      Consume(2);
+      val = prev;
+    } else if (sym == 17) {
+      if (!NeedBits(3)) return FFail;
+      rep = 3 + unsigned(FBits & 7);
+      Consume(3);
+      prev = 0;
+    } else {
+      if (!NeedBits(7)) return FFail;
+      rep = 11 + unsigned(FBits & 0x7F);
+      Consume(7);
+      prev = 0;
+    }
+    if (i + rep > total) return irBadData;
+    std::memset(lens + i, val, rep);
+    i += rep;
+  }
+  if (FBitCount < FPadBits) return irBadData;
+  r = BuildTable(lens, nlit, tkLitLen, kLitRootBits, lit);
+  if (r) return r;
+  return BuildTable(lens + nlit, ndist, tkDist, kDistRootBits, dist);
+}
+
+// Decodes while there is room for a whole symbol in input and output. Returns 0 at the
+// end of the block, a failure code, or -1 when the margins ran out.
+int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
+  const uint32_t* lt = FPool.data() + lit.Offset;
+  const uint32_t* dt = FPool.data() + dist.Offset;
+  const uint64_t lmask = BitMask(lit.Bits);
+  const uint64_t dmask = BitMask(dist.Bits);
+  const unsigned lbits = lit.Bits;
+  const unsigned dbits = dist.Bits;
+  uint64_t b = FBits;
+  unsigned n = FBitCount;
+  const uint8_t* in = FInPos;
+  const uint8_t* const inEnd = FInEnd;
+  uint8_t* out = FOutPos;
+  uint8_t* const outEnd = FOutLimit;
+  int result = -1;
+
+#define ZM_REFILL()                  \
+  do {                               \
+    b |= LoadLE64(in) << n;          \
+    in += (63 - n) >> 3;             \
+    n |= 56;                         \
+  } while (0)
+
+  while (size_t(inEnd - in) >= kFastInMargin && size_t(outEnd - out) >= kFastOutMargin) {
+    ZM_REFILL();
+    uint32_t e = lt[b & lmask];
+    if (e & kLinkFlag) {
+      b >>= lbits;
+      n -= lbits;
+      e = lt[EntValue(e) + (b & BitMask(EntExtra(e)))];
+    }
+    b >>= EntLen(e);
+    n -= EntLen(e);
+    if (int32_t(e) < 0) {
+      *out++ = uint8_t(EntValue(e));
+      // A second literal often fits in the bits at hand.
+      if (n >= 15) {
+        e = lt[b & lmask];
+        if (int32_t(e) < 0) {
+          b >>= EntLen(e);
+          n -= EntLen(e);
+          *out++ = uint8_t(EntValue(e));
+        }
+      }
+      continue;
+    }
+    if (e & kSpecialFlag) {
+      result = EntValue(e) == 0 ? irOk : irBadData;
+      break;
+    }
+    unsigned len = EntValue(e) + unsigned(b & BitMask(EntExtra(e)));
+    b >>= EntExtra(e);
+    n -= EntExtra(e);
+    if (n < 32) ZM_REFILL();
+    e = dt[b & dmask];
+    if (e & kLinkFlag) {
+      b >>= dbits;
+      n -= dbits;
+      e = dt[EntValue(e) + (b & BitMask(EntExtra(e)))];
+    }
+    b >>= EntLen(e);
+    n -= EntLen(e);
+    if (e & kSpecialFlag) {
+      result = irBadData;
+      break;
+    }
+    unsigned d = EntValue(e) + unsigned(b & BitMask(EntExtra(e)));
+    b >>= EntExtra(e);
+    n -= EntExtra(e);
+    if (len > 258) {
+      // Only Deflate64 has matches this long; copy them the careful way.
+      FOutPos = out;
+      if (!CopyMatch(d, len)) {
+        result = FFail;
+        out = FOutPos;
+        break;
+      }
+      out = FOutPos;
+      continue;
+    }
+    const uint8_t* src = out - d;
+    uint8_t* dst = out;
+    out += len;
+    if (d >= 8) {
+      do {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + 8, src + 8, 8);
+        dst += 16;
+        src += 16;
+      } while (dst < out);
+    } else if (d == 1) {
+      std::memset(dst, src[0], len);
+    } else {
+      for (unsigned i = 0; i < len; ++i) dst[i] = src[i];
+    }
+  }
+#undef ZM_REFILL
+
+  FBits = b & BitMask(n);
+  FBitCount = n;
+  FInPos = in;
+  FOutPos = out;
+  return result;
+}
+
+int TZMInflateCore::HuffBlock(const TTable& lit, const TTable& dist) {
+  for (;;) {
+    if (size_t(FInEnd - FInPos) >= kFastInMargin && size_t(FOutLimit - FOutPos) >= kFastOutMargin) {
+      int r = FastLoop(lit, dist);
+      if (r >= 0) return r;
+    }
+    uint32_t e;
+    if (!DecodeSlow(lit, e)) return FFail;
+    if (int32_t(e) < 0) {
+      if (FOutPos == FOutLimit && !Flush(true)) return FFail;
+      *FOutPos++ = uint8_t(EntValue(e));
+      continue;
+    }
+    if (e & kSpecialFlag) return EntValue(e) == 0 ? irOk : irBadData;
+    if (!NeedBits(EntExtra(e))) return FFail;
+    unsigned len = EntValue(e) + unsigned(FBits & BitMask(EntExtra(e)));
+    Consume(EntExtra(e));
+    if (!DecodeSlow(dist, e)) return FFail;
+    if (e & kSpecialFlag) return irBadData;
+    if (!NeedBits(EntExtra(e))) return FFail;
+    unsigned d = EntValue(e) + unsigned(FBits & BitMask(EntExtra(e)));
+    Consume(EntExtra(e));
+    if (!CopyMatch(d, len)) return FFail;
+  }
+}
+
+int TZMInflateCore::Inflate(const TReader& reader, const TSink& sink) {
+  FReader = &reader;
+  FSink = &sink;
+  FIn.resize(kInBufSize);
+  FInPos = FInEnd = FIn.data();
+  FEof = FReadError = false;
+  FInRead = FOutCount = 0;
+  FBits = 0;
+  FBitCount = FPadBits = 0;
+  FFail = irOk;
+  if (FOut.size() != FHistory + FOutChunk + kFastOutMargin)
+    FOut.assign(FHistory + FOutChunk + kFastOutMargin, 0);
+  std::memset(FOut.data(), 0, FHistory);  // distances before the first byte read zeros
+  FOutPos = FFlushStart = FOut.data() + FHistory;
+  FOutLimit = FOutPos + FOutChunk;
+
+  if (!FFixedBuilt) {
+    FPoolUsed = 0;
+    uint8_t lens[288];
+    std::memset(lens, 8, 144);
+    std::memset(lens + 144, 9, 112);
+    std::memset(lens + 256, 7, 24);
+    std::memset(lens + 280, 8, 8);
+    int r = BuildTable(lens, 288, tkLitLen, kLitRootBits, FFixedLit);
+    if (r) return r;
+    std::memset(lens, 5, 32);
+    r = BuildTable(lens, 32, tkDist, kDistRootBits, FFixedDist);
+    if (r) return r;
+    FPoolMark = FPoolUsed;
+    FFixedBuilt = true;
+  }
+
+  bool last = false;
+  while (!last) {
+    if (!NeedBits(3)) return FFail;
+    last = FBits & 1;
+    unsigned type = unsigned(FBits >> 1) & 3;
+    Consume(3);
+    FPoolUsed = FPoolMark;
+    int r;
+    switch (type) {
+      case 0:
+        r = StoredBlock();
+        break;
+      case 1:
+        r = HuffBlock(FFixedLit, FFixedDist);
+        break;
+      case 2: {
+        TTable lit, dist;
+        r = DynamicTables(lit, dist);
+        if (r == irOk) r = HuffBlock(lit, dist);
+        break;
+      }
+      default:
+        r = irBadCodes;
+        break;
+    }
+    if (r) return r;
+  }
+  if (FBitCount < FPadBits) return irBadData;  // the last code ran past the input
+  if (!Flush(false)) return FFail;
+  return irOk;
+}
+
+int InflateBuffer(const uint8_t* data, size_t size, std::vector<uint8_t>& out, TInflateMode mode) {
+  TZMInflateCore core(mode);
+  size_t pos = 0;
+  TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
+    size_t n = std::min(max, size - pos);
+    if (n) std::memcpy(buf, data + pos, n);
+    pos += n;
+    return ptrdiff_t(n);
+  };
+  TZMInflateCore::TSink sink = [&](const uint8_t* p, size_t n) {
+    out.insert(out.end(), p, p + n);
+    return true;
+  };
+  return core.Inflate(reader, sink);
+}
+
+}  // namespace zm

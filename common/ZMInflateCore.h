@@ -1,0 +1,124 @@
+// Raw deflate decoder (RFC 1951) and its Deflate64 variant, shared by the component
+// and the engine. Input is pulled in chunks from a reader, output is pushed in chunks
+// to a sink, so memory stays bounded whatever the size of the data.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace zm {
+
+enum class TInflateMode {
+  Deflate,   // method 8: 32 KiB window
+  Deflate64  // method 9: 64 KiB window, long lengths, distance codes 30 and 31
+};
+
+// Results of TZMInflateCore::Inflate.
+enum TInflateResult : int {
+  irOk = 0,
+  irBadData = 1,       // truncated or invalid data, bad stored length, incomplete code set
+  irBadCodes = 2,      // reserved block type or an over-subscribed code set
+  irWriteFailed = 3,   // the sink refused bytes
+  irReadFailed = 4,    // the reader reported an error
+  irNoTableSpace = 5   // the table pool ran out
+};
+
+class TZMInflateCore {
+ public:
+  // Fills buf with up to max bytes; returns the count, 0 at the end, negative on error.
+  using TReader = std::function<ptrdiff_t(uint8_t* buf, size_t max)>;
+  // Takes the next n decoded bytes; false stops decoding with irWriteFailed.
+  using TSink = std::function<bool(const uint8_t* data, size_t n)>;
+
+  // Table pool that holds the fixed tables and the largest possible dynamic tables.
+  static const size_t kDefaultPoolEntries;
+  static constexpr size_t kInBufSize = 64 * 1024;
+  static constexpr size_t kOutChunk = 256 * 1024;
+
+  explicit TZMInflateCore(TInflateMode mode = TInflateMode::Deflate,
+                          size_t poolEntries = kDefaultPoolEntries);
+  TZMInflateCore(const TZMInflateCore&) = delete;
+  TZMInflateCore& operator=(const TZMInflateCore&) = delete;
+
+  // Decodes one deflate stream. The reader is called only when every byte taken so far
+  // has been used, so input after the final block is not read beyond the current chunk.
+  // A null sink only counts the output. Returns a TInflateResult.
+  int Inflate(const TReader& reader, const TSink& sink);
+
+  // Output is handed to the sink in chunks of at most this many bytes (default
+  // kOutChunk); small chunks serve tests of the chunk boundaries.
+  void SetOutChunk(size_t bytes) { FOutChunk = bytes ? bytes : 1; }
+
+  TInflateMode Mode() const { return FMode; }
+  uint64_t OutCount() const { return FOutCount; }   // bytes handed to the sink
+  uint64_t InRead() const { return FInRead; }       // bytes taken from the reader
+  // Bytes of input up to and including the last byte of the stream (after success).
+  uint64_t InConsumed() const;
+  size_t PoolUsed() const { return FPoolUsed; }
+  size_t PoolCapacity() const { return FPool.size(); }
+
+ private:
+  struct TTable {
+    uint32_t Offset = 0;  // first entry in the pool
+    unsigned Bits = 0;    // first-level index bits
+  };
+  enum TTableKind { tkCodeLen, tkLitLen, tkDist };
+
+  int BuildTable(const uint8_t* lens, unsigned n, TTableKind kind, unsigned maxRoot,
+                 TTable& table);
+  uint32_t SymbolEntry(TTableKind kind, unsigned sym) const;
+  bool FillInput();
+  bool MoreBits();
+  bool NeedBits(unsigned n);
+  bool DecodeSlow(const TTable& t, uint32_t& entry);
+  void Consume(unsigned n) {
+    FBits >>= n;
+    FBitCount -= n;
+  }
+  bool Flush(bool slide);
+  bool CopyMatch(unsigned dist, unsigned len);
+  int StoredBlock();
+  int DynamicTables(TTable& lit, TTable& dist);
+  int HuffBlock(const TTable& lit, const TTable& dist);
+  int FastLoop(const TTable& lit, const TTable& dist);
+
+  TInflateMode FMode;
+  size_t FHistory;  // window size: distances reach this far back
+  size_t FOutChunk = kOutChunk;
+
+  std::vector<uint32_t> FPool;
+  size_t FPoolUsed = 0;
+  size_t FPoolMark = 0;
+  bool FFixedBuilt = false;
+  TTable FFixedLit, FFixedDist;
+
+  std::vector<uint8_t> FIn;
+  const uint8_t* FInPos = nullptr;
+  const uint8_t* FInEnd = nullptr;
+  bool FEof = false;
+  bool FReadError = false;
+
+  // FOut holds the history (FHistory bytes, zero at the start) followed by the chunk
+  // being decoded; when the chunk is full it goes to the sink and the history slides.
+  std::vector<uint8_t> FOut;
+  uint8_t* FOutPos = nullptr;
+  uint8_t* FOutLimit = nullptr;
+  uint8_t* FFlushStart = nullptr;
+
+  uint64_t FBits = 0;        // bit accumulator, next bit in bit 0
+  unsigned FBitCount = 0;    // valid bits in FBits
+  unsigned FPadBits = 0;     // zero bits appended after the end of input
+  int FFail = irOk;          // reason of the last failed bit request or flush
+
+  const TReader* FReader = nullptr;
+  const TSink* FSink = nullptr;
+  uint64_t FInRead = 0;
+  uint64_t FOutCount = 0;
+};
+
+// Decodes a whole buffer, appending to out. Returns a TInflateResult.
+int InflateBuffer(const uint8_t* data, size_t size, std::vector<uint8_t>& out,
+                  TInflateMode mode = TInflateMode::Deflate);
+
+}  // namespace zm
