@@ -223,9 +223,14 @@ bool TZMInflateCore::MoreBits() {
   return true;
 }
 
+// Fields of a fixed width must lie within the input; only codes may look past it.
 bool TZMInflateCore::NeedBits(unsigned n) {
   while (FBitCount < n)
     if (!MoreBits()) return false;
+  if (FPadBits && FBitCount < n + FPadBits) {
+    FFail = irBadData;
+    return false;
+  }
   return true;
 }
 
@@ -239,15 +244,20 @@ bool TZMInflateCore::DecodeSlow(const TTable& tab, uint32_t& entry) {
       if (tab.Bits + EntLen(e2) <= FBitCount) {
         Consume(tab.Bits + EntLen(e2));
         entry = e2;
-        return true;
+        break;
       }
     } else if (EntLen(e) <= FBitCount) {
       Consume(EntLen(e));
       entry = e;
-      return true;
+      break;
     }
     if (!MoreBits()) return false;
   }
+  if (FBitCount < FPadBits) {  // the code ran past the end of the input
+    FFail = irBadData;
+    return false;
+  }
+  return true;
 }
 
 bool TZMInflateCore::Flush(bool slide) {

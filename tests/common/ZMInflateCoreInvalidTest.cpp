@@ -1,0 +1,364 @@
+// Crafted streams: invalid headers and code sets, truncation, distances before the
+// start, Deflate64 codes and the bounded table pool.
+#include "ZMInflateCore.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Writes a deflate bit stream: values LSB first, Huffman codes MSB first.
+struct TBitWriter {
+  Bytes Out;
+  uint64_t Acc = 0;
+  unsigned N = 0;
+  void Put(uint32_t v, unsigned bits) {
+    Acc |= uint64_t(v) << N;
+    N += bits;
+    while (N >= 8) {
+      Out.push_back(uint8_t(Acc));
+      Acc >>= 8;
+      N -= 8;
+    }
+  }
+  void PutCode(uint32_t code, unsigned len) {
+    uint32_t r = 0;
+    for (unsigned i = 0; i < len; ++i) r = (r << 1) | ((code >> i) & 1);
+    Put(r, len);
+  }
+  void Align() {
+    if (N) Put(0, 8 - N);
+  }
+  Bytes Finish() {
+    Align();
+    return Out;
+  }
+};
+
+// Canonical codes of a set of code lengths.
+std::vector<uint32_t> Canonical(const std::vector<uint8_t>& lens) {
+  unsigned count[16] = {0};
+  for (uint8_t l : lens) count[l]++;
+  count[0] = 0;
+  uint32_t next[16] = {0};
+  uint32_t code = 0;
+  for (int b = 1; b < 16; ++b) {
+    code = (code + count[b - 1]) << 1;
+    next[b] = code;
+  }
+  std::vector<uint32_t> codes(lens.size());
+  for (size_t i = 0; i < lens.size(); ++i)
+    if (lens[i]) codes[i] = next[lens[i]]++;
+  return codes;
+}
+
+void PutFixedLit(TBitWriter& w, unsigned sym) {
+  if (sym < 144) w.PutCode(0x30 + sym, 8);
+  else if (sym < 256) w.PutCode(0x190 + sym - 144, 9);
+  else if (sym < 280) w.PutCode(sym - 256, 7);
+  else w.PutCode(0xC0 + sym - 280, 8);
+}
+void PutFixedDist(TBitWriter& w, unsigned sym) { w.PutCode(sym, 5); }
+
+// A code-length code set that is complete: symbols 0-12 get 4 bits, 13-18 get 5 bits.
+std::vector<uint8_t> StdClLens() {
+  std::vector<uint8_t> l(19, 4);
+  for (int s = 13; s < 19; ++s) l[s] = 5;
+  return l;
+}
+
+struct TClItem {
+  unsigned Sym;
+  unsigned Extra;
+};
+
+std::vector<TClItem> Plain(const std::vector<uint8_t>& lens) {
+  std::vector<TClItem> items;
+  for (uint8_t l : lens) items.push_back({l, 0});
+  return items;
+}
+
+// Writes a dynamic block header sending all 19 code-length code lengths.
+void PutDynamic(TBitWriter& w, bool last, unsigned nlit, unsigned ndist,
+                const std::vector<uint8_t>& clLens, const std::vector<TClItem>& items) {
+  static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  w.Put(last ? 1 : 0, 1);
+  w.Put(2, 2);
+  w.Put(nlit - 257, 5);
+  w.Put(ndist - 1, 5);
+  w.Put(15, 4);
+  for (uint8_t s : order) w.Put(clLens[s], 3);
+  std::vector<uint32_t> codes = Canonical(clLens);
+  for (const TClItem& it : items) {
+    w.PutCode(codes[it.Sym], clLens[it.Sym]);
+    if (it.Sym == 16) w.Put(it.Extra, 2);
+    if (it.Sym == 17) w.Put(it.Extra, 3);
+    if (it.Sym == 18) w.Put(it.Extra, 7);
+  }
+}
+
+int Decode(const Bytes& in, Bytes* out = nullptr, zm::TInflateMode mode = zm::TInflateMode::Deflate) {
+  Bytes tmp;
+  int r = zm::InflateBuffer(in.data(), in.size(), out ? *out : tmp, mode);
+  return r;
+}
+
+Bytes ZDeflate(const Bytes& in, int level, int strategy) {
+  z_stream zs{};
+  deflateInit2(&zs, level, Z_DEFLATED, -15, 8, strategy);
+  Bytes out(deflateBound(&zs, uLong(in.size())) + 64);
+  zs.next_in = const_cast<Bytef*>(in.data());
+  zs.avail_in = uInt(in.size());
+  zs.next_out = out.data();
+  zs.avail_out = uInt(out.size());
+  deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
+}
+
+TEST(InflateCoreInvalid, HeaderLevelFaults) {
+  EXPECT_EQ(Decode({}), zm::irBadData) << "empty input";
+
+  TBitWriter reserved;
+  reserved.Put(1, 1);
+  reserved.Put(3, 2);
+  EXPECT_EQ(Decode(reserved.Finish()), zm::irBadCodes) << "block type 3";
+
+  Bytes stored = {0x01, 0x05, 0x00, 0xFA, 0xFF, 'h', 'e', 'l', 'l', 'o'};
+  Bytes out;
+  ASSERT_EQ(Decode(stored, &out), zm::irOk);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "hello");
+  stored[3] = 0xFB;
+  EXPECT_EQ(Decode(stored), zm::irBadData) << "complement does not match";
+  stored[3] = 0xFA;
+  stored.pop_back();
+  EXPECT_EQ(Decode(stored), zm::irBadData) << "stored data cut short";
+}
+
+TEST(InflateCoreInvalid, CodeSets) {
+  std::vector<uint8_t> cl = StdClLens();
+  auto lit = [](std::initializer_list<std::pair<unsigned, uint8_t>> codes) {
+    std::vector<uint8_t> l(257, 0);
+    for (auto [s, len] : codes) l[s] = len;
+    return l;
+  };
+  auto run = [&](const std::vector<uint8_t>& clLens, const std::vector<uint8_t>& litLens,
+                 const std::vector<uint8_t>& distLens, Bytes* out = nullptr) {
+    TBitWriter w;
+    std::vector<uint8_t> all = litLens;
+    all.insert(all.end(), distLens.begin(), distLens.end());
+    PutDynamic(w, true, unsigned(litLens.size()), unsigned(distLens.size()), clLens, Plain(all));
+    std::vector<uint32_t> codes = Canonical(litLens);
+    if (litLens['A']) w.PutCode(codes['A'], litLens['A']);
+    w.PutCode(codes[256], litLens[256]);
+    return Decode(w.Finish(), out);
+  };
+  Bytes out;
+  ASSERT_EQ(run(cl, lit({{'A', 1}, {256, 1}}), {0}, &out), zm::irOk) << "literals, no distances";
+  EXPECT_EQ(out, Bytes{'A'});
+
+  std::vector<uint8_t> clOver(19, 1);
+  EXPECT_EQ(run(clOver, lit({{'A', 1}, {256, 1}}), {0}), zm::irBadCodes);
+  std::vector<uint8_t> clIncomplete(19, 0);
+  clIncomplete[1] = 1;
+  clIncomplete[0] = 2;
+  EXPECT_EQ(run(clIncomplete, lit({{'A', 1}, {256, 1}}), {0}), zm::irBadData);
+  EXPECT_EQ(run(std::vector<uint8_t>(19, 0), lit({{'A', 1}, {256, 1}}), {0}), zm::irBadData);
+
+  EXPECT_EQ(run(cl, lit({{'A', 1}, {'B', 1}, {256, 1}}), {0}), zm::irBadCodes);
+  EXPECT_EQ(run(cl, lit({{'A', 2}, {256, 2}}), {0}), zm::irBadData) << "incomplete";
+  EXPECT_EQ(run(cl, lit({}), {0}), zm::irBadData) << "no literal/length codes";
+  EXPECT_EQ(run(cl, lit({{'A', 1}, {256, 1}}), {1, 1, 1}), zm::irBadCodes);
+  EXPECT_EQ(run(cl, lit({{'A', 1}, {256, 1}}), {2, 2, 0, 0}), zm::irBadData);
+  out.clear();
+  EXPECT_EQ(run(cl, lit({{256, 1}}), {1}, &out), zm::irOk) << "one code of one bit";
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(InflateCoreInvalid, RepeatsRunningPastTheCount) {
+  std::vector<uint8_t> cl = StdClLens();
+  std::vector<uint8_t> lens(258, 0);
+  lens['A'] = 1;
+  lens[256] = 1;
+  std::vector<TClItem> items = Plain(lens);
+  items.back() = {18, 127};  // 138 zeros where one length is left
+  TBitWriter w;
+  PutDynamic(w, true, 257, 1, cl, items);
+  EXPECT_EQ(Decode(w.Finish()), zm::irBadData);
+
+  items = Plain(lens);
+  items.pop_back();
+  items.back() = {1, 0};
+  items.push_back({16, 3});  // six more ones where one length is left
+  TBitWriter w2;
+  PutDynamic(w2, true, 257, 1, cl, items);
+  EXPECT_EQ(Decode(w2.Finish()), zm::irBadData);
+}
+
+TEST(InflateCoreInvalid, DistanceCodeSets) {
+  std::vector<uint8_t> cl = StdClLens();
+  std::vector<uint8_t> lens(257 + 3, 0);
+  lens['A'] = 2;
+  lens[256] = 2;
+  lens[257] = 1;  // length 3
+  auto block = [&](const std::vector<uint8_t>& dist, unsigned distCode) {
+    std::vector<uint8_t> l = lens;
+    std::vector<uint8_t> all = l;
+    all.insert(all.end(), dist.begin(), dist.end());
+    TBitWriter w;
+    PutDynamic(w, true, unsigned(l.size()), unsigned(dist.size()), cl, Plain(all));
+    std::vector<uint32_t> lc = Canonical(l);
+    std::vector<uint32_t> dc = Canonical(dist);
+    w.PutCode(lc['A'], 2);
+    w.PutCode(lc[257], 1);
+    w.PutCode(distCode < dist.size() && dist[distCode] ? dc[distCode] : 1, 1);
+    w.PutCode(lc[256], 2);
+    Bytes out;
+    int r = Decode(w.Finish(), &out);
+    return std::make_pair(r, out);
+  };
+  // One distance code of one bit: the used code works, the unused one is invalid.
+  auto ok = block({1}, 0);
+  ASSERT_EQ(ok.first, zm::irOk);
+  EXPECT_EQ(ok.second, (Bytes{'A', 'A', 'A', 'A'}));
+  EXPECT_EQ(block({1}, 1).first, zm::irBadData);
+  // No distance codes at all: any match is invalid.
+  EXPECT_EQ(block({0}, 0).first, zm::irBadData);
+}
+
+TEST(InflateCoreInvalid, FixedBlockCodes) {
+  // Literal/length codes 286 and 287 do not exist.
+  for (unsigned sym : {286u, 287u}) {
+    TBitWriter w;
+    w.Put(1, 1);
+    w.Put(1, 2);
+    PutFixedLit(w, sym);
+    PutFixedLit(w, 256);
+    EXPECT_EQ(Decode(w.Finish()), zm::irBadData) << sym;
+  }
+  // Distance codes 30 and 31 exist only in Deflate64.
+  for (unsigned code : {30u, 31u}) {
+    TBitWriter w;
+    w.Put(1, 1);
+    w.Put(1, 2);
+    PutFixedLit(w, 'x');
+    PutFixedLit(w, 257);
+    PutFixedDist(w, code);
+    w.Put(0, 14);
+    PutFixedLit(w, 256);
+    Bytes s = w.Finish();
+    EXPECT_EQ(Decode(s), zm::irBadData) << code;
+    Bytes out;
+    EXPECT_EQ(Decode(s, &out, zm::TInflateMode::Deflate64), zm::irOk) << code;
+    EXPECT_EQ(out.size(), 4u);
+  }
+}
+
+TEST(InflateCoreInvalid, DistancesBeforeTheStartReadZeros) {
+  TBitWriter w;
+  w.Put(1, 1);
+  w.Put(1, 2);
+  PutFixedLit(w, 257);  // length 3, distance 5
+  PutFixedDist(w, 4);
+  w.Put(0, 1);
+  PutFixedLit(w, 'x');
+  PutFixedLit(w, 285);  // length 258, distance 32768
+  PutFixedDist(w, 29);
+  w.Put(8191, 13);
+  PutFixedLit(w, 256);
+  Bytes out;
+  ASSERT_EQ(Decode(w.Finish(), &out), zm::irOk);
+  Bytes want(3 + 1 + 258, 0);
+  want[3] = 'x';
+  EXPECT_EQ(out, want);
+}
+
+TEST(InflateCoreInvalid, EndingExactlyAfterTheLastCode) {
+  // Header 3 bits, six 9-bit literals, end code 7 bits: exactly 8 bytes. The end code
+  // is decoded although the table would like 9 bits.
+  TBitWriter w;
+  w.Put(1, 1);
+  w.Put(1, 2);
+  for (int i = 0; i < 6; ++i) PutFixedLit(w, 200);
+  PutFixedLit(w, 256);
+  ASSERT_EQ(w.N, 0u);
+  Bytes s = w.Finish();
+  ASSERT_EQ(s.size(), 8u);
+  Bytes out;
+  ASSERT_EQ(Decode(s, &out), zm::irOk);
+  EXPECT_EQ(out, Bytes(6, 200));
+  // Without its last byte the end code (all zero bits) is missing, not implied.
+  s.pop_back();
+  EXPECT_EQ(Decode(s), zm::irBadData);
+}
+
+TEST(InflateCoreInvalid, TruncationAtEveryBytePosition) {
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i * 37 % 101) + " of the rate table\n";
+  Bytes data(text.begin(), text.end());
+  struct TCase {
+    int Level, Strategy;
+  };
+  for (TCase c : {TCase{6, Z_DEFAULT_STRATEGY}, TCase{1, Z_HUFFMAN_ONLY}, TCase{0, Z_DEFAULT_STRATEGY},
+                  TCase{9, Z_FIXED}, TCase{6, Z_RLE}}) {
+    Bytes comp = ZDeflate(data, c.Level, c.Strategy);
+    Bytes out;
+    ASSERT_EQ(Decode(comp, &out), zm::irOk);
+    ASSERT_EQ(out, data);
+    for (size_t k = 0; k < comp.size(); ++k) {
+      Bytes cut(comp.begin(), comp.begin() + ptrdiff_t(k));
+      ASSERT_EQ(Decode(cut), zm::irBadData) << "level " << c.Level << " cut at " << k;
+    }
+  }
+}
+
+// Arbitrary bytes end in one of the defined results, never in a crash.
+TEST(InflateCoreInvalid, RandomBytesGiveDefinedResults) {
+  std::mt19937 rng(31337);
+  Bytes base = ZDeflate(Bytes(3000, 'q'), 6, Z_DEFAULT_STRATEGY);
+  for (int i = 0; i < 3000; ++i) {
+    Bytes s;
+    if (i % 2) {
+      s.resize(rng() % 300);
+      for (auto& b : s) b = uint8_t(rng());
+    } else {
+      s = base;
+      for (int f = 0; f < 3; ++f) s[rng() % s.size()] ^= uint8_t(1u << (rng() % 8));
+    }
+    for (auto mode : {zm::TInflateMode::Deflate, zm::TInflateMode::Deflate64}) {
+      int r = Decode(s, nullptr, mode);
+      ASSERT_TRUE(r == zm::irOk || r == zm::irBadData || r == zm::irBadCodes) << r;
+    }
+  }
+}
+
+TEST(InflateCoreInvalid, TablePoolIsBounded) {
+  Bytes data;
+  for (int i = 0; i < 20000; ++i) data.push_back(uint8_t((i * i) >> 3));
+  Bytes comp = ZDeflate(data, 6, Z_DEFAULT_STRATEGY);
+  zm::TZMInflateCore small(zm::TInflateMode::Deflate, 700);
+  size_t pos = 0;
+  zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
+    size_t n = std::min(max, comp.size() - pos);
+    std::memcpy(buf, comp.data() + pos, n);
+    pos += n;
+    return ptrdiff_t(n);
+  };
+  EXPECT_EQ(small.Inflate(reader, nullptr), zm::irNoTableSpace);
+  EXPECT_LE(small.PoolUsed(), small.PoolCapacity());
+
+  zm::TZMInflateCore full;
+  pos = 0;
+  EXPECT_EQ(full.Inflate(reader, nullptr), zm::irOk);
+  EXPECT_EQ(full.OutCount(), data.size());
+}
+
+}  // namespace
