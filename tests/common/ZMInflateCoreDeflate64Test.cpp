@@ -1,0 +1,142 @@
+// Deflate64: long lengths, distance codes 30 and 31, and entries made by 7-Zip.
+#include "ZMCrc32.h"
+#include "ZMEndian.h"
+#include "ZMInflateCore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct TBits {
+  Bytes Out;
+  uint64_t Acc = 0;
+  unsigned N = 0;
+  void Put(uint32_t v, unsigned bits) {
+    Acc |= uint64_t(v) << N;
+    N += bits;
+    while (N >= 8) {
+      Out.push_back(uint8_t(Acc));
+      Acc >>= 8;
+      N -= 8;
+    }
+  }
+  void Code(uint32_t c, unsigned len) {
+    for (unsigned i = 0; i < len; ++i) Put((c >> (len - 1 - i)) & 1, 1);
+  }
+  void Lit(unsigned sym) {  // fixed literal/length code
+    if (sym < 144) Code(0x30 + sym, 8);
+    else if (sym < 256) Code(0x190 + sym - 144, 9);
+    else if (sym < 280) Code(sym - 256, 7);
+    else Code(0xC0 + sym - 280, 8);
+  }
+};
+
+TEST(InflateCoreDeflate64, LongLengthAndFarDistances) {
+  std::mt19937 rng(64);
+  Bytes head(50000);
+  for (auto& b : head) b = uint8_t(rng());
+  TBits w;
+  w.Put(0, 1);  // stored block with the 50000 bytes
+  w.Put(0, 2);
+  w.Put(0, 5);
+  w.Put(50000, 16);
+  w.Put(uint16_t(~50000u), 16);
+  w.Out.insert(w.Out.end(), head.begin(), head.end());
+  w.Put(1, 1);  // fixed block: length 3 + 40000 at distance 49153 + 5
+  w.Put(1, 2);
+  w.Lit(285);
+  w.Put(40000, 16);
+  w.Code(31, 5);
+  w.Put(5, 14);
+  w.Lit(256);
+  if (w.N) w.Put(0, 8 - w.N);
+
+  Bytes want = head;
+  for (size_t i = 0; i < 40003; ++i) want.push_back(want[want.size() - 49158]);
+  Bytes out;
+  ASSERT_EQ(zm::InflateBuffer(w.Out.data(), w.Out.size(), out, zm::TInflateMode::Deflate64), zm::irOk);
+  EXPECT_TRUE(out == want);
+
+  // As plain deflate, code 285 is length 258 without extra bits: another reading.
+  out.clear();
+  int r = zm::InflateBuffer(w.Out.data(), w.Out.size(), out, zm::TInflateMode::Deflate);
+  EXPECT_TRUE(r != zm::irOk || out != want);
+}
+
+// The raw data of the first entry of a zip archive made by 7z with method 9.
+bool SevenZipDeflate64(const Bytes& data, Bytes& raw, uint32_t& crc) {
+  if (std::system("command -v 7z >/dev/null 2>&1") != 0) return false;
+  char dir[] = "/tmp/zm-inflate64-XXXXXX";
+  if (!mkdtemp(dir)) return false;
+  std::string d = dir;
+  {
+    std::ofstream f(d + "/data.bin", std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+  }
+  std::string cmd = "cd " + d + " && 7z a -tzip -mm=Deflate64 -mx=9 a.zip data.bin >/dev/null 2>&1";
+  int rc = std::system(cmd.c_str());
+  std::ifstream z(d + "/a.zip", std::ios::binary);
+  Bytes zip((std::istreambuf_iterator<char>(z)), std::istreambuf_iterator<char>());
+  std::system(("rm -rf " + d).c_str());
+  if (rc != 0 || zip.size() < 30 || zm::GetLE32(zip.data()) != 0x04034b50u) return false;
+  EXPECT_EQ(zm::GetLE16(zip.data() + 8), 9) << "method";
+  crc = zm::GetLE32(zip.data() + 14);
+  uint32_t csize = zm::GetLE32(zip.data() + 18);
+  size_t start = 30 + zm::GetLE16(zip.data() + 26) + zm::GetLE16(zip.data() + 28);
+  if (start + csize > zip.size()) return false;
+  raw.assign(zip.begin() + ptrdiff_t(start), zip.begin() + ptrdiff_t(start + csize));
+  return true;
+}
+
+TEST(InflateCoreDeflate64, DecodesSevenZipEntries) {
+  // Text, then a random block repeated at distances beyond 32 KiB, then a long run.
+  std::mt19937 rng(9);
+  Bytes data;
+  for (int i = 0; i < 20000; ++i) {
+    std::string s = "rate " + std::to_string(rng() % 500) + " ";
+    data.insert(data.end(), s.begin(), s.end());
+  }
+  Bytes block(45000);
+  for (auto& b : block) b = uint8_t(rng());
+  for (int r = 0; r < 4; ++r) data.insert(data.end(), block.begin(), block.end());
+  data.insert(data.end(), 300000, 'z');
+  Bytes raw;
+  uint32_t crc = 0;
+  if (!SevenZipDeflate64(data, raw, crc)) GTEST_SKIP() << "7z is not available";
+  for (size_t chunk : {size_t(1) << 16, size_t(777)}) {
+    zm::TZMInflateCore core(zm::TInflateMode::Deflate64);
+    size_t pos = 0;
+    Bytes out;
+    uint32_t c = 0xFFFFFFFFu;
+    int r = core.Inflate(
+        [&](uint8_t* buf, size_t max) -> ptrdiff_t {
+          size_t n = std::min({max, raw.size() - pos, chunk});
+          std::copy(raw.begin() + ptrdiff_t(pos), raw.begin() + ptrdiff_t(pos + n), buf);
+          pos += n;
+          return ptrdiff_t(n);
+        },
+        [&](const uint8_t* p, size_t n) {
+          out.insert(out.end(), p, p + n);
+          c = zm::Crc32UpdateFast(c, p, n);
+          return true;
+        });
+    ASSERT_EQ(r, zm::irOk) << chunk;
+    EXPECT_TRUE(out == data);
+    EXPECT_EQ(~c, crc);
+    EXPECT_EQ(core.InConsumed(), raw.size());
+  }
+  EXPECT_LT(raw.size(), data.size() / 3) << "the repeats were found";
+}
+
+}  // namespace
