@@ -269,11 +269,12 @@ bool TZMInflateCore::Flush(bool slide) {
       return false;
     }
   }
-  if (slide) {
-    std::memmove(FOut.data(), FOutPos - FHistory, FHistory);
-    FOutPos = FOut.data() + FHistory;
+  if (slide && FOutPos == FBufEnd) {
+    std::memmove(FOut.get(), FOutPos - FHistory, FHistory);
+    FOutPos = FOut.get() + FHistory;
   }
   FFlushStart = FOutPos;
+  FOutLimit = FOutPos + std::min(FOutChunk, size_t(FBufEnd - FOutPos));
   return true;
 }
 
@@ -516,18 +517,22 @@ int TZMInflateCore::HuffBlock(const TTable& lit, const TTable& dist) {
 int TZMInflateCore::Inflate(const TReader& reader, const TSink& sink) {
   FReader = &reader;
   FSink = &sink;
-  FIn.resize(kInBufSize);
+  if (FIn.size() != kInBufSize) FIn.resize(kInBufSize);
   FInPos = FInEnd = FIn.data();
   FEof = FReadError = false;
   FInRead = FOutCount = 0;
   FBits = 0;
   FBitCount = FPadBits = 0;
   FFail = irOk;
-  if (FOut.size() != FHistory + FOutChunk + kFastOutMargin)
-    FOut.assign(FHistory + FOutChunk + kFastOutMargin, 0);
-  std::memset(FOut.data(), 0, FHistory);  // distances before the first byte read zeros
-  FOutPos = FFlushStart = FOut.data() + FHistory;
-  FOutLimit = FOutPos + FOutChunk;
+  size_t area = std::max(FOutChunk, kOutChunk);
+  if (FOutSize != FHistory + area + kFastOutMargin) {
+    FOutSize = FHistory + area + kFastOutMargin;
+    FOut.reset(new uint8_t[FOutSize]);
+  }
+  std::memset(FOut.get(), 0, FHistory);  // distances before the first byte read zeros
+  FOutPos = FFlushStart = FOut.get() + FHistory;
+  FBufEnd = FOutPos + area;
+  FOutLimit = FOutPos + std::min(FOutChunk, area);
 
   if (!FFixedBuilt) {
     FPoolUsed = 0;

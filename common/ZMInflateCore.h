@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace zm {
@@ -99,9 +100,12 @@ class TZMInflateCore {
   bool FEof = false;
   bool FReadError = false;
 
-  // FOut holds the history (FHistory bytes, zero at the start) followed by the chunk
-  // being decoded; when the chunk is full it goes to the sink and the history slides.
-  std::vector<uint8_t> FOut;
+  // FOut holds the history (FHistory bytes, zero at the start) followed by the output
+  // area. Each chunk goes to the sink when it reaches FOutLimit; when the area is full
+  // the history slides back to the start.
+  std::unique_ptr<uint8_t[]> FOut;
+  size_t FOutSize = 0;
+  uint8_t* FBufEnd = nullptr;
   uint8_t* FOutPos = nullptr;
   uint8_t* FOutLimit = nullptr;
   uint8_t* FFlushStart = nullptr;
