@@ -1,6 +1,8 @@
-// The small base classes the component is built on: objects, streams and icons.
+// The small base classes the component is built on: objects, components, string
+// lists, streams, icons and Delphi-style text formatting.
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -113,4 +115,103 @@ class TIcon : public TObject {
 
  private:
   std::vector<uint8_t> FBits;
+};
+
+// One argument of Format: an integer, a text or a pointer.
+struct TFmtArg {
+  enum TKind : uint8_t { fkInt, fkStr, fkPtr };
+  TFmtArg(int v) : Kind(fkInt), Int(v) {}
+  TFmtArg(unsigned v) : Kind(fkInt), Int(int64_t(v)) {}
+  TFmtArg(long v) : Kind(fkInt), Int(int64_t(v)) {}
+  TFmtArg(unsigned long v) : Kind(fkInt), Int(int64_t(v)) {}
+  TFmtArg(long long v) : Kind(fkInt), Int(int64_t(v)) {}
+  TFmtArg(unsigned long long v) : Kind(fkInt), Int(int64_t(v)) {}
+  TFmtArg(const std::string& v) : Kind(fkStr), Str(v) {}
+  TFmtArg(const char* v) : Kind(fkStr), Str(v ? v : "") {}
+  TFmtArg(const void* v) : Kind(fkPtr), Ptr(v) {}
+  TKind Kind;
+  int64_t Int = 0;
+  std::string Str;
+  const void* Ptr = nullptr;
+};
+
+// Fills a format with arguments: %d %u %x %X %s %p %%, with optional "-", width and
+// ".precision" ("*" takes an integer argument). A placeholder without a fitting
+// argument is copied as it stands, so a bad format never fails.
+std::string Format(const std::string& fmt, std::initializer_list<TFmtArg> args);
+std::string Format(const std::string& fmt, const std::vector<TFmtArg>& args);
+
+// Component state flags.
+enum TComponentStateFlag : uint32_t { csLoading = 1, csDesigning = 2 };
+
+// A named object with an owner. An owner destroys the components it still owns when
+// it is destroyed; a component destroyed first leaves its owner's list.
+class TComponent : public TObject {
+ public:
+  explicit TComponent(TComponent* owner = nullptr);
+  ~TComponent() override;
+  TComponent(const TComponent&) = delete;
+  TComponent& operator=(const TComponent&) = delete;
+
+  TComponent* Owner() const { return FOwner; }
+  const std::string& Name() const { return FName; }
+  void SetName(const std::string& v) { FName = v; }
+  int ComponentCount() const { return int(FComponents.size()); }
+  TComponent* Components(int i) const { return FComponents.at(size_t(i)); }
+
+  uint32_t ComponentState() const { return FComponentState; }
+  bool Loading() const { return FComponentState & csLoading; }
+  bool Designing() const { return FComponentState & csDesigning; }
+  void SetDesigning(bool on);
+  // Marks the start of loading from a stored definition; Loaded ends it.
+  void BeginLoading() { FComponentState |= csLoading; }
+  virtual void Loaded();
+
+ private:
+  TComponent* FOwner;
+  std::string FName;
+  std::vector<TComponent*> FComponents;
+  uint32_t FComponentState = 0;
+};
+
+// A list of strings, each with an optional attached object (not owned).
+class TStrings : public TObject {
+ public:
+  virtual int Count() const = 0;
+  virtual const std::string& Strings(int i) const = 0;
+  virtual TObject* Objects(int i) const = 0;
+  virtual void SetStrings(int i, const std::string& s) = 0;
+  virtual int AddObject(const std::string& s, TObject* obj) = 0;
+  virtual void Delete(int i) = 0;
+  virtual void Clear() = 0;
+
+  int Add(const std::string& s) { return AddObject(s, nullptr); }
+  // Index of the first line equal to s, or -1.
+  int IndexOf(const std::string& s) const;
+  // Replaces the contents by a copy of source (nothing when it is this list).
+  void Assign(const TStrings& source);
+  // The lines, each followed by a line break.
+  std::string Text() const;
+  bool Equals(const TStrings& other) const;
+};
+
+class TStringList : public TStrings {
+ public:
+  TStringList() = default;
+  TStringList(std::initializer_list<std::string> lines);
+  int Count() const override { return int(FItems.size()); }
+  const std::string& Strings(int i) const override;
+  TObject* Objects(int i) const override;
+  void SetStrings(int i, const std::string& s) override;
+  int AddObject(const std::string& s, TObject* obj) override;
+  void Delete(int i) override;
+  void Clear() override { FItems.clear(); }
+
+ private:
+  struct TItem {
+    std::string Str;
+    TObject* Obj;
+  };
+  void Check(int i) const;
+  std::vector<TItem> FItems;
 };

@@ -1,0 +1,57 @@
+// A component whose archive work is supplied by each test, and a scripted user
+// interface installed for the test's lifetime.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "PlatUi.h"
+#include "ZipMate.h"
+
+class TTestZipMate : public TCustomZipMate {
+ public:
+  using TCustomZipMate::TCustomZipMate;
+  using TCustomZipMate::RunQuickOperation;
+
+  std::function<void(const std::string&)> OnList;
+  std::function<void()> OnExtract;
+  std::function<void(bool)> OnEngine;
+  std::function<void(TZMListingChange)> OnListingChanged;
+  std::vector<std::string> Listed;
+  std::vector<int> States;  // every state handed to OnStateChange
+
+  void TrackStates() {
+    OnStateChange = [this](TObject*, int s, bool&) { States.push_back(s); };
+  }
+  int Operations() const {
+    int n = 0;
+    for (size_t i = 0; i < States.size(); ++i)
+      if (States[i] == 3) ++n;
+    return n;
+  }
+
+ protected:
+  void ListArchive(const std::string& name) override {
+    Listed.push_back(name);
+    if (OnList) OnList(name);
+  }
+  void ExtractEntries() override {
+    if (OnExtract) OnExtract();
+  }
+  void LoadEngine(bool load) override {
+    if (OnEngine) OnEngine(load);
+  }
+  void ListingChanged(TZMListingChange c) override {
+    if (OnListingChanged) OnListingChanged(c);
+  }
+};
+
+// Installs a scripted user interface and restores the previous one.
+struct TScopedUi {
+  plat::TScriptedUi Ui;
+  plat::TUserInterface* Prev;
+  TScopedUi() : Prev(plat::SetUi(&Ui)) {}
+  ~TScopedUi() { plat::SetUi(Prev == &Ui ? nullptr : Prev); }
+  TScopedUi(const TScopedUi&) = delete;
+  TScopedUi& operator=(const TScopedUi&) = delete;
+};
