@@ -112,9 +112,12 @@ TEST_F(PlatFileSys, FindReportsDotEntriesAndMatchesWildcards) {
   EXPECT_EQ((std::set<std::string>{"b.dat"}), FindAll(FDir + "b.dat"));
 
   TFindData d;
-  ASSERT_NE(kInvalidFindHandle, FindFirstW(WideName(FDir + "a22.txt"), d) ) ;
+  TFindHandle one = FindFirstW(WideName(FDir + "a22.txt"), d);
+  ASSERT_NE(kInvalidFindHandle, one);
   EXPECT_EQ(2u, d.Size);
   EXPECT_EQ(u"a22.txt", d.Name);
+  EXPECT_FALSE(FindNextW(one, d));
+  FindEnd(one);
   EXPECT_EQ(kInvalidFindHandle, FindFirstW(WideName(FDir + "*.none"), d));
   EXPECT_EQ(kErrFileNotFound, GetLastError());
   EXPECT_EQ(kInvalidFindHandle, FindFirstW(WideName(FDir + "nodir/*"), d));
