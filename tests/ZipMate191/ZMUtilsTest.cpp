@@ -112,6 +112,31 @@ TEST(ZMUtilsExtra, TruncatedBlockIsNotCopied) {
   EXPECT_EQ(DropExtraBlocks(Cat({huge, a}), {}, -1), "");
 }
 
+TEST(ZMUtilsExtra, KeepAndDropPartitionTheCompleteBlocks) {
+  // Over random fields, Keep and Drop with the same tags split the complete blocks
+  // between them: their sizes add up and neither holds a tag of the other side.
+  std::mt19937 rng(5);
+  for (int round = 0; round < 3000; ++round) {
+    std::string field(rng() % 64, '\0');
+    for (auto& c : field) c = char(rng() % 4 == 0 ? rng() % 3 : rng() % 256);
+    const std::vector<uint32_t> tags = {uint32_t(rng() % 3), uint32_t(rng() % 3)};
+    const std::string all = DropExtraBlocks(field, {}, -1);
+    const std::string kept = KeepExtraBlocks(field, tags, 1);
+    const std::string dropped = DropExtraBlocks(field, tags, 1);
+    ASSERT_EQ(kept.size() + dropped.size(), all.size());
+    ASSERT_LE(all.size(), field.size());
+    for (const std::string* part : {&kept, &dropped}) {
+      for (size_t pos = 0; pos < part->size();) {
+        ASSERT_LE(pos + 4, part->size());
+        const uint16_t tag = zm::GetLE16(part->data() + pos);
+        ASSERT_EQ(IsInList(tag, tags, 1), part == &kept);
+        pos += 4 + zm::GetLE16(part->data() + pos + 2);
+        ASSERT_LE(pos, part->size());
+      }
+    }
+  }
+}
+
 // ------------------------------------------------------------------ executables
 
 // A temporary file for handle-based calls; removed with the object.
@@ -493,6 +518,37 @@ TEST(ZMUtilsIcon, LoopingResourceTreeEnds) {
   pe2.ResourceAddress = kResVa;
   pe2.ResourceSize = 0x100;
   EXPECT_EQ(IconErrorOf(pe2.Build()), 143);
+}
+
+TEST(ZMUtilsIcon, DamagedImagesGiveResultsOrComponentErrors) {
+  // Random damage to the headers and the resource tree never crashes: the probes
+  // return one of their codes and the icon operations succeed or raise EZipMate.
+  const zmtest::TPeImage pe = IconImage();
+  const Bytes good = With(pe.Build(), {StubA(16), Record(kLocal)});
+  const size_t rsrc = pe.RawPointerOf(2);
+  std::mt19937 rng(31337);
+  for (int round = 0; round < 3000; ++round) {
+    Bytes img = good;
+    for (int k = 0, n = 1 + int(rng() % 6); k < n; ++k) {
+      const size_t at = rng() % 2 ? rng() % 0x200 : rsrc + rng() % 0x200;
+      img[at] = uint8_t(rng() % 3 == 0 ? 0xFF : rng());
+    }
+    if (rng() % 8 == 0) img.resize(rng() % img.size());
+    TMemoryStream ms;
+    ms.LoadFromBytes(img.data(), img.size());
+    std::string name = "a.exe";
+    int64_t offset = 0;
+    const int code = ProbeStub(ms, name, offset);
+    ASSERT_TRUE(code == 0 || code == 1 || code == 0x11 || code == -7) << code;
+    try {
+      const TIcon icon = IconFromExe(ms);
+      ASSERT_FALSE(icon.Empty());
+    } catch (const EZipMate& e) {
+      ASSERT_TRUE(e.MsgId == 117 || e.MsgId == 143 || e.MsgId == 144 || e.MsgId == 146 ||
+                  e.MsgId == 147 || e.MsgId == 149)
+          << e.MsgId;
+    }
+  }
 }
 
 // ------------------------------------------------------------------ paths and names
