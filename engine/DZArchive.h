@@ -1,0 +1,63 @@
+// The engine's reader of an archive's directory: trailer, Zip64 trailer, central
+// entries with their extra fields, and the checks that make each entry's data range
+// trustworthy (inside the archive, not shared with another entry).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DZSource.h"
+#include "PlatTime.h"
+
+namespace dz {
+
+struct TDZEntry {
+  std::string RawName;     // bytes as stored
+  std::string Name;        // UTF-8, '/' separated
+  uint16_t VersionMade = 0;
+  uint16_t Flags = 0;
+  uint16_t Method = 0;
+  uint32_t DosDateTime = 0;  // date in the high word
+  uint32_t Crc = 0;
+  uint64_t CompSize = 0;
+  uint64_t UncompSize = 0;
+  uint64_t LocalOffset = 0;  // adjusted for data in front of the archive
+  uint32_t ExtAttr = 0;
+  uint32_t DiskStart = 0;
+  bool HasFileTime = false;   // a UTC time from an extended-timestamp or NTFS field
+  plat::TFileTime FileTime = 0;
+  // Filled by CheckRanges.
+  uint64_t DataOffset = 0;   // first byte after the local header
+  int RangeError = 0;        // engine error when the data range cannot be trusted
+
+  bool Encrypted() const { return (Flags & 1) != 0; }
+  bool IsFolder() const { return !Name.empty() && Name.back() == '/'; }
+  unsigned Host() const { return VersionMade >> 8; }
+};
+
+class TDZArchive {
+ public:
+  // Reads the directory. Returns 0 or an engine error; warnings go to warn.
+  int Load(TDZSource& src, int nameEncoding, unsigned codePage, std::string& warn);
+  // Reads every local header and refuses entries whose data leave the archive or
+  // overlap other entries.
+  void CheckRanges(TDZSource& src);
+
+  std::vector<TDZEntry>& Entries() { return FEntries; }
+  uint64_t CentralStart() const { return FCenStart; }
+
+ private:
+  int ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int nameEncoding,
+                   unsigned codePage, std::string& warn);
+
+  std::vector<TDZEntry> FEntries;
+  uint64_t FCenStart = 0;  // where the central directory really starts
+  int64_t FAdjust = 0;     // bytes in front of the archive (self-extractor stub)
+};
+
+// Decodes a stored name as the entry's flags, extra fields and the options say.
+std::string DecodeEntryName(const std::string& raw, uint16_t flags, unsigned host,
+                            const std::string& unicodePath, int nameEncoding,
+                            unsigned codePage);
+
+}  // namespace dz

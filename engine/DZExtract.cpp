@@ -1,0 +1,606 @@
+#include "DZExtract.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "PlatFileSys.h"
+#include "PlatPath.h"
+#include "PlatTime.h"
+#include "ZMCrc32.h"
+#include "ZMMatch.h"
+
+namespace fs = std::filesystem;
+
+namespace dz {
+
+namespace {
+
+constexpr size_t kReadChunk = 256 * 1024;
+constexpr uint64_t kTwoSeconds = 20000000;  // in file-time units
+
+fs::path PathOf(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const fs::path& p) {
+  std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+const char* MethodName(unsigned m) {
+  switch (m) {
+    case 1: return "Shrink";
+    case 2: case 3: case 4: case 5: return "Reduce";
+    case 6: return "Implode";
+    case 12: return "bzip2";
+    case 14: return "LZMA";
+    case 19: return "LZ77";
+    case 93: return "Zstandard";
+    case 95: return "XZ";
+    case 96: return "JPEG";
+    case 97: return "WavPack";
+    case 98: return "PPMd";
+    case 99: return "AES encryption";
+    default: return "unknown";
+  }
+}
+
+// UTC time of the entry: the extra field's when asked for and present, else the
+// MS-DOS stamp read as local time.
+bool EntryTime(const TDZEntry& en, bool useExtra, plat::TFileTime& t) {
+  if (useExtra && en.HasFileTime) {
+    t = en.FileTime;
+    return true;
+  }
+  plat::TFileTime local;
+  return plat::DosDateTimeToFileTime(uint16_t(en.DosDateTime >> 16),
+                                     uint16_t(en.DosDateTime & 0xFFFF), local) &&
+         plat::LocalFileTimeToFileTime(local, t);
+}
+
+bool FileTimeOf(const std::string& path, plat::TFileTime& t) {
+  plat::THandle h = plat::FileOpen(path, plat::fmOpenRead | plat::fmShareDenyNone);
+  if (h == plat::kInvalidHandle) return false;
+  plat::TFileInfo info;
+  const bool ok = plat::FileInfoByHandle(h, info);
+  plat::FileClose(h);
+  if (ok) t = info.LastWriteTime;
+  return ok;
+}
+
+std::string Hex8(uint32_t v) {
+  char b[12];
+  snprintf(b, sizeof b, "%08X", v);
+  return b;
+}
+
+}  // namespace
+
+bool SplitSafeName(const std::string& name, std::vector<std::string>& parts) {
+  parts.clear();
+  if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+  if (name.size() >= 2 && name[1] == ':' &&
+      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
+    return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    std::string part = name.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return false;
+    for (unsigned char c : part)
+      if (c < 0x20 || c == 0x7F) return false;
+#ifdef _WIN32
+    if (part.find_first_of(":*?\"<>|") != std::string::npos) return false;
+    if (part.back() == '.' || part.back() == ' ') return false;
+#endif
+    parts.push_back(std::move(part));
+  }
+  return !parts.empty();
+}
+
+// Destination of one entry's data: a temporary file renamed into place, an
+// application stream, or nothing at all when testing.
+struct TDZExtractor::TOutput {
+  TDZHost* Host = nullptr;
+  plat::THandle File = plat::kInvalidHandle;
+  std::string TempName;
+  void* Stream = nullptr;
+  int StreamNo = -1;
+  bool Failed = false;
+
+  bool Write(const uint8_t* data, size_t n) {
+    if (File != plat::kInvalidHandle) {
+      while (n) {
+        const int part = int(std::min<size_t>(n, 1u << 30));
+        if (plat::FileWrite(File, data, part) != part) return false;
+        data += part;
+        n -= size_t(part);
+      }
+    } else if (Stream) {
+      while (n) {
+        TDZStreamRec rec{};
+        rec.StreamRef = Stream;
+        rec.StreamNo = StreamNo;
+        rec.StreamOp = DZ_SO_WRITE;
+        rec.DataPtr = const_cast<uint8_t*>(data);
+        const size_t part = std::min<size_t>(n, 1u << 24);
+        rec.ByteCount = int32_t(part);
+        if (!Host->StreamCall(rec) || rec.ByteCount != int32_t(part)) return false;
+        data += part;
+        n -= part;
+      }
+    }
+    return true;
+  }
+  void CloseStream() {
+    if (!Stream) return;
+    TDZStreamRec rec{};
+    rec.StreamRef = Stream;
+    rec.StreamNo = StreamNo;
+    rec.StreamOp = DZ_SO_CLOSE;
+    Host->StreamCall(rec);
+    Stream = nullptr;
+  }
+  // Drops the temporary file (after any failure).
+  void Discard() {
+    if (File != plat::kInvalidHandle) plat::FileClose(File);
+    File = plat::kInvalidHandle;
+    if (!TempName.empty()) plat::FileDelete(TempName);
+    TempName.clear();
+  }
+  ~TOutput() {
+    Discard();
+    CloseStream();
+  }
+};
+
+void TDZExtractor::ReadSpecs(int kind, std::vector<std::string>& out) {
+  out.clear();
+  for (int i = 0; i < 1 << 20; ++i) {
+    std::string s;
+    int32_t count = 0;
+    const int r = FHost.GetText(kind, i, s, &count);
+    FHost.CheckStop();
+    if (r != 1) break;
+    if (!s.empty()) out.push_back(s);
+    if (count > 0 && i + 1 >= count) break;
+  }
+}
+
+int TDZExtractor::Prepare() {
+  const uint32_t opts = FHost.Cmd().Options;
+  if ((opts & (DZ_OPT_EXTRACT | DZ_OPT_TEST)) == 0) return deBadOptions;
+  FTest = (opts & DZ_OPT_TEST) != 0;
+
+  FHost.GetText(DZ_ARG_ARCHIVE, 0, FArchiveName);
+  FHost.CheckStop();
+  FHost.GetText(DZ_ARG_PASSWORD, 0, FPassword);
+  FHost.CheckStop();
+  std::string root, base;
+  FHost.GetText(DZ_ARG_ROOT, 0, root);
+  FHost.CheckStop();
+  FHost.GetText(DZ_ARG_BASE, 0, base);
+  FHost.CheckStop();
+  ReadSpecs(DZ_ARG_SPEC, FSpecs);
+  ReadSpecs(DZ_ARG_EXCLUDE, FExcludes);
+
+  // Specifications "n:pattern" send an entry to application stream n.
+  std::vector<std::string> plain;
+  for (const std::string& s : FSpecs) {
+    const int no = StreamNumberOf(s);
+    if (no >= 0) {
+      std::string pat = s.substr(2);
+      if (pat.size() >= 8 && pat.compare(0, 7, "#stream") == 0 && pat.back() == '#') pat.clear();
+      FPipes.push_back(TPipeSpec{no, pat});
+    } else {
+      plain.push_back(s);
+    }
+  }
+  FSpecs.swap(plain);
+
+  int err = 0;
+  FSource = OpenSource(FHost, FArchiveName, err);
+  FHost.CheckStop();
+  if (!FSource) {
+    FHost.ErrorMsg(err, " " + FArchiveName);
+    return err;
+  }
+  std::string warn;
+  err = FArchive.Load(*FSource, FHost.Cmd().NameEncoding & 0x7F,
+                      unsigned(FHost.Cmd().CodePage), warn);
+  if (err) {
+    FHost.ErrorMsg(err, " " + FArchiveName);
+    return err;
+  }
+  if (!warn.empty()) FHost.Message(deWarning | DZ_MSG_WARNING | DZ_MSG_PREFIX, warn);
+  FArchive.CheckRanges(*FSource);
+  FHost.CheckStop();
+
+  if (!FTest) {
+    if (base.empty()) base = root;
+    std::error_code ec;
+    fs::path p = base.empty() ? fs::current_path(ec) : fs::absolute(PathOf(base), ec);
+    if (!ec) p = fs::weakly_canonical(p, ec);
+    if (ec || !fs::is_directory(p, ec)) {
+      FHost.ErrorMsg(deNoFileOrPermission, " " + base);
+      return deNoFileOrPermission;
+    }
+    FBase = Utf8Of(p);
+    if (FBase.empty() || FBase.back() != plat::PathDelim) FBase += plat::PathDelim;
+  }
+  return 0;
+}
+
+void TDZExtractor::Select(std::vector<size_t>& chosen) {
+  auto& entries = FArchive.Entries();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string& name = entries[i].Name;
+    bool excluded = false;
+    for (const std::string& x : FExcludes)
+      if (FileNameMatch(x, name)) {
+        excluded = true;
+        break;
+      }
+    if (excluded) continue;
+    bool take = false;
+    if (!FTest && !entries[i].IsFolder()) {
+      for (TPipeSpec& p : FPipes) {
+        if (p.Entry >= 0) continue;
+        if (p.Pattern.empty() ? true : FileNameMatch(p.Pattern, name)) {
+          p.Entry = int(i);
+          take = true;
+          break;
+        }
+      }
+    }
+    if (!take) {
+      if (FSpecs.empty())
+        take = FPipes.empty() || FTest;
+      else
+        for (const std::string& s : FSpecs)
+          if (FileNameMatch(s, name)) {
+            take = true;
+            break;
+          }
+    }
+    if (take) chosen.push_back(i);
+  }
+}
+
+void TDZExtractor::Fail(const TDZEntry& en, int skip, int err, const std::string& detail) {
+  if (err) FHost.ErrorMsg(err, detail.empty() ? " " + en.Name : ": " + en.Name + " " + detail);
+  FHost.Skipped(en.Name, skip, err);
+}
+
+bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::string>& parts,
+                               size_t n, std::string& path, const std::string& display) {
+  path = base;
+  for (size_t i = 0; i < n; ++i) {
+    path += parts[i];
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(PathOf(path), ec);
+    if (st.type() == fs::file_type::not_found) {
+      if (!fs::create_directory(PathOf(path), ec) && ec) {
+        FHost.ErrorMsg(deCreateFile, " " + path);
+        FHost.Skipped(display, skNoAccess, deCreateFile);
+        return false;
+      }
+    } else if (st.type() != fs::file_type::directory) {
+      // A file, or a link that could lead out of the base folder.
+      FHost.ErrorMsg(deCreateFile, " " + path);
+      FHost.Skipped(display, skNoAccess, deCreateFile);
+      return false;
+    }
+    path += plat::PathDelim;
+  }
+  return true;
+}
+
+bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
+  uint8_t header[TDZCrypt::kHeaderSize];
+  if (!FSource->ReadAt(en.DataOffset, header, sizeof header)) {
+    Fail(en, skReadError, deReadFile, "");
+    return false;
+  }
+  const uint8_t check = (en.Flags & 8) ? uint8_t(en.DosDateTime >> 8) : uint8_t(en.Crc >> 24);
+  auto tryPwd = [&](const std::string& pwd) {
+    crypt.Init(pwd);
+    TDZCrypt probe = crypt;
+    if (!probe.CheckHeader(header, check)) return false;
+    crypt.Decrypt(header, sizeof header);  // keys now stand at the first data byte
+    return true;
+  };
+  if (!FPassword.empty() && tryPwd(FPassword)) return true;
+  for (const std::string& p : FGoodPasswords)
+    if (tryPwd(p)) return true;
+  int err = dePasswordFailed;
+  if (!FNoMorePasswords) {
+    int32_t tries = std::max<int32_t>(1, FHost.Cmd().PwdReqCount);
+    while (tries > 0) {
+      int32_t left = tries;
+      std::string pwd;
+      const int r = FHost.AskPassword(en.Name, left, pwd);
+      FHost.CheckStop();
+      if (r == 1 && !pwd.empty()) {
+        if (tryPwd(pwd)) {
+          FGoodPasswords.push_back(pwd);
+          return true;
+        }
+        tries = std::min(tries - 1, left);
+        continue;
+      }
+      if (r == 3) FNoMorePasswords = true;
+      if (r == 2 || r == 3) err = dePasswordCancelled;
+      break;
+    }
+  }
+  Fail(en, skBadPassword, err, "");
+  return false;
+}
+
+bool TDZExtractor::Decode(const TDZEntry& en, TDZCrypt* crypt, TOutput& out, uint32_t& crc,
+                          uint64_t& written) {
+  uint64_t pos = en.DataOffset + (crypt ? TDZCrypt::kHeaderSize : 0);
+  uint64_t left = en.CompSize - (crypt ? TDZCrypt::kHeaderSize : 0);
+  uint32_t reg = 0xFFFFFFFFu;
+  written = 0;
+  bool readFailed = false, writeFailed = false, tooLong = false;
+  int64_t sinceStep = 0;
+
+  auto reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
+    if (left == 0) return 0;
+    const size_t n = size_t(std::min<uint64_t>(left, max));
+    const int64_t got = FSource->ReadSome(pos, buf, n);
+    if (got <= 0) {
+      readFailed = true;
+      return -1;
+    }
+    if (crypt) crypt->Decrypt(buf, size_t(got));
+    pos += uint64_t(got);
+    left -= uint64_t(got);
+    return ptrdiff_t(got);
+  };
+  auto sink = [&](const uint8_t* data, size_t n) -> bool {
+    if (n > en.UncompSize - written) {
+      tooLong = true;  // more data than the entry declares: refuse, never amplify
+      return false;
+    }
+    reg = zm::Crc32UpdateFast(reg, data, n);
+    if (!out.Write(data, n)) {
+      writeFailed = true;
+      return false;
+    }
+    written += n;
+    FTotalDone += n;
+    sinceStep += int64_t(n);
+    if (sinceStep >= int64_t(kReadChunk) || written == en.UncompSize) {
+      FHost.Progress(DZ_CB_STEP, sinceStep, int64_t(FTotalDone), std::string());
+      sinceStep = 0;
+    }
+    return !FHost.Stopped();
+  };
+
+  int result = zm::irOk;
+  if (en.Method == 0) {
+    if (FBuf.size() < kReadChunk) FBuf.resize(kReadChunk);
+    while (left) {
+      const ptrdiff_t got = reader(FBuf.data(), FBuf.size());
+      if (got <= 0) {
+        result = zm::irReadFailed;
+        break;
+      }
+      if (!sink(FBuf.data(), size_t(got))) {
+        result = zm::irWriteFailed;
+        break;
+      }
+    }
+  } else {
+    auto& core = en.Method == 9 ? FInflate64 : FInflate;
+    if (!core)
+      core = std::make_unique<zm::TZMInflateCore>(en.Method == 9 ? zm::TInflateMode::Deflate64
+                                                                 : zm::TInflateMode::Deflate);
+    result = core->Inflate(reader, sink);
+  }
+  FHost.CheckStop();
+  crc = ~reg;
+  if (result == zm::irOk && written == en.UncompSize) return true;
+  if (writeFailed)
+    Fail(en, skGeneralExtractError, deWriteFile, "(" + out.TempName + ")");
+  else if (readFailed)
+    Fail(en, skReadError, deReadFile, "");
+  else if (tooLong)
+    Fail(en, skSizeChange, deInvalidStruct, "(more data than its stated size)");
+  else if (result == zm::irOk)
+    Fail(en, skSizeChange, deInvalidStruct, "(less data than its stated size)");
+  else
+    Fail(en, skZipFileFormatWrong, deInvalidStruct, "(compressed data are damaged)");
+  return false;
+}
+
+bool TDZExtractor::ProcessEntry(size_t index, int pipe) {
+  TDZEntry& en = FArchive.Entries()[index];
+  const uint32_t opts = FHost.Cmd().Options;
+  std::vector<std::string> parts;
+  if (en.IsFolder() && en.Name.find_first_not_of("./") == std::string::npos &&
+      en.Name.find("..") == std::string::npos)
+    return false;  // "./": the base folder itself
+  if (!SplitSafeName(en.Name, parts)) {
+    Fail(en, skBadName, deBadName, "");
+    return false;
+  }
+  if (en.IsFolder()) {
+    if (!FTest && (opts & DZ_OPT_DIRNAMES) && pipe < 0) {
+      std::string path;
+      MakeFolders(FBase, parts, parts.size(), path, en.Name);
+    }
+    return false;
+  }
+  if (en.RangeError) {
+    Fail(en, skZipFileFormatWrong, en.RangeError, "(data outside the archive or shared)");
+    return false;
+  }
+  if (en.Method != 0 && en.Method != 8 && en.Method != 9) {
+    Fail(en, skCompressionUnknown, deSkipping,
+         "(method " + std::to_string(en.Method) + ", " + MethodName(en.Method) +
+             ", is not supported)");
+    return false;
+  }
+  if (en.Encrypted() && (en.Flags & 0x40)) {
+    Fail(en, skCompressionUnknown, deSkipping, "(strong encryption is not supported)");
+    return false;
+  }
+  const uint64_t cryptHead = en.Encrypted() ? TDZCrypt::kHeaderSize : 0;
+  if (en.CompSize < cryptHead || (en.Method == 0 && en.CompSize - cryptHead != en.UncompSize)) {
+    Fail(en, skZipFileFormatWrong, deInvalidStruct, "(sizes do not agree)");
+    return false;
+  }
+
+  const bool useExtraTime = (opts & DZ_OPT_NTFS) != 0;
+  plat::TFileTime entryTime = 0;
+  const bool haveEntryTime = EntryTime(en, useExtraTime, entryTime);
+
+  TOutput out;
+  out.Host = &FHost;
+  std::string target, folder;
+  if (!FTest && pipe < 0) {
+    const bool dirs = (opts & DZ_OPT_DIRNAMES) != 0;
+    const size_t nFolders = dirs ? parts.size() - 1 : 0;
+    target = FBase;
+    for (size_t i = 0; i < nFolders; ++i) target += parts[i] + plat::PathDelim;
+    target += parts.back();
+
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(PathOf(target), ec);
+    const bool exists = st.type() != fs::file_type::not_found;
+    if (exists && st.type() == fs::file_type::directory) {
+      Fail(en, skFileExists, deCreateFile, "(a folder of that name exists)");
+      return false;
+    }
+    plat::TFileTime fileTime = 0;
+    const bool older = exists && haveEntryTime && FileTimeOf(target, fileTime) &&
+                       fileTime + kTwoSeconds <= entryTime;
+    if (opts & (DZ_OPT_UPDATE | DZ_OPT_FRESHEN)) {
+      // Update takes new files and newer versions; freshen only newer versions.
+      if ((exists && !older) || (!exists && !(opts & DZ_OPT_UPDATE))) {
+        FHost.Skipped(en.Name, skOnFreshen, 0);
+        return false;
+      }
+    } else if (exists) {
+      const bool dflt = (opts & DZ_OPT_OVERWRITE) != 0;
+      const int r = FHost.Overwrite(target, dflt, int32_t(index), older);
+      FHost.CheckStop();
+      const bool replace = r == 1 || (r == 0 && dflt);
+      if (!replace) {
+        FHost.Skipped(en.Name, skNoOverwrite, 0);
+        return false;
+      }
+    }
+    if (!MakeFolders(FBase, parts, nFolders, folder, en.Name)) return false;
+    // The data go to a temporary file beside the target first.
+    for (int attempt = 0; attempt < 100 && out.File == plat::kInvalidHandle; ++attempt) {
+      const uint32_t r = uint32_t(plat::NowFileTime() * 2654435761u) ^ uint32_t(index * 40503u) ^
+                         uint32_t(attempt * 977u);
+      std::string tmp = folder + ".dz" + Hex8(r) + ".tmp";
+      if (fs::symlink_status(PathOf(tmp), ec).type() != fs::file_type::not_found) continue;
+      out.File = plat::FileCreate(tmp);
+      if (out.File != plat::kInvalidHandle) out.TempName = tmp;
+    }
+    if (out.File == plat::kInvalidHandle) {
+      Fail(en, skNoOpen, deTempFile, "(" + folder + ")");
+      return false;
+    }
+  } else if (pipe >= 0) {
+    TDZStreamRec rec{};
+    rec.StreamNo = pipe;
+    rec.StreamOp = DZ_SO_OPEN;
+    if (!FHost.StreamCall(rec) || !rec.StreamRef) {
+      FHost.CheckStop();
+      Fail(en, skNoOpen, deCreateFile, "(stream " + std::to_string(pipe) + ")");
+      return false;
+    }
+    out.Stream = rec.StreamRef;
+    out.StreamNo = pipe;
+  }
+
+  TDZCrypt crypt;
+  if (en.Encrypted() && !ObtainPassword(en, crypt)) return false;
+
+  FHost.Info((FTest ? "testing: " : "extracting: ") + en.Name);
+  uint32_t crc = 0;
+  uint64_t written = 0;
+  if (!Decode(en, en.Encrypted() ? &crypt : nullptr, out, crc, written)) return false;
+  if (crc != en.Crc) {
+    const int r = FHost.CrcError(en.Name, crc, en.Crc);
+    FHost.CheckStop();
+    FHost.ErrorMsg(deError, "CRC-32 mismatch in " + en.Name + " (found " + Hex8(crc) +
+                                ", expected " + Hex8(en.Crc) + ")");
+    if (r != 1 || FTest) {
+      FHost.Skipped(en.Name, skGeneralExtractError, deError);
+      return false;
+    }
+  }
+  if (out.File != plat::kInvalidHandle) {
+    if (useExtraTime && en.HasFileTime)
+      plat::FileSetTime(out.File, en.FileTime);
+    else
+      plat::FileSetDate(out.File, en.DosDateTime);
+    plat::FileClose(out.File);
+    out.File = plat::kInvalidHandle;
+    std::error_code ec;
+    fs::rename(PathOf(out.TempName), PathOf(target), ec);
+    if (ec) {
+      Fail(en, skNoAccess, deCreateFile, "(" + target + ")");
+      return false;
+    }
+    out.TempName.clear();
+  }
+  return true;
+}
+
+int TDZExtractor::Run() {
+  int err = Prepare();
+  if (err) return -err;
+  std::vector<size_t> chosen;
+  Select(chosen);
+  uint64_t total = 0;
+  for (size_t i : chosen) total += FArchive.Entries()[i].UncompSize;
+  FHost.Progress(DZ_CB_TOTAL_ITEMS, 0, 0, std::string(), int32_t(chosen.size()));
+  FHost.Progress(DZ_CB_TOTAL_BYTES, int64_t(total), 0, std::string());
+  FHost.CheckStop();
+  if (chosen.empty()) {
+    FHost.Message(deNothingToDo | DZ_MSG_WARNING, "no entries selected");
+    FHost.Progress(DZ_CB_BATCH_END, 0, 0, std::string());
+    return 0;
+  }
+  int done = 0, skipped = 0;
+  for (size_t i : chosen) {
+    const TDZEntry& en = FArchive.Entries()[i];
+    int pipe = -1;
+    for (const TPipeSpec& p : FPipes)
+      if (p.Entry == int(i)) pipe = p.Stream;
+    const uint64_t before = FTotalDone;
+    FHost.Progress(DZ_CB_ITEM, int64_t(en.UncompSize), int64_t(FTotalDone), en.Name);
+    FHost.CheckStop();
+    if (ProcessEntry(i, pipe))
+      ++done;
+    else if (!en.IsFolder())
+      ++skipped;
+    // Keep the totals right when an entry was skipped or cut short.
+    FTotalDone = before + en.UncompSize;
+    FHost.Progress(DZ_CB_ITEM, -1, int64_t(FTotalDone), std::string());
+    FHost.CheckStop();
+  }
+  FHost.Progress(DZ_CB_BATCH_END, 0, int64_t(FTotalDone), std::string());
+  if (FHost.Verbose())
+    FHost.Message(0, std::to_string(done) + (FTest ? " tested, " : " extracted, ") +
+                         std::to_string(skipped) + " skipped");
+  FHost.CheckStop();
+  return done;
+}
+
+}  // namespace dz

@@ -1,0 +1,64 @@
+// The extract command: selects entries, decodes, decrypts and checks them, and writes
+// them below the base folder (or to application streams), or only tests them.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DZArchive.h"
+#include "DZCrypt.h"
+#include "DZHost.h"
+#include "ZMInflateCore.h"
+
+namespace dz {
+
+// Splits a stored name into path components. False for names that are absolute,
+// carry a drive letter, climb with "..", hold control characters or are empty.
+bool SplitSafeName(const std::string& name, std::vector<std::string>& parts);
+
+class TDZExtractor {
+ public:
+  explicit TDZExtractor(TDZHost& host) : FHost(host) {}
+  // Runs the command: the number of entries extracted or tested, or a negative
+  // engine error.
+  int Run();
+
+ private:
+  struct TPipeSpec {
+    int Stream;
+    std::string Pattern;  // empty: the first selected entry no other pipe took
+    int Entry = -1;
+  };
+  // Where one entry's data go.
+  struct TOutput;
+
+  int Prepare();
+  void ReadSpecs(int kind, std::vector<std::string>& out);
+  void Select(std::vector<size_t>& chosen);
+  bool ProcessEntry(size_t index, int pipe);
+  bool MakeFolders(const std::string& base, const std::vector<std::string>& parts, size_t n,
+                   std::string& path, const std::string& display);
+  bool ObtainPassword(const TDZEntry& en, TDZCrypt& crypt);
+  // Decodes the entry into the output; false after a reported failure.
+  bool Decode(const TDZEntry& en, TDZCrypt* crypt, TOutput& out, uint32_t& crc,
+              uint64_t& written);
+  void Fail(const TDZEntry& en, int skip, int err, const std::string& detail);
+
+  TDZHost& FHost;
+  std::unique_ptr<TDZSource> FSource;
+  TDZArchive FArchive;
+  std::string FArchiveName;
+  std::string FPassword;
+  std::vector<std::string> FGoodPasswords;
+  bool FNoMorePasswords = false;
+  std::string FBase;  // absolute, with a trailing separator; empty when testing
+  std::vector<std::string> FSpecs, FExcludes;
+  std::vector<TPipeSpec> FPipes;
+  bool FTest = false;
+  uint64_t FTotalDone = 0;
+  std::unique_ptr<zm::TZMInflateCore> FInflate, FInflate64;
+  std::vector<uint8_t> FBuf;
+};
+
+}  // namespace dz

@@ -1,0 +1,316 @@
+// What the engine does with the answers of its callbacks: passwords, CRC errors,
+// overwriting, freshen and update, test mode, selection, folders, dates and progress.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "DZTestKit.h"
+
+using namespace dzt;
+
+namespace {
+
+constexpr int kSkipOnFreshen = 0, kSkipNoOverwrite = 1, kSkipBadPassword = 3;
+
+std::string MakeArchive(const fs::path& dir, const std::vector<TEntrySpec>& e) {
+  WriteFile(dir / "t.zip", BuildZip(e));
+  return (dir / "t.zip").string();
+}
+
+time_t MTime(const fs::path& p) {
+  struct stat st {};
+  stat(p.c_str(), &st);
+  return st.st_mtime;
+}
+
+// Local MS-DOS stamp of a calendar time.
+uint32_t DosStamp(int y, int mo, int d, int h, int mi, int s) {
+  return (uint32_t((y - 1980) << 9 | mo << 5 | d) << 16) | uint32_t(h << 11 | mi << 5 | s / 2);
+}
+
+}  // namespace
+
+TEST(DZCallbacks, PasswordQuestions) {
+  const fs::path dir = FreshDir("cb_password");
+  const std::string zip = MakeArchive(
+      dir, {{.Name = "a.txt", .Data = "secret a", .Password = "right"},
+            {.Name = "b.txt", .Data = "secret b", .Password = "right"},
+            {.Name = "c.txt", .Data = "plain"}});
+  // Wrong first answer, right second: both encrypted files come out, asked only
+  // for the first (the password is remembered).
+  {
+    THarness h;
+    h.Archive = zip;
+    h.Base = (dir / "o1").string();
+    fs::create_directories(h.Base);
+    h.PwdReqCount = 3;
+    std::vector<std::string> answers = {"wrong", "right"};
+    h.OnPassword = [&](const std::string& name, int32_t& tries, std::string& pwd) {
+      EXPECT_EQ(name, "a.txt");
+      EXPECT_GT(tries, 0);
+      pwd = answers[size_t(h.PasswordAsks - 1)];
+      return 1;
+    };
+    EXPECT_EQ(h.Exec(), 3) << h.AllMessages();
+    EXPECT_EQ(h.PasswordAsks, 2);
+    EXPECT_EQ(ReadFile(dir / "o1" / "a.txt"), "secret a");
+    EXPECT_EQ(ReadFile(dir / "o1" / "b.txt"), "secret b");
+  }
+  // Only wrong answers: asked PwdReqCount times per entry, then skipped as a bad password.
+  {
+    THarness h;
+    h.Archive = zip;
+    h.Base = (dir / "o2").string();
+    fs::create_directories(h.Base);
+    h.PwdReqCount = 2;
+    h.OnPassword = [&](const std::string&, int32_t&, std::string& pwd) {
+      pwd = "nope";
+      return 1;
+    };
+    EXPECT_EQ(h.Exec(), 1);
+    EXPECT_EQ(h.PasswordAsks, 4);
+    int bad = 0;
+    for (const TSkip& s : h.Skips) bad += s.Type == kSkipBadPassword && s.Error == 7;
+    EXPECT_EQ(bad, 2);
+    EXPECT_FALSE(fs::exists(dir / "o2" / "a.txt"));
+    EXPECT_EQ(ReadFile(dir / "o2" / "c.txt"), "plain");
+  }
+  // "No to all" (3) asks once for the whole run.
+  {
+    THarness h;
+    h.Archive = zip;
+    h.Base = (dir / "o3").string();
+    fs::create_directories(h.Base);
+    h.OnPassword = [&](const std::string&, int32_t&, std::string&) { return 3; };
+    EXPECT_EQ(h.Exec(), 1);
+    EXPECT_EQ(h.PasswordAsks, 1);
+    EXPECT_EQ(h.Skips.size(), 2u);
+  }
+  // Abort (-3) ends the run as cancelled.
+  {
+    THarness h;
+    h.Archive = zip;
+    h.Base = (dir / "o4").string();
+    fs::create_directories(h.Base);
+    h.OnPassword = [&](const std::string&, int32_t&, std::string&) { return -3; };
+    EXPECT_EQ(h.Exec(), -1);
+    EXPECT_TRUE(Tree(dir / "o4").empty());
+  }
+  // The password given as text argument needs no question.
+  {
+    THarness h;
+    h.Archive = zip;
+    h.Password = "right";
+    h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
+    EXPECT_EQ(h.Exec(), 3);
+    EXPECT_EQ(h.PasswordAsks, 0);
+  }
+}
+
+TEST(DZCallbacks, CrcErrorAnswers) {
+  const fs::path dir = FreshDir("cb_crc");
+  const std::string zip = MakeArchive(
+      dir, {{.Name = "a.txt", .Data = "payload", .CrcOverride = 0xDEADBEEF}});
+  THarness keep;
+  keep.Archive = zip;
+  keep.Base = dir.string();
+  uint32_t found = 0, expected = 0;
+  keep.OnCrc = [&](const std::string&, uint32_t f, uint32_t e) {
+    found = f;
+    expected = e;
+    return 1;  // keep the file all the same
+  };
+  EXPECT_EQ(keep.Exec(), 1);
+  EXPECT_EQ(expected, 0xDEADBEEFu);
+  EXPECT_EQ(found, Crc32("payload"));
+  EXPECT_EQ(ReadFile(dir / "a.txt"), "payload");
+  fs::remove(dir / "a.txt");
+
+  THarness drop;
+  drop.Archive = zip;
+  drop.Base = dir.string();
+  drop.OnCrc = [&](const std::string&, uint32_t, uint32_t) { return 3; };
+  EXPECT_EQ(drop.Exec(), 0);
+  EXPECT_FALSE(fs::exists(dir / "a.txt"));
+  EXPECT_EQ(Tree(dir).size(), 1u);
+}
+
+TEST(DZCallbacks, OverwriteRules) {
+  const fs::path dir = FreshDir("cb_overwrite");
+  const std::string zip = MakeArchive(dir, {{.Name = "a.txt", .Data = "new"}});
+  const fs::path out = dir / "out", file = out / "a.txt";
+  auto run = [&](uint32_t opts, std::function<int(const std::string&, int32_t, int32_t, int32_t)> f,
+                 int32_t* dflt = nullptr) {
+    WriteFile(file, "old");
+    THarness h;
+    h.Archive = zip;
+    h.Base = out.string();
+    h.Options |= opts;
+    h.OnOverwrite = [&](const std::string& n, int32_t d, int32_t i, int32_t o) {
+      if (dflt) *dflt = d;
+      return f ? f(n, d, i, o) : 0;
+    };
+    h.Exec();
+    return h;
+  };
+  int32_t dflt = -1;
+  // Without the option, no answer keeps the file and reports the skip.
+  THarness h1 = run(0, nullptr, &dflt);
+  EXPECT_EQ(dflt, 0);
+  EXPECT_EQ(ReadFile(file), "old");
+  EXPECT_TRUE(h1.HasSkip(kSkipNoOverwrite));
+  // With it, no answer replaces.
+  run(DZ_OPT_OVERWRITE, nullptr, &dflt);
+  EXPECT_EQ(dflt, 1);
+  EXPECT_EQ(ReadFile(file), "new");
+  // Answer 1 replaces, 2 keeps, whatever the option.
+  run(0, [](auto&, int32_t, int32_t, int32_t) { return 1; });
+  EXPECT_EQ(ReadFile(file), "new");
+  run(DZ_OPT_OVERWRITE, [](auto&, int32_t, int32_t, int32_t) { return 2; });
+  EXPECT_EQ(ReadFile(file), "old");
+  EXPECT_EQ(Tree(out).size(), 1u);
+}
+
+TEST(DZCallbacks, FreshenAndUpdateByDate) {
+  const fs::path dir = FreshDir("cb_freshen");
+  const uint32_t stamp = DosStamp(2020, 6, 15, 12, 0, 0);
+  const std::string zip = MakeArchive(dir, {{.Name = "old.txt", .Data = "zip old", .DosTime = stamp},
+                                            {.Name = "new.txt", .Data = "zip new", .DosTime = stamp},
+                                            {.Name = "absent.txt", .Data = "zip absent", .DosTime = stamp}});
+  auto setup = [&](const fs::path& out) {
+    WriteFile(out / "old.txt", "disk old");
+    WriteFile(out / "new.txt", "disk new");
+    // old.txt dates from 2019, new.txt from now.
+    struct tm tm {};
+    tm.tm_year = 119;
+    tm.tm_mon = 0;
+    tm.tm_mday = 1;
+    tm.tm_isdst = -1;
+    const time_t t = mktime(&tm);
+    struct timespec ts[2] = {{t, 0}, {t, 0}};
+    utimensat(AT_FDCWD, (out / "old.txt").c_str(), ts, 0);
+  };
+  const fs::path f = dir / "fresh", u = dir / "upd";
+  setup(f);
+  setup(u);
+  THarness hf;
+  hf.Archive = zip;
+  hf.Base = f.string();
+  hf.Options |= DZ_OPT_FRESHEN;
+  EXPECT_EQ(hf.Exec(), 1);
+  EXPECT_EQ(ReadFile(f / "old.txt"), "zip old");
+  EXPECT_EQ(ReadFile(f / "new.txt"), "disk new");
+  EXPECT_FALSE(fs::exists(f / "absent.txt"));
+  int fresh = 0;
+  for (const TSkip& s : hf.Skips) fresh += s.Type == kSkipOnFreshen;
+  EXPECT_EQ(fresh, 2);
+
+  THarness hu;
+  hu.Archive = zip;
+  hu.Base = u.string();
+  hu.Options |= DZ_OPT_UPDATE;
+  EXPECT_EQ(hu.Exec(), 2);
+  EXPECT_EQ(ReadFile(u / "old.txt"), "zip old");
+  EXPECT_EQ(ReadFile(u / "new.txt"), "disk new");
+  EXPECT_EQ(ReadFile(u / "absent.txt"), "zip absent");
+}
+
+TEST(DZCallbacks, TestModeWritesNothing) {
+  const fs::path dir = FreshDir("cb_test");
+  const std::string zip = MakeArchive(dir, {{.Name = "a/b.txt", .Data = "one"},
+                                            {.Name = "c.txt", .Data = "two", .CrcOverride = 1}});
+  THarness h;
+  h.Archive = zip;
+  h.Base = (dir / "never").string();
+  h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST | DZ_OPT_DIRNAMES;
+  EXPECT_EQ(h.Exec(), 1);
+  EXPECT_FALSE(fs::exists(dir / "never"));
+  EXPECT_EQ(Tree(dir).size(), 1u);
+  EXPECT_FALSE(h.Skips.empty());
+}
+
+TEST(DZCallbacks, SelectionFoldersAndProgress) {
+  const fs::path dir = FreshDir("cb_select");
+  const std::string zip = MakeArchive(dir, {{.Name = "docs/", .Data = "", .Method = 0},
+                                            {.Name = "docs/readme.txt", .Data = "readme"},
+                                            {.Name = "docs/skip.log", .Data = "log"},
+                                            {.Name = "src/main.cpp", .Data = "int main(){}"},
+                                            {.Name = "src/deep/x.h", .Data = "#pragma once"}});
+  // Specifications and exclusions, folders kept.
+  THarness h;
+  h.Archive = zip;
+  h.Base = (dir / "o1").string();
+  fs::create_directories(h.Base);
+  h.Options |= DZ_OPT_DIRNAMES;
+  h.Specs = {"docs/*", "*.h"};
+  h.Excludes = {"*.log"};
+  EXPECT_EQ(h.Exec(), 2);
+  EXPECT_EQ(Tree(dir / "o1"),
+            (std::map<std::string, std::string>{{"docs", "/"},
+                                                {"docs/readme.txt", "readme"},
+                                                {"src", "/"},
+                                                {"src/deep", "/"},
+                                                {"src/deep/x.h", "#pragma once"}}));
+  EXPECT_EQ(h.TotalItems, 3);  // the folder entry, readme.txt and x.h
+  EXPECT_EQ(h.TotalBytes, int64_t(6 + 12));
+  EXPECT_EQ(h.StepBytes, int64_t(6 + 12));
+  EXPECT_EQ(h.Actions.back(), DZ_CB_BATCH_END);
+  EXPECT_EQ(h.Actions.front(), DZ_CB_OP_KEY);
+
+  // Without folder names every file lands in the base folder.
+  THarness flat;
+  flat.Archive = zip;
+  flat.Base = (dir / "o2").string();
+  fs::create_directories(flat.Base);
+  EXPECT_EQ(flat.Exec(), 4);
+  EXPECT_EQ(Tree(dir / "o2").size(), 4u);
+  EXPECT_EQ(ReadFile(dir / "o2" / "x.h"), "#pragma once");
+}
+
+TEST(DZCallbacks, FileDates) {
+  const fs::path dir = FreshDir("cb_dates");
+  // Extended timestamp: 2001-09-09 01:46:40 UTC.
+  std::string ut = "UT";
+  ut += char(5);
+  ut += char(0);
+  ut += char(1);
+  const uint32_t unixTime = 1000000000;
+  for (int i = 0; i < 4; ++i) ut += char((unixTime >> (8 * i)) & 0xFF);
+  const uint32_t stamp = DosStamp(2015, 3, 4, 10, 20, 30);
+  const std::string zip = MakeArchive(dir, {{.Name = "a.txt", .Data = "a", .DosTime = stamp, .Extra = ut}});
+  THarness dos;
+  dos.Archive = zip;
+  dos.Base = (dir / "dos").string();
+  fs::create_directories(dos.Base);
+  EXPECT_EQ(dos.Exec(), 1);
+  struct tm tm {};
+  tm.tm_year = 115;
+  tm.tm_mon = 2;
+  tm.tm_mday = 4;
+  tm.tm_hour = 10;
+  tm.tm_min = 20;
+  tm.tm_sec = 30;
+  tm.tm_isdst = -1;
+  EXPECT_EQ(MTime(dir / "dos" / "a.txt"), mktime(&tm));
+
+  THarness ntfs;
+  ntfs.Archive = zip;
+  ntfs.Base = (dir / "ntfs").string();
+  fs::create_directories(ntfs.Base);
+  ntfs.Options |= DZ_OPT_NTFS;
+  EXPECT_EQ(ntfs.Exec(), 1);
+  EXPECT_EQ(MTime(dir / "ntfs" / "a.txt"), time_t(unixTime));
+}
+
+TEST(DZCallbacks, SkipAnswerEndsTheRun) {
+  const fs::path dir = FreshDir("cb_skipstop");
+  const std::string zip = MakeArchive(dir, {{.Name = "../bad", .Data = "x"}, {.Name = "ok", .Data = "y"}});
+  THarness h;
+  h.Archive = zip;
+  h.Base = dir.string();
+  h.OnSkipped = [](const TSkip&) { return 1; };
+  EXPECT_EQ(h.Exec(), -26);
+  EXPECT_FALSE(fs::exists(dir / "ok"));
+}

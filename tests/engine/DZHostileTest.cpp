@@ -1,0 +1,158 @@
+// Archives built to harm an extractor: nothing may be written outside the base
+// folder, shared or out-of-range data are refused, and lies about sizes and checks
+// never produce a file.
+#include <gtest/gtest.h>
+
+#include "DZTestKit.h"
+
+using namespace dzt;
+
+namespace {
+
+constexpr int kSkipBadName = 4, kSkipFormat = 7, kSkipGeneral = 8, kSkipSize = 17,
+              kSkipMethod = 5;
+
+struct TRun {
+  THarness H;
+  int Result = 0;
+  fs::path Out;
+};
+
+void RunOn(TRun& run, const fs::path& dir, const std::string& zip, uint32_t extra = 0) {
+  WriteFile(dir / "t.zip", zip);
+  run.Out = dir / "out";
+  fs::create_directories(run.Out);
+  run.H.Archive = (dir / "t.zip").string();
+  run.H.Base = run.Out.string();
+  run.H.Options |= DZ_OPT_DIRNAMES | extra;
+  run.Result = run.H.Exec();
+}
+
+}  // namespace
+
+TEST(DZHostile, NamesThatLeaveTheBaseFolder) {
+  const fs::path dir = FreshDir("hostile_names");
+  std::vector<TEntrySpec> e = {
+      {.Name = "../evil1.txt", .Data = "x"},
+      {.Name = "a/../../evil2.txt", .Data = "x"},
+      {.Name = "/tmp/dz_evil3.txt", .Data = "x"},
+      {.Name = "C:\\evil4.txt", .Data = "x"},
+      {.Name = "..\\evil5.txt", .Data = "x"},
+      {.Name = "ok/fine.txt", .Data = "fine"},
+      {.Name = "ok/./also.txt", .Data = "also"},
+      {.Name = "bad\x01name.txt", .Data = "x"},
+  };
+  TRun r;
+  RunOn(r, dir, BuildZip(e));
+  EXPECT_EQ(r.Result, 2) << r.H.AllMessages();
+  int bad = 0;
+  for (const TSkip& s : r.H.Skips) bad += s.Type == kSkipBadName && s.Error == 26;
+  EXPECT_EQ(bad, 6);
+  EXPECT_FALSE(fs::exists(dir / "evil1.txt"));
+  EXPECT_FALSE(fs::exists(dir / "evil2.txt"));
+  EXPECT_FALSE(fs::exists("/tmp/dz_evil3.txt"));
+  EXPECT_FALSE(fs::exists(dir / "evil5.txt"));
+  const auto t = Tree(dir);
+  for (const auto& [name, data] : t)
+    EXPECT_TRUE(name == "t.zip" || name.rfind("out", 0) == 0) << name;
+  EXPECT_EQ(ReadFile(r.Out / "ok" / "fine.txt"), "fine");
+  EXPECT_EQ(ReadFile(r.Out / "ok" / "also.txt"), "also");
+}
+
+TEST(DZHostile, LinkInsideTheBaseFolderIsNotFollowed) {
+  const fs::path dir = FreshDir("hostile_link");
+  fs::create_directories(dir / "outside");
+  fs::create_directories(dir / "out");
+  fs::create_directory_symlink(dir / "outside", dir / "out" / "link");
+  TRun r;
+  RunOn(r, dir, BuildZip({{.Name = "link/escaped.txt", .Data = "x"}}));
+  EXPECT_EQ(r.Result, 0);
+  EXPECT_FALSE(fs::exists(dir / "outside" / "escaped.txt"));
+  EXPECT_FALSE(r.H.Skips.empty());
+}
+
+TEST(DZHostile, OverlappingEntriesAreRefused) {
+  // One deflated block of 1 MB, referenced by 50 directory entries.
+  const std::string data(1 << 20, 'A');
+  std::vector<TEntrySpec> e;
+  for (int i = 0; i < 50; ++i) e.push_back({.Name = "f" + std::to_string(i), .Data = data, .OffsetOverride = 0});
+  const fs::path dir = FreshDir("hostile_overlap");
+  TRun r;
+  RunOn(r, dir, BuildZip(e));
+  // Only the entry whose data really start there is written.
+  EXPECT_EQ(r.Result, 1) << r.H.AllMessages();
+  int refused = 0;
+  for (const TSkip& s : r.H.Skips) refused += s.Type == kSkipFormat;
+  EXPECT_EQ(refused, 49);
+  EXPECT_LE(Tree(r.Out).size(), 1u);
+}
+
+TEST(DZHostile, DataOutsideTheArchive) {
+  const fs::path dir = FreshDir("hostile_range");
+  TRun r;
+  RunOn(r, dir, BuildZip({{.Name = "a.txt", .Data = "hello", .CompOverride = 0x7FFFFFF0},
+                          {.Name = "b.txt", .Data = "world", .OffsetOverride = 0x10000000}}));
+  EXPECT_EQ(r.Result, 0);
+  EXPECT_EQ(r.H.Skips.size(), 2u);
+  EXPECT_TRUE(Tree(r.Out).empty());
+}
+
+TEST(DZHostile, LyingSizes) {
+  const fs::path dir = FreshDir("hostile_sizes");
+  std::string big(200000, 'z');
+  // Declares 100 bytes but inflates to 200000: stopped at the declared size.
+  TRun r;
+  RunOn(r, dir, BuildZip({{.Name = "bomb.txt", .Data = big, .UncompOverride = 100},
+                          {.Name = "short.txt", .Data = "abc", .UncompOverride = 50},
+                          {.Name = "stored.txt", .Data = "abc", .Method = 0, .UncompOverride = 5}}));
+  EXPECT_EQ(r.Result, 0) << r.H.AllMessages();
+  EXPECT_TRUE(Tree(r.Out).empty());
+  EXPECT_TRUE(r.H.HasSkip(kSkipSize));
+  EXPECT_TRUE(r.H.HasSkip(kSkipFormat));
+}
+
+TEST(DZHostile, TruncatedAndDamagedData) {
+  const fs::path dir = FreshDir("hostile_trunc");
+  std::string data;
+  for (int i = 0; i < 50000; ++i) data += char('a' + (i * 7) % 26);
+  std::string zip = BuildZip({{.Name = "a.txt", .Data = data}});
+  // Cut the archive in the middle of the data: the trailer is gone.
+  TRun cut;
+  RunOn(cut, dir, zip.substr(0, zip.size() / 2));
+  EXPECT_EQ(cut.Result, -10);
+  // Damage the deflate stream in place.
+  std::string bad = zip;
+  for (size_t i = 38; i < 44; ++i) bad[i] = char(0xFF);
+  TRun dmg;
+  RunOn(dmg, FreshDir("hostile_damaged"), bad);
+  EXPECT_EQ(dmg.Result, 0);
+  EXPECT_TRUE(Tree(dmg.Out).empty()) << "no partial file";
+  EXPECT_FALSE(dmg.H.Skips.empty());
+}
+
+TEST(DZHostile, UnsupportedMethodsAreSkipped) {
+  const fs::path dir = FreshDir("hostile_method");
+  TRun r;
+  RunOn(r, dir, BuildZip({{.Name = "b.bz2", .Data = "BZh91AY&SY", .Method = 12},
+                          {.Name = "l.lzma", .Data = "xxxxxxxx", .Method = 14},
+                          {.Name = "a.aes", .Data = "xxxxxxxxxxxxxxxx", .Method = 99},
+                          {.Name = "ok.txt", .Data = "ok"}}));
+  EXPECT_EQ(r.Result, 1);
+  int n = 0;
+  for (const TSkip& s : r.H.Skips) n += s.Type == kSkipMethod;
+  EXPECT_EQ(n, 3);
+  EXPECT_NE(r.H.AllMessages().find("bzip2"), std::string::npos);
+  EXPECT_EQ(Tree(r.Out).size(), 1u);
+}
+
+TEST(DZHostile, CrcMismatchKeepsTheOldFile) {
+  const fs::path dir = FreshDir("hostile_crc");
+  WriteFile(dir / "out" / "a.txt", "precious");
+  TRun r;
+  RunOn(r, dir, BuildZip({{.Name = "a.txt", .Data = "new data", .CrcOverride = 0x12345678}}),
+        DZ_OPT_OVERWRITE);
+  EXPECT_EQ(r.Result, 0);
+  EXPECT_EQ(ReadFile(r.Out / "a.txt"), "precious");
+  EXPECT_TRUE(r.H.HasSkip(kSkipGeneral));
+  EXPECT_EQ(Tree(r.Out).size(), 1u);
+}
