@@ -406,9 +406,11 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
     n |= 56;                         \
   } while (0)
 
+  // The entry of the next symbol is looked up as early as possible, so that its load
+  // overlaps the work on the current one. Each pass reads at most 22 bytes ahead.
+  ZM_REFILL();
+  uint32_t e = lt[b & lmask];
   while (size_t(inEnd - in) >= kFastInMargin && size_t(outEnd - out) >= kFastOutMargin) {
-    ZM_REFILL();
-    uint32_t e = lt[b & lmask];
     if (e & kLinkFlag) {
       b >>= lbits;
       n -= lbits;
@@ -418,15 +420,8 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
     n -= EntLen(e);
     if (int32_t(e) < 0) {
       *out++ = uint8_t(EntValue(e));
-      // A second literal often fits in the bits at hand.
-      if (n >= 15) {
-        e = lt[b & lmask];
-        if (int32_t(e) < 0) {
-          b >>= EntLen(e);
-          n -= EntLen(e);
-          *out++ = uint8_t(EntValue(e));
-        }
-      }
+      ZM_REFILL();
+      e = lt[b & lmask];
       continue;
     }
     if (e & kSpecialFlag) {
@@ -452,6 +447,8 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
     unsigned d = EntValue(e) + unsigned(b & BitMask(EntExtra(e)));
     b >>= EntExtra(e);
     n -= EntExtra(e);
+    ZM_REFILL();
+    e = lt[b & lmask];
     if (len > 258) {
       // Only Deflate64 has matches this long; copy them the careful way.
       FOutPos = out;

@@ -16,7 +16,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-constexpr size_t kMaxOut = 8u << 20;  // bounds decompression bombs
+constexpr size_t kMaxOut = 1u << 20;  // bounds decompression bombs
 
 struct TRun {
   int Result;
