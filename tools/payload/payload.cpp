@@ -78,12 +78,20 @@ bool ParseHex32(const std::string& s, uint32_t& v) {
   return true;
 }
 
-// Entry names are stored as given; they must be plain relative ASCII names with '/'.
+// Entry names are stored as given; they must be plain relative ASCII names with '/',
+// without empty, "." or ".." components.
 bool ValidEntryName(const std::string& n) {
-  if (n.empty() || n.size() > 0xFFFF || n[0] == '/' || n.back() == '/') return false;
+  if (n.empty() || n.size() > 0xFFFF) return false;
   for (unsigned char c : n)
     if (c < 0x20 || c >= 0x7F || c == '\\' || c == ':') return false;
-  return true;
+  size_t from = 0;
+  for (;;) {
+    const size_t slash = n.find('/', from);
+    const std::string part = n.substr(from, slash - from);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (slash == std::string::npos) return true;
+    from = slash + 1;
+  }
 }
 
 int Usage() {
