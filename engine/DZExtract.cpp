@@ -10,6 +10,7 @@
 #include "PlatTime.h"
 #include "ZMCrc32.h"
 #include "ZMMatch.h"
+#include "ZMUTF8.h"
 
 namespace fs = std::filesystem;
 
@@ -60,8 +61,34 @@ bool EntryTime(const TDZEntry& en, bool useExtra, plat::TFileTime& t) {
          plat::LocalFileTimeToFileTime(local, t);
 }
 
+
+// File calls on UTF-8 names.
+plat::THandle CreateUtf8(const std::string& name) {
+#ifdef _WIN32
+  return plat::FileCreateW(WideFromUtf8String(name));
+#else
+  return plat::FileCreate(name);
+#endif
+}
+
+bool DeleteUtf8(const std::string& name) {
+#ifdef _WIN32
+  return plat::FileDeleteW(WideFromUtf8String(name));
+#else
+  return plat::FileDelete(name);
+#endif
+}
+
+plat::THandle OpenUtf8(const std::string& name) {
+#ifdef _WIN32
+  return plat::FileOpenW(WideFromUtf8String(name), plat::fmOpenRead | plat::fmShareDenyNone);
+#else
+  return plat::FileOpen(name, plat::fmOpenRead | plat::fmShareDenyNone);
+#endif
+}
+
 bool FileTimeOf(const std::string& path, plat::TFileTime& t) {
-  plat::THandle h = plat::FileOpen(path, plat::fmOpenRead | plat::fmShareDenyNone);
+  plat::THandle h = OpenUtf8(path);
   if (h == plat::kInvalidHandle) return false;
   plat::TFileInfo info;
   const bool ok = plat::FileInfoByHandle(h, info);
@@ -150,7 +177,7 @@ struct TDZExtractor::TOutput {
   void Discard() {
     if (File != plat::kInvalidHandle) plat::FileClose(File);
     File = plat::kInvalidHandle;
-    if (!TempName.empty()) plat::FileDelete(TempName);
+    if (!TempName.empty()) DeleteUtf8(TempName);
     TempName.clear();
   }
   ~TOutput() {
@@ -217,7 +244,8 @@ int TDZExtractor::Prepare() {
     FHost.ErrorMsg(err, " " + FArchiveName);
     return err;
   }
-  if (!warn.empty()) FHost.Message(deWarning | DZ_MSG_WARNING | DZ_MSG_PREFIX, warn);
+  // Oddities the archive survives are notes, not errors.
+  if (!warn.empty()) FHost.Info("note: " + warn + " in " + FArchiveName);
   FArchive.CheckRanges(*FSource);
   FHost.CheckStop();
 
@@ -282,6 +310,11 @@ bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::s
   path = base;
   for (size_t i = 0; i < n; ++i) {
     path += parts[i];
+    // Folders made or checked before stay folders: the engine never makes links.
+    if (FKnownFolders.count(path)) {
+      path += plat::PathDelim;
+      continue;
+    }
     std::error_code ec;
     const fs::file_status st = fs::symlink_status(PathOf(path), ec);
     if (st.type() == fs::file_type::not_found) {
@@ -296,6 +329,7 @@ bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::s
       FHost.Skipped(display, skNoAccess, deCreateFile);
       return false;
     }
+    FKnownFolders.insert(path);
     path += plat::PathDelim;
   }
   return true;
@@ -507,7 +541,7 @@ bool TDZExtractor::ProcessEntry(size_t index, int pipe) {
                          uint32_t(attempt * 977u);
       std::string tmp = folder + ".dz" + Hex8(r) + ".tmp";
       if (fs::symlink_status(PathOf(tmp), ec).type() != fs::file_type::not_found) continue;
-      out.File = plat::FileCreate(tmp);
+      out.File = CreateUtf8(tmp);
       if (out.File != plat::kInvalidHandle) out.TempName = tmp;
     }
     if (out.File == plat::kInvalidHandle) {

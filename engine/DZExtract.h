@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "DZArchive.h"
@@ -59,6 +60,7 @@ class TDZExtractor {
   uint64_t FTotalDone = 0;
   std::unique_ptr<zm::TZMInflateCore> FInflate, FInflate64;
   std::vector<uint8_t> FBuf;
+  std::unordered_set<std::string> FKnownFolders;
 };
 
 }  // namespace dz

@@ -1,9 +1,7 @@
 #include "DZSource.h"
 
-#include <cstring>
-#include <filesystem>
-
 #include "PlatFileSys.h"
+#include "ZMUTF8.h"
 
 namespace dz {
 
@@ -30,12 +28,22 @@ std::unique_ptr<TDZFileSource> TDZFileSource::Open(const std::string& name, int&
     err = deEmptyZip;
     return nullptr;
   }
-  if (!plat::FileExists(name)) {
-    err = plat::DirectoryExists(name) ? deOpenZip : deFileNotFound;
+#ifdef _WIN32
+  const std::u16string wide = WideFromUtf8String(name);
+  const uint32_t attr = plat::FileAttributesW(wide);
+#else
+  const uint32_t attr = plat::FileAttributes(name);
+#endif
+  if (attr == plat::kInvalidAttributes || (attr & plat::faDirectory)) {
+    err = attr == plat::kInvalidAttributes ? deFileNotFound : deOpenZip;
     return nullptr;
   }
   auto src = std::unique_ptr<TDZFileSource>(new TDZFileSource());
+#ifdef _WIN32
+  src->FHandle = plat::FileOpenW(wide, plat::fmOpenRead | plat::fmShareDenyWrite);
+#else
   src->FHandle = plat::FileOpen(name, plat::fmOpenRead | plat::fmShareDenyWrite);
+#endif
   if (src->FHandle == plat::kInvalidHandle) {
     err = deOpenZip;
     return nullptr;

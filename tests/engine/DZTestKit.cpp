@@ -272,7 +272,7 @@ struct TKeys {
     K[2] = CrcByte(K[2], uint8_t(K[1] >> 24));
   }
   uint8_t Byte() const {
-    uint16_t t = uint16_t(K[2] | 2);
+    const uint32_t t = (K[2] | 2u) & 0xFFFFu;
     return uint8_t((t * (t ^ 1)) >> 8);
   }
   explicit TKeys(const std::string& pwd) {

@@ -1,0 +1,177 @@
+// Extraction speed of the engine library next to unzip, bsdtar and 7z on one archive
+// of a few hundred megabytes in several thousand files of mixed text and binary data,
+// made by Info-ZIP zip -6. Run by hand:
+//   extract_bench [--engine path/DzEngine190.dll] [--dir work-folder] [--mb 320]
+// Prints each time and its ratio to the engine's time.
+#include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DZEngineIntf.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Shell(const std::string& cmd) {
+  const int r = std::system(cmd.c_str());
+  return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+}
+
+bool HaveTool(const std::string& tool) {
+  return Shell("command -v " + tool + " >/dev/null 2>&1") == 0;
+}
+
+// Several thousand files: text of varying redundancy, random and half-random binaries.
+uint64_t MakeData(const fs::path& root, uint64_t megabytes) {
+  std::mt19937_64 rng(20260);
+  static const char* words[] = {"rate ",   "table ", "labour ", "quarter ", "price ",
+                                "list\n",  "zip ",   "Tarnix ", "2016 ",    "dbf ",
+                                "value, ", "index ", "cost\n",  "unit ",    "hour "};
+  const uint64_t target = megabytes << 20;
+  uint64_t total = 0;
+  std::string buf;
+  for (int i = 0; total < target; ++i) {
+    const fs::path dir = root / ("d" + std::to_string(i % 40)) / ("s" + std::to_string(i % 7));
+    fs::create_directories(dir);
+    const unsigned kind = unsigned(rng() % 4);
+    const size_t size = size_t(2000 + rng() % 160000);
+    buf.resize(size);
+    if (kind <= 1) {  // text
+      size_t p = 0;
+      while (p < size) {
+        const char* w = words[rng() % 15];
+        for (; *w && p < size; ++w) buf[p++] = *w;
+        if (rng() % 9 == 0 && p < size) buf[p++] = char('0' + rng() % 10);
+      }
+    } else if (kind == 2) {  // random bytes
+      for (size_t p = 0; p < size; p += 8) {
+        const uint64_t v = rng();
+        std::memcpy(&buf[p], &v, std::min<size_t>(8, size - p));
+      }
+    } else {  // binary with structure: records with small values
+      for (size_t p = 0; p < size; ++p) buf[p] = char((p % 64 < 8) ? rng() % 256 : rng() % 4);
+    }
+    std::ofstream(dir / ("f" + std::to_string(i) + (kind <= 1 ? ".txt" : ".bin")),
+                  std::ios::binary)
+        .write(buf.data(), std::streamsize(size));
+    total += size;
+  }
+  return total;
+}
+
+struct TBenchRun {
+  std::string Archive, Base, Text;
+};
+
+int32_t DZ_CALL Callback(void* p) {
+  auto& rec = *static_cast<TDZCallbackRec*>(p);
+  auto& run = *static_cast<TBenchRun*>(rec.Worker);
+  if ((rec.Request & 0x3F) == DZ_CB_MESSAGE && (rec.Param1 & 0x3F))
+    fprintf(stderr, "engine: %s\n", static_cast<const char*>(rec.Text1));
+  if ((rec.Request & 0x3F) != DZ_CB_ARG) return 0;
+  run.Text = rec.Param1 == DZ_ARG_ARCHIVE ? run.Archive : rec.Param1 == DZ_ARG_BASE ? run.Base : "";
+  if (rec.Param1 == DZ_ARG_SPEC || rec.Param1 == DZ_ARG_EXCLUDE) {
+    rec.Param3 = 0;
+    return 0;
+  }
+  run.Text.append(4, '\0');
+  rec.Text1 = run.Text.data();
+  rec.TextForm = 2;
+  return 1;
+}
+
+double Seconds(const std::chrono::steady_clock::time_point& t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string engine = (fs::canonical("/proc/self/exe").parent_path() / ".." / "engine" /
+                        "DzEngine190.dll").string();
+  fs::path work = fs::temp_directory_path() / "dz_extract_bench";
+  uint64_t mb = 320;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--engine")) engine = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--dir")) work = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--mb")) mb = std::strtoull(argv[i + 1], nullptr, 10);
+  }
+  void* lib = dlopen(engine.c_str(), RTLD_NOW);
+  if (!lib) {
+    fprintf(stderr, "cannot load the engine %s: %s\n", engine.c_str(), dlerror());
+    return 1;
+  }
+  auto exec = reinterpret_cast<TDZExecFunc>(dlsym(lib, "DZ_Exec"));
+  if (!exec || !HaveTool("zip")) {
+    fprintf(stderr, "need DZ_Exec and Info-ZIP zip\n");
+    return 1;
+  }
+  const fs::path src = work / "src", zip = work / "bench.zip", out = work / "out";
+  if (!fs::exists(zip)) {
+    fs::remove_all(work);
+    fs::create_directories(src);
+    const uint64_t bytes = MakeData(src, mb);
+    printf("data: %.1f MB\n", double(bytes) / (1 << 20));
+    if (Shell("cd '" + src.string() + "' && zip -6 -r -q '" + zip.string() + "' .") != 0) return 1;
+    fs::remove_all(src);
+  }
+  printf("archive: %s, %.1f MB\n", zip.string().c_str(), double(fs::file_size(zip)) / (1 << 20));
+  Shell("cat '" + zip.string() + "' > /dev/null");
+
+  struct TResult {
+    std::string Name;
+    double Time;
+  };
+  std::vector<TResult> results;
+  auto fresh = [&] {
+    fs::remove_all(out);
+    fs::create_directories(out);
+    Shell("sync");
+  };
+
+  fresh();
+  TBenchRun run{zip.string(), out.string(), ""};
+  TDZCommand cmd{};
+  cmd.Worker = &run;
+  cmd.CmdVersion = DZ_CMD_VERSION;
+  cmd.Callback = &Callback;
+  cmd.Options = DZ_OPT_ALWAYS | DZ_OPT_EXTRACT | DZ_OPT_DIRNAMES | DZ_OPT_OVERWRITE;
+  cmd.Magic = DZ_CMD_MAGIC;
+  auto t0 = std::chrono::steady_clock::now();
+  const int n = exec(&cmd);
+  results.push_back({"DzEngine190", Seconds(t0)});
+  printf("engine extracted %d files\n", n);
+
+  const std::vector<std::pair<std::string, std::string>> tools = {
+      {"unzip", "unzip -o -q '" + zip.string() + "' -d '" + out.string() + "'"},
+      {"bsdtar", "bsdtar -xf '" + zip.string() + "' -C '" + out.string() + "'"},
+      {"7z", "7z x -y '" + zip.string() + "' -o'" + out.string() + "' >/dev/null"}};
+  for (const auto& [name, cmdline] : tools) {
+    if (!HaveTool(name)) {
+      printf("%s: not installed\n", name.c_str());
+      continue;
+    }
+    fresh();
+    t0 = std::chrono::steady_clock::now();
+    const int r = Shell(cmdline);
+    results.push_back({name, Seconds(t0)});
+    if (r != 0) printf("%s exited with %d\n", name.c_str(), r);
+  }
+  fs::remove_all(out);
+  printf("%-12s %9s %9s\n", "extractor", "seconds", "ratio");
+  for (const TResult& r : results)
+    printf("%-12s %9.3f %9.2f\n", r.Name.c_str(), r.Time, r.Time / results[0].Time);
+  return 0;
+}
