@@ -47,9 +47,9 @@ class TZMInflateCore {
   // A null sink only counts the output. Returns a TInflateResult.
   int Inflate(const TReader& reader, const TSink& sink);
 
-  // Output is handed to the sink in chunks of at most this many bytes (default
+  // Output is handed to the sink in chunks of at most this many bytes (0: the default
   // kOutChunk); small chunks serve tests of the chunk boundaries.
-  void SetOutChunk(size_t bytes) { FOutChunk = bytes ? bytes : 1; }
+  void SetOutChunk(size_t bytes) { FOutChunk = bytes ? bytes : kOutChunk; }
 
   TInflateMode Mode() const { return FMode; }
   uint64_t OutCount() const { return FOutCount; }   // bytes handed to the sink

@@ -107,8 +107,10 @@ struct TDecoded {
 TDecoded Decode(const Bytes& comp, std::mt19937* rng = nullptr, size_t maxChunk = 1 << 16,
                 size_t outChunk = 0, zm::TInflateMode mode = zm::TInflateMode::Deflate) {
   TDecoded r;
-  zm::TZMInflateCore core(mode);
-  if (outChunk) core.SetOutChunk(outChunk);
+  static zm::TZMInflateCore deflate(zm::TInflateMode::Deflate);
+  static zm::TZMInflateCore deflate64(zm::TInflateMode::Deflate64);
+  zm::TZMInflateCore& core = mode == zm::TInflateMode::Deflate ? deflate : deflate64;
+  core.SetOutChunk(outChunk);
   size_t pos = 0;
   uint32_t crc = 0xFFFFFFFFu;
   zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
