@@ -18,7 +18,7 @@ const char* const kRegions[17] = {"DS", "KP", "LU", "LB", "LD", "MP", "MZ", "OP"
 const char* const kKindNames[6] = {
     "Roboty og\xA2lnobudowlane - inwestycyjne", "Roboty og\xA2lnobudowlane - remontowe",
     "Roboty instalacji sanitarnych",           "Roboty instalacji elektrycznych",
-    "Roboty in\xBEynieryjne",                  "Roboty wyko\xE4" "czeniowe-wysoki standard"};
+    "Roboty in\xBEynieryjne",                  "Roboty wyko\xE4\x63zeniowe-wysoki standard"};
 
 class RateTable : public ::testing::Test {
  protected:

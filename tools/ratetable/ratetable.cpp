@@ -52,7 +52,7 @@ constexpr std::array<TFieldDef, 9> kFields{{
     {"MAX", 'N', 9, 2},
 }};
 constexpr size_t kFieldRegion = 1, kFieldKind = 2, kFieldType = 3, kFieldName = 5;
-constexpr size_t kFieldMin = 6, kFieldSr = 7, kFieldMax = 8;
+constexpr size_t kFieldMin = 6, kFieldSr = 7;  // then MAX
 constexpr const char* kRegionNameColumn = "WOJEWODZTWO";
 
 constexpr std::array<const char*, 17> kRegions{"DS", "KP", "LU", "LB", "LD", "MP",
