@@ -8,6 +8,8 @@
 # itself at start-up; it is compiled into the target itself, or, for a static library,
 # into an object library that every program linking the library takes whole, so that
 # the linker cannot drop the registration.
+get_filename_component(ZM_RESOURCES_PLATFORM_DIR "${CMAKE_CURRENT_LIST_DIR}/../platform" ABSOLUTE)
+
 function(zm_add_resources target)
   set(names "")
   set(types "")
@@ -87,12 +89,11 @@ function(zm_add_resources target)
     VERBATIM)
   set_source_files_properties("${out}" PROPERTIES
     GENERATED TRUE
-    INCLUDE_DIRECTORIES "${CMAKE_SOURCE_DIR}/platform")
+    INCLUDE_DIRECTORIES "${ZM_RESOURCES_PLATFORM_DIR}")
   get_target_property(kind ${target} TYPE)
   if(kind STREQUAL "STATIC_LIBRARY" OR kind STREQUAL "INTERFACE_LIBRARY")
     set(objlib ${target}_res${serial})
     add_library(${objlib} OBJECT "${out}")
-    target_include_directories(${objlib} PRIVATE "${CMAKE_SOURCE_DIR}/platform")
     target_link_libraries(${target} INTERFACE $<TARGET_OBJECTS:${objlib}> zm_platform)
   else()
     target_sources(${target} PRIVATE "${out}")
