@@ -71,8 +71,8 @@ uint32_t ErrorFromErrno(int e) {
     case ENOTDIR: return kErrPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return e == EROFS ? kErrWriteProtect : kErrAccessDenied;
     case EISDIR: return kErrAccessDenied;
+    case EROFS: return kErrWriteProtect;
     case EBADF: return kErrInvalidHandle;
     case ENOMEM: return kErrNotEnoughMemory;
     case EMFILE:

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "PlatCodePage.h"
@@ -283,14 +284,13 @@ TFindHandle FindFirstW(const std::u16string& pattern, TFindData& data) {
     SetLastError(kErrFileNotFound);
     return kInvalidFindHandle;
   }
-  auto state = new TFindState;
+  auto state = std::make_unique<TFindState>();
   state->Folder = folder;
   std::u16string wlast = WideName(last);
   if (!HasWildcards(wlast)) {
     struct stat st;
     if (!StatPath(native, st)) {
       SetErrorFromErrno(errno, native);
-      delete state;
       return kInvalidFindHandle;
     }
     state->Names.push_back(last);
@@ -299,7 +299,6 @@ TFindHandle FindFirstW(const std::u16string& pattern, TFindData& data) {
     if (!d) {
       int e = errno;
       SetLastError(e == ENOENT || e == ENOTDIR ? kErrPathNotFound : posix::ErrorFromErrno(e));
-      delete state;
       return kInvalidFindHandle;
     }
     bool matchAll = wlast == u"*" || wlast == u"*.*";
@@ -313,11 +312,10 @@ TFindHandle FindFirstW(const std::u16string& pattern, TFindData& data) {
     ::closedir(d);
   }
   if (!Advance(*state, data)) {
-    delete state;
     SetLastError(kErrFileNotFound);
     return kInvalidFindHandle;
   }
-  return state;
+  return state.release();
 }
 
 bool FindNextW(TFindHandle h, TFindData& data) {
