@@ -502,7 +502,26 @@ bool TDZExtractor::ProcessEntry(size_t index, int pipe) {
   out.Host = &FHost;
   std::string target, folder;
   if (!FTest && pipe < 0) {
-    const bool dirs = (opts & DZ_OPT_DIRNAMES) != 0;
+    bool dirs = (opts & DZ_OPT_DIRNAMES) != 0;
+    // The caller may rename the file; the new name obeys the same rules.
+    std::string offered;
+    if (dirs)
+      for (size_t i = 0; i < parts.size(); ++i) offered += (i ? plat::PathDelimStr : "") + parts[i];
+    else
+      offered = parts.back();
+    std::string renamed = offered;
+    const int answer = FHost.ExtractName(renamed, FBase);
+    FHost.CheckStop();
+    if (answer == 1 && renamed != offered) {
+      std::vector<std::string> newParts;
+      if (!SplitSafeName(renamed, newParts) || renamed.back() == '/' ||
+          renamed.back() == plat::PathDelim) {
+        Fail(en, skBadName, deBadName, "(renamed to " + renamed + ")");
+        return false;
+      }
+      parts.swap(newParts);
+      dirs = true;
+    }
     const size_t nFolders = dirs ? parts.size() - 1 : 0;
     target = FBase;
     for (size_t i = 0; i < nFolders; ++i) target += parts[i] + plat::PathDelim;

@@ -149,6 +149,14 @@ int TDZHost::Overwrite(const std::string& name, bool defaultYes, int32_t index,
   return Invoke(FCmd, FRec, FStop);
 }
 
+int TDZHost::ExtractName(std::string& name, const std::string& base) {
+  if (!FCmd.Callback) return 0;
+  Prepare(DZ_CB_EXT_NAME, &name, &base);
+  const int r = Invoke(FCmd, FRec, FStop);
+  if (r == 1) name = TakeText();
+  return r;
+}
+
 int TDZHost::SendKey() {
   if (!FCmd.Callback) return 0;
   Prepare(DZ_CB_OP_KEY, nullptr, nullptr);

@@ -47,6 +47,8 @@ class TDZHost {
   int AskPassword(const std::string& name, int32_t& triesLeft, std::string& password);
   int CrcError(const std::string& name, uint32_t found, uint32_t expected);
   int Overwrite(const std::string& name, bool defaultYes, int32_t index, bool existingOlder);
+  // Offers the name an entry gets below the base folder; answer 1 replaces it.
+  int ExtractName(std::string& name, const std::string& base);
 
   // Hands over the key for DZ_Abort.
   int SendKey();

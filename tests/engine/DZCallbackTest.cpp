@@ -314,3 +314,28 @@ TEST(DZCallbacks, SkipAnswerEndsTheRun) {
   EXPECT_EQ(h.Exec(), -26);
   EXPECT_FALSE(fs::exists(dir / "ok"));
 }
+
+TEST(DZCallbacks, RenamedEntriesObeyTheNameRules) {
+  const fs::path dir = FreshDir("cb_rename");
+  const std::string zip = MakeArchive(dir, {{.Name = "a/one.txt", .Data = "1"},
+                                            {.Name = "a/two.txt", .Data = "2"},
+                                            {.Name = "a/three.txt", .Data = "3"}});
+  THarness h;
+  h.Archive = zip;
+  h.Base = (dir / "out").string();
+  fs::create_directories(h.Base);
+  h.Options |= DZ_OPT_DIRNAMES;
+  h.OnExtName = [](std::string& name, const std::string& base) {
+    EXPECT_FALSE(base.empty());
+    if (name == "a/one.txt") name = "renamed/uno.txt";
+    else if (name == "a/two.txt") name = "../../escape.txt";
+    else return 0;
+    return 1;
+  };
+  EXPECT_EQ(h.Exec(), 2);
+  EXPECT_EQ(ReadFile(dir / "out" / "renamed" / "uno.txt"), "1");
+  EXPECT_EQ(ReadFile(dir / "out" / "a" / "three.txt"), "3");
+  EXPECT_FALSE(fs::exists(dir / "escape.txt"));
+  EXPECT_FALSE(fs::exists(dir.parent_path() / "escape.txt"));
+  EXPECT_TRUE(h.HasSkip(4));
+}

@@ -115,6 +115,13 @@ int32_t THarness::Handle(TDZCallbackRec& rec) {
       Skips.push_back(s);
       return OnSkipped ? OnSkipped(s) : 0;
     }
+    case DZ_CB_EXT_NAME: {
+      if (!OnExtName) return 0;
+      std::string name = TextOf(rec.Text1);
+      const int r = OnExtName(name, TextOf(rec.Text2));
+      if (r == 1) giveText(name);
+      return r;
+    }
     case DZ_CB_OP_KEY:
       Key = uint32_t(rec.Param1);
       return 0;

@@ -63,6 +63,7 @@ class THarness {
   std::function<int(const std::string& name, int32_t dflt, int32_t index, int32_t older)> OnOverwrite;
   std::function<int(int action, int64_t size)> OnProgress;
   std::function<int(const TSkip&)> OnSkipped;
+  std::function<int(std::string& name, const std::string& base)> OnExtName;
 
   // Recorded.
   std::vector<TMsg> Messages;
