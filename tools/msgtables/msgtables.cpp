@@ -28,6 +28,7 @@ namespace {
 constexpr uint32_t kEnglishMagic = 0x409E4CAA;   // value at offset 2 of the built-in table
 constexpr uint32_t kResourceMagic = 0x413C5E1D;  // the same for the resource tables
 constexpr size_t kMaxTable = 20000;              // a decompressed table must stay below this
+constexpr size_t kMinTable = 50;                 // shorter tables count as holding no texts
 constexpr int kMaxNumber = 511;
 
 struct Failure : std::runtime_error {
@@ -289,6 +290,8 @@ std::vector<uint8_t> BuildTable(const MessageFile& mf) {
       }
     }
   }
+  // Readers take tables shorter than this for empty ones.
+  if (t.size() < kMinTable) t.resize(kMinTable, 0);
   if (t.size() >= kMaxTable)
     Fail(mf.Path, 0,
          "table of " + std::to_string(t.size()) + " bytes; it must stay below " +
