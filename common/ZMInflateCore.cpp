@@ -473,7 +473,12 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
     } else if (d == 1) {
       std::memset(dst, src[0], len);
     } else {
-      for (unsigned i = 0; i < len; ++i) dst[i] = src[i];
+      // Period d below 8: lay down one period multiple of at least 8 bytes, then copy
+      // words from that far back.
+      unsigned step = (8 + d - 1) / d * d;
+      unsigned i = 0;
+      for (; i < step && i < len; ++i) dst[i] = src[i];
+      for (; i < len; i += 8) std::memcpy(dst + i, dst + i - step, 8);
     }
   }
 #undef ZM_REFILL
