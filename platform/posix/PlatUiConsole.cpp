@@ -222,7 +222,8 @@ int TConsoleUi::MessageBox(const std::string& text, const std::string& caption, 
 
 int TConsoleUi::ShowModalDialog(const TDlgForm& form, std::u16string& entered) {
   entered.clear();
-  std::fprintf(FOut, "== %s ==\n", ToUtf8(form.Caption).c_str());
+  // The terminal bell stands for the dialog's sound.
+  std::fprintf(FOut, "%s== %s ==\n", form.Beep ? "\a" : "", ToUtf8(form.Caption).c_str());
   std::vector<const TDlgControl*> buttons;
   const TDlgControl* edit = nullptr;
   for (const auto& c : form.Controls) {

@@ -228,7 +228,7 @@ TEST(ZMDlgConsole, AnswersByNumberOrCaption) {
     TConsoleRun r("2\n");
     EXPECT_EQ(r.Ui.ShowModalDialog(f, entered), mrNo);
     std::string out = r.Output();
-    EXPECT_NE(out.find("Confirm"), std::string::npos);
+    EXPECT_EQ(out.rfind("\a== Confirm ==", 0), 0u);  // question kind: with its sound
     EXPECT_NE(out.find("Overwrite?"), std::string::npos);
   }
   {
