@@ -30,8 +30,8 @@ TEST(RateTableDbfClient, ReadsTheCsvValues) {
       "    print('|'.join(v if isinstance(v, str) else '%.2f' % v for v in r))\n"
       "t.close()\n";
   WriteFile(dir + "/read.py", script);
-  const TRun r = RunCommand("PYTHONIOENCODING=utf-8 " + py + " -W ignore " + Quote(dir + "/read.py") +
-                     " " + Quote(ZM_RATE_TABLE_FILE));
+  const TRun r = RunCommand("PYTHONIOENCODING=utf-8 " + py + " -W ignore " +
+                            Quote(dir + "/read.py") + " " + Quote(ZM_RATE_TABLE_FILE));
   RunCommand("rm -rf " + Quote(dir));
   ASSERT_EQ(r.Exit, 0) << r.Output;
 

@@ -122,8 +122,8 @@ TEST_F(RatePayload, PythonZipfile) {
       "sys.stdout.flush()\n"
       "open(sys.argv[2], 'wb').write(z.read(i))\n";
   WriteFile(Dir + "/check.py", script);
-  const TRun r = RunCommand("python3 " + Quote(Dir + "/check.py") + " " + Quote(ZM_RATE_PAYLOAD_FILE) +
-                     " " + Quote(Dir + "/out.dbf"));
+  const TRun r = RunCommand("python3 " + Quote(Dir + "/check.py") + " " +
+                            Quote(ZM_RATE_PAYLOAD_FILE) + " " + Quote(Dir + "/out.dbf"));
   ASSERT_EQ(r.Exit, 0) << r.Output;
   EXPECT_EQ(r.Output,
             "ROB216.dbf (2016, 6, 7, 8, 44, 2) 8 2 0x20 0 20 20 0x9cdff06e 17049 0 0 0\n");
@@ -147,11 +147,11 @@ TEST_F(RatePayload, PackerRefusesAChangedTable) {
   EXPECT_EQ(ReadFile(out), Zip);
   // MS-DOS times have two-second steps; an odd second is refused, as are bad names.
   EXPECT_EQ(RunCommand(tool + " " + Quote(ZM_RATE_TABLE_FILE) + " " + Quote(out) +
-                " --name ROB216.dbf --mtime 2016-06-07T08:44:03")
+                       " --name ROB216.dbf --mtime 2016-06-07T08:44:03")
                 .Exit,
             2);
   EXPECT_EQ(RunCommand(tool + " " + Quote(ZM_RATE_TABLE_FILE) + " " + Quote(out) +
-                " --name ../ROB216.dbf --mtime 2016-06-07T08:44:02")
+                       " --name ../ROB216.dbf --mtime 2016-06-07T08:44:02")
                 .Exit,
             2);
 }

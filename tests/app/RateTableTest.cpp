@@ -15,10 +15,12 @@ namespace {
 const char* const kRegions[17] = {"DS", "KP", "LU", "LB", "LD", "MP", "MZ", "OP", "PK",
                                   "PL", "PM", "SL", "SK", "WM", "WP", "ZP", "#S"};
 // Names of the kinds of work, code page 852.
-const char* const kKindNames[6] = {
-    "Roboty og\xA2lnobudowlane - inwestycyjne", "Roboty og\xA2lnobudowlane - remontowe",
-    "Roboty instalacji sanitarnych",           "Roboty instalacji elektrycznych",
-    "Roboty in\xBEynieryjne",                  "Roboty wyko\xE4\x63zeniowe-wysoki standard"};
+const char* const kKindNames[6] = {"Roboty og\xA2lnobudowlane - inwestycyjne",
+                                   "Roboty og\xA2lnobudowlane - remontowe",
+                                   "Roboty instalacji sanitarnych",
+                                   "Roboty instalacji elektrycznych",
+                                   "Roboty in\xBEynieryjne",
+                                   "Roboty wyko\xE4\x63zeniowe-wysoki standard"};
 
 class RateTable : public ::testing::Test {
  protected:
@@ -162,7 +164,7 @@ TEST_F(RateTable, RecordsCarryTheCsvValues) {
   ASSERT_EQ(regionNames.size(), 17u);
   for (const auto& [code, names] : regionNames) EXPECT_EQ(names.size(), 1u) << code;
   EXPECT_EQ(*regionNames["DS"].begin(), "dolno\xC5\x9Bl\xC4\x85skie");
-  EXPECT_EQ(*regionNames["LD"].begin(), "\xC5\x82\xC3\xB3" "dzkie");
+  EXPECT_EQ(*regionNames["LD"].begin(), "\xC5\x82\xC3\xB3\x64zkie");
   EXPECT_EQ(*regionNames["SK"].begin(), "\xC5\x9Bwi\xC4\x99tokrzyskie");
 }
 

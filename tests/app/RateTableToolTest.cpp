@@ -36,7 +36,7 @@ class RateTableTool : public ::testing::Test {
   TRun Build(const std::string& csv, const std::string& extra = "--crc 0x9CDFF06E") {
     WriteFile(Csv, csv);
     return RunCommand(Quote(ZM_RATETABLE_TOOL) + " " + Quote(Csv) + " " + Quote(Out) +
-               " --date 2016-06-07 " + extra);
+                      " --date 2016-06-07 " + extra);
   }
   // Replaces one comma-separated field of a 1-based line.
   void SetField(size_t line, size_t field, const std::string& value) {
@@ -176,11 +176,11 @@ TEST_F(RateTableTool, BadArgumentsAreRefused) {
   const std::string tool = Quote(ZM_RATETABLE_TOOL);
   EXPECT_EQ(RunCommand(tool + " " + Quote(Csv) + " " + Quote(Out)).Exit, 2);  // no date
   EXPECT_EQ(RunCommand(tool + " " + Quote(Csv) + " " + Quote(Out) + " --date 2016-13-01").Exit, 2);
-  EXPECT_EQ(RunCommand(tool + " " + Quote(Csv) + " " + Quote(Out) + " --date 2016-06-07 --crc 9C")
-                .Exit,
-            2);
-  const TRun missing = RunCommand(tool + " " + Quote(Dir + "/none.csv") + " " + Quote(Out) +
-                           " --date 2016-06-07");
+  EXPECT_EQ(
+      RunCommand(tool + " " + Quote(Csv) + " " + Quote(Out) + " --date 2016-06-07 --crc 9C").Exit,
+      2);
+  const TRun missing =
+      RunCommand(tool + " " + Quote(Dir + "/none.csv") + " " + Quote(Out) + " --date 2016-06-07");
   EXPECT_EQ(missing.Exit, 1);
   EXPECT_NE(missing.Output.find("cannot read"), std::string::npos);
   EXPECT_FALSE(FileExists(Out));

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr uint16_t kVersion = 20;          // 2.0, host 0 (MS-DOS)
+constexpr uint16_t kVersion = 20;  // 2.0, host 0 (MS-DOS)
 constexpr uint16_t kFlagMaxDeflate = 0x0002;
 constexpr uint16_t kMethodDeflate = 8;
 
@@ -69,8 +69,7 @@ bool ParseDosTime(const std::string& s, uint16_t& time, uint16_t& date) {
 }
 
 bool ParseHex32(const std::string& s, uint32_t& v) {
-  if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X'))
-    return false;
+  if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
   char* end = nullptr;
   const unsigned long long x = std::strtoull(s.c_str() + 2, &end, 16);
   if (*end != '\0') return false;
@@ -146,9 +145,9 @@ int main(int argc, char** argv) {
                  pos[0].c_str());
     return 1;
   }
-  const uint32_t crc = static_cast<uint32_t>(
-      crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()),
-            static_cast<uInt>(data.size())));
+  const uint32_t crc =
+      static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()),
+                                  static_cast<uInt>(data.size())));
   if (haveCrc && crc != wantCrc) {
     std::fprintf(stderr, "zm_payload: %s has CRC-32 %08X, expected %08X\n", pos[0].c_str(),
                  static_cast<unsigned>(crc), static_cast<unsigned>(wantCrc));
@@ -231,7 +230,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s: entry %s, %u bytes deflated to %u, archive %zu bytes\n", pos[1].c_str(),
-              name.c_str(), static_cast<unsigned>(usize), static_cast<unsigned>(csize),
-              zip.size());
+              name.c_str(), static_cast<unsigned>(usize), static_cast<unsigned>(csize), zip.size());
   return 0;
 }

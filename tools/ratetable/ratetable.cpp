@@ -15,8 +15,6 @@
 // is the code page 852 language driver. With --crc, header bytes 16..19 (reserved
 // for multi-user dBase) are chosen so that the CRC-32 of the whole file is that value.
 // Any fault in the CSV stops the tool with the line that holds it.
-#include "ZMCrc32.h"
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -29,6 +27,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "ZMCrc32.h"
 
 namespace {
 
@@ -55,9 +55,8 @@ constexpr size_t kFieldRegion = 1, kFieldKind = 2, kFieldType = 3, kFieldName = 
 constexpr size_t kFieldMin = 6, kFieldSr = 7;  // then MAX
 constexpr const char* kRegionNameColumn = "WOJEWODZTWO";
 
-constexpr std::array<const char*, 17> kRegions{"DS", "KP", "LU", "LB", "LD", "MP",
-                                               "MZ", "OP", "PK", "PL", "PM", "SL",
-                                               "SK", "WM", "WP", "ZP", "#S"};
+constexpr std::array<const char*, 17> kRegions{"DS", "KP", "LU", "LB", "LD", "MP", "MZ", "OP", "PK",
+                                               "PL", "PM", "SL", "SK", "WM", "WP", "ZP", "#S"};
 constexpr size_t kSummaryRegion = 16;
 constexpr int kKinds = 6;
 constexpr std::array<char, 2> kTypes{'B', 'N'};
@@ -238,8 +237,8 @@ struct TRecord {
 // Reads and checks the CSV; the records come back in stored order.
 std::vector<TRecord> ReadRates(const std::string& content) {
   std::vector<TRecord> records;
-  std::map<std::string, std::string> regionNames;      // code -> name
-  std::map<std::string, std::string> regionOfName;     // name -> code
+  std::map<std::string, std::string> regionNames;   // code -> name
+  std::map<std::string, std::string> regionOfName;  // name -> code
   std::array<std::string, kKinds> kindNames;
   bool headerSeen = false;
   size_t lineNo = 0;
@@ -266,8 +265,8 @@ std::vector<TRecord> ReadRates(const std::string& content) {
       continue;
     }
     if (cols.size() != kFields.size() + 1)
-      throw ECsvError(lineNo, "expected " + std::to_string(kFields.size() + 1) +
-                                  " fields, found " + std::to_string(cols.size()));
+      throw ECsvError(lineNo, "expected " + std::to_string(kFields.size() + 1) + " fields, found " +
+                                  std::to_string(cols.size()));
     if (records.size() == kRecordCount)
       throw ECsvError(lineNo, "more than " + std::to_string(kRecordCount) + " records");
 
@@ -307,14 +306,15 @@ std::vector<TRecord> ReadRates(const std::string& content) {
     if (kindNames[kind - 1].empty())
       kindNames[kind - 1] = r.Text[kFieldName];
     else if (r.Text[kFieldName] != kindNames[kind - 1])
-      throw ECsvError(lineNo, "field NAZWA differs from the first record of kind " +
-                                  std::to_string(kind));
+      throw ECsvError(lineNo,
+                      "field NAZWA differs from the first record of kind " + std::to_string(kind));
     if (!(r.Min <= r.Sr && r.Sr <= r.Max))
       throw ECsvError(lineNo, "MIN <= SR <= MAX does not hold");
 
     const std::string& name = cols[kFields.size()];
     DecodeUtf8(name, lineNo);
-    if (name.empty()) throw ECsvError(lineNo, std::string("field ") + kRegionNameColumn + " is empty");
+    if (name.empty())
+      throw ECsvError(lineNo, std::string("field ") + kRegionNameColumn + " is empty");
     const std::string code = kRegions[region];
     auto [it, fresh] = regionNames.emplace(code, name);
     if (!fresh && it->second != name)
@@ -358,8 +358,7 @@ void PutLe(std::vector<uint8_t>& b, size_t at, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-std::vector<uint8_t> BuildTable(const std::vector<TRecord>& records, int year, int month,
-                                int day) {
+std::vector<uint8_t> BuildTable(const std::vector<TRecord>& records, int year, int month, int day) {
   std::vector<uint8_t> b(kHeaderLength, 0);
   b[0] = 0x03;  // dBase III without memo
   b[1] = static_cast<uint8_t>(year - 1900);
@@ -429,8 +428,7 @@ bool ParseDate(const std::string& s, int& y, int& m, int& d) {
 }
 
 bool ParseHex32(const std::string& s, uint32_t& v) {
-  if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X'))
-    return false;
+  if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
   char* end = nullptr;
   const unsigned long long x = std::strtoull(s.c_str() + 2, &end, 16);
   if (*end != '\0') return false;
