@@ -1,25 +1,12 @@
 // Reader of decompressed language tables.
 #include "ZMMsg.h"
 
-#include "PlatCodePage.h"
+#include "ZMUTF8.h"
 
 namespace {
 
 uint16_t WordAt(const TZMLangBlok& t, size_t at) {
   return uint16_t(t[at] | (t[at + 1] << 8));
-}
-
-// UTF-16 text to the ANSI code page; characters that code page lacks are lost.
-std::string WideToAnsi(const std::u16string& w) {
-  if (w.empty()) return {};
-  const int len = int(w.size());
-  const int need = plat::WideToMultiByte(plat::kCpAcp, 0, w.data(), len, nullptr, 0, nullptr, nullptr);
-  if (need <= 0) return {};
-  std::string out(size_t(need), '\0');
-  const int got =
-      plat::WideToMultiByte(plat::kCpAcp, 0, w.data(), len, out.data(), need, nullptr, nullptr);
-  out.resize(got > 0 ? size_t(got) : 0);
-  return out;
 }
 
 }  // namespace
@@ -53,7 +40,7 @@ bool FindMessageInTable(const TZMLangBlok& table, int n, std::string& text) {
       if (c == 0) break;
       w += c;
     }
-    text = WideToAnsi(w);
+    text = AnsiFromWide(w);
   } else {
     for (size_t p = offset; p < size && table[p] != 0; ++p) text += char(table[p]);
   }

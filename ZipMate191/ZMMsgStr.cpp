@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "PlatCodePage.h"
 #include "PlatLocale.h"
 #include "ZMDefMsgs.h"
 #include "ZMInflt.h"
+#include "ZMUTF8.h"
 #include "ZMWFuncs.h"
 
 namespace {
@@ -209,19 +209,6 @@ const TZMLangBlok& EnglishTable() {
   return st.English;
 }
 
-std::string WideToAnsi(const std::u16string& w) {
-  if (w.empty()) return {};
-  const int len = int(w.size());
-  const int need =
-      plat::WideToMultiByte(plat::kCpAcp, 0, w.data(), len, nullptr, 0, nullptr, nullptr);
-  if (need <= 0) return {};
-  std::string out(size_t(need), '\0');
-  const int got =
-      plat::WideToMultiByte(plat::kCpAcp, 0, w.data(), len, out.data(), need, nullptr, nullptr);
-  out.resize(got > 0 ? size_t(got) : 0);
-  return out;
-}
-
 }  // namespace
 
 int DecompressLanguageBlock(TStream& src, TZMLangBlok& table) {
@@ -341,7 +328,7 @@ std::string LanguageInfo(int index, int kind) {
   }
   std::u16string info = plat::LocaleInfo(uint16_t(id), kind);
   if (info.size() > 1023) info.resize(1023);
-  return WideToAnsi(info);
+  return AnsiFromWide(info);
 }
 
 void SetTextHook(TZMLoadStrEvent hook) { State().Hook = std::move(hook); }
