@@ -1,0 +1,270 @@
+#include "ZMCentral.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ZMEndian.h"
+#include "ZMMatch.h"
+#include "ZMUtils.h"
+#include "ZMXcpt.h"
+
+namespace {
+
+constexpr int kFixedCentral = 46;
+// Directory bytes read at once; a single record never needs more than this.
+constexpr size_t kLoadBlock = 256 * 1024;
+constexpr size_t kMaxRecord = 46 + 3 * 0xFFFF;
+
+}  // namespace
+
+TZMCentral::TZMCentral(TCustomZipMate& master, TZMWorkBin* owner) : TZMEOC(master, owner) {}
+
+TZMCentral::~TZMCentral() = default;
+
+void TZMCentral::Notify(int value, int kind) {
+  if (FOnChange) FOnChange(this, value, kind);
+}
+
+void TZMCentral::ClearEntries() {
+  FEntries.clear();
+  FEntries.shrink_to_fit();
+  FCount = 0;
+  FSelCount = 0;
+  FCapacity = 0;
+}
+
+TZMZRec* TZMCentral::NewRecFrom(const TZMZRec& rec) {
+  auto r = std::make_unique<TZMZRec>(this);
+  r->AssignFrom(rec);
+  return r.release();
+}
+
+void TZMCentral::SetCapacity(int n) {
+  if (n < 0) n = 0;
+  const int slots = (n | 15) + 1;
+  if (slots > FCapacity) {
+    FEntries.resize(size_t(slots));
+    FCapacity = slots;
+  }
+}
+
+int TZMCentral::Add(TZMZRec* rec) {
+  std::unique_ptr<TZMZRec> owned(rec);
+  // Growth in steps of at least 64 slots, larger for large directories.
+  if (FCount >= FCapacity) SetCapacity(FCount + std::max(64, FCount / 2));
+  if (owned->StatusBits() & zsbSelected) ++FSelCount;
+  FEntries[size_t(FCount)] = std::move(owned);
+  return FCount++;
+}
+
+void TZMCentral::ClearCachedNames() {
+  for (int i = 0; i < FCount; ++i)
+    if (FEntries[size_t(i)]) FEntries[size_t(i)]->ClearCache();
+}
+
+TZMZRec* TZMCentral::FindName(const std::string& pattern, int& index, bool hasWildcards) {
+  const int start = index < 0 ? 0 : index + 1;
+  uint32_t hash = 0;
+  if (!hasWildcards) hash = NameHashUpper(pattern);
+  for (int i = start; i < FCount; ++i) {
+    TZMZRec* rec = FEntries[size_t(i)].get();
+    if (!rec || (rec->StatusBits() & zsbIgnore)) continue;
+    if (!hasWildcards && rec->Hash() != hash) continue;
+    if (FileNameMatch(pattern, rec->FileName())) {
+      index = i;
+      return rec;
+    }
+  }
+  index = kNotFoundIndex;
+  return nullptr;
+}
+
+int TZMCentral::CheckDuplicate(TZMZRec* rec) {
+  if (!rec) return -1;
+  const uint32_t prev = rec->SetStatusBit(zsbIgnore);
+  const std::string name = rec->FileName();
+  int index = -1;
+  TZMZRec* hit = TZMCentral::FindName(name, index, false);
+  while (hit && (hit->StatusBits() & zsbError)) hit = TZMCentral::FindName(name, index, false);
+  if (!prev) rec->ClearStatusBit(zsbIgnore);
+  if (!hit) return -1;
+  TraceLine("Duplicate FileName: " + name);
+  return index;
+}
+
+int TZMCentral::Truncate(int n) {
+  if (n < 0) n = 0;
+  int removed = 0;
+  while (FCount > n) {
+    --FCount;
+    std::unique_ptr<TZMZRec>& slot = FEntries[size_t(FCount)];
+    if (slot && (slot->StatusBits() & zsbSelected)) --FSelCount;
+    slot.reset();
+    ++removed;
+  }
+  return removed;
+}
+
+TZMZRec* TZMCentral::Items(int i) const {
+  if (i < 0 || i >= FCount) CheckIndex(i, FCount);
+  if (i < 0 || i >= FCount) throw EZipMate::CreateMsg(ZM_CODE(zmmZMCentral, 199), {i, FCount - 1});
+  return FEntries[size_t(i)].get();
+}
+
+void TZMCentral::SetItem(int i, TZMZRec* rec) {
+  std::unique_ptr<TZMZRec> owned(rec);
+  if (i < 0 || i >= FCount) CheckIndex(i, FCount);
+  if (i < 0 || i >= FCount) throw EZipMate::CreateMsg(ZM_CODE(zmmZMCentral, 199), {i, FCount - 1});
+  std::unique_ptr<TZMZRec>& slot = FEntries[size_t(i)];
+  if (slot.get() == rec) {
+    owned.release();
+    return;
+  }
+  if (slot && (slot->StatusBits() & zsbSelected)) --FSelCount;
+  if (owned && (owned->StatusBits() & zsbSelected)) ++FSelCount;
+  slot = std::move(owned);
+}
+
+TZMZRec* TZMCentral::EntryAt(int32_t generation, int i) const {
+  if (generation != FGeneration || i < 0 || i >= FCount) return nullptr;
+  return FEntries[size_t(i)].get();
+}
+
+void TZMCentral::SelectEntryDisk(int disk) {
+  if (FIsMultiDisk && disk != FDiskNr) SelectDisk(disk);
+}
+
+void TZMCentral::AssignFrom(const TZMWorkFile& other) {
+  TZMEOC::AssignFrom(other);
+  const auto* src = dynamic_cast<const TZMCentral*>(&other);
+  if (!src || src == this) return;
+  FCentralDisk = src->FCentralDisk;
+  FCentralEntries = src->FCentralEntries;
+  FCentralOffset = src->FCentralOffset;
+  FCentralSize = src->FCentralSize;
+  FEOCOffset = src->FEOCOffset;
+  FMultiPart = src->FMultiPart;
+  FArchiveStart = src->FArchiveStart;
+  FTotalEntries = src->FTotalEntries;
+  FZ64 = src->FZ64;
+  FZipComment = src->FZipComment;
+  FFileKind = src->FFileKind;
+  FCentralPos = src->FCentralPos;
+  ClearEntries();
+  FGeneration = NextSerial();
+  FOnChange = src->FOnChange;
+  SetCapacity(src->FCount);
+  for (int i = 0; i < src->FCount; ++i) {
+    const TZMZRec* rec = src->FEntries[size_t(i)].get();
+    if (!rec || (rec->StatusBits() & (zsbDiscard | zsbError))) continue;
+    Add(NewRecFrom(*rec));
+  }
+}
+
+void TZMCentral::AddLoaded(TZMZRec* rec, int32_t r) {
+  if (r < 0) {
+    delete rec;
+    throw EZipMate::CreateCode(ZMAbsCode(r), true);
+  }
+  if (r == 1) FZ64 = true;
+  const int index = Add(rec);
+  Notify(index, ckAdded);
+  ProgReport(2, 0, 1);
+  ThrowIfCancelled();
+}
+
+void TZMCentral::LoadRecordsByField() {
+  for (int32_t n = 0; n < FTotalEntries; ++n) {
+    auto* rec = new TZMZRec(this);
+    AddLoaded(rec, rec->ReadCentral());
+  }
+}
+
+// Reads the directory in large blocks and parses the records from memory; the same
+// results as reading each record field by field.
+void TZMCentral::LoadRecordsBuffered(int64_t capLimit) {
+  std::vector<uint8_t> buf(size_t(std::min<int64_t>(int64_t(kLoadBlock), std::max<int64_t>(capLimit, 4096))));
+  size_t start = 0, end = 0;
+  bool atEof = false;
+  // Makes at least want bytes available from start, unless the file ends first.
+  auto fill = [&](size_t want) {
+    if (end - start >= want || atEof) return;
+    if (start > 0) {
+      std::memmove(buf.data(), buf.data() + start, end - start);
+      end -= start;
+      start = 0;
+    }
+    if (buf.size() < want) buf.resize(std::min(std::max(want, buf.size() * 2), kMaxRecord + kLoadBlock));
+    while (end < want && !atEof) {
+      const int32_t got = Read(buf.data() + end, int32_t(buf.size() - end));
+      if (got < 0) throw EZipMate::CreateCode(ZMAbsCode(got), true);
+      if (got == 0) atEof = true;
+      end += size_t(got);
+    }
+  };
+  for (int32_t n = 0; n < FTotalEntries; ++n) {
+    fill(kFixedCentral);
+    size_t need = kFixedCentral;
+    if (end - start >= size_t(kFixedCentral) && zm::GetLE32(buf.data() + start) == kCentralHeaderSig) {
+      const uint8_t* p = buf.data() + start;
+      need += size_t(zm::GetLE16(p + 28)) + zm::GetLE16(p + 30) + zm::GetLE16(p + 32);
+      fill(need);
+    }
+    auto* rec = new TZMZRec(this);
+    size_t used = 0;
+    const int32_t r = rec->ParseCentral(buf.data() + start, end - start, used);
+    start += used;
+    AddLoaded(rec, r);
+  }
+}
+
+int32_t TZMCentral::LoadCentral() {
+  if (!IsOpen()) return -164;
+  if (!(FInfo & kInfoTrailerFound)) return -ZM_CODE(zmmZMCentral, 1);
+  try {
+    ClearEntries();
+    FGeneration = NextSerial();
+    Notify(FGeneration, ckCleared);
+    FCentralPos = FCentralOffset;
+    int64_t expected = FCentralOffset;
+    if (FDiskNr != FCentralDisk) {
+      SelectDisk(FCentralDisk);
+      FArchiveSize = SeekCheck(2, ZM_CODE(zmmZMCentral, 204), 0);
+    } else if (!FZ64) {
+      expected = FArchiveSize - (ZipCommentLength() + FCentralSize + 22);
+    }
+    FCentralPos = expected;
+    if (FCentralOffset != expected) {
+      ShowMessageIdSuffix(ZM_CODE(zmmZMCentral, 20), "");
+      SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralOffset);
+      uint8_t sig[4];
+      ReadCheck(sig, 4, ZM_CODE(zmmZMCentral, 152));
+      if (zm::GetLE32(sig) == kCentralHeaderSig) FCentralPos = FCentralOffset;
+    }
+    if (FCentralPos < 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMCentral, 204), true);
+    SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralPos);
+    ProgReport(1, 41, FTotalEntries);
+    if (FTotalEntries < 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMCentral, 152), true);
+    // Every record takes at least 46 bytes: no more slots than the file can hold.
+    const int64_t fileSize = Seek(2, 0);
+    SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralPos);
+    const int64_t room = fileSize > FCentralPos ? (fileSize - FCentralPos) / kFixedCentral + 1 : 1;
+    SetCapacity(int(std::min<int64_t>(FTotalEntries, room)));
+    Notify(FTotalEntries, ckAnnounced);
+    if (FIsMultiDisk)
+      LoadRecordsByField();
+    else
+      LoadRecordsBuffered(fileSize - FCentralPos);
+    FInfo = (FInfo & ~7u) | kInfoLoaded;
+  } catch (...) {
+    ProgReport(3, 0, 0);
+    SetFileName("");
+    File_Close();
+    Notify(FCount, ckLoaded);
+    throw;
+  }
+  ProgReport(3, 0, 0);
+  FCentralOffset = FCentralPos;
+  Notify(FCount, ckLoaded);
+  return 0;
+}

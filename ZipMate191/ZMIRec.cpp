@@ -1,0 +1,747 @@
+#include "ZMIRec.h"
+
+#include <cassert>
+#include <cstring>
+
+#include "PlatCodePage.h"
+#include "PlatPath.h"
+#include "ZMCentral.h"
+#include "ZMEndian.h"
+#include "ZMMatch.h"
+#include "ZMUTF8.h"
+#include "ZMUtils.h"
+#include "ZMXcpt.h"
+
+namespace {
+
+constexpr int kCentralFixed = 46;
+constexpr int kLocalFixed = 30;
+// Field sizes of the fixed central header and of the local header after its signature.
+const int kCentralSizes[18] = {4, 1, 1, 2, 2, 2, 2, 2, 4, 4, 4, 2, 2, 2, 2, 2, 4, 4};
+const int kLocalSizes[10] = {2, 2, 2, 2, 2, 4, 4, 4, 2, 2};
+const std::vector<uint32_t> kUnicodeTags = {kUPathTag, kUCommentTag};
+const std::vector<uint32_t> kLocalDropTags = {kZip64Tag, kNtfsTag, kUCommentTag};
+
+bool Fits32(int64_t v) { return (uint64_t(v) >> 32) == 0 && uint32_t(v) != 0xFFFFFFFFu; }
+
+// Every separator becomes this platform's one.
+std::string ToPlatformSeparators(std::string s) {
+  for (char& c : s)
+    if (c == '/' || c == '\\') c = plat::PathDelim;
+  return s;
+}
+
+bool IsSep(char c) { return c == '/' || c == '\\'; }
+
+bool ValidDosDateTime(uint32_t v) {
+  const unsigned sec2 = v & 0x1F, min = (v >> 5) & 0x3F, hour = (v >> 11) & 0x1F;
+  const unsigned day = (v >> 16) & 0x1F, month = (v >> 21) & 0x0F, year = 1980 + ((v >> 25) & 0x7F);
+  if (sec2 > 29 || min > 59 || hour > 23 || month < 1 || month > 12 || day < 1) return false;
+  static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  unsigned dim = kDays[month - 1];
+  if (month == 2 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0)) dim = 29;
+  return day <= dim;
+}
+
+std::string UnicodeBlock(uint16_t tag, const std::string& stored, const std::string& utf8) {
+  std::string b(9, '\0');
+  zm::PutLE16(&b[0], tag);
+  zm::PutLE16(&b[2], uint16_t(utf8.size() + 5));
+  b[4] = 1;
+  zm::PutLE32(&b[5], Crc32(stored.data(), stored.size()));
+  return b + utf8;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TZMDirEntry
+
+bool FindExtraBlock(const std::string& extra, uint16_t tag, size_t& pos, size_t& len) {
+  const size_t size = extra.size();
+  if (size < 4) return false;
+  size_t at = 0;
+  while (size - at >= 5) {
+    const uint16_t t = zm::GetLE16(extra.data() + at);
+    const size_t d = zm::GetLE16(extra.data() + at + 2);
+    if (t == tag) {
+      if (at + 4 + d > size) return false;
+      pos = at + 4;
+      len = d;
+      return true;
+    }
+    at += 4 + d;
+    if (at >= size) break;
+  }
+  return false;
+}
+
+std::string TZMDirEntry::ExtraData(uint16_t tag) const {
+  const std::string x = ExtraField();
+  if (ExtraFieldLength() < 4) return {};
+  size_t pos = 0, len = 0;
+  if (!FindExtraBlock(x, tag, pos, len)) return {};
+  return x.substr(pos, len);
+}
+
+// ---------------------------------------------------------------- TZMIRec
+
+uint32_t TZMIRec::SetStatusBit(uint32_t bits) {
+  const uint32_t prev = FStatusBits & bits;
+  FStatusBits |= bits;
+  return prev;
+}
+
+uint32_t TZMIRec::ClearStatusBit(uint32_t bits) {
+  const uint32_t prev = FStatusBits & bits;
+  FStatusBits &= ~bits;
+  return prev;
+}
+
+uint32_t TZMIRec::TestStatusBit(uint32_t bits) const {
+  uint32_t r = FStatusBits & bits;
+  if (r & 0xFF) r = (r & ~0xFFu) | 1;
+  return r;
+}
+
+void TZMIRec::AssignFrom(const TZMIRec& source) {
+  if (&source == this) return;
+  FCompressionMethod = source.FCompressionMethod;
+  FCompressedSize = source.FCompressedSize;
+  FCRC32 = source.FCRC32;
+  FStartOnDisk = source.FStartOnDisk;
+  FExtFileAttrib = source.FExtFileAttrib;
+  FHash = source.FHash;
+  FIntFileAttrib = source.FIntFileAttrib;
+  FModifDateTime = source.FModifDateTime;
+  FRelOffLocal = source.FRelOffLocal;
+  FStatusBits = source.StatusBits();
+  FUncompressedSize = source.FUncompressedSize;
+  FVersionNeeded = source.FVersionNeeded;
+}
+
+// ---------------------------------------------------------------- TZMZRec
+
+TZMZRec::TZMZRec(TZMCentral* owner) : FOwner(owner) {}
+
+void TZMZRec::Report(const std::string& line) const {
+  if (FOwner && FOwner->Verbosity() != 0) FOwner->ShowMessageText("Trace: " + line, 0, false);
+}
+
+void TZMZRec::SetHeaderName(const std::string& v) {
+  FHeaderName = v.substr(0, 0xFFFF);
+  FNameLen = uint16_t(FHeaderName.size());
+  if (!FHeaderName.empty() && FHeaderName.back() == '/')
+    FStatusBits |= zsbDirOnly;
+  else
+    FStatusBits &= ~zsbDirOnly;
+  ClearCache();
+}
+
+void TZMZRec::SetHeaderComment(const std::string& v) {
+  FHeaderComment = v.substr(0, 0xFFFF);
+  FCommentLen = uint16_t(FHeaderComment.size());
+  ClearCache();
+}
+
+// Takes the fixed 46 bytes; the variable lengths stay to be read.
+int32_t TZMZRec::TakeFixed(const uint8_t* p, uint16_t& extraLen) {
+  if (zm::GetLE32(p) != kCentralHeaderSig) return ZM_ERROR(zmmZMIRec, 119);
+  FVersionMadeBy = uint16_t(p[4] | (p[5] << 8));
+  FVersionNeeded = zm::GetLE16(p + 6);
+  FFlag = zm::GetLE16(p + 8);
+  FCompressionMethod = zm::GetLE16(p + 10);
+  FModifDateTime = zm::GetLE32(p + 12);
+  FCRC32 = zm::GetLE32(p + 16);
+  FCompressedSize = zm::GetLE32(p + 20);
+  FUncompressedSize = zm::GetLE32(p + 24);
+  FNameLen = zm::GetLE16(p + 28);
+  extraLen = zm::GetLE16(p + 30);
+  FCommentLen = zm::GetLE16(p + 32);
+  FStartOnDisk = zm::GetLE16(p + 34);
+  FIntFileAttrib = zm::GetLE16(p + 36);
+  FExtFileAttrib = zm::GetLE32(p + 38);
+  FRelOffLocal = zm::GetLE32(p + 42);
+  return 0;
+}
+
+void TZMZRec::TakeVariable(const uint8_t* p, uint16_t extraLen) {
+  const char* c = reinterpret_cast<const char*>(p);
+  FHeaderComment.assign(c + FNameLen + extraLen, FCommentLen);
+  FExtraField.assign(c + FNameLen, extraLen);
+  FHeaderName.assign(c, FNameLen);
+  FReadName = FHeaderName;
+  FLocalExtra.clear();
+  FCachedName.clear();
+  FNameCached = false;
+  FStatusBits &= ~zsbInvalid;
+  if (FNameLen > 0 && FHeaderName.back() == '/') FStatusBits |= zsbDirOnly;
+}
+
+int32_t TZMZRec::ReadCentral() {
+  assert(FOwner && "no WorkFile");
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner->IsOpen()) return -1;
+  FStatusBits = zsbInvalid;
+  uint8_t fixed[kCentralFixed];
+  if (FOwner->ReadFields(fixed, kCentralSizes, 17) != kCentralFixed) return ZM_ERROR(zmmZMIRec, 152);
+  uint16_t extraLen = 0;
+  int32_t r = TakeFixed(fixed, extraLen);
+  if (r < 0) return r;
+  const int total = FNameLen + extraLen + FCommentLen;
+  std::string var(size_t(total), '\0');
+  if (total > 0) {
+    const int sizes[3] = {FNameLen, extraLen, FCommentLen};
+    const int got = FOwner->ReadFields(var.data(), sizes, 2);
+    if (got != total) {
+      if (got < FNameLen) return ZM_ERROR(zmmZMIRec, 154);
+      if (got < FNameLen + extraLen) return ZM_ERROR(zmmZMIRec, 204);
+      return ZM_ERROR(zmmZMIRec, 151);
+    }
+  }
+  TakeVariable(reinterpret_cast<const uint8_t*>(var.data()), extraLen);
+  return ReadZip64Extra();
+}
+
+int32_t TZMZRec::ParseCentral(const uint8_t* data, size_t size, size_t& consumed) {
+  consumed = 0;
+  FStatusBits = zsbInvalid;
+  if (size < size_t(kCentralFixed)) return ZM_ERROR(zmmZMIRec, 152);
+  uint16_t extraLen = 0;
+  int32_t r = TakeFixed(data, extraLen);
+  if (r < 0) return r;
+  const size_t avail = size - kCentralFixed;
+  if (avail < size_t(FNameLen) + extraLen + FCommentLen) {
+    if (avail < FNameLen) return ZM_ERROR(zmmZMIRec, 154);
+    if (avail < size_t(FNameLen) + extraLen) return ZM_ERROR(zmmZMIRec, 204);
+    return ZM_ERROR(zmmZMIRec, 151);
+  }
+  TakeVariable(data + kCentralFixed, extraLen);
+  consumed = kCentralFixed + size_t(FNameLen) + extraLen + FCommentLen;
+  return ReadZip64Extra();
+}
+
+int32_t TZMZRec::ReadZip64Extra() {
+  if ((FVersionNeeded & 0xFF) < 45) return 0;
+  size_t pos = 0, len = 0;
+  if (!FindExtraBlock(FExtraField, kZip64Tag, pos, len)) return 0;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(FExtraField.data()) + pos;
+  size_t left = len;
+  auto take8 = [&](int64_t& field) -> bool {
+    if (field != 0xFFFFFFFFLL) return true;
+    if (left < 8) return false;
+    field = int64_t(zm::GetLE64(p));
+    p += 8;
+    left -= 8;
+    return true;
+  };
+  if (!take8(FUncompressedSize) || !take8(FCompressedSize) || !take8(FRelOffLocal))
+    return ZM_ERROR(zmmZMIRec, 181);
+  if (FStartOnDisk == 0xFFFF) {
+    if (left < 4) return ZM_ERROR(zmmZMIRec, 181);
+    // The disk number is kept in 16 bits; larger numbers are not addressable here.
+    const uint32_t disk = zm::GetLE32(p);
+    FStartOnDisk = disk > 0xFFFF ? 0xFFFF : uint16_t(disk);
+  }
+  return 1;
+}
+
+TZMEncodingOpts TZMZRec::Encoded() const {
+  const uint32_t cached = (FStatusBits & zsbEncMask) >> zsbEncShift;
+  if (cached >= 1 && cached <= 4) return TZMEncodingOpts(cached);
+  int kind;
+  if (FFlag & 0x0800)
+    kind = 3;
+  else if (!UnicodeExtra(false).empty() || !UnicodeExtra(true).empty())
+    kind = 4;
+  else if ((FVersionMadeBy >> 8) == 0 || (FVersionMadeBy >> 8) == 6 || FVersionMadeBy == 0x0B32)
+    kind = 2;
+  else
+    kind = 1;
+  FStatusBits = (FStatusBits & ~zsbEncMask) | (uint32_t(kind) << zsbEncShift);
+  return TZMEncodingOpts(kind);
+}
+
+std::string TZMZRec::UnicodeExtra(bool comment) const {
+  const std::string& stored = comment ? FHeaderComment : FHeaderName;
+  if (comment && stored.empty()) return {};
+  size_t pos = 0, len = 0;
+  if (!FindExtraBlock(FExtraField, comment ? kUCommentTag : kUPathTag, pos, len)) return {};
+  if (len <= 5) return {};
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(FExtraField.data()) + pos;
+  if (p[0] != 1) return {};
+  if (zm::GetLE32(p + 1) != Crc32(stored.data(), stored.size())) return {};
+  const char* text = reinterpret_cast<const char*>(p + 5);
+  if (CountUtf8SequencesRaw(text, int(len - 5)) < 0) return {};
+  return std::string(text, len - 5);
+}
+
+std::string TZMZRec::DecodeText(bool comment) const {
+  const std::string& source = comment ? FHeaderComment : FHeaderName;
+  int kind = FOwner ? int(FOwner->Encoding()) : int(zeoAuto);
+  if (kind == zeoAuto) kind = Encoded();
+  std::string r = source;
+  if (kind == zeoUPath || HasNonPlainChars(source)) {
+    const bool utf8 = UTF8Mode();
+    const unsigned nameCp = FOwner ? FOwner->NameCodePage() : plat::kCpAcp;
+    switch (kind) {
+      case zeoNone:
+        r = utf8 ? Utf8FromCodePage(source, nameCp) : AnsiFromWide(WideFromCodePage(source, nameCp));
+        break;
+      case zeoOEM:
+        r = utf8 ? Utf8FromCodePage(source, plat::kCpOemCp)
+                 : AnsiFromWide(WideFromCodePage(source, plat::kCpOemCp));
+        break;
+      case zeoUTF8:
+        r = utf8 ? source : AnsiFromUtf8(source.data(), int(source.size()));
+        break;
+      default: {
+        const std::string u = UnicodeExtra(comment);
+        r = utf8 ? u : AnsiFromUtf8(u.data(), int(u.size()));
+        break;
+      }
+    }
+    if (r.empty()) r = source;
+  }
+  if (!comment) r = ToPlatformSeparators(std::move(r));
+  return r;
+}
+
+std::string TZMZRec::FileName() const {
+  if (!FNameCached) {
+    FCachedName = DecodeText(false);
+    FNameCached = true;
+  }
+  return FCachedName;
+}
+
+std::string TZMZRec::FileComment() const { return DecodeText(true); }
+
+uint32_t TZMZRec::Hash() const {
+  if (!(FStatusBits & zsbHashed)) {
+    FHash = NameHashUpper(FileName());
+    FStatusBits |= zsbHashed;
+  }
+  return FHash;
+}
+
+void TZMZRec::ClearCache() {
+  FCachedName.clear();
+  FNameCached = false;
+  FStatusBits &= ~(zsbHashed | zsbEncMask);
+}
+
+void TZMZRec::SetVersions(bool needsZip64) {
+  if (FVersionMadeBy == 0x0B32) FVersionMadeBy = 30;
+  if ((FVersionMadeBy & 0xFF) > 45 || (FVersionNeeded & 0xFF) > 45) return;
+  uint16_t made = FVersionMadeBy & 0xFF;
+  if (needsZip64)
+    made = 45;
+  else if (made == 45)
+    made = 30;
+  FVersionMadeBy = uint16_t((FVersionMadeBy & 0xFF00) | made);
+  uint16_t need;
+  switch (FCompressionMethod) {
+    case 0: need = 10; break;
+    case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: need = 20; break;
+    case 9: need = 21; break;
+    case 10: need = 25; break;
+    case 12: need = 46; break;
+    default: need = 45; break;
+  }
+  if ((FFlag & 0x20) && need < 27) need = 27;
+  if (needsZip64 && need < 45) need = 45;
+  FVersionNeeded = uint16_t((FVersionNeeded & 0xFF00) | need);
+}
+
+void TZMZRec::BuildLocalExtra() {
+  FStatusBits &= ~zsbLocal64;
+  const bool z64 = !Fits32(FUncompressedSize) || !Fits32(FCompressedSize);
+  SetVersions(z64);
+  FLocalExtra.clear();
+  if (z64) {
+    FStatusBits |= zsbLocal64;
+    std::string b(20, '\0');
+    zm::PutLE16(&b[0], kZip64Tag);
+    zm::PutLE16(&b[2], 16);
+    zm::PutLE64(&b[4], uint64_t(FUncompressedSize));
+    zm::PutLE64(&b[12], uint64_t(FCompressedSize));
+    FLocalExtra = b;
+  }
+  const std::string rest = DropExtraBlocks(FExtraField, kLocalDropTags, 2);
+  // The local field holds at most 65535 bytes; the Zip64 block always has room.
+  if (FLocalExtra.size() + rest.size() <= 0xFFFF) FLocalExtra += rest;
+  FStatusBits |= zsbLocalDone;
+}
+
+bool TZMZRec::ReplaceExtra(uint16_t tag, const std::string& data) {
+  std::string rest = DropExtraBlocks(FExtraField, {tag}, 0);
+  std::string x;
+  if (!data.empty() || tag != kZip64Tag) {
+    if (data.size() > 0xFFFF) return false;
+    x.resize(4);
+    zm::PutLE16(&x[0], tag);
+    zm::PutLE16(&x[2], uint16_t(data.size()));
+    x += data;
+  }
+  x += rest;
+  if (x.size() > 0xFFFF) return false;
+  FExtraField = x;
+  return true;
+}
+
+std::string TZMZRec::CentralBytes() {
+  FReadName = FHeaderName;
+  std::string z64;
+  auto put8 = [&z64](uint64_t v) {
+    char b[8];
+    zm::PutLE64(b, v);
+    z64.append(b, 8);
+  };
+  const bool bigU = uint64_t(FUncompressedSize) >= 0xFFFFFFFFu;
+  const bool bigC = uint64_t(FCompressedSize) >= 0xFFFFFFFFu;
+  const bool bigO = uint64_t(FRelOffLocal) >= 0xFFFFFFFFu;
+  const bool bigD = FStartOnDisk >= 0xFFFF;
+  if (bigU) put8(uint64_t(FUncompressedSize));
+  if (bigC) put8(uint64_t(FCompressedSize));
+  if (bigO) put8(uint64_t(FRelOffLocal));
+  if (bigD) {
+    char b[4];
+    zm::PutLE32(b, FStartOnDisk);
+    z64.append(b, 4);
+  }
+  if (!z64.empty()) {
+    if (!ReplaceExtra(kZip64Tag, z64)) return {};
+    SetVersions(true);
+  } else {
+    size_t pos = 0, len = 0;
+    if (FindExtraBlock(FExtraField, kZip64Tag, pos, len)) ReplaceExtra(kZip64Tag, {});
+  }
+  std::string h(kCentralFixed, '\0');
+  char* p = h.data();
+  zm::PutLE32(p, kCentralHeaderSig);
+  zm::PutLE16(p + 4, FVersionMadeBy);
+  zm::PutLE16(p + 6, FVersionNeeded);
+  zm::PutLE16(p + 8, FFlag);
+  zm::PutLE16(p + 10, FCompressionMethod);
+  zm::PutLE32(p + 12, FModifDateTime);
+  zm::PutLE32(p + 16, FCRC32);
+  zm::PutLE32(p + 20, bigC ? 0xFFFFFFFFu : uint32_t(FCompressedSize));
+  zm::PutLE32(p + 24, bigU ? 0xFFFFFFFFu : uint32_t(FUncompressedSize));
+  zm::PutLE16(p + 28, uint16_t(FHeaderName.size()));
+  zm::PutLE16(p + 30, uint16_t(FExtraField.size()));
+  zm::PutLE16(p + 32, uint16_t(FHeaderComment.size()));
+  zm::PutLE16(p + 34, bigD ? 0xFFFF : FStartOnDisk);
+  zm::PutLE16(p + 36, FIntFileAttrib);
+  zm::PutLE32(p + 38, FExtFileAttrib);
+  zm::PutLE32(p + 42, bigO ? 0xFFFFFFFFu : uint32_t(FRelOffLocal));
+  return h + FHeaderName + FExtraField + FHeaderComment;
+}
+
+int32_t TZMZRec::WriteCentral() {
+  assert(FOwner && "no WorkFile");
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner->IsOpen()) return -1;
+  const std::string h = CentralBytes();
+  // Zip64 values that find no room in the extra field cannot be written truthfully.
+  if (h.empty()) return ZM_ERROR(zmmZMIRec, 112);
+  if (!FOwner->Writes(h.data(), -int32_t(h.size()))) return ZM_ERROR(zmmZMIRec, 153);
+  FStatusBits &= ~zsbChanged;
+  return 0;
+}
+
+std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
+  if (!(FStatusBits & zsbLocalDone)) BuildLocalExtra();
+  if ((FFlag & 8) && !(FFlag & 1)) FFlag &= ~8;
+  uint32_t cs, us;
+  if (!FLocalExtra.empty() && (FStatusBits & zsbLocal64)) {
+    cs = us = 0xFFFFFFFFu;
+  } else if (FFlag & 8) {
+    cs = us = 0;
+    if ((FVersionNeeded & 0xFF) < 45) FVersionNeeded = uint16_t((FVersionNeeded & 0xFF00) | 45);
+  } else {
+    cs = uint32_t(FCompressedSize);
+    us = uint32_t(FUncompressedSize);
+  }
+  std::string h(kLocalFixed, '\0');
+  char* p = h.data();
+  zm::PutLE32(p, kLocalHeaderSig);
+  zm::PutLE16(p + 4, FVersionNeeded);
+  zm::PutLE16(p + 6, FFlag);
+  zm::PutLE16(p + 8, FCompressionMethod);
+  zm::PutLE32(p + 10, dateTime);
+  zm::PutLE32(p + 14, crc);
+  zm::PutLE32(p + 18, cs);
+  zm::PutLE32(p + 22, us);
+  zm::PutLE16(p + 26, uint16_t(FHeaderName.size()));
+  zm::PutLE16(p + 28, uint16_t(FLocalExtra.size()));
+  return h + FHeaderName + FLocalExtra;
+}
+
+int32_t TZMZRec::WriteLocal(uint32_t dateTime, uint32_t crc) {
+  assert(FOwner && "no WorkFile");
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner->IsOpen()) return -1;
+  const std::string h = LocalBytes(dateTime, crc);
+  if (!FOwner->Writes(h.data(), -int32_t(h.size()))) return ZM_ERROR(zmmZMIRec, 166);
+  FStatusBits &= ~zsbChanged;
+  return 0;
+}
+
+int32_t TZMZRec::WriteDataDesc() {
+  assert(FOwner && "no WorkFile");
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner->IsOpen()) return -1;
+  if (!(FFlag & 8)) return 0;
+  char b[24];
+  zm::PutLE32(b, kDataDescSig);
+  zm::PutLE32(b + 4, FCRC32);
+  int n;
+  if ((FVersionNeeded & 0xFF) >= 45) {
+    zm::PutLE64(b + 8, uint64_t(FCompressedSize));
+    zm::PutLE64(b + 16, uint64_t(FUncompressedSize));
+    n = 24;
+  } else {
+    zm::PutLE32(b + 8, uint32_t(FCompressedSize));
+    zm::PutLE32(b + 12, uint32_t(FUncompressedSize));
+    n = 16;
+  }
+  if (!FOwner->Writes(b, -n)) return ZM_ERROR(zmmZMIRec, 157);
+  return n;
+}
+
+int32_t TZMZRec::CheckLocal() {
+  assert(FOwner && "no MyFile");
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner->IsOpen()) return ZM_ERROR(zmmZMIRec, 164);
+  int32_t result = ZM_ERROR(zmmZMIRec, 165);
+  try {
+    FOwner->SelectEntryDisk(FStartOnDisk);
+    if (FOwner->Seek(0, FRelOffLocal) == FRelOffLocal) {
+      uint8_t sig[4];
+      uint8_t fixed[26];
+      if (FOwner->Reads(sig, 4) && zm::GetLE32(sig) == kLocalHeaderSig &&
+          FOwner->ReadFields(fixed, kLocalSizes, 9) == 26) {
+        const size_t nameLen = zm::GetLE16(fixed + 22);
+        const size_t extraLen = zm::GetLE16(fixed + 24);
+        if (nameLen == FReadName.size()) {
+          std::string var(nameLen + extraLen, '\0');
+          const int sizes[2] = {int(nameLen), int(extraLen)};
+          if (var.empty() || FOwner->ReadFields(var.data(), sizes, 1) == int(var.size())) {
+            if (std::memcmp(var.data(), FReadName.data(), nameLen) == 0)
+              result = 0;
+            else
+              result = ZM_ERROR(zmmZMIRec, 167);
+          }
+        }
+      }
+    }
+    if (ZMMsgOf(result) == 165) Report("could not read local header: " + FileName());
+  } catch (const EZMException& e) {
+    result = -e.MsgId;
+  } catch (const std::exception&) {
+    result = -1;
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------- editing
+
+int32_t TZMZRec::SetExtFileAttrib(uint32_t value) {
+  if (value != FExtFileAttrib) {
+    FExtFileAttrib = value;
+    FStatusBits |= zsbChanged;
+  }
+  return 0;
+}
+
+int32_t TZMZRec::SetDateStamp(uint32_t dosDateTime) {
+  if (Encrypted()) return ZM_ERROR(zmmZMIRec, 114);
+  if (!ValidDosDateTime(dosDateTime)) {
+    Report("Invalid date " + FileName());
+    return ZM_ERROR(zmmZMIRec, 135);
+  }
+  if (dosDateTime != FModifDateTime) {
+    FModifDateTime = dosDateTime;
+    FStatusBits |= zsbChanged;
+  }
+  return 0;
+}
+
+int32_t TZMZRec::SetExtraField(const std::string& bytes) {
+  if (bytes == FExtraField) return 0;
+  const std::string keep = KeepExtraBlocks(FExtraField, kUnicodeTags, 1);
+  const std::string add = DropExtraBlocks(bytes, kUnicodeTags, 1);
+  if (keep.size() + add.size() + FileComment().size() + FileName().size() > 65534)
+    return ZM_ERROR(zmmZMIRec, 112);
+  FExtraField = keep + add;
+  FStatusBits &= ~zsbLocalDone;
+  FStatusBits |= zsbChanged;
+  return 0;
+}
+
+int32_t TZMZRec::SetFileComment(const std::string& text) {
+  if (text == FileComment()) return 0;
+  return ReEncodeTo(FileName(), text);
+}
+
+int32_t TZMZRec::SetFileName(const std::string& text) {
+  std::string name;
+  int32_t r = CheckedName(text, name);
+  if (r < 0) return r;
+  if (EndsWithDelimiter(FHeaderName) != EndsWithDelimiter(name) || name == FileName())
+    return ZM_ERROR(zmmZMIRec, 113);
+  return ReEncodeTo(name, FileComment());
+}
+
+int32_t TZMZRec::ReEncode() { return ReEncodeTo(FileName(), FileComment()); }
+
+int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment) {
+  if (FOwner) {
+    const uint32_t prev = SetStatusBit(zsbIgnore);
+    int idx = -1;
+    TZMZRec* hit = FOwner->FindName(name, idx, false);
+    while (hit && (hit == this || (hit->StatusBits() & zsbError))) hit = FOwner->FindName(name, idx, false);
+    if (!prev) ClearStatusBit(zsbIgnore);
+    if (hit) return ZM_ERROR(zmmZMIRec, 104);
+  }
+  const bool utf8Mode = UTF8Mode();
+  const std::string hName = HeaderForm(name);
+  auto toOem = [utf8Mode](const std::string& s) {
+    return utf8Mode ? Utf8ToNarrowWithEscapes(s, true) : ToOemString(s);
+  };
+  auto toUtf8 = [utf8Mode](const std::string& s) { return utf8Mode ? s : Utf8FromAnsi(s); };
+  std::string sName = toOem(hName), sComment = toOem(comment);
+  uint16_t madeBy = 30;
+  bool utf8Flag = false;
+  std::string uName, uComment;  // Unicode blocks to add
+  const bool nameNP = HasNonPlainChars(name), commentNP = HasNonPlainChars(comment);
+  TZMEncodingOpts enc = FOwner ? FOwner->WriteEncoding() : zeoAuto;
+  if ((nameNP || commentNP) && enc == zeoAuto) enc = (nameNP && commentNP) ? zeoUTF8 : zeoUPath;
+  if (nameNP || commentNP) {
+    switch (enc) {
+      case zeoUTF8:
+        sName = toUtf8(hName);
+        sComment = toUtf8(comment);
+        utf8Flag = true;
+        break;
+      case zeoUPath:
+        if (nameNP) uName = UnicodeBlock(kUPathTag, sName, toUtf8(hName));
+        if (commentNP) uComment = UnicodeBlock(kUCommentTag, sComment, toUtf8(comment));
+        break;
+      case zeoNone:
+        sName = utf8Mode ? Utf8ToNarrowWithEscapes(hName, false) : hName;
+        sComment = utf8Mode ? Utf8ToNarrowWithEscapes(comment, false) : comment;
+        if (HasNonPlainChars(sName) || HasNonPlainChars(sComment)) madeBy = 0x0B1E;
+        break;
+      default:
+        break;
+    }
+  }
+  const std::string extra = DropExtraBlocks(FExtraField, kUnicodeTags, 1) + uName + uComment;
+  if (sComment.size() + sName.size() + extra.size() >= 65535) return ZM_ERROR(zmmZMIRec, 112);
+  FHeaderName = sName;
+  FNameLen = uint16_t(sName.size());
+  FHeaderComment = sComment;
+  FCommentLen = uint16_t(sComment.size());
+  if (extra != FExtraField) {
+    FExtraField = extra;
+    FStatusBits &= ~zsbLocalDone;
+  }
+  if (utf8Flag)
+    FFlag |= 0x0800;
+  else
+    FFlag &= ~0x0800;
+  if (!FHeaderName.empty() && FHeaderName.back() == '/')
+    FStatusBits |= zsbDirOnly;
+  else
+    FStatusBits &= ~zsbDirOnly;
+  ClearCache();
+  FVersionMadeBy = madeBy;
+  SetVersions(!Fits32(FUncompressedSize) || !Fits32(FCompressedSize));
+  FStatusBits |= zsbChanged;
+  return 0;
+}
+
+// ---------------------------------------------------------------- names
+
+std::string TZMZRec::HeaderForm(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string r;
+  r.reserve(name.size());
+  for (unsigned char c : name) {
+    if (c == '\\' || c == '/') {
+      r += '/';
+    } else if (c < 32 || c == '\'' || c == '*' || c == ':' || c == '<' || c == '>' || c == '?' ||
+               c == '|') {
+      r += "#$";
+      r += kHex[c >> 4];
+      r += kHex[c & 15];
+    } else {
+      r += char(c);
+    }
+  }
+  return r;
+}
+
+std::string TZMZRec::CleanName(const std::string& text, bool dropPath) const {
+  std::string s = CleanNameUncut(text, dropPath);
+  if (s.size() > 260) s.resize(260);
+  return s;
+}
+
+std::string TZMZRec::CleanNameUncut(const std::string& text, bool dropPath) const {
+  std::string s = ToPlatformSeparators(text);
+  const char d = plat::PathDelim;
+  if (s.size() >= 2 && s[1] == ':' &&
+      ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'))) {
+    s.erase(0, (s.size() >= 3 && s[2] == d) ? 3 : 2);
+  } else if (s.size() >= 2 && s[0] == d && s[1] == d) {
+    // \\server\share\rest: server and share are dropped.
+    const size_t serverEnd = s.find(d, 2);
+    const size_t shareEnd = serverEnd == std::string::npos ? std::string::npos : s.find(d, serverEnd + 1);
+    if (serverEnd == std::string::npos || shareEnd == std::string::npos) {
+      Report("Invalid filespec: " + text);
+      return {};
+    }
+    s.erase(0, shareEnd + 1);
+  }
+  if (s.size() >= 2 && s[0] == '.' && s[1] == d) s.erase(0, 2);
+  if (dropPath) {
+    const size_t p = s.rfind(d);
+    if (p != std::string::npos) s.erase(0, p + 1);
+  }
+  return s;
+}
+
+int32_t TZMZRec::CheckedName(const std::string& text, std::string& name) const {
+  name = CleanNameUncut(text, false);
+  if (name.size() > 260) {
+    const std::string old = name;
+    name.resize(260);
+    Report("Truncated " + old + " to " + name);
+  }
+  if (IsInvalidName(name)) return ZM_ERROR(zmmZMIRec, 103);
+  return 0;
+}
+
+bool TZMZRec::IsInvalidName(const std::string& name) {
+  const size_t n = name.size();
+  if (n == 0 || n >= 260) return true;
+  const char f = name[0];
+  if (IsSep(f) || f == '.' || f == ' ') return true;
+  if (name[n - 1] == ' ') return true;
+  size_t run = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 32 || c == '*' || c == ':' || c == '<' || c == '>' || c == '?' || c == '|') return true;
+    if (IsSep(char(c))) {
+      run = 0;
+      if (i > 0 && name[i - 1] == ' ') return true;
+      if (i + 1 < n && (IsSep(name[i + 1]) || name[i + 1] == '.' || name[i + 1] == ' ')) return true;
+    } else if (++run > 255) {
+      return true;
+    }
+    if (c == '.' && (i + 1 == n || IsSep(name[i + 1]))) return true;
+  }
+  return false;
+}

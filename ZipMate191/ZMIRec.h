@@ -1,0 +1,240 @@
+// Directory entry records: the abstract entry interface, the numeric record and the
+// central directory record with its header parsing, name decoding, extra fields,
+// header writing and editing operations.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "ZMBase.h"
+#include "ZMClasses.h"
+
+class TZMCentral;
+
+// Extra-field tags this unit interprets.
+inline constexpr uint16_t kZip64Tag = 0x0001;
+inline constexpr uint16_t kNtfsTag = 0x000A;
+inline constexpr uint16_t kUPathTag = 0x7075;
+inline constexpr uint16_t kUCommentTag = 0x6375;
+
+// Header signatures.
+inline constexpr uint32_t kCentralHeaderSig = 0x02014B50;
+inline constexpr uint32_t kLocalHeaderSig = 0x04034B50;
+inline constexpr uint32_t kDataDescSig = 0x08074B50;
+
+// Record status bits.
+inline constexpr uint32_t zsbChanged = 1;
+inline constexpr uint32_t zsbSelected = 2;
+inline constexpr uint32_t zsbSkipped = 4;
+inline constexpr uint32_t zsbIgnore = 8;        // the directory is searched on its behalf
+inline constexpr uint32_t zsbDirOnly = 16;      // stored name ends with '/'
+inline constexpr uint32_t zsbInvalid = 32;      // being read
+inline constexpr uint32_t zsbDiscard = 64;
+inline constexpr uint32_t zsbError = 128;       // passed over by name searches
+inline constexpr uint32_t zsbHashed = 256;      // FHash is valid
+inline constexpr uint32_t zsbLocalDone = 512;   // FLocalExtra is built
+inline constexpr uint32_t zsbLocal64 = 1024;    // local header needs Zip64 sizes
+inline constexpr uint32_t zsbEncMask = 0x70000; // bits 16-18: encoding kind
+inline constexpr int zsbEncShift = 16;
+
+// One entry of an archive's directory, read-only. ExtraData has a body here; the rest
+// is supplied by the records and by the entries of the directory view.
+class TZMDirEntry : public TObject {
+ public:
+  virtual int64_t CompressedSize() const = 0;
+  virtual uint16_t CompressionMethod() const = 0;
+  virtual uint32_t CRC32() const = 0;
+  virtual uint32_t DateTime() const = 0;
+  // 1 native code page, 2 OEM, 3 UTF-8, 4 Unicode extra fields.
+  virtual TZMEncodingOpts Encoded() const = 0;
+  virtual bool Encrypted() const = 0;
+  virtual uint32_t ExtFileAttrib() const = 0;
+  // The data of the first block with this tag, without its 4-byte head; empty when
+  // there is none or it runs past the end of the field.
+  virtual std::string ExtraData(uint16_t tag) const;
+  virtual std::string ExtraField() const = 0;
+  virtual uint16_t ExtraFieldLength() const = 0;
+  virtual std::string FileComment() const = 0;
+  virtual uint16_t FileCommentLen() const = 0;
+  virtual std::string FileName() const = 0;
+  virtual uint16_t FileNameLength() const = 0;
+  virtual uint16_t Flag() const = 0;
+  virtual std::string HeaderName() const = 0;
+  virtual uint16_t IntFileAttrib() const = 0;
+  virtual int64_t RelOffLocalHdr() const = 0;
+  virtual uint16_t StartOnDisk() const = 0;
+  virtual uint32_t StatusBits() const = 0;
+  virtual int64_t UncompressedSize() const = 0;
+  virtual uint16_t VersionMadeBy() const = 0;
+  virtual uint16_t VersionNeeded() const = 0;
+};
+
+// The block with the given tag inside an extra field (walk from the first block;
+// stops when fewer than 5 bytes remain). pos/len receive the block's data position
+// and length. False when absent or when the block runs past the field.
+bool FindExtraBlock(const std::string& extra, uint16_t tag, size_t& pos, size_t& len);
+
+// Adds the editing operations, each returning 0 or a negative error code.
+class TZMDirRec : public TZMDirEntry {
+ public:
+  virtual int32_t SetExtFileAttrib(uint32_t value) = 0;
+  virtual int32_t SetFileComment(const std::string& text) = 0;
+  virtual int32_t SetExtraField(const std::string& bytes) = 0;
+  virtual int32_t SetDateStamp(uint32_t dosDateTime) = 0;
+  virtual int32_t ReEncode() = 0;
+  virtual int32_t SetFileName(const std::string& text) = 0;
+};
+
+// The numeric fields of an entry and its status bits.
+class TZMIRec : public TZMDirRec {
+ public:
+  int64_t CompressedSize() const override { return FCompressedSize; }
+  uint16_t CompressionMethod() const override { return FCompressionMethod; }
+  uint32_t CRC32() const override { return FCRC32; }
+  uint32_t DateTime() const override { return FModifDateTime; }
+  uint32_t ExtFileAttrib() const override { return FExtFileAttrib; }
+  uint16_t IntFileAttrib() const override { return FIntFileAttrib; }
+  int64_t RelOffLocalHdr() const override { return FRelOffLocal; }
+  uint16_t StartOnDisk() const override { return FStartOnDisk; }
+  uint32_t StatusBits() const override { return FStatusBits; }
+  int64_t UncompressedSize() const override { return FUncompressedSize; }
+  uint16_t VersionNeeded() const override { return FVersionNeeded; }
+
+  // Each returns the previous state of the given bits.
+  uint32_t SetStatusBit(uint32_t bits);
+  uint32_t ClearStatusBit(uint32_t bits);
+  // The set bits among those given; any of them in the low byte reports as 1.
+  uint32_t TestStatusBit(uint32_t bits) const;
+
+  // Bytes written (0 when the entry has no data descriptor) or a negative code.
+  virtual int32_t WriteDataDesc() = 0;
+  virtual void AssignFrom(const TZMIRec& source);
+  // Copying records override these to copy an entry's data; plain records have none.
+  virtual int32_t Process() { return 0; }
+  virtual int64_t ProcessSize() { return 0; }
+  virtual int32_t CheckLocal() = 0;
+
+  // Plain setters for builders of new records (no change marking).
+  void SetCompressionMethod(uint16_t v) { FCompressionMethod = v; }
+  void SetCompressedSize(int64_t v) { FCompressedSize = v; }
+  void SetCRC32(uint32_t v) { FCRC32 = v; }
+  void SetStartOnDisk(uint16_t v) { FStartOnDisk = v; }
+  void SetIntFileAttrib(uint16_t v) { FIntFileAttrib = v; }
+  void SetModifDateTime(uint32_t v) { FModifDateTime = v; }
+  void SetRelOffLocal(int64_t v) { FRelOffLocal = v; }
+  void SetUncompressedSize(int64_t v) { FUncompressedSize = v; }
+  void SetVersionNeeded(uint16_t v) { FVersionNeeded = v; }
+  uint32_t CachedHash() const { return FHash; }
+
+ protected:
+  uint16_t FCompressionMethod = 0;
+  int64_t FCompressedSize = 0;
+  uint32_t FCRC32 = 0;
+  uint16_t FStartOnDisk = 0;
+  uint32_t FExtFileAttrib = 0;
+  mutable uint32_t FHash = 0;
+  uint16_t FIntFileAttrib = 0;
+  uint32_t FModifDateTime = 0;
+  int64_t FRelOffLocal = 0;
+  mutable uint32_t FStatusBits = 0;
+  int64_t FUncompressedSize = 0;
+  uint16_t FVersionNeeded = 0;
+};
+
+// A central directory record of one directory (its owner, fixed at creation).
+class TZMZRec : public TZMIRec {
+ public:
+  explicit TZMZRec(TZMCentral* owner);
+  TZMZRec(const TZMZRec&) = delete;
+  TZMZRec& operator=(const TZMZRec&) = delete;
+
+  TZMCentral* Owner() const { return FOwner; }
+
+  // ---- reading ----
+  TZMEncodingOpts Encoded() const override;
+  bool Encrypted() const override { return (FFlag & 1) != 0; }
+  std::string ExtraField() const override { return FExtraField; }
+  uint16_t ExtraFieldLength() const override { return uint16_t(FExtraField.size()); }
+  std::string FileComment() const override;
+  uint16_t FileCommentLen() const override { return FCommentLen; }
+  std::string FileName() const override;
+  uint16_t FileNameLength() const override { return FNameLen; }
+  uint16_t Flag() const override { return FFlag; }
+  std::string HeaderName() const override { return FHeaderName; }
+  uint16_t VersionMadeBy() const override { return FVersionMadeBy; }
+  const std::string& HeaderComment() const { return FHeaderComment; }
+  const std::string& ReadName() const { return FReadName; }
+  const std::string& LocalExtra() const { return FLocalExtra; }
+  // NameHashUpper of FileName, computed on first use.
+  uint32_t Hash() const;
+
+  // ---- editing ----
+  int32_t SetExtFileAttrib(uint32_t value) override;
+  int32_t SetFileComment(const std::string& text) override;
+  int32_t SetExtraField(const std::string& bytes) override;
+  int32_t SetDateStamp(uint32_t dosDateTime) override;
+  int32_t ReEncode() override;
+  int32_t SetFileName(const std::string& text) override;
+
+  // ---- records ----
+  int32_t WriteDataDesc() override;
+  void AssignFrom(const TZMIRec& source) override;
+  int32_t CheckLocal() override;
+
+  // Reads one central header at the owner's position: 0, 1 (Zip64 values taken) or
+  // a negative code.
+  int32_t ReadCentral();
+  // Parses one complete central header held in memory (the same checks and results
+  // as ReadCentral); consumed receives the header's whole length.
+  int32_t ParseCentral(const uint8_t* data, size_t size, size_t& consumed);
+  int32_t ReadZip64Extra();
+  // The stored name (false) or comment (true) in the component's text form.
+  std::string DecodeText(bool comment) const;
+  // The UTF-8 text of the checked Unicode path (false) or comment (true) block.
+  std::string UnicodeExtra(bool comment) const;
+  void ClearCache();
+  void SetVersions(bool needsZip64);
+  void BuildLocalExtra();
+  int LocalHeaderSize() const { return 30 + int(FHeaderName.size()) + int(FLocalExtra.size()); }
+  // The 46-byte header and its variable fields as written by WriteCentral.
+  std::string CentralBytes();
+  int32_t WriteCentral();
+  // The local header with the given date-time and CRC.
+  std::string LocalBytes(uint32_t dateTime, uint32_t crc);
+  int32_t WriteLocal(uint32_t dateTime, uint32_t crc);
+  std::string CleanName(const std::string& text, bool dropPath) const;
+  // 0 with the cleaned name, or a negative code (message 103).
+  int32_t CheckedName(const std::string& text, std::string& name) const;
+  // Puts a block with this tag first, replacing an old one; false (nothing changed)
+  // when the field would grow past 65535 bytes.
+  bool ReplaceExtra(uint16_t tag, const std::string& data);
+  static std::string HeaderForm(const std::string& name);
+  static bool IsInvalidName(const std::string& name);
+
+  // Plain setters for builders of new records (no change marking).
+  void SetVersionMadeBy(uint16_t v) { FVersionMadeBy = v; }
+  void SetFlag(uint16_t v) { FFlag = v; }
+  void SetHeaderName(const std::string& v);
+  void SetHeaderComment(const std::string& v);
+  void SetRawExtraField(const std::string& v) { FExtraField = v; }
+
+ private:
+  // Re-encodes the given decoded name and comment into the stored form.
+  int32_t ReEncodeTo(const std::string& name, const std::string& comment);
+  void Report(const std::string& line) const;
+  std::string CleanNameUncut(const std::string& text, bool dropPath) const;
+  int32_t TakeFixed(const uint8_t* p, uint16_t& extraLen);
+  void TakeVariable(const uint8_t* p, uint16_t extraLen);
+
+  std::string FExtraField;
+  uint16_t FCommentLen = 0;
+  mutable std::string FCachedName;
+  mutable bool FNameCached = false;
+  uint16_t FNameLen = 0;
+  uint16_t FFlag = 0;
+  std::string FHeaderComment;
+  std::string FHeaderName;
+  std::string FLocalExtra;
+  TZMCentral* FOwner;
+  std::string FReadName;
+  uint16_t FVersionMadeBy = 0;
+};
