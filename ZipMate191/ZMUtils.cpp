@@ -86,6 +86,13 @@ std::string FileExtension(const std::string& name) {
   return {};
 }
 
+// A name stored in a stub trailer must name a file beside the executable: no folder
+// parts, drive, zero bytes or dot-only names that would lead elsewhere.
+bool IsBareName(const std::string& s) {
+  if (s == "." || s == "..") return false;
+  return s.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
+}
+
 [[noreturn]] void RaiseUtils(int msg, int line) { throw EZipMate::CreateCode(ZMMakeCode(zmmZMUtils, line, msg)); }
 #define ZM_RAISE(msg) RaiseUtils((msg), __LINE__)
 
@@ -251,13 +258,13 @@ int ProbeStub(TStream& s, std::string& archiveName, int64_t& dataOffset) {
       return kStubBadRecord;
     if (n1 > 0) {
       std::string bytes(n1, '\0');
-      if (!ReadExact(s, bytes.data(), int(n1))) return kStubBadRecord;
+      if (!ReadExact(s, bytes.data(), int(n1)) || !IsBareName(bytes)) return kStubBadRecord;
       archiveName = bytes + FileExtension(archiveName);
       dataOffset += n1;
     }
     if (n2 > 0) {
       std::string bytes(n2, '\0');
-      if (!ReadExact(s, bytes.data(), int(n2))) return kStubBadRecord;
+      if (!ReadExact(s, bytes.data(), int(n2)) || !IsBareName(bytes)) return kStubBadRecord;
       dataOffset += n2;
       archiveName = BareFileName(archiveName) + "." + bytes;
     }

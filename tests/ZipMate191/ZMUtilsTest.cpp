@@ -352,6 +352,11 @@ TEST(ZMUtilsExe, ProbeStubRejectsBadTrailerRecords) {
   Bytes b = StubB(40);
   b.resize(30);
   EXPECT_EQ(code({b}), -7);
+  // Stored names that would lead out of the executable's folder are refused.
+  for (const char* bad : {"../x", "sub/x", "sub\\x", "C:x", ".."})
+    EXPECT_EQ(code({StubA(16), NameRecord(bad, ""), Record(kCentral)}), -7) << bad;
+  EXPECT_EQ(code({StubA(16), NameRecord("x", "z/1"), Record(kCentral)}), -7);
+  EXPECT_EQ(code({StubA(16), NameRecord(std::string("x\0y", 3), ""), Record(kCentral)}), -7);
   // A name length far beyond the file is a bad record, not a huge allocation.
   Bytes bigName;
   Append32(bigName, 0x01145A44);
