@@ -103,6 +103,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const fs::path root = [] {
     fs::path r = fs::temp_directory_path() / ("dz_engine_fuzz_" + std::to_string(getpid()));
     fs::create_directories(r);
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(fs::temp_directory_path() / ("dz_engine_fuzz_" + std::to_string(getpid())), ec);
+    });
     return r;
   }();
   const fs::path base = root / "out";

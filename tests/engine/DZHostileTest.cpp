@@ -2,6 +2,9 @@
 // folder, shared or out-of-range data are refused, and lies about sizes and checks
 // never produce a file.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "DZTestKit.h"
 
@@ -155,4 +158,31 @@ TEST(DZHostile, CrcMismatchKeepsTheOldFile) {
   EXPECT_EQ(ReadFile(r.Out / "a.txt"), "precious");
   EXPECT_TRUE(r.H.HasSkip(kSkipGeneral));
   EXPECT_EQ(Tree(r.Out).size(), 1u);
+}
+
+TEST(DZHostile, FullDiskLeavesTheOldFileAndNoTemporary) {
+  // A file-size limit makes writes fail as on a full disk.
+  const fs::path dir = FreshDir("hostile_full");
+  std::string big(1 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = char((i * 2654435761u) >> 13);
+  WriteFile(dir / "out" / "big.bin", "precious");
+  WriteFile(dir / "t.zip", BuildZip({{.Name = "big.bin", .Data = big}}));
+  THarness h;
+  h.Archive = (dir / "t.zip").string();
+  h.Base = (dir / "out").string();
+  h.Options |= DZ_OPT_OVERWRITE;
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  auto prev = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lim = old;
+  lim.rlim_cur = 200000;
+  setrlimit(RLIMIT_FSIZE, &lim);
+  const int r = h.Exec();
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, prev);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(ReadFile(dir / "out" / "big.bin"), "precious");
+  EXPECT_EQ(Tree(dir / "out").size(), 1u);
+  ASSERT_FALSE(h.Skips.empty());
+  EXPECT_EQ(h.Skips[0].Error, 23);  // error writing file
 }

@@ -364,6 +364,10 @@ fs::path FreshDir(const std::string& name) {
     fs::path r = fs::temp_directory_path() / ("dz_engine_tests_" + std::to_string(getpid()));
     fs::remove_all(r);
     fs::create_directories(r);
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(fs::temp_directory_path() / ("dz_engine_tests_" + std::to_string(getpid())), ec);
+    });
     return r;
   }();
   fs::path p = root / name;
