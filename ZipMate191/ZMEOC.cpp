@@ -1,0 +1,565 @@
+// Finding, checking and writing the archive trailer.
+#include "ZMEOC.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <vector>
+
+#include "PlatPath.h"
+#include "ZMEndian.h"
+#include "ZMMsg.h"
+#include "ZMUtils.h"
+#include "ZMWFuncs.h"
+#include "ZMXcpt.h"
+
+using zm::GetLE16;
+using zm::GetLE32;
+using zm::GetLE64;
+using zm::PutLE16;
+using zm::PutLE32;
+using zm::PutLE64;
+
+namespace {
+
+bool IsDelim(char c) { return c == '/' || c == '\\' || c == ':'; }
+
+size_t ExtPos(const std::string& name) {
+  for (size_t i = name.size(); i > 0; --i) {
+    const char c = name[i - 1];
+    if (c == '.') return i - 1;
+    if (IsDelim(c)) break;
+  }
+  return std::string::npos;
+}
+
+std::string ExtOf(const std::string& name) {
+  const size_t p = ExtPos(name);
+  return p == std::string::npos ? std::string() : name.substr(p);
+}
+
+std::string WithoutExt(const std::string& name) {
+  const size_t p = ExtPos(name);
+  return p == std::string::npos ? name : name.substr(0, p);
+}
+
+std::string FolderOf(const std::string& name) {
+  for (size_t i = name.size(); i > 0; --i)
+    if (IsDelim(name[i - 1])) return name.substr(0, i);
+  return std::string();
+}
+
+std::string NameOnly(const std::string& name) { return name.substr(FolderOf(name).size()); }
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string ThreeDigits(int v) {
+  std::string s = std::to_string(1000 + (v % 1000 + 1000) % 1000);
+  return s.substr(s.size() - 3);
+}
+
+}  // namespace
+
+TZMEOC::TZMEOC(TCustomZipMate& master, TZMWorkBin* owner) : TZMWorkZip(master, owner) {}
+
+TZMEOC::~TZMEOC() = default;
+
+std::unique_ptr<TMemoryStream> TZMEOC::ReleaseStub() {
+  FStubValid = false;
+  return std::move(FStub);
+}
+
+void TZMEOC::SetStub(std::unique_ptr<TMemoryStream> stub) {
+  FStub = std::move(stub);
+  FStubValid = FStub != nullptr;
+}
+
+void TZMEOC::ClearTrailer() {
+  FZipComment.clear();
+  FMultiPart = false;
+  FDiskNr = 0;
+  FTotalDisks = 0;
+  FTotalEntries = 0;
+  FCentralEntries = 0;
+  FCentralDisk = 0;
+  FCentralOffset = 0;
+  FCentralSize = 0;
+  FEOCOffset = 0;
+  FArchiveStart = 0;
+}
+
+int32_t TZMEOC::LocateEOC() {
+  ClearTrailer();
+  FFileKind = kFileKindUnknown;
+  int32_t result = 0;
+  if (FIsOpen) {
+    if (Seek(plat::soBeginning, 0) != 0) {
+      File_Close();
+      return ZM_ERROR(zmmZMEOC, zmsSeekErrorInInputFile);
+    }
+  } else {
+    File_Open(kReadShareDenyWrite);
+  }
+  if (!FIsOpen)
+    return FileIsPresent(FFileName) ? ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened)
+                                    : ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
+
+  uint8_t head[8];
+  uint8_t rec[kEndOfCentralSize];
+  const uint8_t* found = nullptr;
+  std::vector<uint8_t> window;
+  int64_t size = 0;
+  do {
+    if (!Reads(head, 4)) {
+      result = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
+      break;
+    }
+    const uint32_t sig = GetLE32(head);
+    if (head[0] == 'M' && head[1] == 'Z') {
+      FFileKind = kFileKindExe;
+    } else if (sig == kLocalFileHeaderSig) {
+      FFileKind = kFileKindLocal;
+    } else if (sig == kSpanningMarkerSig) {
+      if (Reads(head + 4, 4) && GetLE32(head + 4) == kLocalFileHeaderSig) {
+        FFileKind = kFileKindSpanned;
+        FMultiPart = true;
+      }
+    }
+    // Quick check: an archive without a comment ends with its end record.
+    const int64_t at = Seek(plat::soEnd, -kEndOfCentralSize);
+    if (at < 0) {
+      result = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
+      break;
+    }
+    size = at + kEndOfCentralSize;
+    FArchiveSize = size;
+    if (!Reads(rec, kEndOfCentralSize)) {
+      result = ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral);
+      break;
+    }
+    if (GetLE32(rec) == kEndOfCentralSig) {
+      found = rec;
+      FEOCOffset = at;
+      result = 8;
+      if (GetLE16(rec + 20) != 0) result = 1;  // the comment cannot be there
+      break;
+    }
+    // Search the last 64 KiB (the largest comment plus the record).
+    const int64_t span = std::min<int64_t>(kEOCSearchWindow, size);
+    if (Seek(plat::soEnd, -span) < 0) {
+      result = ZM_ERROR(zmmZMEOC, zmsSeekErrorInInputFile);
+      break;
+    }
+    window.resize(size_t(span));
+    if (!Reads(window.data(), int32_t(span))) {
+      result = ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral);
+      break;
+    }
+    for (int64_t o = span - kEndOfCentralSize - 1; o >= 0; --o) {
+      if (GetLE32(window.data() + o) != kEndOfCentralSig) continue;
+      found = window.data() + o;
+      FEOCOffset = size - span + o;
+      result = 8;
+      const int64_t room = span - o - kEndOfCentralSize;
+      const int64_t len = std::min<int64_t>(GetLE16(found + 20), room);
+      FZipComment.assign(reinterpret_cast<const char*>(found + kEndOfCentralSize), size_t(len));
+      if (o + kEndOfCentralSize + len != span) {
+        FArchiveSize = FEOCOffset + kEndOfCentralSize + len;
+        result = 1;
+      }
+      break;
+    }
+    if (!found) {
+      File_Close();
+      return -zmsNotValidZipArchive;
+    }
+  } while (false);
+
+  if (found) {
+    const uint16_t thisDisk = GetLE16(found + 4);
+    const uint16_t cenDisk = GetLE16(found + 6);
+    const uint16_t onDisk = GetLE16(found + 8);
+    const uint16_t total = GetLE16(found + 10);
+    const uint32_t cenSize = GetLE32(found + 12);
+    const uint32_t cenOffset = GetLE32(found + 16);
+    FMultiPart = FMultiPart || thisDisk > 0;
+    FDiskNr = thisDisk;
+    FTotalDisks = thisDisk + 1;
+    FTotalEntries = total;
+    FCentralEntries = onDisk;
+    FCentralDisk = cenDisk;
+    FCentralOffset = cenOffset;
+    FCentralSize = cenSize;
+    if (total == 0xFFFF || cenOffset == 0xFFFFFFFFu || onDisk == 0xFFFF || cenSize == 0xFFFFFFFFu ||
+        thisDisk == 0xFFFF || cenDisk == 0xFFFF)
+      result |= kEOCNeedsZip64;
+  }
+  if (result >= 0) result &= 0x43;
+  if (result < 0) File_Close();
+  return result;
+}
+
+int32_t TZMEOC::ReadZip64EOC(int32_t flags) {
+  if (FEOCOffset < kZip64LocatorSize) return flags;
+  const auto fail = [this](int32_t code) {
+    File_Close();
+    return code;
+  };
+  if (Seek(plat::soBeginning, FEOCOffset - kZip64LocatorSize) < 0)
+    return fail(ZM_ERROR(zmmZMEOC, zmsSeekErrorInInputFile));
+  uint8_t loc[kZip64LocatorSize];
+  if (!Reads(loc, kZip64LocatorSize)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+  const uint32_t locDisk = GetLE32(loc + 4);
+  const uint64_t recOffset = GetLE64(loc + 8);
+  const uint32_t locTotal = GetLE32(loc + 16);
+  if (GetLE32(loc) == kZip64LocatorSig && !(FDiskNr == 0xFFFF && locTotal < 0xFFFF)) {
+    FZ64 = true;
+    // A disk count that cannot be a part number is as wrong as a mismatch.
+    if (locTotal == 0 || locTotal > uint32_t(INT32_MAX))
+      return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+    FTotalDisks = int32_t(locTotal);
+    FDiskNr = FTotalDisks - 1;
+    if (uint32_t(FDiskNr) != locDisk) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+    if (recOffset > uint64_t(INT64_MAX) || Seek(plat::soBeginning, int64_t(recOffset)) < 0)
+      return fail(ZM_ERROR(zmmZMEOC, zmsSeekErrorInInputFile));
+    uint8_t rec[kZip64EndOfCentralSize];
+    if (!Reads(rec, kZip64EndOfCentralSize)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+    if (GetLE32(rec) == kZip64EndOfCentralSig) {
+      if ((GetLE16(rec + 14) & 0xFF) > 45 || GetLE64(rec + 4) < 44)
+        return fail(ZM_ERROR(zmmZMEOC, zmsUnsupportedZipVersion));
+      FEOCOffset = int64_t(recOffset);
+      // The end record's fields were read back in LocateEOC; markers are re-derived.
+      const uint64_t onDisk = GetLE64(rec + 24);
+      const uint64_t total = GetLE64(rec + 32);
+      const uint64_t cenSize = GetLE64(rec + 40);
+      const uint64_t cenOffset = GetLE64(rec + 48);
+      if (FCentralDisk == 0xFFFF) {
+        FCentralDisk = int32_t(GetLE32(rec + 20) & 0x7FFFFFFF);
+        FZ64 = true;
+      }
+      // Counts and sizes that do not fit the reader's fields are not believed.
+      if (FTotalEntries == 0xFFFF) {
+        if ((total & 0xFFFFFFFFu) > uint64_t(INT32_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        FTotalEntries = int32_t(total & 0xFFFFFFFFu);
+        FZ64 = true;
+      }
+      if (FCentralEntries == 0xFFFF) {
+        if ((onDisk & 0xFFFFFFFFu) > uint64_t(INT32_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        FCentralEntries = int32_t(onDisk & 0xFFFFFFFFu);
+        FZ64 = true;
+      }
+      if (FCentralSize == 0xFFFFFFFFLL) {
+        if (cenSize > uint64_t(INT64_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        FCentralSize = int64_t(cenSize);
+        FZ64 = true;
+      }
+      if (FCentralOffset == 0xFFFFFFFFLL) {
+        if (cenOffset > uint64_t(INT64_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        FCentralOffset = int64_t(cenOffset);
+        FZ64 = true;
+      }
+    }
+  }
+  // Wrapping arithmetic: hostile sizes must not overflow.
+  FArchiveStart = int64_t(uint64_t(FEOCOffset) - uint64_t(FCentralSize) - uint64_t(FCentralOffset));
+  if (FArchiveStart != 0) flags |= kEOCDataBefore;
+  return flags;
+}
+
+int32_t TZMEOC::OpenEOCInner(bool eocOnly) {
+  int32_t r = LocateEOC();
+  if (r >= 0 && (r & kEOCNeedsZip64) && !eocOnly) r = ReadZip64EOC(r);
+  return r;
+}
+
+int32_t TZMEOC::OpenEOC(bool eocOnly) {
+  int32_t r;
+  try {
+    r = OpenEOCInner(eocOnly);
+  } catch (const EZMException& e) {
+    File_Close();
+    return -e.MsgId;
+  } catch (...) {
+    File_Close();
+    throw;
+  }
+  if (r < 0) {
+    File_Close();
+    return r;
+  }
+  return r & (kEOCCommentMismatch | kEOCDataBefore);
+}
+
+int32_t TZMEOC::OpenTrailer(bool eocOnly) {
+  FArchiveName = FFileName;
+  int32_t r = OpenEOC(eocOnly);
+  if (ZMMsgOf(r) == zmsZipFileCouldNotBeOpened && r < 0 && FDrive->DriveIsFixed()) return r;
+  int kind = 0;
+  std::string nameCopy = FFileName;
+  if (r >= 0 && FFileKind == kFileKindExe) {
+    FStub.reset();
+    FStubValid = false;
+    int64_t dataOffset = 0;
+    kind = ProbeStub(FHandle, nameCopy, dataOffset);
+    if (kind >= 17) {
+      if (Seek(plat::soBeginning, 0) != 0) return r;
+      // The stub is what lies in front of the archive, never more than the file.
+      if (dataOffset > 0 && dataOffset <= FArchiveSize && dataOffset <= INT32_MAX) {
+        try {
+          auto stub = std::make_unique<TMemoryStream>();
+          const int32_t got = ReadTo(*stub, int32_t(dataOffset));
+          if (got == int32_t(dataOffset)) {
+            FStub = std::move(stub);
+            FStubValid = true;
+          }
+        } catch (...) {
+          FStub.reset();
+          FStubValid = false;
+        }
+      }
+    }
+  }
+  if (!SpanOptions().Contains(spExactName)) {
+    if (r >= 0 && kind >= 2048) {
+      File_Close();
+      const std::string folder = FolderOf(FArchiveName);
+      SetFileName(folder + NameOnly(nameCopy));
+      r = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
+    }
+    if (r < 0) r = OpenMultiPart(eocOnly, r);
+  }
+  return r;
+}
+
+int32_t TZMEOC::OpenMultiPart(bool eocOnly, int32_t previousError) {
+  bool searching = ZMMsgOf(previousError) == zmsInputFileDoesNotExist;
+  int32_t result = ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
+  int partIndex = -1;
+  int scheme = 0;
+  FNumbering = kNumberingUnknown;
+  try {
+    FDrive->SetDriveIfChanged(FFileName);
+    FDrive->HasMedia(false);
+    const bool fixed = FDrive->DriveIsFixed();
+    const std::string base = WithoutExt(FFileName);
+    const std::string folder = FolderOf(FFileName);
+    bool finished = false;
+    if (searching && !fixed) {
+      std::string part = FindFirstPart(base, false);
+      if (part.empty()) part = FindFirstPart(base, true);
+      if (part.empty()) {
+        result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
+        finished = true;
+      } else {
+        SetFileName(folder + part);
+      }
+    } else if (searching) {
+      if (Upper(ExtOf(FFileName)) != ".ZIP") {
+        result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
+        finished = true;
+      } else {
+        bool opened = false;
+        int32_t reference = -1;
+        int32_t r = result;
+        for (int k = 1; k <= 1000 && !opened && !finished; ++k) {
+          if (Poll() || CancelCode() != 0) {
+            finished = true;
+            break;
+          }
+          const std::string name = base + ThreeDigits(k) + ".zip";
+          const int32_t stamp = FileStamp(name);
+          if (k == 1) reference = stamp;
+          if (stamp == -1 || (!SpanOptions().Contains(spAnyTime) && stamp != reference)) {
+            result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
+            finished = true;
+            break;
+          }
+          partIndex = k - 1;
+          SetFileName(name);
+          r = OpenEOC(eocOnly);
+          if (r >= 0) {
+            opened = true;
+            result = r;
+            if (FTotalDisks != k) {
+              File_Close();
+              result = ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
+              finished = true;
+            } else {
+              FNumbering = kNumberingNumbered;
+            }
+          }
+        }
+        if (!finished && !opened) {
+          result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
+          finished = true;
+        }
+        if (!finished && FileIsPresent(WithoutExt(FFileName) + ".z01")) {
+          // Parts of both schemes: which set is meant cannot be told.
+          File_Close();
+          result = r;
+          finished = true;
+        }
+      }
+    }
+    if (!finished) {
+      while (!FIsOpen) {
+        int32_t r = OpenEOC(eocOnly);
+        if (r >= 0) {
+          result = r;
+          break;
+        }
+        if (fixed) {
+          if (!searching && ZMMsgOf(r) != zmsZipFileCouldNotBeOpened) r = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
+          result = r;
+          break;
+        }
+        FNewDisk = true;
+        FDiskNr = -1;
+        AskDisk(false, false);
+        if (!searching) continue;
+        scheme = kNumberingNumbered;
+        std::string part = FindFirstPart(base, false);
+        if (part.empty()) {
+          part = FindFirstPart(base, true);
+          scheme = kNumberingCompatible;
+        }
+        if (part.empty()) {
+          result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
+          searching = false;
+          break;
+        }
+        SetFileName(folder + part);
+      }
+      if (searching && result >= 0) {
+        if (FFileKind != kFileKindSpanned && FTotalDisks == 1 && partIndex >= 0) {
+          result = ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
+        } else if (fixed && FTotalDisks != partIndex + 1) {
+          File_Close();
+          result = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
+        }
+      }
+    }
+  } catch (const EZMException& e) {
+    result = -ZMAbsCode(int32_t(e.FullCode));
+    if (result == 0) result = ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
+  }
+  if (result < 0) {
+    File_Close();
+    SetFileName(std::string());
+  } else if (FNumbering != kNumberingLabels && scheme != 0) {
+    FNumbering = uint8_t(scheme);
+  }
+  return result;
+}
+
+void TZMEOC::DetectNumbering() {
+  if (FNumbering != kNumberingUnknown || FTotalDisks <= 1) return;
+  if (!FDrive->DriveIsFixed() && Upper(FDrive->VolumeLabel()) == VolumeLabel(FDiskNr)) {
+    FNumbering = kNumberingLabels;
+    return;
+  }
+  FNumbering = kNumberingCompatible;
+  const std::string bare = NameOnly(WithoutExt(FFileName));
+  if (bare.size() <= 3 || !FDrive->DriveIsFixed() || FDiskNr + 1 > 999) return;
+  const std::string digits = bare.substr(bare.size() - 3);
+  if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return;
+  if (std::stoi(digits) != FDiskNr + 1) return;
+  if (IsSpannedFirstPart(NumberedName(FFileName, 1, true))) FNumbering = kNumberingNumbered;
+}
+
+int32_t TZMEOC::WriteEOC() {
+  const int clen = int(FZipComment.size());
+  if (clen > 0xFFFF) {
+    EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMEOC, zmsErrorWritingEndOfCentral));
+    e.SetMessage("ZMEOC ZipComment length error");
+    throw e;
+  }
+  FTotalDisks = FDiskNr + 1;
+  std::vector<uint8_t> buf(size_t(kZip64LocatorSize + kEndOfCentralSize + clen));
+  uint8_t* loc = buf.data();
+  uint8_t* eoc = loc + kZip64LocatorSize;
+  PutLE32(loc, kZip64LocatorSig);
+  bool need64 = false;
+  const auto f16 = [&need64](int64_t v) -> uint16_t {
+    if (v < 0 || v >= 0xFFFF) {
+      need64 = true;
+      return 0xFFFF;
+    }
+    return uint16_t(v);
+  };
+  const auto f32 = [&need64](int64_t v) -> uint32_t {
+    if (v < 0 || v >= 0xFFFFFFFFLL) {
+      need64 = true;
+      return 0xFFFFFFFFu;
+    }
+    return uint32_t(v);
+  };
+  PutLE32(eoc, kEndOfCentralSig);
+  PutLE16(eoc + 4, f16(FTotalDisks - 1));
+  PutLE16(eoc + 6, f16(FCentralDisk));
+  PutLE16(eoc + 8, f16(FCentralEntries));
+  PutLE16(eoc + 10, f16(FTotalEntries));
+  PutLE32(eoc + 12, f32(FCentralSize));
+  PutLE32(eoc + 16, f32(FCentralOffset));
+  PutLE16(eoc + 20, uint16_t(clen));
+  if (clen) std::copy(FZipComment.begin(), FZipComment.end(), eoc + kEndOfCentralSize);
+  const int32_t eocLen = kEndOfCentralSize + clen;
+
+  if (!need64) {
+    int32_t r = Write(eoc, -(eocLen | kUnbrokenMoveFlag));
+    if (r == kMovedToNextVolume) {
+      FTotalDisks = FDiskNr + 1;
+      if (FDiskNr < 0xFFFF) {
+        PutLE16(eoc + 4, uint16_t(FDiskNr));
+        r = Write(eoc, -(eocLen | kUnbrokenMoveFlag));
+      } else {
+        need64 = true;
+      }
+    }
+    if (!need64) {
+      if (r != eocLen) return ZM_ERROR(zmmZMEOC, zmsErrorWritingEndOfCentral);
+      return r;
+    }
+  }
+
+  FZ64 = true;
+  uint8_t rec[kZip64EndOfCentralSize] = {};
+  PutLE32(rec, kZip64EndOfCentralSig);
+  PutLE64(rec + 4, 44);
+  PutLE16(rec + 12, 45);
+  PutLE16(rec + 14, 45);
+  PutLE32(rec + 16, uint32_t(FDiskNr));
+  PutLE32(rec + 20, uint32_t(FCentralDisk));
+  PutLE64(rec + 24, uint64_t(int64_t(FCentralEntries)));
+  PutLE64(rec + 32, uint64_t(int64_t(FTotalEntries)));
+  PutLE64(rec + 40, uint64_t(FCentralSize));
+  PutLE64(rec + 48, uint64_t(FCentralOffset));
+  PutLE32(loc + 4, uint32_t(FDiskNr));
+  PutLE64(loc + 8, uint64_t(std::max<int64_t>(Position(), 0)));
+  int32_t r = Write(rec, -(kZip64EndOfCentralSize | kUnbrokenMoveFlag));
+  if (r == kMovedToNextVolume) {
+    // The record starts the next volume.
+    PutLE32(rec + 16, uint32_t(FDiskNr));
+    PutLE32(loc + 4, uint32_t(FDiskNr));
+    PutLE64(loc + 8, 0);
+    r = Write(rec, -(kZip64EndOfCentralSize | kUnbrokenMoveFlag));
+  }
+  if (r != kZip64EndOfCentralSize) return ZM_ERROR(zmmZMEOC, zmsErrorWritingEndOfCentral);
+  const auto setTail = [&] {
+    FTotalDisks = FDiskNr + 1;
+    PutLE32(loc + 16, uint32_t(FDiskNr + 1));
+    PutLE16(eoc + 4, FDiskNr >= 0xFFFF ? uint16_t(0xFFFF) : uint16_t(FDiskNr));
+  };
+  setTail();
+  const int32_t tailLen = kZip64LocatorSize + eocLen;
+  r = Write(loc, -(tailLen | kUnbrokenMoveFlag));
+  if (r == kMovedToNextVolume) {
+    setTail();
+    r = Write(loc, -(tailLen | kUnbrokenMoveFlag));
+  }
+  if (r != tailLen) return ZM_ERROR(zmmZMEOC, zmsErrorWritingEndOfCentral);
+  return eocLen;
+}

@@ -1,0 +1,104 @@
+// The archive trailer: finds and checks the end-of-central-directory record and the
+// Zip64 locator and end record, keeps their values and the archive comment, notes what
+// the file starts with, handles a self-extractor stub in front of the archive and a
+// name that belongs to a multi-part set, and writes the trailer of a new archive.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ZMClasses.h"
+#include "ZMWZip.h"
+
+// Record signatures.
+inline constexpr uint32_t kLocalFileHeaderSig = 0x04034B50;
+inline constexpr uint32_t kCentralFileHeaderSig = 0x02014B50;
+inline constexpr uint32_t kEndOfCentralSig = 0x06054B50;
+inline constexpr uint32_t kZip64LocatorSig = 0x07064B50;
+inline constexpr uint32_t kZip64EndOfCentralSig = 0x06064B50;
+inline constexpr uint32_t kSpanningMarkerSig = 0x08074B50;
+
+// Record sizes.
+inline constexpr int kEndOfCentralSize = 22;
+inline constexpr int kZip64LocatorSize = 20;
+inline constexpr int kZip64EndOfCentralSize = 56;
+// The largest comment plus the end record.
+inline constexpr int kEOCSearchWindow = 65535 + kEndOfCentralSize;
+
+// FFileKind values.
+inline constexpr uint8_t kFileKindUnknown = 0;
+inline constexpr uint8_t kFileKindLocal = 1;
+inline constexpr uint8_t kFileKindSpanned = 2;
+inline constexpr uint8_t kFileKindExe = 3;
+
+// LocateEOC flags.
+inline constexpr int32_t kEOCCommentMismatch = 1;  // comment length wrong / data after
+inline constexpr int32_t kEOCDataBefore = 2;       // data in front of the archive
+inline constexpr int32_t kEOCNeedsZip64 = 0x40;    // a field holds a Zip64 marker
+
+class TZMEOC : public TZMWorkZip {
+ public:
+  TZMEOC(TCustomZipMate& master, TZMWorkBin* owner = nullptr);
+  ~TZMEOC() override;
+
+  // Finds the end record: flags (0, 1, + 0x40) or a negative error code. The file is
+  // left open on success and closed on failure.
+  int32_t LocateEOC();
+  // Reads the Zip64 locator and end record: the flags (+ 2 when data lies in front of
+  // the archive) or a negative error code.
+  int32_t ReadZip64EOC(int32_t flags);
+  // The trailer: 0..3 (bits kEOCCommentMismatch and kEOCDataBefore) or an error code.
+  int32_t OpenEOC(bool eocOnly);
+  // Looks for the last part of a multi-part set when the name itself did not open.
+  int32_t OpenMultiPart(bool eocOnly, int32_t previousError);
+  // Opens an archive: the trailer, a self-extractor stub, or a multi-part set.
+  int32_t OpenTrailer(bool eocOnly);
+  // Decides FNumbering after a successful open of a multi-part archive.
+  void DetectNumbering();
+  // Writes locator/Zip64 record as needed, end record and comment: bytes of end record
+  // and comment written, or a negative error code.
+  int32_t WriteEOC();
+
+  int ZipCommentLength() const { return int(FZipComment.size()); }
+  const std::string& ZipComment() const { return FZipComment; }
+  void SetZipComment(const std::string& bytes) { FZipComment = bytes; }
+
+  int32_t CentralDisk() const { return FCentralDisk; }
+  void SetCentralDisk(int32_t v) { FCentralDisk = v; }
+  int32_t CentralEntries() const { return FCentralEntries; }
+  void SetCentralEntries(int32_t v) { FCentralEntries = v; }
+  int64_t CentralOffset() const { return FCentralOffset; }
+  void SetCentralOffset(int64_t v) { FCentralOffset = v; }
+  int64_t CentralSize() const { return FCentralSize; }
+  void SetCentralSize(int64_t v) { FCentralSize = v; }
+  int64_t EOCOffset() const { return FEOCOffset; }
+  bool MultiPart() const { return FMultiPart; }
+  int64_t ArchiveStart() const { return FArchiveStart; }
+  int32_t TotalEntries() const { return FTotalEntries; }
+  void SetTotalEntries(int32_t v) { FTotalEntries = v; }
+  bool Z64() const { return FZ64; }
+  void SetZ64(bool v) { FZ64 = v; }
+  // The bytes in front of a self-extracting archive, or null.
+  TMemoryStream* Stub() const { return FStub.get(); }
+  bool StubValid() const { return FStubValid; }
+  // Takes the stub out (the caller owns it).
+  std::unique_ptr<TMemoryStream> ReleaseStub();
+  void SetStub(std::unique_ptr<TMemoryStream> stub);
+
+ protected:
+  void ClearTrailer();
+  int32_t OpenEOCInner(bool eocOnly);
+
+  int32_t FCentralDisk = 0;
+  int32_t FCentralEntries = 0;
+  int64_t FCentralOffset = 0;
+  int64_t FCentralSize = 0;
+  int64_t FEOCOffset = 0;
+  bool FMultiPart = false;
+  int64_t FArchiveStart = 0;
+  int32_t FTotalEntries = 0;
+  bool FZ64 = false;
+  std::string FZipComment;
+  std::unique_ptr<TMemoryStream> FStub;
+  bool FStubValid = false;
+};

@@ -1,0 +1,535 @@
+// The archive file: names, state, change capture and the volume layer that moves
+// reads and writes between the parts of a multi-part archive.
+#include "ZMWZip.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "PlatError.h"
+#include "PlatPath.h"
+#include "ZMEndian.h"
+#include "ZMMsg.h"
+#include "ZMUtils.h"
+#include "ZMWFuncs.h"
+#include "ZMXcpt.h"
+#include "ZipMate.h"
+
+namespace {
+
+bool IsDelim(char c) { return c == '/' || c == '\\' || c == ':'; }
+
+// Index of the extension's '.', or npos.
+size_t ExtPos(const std::string& name) {
+  for (size_t i = name.size(); i > 0; --i) {
+    const char c = name[i - 1];
+    if (c == '.') return i - 1;
+    if (IsDelim(c)) break;
+  }
+  return std::string::npos;
+}
+
+std::string ExtOf(const std::string& name) {
+  const size_t p = ExtPos(name);
+  return p == std::string::npos ? std::string() : name.substr(p);
+}
+
+std::string WithoutExt(const std::string& name) {
+  const size_t p = ExtPos(name);
+  return p == std::string::npos ? name : name.substr(0, p);
+}
+
+std::string FolderOf(const std::string& name) {
+  for (size_t i = name.size(); i > 0; --i)
+    if (IsDelim(name[i - 1])) return name.substr(0, i);
+  return std::string();
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The last three digits of v.
+std::string ThreeDigits(int v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%03d", ((v % 1000) + 1000) % 1000);
+  return buf;
+}
+
+// A decimal number made of digits only; 0 otherwise.
+int ParseNumber(const std::string& s) {
+  if (s.empty() || s.size() > 9) return 0;
+  int v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+int32_t ReadSize(int32_t count) {
+  if (count >= 0) return count;
+  return count == INT32_MIN ? INT32_MAX : -count;
+}
+
+}  // namespace
+
+TZMWorkZip::TZMWorkZip(TCustomZipMate& master, TZMWorkBin* owner)
+    : TZMWorkFile(master, owner), FDrive(std::make_unique<TZMWorkDrive>()) {}
+
+TZMWorkZip::~TZMWorkZip() {
+  try {
+    File_Close();
+    const std::string target = FRealFileName.empty() ? FFileName : FRealFileName;
+    if (FIsTemp && !target.empty() && FileIsPresent(target)) {
+      TraceLine("Deleting " + target);
+      RemoveFile(target);
+    }
+  } catch (...) {
+    // Destruction never raises.
+  }
+  FIsTemp = false;
+}
+
+void TZMWorkZip::SetFileName(const std::string& name) {
+  TZMWorkFile::SetFileName(name);
+  FDrive->SetDriveIfChanged(name);
+}
+
+void TZMWorkZip::AssignFrom(const TZMWorkFile& other) {
+  if (&other == this) return;
+  TZMWorkFile::AssignFrom(other);
+  const auto* z = dynamic_cast<const TZMWorkZip*>(&other);
+  if (!z) return;
+  FVolumeRemaining = z->FVolumeRemaining;
+  FDiskNr = z->FDiskNr;
+  FArchiveSize = z->FArchiveSize;
+  FInfo = z->FInfo;
+  FRealFileName = z->FRealFileName;
+  FArchiveName = z->FArchiveName;
+  FFileKind = z->FFileKind;
+  FTotalDisks = z->FTotalDisks;
+  FDrive->AssignFrom(*z->FDrive);
+  FDiskAction = z->FDiskAction;
+  FDiskStatus = z->FDiskStatus;
+  FIsMultiDisk = z->FIsMultiDisk;
+  FNewDisk = z->FNewDisk;
+  FNumbering = z->FNumbering;
+  FFileInfo = z->FFileInfo;
+}
+
+bool TZMWorkZip::File_Create(const std::string& name) {
+  FRealFileName = name.empty() ? FFileName : name;
+  return TZMWorkFile::File_Create(name);
+}
+
+bool TZMWorkZip::File_Open(uint32_t mode) {
+  const bool ok = TZMWorkFile::File_Open(mode);
+  FRealFileName = FFileName;
+  return ok;
+}
+
+std::string TZMWorkZip::DisplayName(bool withFileName) const {
+  if (FArchiveName.empty()) return TZMWorkFile::DisplayName(withFileName);
+  if (FAlias.empty()) return FArchiveName;
+  return withFileName ? FAlias + "<" + FArchiveName + ">" : FAlias;
+}
+
+int32_t TZMWorkZip::FileDateTime() {
+  plat::TFileTime ft = 0;
+  if (!FIsOpen || !LastWriteTime(ft)) return 0;
+  return int32_t(FileTimeToDos(ft));
+}
+
+bool TZMWorkZip::FileChanged(bool ignoreWriteTime) {
+  plat::TFileInfo now;
+  if (!FileInformation(now)) return true;
+  if (now.Size != FFileInfo.Size || now.Attr != FFileInfo.Attr || now.CreationTime != FFileInfo.CreationTime ||
+      now.VolumeSerial != FFileInfo.VolumeSerial || now.FileIndex != FFileInfo.FileIndex)
+    return true;
+  return !ignoreWriteTime && now.LastWriteTime != FFileInfo.LastWriteTime;
+}
+
+void TZMWorkZip::CaptureFileInfo() { FileInformation(FFileInfo); }
+
+void TZMWorkZip::ClearFileInfo() { FFileInfo = plat::TFileInfo(); }
+
+uint8_t* TZMWorkZip::WorkBuffer(int n) {
+  if (n <= 0) {
+    std::vector<uint8_t>().swap(FWorkBuffer);
+    return nullptr;
+  }
+  if (FWorkBuffer.size() < size_t(n) + 1) FWorkBuffer.resize(size_t(n | 1023) + 1);
+  return FWorkBuffer.data();
+}
+
+// ---- transfers ----
+
+int32_t TZMWorkZip::Read(void* buffer, int32_t count) {
+  return FIsMultiDisk ? MultiRead(buffer, count) : FileRead(buffer, count);
+}
+
+int32_t TZMWorkZip::ReadFields(void* buffer, const int32_t* sizes, int high) {
+  if (!FIsMultiDisk) return TZMWorkFile::ReadFields(buffer, sizes, high);
+  auto* p = static_cast<uint8_t*>(buffer);
+  int32_t total = 0;
+  for (int i = 0; sizes && i <= high; ++i) {
+    const int32_t size = std::max<int32_t>(sizes[i], 0);
+    const int32_t r = MultiRead(p + total, -size);
+    if (r < 0) return r;
+    total += r;
+    if (r != size) break;
+  }
+  return total;
+}
+
+int32_t TZMWorkZip::Write(const void* buffer, int32_t count) {
+  return FIsMultiDisk ? MultiWrite(buffer, count) : FileWrite(buffer, count);
+}
+
+int32_t TZMWorkZip::WriteFields(const void* buffer, const int32_t* sizes, int high) {
+  if (!FIsMultiDisk) return TZMWorkFile::WriteFields(buffer, sizes, high);
+  int64_t sum = 0;
+  for (int i = 0; sizes && i <= high; ++i) sum += std::max<int32_t>(sizes[i], 0);
+  // One unbroken write keeps the fields on one volume.
+  if (sum > 0x1FFFF) return MultiWrite(buffer, int32_t(sum));
+  return MultiWrite(buffer, -int32_t(sum));
+}
+
+int32_t TZMWorkZip::MultiRead(void* buffer, int32_t count) {
+  try {
+    const int32_t want = ReadSize(count);
+    auto* p = static_cast<uint8_t*>(buffer);
+    int32_t total = 0;
+    while (total < want) {
+      const int32_t r = FileRead(p + total, want - total);
+      if (r < 0) return r;
+      total += r;
+      if (total >= want) break;
+      if ((count < 0 && total > 0) || !AtEnd()) return ZM_ERROR(zmmZMWZip, zmsErrorReadingFile);
+      // The last part ends the archive.
+      if (FTotalDisks > 0 && FDiskNr + 1 >= FTotalDisks) break;
+      GetVolume(FDiskNr + 1, false);
+    }
+    return total;
+  } catch (const EZMException& e) {
+    return -e.MsgId;
+  } catch (...) {
+    return ZM_ERROR(zmmZMWZip, zmsErrorReadingFile);
+  }
+}
+
+int32_t TZMWorkZip::MultiWrite(const void* buffer, int32_t count) {
+  try {
+    const int32_t want = ZMTransferSize(count);
+    const bool unbroken = count < 0;
+    const bool tellMove = unbroken && ((-count) & kUnbrokenMoveFlag) != 0;
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    int32_t total = 0;
+    Poll();
+    ThrowIfCancelled();
+    while (true) {
+      if (!FIsOpen) {
+        PrepareVolumeForWriting();
+        FNewDisk = true;
+      }
+      if (unbroken && want - total > FVolumeRemaining) {
+        if (FStampDate == 0) FStampDate = uint32_t(FileDateTime());
+        File_Close();
+        FNewDisk = true;
+        ++FDiskNr;
+        if (tellMove) return kMovedToNextVolume;
+        continue;
+      }
+      const int64_t room = std::min<int64_t>(FVolumeRemaining, INT32_MAX);
+      const int32_t chunk = int32_t(std::min<int64_t>(want - total, room));
+      if (chunk > 0) {
+        const int r = plat::FileWrite(FHandle, p + total, chunk);
+        if (r < 0 || r != chunk) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsWriteErrorInOutputFile));
+        FVolumeRemaining -= r;
+        total += r;
+      }
+      if (total >= want) return total;
+      if (FStampDate == 0) FStampDate = uint32_t(FileDateTime());
+      File_Close();
+      FVolumeRemaining = 0;
+      ++FDiskNr;
+      FNewDisk = true;
+    }
+  } catch (const EZMException& e) {
+    return -e.MsgId;
+  } catch (...) {
+    return ZM_ERROR(zmmZMWZip, zmsUnknownError);
+  }
+}
+
+void TZMWorkZip::PrepareVolumeForWriting() {
+  const TZMSpanOpts opts = SpanOptions();
+  FDrive->SetDriveIfChanged(FFileName);
+  if (FNumbering == kNumberingUnknown) {
+    if (opts.Contains(spCompatName))
+      FNumbering = kNumberingCompatible;
+    else if (FDrive->DriveIsFixed() || opts.Contains(spNoVolumeName))
+      FNumbering = kNumberingNumbered;
+    else
+      FNumbering = kNumberingLabels;
+  }
+  const std::string setName = FArchiveName.empty() ? FFileName : FArchiveName;
+  std::string partName = setName;
+  if (FNumbering != kNumberingLabels) partName = PartName(setName, false, FNumbering == kNumberingCompatible);
+  FNewDisk = true;
+  while (true) {
+    AskDisk(true, opts.Contains(spWipeFiles));
+    // What the disk holds decides whether its file may be replaced.
+    FDiskStatus = 0;
+    if (!FDrive->DriveIsFixed()) {
+      if (FileIsPresent(partName)) FDiskStatus |= 1u << zdsSameFileName;
+      if (FNumbering == kNumberingLabels && FDiskNr > 0 &&
+          Upper(FDrive->VolumeLabel()) == Upper(VolumeLabel(FDiskNr - 1)))
+        FDiskStatus |= 1u << zdsPreviousDisk;
+      if (FDiskStatus != 0) {
+        TZMDiskAction action = zdaOk;
+        if (Master().OnStatusDisk) {
+          Master().OnStatusDisk(&Master(), FDiskNr, partName, TZMZipDiskStatus::FromBits(FDiskStatus), action);
+        } else {
+          const std::string msg = (FDiskStatus & (1u << zdsPreviousDisk))
+                                      ? FormatMessageText(zmsAttentionThisIsPreviousDisk, {FDiskNr})
+                                      : FormatMessageText(zmsThereIsAlreadyFile, {partName});
+          const int answer = AskUser(LoadMessageText(zmsConfirm), msg, TMsgDlgButtons{mbYes, mbNo, mbCancel}, 0);
+          action = answer == mrYes ? zdaOk : (answer == mrNo ? zdaReject : zdaCancel);
+        }
+        FDiskAction = uint8_t(action);
+        if (action == zdaCancel) {
+          SetCancelCode(ZM_CODE(zmmZMWZip, zmsUserAbort));
+          FInfo |= kInfoDiskCancelled;
+          EZipMate e = EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsUserCanceledOperation));
+          e.Show = false;
+          throw e;
+        }
+        if (action == zdaReject) {
+          FNewDisk = true;
+          continue;
+        }
+      }
+    }
+    // The room on this volume.
+    FDrive->RefreshAll();
+    int64_t space = FDrive->VolumeSize() - int64_t(Master().KeepFreeOnAllDisks());
+    const int64_t maxSize = Master().MaxVolumeSize();
+    if (maxSize > 0 && (space <= 0 || maxSize < space)) space = maxSize;
+    if (FDiskNr == 0) space -= int64_t(Master().KeepFreeOnDisk1());
+    if (FDrive->DriveIsFixed() && maxSize <= 0) space = INT64_MAX;
+    if (space < int64_t(Master().MinFreeVolumeSize())) {
+      if (FDrive->DriveIsFixed()) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsNotEnoughFreeSpace));
+      ShowMessageIdSuffix(ZM_CODE(zmmZMWZip, zmsNotEnoughFreeSpace), "");
+      FNewDisk = true;
+      continue;
+    }
+    if (FNumbering == kNumberingLabels && !FDrive->WriteVolumeLabel(VolumeLabel(FDiskNr).substr(0, 11)))
+      throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsVolumeLabelCouldNotBeSet));
+    FVolumeRemaining = space;
+    break;
+  }
+  const std::string keepArchive = FArchiveName.empty() ? FFileName : FArchiveName;
+  FFileName = partName;
+  FArchiveName = keepArchive;
+  if (!File_Create(partName)) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsWriteErrorInOutputFile));
+}
+
+// ---- volume layer ----
+
+void TZMWorkZip::SelectDisk(int n) {
+  if (n != FDiskNr) GetVolume(n, false);
+}
+
+void TZMWorkZip::GetVolume(int n, bool wantEmpty) {
+  File_Close();
+  if (!(FTotalDisks == 1 && n == 0)) FIsMultiDisk = true;
+  FDiskNr = n;
+  const bool tryFormat = SpanOptions().Contains(spTryFormat);
+  while (true) {
+    FNewDisk = true;
+    File_Close();
+    AskDisk(false, tryFormat);
+    if (wantEmpty && FDrive->HasMedia(tryFormat) &&
+        (FDrive->VolumeFree() == -1 || FDrive->VolumeFree() == FDrive->VolumeSize()))
+      return;
+    if (!FindVolume()) continue;
+    if (Verbosity() != 0) EmitMessage(0, FormatMessageText(zmsTraceGetNewDisk, {FFileName}));
+    if (File_Open(kReadShareDenyWrite)) return;
+    if (FDrive->DriveIsFixed())
+      throw EZipMate::CreateStr(ZM_CODE(zmmZMWZip, zmsInputFileDoesNotExist), FFileName);
+    ShowMessageIdSuffix(ZM_CODE(zmmZMWZip, zmsInputFileDoesNotExist), "");
+  }
+}
+
+void TZMWorkZip::AskDisk(bool writing, bool tryFormat) {
+  if (FTotalDisks != 1) FIsMultiDisk = true;
+  if (FDrive->DriveIsFixed()) {
+    FNewDisk = false;
+    ThrowIfCancelled();
+    return;
+  }
+  while (FNewDisk || !FDrive->HasMedia(tryFormat)) {
+    if (Unattended()) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsUnattendedDiskSpanningNotImplemented));
+    std::string msg;
+    if (FDiskNr < 0) {
+      msg = LoadMessageText(zmsPleaseInsertLastDisk);
+    } else if (writing) {
+      if (FDiskNr + 1 >= 1000) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsMoreThan999Parts));
+      FTotalDisks = FDiskNr + 1;
+      int64_t space = FDrive->VolumeSize() - int64_t(Master().KeepFreeOnAllDisks());
+      const int64_t maxSize = Master().MaxVolumeSize();
+      if (maxSize > 0 && maxSize < space) space = maxSize;
+      if (space > 0) {
+        const int64_t estimate = (FArchiveSize + int64_t(Master().KeepFreeOnDisk1()) + 4) / space;
+        if (estimate > FTotalDisks && estimate < 1000) FTotalDisks = int32_t(estimate);
+        msg = FormatMessageText(zmsPleaseInsertDiskVolumeOf, {FDiskNr + 1, FTotalDisks});
+      } else {
+        msg = FormatMessageText(zmsPleaseInsertDiskVolume, {FDiskNr + 1});
+      }
+    } else if (FTotalDisks > 0) {
+      msg = FormatMessageText(zmsPleaseInsertDiskVolumeOf, {FDiskNr + 1, FTotalDisks});
+    } else {
+      msg = FormatMessageText(zmsPleaseInsertDiskVolume, {FDiskNr + 1});
+    }
+    msg += FormatMessageText(zmsInDrive, {FDrive->DriveRoot()});
+    bool ok;
+    if (Master().OnGetNextDisk) {
+      bool abort = false;
+      Master().OnGetNextDisk(&Master(), FDiskNr + 1, FTotalDisks, std::string(1, FDrive->DriveLetter()), abort);
+      ok = !abort;
+    } else {
+      ok = AskUser(std::string(), msg, TMsgDlgButtons{mbOK, mbCancel}, 0) == mrOk;
+    }
+    if (!ok) {
+      SetCancelCode(ZM_CODE(zmmZMWZip, zmsUserAbort));
+      FInfo |= kInfoDiskCancelled;
+      EZipMate e = EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsUserCanceledOperation));
+      e.Show = false;
+      throw e;
+    }
+    FNewDisk = false;
+    Poll();
+  }
+}
+
+bool TZMWorkZip::FindVolume() {
+  const bool floppy = !FDrive->DriveIsFixed();
+  if (floppy && (FNumbering == kNumberingUnknown || FNumbering == kNumberingLabels)) {
+    const std::string label = FDrive->VolumeLabel();
+    TraceLine("Checking disk " + label + " need " + VolumeLabel(FDiskNr));
+    const std::string u = Upper(label);
+    if ((u == VolumeLabel(FDiskNr) || u == VolumeLabelSpaced(FDiskNr)) && FileIsPresent(FFileName)) {
+      FNumbering = kNumberingLabels;
+      TraceLine("found volume " + label);
+      return true;
+    }
+  }
+  if (FNumbering == kNumberingLabels) return false;
+  const std::string previous = FFileName;
+  if (FNumbering == kNumberingNumbered || FNumbering == kNumberingCompatible) {
+    FFileName = PartName(previous, true, FNumbering == kNumberingCompatible);
+    if (floppy && !FileIsPresent(FFileName)) {
+      FFileName = previous;
+      return false;
+    }
+    return true;
+  }
+  FFileName = PartName(previous, true, true);
+  if (FileIsPresent(FFileName)) {
+    FNumbering = kNumberingCompatible;
+    return true;
+  }
+  FFileName = PartName(previous, true, false);
+  if (FileIsPresent(FFileName)) {
+    FNumbering = kNumberingNumbered;
+    return true;
+  }
+  if (floppy) {
+    FFileName = previous;
+    return false;
+  }
+  return true;
+}
+
+std::string TZMWorkZip::NumberedName(const std::string& name, int n, bool stripOld) const {
+  if (n > 999) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsMoreThan999Parts));
+  std::string base = WithoutExt(name);
+  if (stripOld) {
+    const size_t folder = FolderOf(base).size();
+    base.resize(std::max(folder, base.size() >= 3 ? base.size() - 3 : size_t(0)));
+  }
+  return base + ThreeDigits(n) + ExtOf(name);
+}
+
+std::string TZMWorkZip::PartName(const std::string& name, bool stripOld, bool compat) const {
+  if (!compat) return NumberedName(name, FDiskNr + 1, stripOld);
+  const std::string base = WithoutExt(name);
+  if (FDiskNr == FTotalDisks - 1) return base + ".ZIP";
+  const int k = FDiskNr + 1;
+  if (k > 999) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsMoreThan999Parts));
+  return base + (k <= 9 ? ".z0" : ".z") + std::to_string(k);
+}
+
+std::string TZMWorkZip::VolumeLabel(int n) { return "PKBACK#" + ThreeDigits(n + 1001); }
+
+std::string TZMWorkZip::VolumeLabelSpaced(int n) { return "PKBACK# " + ThreeDigits(n + 1001); }
+
+bool TZMWorkZip::IsSpannedFirstPart(const std::string& name) {
+  const plat::THandle h = OpenFileForMode(name, kReadShareDenyWrite);
+  if (h == plat::kInvalidHandle) return false;
+  bool result = false;
+  const int64_t size = plat::FileSeek(h, 0, plat::soEnd);
+  uint8_t head[8];
+  if (size > 34 && plat::FileSeek(h, 0, plat::soBeginning) == 0 && plat::FileRead(h, head, 8) == 8)
+    result = zm::GetLE32(head) == 0x08074B50u && zm::GetLE32(head + 4) == 0x04034B50u;
+  plat::FileClose(h);
+  return result;
+}
+
+TZMSpanOpts TZMWorkZip::NumberingToSpanOptions(TZMSpanOpts options) const {
+  switch (FNumbering) {
+    case kNumberingLabels:
+      options.Exclude(spNoVolumeName).Exclude(spCompatName);
+      break;
+    case kNumberingCompatible:
+      options.Include(spNoVolumeName).Include(spCompatName);
+      break;
+    case kNumberingNumbered:
+      options.Include(spNoVolumeName).Exclude(spCompatName);
+      break;
+    default:
+      break;
+  }
+  return options;
+}
+
+std::string FindFirstPart(const std::string& base, bool compat) {
+  const std::string pattern = base + (compat ? ".z??*" : "???.zip");
+  TZMSearchRec rec;
+  std::string found;
+  for (int r = FindFirstEntry(pattern, faAnyFile, rec); r == 0; r = FindNextEntry(rec)) {
+    if (rec.Attr & plat::faDirectory) continue;
+    const std::string& n = rec.Name;
+    int number = 0;
+    if (compat) {
+      const std::string ext = Upper(ExtOf(n));
+      if (ext.size() >= 3) {
+        const std::string tail = ext.substr(2);
+        number = tail == "IP" ? 99999 : ParseNumber(tail);
+      }
+    } else if (n.size() >= 7) {
+      number = ParseNumber(n.substr(n.size() - 7, 3));
+    }
+    if (number > 0) {
+      found = n;
+      break;
+    }
+  }
+  FindEndEntry(rec);
+  return found;
+}
