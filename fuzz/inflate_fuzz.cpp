@@ -26,8 +26,11 @@ struct TRun {
 TRun Decode(const uint8_t* data, size_t size, zm::TInflateMode mode, uint8_t chunkSeed,
             size_t outChunk) {
   TRun r;
-  zm::TZMInflateCore core(mode);
-  if (outChunk) core.SetOutChunk(outChunk);
+  // Long-lived decoders, as the engine keeps them: reuse after failures is exercised too.
+  static zm::TZMInflateCore deflate(zm::TInflateMode::Deflate);
+  static zm::TZMInflateCore deflate64(zm::TInflateMode::Deflate64);
+  zm::TZMInflateCore& core = mode == zm::TInflateMode::Deflate ? deflate : deflate64;
+  core.SetOutChunk(outChunk);
   size_t pos = 0;
   uint32_t state = chunkSeed;
   r.Result = core.Inflate(
