@@ -7,6 +7,7 @@
 #include "PlatError.h"
 #include "PlatUi.h"
 #include "ZMDlg.h"
+#include "ZMLister.h"
 #include "ZMMsgStr.h"
 #include "ZMUTF8.h"
 #include "ZMUtils.h"
@@ -275,11 +276,37 @@ void TCustomZipMate::SetRunningWorker(std::unique_ptr<TZMWorkBase> w) {
   FRunningWorker = std::move(w);
 }
 
-// ---- Work of units that are not part of this build ----
+// ---- Listing, and work of units that are not part of this build ----
 
-void TCustomZipMate::ListArchive(const std::string&) {
-  throw std::runtime_error("archive listing is not available in this build");
+void TCustomZipMate::ListArchive(const std::string& name) {
+  // Each listing gets a lister of its own.
+  FLister.reset();
+  auto lister = std::make_unique<TZMLister>(*this);
+  TZMLister* l = lister.get();
+  FLister = std::move(lister);
+  l->SetArchiveName(name, 1);
 }
+
+void TCustomZipMate::ListingChanged(TZMListingChange change) {
+  TZMLister* l = ZipLister();
+  if (!l) return;
+  if (change == lcNames)
+    l->ClearCachedNames();
+  else
+    l->CenDir().SetUseDirOnly(FUseDirOnlyEntries);
+}
+
+int TCustomZipMate::Count() const {
+  const TZMLister* l = ZipLister();
+  return l ? l->CenDir().Count() : 0;
+}
+
+std::shared_ptr<const TZMDirEntry> TCustomZipMate::DirEntry(int i) const {
+  const TZMLister* l = ZipLister();
+  return l ? l->CenDir().Entry(i) : nullptr;
+}
+
+TZMLister* TCustomZipMate::ZipLister() const { return dynamic_cast<TZMLister*>(FLister.get()); }
 
 void TCustomZipMate::ChangeComment(const std::string& text) {
   // Without a listed archive the comment is only stored.

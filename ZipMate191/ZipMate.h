@@ -19,9 +19,12 @@ enum TZMDeferredWork : uint32_t {
   dwLanguage = 1, dwLanguageID = 2, dwZipFileName = 4, dwZipComment = 8, dwDLLLoad = 16
 };
 
+class TZMLister;
+
 class TCustomZipMate : public TComponent {
   friend class TZMWorkBase;
   friend class TZMCore;
+  friend class TZMLister;
 
  public:
   explicit TCustomZipMate(TComponent* owner = nullptr);
@@ -164,6 +167,17 @@ class TCustomZipMate : public TComponent {
   TZMCore* Lister() const { return FLister.get(); }
   int32_t NextSerial() { return ++FSerial; }
 
+  // ---- The current listing ----
+  // Number of entries the listing of ZipFileName holds (0 when nothing is listed).
+  // Directory-only entries count only when UseDirOnlyEntries is set.
+  int Count() const;
+  // Entry i of the listing (0 <= i < Count()), or null outside that range. The entry
+  // may be kept: after a later listing, or once the component is gone, it reads as
+  // stale (zero values, empty texts, Encoded 2).
+  std::shared_ptr<const TZMDirEntry> DirEntry(int i) const;
+  // The listing worker with its view; null while none exists.
+  TZMLister* ZipLister() const;
+
   // ---- Public operations ----
   // Extracts the selected entries; returns ErrCode (197 when inactive).
   int32_t Extract();
@@ -242,7 +256,7 @@ class TCustomZipMate : public TComponent {
   // The listed archive's names or view must follow a changed setting. Without a
   // listing there is nothing to refresh.
   enum TZMListingChange { lcNames, lcDirOnly };
-  virtual void ListingChanged(TZMListingChange) {}
+  virtual void ListingChanged(TZMListingChange change);
 
   void SetRunningWorker(std::unique_ptr<TZMWorkBase> w);
 
