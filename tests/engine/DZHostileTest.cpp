@@ -186,3 +186,29 @@ TEST(DZHostile, FullDiskLeavesTheOldFileAndNoTemporary) {
   ASSERT_FALSE(h.Skips.empty());
   EXPECT_EQ(h.Skips[0].Error, 23);  // error writing file
 }
+
+TEST(DZHostile, ClaimsOfHugeDirectories) {
+  const fs::path dir = FreshDir("hostile_counts");
+  std::string zip = BuildZip({{.Name = "a.txt", .Data = "a"}});
+  // The end record claims 65535 entries in a directory of one.
+  std::string many = zip;
+  const size_t end = many.size() - 22;
+  many[end + 8] = many[end + 9] = many[end + 10] = many[end + 11] = char(0xFF);
+  TRun r1;
+  RunOn(r1, dir, many);
+  EXPECT_EQ(r1.Result, -9);
+  // A directory that claims to be larger than the archive.
+  std::string large = zip;
+  large[end + 12] = large[end + 13] = char(0xFF);
+  large[end + 14] = char(0x7F);
+  TRun r2;
+  RunOn(r2, FreshDir("hostile_counts2"), large);
+  EXPECT_EQ(r2.Result, -10);
+  // Multi-part archives are refused as such.
+  std::string multi = zip;
+  multi[end + 4] = char(2);
+  multi[end + 6] = char(2);
+  TRun r3;
+  RunOn(r3, FreshDir("hostile_counts3"), multi);
+  EXPECT_EQ(r3.Result, -14);
+}
