@@ -76,10 +76,7 @@ DZ_EXPORT int32_t DZ_CALL DZ_Exec(const TDZCommand* cmd) {
 }
 
 DZ_EXPORT int32_t DZ_CALL DZ_Abort(uint32_t key) {
-  dz::TDZHost* h = dz::TDZHost::FindByKey(key);
-  if (!h) return 0;
-  h->RequestAbort();
-  return 1;
+  return dz::TDZHost::AbortByKey(key) ? 1 : 0;
 }
 
 DZ_EXPORT int32_t DZ_CALL DZ_Version(void) { return DZ_VERSION; }

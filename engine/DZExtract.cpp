@@ -301,7 +301,7 @@ void TDZExtractor::Select(std::vector<size_t>& chosen) {
 }
 
 void TDZExtractor::Fail(const TDZEntry& en, int skip, int err, const std::string& detail) {
-  if (err) FHost.ErrorMsg(err, detail.empty() ? " " + en.Name : ": " + en.Name + " " + detail);
+  if (err) FHost.ErrorMsg(err, " " + en.Name + (detail.empty() ? "" : " " + detail));
   FHost.Skipped(en.Name, skip, err);
 }
 

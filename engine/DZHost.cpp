@@ -1,15 +1,17 @@
 #include "DZHost.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "ZMUTF8.h"
 
 namespace dz {
 
 namespace {
-// Operations run on the calling thread and may nest (a callback can start another
-// component's extraction), so the running ones form a per-thread stack.
-thread_local TDZHost* gActive = nullptr;
+// The running operations. They may nest (a callback can start another component's
+// extraction); DZ_Abort may come from any thread.
+std::mutex gLock;
+TDZHost* gActive = nullptr;
 std::atomic<uint32_t> gNextKey{0x5A17u};
 }  // namespace
 
@@ -19,20 +21,34 @@ TDZHost::TDZHost(const TDZCommand& cmd) : FCmd(cmd) {
     k = gNextKey.fetch_add(0x9E37u) ^ 0xD2000000u;
   } while (k == 0);
   FKey = k;
+  std::lock_guard<std::mutex> guard(gLock);
   FPrevActive = gActive;
   gActive = this;
 }
 
-TDZHost::~TDZHost() { gActive = FPrevActive; }
+TDZHost::~TDZHost() {
+  std::lock_guard<std::mutex> guard(gLock);
+  for (TDZHost** p = &gActive; *p; p = &(*p)->FPrevActive)
+    if (*p == this) {
+      *p = FPrevActive;
+      break;
+    }
+}
 
-TDZHost* TDZHost::FindByKey(uint32_t key) {
+bool TDZHost::AbortByKey(uint32_t key) {
+  std::lock_guard<std::mutex> guard(gLock);
   for (TDZHost* h = gActive; h; h = h->FPrevActive)
-    if (h->FKey == key) return h;
-  return nullptr;
+    if (h->FKey == key) {
+      int expected = 0;
+      h->FStop.compare_exchange_strong(expected, -deAborted);
+      return true;
+    }
+  return false;
 }
 
 void TDZHost::CheckStop() const {
-  if (FStop) throw EDZStop{-FStop};
+  const int stop = FStop.load();
+  if (stop) throw EDZStop{-stop};
 }
 
 void TDZHost::Prepare(int action, const std::string* text1, const std::string* text2) {
@@ -64,9 +80,10 @@ std::string TDZHost::TakeText() const {
 }
 
 namespace {
-int Invoke(const TDZCommand& cmd, TDZCallbackRec& rec, int& stop) {
+int Invoke(const TDZCommand& cmd, TDZCallbackRec& rec, std::atomic<int>& stop) {
   int32_t r = cmd.Callback(&rec);
-  if (r < 0 && !stop) stop = (r == -4) ? -deCallback : -deCancelled;
+  int expected = 0;
+  if (r < 0) stop.compare_exchange_strong(expected, r == -4 ? -deCallback : -deCancelled);
   return r;
 }
 }  // namespace
@@ -93,7 +110,9 @@ int TDZHost::Progress(int action, int64_t size, int64_t done, const std::string&
   FRec.Param1 = param;
   int r = Invoke(FCmd, FRec, FStop);
   // A stop request at the end of an item arrives as answer 1.
-  if (action == DZ_CB_ITEM && size == -1 && r == 1 && !FStop) FStop = -deCancelled;
+  int expected = 0;
+  if (action == DZ_CB_ITEM && size == -1 && r == 1)
+    FStop.compare_exchange_strong(expected, -deCancelled);
   return r;
 }
 
@@ -104,7 +123,8 @@ int TDZHost::Skipped(const std::string& name, int skipType, int err) {
   FRec.Param2 = skipType + 1;
   int r = Invoke(FCmd, FRec, FStop);
   // Answer 1: the receiver wants this kind of skip to end the run.
-  if (r == 1 && !FStop) FStop = -(err ? err : deCancelled);
+  int expected = 0;
+  if (r == 1) FStop.compare_exchange_strong(expected, -(err ? err : deCancelled));
   return r;
 }
 

@@ -23,15 +23,14 @@ class TDZHost {
   bool Trace() const { return FCmd.MsgLevel < 0; }
 
   // Set by DZ_Abort (from inside a callback) or by a negative callback answer.
-  bool Stopped() const { return FStop != 0; }
+  bool Stopped() const { return FStop.load() != 0; }
   // The result DZ_Exec returns after a stop (-1 cancelled, -2 aborted, -3 callback).
-  int StopResult() const { return FStop; }
+  int StopResult() const { return FStop.load(); }
   // Throws EDZStop when the operation has to end.
   void CheckStop() const;
-  void RequestAbort() { if (!FStop) FStop = -deAborted; }
 
-  // Finds the running operation with this key (DZ_Abort).
-  static TDZHost* FindByKey(uint32_t key);
+  // Asks the running operation with this key to stop (DZ_Abort); false when none runs.
+  static bool AbortByKey(uint32_t key);
 
   // Plain callbacks; each returns the answer (negative answers also stop the run).
   int Message(int32_t code, const std::string& text);
@@ -66,7 +65,7 @@ class TDZHost {
   TDZCallbackRec FRec{};
   std::u16string FWide1, FWide2;  // texts sent as UTF-16
   uint32_t FKey = 0;
-  int FStop = 0;
+  std::atomic<int> FStop{0};
   TDZHost* FPrevActive = nullptr;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "DZTestKit.h"
 
@@ -116,6 +117,18 @@ TEST(DZEngineApi, KeyAbortAndCancel) {
   EXPECT_EQ(Tree(dir / "out").size(), 1u) << "no temporary file left behind";
   // A key that is not running does nothing.
   EXPECT_EQ(TEngine::Main().Abort(h.Key), 0);
+
+  // The request may also come from another thread.
+  THarness t;
+  t.Archive = h.Archive;
+  t.Base = h.Base;
+  t.Options |= DZ_OPT_OVERWRITE;
+  t.OnProgress = [&](int action, int64_t) {
+    if (action == DZ_CB_STEP) std::thread([&] { TEngine::Main().Abort(t.Key); }).join();
+    return 0;
+  };
+  EXPECT_EQ(t.Exec(), -2);
+  EXPECT_EQ(ReadFile(dir / "out" / "big.bin"), "old contents");
 
   // A negative callback answer stops the run as cancelled.
   THarness c;
