@@ -51,6 +51,9 @@ TEST(DZHostile, NamesThatLeaveTheBaseFolder) {
   int bad = 0;
   for (const TSkip& s : r.H.Skips) bad += s.Type == kSkipBadName && s.Error == 26;
   EXPECT_EQ(bad, 6);
+  int msgs = 0;
+  for (const TMsg& m : r.H.Messages) msgs += (m.Code & 0x3F) == 26 && m.Text.find("evil") != std::string::npos;
+  EXPECT_EQ(msgs, 5) << "each refusal is reported with its name";
   EXPECT_FALSE(fs::exists(dir / "evil1.txt"));
   EXPECT_FALSE(fs::exists(dir / "evil2.txt"));
   EXPECT_FALSE(fs::exists("/tmp/dz_evil3.txt"));

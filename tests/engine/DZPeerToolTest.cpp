@@ -58,7 +58,10 @@ TEST_F(DZPeerTool, InfoZipEncryptedAndZip64) {
   if (!HaveTool("zip")) GTEST_SKIP() << "zip is not installed";
   ASSERT_EQ(Shell("cd " + Src.string() + " && zip -r -e -P s3cret ../e.zip ."), 0);
   Compare(Dir / "e.zip", "s3cret", 26);
+  EXPECT_TRUE(SummarizeCentral(ReadFile(Dir / "e.zip")).FlagsOr & 1);
   ASSERT_EQ(Shell("cd " + Src.string() + " && zip -r -fz ../z.zip ."), 0);
+  const TCentralSummary z = SummarizeCentral(ReadFile(Dir / "z.zip"));
+  EXPECT_TRUE(z.Has(z.ExtraTags, 0x0001)) << "Zip64 fields expected";
   Compare(Dir / "z.zip", "", 26);
   // Streamed input gives data descriptors and Zip64 local fields.
   ASSERT_EQ(Shell("cd " + Src.string() + " && cat top.txt | zip -fz ../d.zip -"), 0);
@@ -68,8 +71,11 @@ TEST_F(DZPeerTool, InfoZipEncryptedAndZip64) {
 TEST_F(DZPeerTool, SevenZipDeflate64AndZipCrypto) {
   if (!HaveTool("7z")) GTEST_SKIP() << "7z is not installed";
   ASSERT_EQ(Shell("cd " + Src.string() + " && 7z a -tzip -mm=Deflate64 ../d64.zip ."), 0);
+  const TCentralSummary d = SummarizeCentral(ReadFile(Dir / "d64.zip"));
+  EXPECT_TRUE(d.Has(d.Methods, 9)) << "Deflate64 entries expected";
   Compare(Dir / "d64.zip", "", 26);
   ASSERT_EQ(Shell("cd " + Src.string() + " && 7z a -tzip -mem=ZipCrypto -pPa55 ../zc.zip ."), 0);
+  EXPECT_TRUE(SummarizeCentral(ReadFile(Dir / "zc.zip")).FlagsOr & 1);
   Compare(Dir / "zc.zip", "Pa55", 26);
 }
 

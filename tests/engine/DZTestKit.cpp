@@ -359,6 +359,24 @@ std::string BuildZip(const std::vector<TEntrySpec>& entries, std::vector<uint64_
   return zip;
 }
 
+TCentralSummary SummarizeCentral(const std::string& zip) {
+  TCentralSummary sum;
+  auto u16 = [&](size_t p) { return uint16_t(uint8_t(zip[p]) | (uint8_t(zip[p + 1]) << 8)); };
+  for (size_t p = zip.find("PK\x01\x02"); p != std::string::npos && p + 46 <= zip.size();
+       p = zip.find("PK\x01\x02", p + 4)) {
+    sum.Methods.push_back(u16(p + 10));
+    sum.FlagsOr = uint16_t(sum.FlagsOr | u16(p + 8));
+    const size_t nameLen = u16(p + 28), extraLen = u16(p + 30);
+    size_t x = p + 46 + nameLen;
+    const size_t xEnd = std::min(zip.size(), x + extraLen);
+    while (x + 4 <= xEnd) {
+      sum.ExtraTags.push_back(u16(x));
+      x += 4 + u16(x + 2);
+    }
+  }
+  return sum;
+}
+
 fs::path FreshDir(const std::string& name) {
   static const fs::path root = [] {
     fs::path r = fs::temp_directory_path() / ("dz_engine_tests_" + std::to_string(getpid()));

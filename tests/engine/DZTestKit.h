@@ -106,6 +106,19 @@ struct TEntrySpec {
 // Builds a whole archive; offsets[i] receives the local header offset of entry i.
 std::string BuildZip(const std::vector<TEntrySpec>& entries,
                      std::vector<uint64_t>* offsets = nullptr);
+// Methods, flag bits and extra-field tags seen in the central headers of an archive
+// (a plain scan for their signature, enough for archives made by tools).
+struct TCentralSummary {
+  std::vector<uint16_t> Methods;
+  uint16_t FlagsOr = 0;
+  std::vector<uint16_t> ExtraTags;
+  bool Has(const std::vector<uint16_t>& v, uint16_t x) const {
+    for (uint16_t y : v)
+      if (y == x) return true;
+    return false;
+  }
+};
+TCentralSummary SummarizeCentral(const std::string& zip);
 std::string RawDeflate(const std::string& data, int level = 6);
 uint32_t Crc32(const std::string& data);
 
