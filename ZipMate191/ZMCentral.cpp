@@ -105,6 +105,8 @@ int TZMCentral::Truncate(int n) {
   return removed;
 }
 
+void TZMCentral::EntryRenamed(TZMZRec*) {}
+
 TZMZRec* TZMCentral::Items(int i) const {
   if (i < 0 || i >= FCount) CheckIndex(i, FCount);
   if (i < 0 || i >= FCount) throw EZipMate::CreateMsg(ZM_CODE(zmmZMCentral, 199), {i, FCount - 1});

@@ -51,6 +51,8 @@ class TZMCentral : public TZMEOC {
   virtual int CheckDuplicate(TZMZRec* rec);
   // Frees the records from the end down to index n; how many were removed.
   virtual int Truncate(int n);
+  // A record of this directory changed its stored name.
+  virtual void EntryRenamed(TZMZRec* rec);
 
   // The record at i; raises message 199 outside 0..Count-1.
   TZMZRec* Items(int i) const;

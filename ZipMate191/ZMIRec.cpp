@@ -509,6 +509,24 @@ int32_t TZMZRec::WriteDataDesc() {
   return n;
 }
 
+void TZMZRec::AssignFrom(const TZMIRec& source) {
+  if (&source == this) return;
+  TZMIRec::AssignFrom(source);
+  const auto* z = dynamic_cast<const TZMZRec*>(&source);
+  if (!z) return;
+  FVersionMadeBy = z->FVersionMadeBy;
+  FFlag = z->FFlag;
+  FNameLen = z->FNameLen;
+  FCommentLen = z->FCommentLen;
+  FReadName = z->FReadName;
+  FHeaderName = z->HeaderName();
+  FHeaderComment = z->FHeaderComment;
+  FExtraField = z->FExtraField;
+  FLocalExtra = z->FLocalExtra;
+  FCachedName.clear();
+  FNameCached = false;
+}
+
 int32_t TZMZRec::CheckLocal() {
   assert(FOwner && "no MyFile");
   if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
@@ -659,6 +677,7 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
   FVersionMadeBy = madeBy;
   SetVersions(!Fits32(FUncompressedSize) || !Fits32(FCompressedSize));
   FStatusBits |= zsbChanged;
+  if (FOwner) FOwner->EntryRenamed(this);
   return 0;
 }
 

@@ -115,6 +115,8 @@ int TZMZipFile::Truncate(int n) {
   return removed;
 }
 
+void TZMZipFile::EntryRenamed(TZMZRec*) { FHashList->Clear(); }
+
 int32_t TZMZipFile::RebuildHash(int32_t mask, bool addAll) {
   if (!FUseHash) return 0;
   FHashList->Clear();

@@ -28,6 +28,8 @@ class TZMZipFile : public TZMCentral {
   TZMZRec* FindName(const std::string& pattern, int& index, bool hasWildcards) override;
   int CheckDuplicate(TZMZRec* rec) override;
   int Truncate(int n) override;
+  // The table no longer fits the names: lookups run linearly until it is rebuilt.
+  void EntryRenamed(TZMZRec* rec) override;
 
   // Opens the archive, finds its trailer and (unless eocOnly or noLoad) loads its
   // directory: non-negative on success or a negative error code. Unreadable records
