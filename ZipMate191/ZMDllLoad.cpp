@@ -1,0 +1,368 @@
+#include "ZMDllLoad.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+#include "PlatError.h"
+#include "PlatFileSys.h"
+#include "PlatPath.h"
+#include "ZMCore.h"
+#include "ZMInflt.h"
+#include "ZMUtils.h"
+#include "ZMWFuncs.h"
+#include "ZMXcpt.h"
+#include "ZipMate.h"
+
+namespace {
+
+constexpr uint32_t kFailCriticalErrors = 3;
+
+bool Chatty(const TCustomZipMate& comp) { return comp.Verbosity() != 0; }
+
+// The extension of a path (from its last full stop after the last folder part).
+std::string ExtensionOf(const std::string& path) {
+  size_t dot = path.find_last_of('.');
+  size_t delim = path.find_last_of("\\/:");
+  if (dot == std::string::npos || (delim != std::string::npos && dot < delim)) return std::string();
+  return path.substr(dot);
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Restores the process error mode however the load ends.
+struct TErrorModeScope {
+  uint32_t Saved;
+  explicit TErrorModeScope(uint32_t mode) : Saved(plat::SetLibErrorMode(mode)) {}
+  ~TErrorModeScope() { plat::SetLibErrorMode(Saved); }
+};
+
+}  // namespace
+
+TZMDLLLoader::TZMDLLLoader() = default;
+
+TZMDLLLoader::~TZMDLLLoader() { Shutdown(); }
+
+void TZMDLLLoader::Shutdown() {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  if (FLibHandle) plat::LibFree(FLibHandle);
+  ClearLib();
+  FHolders.clear();
+  if (!FTempDll.empty() && FileIsPresent(FTempDll)) RemoveFile(FTempDll);
+  FTempDll.clear();
+}
+
+void TZMDLLLoader::ClearLib() {
+  FLibHandle = nullptr;
+  FExec = nullptr;
+  FAbort = nullptr;
+  FVersionFn = nullptr;
+  FPrivVersionFn = nullptr;
+  FName = nullptr;
+  FBannerFn = nullptr;
+  FPath = nullptr;
+  FVersion = 0;
+  FPrivVersion = 0;
+  FBanner.clear();
+}
+
+int TZMDLLLoader::FindHolder(TCustomZipMate* comp) const {
+  if (!comp) return -1;
+  for (size_t i = 0; i < FHolders.size(); ++i)
+    if (FHolders[i].Comp == comp) return int(i);
+  return -1;
+}
+
+int TZMDLLLoader::TableSize() {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  return int(FHolders.size());
+}
+
+int TZMDLLLoader::HoldCount(TCustomZipMate* comp) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  int i = FindHolder(comp);
+  return i < 0 ? 0 : FHolders[size_t(i)].Count;
+}
+
+bool TZMDLLLoader::Holds(TCustomZipMate* comp) { return HoldCount(comp) > 0; }
+
+void TZMDLLLoader::RemoveHolder(TCustomZipMate* comp) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  int i = FindHolder(comp);
+  if (i >= 0) FHolders[size_t(i)] = THolder{};
+}
+
+int32_t TZMDLLLoader::TryLoad(TZMCore* worker, const std::string& path, bool report) {
+  if (FLibHandle) plat::LibFree(FLibHandle);
+  ClearLib();
+  FLastError = 0;
+  FTriedPath = path;
+  plat::TLibHandle h;
+  {
+    TErrorModeScope mode(kFailCriticalErrors);
+    h = plat::LibLoad(path);
+  }
+  if (!h) {
+    FLastError = plat::LastLibError();
+    std::string why = plat::LastLibErrorText();
+    ClearLib();
+    if (report) {
+      if (worker && Chatty(worker->Master()))
+        worker->ReportFormatted(10, {int(FLastError), why, FTriedPath});
+      throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 19), FTriedPath + "\r\n" + why);
+    }
+    return 0;
+  }
+  FLibHandle = h;
+  // Each entry point is looked for only when the one before it was found.
+  bool all = false;
+  if ((FExec = reinterpret_cast<TDZExecFunc>(plat::LibSymbol(h, "DZ_Exec"))) &&
+      (FVersionFn = reinterpret_cast<TDZVersionFunc>(plat::LibSymbol(h, "DZ_Version"))) &&
+      (FPrivVersionFn = reinterpret_cast<TDZVersionFunc>(plat::LibSymbol(h, "DZ_PrivVersion"))) &&
+      (FAbort = reinterpret_cast<TDZAbortFunc>(plat::LibSymbol(h, "DZ_Abort"))) &&
+      (FName = reinterpret_cast<TDZNameFunc>(plat::LibSymbol(h, "DZ_Name"))) &&
+      (FBannerFn = reinterpret_cast<TDZBannerFunc>(plat::LibSymbol(h, "DZ_Banner")))) {
+    all = true;
+    FPath = reinterpret_cast<TDZPathFunc>(plat::LibSymbol(h, "DZ_Path"));
+  }
+  if (all) {
+    FPrivVersion = FPrivVersionFn();
+    FVersion = FVersionFn();
+    char buf[261] = {};
+    FName(buf, 260, 0);
+    buf[260] = 0;
+    FDllName = buf;
+    const char* banner = FBannerFn();
+    FBanner = banner ? banner : "";
+  }
+  if (!(all && FVersion == RequiredVersion && FPrivVersion >= MinPrivVersion)) {
+    std::string name = FDllName.empty() ? std::string(LibName) : FDllName;
+    plat::LibFree(FLibHandle);
+    ClearLib();
+    if (report) {
+      if (worker && Chatty(worker->Master())) worker->ReportFormatted(18, {FTriedPath});
+      throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 18), name);
+    }
+  }
+  return FPrivVersion;
+}
+
+int32_t TZMDLLLoader::ExtractResDll(TZMCore* worker, bool write) {
+  int32_t result = -1;
+  if (FResVersion != -99 && FResVersion < MinPrivVersion) return result;
+  std::unique_ptr<TStream> res = OpenResourceStream(ResName, 10);
+  if (FResVersion == -99) FResVersion = -1;
+  if (!res) return result;
+  int64_t size = res->Size();
+  if (size < MinResSize || size >= MaxResSize) return result;
+  int32_t version = 0;
+  res->SetPosition(0);
+  if (res->Read(&version, 4) != 4) return result;
+  result = version;
+  FResVersion = version;
+  if (version < MinPrivVersion || !write) return result;
+
+  std::string folder = worker && !worker->TempDir().empty() ? SetTrailingDelimiter(worker->TempDir(), true)
+                                                            : plat::TempFolder();
+  if (folder.empty() || folder.size() > 260) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllLoad, 173), true);
+  std::string guid, name;
+  if (plat::NewGuidText(guid))
+    name = folder + guid + ".dll";
+  else if (worker)
+    name = MakeTempName(worker->Master(), "DZ_", ".dll");
+  if (name.empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllLoad, 173), true);
+
+  bool good = false;
+  try {
+    TFileStream out(name, fmCreate);
+    res->SetPosition(4);
+    good = InflateResource(&out, res.get(), size - 4) == 0;
+  } catch (const std::exception&) {
+    good = false;
+  }
+  res.reset();
+  if (!good) {
+    FResVersion = 0;
+    if (FileIsPresent(name)) RemoveFile(name);
+  }
+  FTempDll = FileIsPresent(name) ? name : std::string();
+  return result;
+}
+
+int32_t TZMDLLLoader::LoadEngine(TZMCore* worker) {
+  if (FLibHandle) return FVersion;
+  FVersion = 0;
+  std::string f;
+  const TCustomZipMate& comp = worker->Master();
+  std::string d = SetTrailingDelimiter(comp.DLLDirectory(), false);
+
+  if (d == ResOnly) {
+    if (!FTempDll.empty())
+      TryLoad(worker, FTempDll, true);
+    else if (ExtractResDll(worker, true) >= MinPrivVersion && !FTempDll.empty())
+      TryLoad(worker, FTempDll, true);
+    if (FVersion <= 0) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 19), LibName);
+    return FVersion;
+  }
+
+  if (!d.empty()) {
+    f = d[0] == '.' ? plat::ProgramFolder() + d : d;
+    if (!BareFileName(d).empty() && Upper(ExtensionOf(d)) == ".DLL") {
+      TryLoad(worker, f, true);
+      return FVersion;
+    }
+    size_t cut = f.find_last_of("\\/:");
+    std::string head = cut == std::string::npos ? std::string() : f.substr(0, cut + 1);
+    if (!head.empty() && !FolderExists(head)) f.clear();
+  }
+
+  bool quiet = false;
+  if (d.empty()) {
+    if (FResVersion == -99) ExtractResDll(worker, false);
+    quiet = FResVersion >= MinPrivVersion;
+  }
+  int32_t r = TryLoad(worker, f.empty() ? std::string(LibName) : JoinPath(f, LibName), !quiet);
+  if (r < MinPrivVersion) {
+    bool haveCopy = !FTempDll.empty() || ExtractResDll(worker, true) > 0;
+    if (haveCopy && TryLoad(worker, FTempDll, false) < MinPrivVersion) FResVersion = 0;
+  }
+  // A quiet search that found nothing usable, resource copy included, is a failure to
+  // load, not an operation that silently does nothing.
+  if (FVersion <= 0) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 19), LibName);
+  return FVersion;
+}
+
+int32_t TZMDLLLoader::Acquire(TZMCore* worker) {
+  if (!worker) return -1;
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  TCustomZipMate* comp = &worker->Master();
+  int32_t result;
+  int idx = FindHolder(comp);
+  if (idx >= 0) {
+    result = ++FHolders[size_t(idx)].Count;
+  } else {
+    for (size_t i = 0; i < FHolders.size(); ++i)
+      if (!FHolders[i].Comp) {
+        idx = int(i);
+        break;
+      }
+    if (idx < 0) {
+      idx = int(FHolders.size());
+      FHolders.resize(FHolders.size() + 4);
+    }
+    FHolders[size_t(idx)] = THolder{comp, 1};
+    result = 1;
+  }
+  if (!FLibHandle) {
+    struct TCountScope {
+      int32_t& N;
+      explicit TCountScope(int32_t& n) : N(++n) {}
+      ~TCountScope() { --N; }
+    } loading(FLoading);
+    if (FLoading == 1) {
+      int32_t version;
+      try {
+        version = LoadEngine(worker);
+      } catch (const std::exception& e) {
+        version = -1;
+        try {
+          worker->ShowExceptionError(e);
+        } catch (...) {
+          // A handler raising while the failure is reported; the failure stands.
+        }
+      }
+      if (version < RequiredVersion) {
+        FHolders[size_t(idx)] = THolder{};
+        if (Chatty(*comp))
+          worker->ReportFormatted(10, {int(FLastError), plat::SysErrorMessage(FLastError), FTriedPath});
+        result = -1;
+      } else if (Chatty(*comp)) {
+        worker->ReportFormatted(8, {FDllName});
+      }
+    }
+  }
+  return result;
+}
+
+int32_t TZMDLLLoader::Load(TZMCore* worker) {
+  int32_t r = Acquire(worker);
+  return r >= 1 ? FVersion : 0;
+}
+
+void TZMDLLLoader::Unload(TZMCore* worker) {
+  std::string name = FDllName;
+  if (FLibHandle) plat::LibFree(FLibHandle);
+  ClearLib();
+  FDllName.clear();
+  if (worker && Chatty(worker->Master())) worker->ReportFormatted(9, {name});
+}
+
+int32_t TZMDLLLoader::Release(TZMCore* worker, TCustomZipMate* comp) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  TCustomZipMate* c = worker ? &worker->Master() : comp;
+  int32_t result = -1;
+  int idx = FindHolder(c);
+  if (idx >= 0) {
+    THolder& h = FHolders[size_t(idx)];
+    result = --h.Count;
+    if (h.Count <= 0) {
+      h = THolder{};
+      result = 0;
+    }
+  }
+  if (FLoading == 0 && FLibHandle) {
+    bool held = std::any_of(FHolders.begin(), FHolders.end(),
+                            [](const THolder& x) { return x.Comp && x.Count > 0; });
+    if (!held) Unload(worker);
+  }
+  return result;
+}
+
+int32_t TZMDLLLoader::Exec(TZMCore* worker, const TDZCommand* cmd, uint32_t& key) {
+  if (Acquire(worker) < 1) return -1;
+  TDZExecFunc exec = FExec;
+  struct TEnd {
+    TZMDLLLoader& L;
+    TZMCore* W;
+    uint32_t& K;
+    ~TEnd() {
+      K = 0;
+      try {
+        L.Release(W);
+      } catch (...) {
+        // Only a report of the unload can raise; the library is released already.
+      }
+    }
+  } end{*this, worker, key};
+  return exec ? exec(cmd) : -1;
+}
+
+void TZMDLLLoader::AbortOp(TCustomZipMate* comp, uint32_t key) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  if (FLibHandle && FAbort && FindHolder(comp) >= 0 && FHolders[size_t(FindHolder(comp))].Count > 0) FAbort(key);
+}
+
+TZMDLLLoader& DLLLoader() {
+  // Never destroyed, so components that outlive the end of main still find it; the
+  // library and the temporary copy go when the program ends.
+  static TZMDLLLoader* loader = new TZMDLLLoader();
+  static struct TAtEnd {
+    ~TAtEnd() { loader->Shutdown(); }
+  } atEnd;
+  return *loader;
+}
+
+std::string MakeTempName(const TCustomZipMate& comp, const std::string& prefix, const std::string& ext) {
+  std::string folder = comp.TempDir().empty() ? plat::TempFolder() : SetTrailingDelimiter(comp.TempDir(), true);
+  if (folder.empty()) return std::string();
+  std::string name = plat::UniqueTempName(folder, prefix.empty() ? std::string("zip") : prefix);
+  if (name.empty()) return name;
+  plat::FileDelete(name);
+  size_t dot = name.find_last_of('.');
+  size_t delim = name.find_last_of("\\/");
+  if (dot != std::string::npos && (delim == std::string::npos || dot > delim)) name.erase(dot);
+  return name + (ext.empty() ? std::string(".zip") : ext);
+}

@@ -1,0 +1,115 @@
+// The engine worker: checks the archive and the base folder, loads the engine, fills
+// the command block, runs the engine and turns its result into the component's
+// outcome. TDZCallback wraps the callback record the engine hands over, and the two
+// callback functions answer the engine's requests while DZ_Exec runs.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DZEngineIntf.h"
+#include "ZMModOpr.h"
+
+class TZMDLLOpr;
+
+// The current callback record and the buffer through which every text written back
+// to the engine passes; the buffer stays valid until the next write-back.
+class TDZCallback : public TObject {
+ public:
+  TDZCallback() = default;
+  TDZCallback(const TDZCallback&) = delete;
+  TDZCallback& operator=(const TDZCallback&) = delete;
+
+  void SetRecord(TDZCallbackRec* rec) { FRec = rec; }
+  TDZCallbackRec* Record() const { return FRec; }
+  // Text1 or Text2 as a component string (UTF-8 or ANSI as the mode says).
+  std::string Text1() const;
+  std::string Text2() const;
+  // Writes a text back: Text1 points at the buffer, TextForm tells its encoding.
+  void SetText(const std::string& text);
+  // Writes bytes back as they are; TextForm is left alone.
+  void SetRaw(const std::string& bytes);
+  size_t TextBufSize() const { return FTextBufSize; }
+  const char* TextBuf() const { return FTextBuf.get(); }
+
+ private:
+  std::string ReadText(const void* p) const;
+  void Store(const std::string& bytes);
+  TDZCallbackRec* FRec = nullptr;
+  std::unique_ptr<char[]> FTextBuf;
+  size_t FTextBufSize = 0;
+};
+
+// The main and the stream callback handed to the engine in the command block.
+extern "C" int32_t DZ_CALL DZMainCallback(void* record);
+extern "C" int32_t DZ_CALL DZStreamCallback(void* record);
+
+class TZMDLLOpr : public TZMModOpr {
+ public:
+  explicit TZMDLLOpr(TCustomZipMate& master);
+  ~TZMDLLOpr() override;
+
+  // A cancel request of the component reaches a running engine through DZ_Abort.
+  void RequestCancel(int32_t code) override;
+  void Finished(bool good) override;
+  void Prepare() override {}
+
+  // The whole Extract operation; failures of the component's kind are reported here.
+  void RunExtract();
+  int32_t StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method, int64_t size) override;
+  // Loads (true) or releases (false) the engine for the component when that differs
+  // from its current hold.
+  void SetEngineHeld(bool load);
+
+  int32_t LoadEngineDll();
+  int32_t ReleaseEngineDll();
+  // Runs the command: the engine's result, after CheckEngineResult.
+  int32_t ExecEngine(TDZCommand* cmd);
+  // Raises the component's error for a negative engine result.
+  void CheckEngineResult(int32_t result);
+
+  // The command block: common fields, then those of extracting or adding.
+  TDZCommand* BuildCommand(const std::string& arg0);
+  TDZCommand* BuildExtractCommand(const std::string& arg0);
+  TDZCommand* BuildAddCommand(const std::string& arg0);
+  void FreeCommand();
+  TDZCommand* Command() const { return FCommand.get(); }
+
+  // Inserts each pipe into the working specifications as "i:name".
+  void InsertPipeSpecs();
+  // Answers text argument kind for index; the text is written back into the record.
+  int32_t TextArgument(int32_t kind, TDZCallbackRec& rec);
+
+  // Callback entry points (called through DZMainCallback / DZStreamCallback).
+  int32_t HandleCallback(TDZCallbackRec& rec);
+  int32_t HandleStream(TDZStreamRec& rec);
+
+  uint32_t OpKey() const { return FOpKey; }
+  const std::string& Arg0() const { return FArg0; }
+  void SetArg0(const std::string& v) { FArg0 = v; }
+  TZMPipeListImp& Pipes() { return *FPipes; }
+  TDZCallback& Callback() { return *FCallback; }
+  // The text of every member of the store-suffix set, as the engine reads it.
+  std::string StoreSuffixText() const;
+
+ private:
+  int32_t ArchiveEntryCount();
+  int32_t DoMessage(TDZCallbackRec& rec);
+  int32_t DoPassword(TDZCallbackRec& rec);
+  int32_t DoStreamOp(TDZStreamRec& rec);
+
+  std::unique_ptr<TDZCallback> FCallback;
+  uint32_t FOpKey = 0;
+  std::string FArg0;
+  std::unique_ptr<TZMPipeListImp> FPipes;
+  std::unique_ptr<TDZCommand> FCommand;
+  std::unique_ptr<TDZStreamConvert> FConvert;
+};
+
+// The component-side entries: Extract, and DLL_Load's load or release.
+void ZMRunExtract(TCustomZipMate& comp);
+void ZMSetEngineHeld(TCustomZipMate& comp, bool load);
+bool ZMEngineHeld(const TCustomZipMate& comp);
+// Releases the component's holds when it is destroyed.
+void ZMDropEngine(TCustomZipMate& comp);

@@ -1,0 +1,39 @@
+// The base of the workers that operate on archive files: it becomes the component's
+// running worker when started, keeps the description of a failure inside an event
+// handler, and offers the stream conversion that needs the engine (not available at
+// this level).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ZMCore.h"
+
+class TZMFileOpr : public TZMCore {
+ public:
+  explicit TZMFileOpr(TCustomZipMate& master);
+  ~TZMFileOpr() override;
+
+  // Creates a worker of type T and makes it the component's running worker (a
+  // previous one is freed); the component owns it from then on.
+  template <typename T>
+  static T* Start(TCustomZipMate& master) {
+    auto w = std::make_unique<T>(master);
+    T* p = w.get();
+    p->SetRunningWorker(std::move(w));
+    return p;
+  }
+
+  // Compresses source into dest: 0 or a negative error code. Without the engine only
+  // reports that deflating is not available.
+  virtual int32_t StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method, int64_t size);
+
+  const std::string& EventErr() const { return FEventErr; }
+
+ protected:
+  // Description of the first exception raised inside an event handler during the
+  // engine's run; appended to the error that ends the run.
+  std::string FEventErr;
+  // The listing worker of the component when the worker started (not owned).
+  TZMCore* FLister = nullptr;
+};

@@ -1,0 +1,5 @@
+#include "ZMModOpr.h"
+
+TZMModOpr::TZMModOpr(TCustomZipMate& master) : TZMFileOpr(master) { SetProgressMuted(false); }
+
+TZMModOpr::~TZMModOpr() { SetProgressMuted(true); }

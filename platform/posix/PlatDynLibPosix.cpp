@@ -1,0 +1,89 @@
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+
+#include "PlatDynLib.h"
+#include "PlatError.h"
+
+namespace plat {
+
+namespace {
+thread_local uint32_t tLibError = 0;
+thread_local std::string tLibErrorText;
+}  // namespace
+
+TLibHandle LibLoad(const std::string& path) {
+  tLibError = 0;
+  tLibErrorText.clear();
+  if (path.empty()) {
+    tLibError = kErrInvalidParameter;
+    tLibErrorText = SysErrorMessage(tLibError);
+    return nullptr;
+  }
+  // A name without a folder goes to the system search, as the loader expects.
+  dlerror();
+  void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h) {
+    const char* why = dlerror();
+    tLibErrorText = why ? why : "unknown error";
+    // dlopen keeps no error number; a missing file is the usual cause.
+    if (path.find('/') != std::string::npos && access(path.c_str(), F_OK) != 0)
+      tLibError = kErrFileNotFound;
+    else if (tLibErrorText.find("No such file") != std::string::npos ||
+             tLibErrorText.find("cannot open shared object") != std::string::npos)
+      tLibError = kErrFileNotFound;
+    else
+      tLibError = 193;  // not a valid library image
+    SetLastError(tLibError);
+  }
+  return h;
+}
+
+void* LibSymbol(TLibHandle lib, const char* name) {
+  if (!lib || !name) return nullptr;
+  return dlsym(lib, name);
+}
+
+bool LibFree(TLibHandle lib) { return lib && dlclose(lib) == 0; }
+
+uint32_t LastLibError() { return tLibError; }
+std::string LastLibErrorText() { return tLibErrorText; }
+
+uint32_t SetLibErrorMode(uint32_t) { return 0; }
+
+std::string ProgramFolder() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  std::string p(buf, size_t(n));
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+}
+
+bool NewGuidText(std::string& text) {
+  unsigned char b[16];
+  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t got = 0;
+  while (got < sizeof b) {
+    ssize_t n = read(fd, b + got, sizeof b - got);
+    if (n <= 0) break;
+    got += size_t(n);
+  }
+  close(fd);
+  if (got != sizeof b) return false;
+  b[6] = uint8_t((b[6] & 0x0F) | 0x40);  // version 4 (random)
+  b[8] = uint8_t((b[8] & 0x3F) | 0x80);
+  char out[40];
+  std::snprintf(out, sizeof out,
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  text = out;
+  return true;
+}
+
+}  // namespace plat
