@@ -221,9 +221,19 @@ int32_t TZMZRec::ParseCentral(const uint8_t* data, size_t size, size_t& consumed
 }
 
 int32_t TZMZRec::ReadZip64Extra() {
-  if ((FVersionNeeded & 0xFF) < 45) return 0;
+  // Writers also mark sizes of entries whose version needed is below 4.5 (Info-ZIP
+  // does so for folders); such blocks are taken when they hold every marked value.
+  const bool strict = (FVersionNeeded & 0xFF) >= 45;
+  if (!strict && FUncompressedSize != 0xFFFFFFFFLL && FCompressedSize != 0xFFFFFFFFLL &&
+      FRelOffLocal != 0xFFFFFFFFLL && FStartOnDisk != 0xFFFF)
+    return 0;
   size_t pos = 0, len = 0;
   if (!FindExtraBlock(FExtraField, kZip64Tag, pos, len)) return 0;
+  if (!strict) {
+    const size_t need = (FUncompressedSize == 0xFFFFFFFFLL ? 8 : 0) + (FCompressedSize == 0xFFFFFFFFLL ? 8 : 0) +
+                        (FRelOffLocal == 0xFFFFFFFFLL ? 8 : 0) + (FStartOnDisk == 0xFFFF ? 4 : 0);
+    if (len < need) return 0;
+  }
   const uint8_t* p = reinterpret_cast<const uint8_t*>(FExtraField.data()) + pos;
   size_t left = len;
   auto take8 = [&](int64_t& field) -> bool {

@@ -118,11 +118,23 @@ TEST_F(ZMIRecTest, Zip64ExtraReplacesOnlyMarkedFields) {
   EXPECT_EQ(MsgOf(Parse(r2, e)), 181);
   EXPECT_EQ(r2.UncompressedSize(), 0x123456789LL);
 
-  // Version needed 2.0: the block is ignored.
-  e.Needed = 20;
+  // Version needed 2.0 (Info-ZIP writes folders so): a block holding every marked
+  // value is taken, a short one is ignored without an error.
+  e.Needed = 10;
+  e.USize = -1;
   TZMZRec r3(F.Reader.get());
-  EXPECT_EQ(Parse(r3, e), 0);
-  EXPECT_EQ(r3.CompressedSize(), 0xFFFFFFFFLL);
+  EXPECT_EQ(Parse(r3, e), 1);
+  EXPECT_EQ(r3.CompressedSize(), 0x123456789LL);
+  e.USize = 0xFFFFFFFF;
+  TZMZRec r3b(F.Reader.get());
+  EXPECT_EQ(Parse(r3b, e), 0);
+  EXPECT_EQ(r3b.CompressedSize(), 0xFFFFFFFFLL);
+  EXPECT_EQ(r3b.UncompressedSize(), 0xFFFFFFFFLL);
+  // Without markers the block is not consulted.
+  e.CSize = e.USize = -1;
+  TZMZRec r3c(F.Reader.get());
+  EXPECT_EQ(Parse(r3c, e), 0);
+  EXPECT_EQ(r3c.CompressedSize(), 0);
 
   // All four values, result 1.
   TEntrySpec f;

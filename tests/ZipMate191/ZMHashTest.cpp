@@ -1,0 +1,97 @@
+// The name hash table: bucket sizes from the prime table, node blocks, duplicates and
+// marked entries.
+#include <gtest/gtest.h>
+
+#include "ZMZipFileTestKit.h"
+
+using namespace zmtest;
+
+namespace {
+
+class ZMHashTest : public ::testing::Test {
+ protected:
+  TTempDir Dir;
+  TReaderFixture F;
+
+  void Load(const std::vector<std::string>& names) {
+    TArchiveSpec a;
+    for (const auto& n : names) {
+      TEntrySpec e;
+      e.Name = n;
+      a.Entries.push_back(e);
+    }
+    ASSERT_EQ(F.Open(Dir.Write("h.zip", BuildArchive(a))), 0);
+  }
+};
+
+TEST_F(ZMHashTest, BucketCountsComeFromThePrimeTable) {
+  EXPECT_EQ(TZMDirHashList::SizeFor(0), 61);
+  EXPECT_EQ(TZMDirHashList::SizeFor(61), 61);
+  EXPECT_EQ(TZMDirHashList::SizeFor(62), 131);
+  EXPECT_EQ(TZMDirHashList::SizeFor(1000), 1031);
+  EXPECT_EQ(TZMDirHashList::SizeFor(11999), 12289);
+  // Above 11999: the largest prime below n.
+  EXPECT_EQ(TZMDirHashList::SizeFor(12000), 10243);
+  EXPECT_EQ(TZMDirHashList::SizeFor(40000), 32771);
+  EXPECT_EQ(TZMDirHashList::SizeFor(100000), 65537);
+  TZMDirHashList h(F.Reader.get());
+  h.SetSize(5);
+  EXPECT_EQ(h.BucketCount(), 61);
+  h.SetSize(1000000);
+  EXPECT_EQ(h.BucketCount(), 65537);
+  h.SetSize(0);
+  EXPECT_EQ(h.BucketCount(), 0);
+  EXPECT_EQ(h.Find("x", true), -1);
+}
+
+TEST_F(ZMHashTest, NodesComeFromBlocksOf511) {
+  TZMDirHashList h(F.Reader.get());
+  EXPECT_EQ(h.BlockCount(), 0);
+  TZMDirHashList::THashNode* first = h.NewNode();
+  EXPECT_EQ(first->IndexPlus1, 0u);
+  EXPECT_EQ(first->Next, nullptr);
+  for (int i = 1; i < 511; ++i) EXPECT_EQ(h.NewNode(), first + i);
+  EXPECT_EQ(h.BlockCount(), 1);
+  h.NewNode();
+  EXPECT_EQ(h.BlockCount(), 2);
+  h.ClearNodes();
+  EXPECT_EQ(h.BlockCount(), 0);
+}
+
+TEST_F(ZMHashTest, AddReportsDuplicatesAndFindHonoursMarks) {
+  Load({"One.txt", "two.txt", "ONE.TXT", "dir/one.txt", "one.txt"});
+  TZMDirHashList h(F.Reader.get());
+  EXPECT_EQ(h.Add(0, false), nullptr);
+  EXPECT_EQ(h.BucketCount(), 1283);  // made on first use
+  EXPECT_EQ(h.Add(1, false), nullptr);
+  EXPECT_EQ(h.Add(2, false), F.Reader->Items(0));  // not entered
+  EXPECT_EQ(h.Add(3, false), nullptr);
+  EXPECT_EQ(h.Add(4, true), F.Reader->Items(0));   // entered after the first
+  EXPECT_EQ(h.Find("one.TXT", true), 0);
+  EXPECT_EQ(h.Find("dir\\ONE.txt", true), 3);
+  EXPECT_EQ(h.Find("three.txt", true), -1);
+  F.Reader->Items(0)->SetStatusBit(128);
+  EXPECT_EQ(h.Find("one.txt", true), 0);
+  EXPECT_EQ(h.Find("one.txt", false), 4);
+}
+
+TEST_F(ZMHashTest, RebuildHashHonoursTheMask) {
+  Load({"a", "b", "c", "a"});
+  TZMZipFile& r = *F.Reader;
+  EXPECT_EQ(r.RebuildHash(-1, false), 1);  // the second "a"
+  EXPECT_EQ(r.RebuildHash(-1, true), 1);
+  r.Items(0)->SetStatusBit(8);
+  r.Items(1)->SetStatusBit(2);
+  EXPECT_EQ(r.RebuildHash(0, false), 0);  // "a" at 0 is left out
+  EXPECT_EQ(r.HashList().Find("a", true), 3);
+  EXPECT_EQ(r.RebuildHash(2, false), 0);  // only selected records
+  EXPECT_EQ(r.HashList().Find("b", true), 1);
+  EXPECT_EQ(r.HashList().Find("c", true), -1);
+  r.SetUseHash(false);
+  EXPECT_EQ(r.RebuildHash(-1, false), 0);
+  EXPECT_EQ(r.HashList().BucketCount(), 0);
+  int idx = -1;
+  EXPECT_EQ(r.FindName("c", idx, false), r.Items(2));
+}
+
+}  // namespace
