@@ -341,11 +341,17 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
     Fail(en, skReadError, deReadFile, "");
     return false;
   }
-  const uint8_t check = (en.Flags & 8) ? uint8_t(en.DosDateTime >> 8) : uint8_t(en.Crc >> 24);
+  // The last header byte repeats the CRC's high byte, or with a data descriptor
+  // usually the high byte of the time; the CRC check after decoding has the last word.
+  const uint8_t crcCheck = uint8_t(en.Crc >> 24);
+  const uint8_t timeCheck = uint8_t(en.DosDateTime >> 8);
   auto tryPwd = [&](const std::string& pwd) {
     crypt.Init(pwd);
     TDZCrypt probe = crypt;
-    if (!probe.CheckHeader(header, check)) return false;
+    TDZCrypt probe2 = crypt;
+    if (!probe.CheckHeader(header, crcCheck) &&
+        !((en.Flags & 8) && probe2.CheckHeader(header, timeCheck)))
+      return false;
     crypt.Decrypt(header, sizeof header);  // keys now stand at the first data byte
     return true;
   };

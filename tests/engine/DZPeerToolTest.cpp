@@ -66,6 +66,12 @@ TEST_F(DZPeerTool, InfoZipEncryptedAndZip64) {
   // Streamed input gives data descriptors and Zip64 local fields.
   ASSERT_EQ(Shell("cd " + Src.string() + " && cat top.txt | zip -fz ../d.zip -"), 0);
   Compare(Dir / "d.zip", "", 1);
+  // Encrypted and streamed: the check byte comes from the time.
+  ASSERT_EQ(Shell("cd " + Src.string() + " && cat dir1/text2.txt | zip -e -P s3cret ../de.zip -"), 0);
+  EXPECT_TRUE(SummarizeCentral(ReadFile(Dir / "de.zip")).FlagsOr & 8);
+  fs::remove_all(Dir / "engine");
+  fs::remove_all(Dir / "unzip");
+  Compare(Dir / "de.zip", "s3cret", 1);
 }
 
 TEST_F(DZPeerTool, SevenZipDeflate64AndZipCrypto) {
