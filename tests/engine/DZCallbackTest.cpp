@@ -339,3 +339,31 @@ TEST(DZCallbacks, RenamedEntriesObeyTheNameRules) {
   EXPECT_FALSE(fs::exists(dir.parent_path() / "escape.txt"));
   EXPECT_TRUE(h.HasSkip(4));
 }
+
+TEST(DZCallbacks, NameEncodings) {
+  const fs::path dir = FreshDir("cb_names");
+  // "caf\x82.txt" from an MS-DOS host is "café.txt" in code page 437; the UTF-8 flag
+  // and the Unicode path field give UTF-8 directly.
+  const std::string raw = "x.txt", uni = "\xc5\xbc\xc3\xb3\xc5\x82w.txt";  // żółw.txt
+  std::string field;
+  field += char(1);
+  const uint32_t crc = Crc32(raw);
+  for (int i = 0; i < 4; ++i) field += char((crc >> (8 * i)) & 0xFF);
+  field += uni;
+  std::string extra = "up";  // tag 0x7075
+  extra += char(field.size() & 0xFF);
+  extra += char(field.size() >> 8);
+  extra += field;
+  const std::string zip = MakeArchive(
+      dir, {{.Name = "caf\x82.txt", .Data = "dos", .MadeBy = 0x0014},
+            {.Name = "\xc3\xa9t\xc3\xa9.txt", .Data = "utf8", .Flags = 0x800, .MadeBy = 0x0014},
+            {.Name = raw, .Data = "unicode path", .Extra = extra}});
+  THarness h;
+  h.Archive = zip;
+  h.Base = (dir / "out").string();
+  fs::create_directories(h.Base);
+  EXPECT_EQ(h.Exec(), 3) << h.AllMessages();
+  EXPECT_EQ(ReadFile(dir / "out" / "caf\xc3\xa9.txt"), "dos");
+  EXPECT_EQ(ReadFile(dir / "out" / "\xc3\xa9t\xc3\xa9.txt"), "utf8");
+  EXPECT_EQ(ReadFile(dir / "out" / uni), "unicode path");
+}
