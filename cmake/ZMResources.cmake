@@ -8,6 +8,9 @@
 # itself at start-up; it is compiled into the target itself, or, for a static library,
 # into an object library that every program linking the library takes whole, so that
 # the linker cannot drop the registration.
+if(WIN32)
+  enable_language(RC)
+endif()
 get_filename_component(ZM_RESOURCES_PLATFORM_DIR "${CMAKE_CURRENT_LIST_DIR}/../platform" ABSOLUTE)
 
 function(zm_add_resources target)
@@ -65,19 +68,41 @@ function(zm_add_resources target)
       message(FATAL_ERROR "zm_add_resources: resource ${name} has no FILE")
     endif()
     list(APPEND args "${name}" "${type}" "${path}")
-    string(REGEX REPLACE "^#" "" rcname "${name}")
+    # Script names: numbers as they are, other names quoted (the resource compiler
+    # stores them in upper case and the lookup ignores case).
+    if(name MATCHES "^#?([0-9]+)$")
+      set(rcname "${CMAKE_MATCH_1}")
+    elseif(name MATCHES "^[A-Za-z_][A-Za-z0-9_.-]*$")
+      set(rcname "\"${name}\"")
+    else()
+      message(FATAL_ERROR "zm_add_resources: resource name '${name}' is not a plain name")
+    endif()
     if(type EQUAL 10)
       set(rctype RCDATA)
     else()
       set(rctype ${type})
     endif()
-    string(APPEND rc "${rcname} ${rctype} \"${path}\"\n")
+    # Paths in the script use '/' and escape '"' and '\' for the resource compiler.
+    string(REPLACE "\\" "/" rcpath "${path}")
+    string(REPLACE "\"" "\"\"" rcpath "${rcpath}")
+    string(APPEND rc "${rcname} ${rctype} \"${rcpath}\"\n")
   endforeach()
 
   if(WIN32)
     set(out "${CMAKE_CURRENT_BINARY_DIR}/${target}_res${serial}.rc")
     file(GENERATE OUTPUT "${out}" CONTENT "${rc}")
-    target_sources(${target} PRIVATE "${out}")
+    get_target_property(kind ${target} TYPE)
+    if(kind STREQUAL "STATIC_LIBRARY" OR kind STREQUAL "INTERFACE_LIBRARY")
+      # An archive member nobody references would be dropped: programs take the
+      # compiled script whole.
+      set(objlib ${target}_res${serial})
+      add_library(${objlib} OBJECT "${out}")
+      target_link_libraries(${target} INTERFACE $<TARGET_OBJECTS:${objlib}>)
+    else()
+      target_sources(${target} PRIVATE "${out}")
+    endif()
+    # The script names the data files: rebuild the resources when they change.
+    set_source_files_properties("${out}" PROPERTIES OBJECT_DEPENDS "${files}")
     return()
   endif()
 

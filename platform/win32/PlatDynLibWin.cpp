@@ -1,0 +1,73 @@
+// Dynamic libraries through LoadLibraryW, GetProcAddress and FreeLibrary.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+
+#include "PlatDynLib.h"
+#include "PlatError.h"
+#include "WinNames.h"
+
+namespace plat {
+
+namespace {
+thread_local uint32_t tLibError = 0;
+thread_local std::string tLibErrorText;
+}  // namespace
+
+TLibHandle LibLoad(const std::string& path) {
+  tLibError = 0;
+  tLibErrorText.clear();
+  std::wstring w = win::Wide(path);
+  if (w.empty() || w.find(L'\0') != std::wstring::npos) {
+    tLibError = path.empty() ? ERROR_INVALID_PARAMETER : ERROR_INVALID_NAME;
+  } else if (HMODULE h = ::LoadLibraryW(w.c_str())) {
+    return reinterpret_cast<TLibHandle>(h);
+  } else {
+    tLibError = uint32_t(::GetLastError());
+  }
+  tLibErrorText = SysErrorMessage(tLibError);
+  ::SetLastError(tLibError);
+  return nullptr;
+}
+
+void* LibSymbol(TLibHandle lib, const char* name) {
+  if (!lib || !name) return nullptr;
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(lib), name));
+}
+
+bool LibFree(TLibHandle lib) { return lib && ::FreeLibrary(static_cast<HMODULE>(lib)) != 0; }
+
+uint32_t LastLibError() { return tLibError; }
+std::string LastLibErrorText() { return tLibErrorText; }
+
+uint32_t SetLibErrorMode(uint32_t mode) { return ::SetErrorMode(mode); }
+
+std::string ProgramFolder() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), DWORD(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) {
+      buf.resize(n);
+      break;
+    }
+    if (buf.size() > 32768) return {};
+    buf.resize(buf.size() * 2);
+  }
+  size_t slash = buf.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::string() : win::Narrow(buf.substr(0, slash + 1));
+}
+
+bool NewGuidText(std::string& text) {
+  GUID g;
+  if (FAILED(::CoCreateGuid(&g))) return false;
+  char out[40];
+  std::snprintf(out, sizeof out, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  text = out;
+  return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,88 @@
+// Files through the system's handles, opened by wide name.
+#include <windows.h>
+
+#include "PlatFile.h"
+#include "WinNames.h"
+
+namespace plat {
+
+namespace {
+
+HANDLE H(THandle h) { return reinterpret_cast<HANDLE>(h); }
+
+constexpr DWORD kAccess[4] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE, 0};
+constexpr DWORD kShare[5] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE};
+
+}  // namespace
+
+namespace win {
+
+THandle OpenWide(const std::wstring& name, uint32_t mode) {
+  const DWORD access = kAccess[mode & 3];
+  const uint32_t share = (mode & 0xF0) >> 4;
+  if (name.empty() || access == 0 || share > 4) {
+    ::SetLastError(name.empty() ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    return kInvalidHandle;
+  }
+  HANDLE h = ::CreateFileW(name.c_str(), access, kShare[share], nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  return reinterpret_cast<THandle>(h);
+}
+
+THandle CreateWide(const std::wstring& name) {
+  if (name.empty()) {
+    ::SetLastError(ERROR_PATH_NOT_FOUND);
+    return kInvalidHandle;
+  }
+  HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  return reinterpret_cast<THandle>(h);
+}
+
+}  // namespace win
+
+THandle FileOpen(const std::string& name, uint32_t mode) { return win::OpenWide(win::Wide(name), mode); }
+
+THandle FileCreate(const std::string& name) { return win::CreateWide(win::Wide(name)); }
+
+int FileRead(THandle h, void* buffer, int count) {
+  if (h == kInvalidHandle || count < 0) return -1;
+  auto* p = static_cast<char*>(buffer);
+  int done = 0;
+  while (done < count) {
+    DWORD n = 0;
+    if (!::ReadFile(H(h), p + done, DWORD(count - done), &n, nullptr)) return done > 0 ? done : -1;
+    if (n == 0) break;
+    done += int(n);
+  }
+  return done;
+}
+
+int FileWrite(THandle h, const void* buffer, int count) {
+  if (h == kInvalidHandle || count < 0) return -1;
+  const auto* p = static_cast<const char*>(buffer);
+  int done = 0;
+  while (done < count) {
+    DWORD n = 0;
+    if (!::WriteFile(H(h), p + done, DWORD(count - done), &n, nullptr) || n == 0)
+      return done > 0 ? done : -1;
+    done += int(n);
+  }
+  return done;
+}
+
+int64_t FileSeek(THandle h, int64_t offset, int origin) {
+  if (h == kInvalidHandle) return -1;
+  const DWORD method = origin == soCurrent ? FILE_CURRENT : origin == soEnd ? FILE_END : FILE_BEGIN;
+  LARGE_INTEGER dist, pos;
+  dist.QuadPart = offset;
+  if (!::SetFilePointerEx(H(h), dist, &pos, method)) return -1;
+  return pos.QuadPart;
+}
+
+bool FileSetEnd(THandle h) { return h != kInvalidHandle && ::SetEndOfFile(H(h)) != 0; }
+
+bool FileClose(THandle h) { return h != kInvalidHandle && ::CloseHandle(H(h)) != 0; }
+
+}  // namespace plat
