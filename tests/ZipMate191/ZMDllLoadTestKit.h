@@ -1,0 +1,55 @@
+// A component whose engine work goes to the engine binding (loader, worker,
+// callbacks), with a listing that does nothing; temporary folders; the built engine
+// libraries (their paths come from the build when it knows them).
+#pragma once
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "ZMDllLoad.h"
+#include "ZMDllOpr.h"
+#include "ZipMate.h"
+
+class TBindZipMate : public TCustomZipMate {
+ public:
+  using TCustomZipMate::TCustomZipMate;
+  ~TBindZipMate() override { ZMDropEngine(*this); }
+
+ protected:
+  void ListArchive(const std::string&) override {}
+  void ExtractEntries() override { ZMRunExtract(*this); }
+  void LoadEngine(bool load) override { ZMSetEngineHeld(*this, load); }
+  bool EngineHeld() const override { return ZMEngineHeld(*this); }
+};
+
+// A fresh folder, removed with its contents at the end of the scope.
+struct TTempFolder {
+  std::filesystem::path Path;
+  explicit TTempFolder(const std::string& tag) {
+    static int serial = 0;
+    Path = std::filesystem::temp_directory_path() /
+           ("zmbind_" + tag + "_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
+    std::filesystem::remove_all(Path);
+    std::filesystem::create_directories(Path);
+  }
+  ~TTempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(Path, ec);
+  }
+  std::string Str() const { return Path.string(); }
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+};
+
+#ifdef ZM_ENGINE_PATH
+inline std::string EnginePath() { return ZM_ENGINE_PATH; }
+inline std::string OldEnginePath() { return ZM_ENGINE_OLD_PATH; }
+#define ZM_NEED_ENGINE() (void)0
+#else
+inline std::string EnginePath() { return std::string(); }
+inline std::string OldEnginePath() { return std::string(); }
+#define ZM_NEED_ENGINE() GTEST_SKIP() << "the build gave no engine library path"
+#endif
+
+inline std::string EngineFolder() { return std::filesystem::path(EnginePath()).parent_path().string(); }

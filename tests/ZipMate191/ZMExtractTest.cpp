@@ -1,0 +1,243 @@
+// Extract through the component with the real engine: results, errors, cancelling and
+// the hold of the engine across operations.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "ZMDllLoadTestKit.h"
+#include "ZMMsgStr.h"
+#include "ZipMateTestKit.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& data) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << data;
+}
+
+struct TExtractFixture : ::testing::Test {
+  TScopedUi Ui;
+  TTempFolder Tmp{"extract"};
+  TBindZipMate Comp;
+  std::vector<std::pair<int, std::string>> Messages;
+  fs::path Src, Out;
+
+  void SetUp() override {
+    if (EnginePath().empty()) GTEST_SKIP() << "the build gave no engine library path";
+    if (std::system("zip -v > /dev/null 2>&1") != 0) GTEST_SKIP() << "Info-ZIP zip is not installed";
+    Comp.SetUnattended(true);
+    Comp.SetDLLDirectory(EngineFolder());
+    Comp.OnMessage = [this](TObject*, int c, const std::string& m) { Messages.emplace_back(c, m); };
+    Src = Tmp.Path / "src";
+    Out = Tmp.Path / "out";
+    WriteAll(Src / "a.txt", "alpha\n");
+    WriteAll(Src / "sub" / "b.txt", std::string(5000, 'b'));
+    fs::create_directories(Out);
+  }
+  // zip run in the source folder with the given options; the archive's path.
+  std::string Zip(const std::string& name, const std::string& opts) {
+    std::string archive = (Tmp.Path / name).string();
+    std::string cmd = "cd '" + Src.string() + "' && zip -q " + opts + " '" + archive + "' a.txt sub/b.txt";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return archive;
+  }
+  int32_t Run(const std::string& archive, TZMExtrOpts opts) {
+    Comp.SetZipFileName(archive);
+    Comp.SetExtrBaseDir(Out.string());
+    Comp.SetExtrOptions(opts);
+    return Comp.Extract();
+  }
+};
+
+}  // namespace
+
+TEST_F(TExtractFixture, ExtractsWithFoldersAndReleasesTheEngine) {
+  std::string a = Zip("plain.zip", "");
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 0) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.SuccessCnt(), 2);
+  EXPECT_EQ(ReadAll(Out / "a.txt"), "alpha\n");
+  EXPECT_EQ(ReadAll(Out / "sub" / "b.txt"), std::string(5000, 'b'));
+  EXPECT_FALSE(DLLLoader().Loaded());
+  EXPECT_FALSE(Comp.DLL_Load());
+  // Test mode writes nothing and needs no base folder.
+  fs::remove_all(Out);
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrTest}), 0) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.SuccessCnt(), 2);
+  EXPECT_FALSE(fs::exists(Out));
+}
+
+TEST_F(TExtractFixture, SpecificationsSelectEntries) {
+  std::string a = Zip("plain.zip", "");
+  TStringList specs{"sub/*"};
+  Comp.SetFSpecArgs(specs);
+  EXPECT_EQ(Run(a, TZMExtrOpts{}), 0) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.SuccessCnt(), 1);
+  EXPECT_TRUE(fs::exists(Out / "b.txt"));  // without folder names
+  EXPECT_FALSE(fs::exists(Out / "a.txt"));
+}
+
+TEST_F(TExtractFixture, ExistingFilesNeedOverwrite) {
+  std::string a = Zip("plain.zip", "");
+  WriteAll(Out / "a.txt", "mine");
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 0) << Comp.ErrMsg();
+  EXPECT_EQ(ReadAll(Out / "a.txt"), "mine");
+  EXPECT_EQ(Comp.SuccessCnt(), 1);
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames, ExtrOverWrite}), 0) << Comp.ErrMsg();
+  EXPECT_EQ(ReadAll(Out / "a.txt"), "alpha\n");
+  EXPECT_EQ(Comp.SuccessCnt(), 2);
+}
+
+TEST_F(TExtractFixture, WrongAndRightPasswords) {
+  std::string a = Zip("enc.zip", "-P right");
+  Comp.SetPassword("wrong");
+  Run(a, TZMExtrOpts{ExtrDirNames});
+  EXPECT_EQ(Comp.SuccessCnt(), 0);
+  EXPECT_FALSE(fs::exists(Out / "a.txt"));
+  EXPECT_EQ(Comp.ErrCode(), 22);  // the engine asked again; unattended, nobody answers
+  // The password handler gives the right one.
+  int asked = 0;
+  Comp.OnPasswordError = [&](TObject*, bool, std::string& pw, const std::string&, uint32_t&, TMsgDlgBtn&) {
+    ++asked;
+    pw = "right";
+  };
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 0) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.SuccessCnt(), 2);
+  EXPECT_GE(asked, 1);
+  EXPECT_EQ(ReadAll(Out / "a.txt"), "alpha\n");
+}
+
+TEST_F(TExtractFixture, PasswordAbortEndsTheRunAsCancelled) {
+  std::string a = Zip("enc.zip", "-P right");
+  Comp.OnPasswordError = [](TObject*, bool, std::string&, const std::string&, uint32_t&, TMsgDlgBtn& act) {
+    act = mbAbort;
+  };
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 2);
+  EXPECT_EQ(Comp.SuccessCnt(), 0);
+}
+
+TEST_F(TExtractFixture, UnattendedWithoutPasswordWarnsFirst) {
+  std::string a = Zip("plain.zip", "");
+  Run(a, TZMExtrOpts{ExtrDirNames});
+  bool warned = false;
+  for (const auto& m : Messages) warned |= m.second == LoadMessage(130);
+  EXPECT_TRUE(warned);
+}
+
+TEST_F(TExtractFixture, CrcErrorIsReported) {
+  std::string a = Zip("stored.zip", "-0");
+  std::string bytes = ReadAll(a);
+  size_t at = bytes.find("alpha");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at] = 'A';
+  WriteAll(a, bytes);
+  Run(a, TZMExtrOpts{ExtrDirNames});
+  EXPECT_EQ(Comp.ErrCode(), 258);
+  EXPECT_NE(Comp.ErrMsg().find("a.txt"), std::string::npos) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.SuccessCnt(), 1);
+  EXPECT_FALSE(fs::exists(Out / "a.txt"));  // a bad file is not left behind
+  // A handler that sees the mismatch.
+  std::string seen;
+  Comp.OnCRC32Error = [&](TObject*, const std::string& f, uint32_t, uint32_t, bool& doIt) {
+    seen = f;
+    doIt = false;
+  };
+  Run(a, TZMExtrOpts{ExtrDirNames});
+  EXPECT_NE(seen.find("a.txt"), std::string::npos);
+}
+
+TEST_F(TExtractFixture, CancelFromProgressHandler) {
+  std::string a = Zip("plain.zip", "");
+  Comp.OnProgress = [this](TObject*, TZMProgressDetails* d) {
+    if (d->Kind() == pkNewItem) Comp.SetCancel(true);
+  };
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 2);
+  EXPECT_EQ(Comp.SuccessCnt(), 0);
+  EXPECT_FALSE(DLLLoader().Loaded());
+}
+
+TEST_F(TExtractFixture, ExceptionInHandlerEndsTheRunWithItsDescription) {
+  std::string a = Zip("plain.zip", "");
+  WriteAll(Out / "a.txt", "mine");
+  Comp.OnExtractOverwrite = [](TObject*, const std::string&, bool, bool&, int) {
+    throw std::runtime_error("handler broke");
+  };
+  Run(a, TZMExtrOpts{ExtrDirNames});
+  EXPECT_EQ(Comp.ErrCode(), 234);
+  EXPECT_NE(Comp.ErrMsg().find(" #12 \"handler broke\""), std::string::npos) << Comp.ErrMsg();
+  EXPECT_EQ(ReadAll(Out / "a.txt"), "mine");
+}
+
+TEST_F(TExtractFixture, MissingBaseFolderAndForceDirs) {
+  std::string a = Zip("plain.zip", "");
+  Comp.SetZipFileName(a);
+  Comp.SetExtrBaseDir((Out / "new" / "deeper").string());
+  Comp.SetExtrOptions(TZMExtrOpts{ExtrDirNames});
+  EXPECT_EQ(Comp.Extract(), 129);
+  EXPECT_NE(Comp.ErrMsg().find("deeper"), std::string::npos);
+  EXPECT_EQ(Comp.SuccessCnt(), 0);
+  Comp.SetExtrOptions(TZMExtrOpts{ExtrDirNames, ExtrForceDirs});
+  EXPECT_EQ(Comp.Extract(), 0) << Comp.ErrMsg();
+  EXPECT_TRUE(fs::exists(Out / "new" / "deeper" / "sub" / "b.txt"));
+}
+
+TEST_F(TExtractFixture, EmptyMissingAndUnnamedArchives) {
+  std::string empty = (Tmp.Path / "empty.zip").string();
+  WriteAll(empty, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  EXPECT_EQ(Run(empty, TZMExtrOpts{}), 164);
+  EXPECT_EQ(Run((Tmp.Path / "none.zip").string(), TZMExtrOpts{}), 123);
+  EXPECT_EQ(Run("", TZMExtrOpts{}), 133);
+  EXPECT_EQ(Comp.SuccessCnt(), 0);
+}
+
+TEST_F(TExtractFixture, EngineThatCannotBeLoadedExtractsNothing) {
+  std::string a = Zip("plain.zip", "");
+  Comp.SetDLLDirectory(fs::path(OldEnginePath()).parent_path().string());
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 18);
+  EXPECT_EQ(Comp.SuccessCnt(), 0);
+  EXPECT_FALSE(fs::exists(Out / "a.txt"));
+}
+
+TEST_F(TExtractFixture, DllLoadKeepsTheEngineBetweenOperations) {
+  std::string a = Zip("plain.zip", "");
+  TBindZipMate other;
+  other.SetUnattended(true);
+  other.SetDLLDirectory(EngineFolder());
+  // Two components in turn: each loads and unloads.
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames, ExtrOverWrite}), 0);
+  EXPECT_FALSE(DLLLoader().Loaded());
+  other.SetZipFileName(a);
+  other.SetExtrBaseDir(Out.string());
+  other.SetExtrOptions(TZMExtrOpts{ExtrDirNames, ExtrOverWrite});
+  EXPECT_EQ(other.Extract(), 0) << other.ErrMsg();
+  EXPECT_FALSE(DLLLoader().Loaded());
+  // With DLL_Load on one of them the library stays.
+  other.SetDLL_Load(true);
+  EXPECT_TRUE(other.DLL_Load());
+  EXPECT_TRUE(DLLLoader().Loaded());
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames, ExtrOverWrite}), 0);
+  EXPECT_TRUE(DLLLoader().Loaded());
+  EXPECT_FALSE(Comp.DLL_Load());
+  other.SetDLL_Load(false);
+  EXPECT_FALSE(other.DLL_Load());
+  EXPECT_FALSE(DLLLoader().Loaded());
+  // A component destroyed while holding releases its hold.
+  {
+    TBindZipMate third;
+    third.SetUnattended(true);
+    third.SetDLLDirectory(EngineFolder());
+    third.SetDLL_Load(true);
+    EXPECT_TRUE(DLLLoader().Loaded());
+  }
+  EXPECT_FALSE(DLLLoader().Loaded());
+}

@@ -1,0 +1,244 @@
+// The engine taken from the program's own resource, and zmtool end to end against
+// peer archivers: its trees must equal unzip's.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ZMDllLoadTestKit.h"
+#include "ZipMateTestKit.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& data) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << data;
+}
+
+bool Have(const std::string& tool) { return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0; }
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+// Runs a shell command in folder; stdout and stderr captured.
+TRun Shell(const std::string& cmd, const fs::path& folder) {
+  fs::path out = folder / ".out", err = folder / ".err";
+  std::string full = "cd '" + folder.string() + "' && " + cmd + " > '" + out.string() + "' 2> '" + err.string() + "'";
+  int rc = std::system(full.c_str());
+  TRun r;
+  r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.Out = ReadAll(out);
+  r.Err = ReadAll(err);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+// Files (relative path to contents) and folders ("path/" to "") below root.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> t;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(e.path(), root).generic_string();
+    if (e.is_directory())
+      t[rel + "/"] = "";
+    else
+      t[rel] = ReadAll(e.path());
+  }
+  return t;
+}
+
+std::string Tool() { return ZMTOOL_PATH; }
+
+}  // namespace
+
+// ---- The resource copy of the engine ----
+
+struct TResourceFixture : ::testing::Test {
+  TScopedUi Ui;
+  TTempFolder Tmp{"res"};
+  TZMDLLLoader Loader;
+  TBindZipMate Comp;
+  void SetUp() override {
+    Comp.SetUnattended(true);
+    Comp.SetTempDir(Tmp.Str());
+  }
+  void TearDown() override { Loader.Shutdown(); }
+};
+
+TEST_F(TResourceFixture, ResourceOnlyWritesOneCopyAndReusesIt) {
+  Comp.SetDLLDirectory("><");
+  TZMDLLOpr w(Comp);
+  ASSERT_EQ(Loader.Load(&w), 190) << Comp.ErrMsg();
+  EXPECT_GE(Loader.ResVersion(), TZMDLLLoader::MinPrivVersion);
+  std::string copy = Loader.TempDll();
+  ASSERT_FALSE(copy.empty());
+  EXPECT_EQ(fs::path(copy).parent_path(), Tmp.Path);
+  EXPECT_EQ(fs::path(copy).extension(), ".dll");
+  EXPECT_EQ(fs::path(copy).filename().string().front(), '{');
+  EXPECT_EQ(Loader.TriedPath(), copy);
+  Loader.Release(&w);
+  EXPECT_FALSE(Loader.Loaded());
+  EXPECT_TRUE(fs::exists(copy));  // outlives the unload
+  ASSERT_EQ(Loader.Load(&w), 190);
+  EXPECT_EQ(Loader.TempDll(), copy);
+  Loader.Release(&w);
+  Loader.Shutdown();
+  EXPECT_FALSE(fs::exists(copy));
+}
+
+TEST_F(TResourceFixture, EmptyDirectoryFallsBackQuietlyToTheResource) {
+  Comp.SetDLLDirectory("");
+  TZMDLLOpr w(Comp);
+  ASSERT_EQ(Loader.Load(&w), 190) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.ErrCode(), 0);  // the failed system search was not reported
+  EXPECT_EQ(Loader.TriedPath(), Loader.TempDll());
+  Loader.Release(&w);
+}
+
+TEST_F(TResourceFixture, AFolderStillWinsOverTheResource) {
+  Comp.SetDLLDirectory(EngineFolder());
+  TZMDLLOpr w(Comp);
+  ASSERT_EQ(Loader.Load(&w), 190);
+  EXPECT_TRUE(Loader.TempDll().empty());
+  EXPECT_EQ(Loader.ResVersion(), -99);  // not even looked at
+  Loader.Release(&w);
+}
+
+// ---- zmtool ----
+
+struct TZmtoolFixture : ::testing::Test {
+  TTempFolder Tmp{"zmtool"};
+  fs::path Src;
+  void SetUp() override {
+    Src = Tmp.Path / "src";
+    WriteAll(Src / "readme.txt", "hello zmtool\n");
+    WriteAll(Src / "empty.dat", "");
+    std::string bin;
+    for (int i = 0; i < 70000; ++i) bin += char((i * 7919) >> 3);
+    WriteAll(Src / "data" / "bin.raw", bin);
+    WriteAll(Src / "data" / "deep" / "more" / "notes.md", std::string(20000, 'n') + "end");
+    WriteAll(Src / "zażółć.txt", "polskie litery\n");
+  }
+  // An archive of Src made by one of the peer tools; empty when the tool is missing.
+  std::string Make(const std::string& tool) {
+    std::string a = (Tmp.Path / (tool + ".zip")).string();
+    std::string cmd;
+    if (tool == "zip")
+      cmd = "zip -qr '" + a + "' .";
+    else if (tool == "7z")
+      cmd = "7z a -tzip -bd '" + a + "' . > /dev/null";
+    else if (tool == "bsdtar")
+      cmd = "bsdtar --format zip -cf '" + a + "' .";
+    else if (tool == "python3")
+      cmd = "python3 -c \"import zipfile,os\n"
+            "z=zipfile.ZipFile('" + a + "','w',zipfile.ZIP_DEFLATED)\n"
+            "for r,d,f in os.walk('.'):\n"
+            "  for n in f: z.write(os.path.join(r,n))\n"
+            "z.close()\"";
+    if (!Have(tool)) return std::string();
+    TRun r = Shell(cmd, Src);
+    EXPECT_EQ(r.Status, 0) << cmd << "\n" << r.Err;
+    return a;
+  }
+};
+
+TEST_F(TZmtoolFixture, ExtractMatchesUnzipForPeerArchives) {
+  if (!Have("unzip")) GTEST_SKIP() << "unzip is not installed";
+  int compared = 0;
+  for (const char* tool : {"zip", "7z", "bsdtar", "python3"}) {
+    std::string a = Make(tool);
+    if (a.empty()) continue;
+    fs::path mine = Tmp.Path / (std::string(tool) + "_mine"), theirs = Tmp.Path / (std::string(tool) + "_unzip");
+    fs::create_directories(mine);
+    TRun r = Shell("'" + Tool() + "' extract --dirnames --overwrite --quiet '" + a + "' '" + mine.string() + "'",
+                   Tmp.Path);
+    ASSERT_EQ(r.Status, 0) << tool << ": " << r.Err;
+    TRun u = Shell("unzip -o -q '" + a + "' -d '" + theirs.string() + "'", Tmp.Path);
+    ASSERT_EQ(u.Status, 0) << u.Err;
+    auto t1 = Tree(mine), t2 = Tree(theirs);
+    // Folders that hold files are made by both; empty folder entries are not at issue.
+    for (auto* t : {&t1, &t2})
+      for (auto it = t->begin(); it != t->end();)
+        it = it->first.back() == '/' ? t->erase(it) : std::next(it);
+    EXPECT_EQ(t1, t2) << tool;
+    EXPECT_EQ(t1.size(), 5u) << tool;
+    ++compared;
+  }
+  EXPECT_GT(compared, 0);
+}
+
+TEST_F(TZmtoolFixture, TestSelectionAndErrors) {
+  std::string a = Make("zip");
+  if (a.empty()) GTEST_SKIP() << "zip is not installed";
+  TRun r = Shell("'" + Tool() + "' test '" + a + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "5 entries tested OK\n");
+  fs::path out = Tmp.Path / "sel";
+  fs::create_directories(out);
+  r = Shell("'" + Tool() + "' extract '" + a + "' '" + out.string() + "' 'data/*' -x '*.md' --dirnames", Tmp.Path);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "1 entries extracted\n");
+  EXPECT_TRUE(fs::exists(out / "data" / "bin.raw"));
+  EXPECT_FALSE(fs::exists(out / "readme.txt"));
+  // A missing destination is the component's error 129; --force-dirs makes it.
+  r = Shell("'" + Tool() + "' extract '" + a + "' '" + (Tmp.Path / "nope").string() + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 129: ", 0), 0u) << r.Err;
+  r = Shell("'" + Tool() + "' extract --force-dirs --quiet '" + a + "' '" + (Tmp.Path / "made").string() + "'",
+            Tmp.Path);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(fs::exists(Tmp.Path / "made" / "readme.txt"));
+  // A damaged entry fails the test run.
+  std::string bytes = ReadAll(a);
+  std::string stored = (Tmp.Path / "stored.zip").string();
+  TRun z = Shell("zip -q0r '" + stored + "' .", Src);
+  ASSERT_EQ(z.Status, 0);
+  bytes = ReadAll(stored);
+  size_t at = bytes.find("hello zmtool");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at] = 'H';
+  WriteAll(stored, bytes);
+  r = Shell("'" + Tool() + "' test '" + stored + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 258: ", 0), 0u) << r.Err;
+}
+
+TEST_F(TZmtoolFixture, PasswordsAndUsage) {
+  if (!Have("zip")) GTEST_SKIP() << "zip is not installed";
+  std::string a = (Tmp.Path / "enc.zip").string();
+  ASSERT_EQ(Shell("zip -q -P s3cret '" + a + "' readme.txt", Src).Status, 0);
+  fs::path out = Tmp.Path / "enc";
+  fs::create_directories(out);
+  TRun r = Shell("'" + Tool() + "' extract '" + a + "' '" + out.string() + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 22: ", 0), 0u) << r.Err;
+  r = Shell("'" + Tool() + "' extract --password s3cret '" + a + "' '" + out.string() + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ReadAll(out / "readme.txt"), "hello zmtool\n");
+
+  for (const char* bad : {"", "frobnicate x", "extract onlyarchive", "test", "extract a b --freshen --update",
+                          "test a --bogus", "extract a b --password"}) {
+    r = Shell("'" + Tool() + "' " + bad, Tmp.Path);
+    EXPECT_EQ(r.Status, 2) << bad;
+    EXPECT_NE(r.Err.find("usage: zmtool"), std::string::npos) << bad;
+  }
+  // A missing archive.
+  r = Shell("'" + Tool() + "' test '" + (Tmp.Path / "none.zip").string() + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 123: ", 0), 0u) << r.Err;
+}
