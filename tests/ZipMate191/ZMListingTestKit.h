@@ -1,0 +1,187 @@
+// Shared by the listing suites: temporary folders, running tools, small archives built
+// byte by byte, and a component that records its listing events.
+#pragma once
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ZMCrc32.h"
+#include "ZMEndian.h"
+#include "ZMLister.h"
+#include "ZipMate.h"
+#include "ZipMateTestKit.h"
+
+namespace zmlist {
+
+namespace fs = std::filesystem;
+
+// A folder removed with everything in it when the object goes.
+struct TTempDir {
+  fs::path Path;
+  TTempDir() {
+    char tmpl[] = "/tmp/zmlistXXXXXX";
+    const char* p = mkdtemp(tmpl);
+    Path = p ? p : "/tmp";
+  }
+  ~TTempDir() {
+    std::error_code ec;
+    if (Path != "/tmp") fs::remove_all(Path, ec);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+  std::string operator/(const std::string& name) const { return (Path / name).string(); }
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Runs a shell command; its standard output, and the exit status in status.
+inline std::string RunCapture(const std::string& cmd, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) {
+    if (status) *status = -1;
+    return out;
+  }
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int rc = pclose(p);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+inline bool HaveTool(const std::string& name) {
+  int status = 0;
+  RunCapture("command -v " + name + " >/dev/null 2>&1", &status);
+  return status == 0;
+}
+
+inline std::string Quote(const std::string& s) {
+  std::string r = "'";
+  for (char c : s) {
+    if (c == '\'')
+      r += "'\\''";
+    else
+      r += c;
+  }
+  return r + "'";
+}
+
+inline void Put16(std::string& s, uint16_t v) {
+  char b[2];
+  zm::PutLE16(b, v);
+  s.append(b, 2);
+}
+inline void Put32(std::string& s, uint32_t v) {
+  char b[4];
+  zm::PutLE32(b, v);
+  s.append(b, 4);
+}
+inline uint32_t Crc(const std::string& s) {
+  return zm::Crc32UpdateBytewise(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(s.data()), s.size()) ^
+         0xFFFFFFFFu;
+}
+inline std::string Block(uint16_t tag, const std::string& data) {
+  std::string b;
+  Put16(b, tag);
+  Put16(b, uint16_t(data.size()));
+  return b + data;
+}
+
+struct TEntry {
+  TEntry(std::string name, std::string data, std::string extra = {}, std::string comment = {})
+      : Name(std::move(name)), Data(std::move(data)), Extra(std::move(extra)), Comment(std::move(comment)) {}
+  std::string Name;
+  std::string Data;
+  std::string Extra;
+  std::string Comment;
+  uint32_t DosTime = 0x5A2C6000;
+};
+
+// A stored archive of the given entries behind prefix (a stub, or nothing).
+inline std::string BuildZip(const std::vector<TEntry>& entries, const std::string& comment = {},
+                            const std::string& prefix = {}) {
+  std::string out = prefix, central;
+  for (const TEntry& e : entries) {
+    const uint32_t offset = uint32_t(out.size());
+    const uint32_t crc = Crc(e.Data);
+    Put32(out, 0x04034B50);
+    Put16(out, 10);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put32(out, e.DosTime);
+    Put32(out, crc);
+    Put32(out, uint32_t(e.Data.size()));
+    Put32(out, uint32_t(e.Data.size()));
+    Put16(out, uint16_t(e.Name.size()));
+    Put16(out, 0);
+    out += e.Name + e.Data;
+    Put32(central, 0x02014B50);
+    Put16(central, 0x031E);
+    Put16(central, 10);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put32(central, e.DosTime);
+    Put32(central, crc);
+    Put32(central, uint32_t(e.Data.size()));
+    Put32(central, uint32_t(e.Data.size()));
+    Put16(central, uint16_t(e.Name.size()));
+    Put16(central, uint16_t(e.Extra.size()));
+    Put16(central, uint16_t(e.Comment.size()));
+    Put16(central, 0);
+    Put16(central, 0);
+    Put32(central, 0);
+    Put32(central, offset);
+    central += e.Name + e.Extra + e.Comment;
+  }
+  const uint32_t cenOffset = uint32_t(out.size());
+  out += central;
+  Put32(out, 0x06054B50);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, uint16_t(entries.size()));
+  Put16(out, uint16_t(entries.size()));
+  Put32(out, uint32_t(central.size()));
+  Put32(out, cenOffset);
+  Put16(out, uint16_t(comment.size()));
+  return out + comment;
+}
+
+// A component that counts its listing events and never shows a dialog.
+struct TListingProbe {
+  TScopedUi Ui;
+  TZipMate Z;
+  int DirUpdates = 0;
+  std::vector<int> NewNames;
+  std::vector<std::pair<int, std::string>> Messages;
+  TListingProbe() {
+    Z.SetUnattended(true);
+    Z.OnDirUpdate = [this](TObject*) { ++DirUpdates; };
+    Z.OnNewName = [this](TObject*, int n) { NewNames.push_back(n); };
+    Z.OnMessage = [this](TObject*, int c, const std::string& m) { Messages.emplace_back(c, m); };
+  }
+  void Reset() {
+    DirUpdates = 0;
+    NewNames.clear();
+    Messages.clear();
+  }
+  TZMCenDir& View() { return Z.ZipLister()->CenDir(); }
+};
+
+}  // namespace zmlist
