@@ -30,17 +30,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# wine64 with a prefix of its own, quiet (scripts/setup-windows prepares it).
+# wine64 through wine-run (quiet, its own prefix, plain line ends).
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-  find_program(ZM_WINE NAMES wine64 wine)
-  if(ZM_WINE)
-    if(DEFINED ENV{WINEPREFIX})
-      set(ZM_WINEPREFIX $ENV{WINEPREFIX})
-    else()
-      set(ZM_WINEPREFIX $ENV{HOME}/.wine-zm)
-    endif()
-    set(CMAKE_CROSSCOMPILING_EMULATOR
-        /usr/bin/env;WINEDEBUG=-all;WINEPREFIX=${ZM_WINEPREFIX};WINEDLLOVERRIDES=mscoree,mshtml=;${ZM_WINE}
-        CACHE STRING "Runs the Windows programs")
-  endif()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run
+      CACHE STRING "Runs the Windows programs")
 endif()
