@@ -10,7 +10,9 @@
 #include "DZHost.h"
 #include "ZMUTF8.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #endif
 
@@ -28,7 +30,17 @@ const char kBanner[] = "DzEngine190 1.9.0.111 - extraction engine (stored, defla
 
 // The file the library was loaded from, when the system tells.
 std::string LibraryPath() {
-#ifndef _WIN32
+#ifdef _WIN32
+  HMODULE self = nullptr;
+  wchar_t buf[MAX_PATH + 1];
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&DZ_Version), &self)) {
+    const DWORD n = GetModuleFileNameW(self, buf, MAX_PATH);
+    if (n > 0 && n < MAX_PATH)
+      return Utf8FromWideString(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
+  }
+#else
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&DZ_Version), &info) && info.dli_fname)
     return info.dli_fname;
