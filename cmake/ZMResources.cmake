@@ -68,12 +68,13 @@ function(zm_add_resources target)
       message(FATAL_ERROR "zm_add_resources: resource ${name} has no FILE")
     endif()
     list(APPEND args "${name}" "${type}" "${path}")
-    # Script names: numbers as they are, other names quoted (the resource compiler
-    # stores them in upper case and the lookup ignores case).
+    # Script names: numbers as they are, other names bare (a quoted name would join
+    # the previous line's file name; the compiler stores names in upper case and the
+    # lookup ignores case).
     if(name MATCHES "^#?([0-9]+)$")
       set(rcname "${CMAKE_MATCH_1}")
-    elseif(name MATCHES "^[A-Za-z_][A-Za-z0-9_.-]*$")
-      set(rcname "\"${name}\"")
+    elseif(name MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")
+      set(rcname "${name}")
     else()
       message(FATAL_ERROR "zm_add_resources: resource name '${name}' is not a plain name")
     endif()
