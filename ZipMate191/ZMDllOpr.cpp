@@ -8,6 +8,7 @@
 #include "PlatTime.h"
 #include "ZMDllLoad.h"
 #include "ZMIRec.h"
+#include "ZMLister.h"
 #include "ZMMsgStr.h"
 #include "ZMUTF8.h"
 #include "ZMUtils.h"
@@ -605,6 +606,14 @@ int32_t TZMDLLOpr::HandleStream(TDZStreamRec& rec) {
   }
 }
 
+int32_t TZMDLLOpr::ListedEntryCount() {
+  TCustomZipMate& m = Master();
+  TZMLister* lister = m.ZipLister();
+  if (!lister) return ArchiveEntryCount();
+  if (lister->CenDir().Count() == 0) lister->LoadArchive(m.ZipFileName(), false);
+  return lister->CenDir().Count();
+}
+
 int32_t TZMDLLOpr::ArchiveEntryCount() {
   TZMZipFile reader(Master());
   reader.SetFileName(Master().ZipFileName());
@@ -629,7 +638,7 @@ void TZMDLLOpr::RunExtract() {
     SetCancelCode(0);
     TCustomZipMate& m = Master();
     if (m.ZipFileName().empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, 133), true);
-    if (ArchiveEntryCount() <= 0) {
+    if (ListedEntryCount() <= 0) {
       if (ErrCode() == 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, 164), true);
       return;
     }

@@ -94,6 +94,9 @@ class TZMDLLOpr : public TZMModOpr {
   std::string StoreSuffixText() const;
 
  private:
+  // Entries of the component's listing, listing the archive again when it holds none.
+  int32_t ListedEntryCount();
+  // Without a listing: the entries the archive's directory holds.
   int32_t ArchiveEntryCount();
   int32_t DoMessage(TDZCallbackRec& rec);
   int32_t DoPassword(TDZCallbackRec& rec);

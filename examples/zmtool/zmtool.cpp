@@ -3,6 +3,8 @@
 //   zmtool extract ARCHIVE DEST [SPEC...] [-x SPEC]... [--dirnames] [--overwrite]
 //                  [--freshen|--update] [--force-dirs] [--password PW]
 //   zmtool test ARCHIVE [SPEC...] [-x SPEC]... [--password PW]
+//   zmtool list [--json] ARCHIVE
+//   zmtool comment ARCHIVE
 //   common options: --quiet, --verbose, --trace
 //
 // Exit status: 0 success, 1 an error reported by the component, 2 a usage error.
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ZMIRec.h"
 #include "ZipMate.h"
 
 namespace {
@@ -22,6 +25,8 @@ const char* const kUsage =
     "usage: zmtool extract ARCHIVE DEST [SPEC...] [-x SPEC]... [--dirnames] [--overwrite]\n"
     "                      [--freshen|--update] [--force-dirs] [--password PW]\n"
     "       zmtool test ARCHIVE [SPEC...] [-x SPEC]... [--password PW]\n"
+    "       zmtool list [--json] ARCHIVE\n"
+    "       zmtool comment ARCHIVE\n"
     "options for both: --quiet, --verbose, --trace\n";
 
 int Usage(const std::string& why) {
@@ -34,15 +39,17 @@ struct TOptions {
   std::string Command, Archive, Dest, Password;
   std::vector<std::string> Specs, Excludes;
   bool DirNames = false, Overwrite = false, Freshen = false, Update = false, ForceDirs = false;
-  bool HasPassword = false, Quiet = false, Verbose = false, Trace = false;
+  bool HasPassword = false, Quiet = false, Verbose = false, Trace = false, Json = false;
 };
 
 // Parses argv into opts; an empty result means success, else the usage error.
 std::string Parse(int argc, char** argv, TOptions& o) {
   if (argc < 2) return "no command given";
   o.Command = argv[1];
-  if (o.Command != "extract" && o.Command != "test") return "unknown command '" + o.Command + "'";
+  if (o.Command != "extract" && o.Command != "test" && o.Command != "list" && o.Command != "comment")
+    return "unknown command '" + o.Command + "'";
   const bool extract = o.Command == "extract";
+  const bool selects = extract || o.Command == "test";
   std::vector<std::string> positional;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
@@ -51,11 +58,13 @@ std::string Parse(int argc, char** argv, TOptions& o) {
       out = argv[++i];
       return true;
     };
-    if (a == "-x" || a == "--exclude") {
+    if (o.Command == "list" && a == "--json") {
+      o.Json = true;
+    } else if (selects && (a == "-x" || a == "--exclude")) {
       std::string v;
       if (!value(v)) return a + " needs a specification";
       o.Excludes.push_back(v);
-    } else if (a == "--password") {
+    } else if (selects && a == "--password") {
       if (!value(o.Password)) return "--password needs a value";
       o.HasPassword = true;
     } else if (a == "--quiet") {
@@ -84,7 +93,8 @@ std::string Parse(int argc, char** argv, TOptions& o) {
   }
   if (o.Freshen && o.Update) return "--freshen and --update exclude each other";
   size_t need = extract ? 2 : 1;
-  if (positional.size() < need) return extract ? "extract needs ARCHIVE and DEST" : "test needs ARCHIVE";
+  if (positional.size() < need) return extract ? "extract needs ARCHIVE and DEST" : o.Command + " needs ARCHIVE";
+  if (!selects && positional.size() > 1) return o.Command + " takes one ARCHIVE";
   o.Archive = positional[0];
   if (extract) o.Dest = positional[1];
   o.Specs.assign(positional.begin() + std::ptrdiff_t(need), positional.end());
@@ -121,6 +131,75 @@ class TProgressBar {
   bool FShown = false;
 };
 
+// A DOS date and time (date in the high word) as YYYY-MM-DD HH:MM:SS.
+std::string DosText(uint32_t dos) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (dos >> 25), (dos >> 21) & 15,
+                (dos >> 16) & 31, (dos >> 11) & 31, (dos >> 5) & 63, (dos & 31) * 2);
+  return buf;
+}
+
+std::string MethodText(uint16_t m) {
+  switch (m) {
+    case 0: return "stored";
+    case 8: return "deflated";
+    case 9: return "deflate64";
+    case 12: return "bzip2";
+    case 14: return "lzma";
+    case 93: return "zstd";
+    default: return std::to_string(m);
+  }
+}
+
+std::string JsonText(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += char(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+void PrintListing(TZipMate& zm, bool json) {
+  if (json) std::printf("[");
+  for (int i = 0; i < zm.Count(); ++i) {
+    auto e = zm.DirEntry(i);
+    if (!e) continue;
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", e->CRC32());
+    if (json) {
+      std::printf("%s\n  {\"name\": %s, \"size\": %lld, \"compressed\": %lld, \"method\": %s, \"crc\": \"%s\", "
+                  "\"time\": \"%s\", \"comment\": %s}",
+                  i ? "," : "", JsonText(e->FileName()).c_str(), static_cast<long long>(e->UncompressedSize()),
+                  static_cast<long long>(e->CompressedSize()), JsonText(MethodText(e->CompressionMethod())).c_str(),
+                  crc, DosText(e->DateTime()).c_str(), JsonText(e->FileComment()).c_str());
+    } else {
+      std::printf("%s\t%lld\t%lld\t%s\t%s\t%s\n", e->FileName().c_str(),
+                  static_cast<long long>(e->UncompressedSize()), static_cast<long long>(e->CompressedSize()),
+                  MethodText(e->CompressionMethod()).c_str(), crc, DosText(e->DateTime()).c_str());
+    }
+  }
+  if (json) std::printf("%s]\n", zm.Count() ? "\n" : "");
+}
+
+int Failed(TZipMate& zm) {
+  std::fprintf(stderr, "error %d: %s\n", zm.ErrCode(), zm.ErrMsg().c_str());
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,6 +219,14 @@ int main(int argc, char** argv) {
   zm.OnProgress = [&](TObject*, TZMProgressDetails* d) { bar.Show(d); };
 
   zm.SetZipFileName(o.Archive);
+  if (o.Command == "list" || o.Command == "comment") {
+    if (zm.ErrCode() != 0) return Failed(zm);
+    if (o.Command == "list")
+      PrintListing(zm, o.Json);
+    else
+      std::printf("%s\n", zm.ZipComment().c_str());
+    return 0;
+  }
   TStringList specs;
   for (const std::string& s : o.Specs) specs.Add(s);
   zm.SetFSpecArgs(specs);
@@ -163,10 +250,7 @@ int main(int argc, char** argv) {
 
   zm.Extract();
   bar.Finish();
-  if (zm.ErrCode() != 0) {
-    std::fprintf(stderr, "error %d: %s\n", zm.ErrCode(), zm.ErrMsg().c_str());
-    return 1;
-  }
+  if (zm.ErrCode() != 0) return Failed(zm);
   if (!o.Quiet) {
     if (o.Command == "test")
       std::printf("%d entries tested OK\n", zm.SuccessCnt());

@@ -1,5 +1,5 @@
 // A component whose engine work goes to the engine binding (loader, worker,
-// callbacks), with a listing that does nothing; temporary folders; the built engine
+// callbacks); temporary folders; the built engine
 // libraries (their paths come from the build when it knows them).
 #pragma once
 #include <unistd.h>
@@ -17,7 +17,6 @@ class TBindZipMate : public TCustomZipMate {
   ~TBindZipMate() override { ZMDropEngine(*this); }
 
  protected:
-  void ListArchive(const std::string&) override {}
   void ExtractEntries() override { ZMRunExtract(*this); }
   void LoadEngine(bool load) override { ZMSetEngineHeld(*this, load); }
   bool EngineHeld() const override { return ZMEngineHeld(*this); }
