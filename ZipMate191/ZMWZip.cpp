@@ -70,6 +70,18 @@ int ParseNumber(const std::string& s) {
   return v;
 }
 
+// The name of an existing part: a last part written as ".zip" answers for ".ZIP" on
+// file systems that tell case apart.
+std::string PresentCase(const std::string& name) {
+  if (FileIsPresent(name)) return name;
+  const std::string ext = ExtOf(name);
+  if (ext == ".ZIP") {
+    const std::string lower = WithoutExt(name) + ".zip";
+    if (FileIsPresent(lower)) return lower;
+  }
+  return name;
+}
+
 int32_t ReadSize(int32_t count) {
   if (count >= 0) return count;
   return count == INT32_MIN ? INT32_MAX : -count;
@@ -147,9 +159,15 @@ int32_t TZMWorkZip::FileDateTime() {
 bool TZMWorkZip::FileChanged(bool ignoreWriteTime) {
   plat::TFileInfo now;
   if (!FileInformation(now)) return true;
-  if (now.Size != FFileInfo.Size || now.Attr != FFileInfo.Attr || now.CreationTime != FFileInfo.CreationTime ||
-      now.VolumeSerial != FFileInfo.VolumeSerial || now.FileIndex != FFileInfo.FileIndex)
+  if (now.Size != FFileInfo.Size || now.Attr != FFileInfo.Attr || now.VolumeSerial != FFileInfo.VolumeSerial ||
+      now.FileIndex != FFileInfo.FileIndex)
     return true;
+#ifdef _WIN32
+  if (now.CreationTime != FFileInfo.CreationTime) return true;
+#else
+  // The POSIX status-change time moves with every write or date change.
+  if (!ignoreWriteTime && now.CreationTime != FFileInfo.CreationTime) return true;
+#endif
   return !ignoreWriteTime && now.LastWriteTime != FFileInfo.LastWriteTime;
 }
 
@@ -432,14 +450,14 @@ bool TZMWorkZip::FindVolume() {
   if (FNumbering == kNumberingLabels) return false;
   const std::string previous = FFileName;
   if (FNumbering == kNumberingNumbered || FNumbering == kNumberingCompatible) {
-    FFileName = PartName(previous, true, FNumbering == kNumberingCompatible);
+    FFileName = PresentCase(PartName(previous, true, FNumbering == kNumberingCompatible));
     if (floppy && !FileIsPresent(FFileName)) {
       FFileName = previous;
       return false;
     }
     return true;
   }
-  FFileName = PartName(previous, true, true);
+  FFileName = PresentCase(PartName(previous, true, true));
   if (FileIsPresent(FFileName)) {
     FNumbering = kNumberingCompatible;
     return true;
