@@ -7,6 +7,7 @@
 #include "PlatError.h"
 #include "PlatUi.h"
 #include "ZMDlg.h"
+#include "ZMDllOpr.h"
 #include "ZMLister.h"
 #include "ZMMsgStr.h"
 #include "ZMUTF8.h"
@@ -69,7 +70,11 @@ TCustomZipMate::~TCustomZipMate() {
   FWorkingSpecs.reset();
   FWorkingExclSpecs.reset();
   FWorkStream.reset();
-  // No engine is held without the engine loader.
+  // Holds of the engine go with the component.
+  try {
+    ZMDropEngine(*this);
+  } catch (...) {
+  }
   if (FCursorDepth > 0) {
     FCursorDepth = 0;
     plat::Ui().SetScreenCursor(FSavedCursor);
@@ -314,13 +319,13 @@ void TCustomZipMate::ChangeComment(const std::string& text) {
 }
 
 void TCustomZipMate::LoadEngine(bool load) {
-  if (load) throw std::runtime_error(std::string("the engine loader for ") + EngineFileName + " is not available in this build");
-  FDLLLoad = false;
+  ZMSetEngineHeld(*this, load);
+  FDLLLoad = EngineHeld();
 }
 
-void TCustomZipMate::ExtractEntries() {
-  throw std::runtime_error("extraction is not available in this build");
-}
+void TCustomZipMate::ExtractEntries() { ZMRunExtract(*this); }
+
+bool TCustomZipMate::EngineHeld() const { return ZMEngineHeld(*this); }
 
 // ---- Properties that start operations ----
 

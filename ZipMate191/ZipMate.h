@@ -251,8 +251,8 @@ class TCustomZipMate : public TComponent {
   virtual void ChangeComment(const std::string& text);
   virtual void LoadEngine(bool load);
   virtual void ExtractEntries();
-  // Whether the engine is held for this component; no engine loader is built in.
-  virtual bool EngineHeld() const { return false; }
+  // Whether the engine loader holds the engine for this component.
+  virtual bool EngineHeld() const;
   // The listed archive's names or view must follow a changed setting. Without a
   // listing there is nothing to refresh.
   enum TZMListingChange { lcNames, lcDirOnly };
