@@ -748,7 +748,10 @@ bool ZMEngineHeld(const TCustomZipMate& comp) {
 }
 
 void ZMDropEngine(TCustomZipMate& comp) {
+  // The entry goes first, whatever its count, so that the release that follows unloads
+  // the library when nobody else holds it (a component with two holds would otherwise
+  // leave it loaded without a holder).
   TZMDLLLoader& loader = DLLLoader();
-  loader.Release(nullptr, &comp);
   loader.RemoveHolder(&comp);
+  loader.Release(nullptr, &comp);
 }

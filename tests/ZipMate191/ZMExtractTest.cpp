@@ -237,6 +237,8 @@ TEST_F(TExtractFixture, DllLoadKeepsTheEngineBetweenOperations) {
     third.SetUnattended(true);
     third.SetDLLDirectory(EngineFolder());
     third.SetDLL_Load(true);
+    TZMDLLOpr w(third);
+    EXPECT_EQ(DLLLoader().Acquire(&w), 2);  // a second hold of the same component
     EXPECT_TRUE(DLLLoader().Loaded());
   }
   EXPECT_FALSE(DLLLoader().Loaded());

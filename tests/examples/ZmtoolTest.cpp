@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "ZMDllLoadTestKit.h"
+#include "ZMUtils.h"
 #include "ZipMateTestKit.h"
 
 namespace fs = std::filesystem;
@@ -241,4 +242,44 @@ TEST_F(TZmtoolFixture, PasswordsAndUsage) {
   r = Shell("'" + Tool() + "' test '" + (Tmp.Path / "none.zip").string() + "'", Tmp.Path);
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Err.rfind("error 123: ", 0), 0u) << r.Err;
+}
+
+TEST_F(TZmtoolFixture, ListAndComment) {
+  if (!Have("zip")) GTEST_SKIP() << "zip is not installed";
+  std::string a = (Tmp.Path / "list.zip").string();
+  ASSERT_EQ(Shell("zip -q -X '" + a + "' readme.txt empty.dat && echo 'archive note' | zip -q -z '" + a + "'", Src).Status, 0);
+  TRun r = Shell("'" + Tool() + "' list '" + a + "'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  std::string crc = Format("%.8X", {Crc32("hello zmtool\n", 13)});
+  std::istringstream lines(r.Out);
+  std::string first, second, extra;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_FALSE(std::getline(lines, extra));
+  EXPECT_EQ(first.rfind("readme.txt\t13\t13\tstored\t" + crc + "\t", 0), 0u) << first;
+  // YYYY-MM-DD HH:MM:SS
+  std::string when = first.substr(first.rfind('\t') + 1);
+  EXPECT_EQ(when.size(), 19u);
+  EXPECT_EQ(when[4], '-');
+  EXPECT_EQ(when[13], ':');
+  EXPECT_EQ(second.rfind("empty.dat\t0\t0\tstored\t00000000\t", 0), 0u) << second;
+
+  r = Shell("'" + Tool() + "' list --json '" + a + "'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out.front(), '[');
+  EXPECT_NE(r.Out.find("{\"name\": \"readme.txt\", \"size\": 13, \"compressed\": 13, \"method\": \"stored\", \"crc\": \"" +
+                       crc + "\""),
+            std::string::npos)
+      << r.Out;
+  EXPECT_NE(r.Out.find("\"comment\": \"\"}"), std::string::npos);
+
+  r = Shell("'" + Tool() + "' comment '" + a + "'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out.rfind("archive note", 0), 0u) << r.Out;
+
+  r = Shell("'" + Tool() + "' list '" + (Tmp.Path / "none.zip").string() + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 123: ", 0), 0u) << r.Err;
+  r = Shell("'" + Tool() + "' list a.zip b.zip", Tmp.Path);
+  EXPECT_EQ(r.Status, 2);
 }
