@@ -38,7 +38,10 @@ struct TRun {
 
 // Runs a shell command in folder; stdout and stderr captured.
 TRun Shell(const std::string& cmd, const fs::path& folder) {
-  fs::path out = folder / ".out", err = folder / ".err";
+  // Captured output lives outside folder, so that archivers run there do not pack it.
+  static int serial = 0;
+  fs::path base = fs::temp_directory_path() / ("zmtool_run_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
+  fs::path out = base.string() + ".out", err = base.string() + ".err";
   std::string full = "cd '" + folder.string() + "' && " + cmd + " > '" + out.string() + "' 2> '" + err.string() + "'";
   int rc = std::system(full.c_str());
   TRun r;
