@@ -1,5 +1,8 @@
 #include "PlatFile.h"
 
+#include "PlatError.h"
+#include "PosixErr.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,14 +17,19 @@ THandle FileOpen(const std::string& name, uint32_t mode) {
     case 0: flags = O_RDONLY; break;
     case 1: flags = O_WRONLY; break;
     case 2: flags = O_RDWR; break;
-    default: return kInvalidHandle;
+    default:
+      SetLastError(kErrInvalidParameter);
+      return kInvalidHandle;
   }
   int fd = ::open(name.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return kInvalidHandle;
+  if (fd < 0) {
+    posix::SetErrorFromErrno(errno, name);
+    return kInvalidHandle;
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
-    errno = EISDIR;
+    SetLastError(kErrAccessDenied);
     return kInvalidHandle;
   }
   return fd;
@@ -29,7 +37,11 @@ THandle FileOpen(const std::string& name, uint32_t mode) {
 
 THandle FileCreate(const std::string& name) {
   int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return fd < 0 ? kInvalidHandle : fd;
+  if (fd < 0) {
+    posix::SetErrorFromErrno(errno, name);
+    return kInvalidHandle;
+  }
+  return fd;
 }
 
 int FileRead(THandle h, void* buffer, int count) {

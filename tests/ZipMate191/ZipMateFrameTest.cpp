@@ -301,17 +301,18 @@ TEST(ZipMateFrame, NoPublicOperationLetsAHandlerExceptionEscape) {
   EXPECT_EQ(z.BusyDepth(), 0);
 }
 
-TEST(ZipMateFrame, BaseBuildReportsMissingUnitsHonestly) {
+TEST(ZipMateFrame, OperationsWithoutAnArchiveReportTheirOwnErrors) {
   TScopedUi ui;
   TZipMate z;
   z.SetUnattended(true);
-  EXPECT_EQ(z.Extract(), 1);
-  EXPECT_NE(z.ErrMsg().find("not available"), std::string::npos);
-  z.SetZipFileName("x.zip");
-  EXPECT_EQ(z.ErrCode(), 1);
+  z.SetDLLDirectory("><");  // no folder and no built-in copy of the engine
+  EXPECT_EQ(z.Extract(), 133);  // no archive name
+  z.SetZipFileName("definitely-missing.zip");
+  EXPECT_EQ(z.ErrCode(), 123);
   z.SetDLL_Load(true);
   EXPECT_FALSE(z.DLL_Load());
-  EXPECT_EQ(z.ErrCode(), 1);
+  EXPECT_EQ(z.ErrCode(), 19);
+  EXPECT_EQ(z.State(), 1);
 }
 
 TEST(ZipMateFrame, TraceLinesDoNotEraseTheRecordedError) {
