@@ -451,14 +451,12 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
     e = lt[b & lmask];
     if (len > 258) {
       // Only Deflate64 has matches this long; copy them the careful way.
+      // CopyMatch may flush and slide the output, so the loop's limits are stale
+      // afterwards: leave the loop and let the caller start it again.
       FOutPos = out;
-      if (!CopyMatch(d, len)) {
-        result = FFail;
-        out = FOutPos;
-        break;
-      }
+      if (!CopyMatch(d, len)) result = FFail;
       out = FOutPos;
-      continue;
+      break;
     }
     const uint8_t* src = out - d;
     uint8_t* dst = out;

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -137,6 +138,59 @@ TEST(InflateCoreDeflate64, DecodesSevenZipEntries) {
     EXPECT_EQ(core.InConsumed(), raw.size());
   }
   EXPECT_LT(raw.size(), data.size() / 3) << "the repeats were found";
+}
+
+
+// Long matches decoded inside the fast loop with tiny output chunks: the copy flushes
+// and slides the output, and decoding must carry on from the new position.
+TEST(InflateCoreDeflate64, LongMatchesWithTinyOutputChunks) {
+  std::mt19937 rng(9);
+  Bytes want(1000);
+  for (auto& b : want) b = uint8_t(rng());
+  TBits w;
+  w.Put(0, 1);  // stored block with the 1000 bytes
+  w.Put(0, 2);
+  w.Put(0, 5);
+  w.Put(1000, 16);
+  w.Put(uint16_t(~1000u), 16);
+  w.Out.insert(w.Out.end(), want.begin(), want.end());
+  w.Put(1, 1);  // fixed block: long matches at distance 997, each followed by literals
+  w.Put(1, 2);
+  for (int rep = 0; rep < 250; ++rep) {  // well past one output buffer, so it slides
+    unsigned len = 3 + 1500 + unsigned(rep) * 37 % 500;
+    w.Lit(285);
+    w.Put(len - 3, 16);
+    w.Code(19, 5);  // distances 769-1024
+    w.Put(997 - 769, 8);
+    for (size_t i = 0; i < len; ++i) want.push_back(want[want.size() - 997]);
+    for (int k = 0; k < 40; ++k) {
+      unsigned lit = 'a' + unsigned(k % 26);
+      w.Lit(lit);
+      want.push_back(uint8_t(lit));
+    }
+  }
+  w.Lit(256);
+  if (w.N) w.Put(0, 8 - w.N);
+
+  for (size_t chunk : {size_t(1), size_t(7), size_t(300), size_t(4096), size_t(0)}) {
+    zm::TZMInflateCore core(zm::TInflateMode::Deflate64);
+    core.SetOutChunk(chunk);
+    size_t pos = 0;
+    Bytes out;
+    int r = core.Inflate(
+        [&](uint8_t* buf, size_t max) -> ptrdiff_t {
+          size_t n = std::min(max, w.Out.size() - pos);
+          std::memcpy(buf, w.Out.data() + pos, n);
+          pos += n;
+          return ptrdiff_t(n);
+        },
+        [&](const uint8_t* p, size_t n) {
+          out.insert(out.end(), p, p + n);
+          return true;
+        });
+    ASSERT_EQ(r, zm::irOk) << "chunk " << chunk;
+    EXPECT_TRUE(out == want) << "chunk " << chunk;
+  }
 }
 
 }  // namespace
