@@ -1,0 +1,1 @@
+"""Benchmark driver of bench/run: data set, measurements, result table."""

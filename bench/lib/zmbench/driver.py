@@ -1,0 +1,413 @@
+"""bench/run: builds the programs, the data set and its archives, measures our component
+next to unzip, bsdtar, 7z, Python's zipfile, zlib and libdeflate, prints one table of
+ratios and, with --write-docs, writes docs/performance.md."""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import shlex
+import shutil
+import subprocess
+import sys
+
+from . import dataset, measure, report
+
+SRC = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+PROGRAMS = ("zmtool", "inflate_bench", "crc32_bench", "listing_bench")
+
+
+def log(msg):
+    print(msg, file=sys.stderr, flush=True)
+
+
+def parse_args(argv):
+    p = argparse.ArgumentParser(prog="bench/run", description=__doc__)
+    p.add_argument("--quick", action="store_true", help="a data set of ~55 MB and 3 rounds")
+    p.add_argument("--rounds", type=int, help="runs per figure (median), default 5 (quick: 3)")
+    p.add_argument("--cache", default="/tmp/zm-bench", help="folder of the data set and archives")
+    p.add_argument("--build-dir", default=os.path.join(SRC, "build", "default"),
+                   help="build folder (default: the default preset's)")
+    p.add_argument("--no-build", action="store_true", help="use the programs as they are")
+    p.add_argument("--seed", type=int, default=2016, help="seed of the generated data")
+    p.add_argument("--write-docs", action="store_true", help="write docs/performance.md")
+    p.add_argument("--docs", default=os.path.join(SRC, "docs", "performance.md"), help=argparse.SUPPRESS)
+    p.add_argument("--self-check", action="store_true",
+                   help="check the data-set generator and the table on a tiny set, then stop")
+    a = p.parse_args(argv)
+    if a.rounds is None:
+        a.rounds = 3 if a.quick else 5
+    if a.rounds < 1:
+        p.error("--rounds must be at least 1")
+    return a
+
+
+# ---------------------------------------------------------------- build
+
+def build(build_dir, no_build):
+    progs = {"zmtool": os.path.join(build_dir, "examples", "zmtool", "zmtool")}
+    for b in PROGRAMS[1:]:
+        progs[b] = os.path.join(build_dir, "bench", b)
+    if not no_build:
+        if not os.path.isfile(os.path.join(build_dir, "CMakeCache.txt")):
+            if os.path.abspath(build_dir) == os.path.join(SRC, "build", "default"):
+                cfg = ["cmake", "--preset", "default"]
+            else:
+                cfg = ["cmake", "-S", SRC, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
+            log("build: " + " ".join(cfg))
+            subprocess.run(cfg, cwd=SRC, check=True, stdout=subprocess.DEVNULL)
+        cmd = ["cmake", "--build", build_dir, "-j2", "--target", *PROGRAMS]
+        log("build: " + " ".join(cmd))
+        r = subprocess.run(cmd, cwd=SRC, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if r.returncode != 0:
+            sys.stderr.write(r.stdout[-4000:])
+            raise SystemExit("bench/run: the build failed")
+    missing = [p for p in progs.values() if not os.access(p, os.X_OK)]
+    if missing:
+        raise SystemExit("bench/run: missing programs: " + ", ".join(missing))
+    return progs
+
+
+# ---------------------------------------------------------------- archives
+
+def make_archives(data_root, arch_dir, manifest):
+    """Info-ZIP zip -6 archives: all (the whole set), mem-small (one small entry) and
+    mem-huge (the largest file). Rebuilt when the data set changed."""
+    stamp = os.path.join(arch_dir, "stamp")
+    ident = dataset.digest(manifest)
+    files = sorted(manifest["files"].items(), key=lambda kv: (-kv[1]["size"], kv[0]))
+    large = [rel for rel, _e in files if rel.startswith("large/")]
+    huge = large[0] if large else files[0][0]
+    small = sorted((e["size"], rel) for rel, e in manifest["files"].items() if rel.startswith("small/"))
+    small = small[len(small) // 2][1] if small else files[-1][0]
+    plan = {"all.zip": sorted({rel.split("/")[0] for rel in manifest["files"]}),
+            "mem-small.zip": [small], "mem-huge.zip": [huge]}
+    want = json.dumps({"data": ident, "plan": plan}, sort_keys=True)
+    if os.path.isfile(stamp) and open(stamp).read() == want and all(
+            os.path.isfile(os.path.join(arch_dir, a)) for a in plan):
+        log(f"archives: reusing {arch_dir}")
+    else:
+        shutil.rmtree(arch_dir, ignore_errors=True)
+        os.makedirs(arch_dir)
+        for name, members in plan.items():
+            log(f"archives: zip -X -r -q -6 {name}")
+            subprocess.run(["zip", "-X", "-r", "-q", "-6", os.path.join(arch_dir, name), *members],
+                           cwd=data_root, check=True)
+        with open(stamp, "w") as fh:
+            fh.write(want)
+    return {k: os.path.join(arch_dir, k) for k in plan}, small, huge
+
+
+# ---------------------------------------------------------------- measurements
+
+def have(tool):
+    return shutil.which(tool) is not None
+
+
+def _time_row(operation, data, ours, peer, target_key=None):
+    o, p = measure.median_seconds(ours), measure.median_seconds(peer)
+    ratio = p / o if (o and p) else None
+    peer_value = measure.fmt_error(peer) if peer.error else report.fmt_seconds(p)
+    ours_value = measure.fmt_error(ours) if ours.error else report.fmt_seconds(o)
+    return report.Row(operation, data, ours_value, peer.name, peer_value, ratio,
+                      report.TARGETS.get(target_key) if target_key else None)
+
+
+def missing_row(operation, data, ours_value, peer, target_key=None):
+    return report.Row(operation, data, ours_value, peer, "not installed", None,
+                      report.TARGETS.get(target_key) if target_key else None)
+
+
+def bench_listing(progs, archive, entries, rounds):
+    data = f"all.zip, {entries} entries"
+    tools = [measure.Tool("zmtool list", [progs["zmtool"], "list", archive])]
+    peers = [("unzip -Z1", ["unzip", "-Z1", archive], "unzip", "listing/unzip"),
+             ("Python zipfile", [sys.executable, "-c",
+                                 "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1]) as z:\n"
+                                 "    print('\\n'.join(z.namelist()))", archive], None, None)]
+    present = [(n, c, k) for n, c, need, k in peers if need is None or have(need)]
+    tools += [measure.Tool(n, c) for n, c, _ in present]
+    log("listing")
+    measure.run_rounds(tools, rounds, log)
+    rows = [_time_row("Listing", data, tools[0], t, k) for t, (_, _, k) in zip(tools[1:], present)]
+    for n, c, need, k in peers:
+        if not (need is None or have(need)):
+            rows.append(missing_row("Listing", data, report.fmt_seconds(measure.median_seconds(tools[0])), n, k))
+    # The component inside one process (no process start, no output), best of the rounds.
+    rc, out = measure.run_capture([progs["listing_bench"], "0", str(rounds), archive])
+    if rc == 0:
+        lb = measure.parse_listing_bench(out)
+        if "unzip" in lb:
+            rows.append(report.Row("Listing in process (listing_bench, best run)", data,
+                                   report.fmt_seconds(lb["ours"]), "unzip -Z1",
+                                   report.fmt_seconds(lb["unzip"]), lb["unzip"] / lb["ours"]))
+    else:
+        rows.append(report.Row("Listing in process (listing_bench)", data, f"failed ({rc})", "—", "—"))
+    return rows
+
+
+def bench_extract(progs, archive, manifest, work, rounds, label):
+    dest = os.path.join(work, "out")
+
+    def prepare(_r):
+        shutil.rmtree(dest, ignore_errors=True)
+        os.makedirs(dest)
+        os.sync()
+
+    def check_for(_r):
+        problems = dataset.compare_tree(dest, manifest, full=(_r == 0))
+        return f"output differs: {problems[0]} ({len(problems)} differences)" if problems else None
+
+    cands = [("zmtool extract", [progs["zmtool"], "extract", "--dirnames", "--overwrite", "--quiet", archive, dest], None),
+             ("unzip -o -q", ["unzip", "-o", "-q", archive, "-d", dest], "unzip"),
+             ("bsdtar -xf", ["bsdtar", "-xf", archive, "-C", dest], "bsdtar"),
+             ("7z x -y", ["7z", "x", "-y", "-o" + dest, archive], "7z")]
+    tools = [measure.Tool(n, c, prepare, check_for) for n, c, need in cands if need is None or have(need)]
+    log("extraction")
+    measure.run_rounds(tools, rounds, log)
+    shutil.rmtree(dest, ignore_errors=True)
+    keys = {"unzip -o -q": "extract/unzip", "bsdtar -xf": "extract/bsdtar"}
+    rows = [_time_row("Extraction", label, tools[0], t, keys.get(t.name)) for t in tools[1:]]
+    for n, _c, need in cands[1:]:
+        if need and not have(need):
+            rows.append(missing_row("Extraction", label, report.fmt_seconds(measure.median_seconds(tools[0])),
+                                    n, keys.get(n)))
+    return rows
+
+
+def bench_test(progs, archive, rounds, label):
+    tools = [measure.Tool("zmtool test", [progs["zmtool"], "test", "--quiet", archive])]
+    if have("unzip"):
+        tools.append(measure.Tool("unzip -t", ["unzip", "-t", "-q", archive]))
+    log("testing")
+    measure.run_rounds(tools, rounds, log)
+    if len(tools) == 1:
+        return [missing_row("Testing", label, report.fmt_seconds(measure.median_seconds(tools[0])),
+                            "unzip -t", "test/unzip")]
+    return [_time_row("Testing", label, tools[0], tools[1], "test/unzip")]
+
+
+def bench_inflate(progs, rounds, mib):
+    log(f"raw inflate: inflate_bench {mib} 3, {rounds} runs")
+    runs = []
+    for r in range(rounds):
+        rc, out = measure.run_capture([progs["inflate_bench"], str(mib), "3"])
+        if rc != 0:
+            return [report.Row("Raw inflate", "—", f"inflate_bench failed ({rc}): {out.strip()[-200:]}",
+                               "zlib", "—", None, report.TARGETS["inflate/zlib"])]
+        runs.append(measure.parse_inflate_bench(out))
+        log(f"  run {r + 1}/{rounds}: overall {runs[-1]['overall']['vs_zlib']:.2f}× zlib")
+    rows = []
+    for kind in runs[0]:
+        per = [x[kind] for x in runs if kind in x]
+        ours = measure.median([p["ours"] for p in per])
+        data = f"{kind}, {mib} MiB" if kind != "overall" else f"overall, {4 * mib} MiB"
+        rows.append(report.Row("Raw inflate", data, report.fmt_mbps(ours), "zlib",
+                               report.fmt_mbps(measure.median([p["zlib"] for p in per])),
+                               measure.median([p["vs_zlib"] for p in per]), report.TARGETS["inflate/zlib"]))
+    for kind in runs[0]:
+        per = [x[kind] for x in runs if kind in x and x[kind]["libdeflate"]]
+        if not per:
+            continue
+        data = f"{kind}, {mib} MiB" if kind != "overall" else f"overall, {4 * mib} MiB"
+        rows.append(report.Row("Raw inflate", data, report.fmt_mbps(measure.median([p["ours"] for p in per])),
+                               "libdeflate", report.fmt_mbps(measure.median([p["libdeflate"] for p in per])),
+                               measure.median([p["vs_libdeflate"] for p in per])))
+    return rows
+
+
+def bench_crc(progs, rounds, mib):
+    log(f"CRC-32: crc32_bench {mib} 16, {rounds} runs")
+    runs = []
+    for _ in range(rounds):
+        rc, out = measure.run_capture([progs["crc32_bench"], str(mib), "16"])
+        if rc != 0:
+            return [report.Row("CRC-32", "—", f"crc32_bench failed ({rc})", "zlib", "—")]
+        runs.append(measure.parse_crc32_bench(out))
+    data = f"{mib} MiB random"
+    ours = measure.median([x["ours"] for x in runs])
+    rows = [report.Row("CRC-32", data, report.fmt_mbps(ours), "zlib crc32",
+                       report.fmt_mbps(measure.median([x["zlib"] for x in runs])),
+                       measure.median([x["ours"] / x["zlib"] for x in runs]))]
+    if all("libdeflate" in x for x in runs):
+        rows.append(report.Row("CRC-32", data, report.fmt_mbps(ours), "libdeflate_crc32",
+                               report.fmt_mbps(measure.median([x["libdeflate"] for x in runs])),
+                               measure.median([x["ours"] / x["libdeflate"] for x in runs])))
+    return rows, runs[0].get("ours_name", "")
+
+
+def bench_memory(progs, archives, small_rel, huge_rel, manifest, work, rounds):
+    dest = os.path.join(work, "mem")
+    sizes = {k: manifest["files"][v]["size"] for k, v in (("small", small_rel), ("huge", huge_rel))}
+
+    def prepare(_r):
+        shutil.rmtree(dest, ignore_errors=True)
+        os.makedirs(dest)
+
+    tools = [measure.Tool(f"zmtool extract, {k} entry",
+                          [progs["zmtool"], "extract", "--dirnames", "--overwrite", "--quiet",
+                           archives[f"mem-{k}.zip"], dest], prepare) for k in ("small", "huge")]
+    if have("unzip"):
+        tools += [measure.Tool(f"unzip, {k} entry", ["unzip", "-o", "-q", archives[f"mem-{k}.zip"], "-d", dest],
+                               prepare) for k in ("small", "huge")]
+    log("peak memory")
+    measure.run_rounds(tools, rounds, log)
+    shutil.rmtree(dest, ignore_errors=True)
+    rows = []
+    for a, b, who in ((tools[0], tools[1], "ours"), *(((tools[2], tools[3], "unzip"),) if len(tools) > 2 else ())):
+        s, h = measure.median_rss_mib(a), measure.median_rss_mib(b)
+        ratio = h / s if (s and h) else None
+        rows.append(report.Row("Peak memory of extraction" + ("" if who == "ours" else " (unzip, for reference)"),
+                               f"huge entry {sizes['huge'] / 2**20:.0f} MiB vs small {sizes['small'] / 1024:.1f} KiB",
+                               report.fmt_mib(h), "same tool, small entry", report.fmt_mib(s), ratio,
+                               report.TARGETS["memory/huge-small"] if who == "ours" else None))
+    return rows
+
+
+# ---------------------------------------------------------------- machine
+
+def _first_line(cmd, line=0):
+    try:
+        r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                           errors="replace", stdin=subprocess.DEVNULL, timeout=20)
+    except (OSError, subprocess.TimeoutExpired):
+        return "not installed"
+    lines = [x.strip() for x in r.stdout.splitlines() if x.strip()]
+    return lines[line] if len(lines) > line else "unknown"
+
+
+def _dpkg_version(pkg):
+    r = _first_line(["dpkg-query", "-W", "-f", "${Version}", pkg])
+    return r if r and "no packages" not in r.lower() else "unknown"
+
+
+def machine_info(build_dir, load_before, load_after):
+    cpu = "unknown"
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    ram = "unknown"
+    try:
+        for line in open("/proc/meminfo"):
+            if line.startswith("MemTotal"):
+                ram = f"{int(line.split()[1]) / 2**20:.1f} GiB"
+    except OSError:
+        pass
+    cxx = "unknown"
+    try:
+        for line in open(os.path.join(build_dir, "CMakeCache.txt")):
+            if line.startswith("CMAKE_CXX_COMPILER:"):
+                cxx = _first_line([line.split("=", 1)[1].strip(), "--version"])
+            elif line.startswith("CMAKE_BUILD_TYPE:"):
+                cxx_type = line.split("=", 1)[1].strip()
+        cxx += f" ({cxx_type})"
+    except (OSError, UnboundLocalError):
+        pass
+    return [
+        ("CPU", f"{cpu}, {os.cpu_count()} logical cores"),
+        ("RAM", ram),
+        ("Kernel", f"{platform.system()} {platform.release()}"),
+        ("Compiler", cxx),
+        ("Load average (1 min) before and after", f"{load_before:.2f}, {load_after:.2f} — the machine is "
+         "shared with other builds and test runs, so absolute figures vary; ratios of tools run "
+         "in turn within each round vary less"),
+        ("Info-ZIP zip", _first_line(["zip", "-v"], 1)),
+        ("Info-ZIP unzip", _first_line(["unzip", "-v"])),
+        ("bsdtar", _first_line(["bsdtar", "--version"])),
+        ("7z", _first_line(["7z", "i"], 0)),
+        ("Python", _first_line([sys.executable, "--version"])),
+        ("zlib", _dpkg_version("zlib1g")),
+        ("libdeflate", _dpkg_version("libdeflate0")),
+    ]
+
+
+def dataset_lines(manifest, small_rel, huge_rel):
+    s = dataset.summary(manifest)
+    total = sum(c["bytes"] for c in s.values())
+    what = {
+        "text": "English-like prose (Zipf-distributed words, sentences, paragraphs), 4 KiB to 2 MiB a file",
+        "source": "generated C++-like source (functions, control flow, comments), 2 to 200 KiB a file",
+        "binary": "ELF programs and libraries of /usr/bin and /usr/lib (largest first, ties by path, "
+                  "64 KiB to 16 MiB each, while they fit), the rest generated record files",
+        "compressed": ".gz/.xz/.bz2/.jpg/.png/.deb files of /usr/share and the package cache (up to 60 %, "
+                      "chosen like the binaries), the rest random bytes",
+        "small": "many small files (16 bytes to a few KiB) of text and source",
+        "large": "a few large files of text, source, records and random bytes in turn",
+    }
+    lines = [f"{total / 1e6:.0f} MB ({total / 2**20:.0f} MiB) in {len(manifest['files'])} files, seed "
+             f"{manifest['plan']['seed']}, generator version {manifest['plan']['version']}, identity "
+             f"(SHA-256 of names, sizes and contents) `{dataset.digest(manifest)[:16]}`.", "",
+             "| Class | Files | MB | From the machine | Content |", "|---|---|---|---|---|"]
+    for cls in ("text", "source", "binary", "compressed", "small", "large"):
+        if cls in s:
+            c = s[cls]
+            lines.append(f"| {cls} | {c['files']} | {c['bytes'] / 1e6:.1f} | {c['machine']} | {what[cls]} |")
+    lines += ["", "Archives: Info-ZIP `zip -X -r -q -6`: `all.zip` (the whole set; listing, extraction, "
+              f"testing), `mem-small.zip` (`{small_rel}`) and `mem-huge.zip` (`{huge_rel}`) for peak memory.",
+              "Raw inflate uses inflate_bench's own streams (text, source, binary records, poorly "
+              "compressible bytes; zlib level 6), CRC-32 crc32_bench's random buffer."]
+    return lines
+
+
+# ---------------------------------------------------------------- main
+
+def main(argv):
+    a = parse_args(argv)
+    if a.self_check:
+        from . import selfcheck
+        return selfcheck.run()
+    load_before = os.getloadavg()[0]
+    progs = build(a.build_dir, a.no_build)
+    mode = "quick" if a.quick else "full"
+    plan = dataset.quick_plan(a.seed) if a.quick else dataset.full_plan(a.seed)
+    os.makedirs(a.cache, exist_ok=True)
+    data_root = os.path.join(a.cache, f"data-{mode}-{a.seed}")
+    manifest = dataset.load_or_generate(data_root, plan, log)
+    archives, small_rel, huge_rel = make_archives(data_root, os.path.join(a.cache, f"archives-{mode}-{a.seed}"),
+                                                  manifest)
+    work = os.path.join(a.cache, "work")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    total = sum(e["size"] for e in manifest["files"].values())
+    label = f"all.zip, {total / 1e6:.0f} MB in {len(manifest['files'])} files"
+
+    rows = []
+    rows += bench_listing(progs, archives["all.zip"], len(manifest["files"]), a.rounds)
+    rows += bench_extract(progs, archives["all.zip"], manifest, work, a.rounds, label)
+    rows += bench_test(progs, archives["all.zip"], a.rounds, label)
+    rows += bench_inflate(progs, a.rounds, 4 if a.quick else 32)
+    crc_rows, crc_name = bench_crc(progs, a.rounds, 64 if a.quick else 512)
+    rows += crc_rows
+    rows += bench_memory(progs, archives, small_rel, huge_rel, manifest, work, a.rounds)
+    shutil.rmtree(work, ignore_errors=True)
+    load_after = os.getloadavg()[0]
+
+    print(report.table(rows))
+    met, missed = report.summary_counts(rows)
+    print(f"\ntargets met: {met}, not met: {missed}")
+    if a.write_docs:
+        cmd = "bench/run " + " ".join(shlex.quote(x) for x in argv)
+        notes = [f"Our CRC-32 figure is the component's `Crc32` routine: {crc_name}." if crc_name else "",
+                 "Listing, extraction and testing time whole processes (start, work, exit); output of "
+                 "listings goes to /dev/null. Extraction writes into an emptied folder (emptied and "
+                 "synced outside the timing); every tool's output is compared with the data set, in full "
+                 "after its first run and by size after the others.",
+                 "The in-process listing row times the component inside one process (listing_bench), "
+                 "against the whole unzip process; it has no target.",
+                 "Peak memory is the maximum resident set size of the extracting process (wait4).",
+                 "Raw inflate and CRC-32 time the decoders inside one process (thread CPU time for "
+                 "inflate), best of a few repetitions per run, median over the runs."]
+        doc = report.document(rows, machine_info(a.build_dir, load_before, load_after),
+                              dataset_lines(manifest, small_rel, huge_rel), cmd,
+                              datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+                              a.rounds, [n for n in notes if n])
+        os.makedirs(os.path.dirname(a.docs), exist_ok=True)
+        with open(a.docs, "w") as fh:
+            fh.write(doc)
+        log(f"wrote {a.docs}")
+    return 0
