@@ -1,0 +1,304 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of irec_fuzz, deflate64_fuzz, decrypt_fuzz, msgtable_fuzz and
+exe_fuzz from the shared corpus (../shared/corpus beside the work tree), from archives
+made here by zip, 7z and Python, and from the message tables built by zm_msgtables.
+
+Usage: fuzz/corpus/make_seeds.py [path-to-zm_msgtables]
+Seeds are named by content hash, so running it again adds nothing twice.
+"""
+import hashlib
+import io
+import os
+import random
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+SHARED = os.path.join(os.path.dirname(ROOT), "shared", "corpus")
+if not os.path.isdir(SHARED):
+    SHARED = "/work/shared/corpus"
+MAX_SEED = 64 * 1024
+
+
+def put(target, data, tag=""):
+    if len(data) > MAX_SEED:
+        return
+    d = os.path.join(HERE, target)
+    os.makedirs(d, exist_ok=True)
+    name = (tag + "-" if tag else "") + hashlib.sha1(data).hexdigest()[:16]
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+def corpus_files():
+    out = []
+    for dirpath, _, files in os.walk(SHARED):
+        for f in sorted(files):
+            p = os.path.join(dirpath, f)
+            if os.path.getsize(p) <= 4 * 1024 * 1024 and not f.endswith((".md", "LICENSE", "COPYING")):
+                out.append(p)
+    return sorted(out)
+
+
+def central_dir(data):
+    """The central directory bytes of an archive, or None."""
+    i = data.rfind(b"PK\x05\x06")
+    if i < 0 or i + 22 > len(data):
+        return None
+    size, off = struct.unpack_from("<II", data, i + 12)
+    if off == 0xFFFFFFFF or size == 0xFFFFFFFF:
+        # Zip64: take what lies between the first central header and the trailer.
+        j = data.find(b"PK\x01\x02")
+        return data[j:i] if j >= 0 else None
+    adjust = i - (off + size)
+    start = off + max(adjust, 0)
+    if start + size > len(data):
+        j = data.find(b"PK\x01\x02")
+        return data[j:i] if j >= 0 else None
+    return data[start:start + size]
+
+
+def local_entries(data):
+    """(method, flags, crc, csize, usize, payload) of each local entry with known sizes."""
+    out = []
+    pos = 0
+    while True:
+        pos = data.find(b"PK\x03\x04", pos)
+        if pos < 0 or pos + 30 > len(data):
+            return out
+        (_, _, flags, method, _, _, crc, csize, usize, nlen, xlen) = struct.unpack_from(
+            "<IHHHHHIIIHH", data, pos)
+        start = pos + 30 + nlen + xlen
+        if not flags & 8 and csize != 0xFFFFFFFF and start + csize <= len(data):
+            out.append((method, flags, crc, csize, usize, data[start:start + csize]))
+        pos += 4
+
+
+def run(args, cwd):
+    subprocess.run(args, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def sample_files(folder, rng):
+    os.makedirs(os.path.join(folder, "src", "sub"), exist_ok=True)
+    files = {
+        "src/text.txt": b"Kwartalne stawki robocizny i materialow.\n" * 300,
+        "src/sub/code.c": b"".join(b"int f%d(int x) { return x * %d; }\n" % (i, i) for i in range(400)),
+        "src/runs.bin": b"A" * 70000 + b"AB" * 20000 + bytes(range(256)) * 40,
+        "src/noise.bin": bytes(rng.getrandbits(8) for _ in range(3000)),
+        "src/empty.txt": b"",
+        "src/\u0142\u00f3d\u017a.txt": "zażółć gęślą jaźń\n".encode() * 30,
+    }
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return files
+
+
+def generated_archives(rng):
+    """Archives made by real tools: name -> bytes."""
+    out = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        files = sample_files(tmp, rng)
+        jobs = {
+            "zip-plain.zip": ["zip", "-q", "-r", "-X", "{out}", "src"],
+            "zip-crypt.zip": ["zip", "-q", "-r", "-P", "pw", "{out}", "src"],
+            "zip-store-crypt.zip": ["zip", "-q", "-r", "-0", "-P", "pw", "{out}", "src"],
+            "7z-d64.zip": ["7z", "a", "-tzip", "-mm=Deflate64", "-mx=9", "{out}", "src"],
+            "7z-d64-fast.zip": ["7z", "a", "-tzip", "-mm=Deflate64", "-mx=1", "{out}", "src"],
+            "7z-crypt.zip": ["7z", "a", "-tzip", "-ppw", "-mem=ZipCrypto", "{out}", "src"],
+            "7z-d64-crypt.zip": ["7z", "a", "-tzip", "-mm=Deflate64", "-ppw", "-mem=ZipCrypto", "{out}", "src"],
+        }
+        for name, args in jobs.items():
+            out_path = os.path.join(tmp, name)
+            try:
+                run([a.replace("{out}", out_path) for a in args], tmp)
+                with open(out_path, "rb") as f:
+                    out[name] = f.read()
+            except (OSError, subprocess.CalledProcessError):
+                print("make_seeds: could not run", args[0], file=sys.stderr)
+        # Python: Zip64 records forced, comments, Unicode names, extra fields.
+        buf = io.BytesIO()
+        with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+            for n, d in files.items():
+                info = zipfile.ZipInfo(n, (2024, 5, 6, 7, 8, 10))
+                info.comment = b"entry comment"
+                info.extra = struct.pack("<HHBI", 0x5455, 5, 1, 1700000000)
+                info.compress_type = zipfile.ZIP_DEFLATED
+                with z.open(info, "w", force_zip64=True) as w:
+                    w.write(d)
+            z.comment = b"archive comment"
+        out["py-zip64.zip"] = buf.getvalue()
+    return out
+
+
+def irec_seeds(archives):
+    tails = [b"", b"new/name.txt", b"\x75\x70\x09\x00\x01\x00\x00\x00\x00abcd"]
+    for i, (name, data) in enumerate(sorted(archives.items())):
+        cd = central_dir(data)
+        if cd:
+            put("irec", cd[:16384] + tails[i % len(tails)], "cd")
+
+
+def deflate64_seeds(archives, rng):
+    for name, data in sorted(archives.items()):
+        for method, flags, _, _, _, payload in local_entries(data):
+            if method == 9 and not flags & 1:
+                put("deflate64", b"\x00\x00" + payload, "raw")
+                put("deflate64", b"\x02\x07" + payload, "raw-small")
+    # Programs: literals, long matches at long distances, stored blocks.
+    for k in range(12):
+        prog = bytearray()
+        for _ in range(rng.randint(3, 20)):
+            kind = rng.randrange(4)
+            if kind == 0:
+                n = rng.randint(1, 64)
+                prog += bytes([n - 1]) + bytes(rng.getrandbits(8) for _ in range(n))
+            elif kind == 3:
+                n = rng.randint(1, 31)
+                prog += bytes([0xE0 | n]) + bytes(rng.getrandbits(8) for _ in range(n * 7 + 1))
+            else:
+                prog += bytes([0x40 if kind == 1 else 0x80]) + struct.pack(
+                    "<HH", rng.getrandbits(16), rng.getrandbits(16))
+        put("deflate64", bytes([1 | (k & 2), k * 17 & 0xFF]) + bytes(prog), "prog")
+
+
+def decrypt_seeds(archives, rng):
+    # Plain content encrypted by the target: mode byte, 11 header bytes, content.
+    texts = [b"", b"x", b"secret payroll data\n" * 40, bytes(range(256)) * 8]
+    for i, t in enumerate(texts):
+        for mode in (1, 3, 9, 11, 0x93):
+            put("decrypt", bytes([mode]) + bytes(rng.getrandbits(8) for _ in range(11)) + t, "plain")
+    # Encrypted entries of real archives (password "pw"): CRC, size, data.
+    methods = {0: 0, 8: 2, 9: 4}
+    for name, data in sorted(archives.items()):
+        for method, flags, crc, csize, usize, payload in local_entries(data):
+            if flags & 1 and method in methods and csize < 40000:
+                mode = methods[method]
+                put("decrypt", bytes([mode]) + struct.pack("<II", crc, usize) + payload, "entry")
+
+
+def msgtable_seeds(tool):
+    if not tool or not os.path.exists(tool):
+        print("make_seeds: no zm_msgtables, message table seeds skipped", file=sys.stderr)
+        return
+    msgdir = os.path.join(ROOT, "assets", "messages")
+    with tempfile.TemporaryDirectory() as tmp:
+        res = os.path.join(tmp, "res.bin")
+        run([tool, "resource", os.path.join(msgdir, "blocks.txt"), msgdir,
+             os.path.join(msgdir, "US.txt"), res], tmp)
+        with open(res, "rb") as f:
+            data = f.read()
+        eng = os.path.join(tmp, "us.bin")
+        run([tool, "block", os.path.join(msgdir, "US.txt"), eng], tmp)
+        with open(eng, "rb") as f:
+            english = f.read()
+    put("msgtable", b"\x00" + data, "resource")
+    blocks = []
+    pos = 0
+    while pos + 8 <= len(data):
+        size = struct.unpack_from("<H", data, pos + 2)[0]
+        blocks.append(data[pos:pos + 8 + size])
+        pos += 8 + size
+    for b in blocks[:4] + [english]:
+        put("msgtable", b"\x01" + b, "block")
+        put("msgtable", b"\x00" + b, "one")
+        try:
+            table = zlib.decompress(b[12:], -15)
+            put("msgtable", b"\x02" + table, "table")
+        except zlib.error:
+            pass
+
+
+def pe_image(sections, resource=None, trailer=b""):
+    """A small 32-bit PE image; resource = (rva, raw bytes of the resource section)."""
+    dos = bytearray(64)
+    dos[0:2] = b"MZ"
+    struct.pack_into("<I", dos, 60, 64)
+    nsec = len(sections) + (1 if resource else 0)
+    fh = struct.pack("<HHIIIHH", 0x014C, nsec, 0, 0, 0, 224, 0x0102)
+    opt = bytearray(224)
+    struct.pack_into("<H", opt, 0, 0x10B)
+    if resource:
+        struct.pack_into("<II", opt, 96 + 2 * 8, resource[0], len(resource[1]))
+    headers_end = 64 + 4 + 20 + 224 + 40 * nsec
+    raw = (headers_end + 511) // 512 * 512
+    shdrs = b""
+    body = b""
+    for i, data in enumerate(sections + ([resource[1]] if resource else [])):
+        rva = resource[0] if resource and i == len(sections) else 0x1000 * (i + 1)
+        shdrs += struct.pack("<8sIIIIIIHHI", b".s%d" % i, len(data), rva, len(data), raw + len(body),
+                             0, 0, 0, 0, 0x40000040)
+        body += data
+    img = bytes(dos) + b"PE\0\0" + fh + bytes(opt) + shdrs
+    img += b"\0" * (raw - len(img)) + body
+    return img + trailer
+
+
+def icon_resource(rva):
+    """Resource tree: type 3 -> id 1 -> language -> data entry with a 40-byte DIB."""
+    def d(n):  # directory with n id entries
+        return struct.pack("<IIHHHH", 0, 0, 4, 0, 0, n)
+    dib = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, 0, 0, 0, 0, 0) + b"\x10" * 64
+    tree = d(1) + struct.pack("<II", 3, 0x80000000 | 24)
+    tree += d(1) + struct.pack("<II", 1, 0x80000000 | 48)
+    tree += d(1) + struct.pack("<II", 0x409, 72)
+    tree += struct.pack("<IIII", rva + 88, len(dib), 0, 0) + dib
+    return tree
+
+
+def exe_seeds(rng):
+    code = [bytes(rng.getrandbits(8) for _ in range(700))]
+    res = icon_resource(0x3000)
+    local = b"PK\x03\x04" + b"\0" * 26
+    central = b"PK\x01\x02" + b"\0" * 42
+    a_trailer = struct.pack("<IHH", 0x01005A44, 16, 0) + b"\0" * 8 + struct.pack("<I", 0x010A5A44) + b"\0" * 4
+    names = struct.pack("<III", 0x01145A44, 4, 3) + b"data" + b"zip" + struct.pack("<I", 0x02145A44) + b"\0" * 8
+    cases = {
+        "bare": pe_image(code),
+        "icon": pe_image(code, (0x3000, res)),
+        "stub-a": pe_image(code, (0x3000, res), a_trailer + local),
+        "stub-a-file": pe_image(code, None, a_trailer + names + central),
+        "stub-b": pe_image(code, None, struct.pack("<IHH", 0x0C005A44, 12, 0) + b"\0" * 4 + local),
+        "stub-b-central": pe_image(code, None, struct.pack("<IHH", 0x0C005A44, 8, 0) + central),
+        "loop": pe_image(code, (0x3000, struct.pack("<IIHHHH", 0, 0, 4, 0, 0, 1)
+                                + struct.pack("<II", 3, 0x80000000))),
+    }
+    for name, data in cases.items():
+        put("exe", data, name)
+    for p in sorted(os.listdir(os.path.join(HERE, "listing"))):
+        if p.endswith(".exe"):
+            with open(os.path.join(HERE, "listing", p), "rb") as f:
+                put("exe", f.read(), "listing")
+
+
+def main():
+    rng = random.Random(4053)
+    archives = {}
+    for p in corpus_files():
+        with open(p, "rb") as f:
+            archives[os.path.relpath(p, SHARED)] = f.read()
+    archives.update(generated_archives(rng))
+    irec_seeds(archives)
+    deflate64_seeds(archives, rng)
+    decrypt_seeds(archives, rng)
+    tool = sys.argv[1] if len(sys.argv) > 1 else None
+    if not tool:
+        for b in ("build/fuzz", "build/default"):
+            cand = os.path.join(ROOT, b, "tools", "msgtables", "zm_msgtables")
+            if os.path.exists(cand):
+                tool = cand
+                break
+    msgtable_seeds(tool)
+    exe_seeds(rng)
+    for t in ("irec", "deflate64", "decrypt", "msgtable", "exe"):
+        d = os.path.join(HERE, t)
+        print(t, len(os.listdir(d)) if os.path.isdir(d) else 0, "seeds")
+
+
+if __name__ == "__main__":
+    main()
