@@ -21,7 +21,7 @@ import struct
 import sys
 from dataclasses import dataclass, field, asdict
 
-GENERATOR_VERSION = 3
+GENERATOR_VERSION = 4
 MIB = 1 << 20
 # Every file gets this modification time (2016-03-01 12:00:00 UTC), so archives are
 # reproducible too.
@@ -331,7 +331,8 @@ def generate(root, plan):
 
     # Binaries of the machine; generated records make up any shortfall.
     total = 0
-    for i, p in enumerate(pick_machine_files(plan.machine_roots_binary, plan.binary, is_elf)):
+    picked = pick_machine_files(plan.machine_roots_binary, plan.binary, is_elf, max_size=4 << 20)
+    for i, p in enumerate(picked):
         with open(p, "rb") as fh:
             data = fh.read()
         w.put(f"binary/machine/{i:04d}_{os.path.basename(p)}", data, source=p)
@@ -342,7 +343,7 @@ def generate(root, plan):
     # Already-compressed data: at most 60 % from the machine, the rest random bytes.
     total = 0
     picked = pick_machine_files(plan.machine_roots_compressed, plan.compressed * 6 // 10, is_compressed,
-                                min_size=4 << 10, max_size=8 << 20)
+                                min_size=4 << 10, max_size=2 << 20)
     for i, p in enumerate(picked):
         with open(p, "rb") as fh:
             data = fh.read()

@@ -127,6 +127,34 @@ def parse_inflate_bench(text):
     return out
 
 
+def parse_zipinflate_bench(text):
+    """zipinflate_bench's table: {class: {"entries", "mib", "ours", "zlib", "libdeflate",
+    "vs_zlib", "vs_libdeflate"}}, with the class "overall"."""
+    out = {}
+    header = False
+    for line in text.splitlines():
+        f = line.split()
+        if not f or f[0].startswith("("):
+            continue
+        if f[0] == "class":
+            header = True
+            continue
+        if not header:
+            continue
+        try:
+            if len(f) != 8:
+                raise ValueError
+            n = int(f[1])
+            mib, ours, zl, ld, rz, rl = (float(x) for x in f[2:])
+        except ValueError:
+            raise ParseError(f"unexpected zipinflate_bench line: {line!r}") from None
+        out[f[0]] = {"entries": n, "mib": mib, "ours": ours, "zlib": zl, "libdeflate": ld if ld > 0 else None,
+                     "vs_zlib": rz, "vs_libdeflate": rl if ld > 0 else None}
+    if "overall" not in out:
+        raise ParseError("zipinflate_bench printed no overall row")
+    return out
+
+
 def parse_crc32_bench(text):
     """crc32_bench's lines: {"zlib": MB/s, "ours": MB/s, "ours_name": ..., "libdeflate": MB/s}.
     "ours" is the component's dispatching Crc32 routine."""

@@ -240,7 +240,37 @@ python3 zipfile (listing only)          30.0 ms  ratio 2.40x
 """
 
 
+ZIPINFLATE_OUT = """class         entries       MiB  ours MB/s  zlib MB/s  ldef MB/s ours/zlib ours/ldef
+binary            120      98.5      400.0      300.0      700.0      1.33      0.57
+small           20000      40.0      200.5      150.0      300.0      1.34      0.67
+overall         20120     138.5      350.0      250.0      550.0      1.40      0.64
+(12 entries not deflated or empty were left out)
+"""
+
+
 class ParserTests(unittest.TestCase):
+    def test_zipinflate_bench(self):
+        r = measure.parse_zipinflate_bench(ZIPINFLATE_OUT)
+        self.assertEqual(list(r), ["binary", "small", "overall"])
+        self.assertEqual(r["small"]["entries"], 20000)
+        self.assertEqual(r["binary"]["mib"], 98.5)
+        self.assertEqual((r["overall"]["vs_zlib"], r["overall"]["vs_libdeflate"]), (1.40, 0.64))
+        with self.assertRaises(measure.ParseError):
+            measure.parse_zipinflate_bench(ZIPINFLATE_OUT.replace("20000", "many"))
+        with self.assertRaises(measure.ParseError):
+            measure.parse_zipinflate_bench("no deflated entries\n")
+
+    def test_inflate_rows_take_medians_and_hold_the_target(self):
+        from . import driver
+        runs = [measure.parse_zipinflate_bench(ZIPINFLATE_OUT.replace("1.40", v)) for v in ("1.40", "1.90", "2.00")]
+        rows = driver._inflate_rows(runs, lambda k: k, ["binary", "overall"])
+        self.assertEqual([(r.data, r.peer) for r in rows],
+                         [("binary", "zlib"), ("overall", "zlib"), ("overall", "libdeflate")])
+        self.assertEqual(rows[1].ratio, 1.90)
+        self.assertEqual(rows[1].verdict(), "met")
+        self.assertEqual(rows[0].verdict(), "not met")
+        self.assertEqual(rows[2].verdict(), "—")
+
     def test_inflate_bench(self):
         r = measure.parse_inflate_bench(INFLATE_OUT)
         self.assertEqual(list(r), ["text", "source", "binary", "poor", "overall"])
