@@ -2,7 +2,10 @@
 // values, with the Polish letters decoded through the table's own code page mark.
 #include <gtest/gtest.h>
 
+#include "ExportRate.h"
+#include "ExportTestSupport.h"
 #include "RateTableTestSupport.h"
+#include "fMainShort.h"
 
 using namespace ratetest;
 
@@ -15,11 +18,9 @@ std::string PythonWithDbf() {
   return "";
 }
 
-TEST(RateTableDbfClient, ReadsTheCsvValues) {
-  const std::string py = PythonWithDbf();
-  if (py.empty()) GTEST_SKIP() << "the Python dbf module is missing (Debian: python3-dbf)";
-
-  const std::string dir = std::string(ZM_TEST_TMP_DIR) + "/dbfclient";
+// The reader opens table and returns every value of the CSV source.
+void ExpectClientReadsCsvValues(const std::string& py, const std::string& table,
+                                const std::string& dir) {
   RunCommand("mkdir -p " + Quote(dir));
   const std::string script =
       "import sys, dbf\n"
@@ -31,8 +32,8 @@ TEST(RateTableDbfClient, ReadsTheCsvValues) {
       "t.close()\n";
   WriteFile(dir + "/read.py", script);
   const TRun r = RunCommand("PYTHONIOENCODING=utf-8 " + py + " -W ignore " +
-                            Quote(dir + "/read.py") + " " + Quote(ZM_RATE_TABLE_FILE));
-  RunCommand("rm -rf " + Quote(dir));
+                            Quote(dir + "/read.py") + " " + Quote(table));
+  RunCommand("rm -f " + Quote(dir + "/read.py"));
   ASSERT_EQ(r.Exit, 0) << r.Output;
 
   std::vector<std::string> lines;
@@ -61,6 +62,27 @@ TEST(RateTableDbfClient, ReadsTheCsvValues) {
       EXPECT_EQ(TrimRight(got[f]), rows[i].Fields[f])
           << "record " << i + 1 << " field " << kFields[f].Name;
   }
+}
+
+TEST(RateTableDbfClient, ReadsTheCsvValues) {
+  const std::string py = PythonWithDbf();
+  if (py.empty()) GTEST_SKIP() << "the Python dbf module is missing (Debian: python3-dbf)";
+  const std::string dir = std::string(ZM_TEST_TMP_DIR) + "/dbfclient";
+  RunCommand("mkdir -p " + Quote(dir));
+  ExpectClientReadsCsvValues(py, ZM_RATE_TABLE_FILE, dir);
+  RunCommand("rm -rf " + Quote(dir));
+}
+
+// The table as the utility's export writes it, read by the same client.
+class RateTableDbfClientExport : public exporttest::TExportFixture {};
+
+TEST_F(RateTableDbfClientExport, ReadsTheExportedTable) {
+  const std::string py = PythonWithDbf();
+  if (py.empty()) GTEST_SKIP() << "the Python dbf module is missing (Debian: python3-dbf)";
+  TFormMainShort form(Ops);
+  Ops.Folders.push_back(Root + "/out");
+  ASSERT_TRUE(ExportRateFile(form));
+  ExpectClientReadsCsvValues(py, Root + "/out/ROB216.dbf", Root);
 }
 
 }  // namespace

@@ -1,0 +1,137 @@
+#include "ExportRate.h"
+
+#include "PlatError.h"
+#include "PlatFile.h"
+#include "PlatFileSys.h"
+#include "PlatPath.h"
+#include "PlatResource.h"
+#include "fMainShort.h"
+
+namespace rob216 {
+
+std::string StagingFolder() {
+  std::string t = plat::TempFolder();
+  size_t units = plat::WideName(t).size();
+  if (t.empty() || units + 1 > kTempPathBuffer)
+    throw EExportError("The temporary folder path is too long (" + std::to_string(units) +
+                       " characters, at most " + std::to_string(kTempPathBuffer - 1) +
+                       " allowed): " + t);
+  if (t.back() != plat::PathDelim) t.push_back(plat::PathDelim);
+  return t;
+}
+
+}  // namespace rob216
+
+namespace {
+
+// A payload resource as a read-only stream over the program's own bytes.
+TReadOnlyMemoryStream OpenPayload(const char* name) {
+  plat::TResourceData res;
+  if (!plat::FindResourceByName(name, plat::kRtRcData, res))
+    throw EExportError(std::string("Resource ") + name + " not found");
+  return TReadOnlyMemoryStream(res.Data, res.Size);
+}
+
+// Writes the whole stream to a new file, replacing any file of that name.
+void WritePayload(TStream& payload, const std::string& path) {
+  plat::THandle h = plat::FileCreate(path);
+  if (h == plat::kInvalidHandle)
+    throw EExportError("Cannot create file \"" + path + "\". " +
+                       plat::SysErrorMessage(plat::GetLastError()));
+  payload.SetPosition(0);
+  char buf[65536];
+  bool ok = true;
+  uint32_t err = 0;
+  for (;;) {
+    int n = payload.Read(buf, int(sizeof buf));
+    if (n <= 0) break;
+    if (plat::FileWrite(h, buf, n) != n) {
+      err = plat::GetLastError();
+      ok = false;
+      break;
+    }
+  }
+  if (!plat::FileClose(h) && ok) {
+    err = plat::GetLastError();
+    ok = false;
+  }
+  if (!ok)
+    throw EExportError("Cannot write file \"" + path + "\". " +
+                       plat::SysErrorMessage(err ? err : plat::kErrDiskFull));
+}
+
+// Deletion failures (no such file, no access) are of no interest here.
+void DeleteStaged(const std::string& archive, const std::string& engine) {
+  if (plat::FileExists(archive)) plat::FileDelete(archive);
+  if (plat::FileExists(engine)) plat::FileDelete(engine);
+}
+
+// One search step honouring an attribute mask the way the platform's listing does:
+// hidden, system and folder entries are skipped unless the mask names them.
+bool SkippedByMask(const plat::TFindData& d, uint32_t mask) {
+  uint32_t exclude = ~mask & (plat::faHidden | plat::faSysFile | plat::faDirectory);
+  return (d.Attr & exclude) != 0;
+}
+
+}  // namespace
+
+bool IsFolderEmpty(const std::string& path) {
+  constexpr uint32_t kAllAttributes = 63;  // read-only, hidden, system, volume, folder, archive
+  std::u16string pattern = plat::WideName(path + plat::PathDelim + "*.*");
+  plat::TFindData d;
+  plat::TFindHandle h = plat::FindFirstW(pattern, d);
+  if (h == plat::kInvalidFindHandle) return false;
+  int found = 0;
+  bool more = true;
+  while (more && found < 3) {
+    if (!SkippedByMask(d, kAllAttributes)) ++found;
+    if (found < 3) more = plat::FindNextW(h, d);
+  }
+  plat::FindEnd(h);
+  return found == 2;
+}
+
+bool ExportRateFile(UiOps& ui, TZipMate& zip) {
+  using namespace rob216;
+  bool result = true;
+  TReadOnlyMemoryStream archive = OpenPayload(kArchiveResource);
+  const std::string t = StagingFolder();
+  const std::string stagedArchive = t + kStagedArchive;
+  const std::string stagedEngine = t + kStagedEngine;
+  // Leftovers of an earlier run that ended abnormally.
+  DeleteStaged(stagedArchive, stagedEngine);
+  WritePayload(archive, stagedArchive);
+  TReadOnlyMemoryStream engine = OpenPayload(kEngineResource);
+  WritePayload(engine, stagedEngine);
+  zip.SetDLLDirectory(t);
+
+  TFolderRequest request;
+  request.Instruction = kChooseInstruction;
+  const std::string target = ui.ChooseFolder(request);
+  if (target.empty()) {
+    DeleteStaged(stagedArchive, stagedEngine);
+    return false;
+  }
+  if (!plat::DirectoryExists(target) && !plat::FolderCreate(target)) {
+    ui.ShowSimpleMessage(kBadFolderText + target);
+    DeleteStaged(stagedArchive, stagedEngine);
+    return false;
+  }
+  if (!IsFolderEmpty(target) &&
+      ui.ShowMessageBox(kNotEmptyText, kNotEmptyTitle, TUiIcon::Question, TUiButtons::YesNo) !=
+          TUiAnswer::Yes) {
+    DeleteStaged(stagedArchive, stagedEngine);
+    return false;
+  }
+
+  zip.SetExtrOptions(zip.ExtrOptions() + TZMExtrOpts{ExtrOverWrite});
+  zip.SetZipFileName(stagedArchive);
+  zip.SetExtrBaseDir(target);
+  zip.FSpecArgs().Add("*.*");
+  // The outcome is reported by the component itself; the flow has finished.
+  zip.Extract();
+  DeleteStaged(stagedArchive, stagedEngine);
+  return result;
+}
+
+bool ExportRateFile(TFormMainShort& form) { return ExportRateFile(form.Ui(), form.ZipMate()); }
