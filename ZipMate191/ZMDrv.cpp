@@ -133,6 +133,22 @@ bool TZMWorkDrive::WriteVolumeLabel(const std::string& label) {
   return ok;
 }
 
+bool TZMWorkDrive::Format() {
+  if (!FIsFloppy) {
+    plat::SetLastError(plat::kErrNotSupported);
+    return false;
+  }
+  bool ok;
+  {
+    TErrorModeGuard guard;
+    ok = plat::Drives().FormatDrive(FDriveRoot);
+  }
+  const uint32_t err = plat::GetLastError();
+  HasMedia(false);
+  plat::SetLastError(ok ? plat::kErrSuccess : err);
+  return ok;
+}
+
 void TZMWorkDrive::AssignFrom(const TZMWorkDrive& other) {
   if (&other == this) return;
   *this = other;

@@ -22,6 +22,10 @@ class TZMWorkDrive {
   void RefreshAll() { RefreshSpace(7); }
   // Sets the label of a floppy that holds a medium.
   bool WriteVolumeLabel(const std::string& label);
+  // Formats the floppy's medium through the system's format dialog and re-reads it.
+  // False when it is not a floppy, formatting is not offered (the platform's last
+  // error says kErrNotSupported), the user declined, or the format failed.
+  bool Format();
   void AssignFrom(const TZMWorkDrive& other);
 
   const std::string& VolumeLabel() const { return FVolumeLabel; }

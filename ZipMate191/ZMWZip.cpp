@@ -7,7 +7,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <utility>
 
+#include "PlatDrive.h"
 #include "PlatError.h"
 #include "PlatPath.h"
 #include "ZMEndian.h"
@@ -134,8 +138,23 @@ void TZMWorkZip::AssignFrom(const TZMWorkFile& other) {
 }
 
 bool TZMWorkZip::File_Create(const std::string& name) {
-  FRealFileName = name.empty() ? FFileName : name;
-  return TZMWorkFile::File_Create(name);
+  if (!FIsMultiDisk) {
+    FRealFileName = name.empty() ? FFileName : name;
+    return TZMWorkFile::File_Create(name);
+  }
+  // A new multi-part target: its parts are created as writes reach them.
+  File_Close();
+  if (!name.empty()) SetFileName(name);
+  if (FFileName.empty()) return false;
+  FArchiveName = FFileName;
+  FDiskNr = 0;
+  FTotalDisks = 0;
+  FYesToAll = false;
+  FDiskAction = 0;
+  FCreatedParts.clear();
+  FStampDate = 0;
+  PrepareVolumeForWriting();
+  return FIsOpen;
 }
 
 bool TZMWorkZip::File_Open(uint32_t mode) {
@@ -255,6 +274,8 @@ int32_t TZMWorkZip::MultiWrite(const void* buffer, int32_t count) {
         FNewDisk = true;
       }
       if (unbroken && want - total > FVolumeRemaining) {
+        // A record larger than a whole volume would move on for ever.
+        if (FVolumeWritten == 0) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsNotEnoughFreeSpace));
         if (FStampDate == 0) FStampDate = uint32_t(FileDateTime());
         File_Close();
         FNewDisk = true;
@@ -268,6 +289,7 @@ int32_t TZMWorkZip::MultiWrite(const void* buffer, int32_t count) {
         const int r = plat::FileWrite(FHandle, p + total, chunk);
         if (r < 0 || r != chunk) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsWriteErrorInOutputFile));
         FVolumeRemaining -= r;
+        FVolumeWritten += r;
         total += r;
       }
       if (total >= want) return total;
@@ -278,14 +300,162 @@ int32_t TZMWorkZip::MultiWrite(const void* buffer, int32_t count) {
       FNewDisk = true;
     }
   } catch (const EZMException& e) {
+    AbandonVolumes();
     return -e.MsgId;
   } catch (...) {
+    AbandonVolumes();
     return ZM_ERROR(zmmZMWZip, zmsUnknownError);
   }
 }
 
+void TZMWorkZip::RaiseCancelled() {
+  SetCancelCode(ZM_CODE(zmmZMWZip, zmsUserAbort));
+  FInfo |= kInfoDiskCancelled;
+  EZipMate e = EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsUserCanceledOperation));
+  e.Show = false;
+  throw e;
+}
+
+std::string TZMWorkZip::WritingPartName() const {
+  switch (FNumbering) {
+    case kNumberingNumbered:
+      return NumberedName(FFileName, FDiskNr + 1, false);
+    case kNumberingCompatible: {
+      const int k = FDiskNr + 1;
+      if (k > 999) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsMoreThan999Parts));
+      return WithoutExt(FFileName) + (k <= 9 ? ".z0" : ".z") + std::to_string(k);
+    }
+    default:
+      return FFileName;
+  }
+}
+
+std::string TZMWorkZip::DiskFolder(const std::string& name) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(name), ec);
+  if (ec) p = std::filesystem::path(name);
+  p = p.lexically_normal().parent_path();
+  const std::string drive = plat::Drives().DrivePart(p.string());
+  while (p.has_relative_path() && p.has_parent_path() && p.parent_path() != p &&
+         plat::Drives().DrivePart(p.parent_path().string()) == drive)
+    p = p.parent_path();
+  std::string s = p.string();
+  if (s.empty() || !IsDelim(s.back())) s += plat::PathDelim;
+  return s;
+}
+
+namespace {
+
+// Entries of a folder other than "." and "..": (name, is a folder).
+std::vector<std::pair<std::string, bool>> FolderEntries(const std::string& folder) {
+  std::vector<std::pair<std::string, bool>> out;
+  TZMSearchRec rec;
+  for (int r = FindFirstEntry(folder + "*", faAnyFile, rec); r == 0; r = FindNextEntry(rec)) {
+    if (rec.Name == "." || rec.Name == "..") continue;
+    out.emplace_back(rec.Name, (rec.Attr & plat::faDirectory) != 0);
+  }
+  FindEndEntry(rec);
+  return out;
+}
+
+}  // namespace
+
+uint8_t TZMWorkZip::DiskStatusFor(const std::string& partName, int64_t space) const {
+  uint8_t status = 0;
+  status |= uint8_t(FolderEntries(DiskFolder(FFileName)).empty() ? 1u << zdsEmpty : 1u << zdsHasFiles);
+  if (FileIsPresent(partName)) status |= uint8_t(1u << zdsSameFileName);
+  if (FDiskNr > 0) {
+    bool previous;
+    if (FNumbering == kNumberingLabels) {
+      const std::string u = Upper(FDrive->VolumeLabel());
+      previous = u == VolumeLabel(FDiskNr - 1) || u == VolumeLabelSpaced(FDiskNr - 1);
+    } else {
+      const std::string before = FNumbering == kNumberingNumbered
+                                     ? NumberedName(FFileName, FDiskNr, false)
+                                     : WithoutExt(FFileName) + (FDiskNr <= 9 ? ".z0" : ".z") + std::to_string(FDiskNr);
+      previous = FileIsPresent(before);
+    }
+    if (previous) status |= uint8_t(1u << zdsPreviousDisk);
+  }
+  if (space <= 0 || space < int64_t(Master().MinFreeVolumeSize())) status |= uint8_t(1u << zdsNotEnoughSpace);
+  return status;
+}
+
+int64_t TZMWorkZip::VolumeSpace(const std::string& partName) {
+  FDrive->RefreshAll();
+  const int64_t sector = std::max<int64_t>(FDrive->BytesPerSector(), 1);
+  const auto whole = [sector](uint32_t v) { return (int64_t(v) + sector - 1) / sector * sector; };
+  const int64_t keepAll = whole(Master().KeepFreeOnAllDisks());
+  const int64_t keepFirst = whole(Master().KeepFreeOnDisk1());
+  const int64_t maxSize = Master().MaxVolumeSize();
+  int64_t space;
+  if (FDrive->DriveIsFixed()) {
+    if (maxSize <= 0) return INT64_MAX;
+    space = FDrive->VolumeSize() > 0 ? FDrive->VolumeSize() - keepAll : maxSize;
+  } else {
+    // What the disk can take: its free space plus the file that will be replaced.
+    int64_t avail = FDrive->VolumeFree() >= 0 ? FDrive->VolumeFree() : FDrive->VolumeSize();
+    if (FileIsPresent(partName)) {
+      plat::TFileInfo info;
+      const plat::THandle h = OpenFileForMode(partName, 0x20);
+      if (h != plat::kInvalidHandle) {
+        const int64_t size = plat::FileSeek(h, 0, plat::soEnd);
+        if (size > 0) avail += size;
+        plat::FileClose(h);
+      }
+    }
+    space = avail - keepAll;
+  }
+  if (maxSize > 0 && maxSize < space) space = maxSize;
+  if (FDiskNr == 0) space -= keepFirst;
+  return space;
+}
+
+void TZMWorkZip::EraseDisk(bool tryFormat) {
+  const std::string root = DiskFolder(FFileName);
+  bool formatted = false;
+  if (tryFormat) {
+    formatted = FDrive->Format();
+    if (!formatted && plat::GetLastError() == plat::kErrNotSupported)
+      EmitMessage(0, "Formatting " + FDrive->DriveRoot() + " is not offered on this system; its files are erased instead");
+  }
+  if (!formatted) {
+    if (ConfirmErase()) {
+      const int answer = AskUser(LoadMessageText(zmsConfirm), FormatMessageText(zmsErase, {FDrive->DriveRoot()}),
+                                 TMsgDlgButtons{mbYes, mbNo, mbCancel}, 0);
+      if (answer == mrCancel) RaiseCancelled();
+      if (answer != mrYes) return;
+    }
+    // Depth first: a folder goes once its contents are gone.
+    std::vector<std::string> folders{root};
+    std::vector<std::string> toRemove;
+    while (!folders.empty()) {
+      const std::string folder = folders.back();
+      folders.pop_back();
+      for (const auto& [name, isFolder] : FolderEntries(folder)) {
+        const std::string path = folder + name;
+        if (isFolder) {
+          folders.push_back(path + plat::PathDelim);
+          toRemove.push_back(path);
+        } else {
+          if (Verbosity() != 0) ReportFormatted(zmsEraseFloppyDeleting, {path});
+          RemoveFile(path);
+        }
+      }
+    }
+    for (auto it = toRemove.rbegin(); it != toRemove.rend(); ++it) {
+      if (Verbosity() != 0) ReportFormatted(zmsEraseFloppyRemoving, {*it});
+      RemoveFolder(*it);
+    }
+  }
+  if (FNumbering == kNumberingLabels && !FDrive->WriteVolumeLabel(VolumeLabel(FDiskNr).substr(0, 11)))
+    throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsVolumeLabelCouldNotBeSet));
+}
+
 void TZMWorkZip::PrepareVolumeForWriting() {
   const TZMSpanOpts opts = SpanOptions();
+  const bool wipe = opts.Contains(spWipeFiles);
+  const bool tryFormat = opts.Contains(spTryFormat);
   FDrive->SetDriveIfChanged(FFileName);
   if (FNumbering == kNumberingUnknown) {
     if (opts.Contains(spCompatName))
@@ -295,24 +465,24 @@ void TZMWorkZip::PrepareVolumeForWriting() {
     else
       FNumbering = kNumberingLabels;
   }
-  const std::string setName = FArchiveName.empty() ? FFileName : FArchiveName;
-  std::string partName = setName;
-  if (FNumbering != kNumberingLabels) partName = PartName(setName, false, FNumbering == kNumberingCompatible);
+  if (FArchiveName.empty()) FArchiveName = FFileName;
+  constexpr uint8_t kAsk = uint8_t((1u << zdsHasFiles) | (1u << zdsPreviousDisk) | (1u << zdsSameFileName) |
+                                   (1u << zdsNotEnoughSpace));
+  constexpr uint8_t kOverwrite = uint8_t((1u << zdsPreviousDisk) | (1u << zdsSameFileName));
   FNewDisk = true;
   while (true) {
-    AskDisk(true, opts.Contains(spWipeFiles));
-    // What the disk holds decides whether its file may be replaced.
-    FDiskStatus = 0;
+    AskDisk(true, wipe);
+    const std::string partName = WritingPartName();
+    int64_t space;
     if (!FDrive->DriveIsFixed()) {
-      if (FileIsPresent(partName)) FDiskStatus |= 1u << zdsSameFileName;
-      if (FNumbering == kNumberingLabels && FDiskNr > 0 &&
-          Upper(FDrive->VolumeLabel()) == Upper(VolumeLabel(FDiskNr - 1)))
-        FDiskStatus |= 1u << zdsPreviousDisk;
-      if (FDiskStatus != 0) {
+      if (wipe && (FDiskAction == zdaErase || !Master().OnGetNextDisk)) EraseDisk(tryFormat);
+      space = VolumeSpace(partName);
+      FDiskStatus = DiskStatusFor(partName, space);
+      if ((FDiskStatus & kAsk) != 0 && !FYesToAll) {
         TZMDiskAction action = zdaOk;
         if (Master().OnStatusDisk) {
           Master().OnStatusDisk(&Master(), FDiskNr, partName, TZMZipDiskStatus::FromBits(FDiskStatus), action);
-        } else {
+        } else if ((FDiskStatus & kOverwrite) != 0) {
           const std::string msg = (FDiskStatus & (1u << zdsPreviousDisk))
                                       ? FormatMessageText(zmsAttentionThisIsPreviousDisk, {FDiskNr})
                                       : FormatMessageText(zmsThereIsAlreadyFile, {partName});
@@ -320,27 +490,27 @@ void TZMWorkZip::PrepareVolumeForWriting() {
           action = answer == mrYes ? zdaOk : (answer == mrNo ? zdaReject : zdaCancel);
         }
         FDiskAction = uint8_t(action);
-        if (action == zdaCancel) {
-          SetCancelCode(ZM_CODE(zmmZMWZip, zmsUserAbort));
-          FInfo |= kInfoDiskCancelled;
-          EZipMate e = EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsUserCanceledOperation));
-          e.Show = false;
-          throw e;
-        }
-        if (action == zdaReject) {
-          FNewDisk = true;
-          continue;
+        switch (action) {
+          case zdaCancel:
+            RaiseCancelled();
+          case zdaReject:
+            FNewDisk = true;
+            continue;
+          case zdaYesToAll:
+            FYesToAll = true;
+            break;
+          case zdaErase:
+            EraseDisk(tryFormat);
+            space = VolumeSpace(partName);
+            break;
+          default:
+            break;
         }
       }
+    } else {
+      space = VolumeSpace(partName);
     }
-    // The room on this volume.
-    FDrive->RefreshAll();
-    int64_t space = FDrive->VolumeSize() - int64_t(Master().KeepFreeOnAllDisks());
-    const int64_t maxSize = Master().MaxVolumeSize();
-    if (maxSize > 0 && (space <= 0 || maxSize < space)) space = maxSize;
-    if (FDiskNr == 0) space -= int64_t(Master().KeepFreeOnDisk1());
-    if (FDrive->DriveIsFixed() && maxSize <= 0) space = INT64_MAX;
-    if (space < int64_t(Master().MinFreeVolumeSize())) {
+    if (space <= 0 || space < int64_t(Master().MinFreeVolumeSize())) {
       if (FDrive->DriveIsFixed()) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsNotEnoughFreeSpace));
       ShowMessageIdSuffix(ZM_CODE(zmmZMWZip, zmsNotEnoughFreeSpace), "");
       FNewDisk = true;
@@ -348,13 +518,74 @@ void TZMWorkZip::PrepareVolumeForWriting() {
     }
     if (FNumbering == kNumberingLabels && !FDrive->WriteVolumeLabel(VolumeLabel(FDiskNr).substr(0, 11)))
       throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsVolumeLabelCouldNotBeSet));
+    if (Verbosity() != 0) TraceLine("Writing part " + std::to_string(FDiskNr + 1) + ": " + partName);
+    FRealFileName = partName;
+    if (!TZMWorkFile::File_Create(partName))
+      throw EZipMate::CreateStr(ZM_CODE(zmmZMWZip, zmsWriteErrorInOutputFile), partName);
+    FCreatedParts.emplace_back(partName, FDrive->DriveIsFixed() ? 0u : FDrive->VolumeSerial());
     FVolumeRemaining = space;
+    FVolumeWritten = 0;
     break;
   }
-  const std::string keepArchive = FArchiveName.empty() ? FFileName : FArchiveName;
-  FFileName = partName;
-  FArchiveName = keepArchive;
-  if (!File_Create(partName)) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsWriteErrorInOutputFile));
+}
+
+int32_t TZMWorkZip::FinishVolumes() {
+  File_Close();
+  if (!FIsMultiDisk) return 0;
+  FTotalDisks = FDiskNr + 1;
+  const bool rename = (FNumbering == kNumberingCompatible && Upper(ExtOf(FRealFileName)) != ".ZIP") ||
+                      (FNumbering == kNumberingNumbered && FDiskNr == 0);
+  if (!rename || FRealFileName.empty() || FRealFileName == FFileName) return 0;
+  if (FileIsPresent(FFileName)) {
+    FDiskStatus |= uint8_t(1u << zdsSameFileName);
+    bool yes = FYesToAll;
+    if (!yes) {
+      if (Master().OnStatusDisk) {
+        TZMDiskAction action = zdaOk;
+        Master().OnStatusDisk(&Master(), FDiskNr, FFileName, TZMZipDiskStatus::FromBits(FDiskStatus), action);
+        FDiskAction = uint8_t(action);
+        if (action == zdaYesToAll) FYesToAll = true;
+        yes = action == zdaYesToAll || action == zdaOk;
+      } else {
+        yes = AskUser(LoadMessageText(zmsConfirm), FormatMessageText(zmsThereIsAlreadyFile, {FFileName}),
+                      TMsgDlgButtons{mbYes, mbNo}, 0) == mrYes;
+      }
+    }
+    if (!yes) {
+      ReportFormatted(zmsLastPartLeftAs, {FRealFileName});
+      return -1;
+    }
+    RemoveFile(FFileName);
+  }
+  if (!FileIsPresent(FRealFileName) || !RenameFile(FRealFileName, FFileName)) return -1;
+  if (Verbosity() != 0) EmitMessage(0, "renamed " + FRealFileName + " to " + FFileName);
+  for (auto& part : FCreatedParts)
+    if (part.first == FRealFileName) part.first = FFileName;
+  FRealFileName = FFileName;
+  return 0;
+}
+
+int TZMWorkZip::AbandonVolumes() {
+  File_Close();
+  int deleted = 0;
+  bool known = FDrive->DriveIsFixed();
+  if (!known) {
+    try {
+      known = FDrive->HasMedia(false);
+    } catch (...) {
+      known = false;
+    }
+  }
+  for (const auto& [part, serial] : FCreatedParts) {
+    // A part on another disk is out of reach.
+    if (!known || (!FDrive->DriveIsFixed() && serial != FDrive->VolumeSerial())) continue;
+    if (FileIsPresent(part) && RemoveFile(part)) {
+      TraceLine("Deleting " + part);
+      ++deleted;
+    }
+  }
+  FCreatedParts.clear();
+  return deleted;
 }
 
 // ---- volume layer ----

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ZMDrv.h"
@@ -24,6 +25,10 @@ class TZMWorkZip : public TZMWorkFile {
   ~TZMWorkZip() override;
 
   void SetFileName(const std::string& name) override;
+  // While FIsMultiDisk is set this starts a new multi-part target named name (or
+  // FFileName): FFileName stays the set's name and the first part is obtained and
+  // created at once (FRealFileName names it). That may ask for a disk and raises
+  // EZipMate as the volume layer does (cancel, 121, 174, 179).
   // Also copies the volume fields, the drive and the captured file information when
   // other is a TZMWorkZip.
   void AssignFrom(const TZMWorkFile& other) override;
@@ -65,6 +70,17 @@ class TZMWorkZip : public TZMWorkFile {
   // Larger than 34 bytes and starting with the spanning marker and a local header.
   static bool IsSpannedFirstPart(const std::string& name);
   TZMSpanOpts NumberingToSpanOptions(TZMSpanOpts options) const;
+  // Closes the target; a multi-part archive's last part gets its final name (FFileName)
+  // when the naming calls for it. 0 when nothing was left to do or the rename was done,
+  // -1 when the last part kept its part name.
+  int32_t FinishVolumes();
+  // After a failed or cancelled write: closes and deletes the parts created by this
+  // target that are still reachable (all on a fixed drive, the one on the disk in the
+  // drive when it is still the disk they were written to). Returns the number deleted.
+  int AbandonVolumes();
+  // The real folder that is the root of the drive holding name (a removable drive's
+  // files are reached through it).
+  static std::string DiskFolder(const std::string& name);
 
   // ---- state ----
   int64_t VolumeRemaining() const { return FVolumeRemaining; }
@@ -97,8 +113,19 @@ class TZMWorkZip : public TZMWorkFile {
  protected:
   int32_t MultiRead(void* buffer, int32_t count);
   int32_t MultiWrite(const void* buffer, int32_t count);
-  // Opens the next volume for writing.
+  // Obtains, checks and creates the next volume for writing (part FDiskNr).
   void PrepareVolumeForWriting();
+  // Name of part FDiskNr of the set named FFileName when writing: the disk's name with
+  // labels, arc001.zip… when numbered, arc.z01… when compatible (the last part is
+  // renamed to the set's name by FinishVolumes).
+  std::string WritingPartName() const;
+  // Status bits of the disk in the drive for writing partName.
+  uint8_t DiskStatusFor(const std::string& partName, int64_t space) const;
+  // Deletes every file and folder of the disk (after a format where offered).
+  void EraseDisk(bool tryFormat);
+  // Bytes that may go on the volume in the drive, partName replaced.
+  int64_t VolumeSpace(const std::string& partName);
+  [[noreturn]] void RaiseCancelled();
 
   int64_t FVolumeRemaining = 0;
   int32_t FDiskNr = 0;
@@ -116,6 +143,11 @@ class TZMWorkZip : public TZMWorkFile {
   bool FNewDisk = false;
   uint8_t FNumbering = 0;
   plat::TFileInfo FFileInfo;
+  // Writing: a yes-to-all answer given, and the parts created with the serial of the
+  // volume each went to.
+  bool FYesToAll = false;
+  std::vector<std::pair<std::string, uint32_t>> FCreatedParts;
+  int64_t FVolumeWritten = 0;
 };
 
 // First file of the folder of base that looks like a part of the set whose path

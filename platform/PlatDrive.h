@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "PlatError.h"
+
 namespace plat {
 
 // Drive types, numbered as the system's drive-type query reports them.
@@ -19,6 +21,7 @@ inline constexpr uint32_t kDriveRamDisk = 6;
 // Last-error values of volume queries.
 inline constexpr uint32_t kErrNotReady = 21;       // no medium in the drive
 inline constexpr uint32_t kErrGenFailure = 31;     // medium present but not formatted
+inline constexpr uint32_t kErrCancelled = 1223;    // the user closed the format dialog
 
 // Cluster geometry as the classic free-space query reports it.
 struct TDiskGeometry {
@@ -46,6 +49,14 @@ class TDriveLayer {
   virtual bool DiskFreeSpaceEx(const std::string& root, int64_t& freeToCaller, int64_t& total) = 0;
   // Critical-error mode; returns the previous mode (a no-op on POSIX).
   virtual uint32_t SetErrorMode(uint32_t mode) = 0;
+  // Formats the medium of a removable drive's root through the system's own format
+  // dialog (full format, default capacity). False with kErrNotSupported where the
+  // system offers none, kErrCancelled when the user declined, or the failure's error.
+  virtual bool FormatDrive(const std::string& root) {
+    (void)root;
+    SetLastError(kErrNotSupported);
+    return false;
+  }
 };
 
 // The system's drive layer.

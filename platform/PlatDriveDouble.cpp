@@ -1,8 +1,10 @@
 // The simulated removable drive.
 #include "PlatDriveDouble.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <system_error>
 
 #include "PlatError.h"
 #include "PlatPath.h"
@@ -19,10 +21,129 @@ std::string Normalised(const std::string& path) {
   return s;
 }
 
+namespace fs = std::filesystem;
+
+// Moves every entry of from into to (created when missing).
+void MoveEntries(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::create_directories(to, ec);
+  for (const auto& e : fs::directory_iterator(from, ec)) {
+    std::error_code ec2;
+    fs::rename(e.path(), fs::path(to) / e.path().filename(), ec2);
+  }
+}
+
+void EmptyFolder(const std::string& folder) {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    std::error_code ec2;
+    fs::remove_all(e.path(), ec2);
+  }
+}
+
 }  // namespace
 
 TRemovableDriveDouble::TRemovableDriveDouble(std::string folder, char letter)
     : FFolder(Normalised(folder)), FLetter(char(std::toupper(static_cast<unsigned char>(letter)))) {}
+
+TRemovableDriveDouble::~TRemovableDriveDouble() {
+  std::error_code ec;
+  if (!FMedia.empty()) fs::remove_all(FFolder + ".media", ec);
+}
+
+int TRemovableDriveDouble::AddMedium(const std::string& label, int64_t totalBytes) {
+  TMedium m;
+  m.Label = label;
+  m.Serial = 0x5000 + uint32_t(FMedia.size());
+  m.TotalBytes = m.FreeBytes = totalBytes;
+  m.Shelf = FFolder + ".media" + PathDelimStr + std::to_string(FMedia.size());
+  std::error_code ec;
+  fs::create_directories(m.Shelf, ec);
+  FMedia.push_back(m);
+  return int(FMedia.size()) - 1;
+}
+
+void TRemovableDriveDouble::Insert(int k) {
+  if (k == FInserted && k >= 0) return;
+  if (FInserted >= 0) {
+    TMedium& out = FMedia[size_t(FInserted)];
+    out.Label = Label;
+    out.Serial = Serial;
+    out.Formatted = Formatted;
+    out.ReadOnly = ReadOnly;
+    out.TotalBytes = TotalBytes;
+    out.FreeBytes = FreeBytes;
+    MoveEntries(FFolder, out.Shelf);
+  }
+  FInserted = (k >= 0 && k < int(FMedia.size())) ? k : -1;
+  MediaPresent = FInserted >= 0;
+  if (FInserted < 0) return;
+  const TMedium& in = FMedia[size_t(FInserted)];
+  Label = in.Label;
+  Serial = in.Serial;
+  Formatted = in.Formatted;
+  ReadOnly = in.ReadOnly;
+  TotalBytes = in.TotalBytes;
+  FreeBytes = in.FreeBytes;
+  MoveEntries(in.Shelf, FFolder);
+}
+
+std::vector<std::string> TRemovableDriveDouble::FilesOf(int k) const {
+  std::vector<std::string> names;
+  if (k < 0 || k >= int(FMedia.size())) return names;
+  const std::string where = k == FInserted ? FFolder : FMedia[size_t(k)].Shelf;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(where, ec)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+int64_t TRemovableDriveDouble::UsedBytes() const {
+  const int64_t cluster = std::max<int64_t>(int64_t(BytesPerSector) * SectorsPerCluster, 1);
+  int64_t used = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(FFolder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    std::error_code ec2;
+    if (!it->is_regular_file(ec2)) continue;
+    const auto size = int64_t(it->file_size(ec2));
+    if (!ec2) used += (size + cluster - 1) / cluster * cluster;
+  }
+  return used;
+}
+
+int64_t TRemovableDriveDouble::Free() const {
+  if (!FreeFromFiles) return FreeBytes;
+  return std::max<int64_t>(TotalBytes - UsedBytes(), 0);
+}
+
+bool TRemovableDriveDouble::FormatDrive(const std::string& root) {
+  if (!IsMine(root)) return SystemDrives().FormatDrive(root);
+  ++Formats;
+  switch (FormatAnswer) {
+    case fmtNotOffered:
+      SetLastError(kErrNotSupported);
+      return false;
+    case fmtDeclined:
+      SetLastError(kErrCancelled);
+      return false;
+    case fmtFails:
+      SetLastError(MediaPresent ? kErrWriteProtect : kErrNotReady);
+      return false;
+    case fmtDone:
+      break;
+  }
+  if (!MediaPresent || ReadOnly) {
+    SetLastError(MediaPresent ? kErrWriteProtect : kErrNotReady);
+    return false;
+  }
+  EmptyFolder(FFolder);
+  Formatted = true;
+  Label.clear();
+  FreeBytes = TotalBytes;
+  SetLastError(kErrSuccess);
+  return true;
+}
 
 std::string TRemovableDriveDouble::Root() const { return std::string(1, FLetter) + ":" + PathDelimStr; }
 
@@ -95,7 +216,7 @@ bool TRemovableDriveDouble::DiskFreeSpace(const std::string& root, TDiskGeometry
   g.BytesPerSector = BytesPerSector;
   g.SectorsPerCluster = SectorsPerCluster;
   const int64_t cluster = int64_t(BytesPerSector) * SectorsPerCluster;
-  g.FreeClusters = cluster > 0 ? uint32_t(FreeBytes / cluster) : 0;
+  g.FreeClusters = cluster > 0 ? uint32_t(Free() / cluster) : 0;
   g.TotalClusters = cluster > 0 ? uint32_t(TotalBytes / cluster) : 0;
   return true;
 }
@@ -108,7 +229,7 @@ bool TRemovableDriveDouble::DiskFreeSpaceEx(const std::string& root, int64_t& fr
     SetLastError(ExtendedQueryFails ? kErrNotSupported : (MediaPresent ? kErrGenFailure : kErrNotReady));
     return false;
   }
-  freeToCaller = FreeBytes;
+  freeToCaller = Free();
   total = TotalBytes;
   return true;
 }

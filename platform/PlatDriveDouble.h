@@ -1,9 +1,12 @@
 // A simulated removable drive for tests: a folder of the real file system posing as
 // drive A: (or another letter) with a volume label, a serial number and free-space
 // figures that the test sets. Paths outside the folder go to the system's layer.
+// Several media can be kept: the one in the drive has its files in the folder, the
+// others keep theirs on a shelf beside it until they are inserted.
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "PlatDrive.h"
 
@@ -13,6 +16,10 @@ class TRemovableDriveDouble : public TDriveLayer {
  public:
   // folder: the real folder that holds the drive's files.
   explicit TRemovableDriveDouble(std::string folder, char letter = 'A');
+  // Removes the shelves of the media (their files go with them).
+  ~TRemovableDriveDouble() override;
+  TRemovableDriveDouble(const TRemovableDriveDouble&) = delete;
+  TRemovableDriveDouble& operator=(const TRemovableDriveDouble&) = delete;
 
   std::string DrivePart(const std::string& path) override;
   uint32_t LogicalDrives() override;
@@ -22,6 +29,8 @@ class TRemovableDriveDouble : public TDriveLayer {
   bool DiskFreeSpace(const std::string& root, TDiskGeometry& geometry) override;
   bool DiskFreeSpaceEx(const std::string& root, int64_t& freeToCaller, int64_t& total) override;
   uint32_t SetErrorMode(uint32_t mode) override;
+  // Formats as FormatAnswer says: a done format empties the folder and the label.
+  bool FormatDrive(const std::string& root) override;
 
   // The root of the simulated drive, as "A:" + PathDelim.
   std::string Root() const;
@@ -39,6 +48,25 @@ class TRemovableDriveDouble : public TDriveLayer {
   int64_t TotalBytes = 1457664;      // a 1.44 MB floppy
   int64_t FreeBytes = 1457664;
   bool ExtendedQueryFails = false;   // the extended free-space query fails
+  // Free space follows the files: TotalBytes less their sizes in whole clusters.
+  bool FreeFromFiles = false;
+
+  // What a format request does.
+  enum TFormatAnswer { fmtNotOffered, fmtDone, fmtDeclined, fmtFails };
+  TFormatAnswer FormatAnswer = fmtNotOffered;
+  int Formats = 0;  // format requests seen
+
+  // Media library. AddMedium returns the number of a new blank medium (not inserted).
+  int AddMedium(const std::string& label, int64_t totalBytes = 1457664);
+  // Takes the medium in the drive out (to its shelf) and puts medium k in; -1 leaves
+  // the drive empty. Files in the folder before the first Insert stay in it.
+  void Insert(int k);
+  int Inserted() const { return FInserted; }
+  int Media() const { return int(FMedia.size()); }
+  // Names of the files of medium k (in the drive or on its shelf), sorted.
+  std::vector<std::string> FilesOf(int k) const;
+  // Bytes the files in the drive take, in whole clusters.
+  int64_t UsedBytes() const;
 
   // Observations.
   uint32_t ErrorMode = 0;
@@ -46,9 +74,21 @@ class TRemovableDriveDouble : public TDriveLayer {
   int VolumeQueries = 0;
 
  private:
+  struct TMedium {
+    std::string Label;
+    uint32_t Serial = 0;
+    bool Formatted = true;
+    bool ReadOnly = false;
+    int64_t TotalBytes = 0;
+    int64_t FreeBytes = 0;
+    std::string Shelf;
+  };
   bool IsMine(const std::string& root) const;
+  int64_t Free() const;
   std::string FFolder;
   char FLetter;
+  std::vector<TMedium> FMedia;
+  int FInserted = -1;
 };
 
 // Installs a drive layer for a scope and restores the previous one.
