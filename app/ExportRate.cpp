@@ -22,15 +22,18 @@ std::string StagingFolder() {
 
 }  // namespace rob216
 
-namespace {
+namespace rob216 {
 
-// A payload resource as a read-only stream over the program's own bytes.
-TReadOnlyMemoryStream OpenPayload(const char* name) {
+TReadOnlyMemoryStream OpenPayload(const std::string& name) {
   plat::TResourceData res;
   if (!plat::FindResourceByName(name, plat::kRtRcData, res))
-    throw EExportError(std::string("Resource ") + name + " not found");
+    throw EExportError("Resource " + name + " not found");
   return TReadOnlyMemoryStream(res.Data, res.Size);
 }
+
+}  // namespace rob216
+
+namespace {
 
 // Writes the whole stream to a new file, replacing any file of that name.
 void WritePayload(TStream& payload, const std::string& path) {

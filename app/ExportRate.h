@@ -39,6 +39,10 @@ inline constexpr const char* kNotEmptyText = "Wskazany Folder nie jest pusty.\r\
 // fit kTempPathBuffer characters (UTF-16 code units, terminator included).
 std::string StagingFolder();
 
+// A payload resource (found without regard to case) as a read-only stream over the
+// program's own bytes; EExportError when the program has none of that name.
+TReadOnlyMemoryStream OpenPayload(const std::string& name);
+
 }  // namespace rob216
 
 // Runs the export with the given user interface and component. True when the flow

@@ -289,3 +289,34 @@ TEST_F(IsFolderEmptyTest, MissingFolderOrFileIsNotEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string StreamBytes(TStream& s) {
+  std::string out(size_t(s.Size()), '\0');
+  s.SetPosition(0);
+  if (!out.empty()) s.ReadBuffer(out.data(), int(out.size()));
+  return out;
+}
+
+TEST(PayloadResources, FoundWithoutRegardToCaseAndCarriedUnchanged) {
+  for (const char* name : {"ROB_2KW2016", "rob_2kw2016"}) {
+    TReadOnlyMemoryStream s = rob216::OpenPayload(name);
+    EXPECT_EQ(StreamBytes(s), ReadFile(ZM_RATE_PAYLOAD_FILE)) << name;
+  }
+  for (const char* name : {"DZENGINE190", "DzEngine190"}) {
+    TReadOnlyMemoryStream s = rob216::OpenPayload(name);
+    EXPECT_EQ(StreamBytes(s), ReadFile(ZM_ENGINE_PAYLOAD_FILE)) << name;
+  }
+}
+
+TEST(PayloadResources, MissingResourceRaisesWithItsName) {
+  try {
+    rob216::OpenPayload("ROB_2KW2017");
+    FAIL() << "no error raised";
+  } catch (const EExportError& e) {
+    EXPECT_STREQ(e.what(), "Resource ROB_2KW2017 not found");
+  }
+}
+
+}  // namespace
