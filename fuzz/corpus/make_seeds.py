@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of irec_fuzz, deflate64_fuzz, decrypt_fuzz, msgtable_fuzz and
-exe_fuzz from the shared corpus (../shared/corpus beside the work tree), from archives
+exe_fuzz, and adds archives to engine_fuzz and real deflate streams to inflate_fuzz, from the shared corpus (../shared/corpus beside the work tree), from archives
 made here by zip, 7z and Python, and from the message tables built by zm_msgtables.
 
 Usage: fuzz/corpus/make_seeds.py [path-to-zm_msgtables]
@@ -96,6 +96,10 @@ def sample_files(folder, rng):
     for name, data in files.items():
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
+    # Fixed times, so that the archives (bar random encryption headers) come out the same.
+    for dirpath, dirs, names in os.walk(os.path.join(folder, "src")):
+        for n in dirs + names:
+            os.utime(os.path.join(dirpath, n), (1700000000, 1700000000))
     return files
 
 
@@ -180,6 +184,23 @@ def decrypt_seeds(archives, rng):
             if flags & 1 and method in methods and csize < 40000:
                 mode = methods[method]
                 put("decrypt", bytes([mode]) + struct.pack("<II", crc, usize) + payload, "entry")
+
+
+def engine_seeds(archives):
+    for name, data in sorted(archives.items()):
+        if len(data) <= 32 * 1024:
+            put("engine", data, "arc")
+
+
+def inflate_seeds(archives):
+    # Deflated entries of real archives, whole (flags 0) and in small output chunks.
+    n = 0
+    for name, data in sorted(archives.items()):
+        for method, flags, _, csize, _, payload in local_entries(data):
+            if method == 8 and not flags & 1 and 0 < csize <= 16384 and n < 60:
+                put("inflate", b"\x00\x00" + payload, "entry")
+                put("inflate", b"\x05\x02" + payload, "entry-small")
+                n += 1
 
 
 def msgtable_seeds(tool):
@@ -284,6 +305,8 @@ def main():
             archives[os.path.relpath(p, SHARED)] = f.read()
     archives.update(generated_archives(rng))
     irec_seeds(archives)
+    engine_seeds(archives)
+    inflate_seeds(archives)
     deflate64_seeds(archives, rng)
     decrypt_seeds(archives, rng)
     tool = sys.argv[1] if len(sys.argv) > 1 else None
@@ -295,7 +318,7 @@ def main():
                 break
     msgtable_seeds(tool)
     exe_seeds(rng)
-    for t in ("irec", "deflate64", "decrypt", "msgtable", "exe"):
+    for t in ("irec", "deflate64", "decrypt", "msgtable", "exe", "engine", "inflate"):
         d = os.path.join(HERE, t)
         print(t, len(os.listdir(d)) if os.path.isdir(d) else 0, "seeds")
 
