@@ -1,13 +1,15 @@
 // Fuzzes the readers of executables: the image size of a PE file, the self-extractor
-// trailer after the image (archive name and data offset), and the resource tree walk
-// for the program's icon, from both kinds of memory stream. Results stay inside the
-// file, and an icon found is a slice of the file.
+// trailer after the image (archive name and data offset), the self-extractor settings
+// header (plain and compressed text tables), and the resource tree walk for the
+// program's icon, from both kinds of memory stream. Results stay inside the file, the
+// two image-size readers agree, and an icon found is a slice of the file.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "ZMClasses.h"
+#include "ZMLister.h"
 #include "ZMUtils.h"
 #include "ZMXcpt.h"
 
@@ -50,6 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     default:
       std::abort();  // memory streams never fail, so no exception result either
   }
+
+  // The lister's reader of the image end agrees wherever the full reader finds an image.
+  const int64_t end = TZMLister::ImageEnd(data, size);
+  Check(end >= -1);
+  if (image > 0) Check(end == int64_t(image));
+  TZMSFXSettings settings;
+  const int32_t sfx = TZMLister::ParseSFXHeader(data, size, settings);
+  if (sfx == 1) Check(settings.Version == 1 || settings.Version == 2);
+  if (sfx == 0) Check(size <= 12000 || data[0] != 'M' || data[1] != 'Z');  // only stubs too small or not MZ
 
   TImageSectionHeader section;
   TImageResourceDataEntry entry;
