@@ -3,7 +3,9 @@ interleaved rounds, medians, and the parsers of our bench programs' output."""
 
 import os
 import re
+import shutil
 import subprocess
+import tempfile
 import time
 from dataclasses import dataclass, field
 
@@ -15,20 +17,42 @@ class Sample:
     rc: int
 
 
+TIME_PROGRAM = "/usr/bin/time"
+
+
 def run_timed(cmd, cwd=None, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL):
     """Runs cmd (a list) and returns its wall time, peak resident memory and exit status.
 
-    The peak memory comes from wait4() on this very child, so earlier children do not
-    count."""
-    t0 = time.perf_counter()
+    The peak memory is taken by /usr/bin/time, which starts the command from its own small
+    process: a child started straight from this (large) Python process would report this
+    process's memory as its own, because Linux keeps the pre-exec peak. Without
+    /usr/bin/time the peak comes from wait4() and may be too high."""
+    if shutil.which(cmd[0]) is None:
+        return Sample(0.0, 0, -2)  # no such program
+    wrap = os.access(TIME_PROGRAM, os.X_OK)
+    rss_file = None
+    if wrap:
+        fd, rss_file = tempfile.mkstemp(prefix="zmbench-rss-")
+        os.close(fd)
+        cmd = [TIME_PROGRAM, "-f", "%M", "-o", rss_file, *cmd]
     try:
-        p = subprocess.Popen(cmd, cwd=cwd, stdout=stdout, stderr=stderr, stdin=subprocess.DEVNULL)
-    except OSError as e:
-        return Sample(0.0, 0, -1 if e.errno is None else -e.errno)
-    _pid, status, usage = os.wait4(p.pid, 0)
-    elapsed = time.perf_counter() - t0
-    p.returncode = os.waitstatus_to_exitcode(status)
-    return Sample(elapsed, int(usage.ru_maxrss), p.returncode)
+        t0 = time.perf_counter()
+        try:
+            p = subprocess.Popen(cmd, cwd=cwd, stdout=stdout, stderr=stderr, stdin=subprocess.DEVNULL)
+        except OSError as e:
+            return Sample(0.0, 0, -1 if e.errno is None else -e.errno)
+        _pid, status, usage = os.wait4(p.pid, 0)
+        elapsed = time.perf_counter() - t0
+        p.returncode = rc = os.waitstatus_to_exitcode(status)
+        rss = int(usage.ru_maxrss)
+        if wrap:
+            with open(rss_file) as fh:
+                lines = fh.read().split()
+            rss = int(lines[-1]) if lines and lines[-1].isdigit() else 0
+        return Sample(elapsed, rss, rc)
+    finally:
+        if rss_file:
+            os.remove(rss_file)
 
 
 def median(values):
