@@ -6,8 +6,29 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
+
+// <windows.h> defines MessageBox and the MB_ names as macros. They are set aside
+// here, so this header reads the same whichever comes first; see TUserInterface for
+// calls written after <windows.h>.
+#pragma push_macro("MessageBox")
+#pragma push_macro("MB_OK")
+#pragma push_macro("MB_OKCANCEL")
+#pragma push_macro("MB_YESNO")
+#pragma push_macro("MB_ICONHAND")
+#pragma push_macro("MB_ICONQUESTION")
+#pragma push_macro("MB_ICONEXCLAMATION")
+#pragma push_macro("MB_ICONASTERISK")
+#undef MessageBox
+#undef MB_OK
+#undef MB_OKCANCEL
+#undef MB_YESNO
+#undef MB_ICONHAND
+#undef MB_ICONQUESTION
+#undef MB_ICONEXCLAMATION
+#undef MB_ICONASTERISK
 
 namespace plat {
 
@@ -77,6 +98,14 @@ class TUserInterface {
   virtual void SetScreenCursor(int cursor) = 0;
   // Text (UTF-8) and caption; returns the pressed button's modal result.
   virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) = 0;
+  // Where <windows.h> turns a call of MessageBox into MessageBoxW or MessageBoxA, the
+  // call still lands on MessageBox. (Its MB_ macros have the values of the constants.)
+  int MessageBoxW(const std::string& text, const std::string& caption, uint32_t flags) {
+    return MessageBox(text, caption, flags);
+  }
+  int MessageBoxA(const std::string& text, const std::string& caption, uint32_t flags) {
+    return MessageBox(text, caption, flags);
+  }
   // Shows the dialog modally. Returns its modal result (2 when closed); entered
   // receives the entry field's text.
   virtual int ShowModalDialog(const TDlgForm& form, std::u16string& entered) = 0;
@@ -127,6 +156,10 @@ class TConsoleUi : public TUserInterface {
   std::FILE* FOut;
 };
 
+// Turns off the echo of typed characters on in when it is a terminal (console) and
+// returns what turns it on again; returns an empty function for other input.
+std::function<void()> HideConsoleEcho(std::FILE* in);
+
 // Scripted implementation for tests: records what was shown and answers from a queue.
 class TScriptedUi : public TUserInterface {
  public:
@@ -174,3 +207,12 @@ class TScriptedUi : public TUserInterface {
 std::vector<std::u16string> WrapTextCells(const std::u16string& text, int maxCols);
 
 }  // namespace plat
+
+#pragma pop_macro("MB_ICONASTERISK")
+#pragma pop_macro("MB_ICONEXCLAMATION")
+#pragma pop_macro("MB_ICONQUESTION")
+#pragma pop_macro("MB_ICONHAND")
+#pragma pop_macro("MB_YESNO")
+#pragma pop_macro("MB_OKCANCEL")
+#pragma pop_macro("MB_OK")
+#pragma pop_macro("MessageBox")

@@ -38,3 +38,10 @@ if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR AND ZM_HOST_TOOLS_DIR)
       ${CMAKE_CURRENT_LIST_DIR}/run-x86_64-tool;${CMAKE_BINARY_DIR};${ZM_HOST_TOOLS_DIR}
       CACHE STRING "Runs the build-time generators")
 endif()
+
+# The shared compiler cache, when the machine has one.
+find_program(ZM_CCACHE ccache)
+if(ZM_CCACHE)
+  set(CMAKE_C_COMPILER_LAUNCHER ${ZM_CCACHE} CACHE STRING "")
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${ZM_CCACHE} CACHE STRING "")
+endif()

@@ -35,3 +35,10 @@ if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run
       CACHE STRING "Runs the Windows programs")
 endif()
+
+# The shared compiler cache, when the machine has one.
+find_program(ZM_CCACHE ccache)
+if(ZM_CCACHE)
+  set(CMAKE_C_COMPILER_LAUNCHER ${ZM_CCACHE} CACHE STRING "")
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${ZM_CCACHE} CACHE STRING "")
+endif()

@@ -1,7 +1,11 @@
 // Windows drives: letters, drive types, volume labels and free space from the system.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include "PlatDrive.h"
+#include "PlatError.h"
+#include "PlatUi.h"
 #include "WinNames.h"
 
 namespace plat {
@@ -78,6 +82,31 @@ class TWinDrives : public TDriveLayer {
     return true;
   }
   uint32_t SetErrorMode(uint32_t mode) override { return ::SetErrorMode(mode); }
+
+  // The shell's format dialog for a drive letter's root, owned by the main window.
+  bool FormatDrive(const std::string& root) override {
+    if (root.size() < 2 || root[1] != ':') {
+      ::SetLastError(ERROR_INVALID_DRIVE);
+      return false;
+    }
+    char letter = root[0];
+    if (letter >= 'a' && letter <= 'z') letter = char(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z') {
+      ::SetLastError(ERROR_INVALID_DRIVE);
+      return false;
+    }
+    HWND owner = reinterpret_cast<HWND>(Ui().MainWindow());
+    DWORD r = ::SHFormatDrive(owner, UINT(letter - 'A'), SHFMT_ID_DEFAULT, SHFMT_OPT_FULL);
+    if (r == SHFMT_CANCEL) {
+      ::SetLastError(kErrCancelled);
+      return false;
+    }
+    if (r == SHFMT_ERROR || r == SHFMT_NOFORMAT) {
+      if (::GetLastError() == 0) ::SetLastError(r == SHFMT_NOFORMAT ? kErrNotSupported : ERROR_GEN_FAILURE);
+      return false;
+    }
+    return true;
+  }
 };
 
 TWinDrives& WinDrives() {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -373,7 +374,10 @@ void WriteFile(const std::string& path, const std::string& data) {
     f.write(data.data(), std::streamsize(data.size()));
     if (!f) throw Failure(tmp + ": write failed");
   }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) throw Failure(path + ": cannot rename");
+  // Replaces an existing file on every platform (std::rename does not on Windows).
+  std::error_code ec;
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) throw Failure(path + ": cannot rename");
 }
 
 std::string AsString(const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -224,7 +225,9 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (std::rename(tmp.c_str(), pos[1].c_str()) != 0) {
+  std::error_code renamed;  // replaces an existing file on Windows too
+  std::filesystem::rename(tmp, pos[1], renamed);
+  if (renamed) {
     std::fprintf(stderr, "zm_payload: cannot create %s\n", pos[1].c_str());
     std::remove(tmp.c_str());
     return 1;

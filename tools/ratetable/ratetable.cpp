@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -501,7 +502,9 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (std::rename(tmp.c_str(), outPath.c_str()) != 0) {
+  std::error_code renamed;  // replaces an existing file on Windows too
+  std::filesystem::rename(tmp, outPath, renamed);
+  if (renamed) {
     std::fprintf(stderr, "zm_ratetable: cannot create %s\n", outPath.c_str());
     std::remove(tmp.c_str());
     return 1;
