@@ -37,6 +37,11 @@ namespace {
 
 // Writes the whole stream to a new file, replacing any file of that name.
 void WritePayload(TStream& payload, const std::string& path) {
+  // Whatever is still there after the clean-up (a folder, another user's file or link
+  // in a shared temporary folder) is never written through.
+  if (plat::FileAttributes(path) != plat::kInvalidAttributes)
+    throw EExportError("Cannot create file \"" + path +
+                       "\": something of that name is in the way and cannot be removed");
   plat::THandle h = plat::FileCreate(path);
   if (h == plat::kInvalidHandle)
     throw EExportError("Cannot create file \"" + path + "\". " +
@@ -131,8 +136,9 @@ bool ExportRateFile(UiOps& ui, TZipMate& zip) {
   zip.SetZipFileName(stagedArchive);
   zip.SetExtrBaseDir(target);
   zip.FSpecArgs().Add("*.*");
-  // The outcome is reported by the component itself; the flow has finished.
-  zip.Extract();
+  // The component reports a failure itself; it still counts as one here, so that the
+  // result box never announces a table that was not written.
+  if (zip.Extract() != 0 || zip.SuccessCnt() < 1) result = false;
   DeleteStaged(stagedArchive, stagedEngine);
   return result;
 }

@@ -45,9 +45,10 @@ TReadOnlyMemoryStream OpenPayload(const std::string& name);
 
 }  // namespace rob216
 
-// Runs the export with the given user interface and component. True when the flow
-// reached the extraction and finished; false when the user cancelled, the folder was
-// unusable or the user declined to write into a non-empty folder.
+// Runs the export with the given user interface and component. True when the table
+// was extracted; false when the user cancelled, the folder was unusable, the user
+// declined to write into a non-empty folder or the extraction failed (the component
+// has shown why).
 bool ExportRateFile(UiOps& ui, TZipMate& zip);
 // The same with the main window's interface and component.
 bool ExportRateFile(TFormMainShort& form);

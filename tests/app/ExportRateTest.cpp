@@ -1,5 +1,6 @@
 // The export flow with a scripted user interface and the real component and engine.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "ExportRate.h"
 #include "ExportTestSupport.h"
@@ -317,6 +318,46 @@ TEST(PayloadResources, MissingResourceRaisesWithItsName) {
   } catch (const EExportError& e) {
     EXPECT_STREQ(e.what(), "Resource ROB_2KW2017 not found");
   }
+}
+
+}  // namespace
+
+namespace {
+
+class ExportRateFileFailures : public TExportFixture {};
+
+TEST_F(ExportRateFileFailures, FailedExtractionIsNotReportedAsSuccess) {
+  TFormMainShort form(Ops);
+  const std::string target = Root + "/blocked";
+  MakeDir(target);
+  MakeDir(target + "/ROB216.dbf");  // the table cannot take the place of a folder
+  Ops.Folders.push_back(target);
+  Ops.Answers.push_back(TUiAnswer::Yes);
+  form.cxButtonEksportujClick();
+  // The engine's failure is recorded by the component (reported as a message, not in
+  // a box of its own), so the result box is the only place the user learns of it.
+  EXPECT_NE(form.ZipMate().ErrCode(), 0);
+  EXPECT_NE(form.ZipMate().ErrMsg().find("ROB216.dbf"), std::string::npos)
+      << form.ZipMate().ErrMsg();
+  EXPECT_EQ(form.ZipMate().SuccessCnt(), 0);
+  ASSERT_EQ(Ops.Calls.size(), 4u);
+  EXPECT_EQ(Ops.Calls[2].Text, "Aktualizacja zakończona z błędami.");
+  EXPECT_EQ(Ops.Calls[3].Kind, "terminate");
+  EXPECT_FALSE(Exists(StagedArchive()));
+  EXPECT_FALSE(Exists(StagedEngine()));
+}
+
+TEST_F(ExportRateFileFailures, StagedNameLinkedElsewhereIsReplacedNotWrittenThrough) {
+  const std::string victim = Root + "/victim";
+  WriteFile(victim, "precious");
+  ASSERT_EQ(::symlink(victim.c_str(), StagedEngine().c_str()), 0);
+  ASSERT_EQ(::symlink((Root + "/nowhere").c_str(), StagedArchive().c_str()), 0);
+  TFormMainShort form(Ops);
+  Ops.Folders.push_back(Root + "/out");
+  EXPECT_TRUE(ExportRateFile(form));
+  EXPECT_EQ(ReadFile(victim), "precious");
+  EXPECT_FALSE(Exists(Root + "/nowhere"));
+  EXPECT_EQ(ReadFile(Root + "/out/ROB216.dbf"), kTable);
 }
 
 }  // namespace
