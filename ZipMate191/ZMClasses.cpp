@@ -218,7 +218,11 @@ std::string Format(const std::string& fmt, const std::vector<TFmtArg>& args) {
         break;
       case 'p':
         ok = ok && a && a->Kind == TFmtArg::fkPtr;
-        if (ok) piece = Pad(Hex(uint64_t(reinterpret_cast<uintptr_t>(a->Ptr)), true), false, 2 * int(sizeof(void*)));
+        if (ok) {
+          // An address in full width with leading zeros.
+          piece = Hex(uint64_t(reinterpret_cast<uintptr_t>(a->Ptr)), true);
+          if (piece.size() < 2 * sizeof(void*)) piece.insert(0, 2 * sizeof(void*) - piece.size(), '0');
+        }
         break;
       default:
         ok = false;
