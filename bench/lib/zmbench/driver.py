@@ -50,33 +50,68 @@ def parse_args(argv):
 
 # ---------------------------------------------------------------- build
 
+def sync_tree(new, old):
+    """Makes folder old equal to folder new, touching only files whose bytes differ (so an
+    incremental build recompiles just those). Returns the number of files written or removed."""
+    changed = 0
+    want = set()
+    for dirpath, _dirs, files in os.walk(new):
+        for name in files:
+            rel = os.path.relpath(os.path.join(dirpath, name), new)
+            want.add(rel)
+            src, dst = os.path.join(new, rel), os.path.join(old, rel)
+            if os.path.islink(src) or os.path.islink(dst):
+                if os.path.lexists(dst):
+                    os.remove(dst)
+                os.makedirs(os.path.dirname(dst), exist_ok=True)
+                shutil.copy2(src, dst, follow_symlinks=False)
+                continue
+            try:
+                with open(src, "rb") as a, open(dst, "rb") as b:
+                    if a.read() == b.read():
+                        continue
+            except OSError:
+                pass
+            os.makedirs(os.path.dirname(dst), exist_ok=True)
+            shutil.copyfile(src, dst)
+            shutil.copymode(src, dst)
+            changed += 1
+    for dirpath, _dirs, files in os.walk(old):
+        for name in files:
+            rel = os.path.relpath(os.path.join(dirpath, name), old)
+            if rel not in want:
+                os.remove(os.path.join(old, rel))
+                changed += 1
+    return changed
+
+
 def export_commit(rev, cache):
-    """Exports commit rev of this repository into cache/src; returns (source, build folder, note)."""
+    """Exports commit rev of this repository into cache/src (changed files only) and returns
+    (build folder, note)."""
     r = subprocess.run(["git", "-C", SRC, "rev-parse", "--verify", rev + "^{commit}"], stdout=subprocess.PIPE,
                        stderr=subprocess.PIPE, text=True)
     if r.returncode != 0:
         raise SystemExit(f"bench/run: no commit {rev}: {r.stderr.strip()}")
     sha = r.stdout.strip()
     src = os.path.join(cache, "src")
+    fresh = os.path.join(cache, "src-export")
     build_dir = os.path.join(cache, "src-build")
-    stamp = os.path.join(build_dir, "zm-bench-commit")
-    if not (os.path.isfile(stamp) and open(stamp).read() == sha):
-        shutil.rmtree(src, ignore_errors=True)
-        shutil.rmtree(build_dir, ignore_errors=True)
-        os.makedirs(src)
-        log(f"build: exporting {sha[:12]} into {src}")
-        git = subprocess.Popen(["git", "-C", SRC, "archive", sha], stdout=subprocess.PIPE)
-        # -m: files get the current time, so nothing older than a build output survives.
-        subprocess.run(["tar", "-x", "-m", "-C", src], stdin=git.stdout, check=True)
-        if git.wait() != 0:
-            raise SystemExit("bench/run: git archive failed")
+    shutil.rmtree(fresh, ignore_errors=True)
+    os.makedirs(fresh)
+    os.makedirs(src, exist_ok=True)
+    log(f"build: exporting {sha[:12]} into {src}")
+    git = subprocess.Popen(["git", "-C", SRC, "archive", sha], stdout=subprocess.PIPE)
+    subprocess.run(["tar", "-x", "-C", fresh], stdin=git.stdout, check=True)
+    if git.wait() != 0:
+        raise SystemExit("bench/run: git archive failed")
+    log(f"build: {sync_tree(fresh, src)} files changed")
+    shutil.rmtree(fresh)
+    if not os.path.isfile(os.path.join(build_dir, "CMakeCache.txt")):
         launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"] if have("ccache") else []
         cfg = ["cmake", "-S", src, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                "-DCMAKE_C_COMPILER=gcc", "-DCMAKE_CXX_COMPILER=g++", *launcher]
         log("build: " + " ".join(cfg))
         subprocess.run(cfg, check=True, stdout=subprocess.DEVNULL)
-        with open(stamp, "w") as fh:
-            fh.write(sha)
     return build_dir, f"Programs built from commit {sha[:12]} (exported with git archive; the default preset's settings)."
 
 
@@ -433,6 +468,11 @@ def dataset_lines(manifest, small_rel, huge_rel):
         if cls in s:
             c = s[cls]
             lines.append(f"| {cls} | {c['files']} | {c['bytes'] / 1e6:.1f} | {c['machine']} | {what[cls]} |")
+    taken = sorted((rel, e["from"]) for rel, e in manifest["files"].items() if "from" in e)
+    if taken:
+        lines += ["", f"<details><summary>The {len(taken)} files taken from the machine</summary>", ""]
+        lines += [f"- `{rel}` ← `{src}`" for rel, src in taken]
+        lines += ["", "</details>"]
     lines += ["", "Archives: Info-ZIP `zip -X -r -q -6`: `all.zip` (the whole set; listing, extraction, "
               f"testing), `mem-small.zip` (`{small_rel}`) and `mem-huge.zip` (`{huge_rel}`) for peak memory.",
               "Raw inflate decodes the deflated entries of `all.zip` (Info-ZIP's streams; stored entries "

@@ -178,6 +178,29 @@ class DataSetTests(unittest.TestCase):
         self.assertEqual(dataset.compare_tree(out, m), [])
 
 
+class SyncTreeTests(unittest.TestCase):
+    def test_only_changed_files_are_written(self):
+        from . import driver
+        tmp = tempfile.mkdtemp(prefix="zmbench-sync-")
+        try:
+            new, old = os.path.join(tmp, "new"), os.path.join(tmp, "old")
+            for root, files in ((new, {"a.cpp": "1", "d/b.h": "2", "d/e/c.txt": "new"}),
+                                (old, {"a.cpp": "1", "d/b.h": "old", "gone.cpp": "x"})):
+                for rel, text in files.items():
+                    os.makedirs(os.path.dirname(os.path.join(root, rel)), exist_ok=True)
+                    with open(os.path.join(root, rel), "w") as fh:
+                        fh.write(text)
+            os.utime(os.path.join(old, "a.cpp"), (1000, 1000))
+            self.assertEqual(driver.sync_tree(new, old), 3)
+            self.assertEqual(os.stat(os.path.join(old, "a.cpp")).st_mtime, 1000)
+            self.assertEqual(open(os.path.join(old, "d/b.h")).read(), "2")
+            self.assertEqual(open(os.path.join(old, "d/e/c.txt")).read(), "new")
+            self.assertFalse(os.path.exists(os.path.join(old, "gone.cpp")))
+            self.assertEqual(driver.sync_tree(new, old), 0)
+        finally:
+            shutil.rmtree(tmp)
+
+
 class MeasureTests(unittest.TestCase):
     def test_peak_memory_is_the_childs_own(self):
         big = measure.run_timed([sys.executable, "-c", "b = bytearray(96 << 20); b[::4096] = b'x' * len(b[::4096])"])
