@@ -8,26 +8,36 @@ namespace zm {
 namespace {
 
 // A table entry is one 32-bit word:
-//   bits 0-4   code bits consumed at this level
-//   bits 8-23  value: literal byte, length or distance base, or sub-table offset
-//   bits 24-28 extra bits of a length or distance, or index bits of a sub-table
-//   bit 29     link to a sub-table
-//   bit 30     special: value 0 ends the block, value 1 is an invalid code
-//   bit 31     literal
+//   bits 0-7   bits consumed at this level: the code bits plus, for a length or a
+//              distance, its extra bits, so one shift takes both
+//   bits 8-12  code bits at this level (the extra bits follow them), or the index
+//              bits of a sub-table
+//   bit 14     special: value 0 ends the block, value 1 is an invalid code
+//   bit 15     link to a sub-table
+//   bits 16-31 value: length or distance base, or sub-table offset; a literal has
+//              its byte in bits 16-23 and bit 31 set (literal/length tables only)
 constexpr uint32_t kLitFlag = 0x80000000u;
-constexpr uint32_t kSpecialFlag = 0x40000000u;
-constexpr uint32_t kLinkFlag = 0x20000000u;
+constexpr uint32_t kSpecialFlag = 0x4000u;
+constexpr uint32_t kLinkFlag = 0x8000u;
 
-constexpr uint32_t MakeEntry(uint32_t flags, uint32_t extra, uint32_t value, uint32_t len) {
-  return flags | (extra << 24) | (value << 8) | len;
+// An entry without its code length: total = extra bits, code bits 0.
+constexpr uint32_t MakeEntry(uint32_t flags, uint32_t extra, uint32_t value) {
+  return flags | (value << 16) | extra;
 }
-inline unsigned EntLen(uint32_t e) { return e & 0x1F; }
-inline unsigned EntExtra(uint32_t e) { return (e >> 24) & 0x1F; }
-inline unsigned EntValue(uint32_t e) { return (e >> 8) & 0xFFFF; }
+// Adds the code length of a leaf.
+constexpr uint32_t WithLen(uint32_t e, uint32_t len) { return e + len + (len << 8); }
+inline unsigned EntTotal(uint32_t e) { return e & 0x3F; }
+inline unsigned EntLen(uint32_t e) { return (e >> 8) & 0x1F; }
+inline unsigned EntExtra(uint32_t e) { return EntTotal(e) - EntLen(e); }
+inline unsigned EntValue(uint32_t e) { return e >> 16; }
 inline uint64_t BitMask(unsigned n) { return (uint64_t(1) << n) - 1; }
+// Value plus the extra bits that follow the code in the bits saved before the shift.
+inline unsigned EntPlusExtra(uint32_t e, uint64_t saved) {
+  return EntValue(e) + unsigned((saved & BitMask(EntTotal(e))) >> EntLen(e));
+}
 
-constexpr uint32_t kEndOfBlock = MakeEntry(kSpecialFlag, 0, 0, 0);
-constexpr uint32_t kInvalid = MakeEntry(kSpecialFlag, 0, 1, 0);
+constexpr uint32_t kEndOfBlock = MakeEntry(kSpecialFlag, 0, 0);
+constexpr uint32_t kInvalid = MakeEntry(kSpecialFlag, 0, 1);
 
 const uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -60,7 +70,7 @@ inline uint64_t LoadLE64(const uint8_t* p) {
 }
 
 // Fast-path margins: bytes of input that one iteration may load, and bytes of output
-// that one iteration may write (a 258-byte match copied in 8-byte words).
+// that one iteration may write (a 258-byte match copied in 16-byte blocks).
 constexpr size_t kFastInMargin = 32;
 constexpr size_t kFastOutMargin = 258 + 16;
 
@@ -84,18 +94,18 @@ uint64_t TZMInflateCore::InConsumed() const {
 uint32_t TZMInflateCore::SymbolEntry(TTableKind kind, unsigned sym) const {
   switch (kind) {
     case tkCodeLen:
-      return MakeEntry(0, 0, sym, 0);
+      return MakeEntry(0, 0, sym);
     case tkLitLen:
-      if (sym < 256) return MakeEntry(kLitFlag, 0, sym, 0);
+      if (sym < 256) return MakeEntry(kLitFlag, 0, sym);
       if (sym == 256) return kEndOfBlock;
       if (sym <= 285) {
-        if (sym == 285 && FMode == TInflateMode::Deflate64) return MakeEntry(0, 16, 3, 0);
-        return MakeEntry(0, kLenExtra[sym - 257], kLenBase[sym - 257], 0);
+        if (sym == 285 && FMode == TInflateMode::Deflate64) return MakeEntry(0, 16, 3);
+        return MakeEntry(0, kLenExtra[sym - 257], kLenBase[sym - 257]);
       }
       return kInvalid;
     case tkDist:
       if (sym < 30 || (sym < 32 && FMode == TInflateMode::Deflate64))
-        return MakeEntry(0, kDistExtra[sym], kDistBase[sym], 0);
+        return MakeEntry(0, kDistExtra[sym], kDistBase[sym]);
       return kInvalid;
   }
   return kInvalid;
@@ -131,7 +141,7 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
   table.Bits = root;
   uint32_t* t = FPool.data() + FPoolUsed;
   FPoolUsed += size;
-  std::fill(t, t + size, kInvalid | root);
+  std::fill(t, t + size, WithLen(kInvalid, root));
   if (numCodes == 0) return irOk;
 
   unsigned offs[17];
@@ -150,7 +160,7 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
     unsigned len = lens[sym];
     uint32_t ent = SymbolEntry(kind, sym);
     if (len <= root) {
-      for (uint32_t k = huff; k < size; k += uint32_t(1) << len) t[k] = ent | len;
+      for (uint32_t k = huff; k < size; k += uint32_t(1) << len) t[k] = WithLen(ent, len);
     } else {
       if ((huff & (size - 1)) != low) {
         // Size the sub-table from the codes still to be placed.
@@ -165,14 +175,14 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
         size_t subSize = size_t(1) << curr;
         if (FPoolUsed + subSize > FPool.size()) return irNoTableSpace;
         sub = FPool.data() + FPoolUsed;
-        std::fill(sub, sub + subSize, kInvalid | curr);
+        std::fill(sub, sub + subSize, WithLen(kInvalid, curr));
         low = huff & uint32_t(size - 1);
-        t[low] = MakeEntry(kLinkFlag, curr, uint32_t(FPoolUsed - table.Offset), root);
+        t[low] = kLinkFlag | (uint32_t(FPoolUsed - table.Offset) << 16) | (curr << 8) | root;
         FPoolUsed += subSize;
         subBits = curr;
       }
       for (uint32_t k = huff >> root; k < (uint32_t(1) << subBits); k += uint32_t(1) << (len - root))
-        sub[k] = ent | (len - root);
+        sub[k] = WithLen(ent, len - root);
     }
     count[len]--;
     uint32_t incr = uint32_t(1) << (len - 1);
@@ -240,7 +250,7 @@ bool TZMInflateCore::DecodeSlow(const TTable& tab, uint32_t& entry) {
   for (;;) {
     uint32_t e = t[FBits & BitMask(tab.Bits)];
     if (e & kLinkFlag) {
-      uint32_t e2 = t[EntValue(e) + ((FBits >> tab.Bits) & BitMask(EntExtra(e)))];
+      uint32_t e2 = t[EntValue(e) + ((FBits >> tab.Bits) & BitMask(EntLen(e)))];
       if (tab.Bits + EntLen(e2) <= FBitCount) {
         Consume(tab.Bits + EntLen(e2));
         entry = e2;
@@ -384,19 +394,26 @@ int TZMInflateCore::DynamicTables(TTable& lit, TTable& dist) {
 
 // Decodes while there is room for a whole symbol in input and output. Returns 0 at the
 // end of the block, a failure code, or -1 when the margins ran out.
+//
+// After a refill the accumulator holds 64 bits of input, of which n (at least 56) are
+// counted. The entry of the next symbol is looked up as soon as its bits are known, so
+// that its load overlaps the work on the current one; bits looked at beyond n are real
+// input, which the next refill ORs in again unchanged.
 int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
-  const uint32_t* lt = FPool.data() + lit.Offset;
-  const uint32_t* dt = FPool.data() + dist.Offset;
+  const uint32_t* const lt = FPool.data() + lit.Offset;
+  const uint32_t* const dt = FPool.data() + dist.Offset;
   const uint64_t lmask = BitMask(lit.Bits);
   const uint64_t dmask = BitMask(dist.Bits);
-  const unsigned lbits = lit.Bits;
   const unsigned dbits = dist.Bits;
+  // A Deflate64 length may take 31 bits and its distance 29: refill between them so
+  // that at least a root code's bits stay after the distance.
+  const unsigned midRefill = FMode == TInflateMode::Deflate64 ? 40 : 0;
   uint64_t b = FBits;
   unsigned n = FBitCount;
   const uint8_t* in = FInPos;
-  const uint8_t* const inEnd = FInEnd;
+  const uint8_t* const inLast = FInEnd - kFastInMargin;
   uint8_t* out = FOutPos;
-  uint8_t* const outEnd = FOutLimit;
+  uint8_t* const outLast = FOutLimit - kFastOutMargin;
   int result = -1;
 
 #define ZM_REFILL()                  \
@@ -405,49 +422,60 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
     in += (63 - n) >> 3;             \
     n |= 56;                         \
   } while (0)
+// Takes the bits of entry e; the shift count needs no masking (at most 31).
+#define ZM_TAKE(e)                   \
+  do {                               \
+    b >>= ((e) & 63);                \
+    n -= ((e) & 63);                 \
+  } while (0)
 
-  // The entry of the next symbol is looked up as early as possible, so that its load
-  // overlaps the work on the current one. Each pass reads at most 22 bytes ahead.
+  // Each pass reads at most 16 bytes ahead of in and writes at most one match.
   ZM_REFILL();
   uint32_t e = lt[b & lmask];
-  while (size_t(inEnd - in) >= kFastInMargin && size_t(outEnd - out) >= kFastOutMargin) {
+  while (in <= inLast && out <= outLast) {
+    ZM_REFILL();
     if (e & kLinkFlag) {
-      b >>= lbits;
-      n -= lbits;
-      e = lt[EntValue(e) + (b & BitMask(EntExtra(e)))];
+      ZM_TAKE(e);
+      e = lt[EntValue(e) + (b & BitMask(EntLen(e)))];
     }
-    b >>= EntLen(e);
-    n -= EntLen(e);
+    uint64_t saved = b;
+    ZM_TAKE(e);
     if (int32_t(e) < 0) {
-      *out++ = uint8_t(EntValue(e));
-      ZM_REFILL();
+      // Literals: up to two more whose codes fit the first level need no refill
+      // (at most 15 + 2 * 11 bits of the 56).
+      *out++ = uint8_t(e >> 16);
       e = lt[b & lmask];
+      if (int32_t(e) < 0) {
+        ZM_TAKE(e);
+        *out++ = uint8_t(e >> 16);
+        e = lt[b & lmask];
+        if (int32_t(e) < 0) {
+          ZM_TAKE(e);
+          *out++ = uint8_t(e >> 16);
+          e = lt[b & lmask];
+        }
+      }
       continue;
     }
     if (e & kSpecialFlag) {
       result = EntValue(e) == 0 ? irOk : irBadData;
       break;
     }
-    unsigned len = EntValue(e) + unsigned(b & BitMask(EntExtra(e)));
-    b >>= EntExtra(e);
-    n -= EntExtra(e);
-    if (n < 32) ZM_REFILL();
+    unsigned len = EntPlusExtra(e, saved);
+    if (n < midRefill) ZM_REFILL();
     e = dt[b & dmask];
     if (e & kLinkFlag) {
       b >>= dbits;
       n -= dbits;
-      e = dt[EntValue(e) + (b & BitMask(EntExtra(e)))];
+      e = dt[EntValue(e) + (b & BitMask(EntLen(e)))];
     }
-    b >>= EntLen(e);
-    n -= EntLen(e);
+    saved = b;
+    ZM_TAKE(e);
     if (e & kSpecialFlag) {
       result = irBadData;
       break;
     }
-    unsigned d = EntValue(e) + unsigned(b & BitMask(EntExtra(e)));
-    b >>= EntExtra(e);
-    n -= EntExtra(e);
-    ZM_REFILL();
+    unsigned d = EntPlusExtra(e, saved);
     e = lt[b & lmask];
     if (len > 258) {
       // Only Deflate64 has matches this long; copy them the careful way.
@@ -458,18 +486,28 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
       out = FOutPos;
       break;
     }
+    // Distances never reach before the buffer: it keeps a whole window of history.
     const uint8_t* src = out - d;
     uint8_t* dst = out;
     out += len;
-    if (d >= 8) {
+    if (d >= 16) {
       do {
-        std::memcpy(dst, src, 8);
-        std::memcpy(dst + 8, src + 8, 8);
+        std::memcpy(dst, src, 16);
         dst += 16;
         src += 16;
       } while (dst < out);
+    } else if (d >= 8) {
+      do {
+        std::memcpy(dst, src, 8);
+        dst += 8;
+        src += 8;
+      } while (dst < out);
     } else if (d == 1) {
-      std::memset(dst, src[0], len);
+      uint64_t v = 0x0101010101010101ull * src[0];
+      do {
+        std::memcpy(dst, &v, 8);
+        dst += 8;
+      } while (dst < out);
     } else {
       // Period d below 8: lay down one period multiple of at least 8 bytes, then copy
       // words from that far back.
@@ -479,6 +517,7 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
       for (; i < len; i += 8) std::memcpy(dst + i, dst + i - step, 8);
     }
   }
+#undef ZM_TAKE
 #undef ZM_REFILL
 
   FBits = b & BitMask(n);
