@@ -6,33 +6,60 @@
 
 namespace {
 
+// The chooser's answer for a typed folder: an id of our own, since the chooser vetoes
+// its accept answers for folders that do not exist.
+constexpr int kTypedFolderResponse = 1;
+
 struct TChooserState {
+  GtkWidget* Dialog = nullptr;
   std::string Typed;  // a path accepted from the location entry
+  bool Accepted = false;
 };
 
-// Enter in the location entry accepts the typed folder even when it does not exist
-// yet (the export creates it); the chooser itself would refuse such a path.
+bool IsLocationEntry(GtkWidget* w) {
+  return w && GTK_IS_ENTRY(w) && std::strcmp(G_OBJECT_TYPE_NAME(w), "GtkFileChooserEntry") == 0;
+}
+
+// Takes the folder typed into the location entry, even one that does not exist yet
+// (the export creates it; the chooser itself would refuse it). False when the text
+// is left to the chooser: nothing usable, or an existing file that is no folder.
+bool AcceptTyped(TChooserState& s, GtkWidget* entry) {
+  if (s.Accepted) return true;
+  std::string current;
+  if (char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(s.Dialog))) {
+    current = folder;
+    g_free(folder);
+  }
+  const char* home = g_get_home_dir();
+  std::string path = gtkui::TypedFolderPath(gtk_entry_get_text(GTK_ENTRY(entry)), current, home ? home : "");
+  if (path.empty()) return false;
+  if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !g_file_test(path.c_str(), G_FILE_TEST_IS_DIR))
+    return false;
+  s.Typed = path;
+  s.Accepted = true;
+  gtk_dialog_response(GTK_DIALOG(s.Dialog), kTypedFolderResponse);
+  return true;
+}
+
+// Enter while the location entry has focus.
 gboolean OnChooserKey(GtkWidget* dlg, GdkEventKey* event, gpointer data) {
   if (event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter &&
       event->keyval != GDK_KEY_ISO_Enter)
     return FALSE;
   GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dlg));
-  if (!focus || !GTK_IS_ENTRY(focus) || std::strcmp(G_OBJECT_TYPE_NAME(focus), "GtkFileChooserEntry") != 0)
-    return FALSE;
-  std::string current;
-  if (char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dlg))) {
-    current = folder;
-    g_free(folder);
-  }
-  const char* home = g_get_home_dir();
-  std::string path = gtkui::TypedFolderPath(gtk_entry_get_text(GTK_ENTRY(focus)), current, home ? home : "");
-  if (path.empty()) return FALSE;
-  // An existing file that is no folder is left to the chooser, which says so.
-  if (g_file_test(path.c_str(), G_FILE_TEST_EXISTS) && !g_file_test(path.c_str(), G_FILE_TEST_IS_DIR))
-    return FALSE;
-  static_cast<TChooserState*>(data)->Typed = path;
-  gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
-  return TRUE;
+  return IsLocationEntry(focus) && AcceptTyped(*static_cast<TChooserState*>(data), focus);
+}
+
+// Enter that reached the entry past its completion popup.
+void OnEntryActivate(GtkEntry* entry, gpointer data) {
+  AcceptTyped(*static_cast<TChooserState*>(data), GTK_WIDGET(entry));
+}
+
+// The location entry is made when it is first shown: hook it when it takes focus.
+void OnChooserFocus(GtkWindow*, GtkWidget* focus, gpointer data) {
+  if (!IsLocationEntry(focus) || g_object_get_data(G_OBJECT(focus), "zm-typed-folder")) return;
+  g_object_set_data(G_OBJECT(focus), "zm-typed-folder", data);
+  g_signal_connect(focus, "activate", G_CALLBACK(OnEntryActivate), data);
 }
 
 uint32_t FlagsOf(TUiIcon icon, TUiButtons buttons) {
@@ -84,12 +111,17 @@ std::string TGtkUiOps::ChooseFolder(const TFolderRequest& request) {
     gtk_widget_show(label);
   }
   TChooserState state;
-  if (request.EditBox) g_signal_connect(dlg, "key-press-event", G_CALLBACK(OnChooserKey), &state);
+  state.Dialog = dlg;
+  if (request.EditBox) {
+    g_signal_connect(dlg, "key-press-event", G_CALLBACK(OnChooserKey), &state);
+    g_signal_connect(dlg, "set-focus", G_CALLBACK(OnChooserFocus), &state);
+  }
   std::string chosen;
-  if (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
-    if (!state.Typed.empty()) {
-      chosen = state.Typed;
-    } else if (GFile* file = gtk_file_chooser_get_file(chooser)) {
+  int response = gtk_dialog_run(GTK_DIALOG(dlg));
+  if (response == kTypedFolderResponse && state.Accepted) {
+    chosen = state.Typed;
+  } else if (response == GTK_RESPONSE_ACCEPT) {
+    if (GFile* file = gtk_file_chooser_get_file(chooser)) {
       if (char* path = g_file_get_path(file)) {
         chosen = path;
         g_free(path);
