@@ -133,7 +133,8 @@ TZMZRec* TZMCentral::EntryAt(int32_t generation, int i) const {
 }
 
 void TZMCentral::SelectEntryDisk(int disk) {
-  if (FIsMultiDisk && disk != FDiskNr) SelectDisk(disk);
+  // A set opened by its last part reads that part until another one is wanted.
+  if ((FIsMultiDisk || FTotalDisks > 1) && disk != FDiskNr) SelectDisk(disk);
 }
 
 void TZMCentral::AssignFrom(const TZMWorkFile& other) {
@@ -269,4 +270,51 @@ int32_t TZMCentral::LoadCentral() {
   FCentralOffset = FCentralPos;
   Notify(FCount, ckLoaded);
   return 0;
+}
+
+int64_t TZMCentral::WriteCentralDirectory() {
+  const bool trace = Verbosity() > 1;
+  FCentralOffset = Position();
+  FCentralDisk = FDiskNr;
+  FCentralEntries = 0;
+  FTotalEntries = 0;
+  FCentralSize = 0;
+  ProgReport(6, 39, FCount);
+  bool first = true;
+  for (int i = 0; i < FCount; ++i) {
+    TZMZRec* rec = FEntries[size_t(i)].get();
+    if (!rec) continue;
+    if (rec->StatusBits() & (zsbDiscard | zsbError)) {
+      if (trace) TraceLine("skipped Writing central [" + std::to_string(i) + "] " + rec->FileName());
+      continue;
+    }
+    if (trace) TraceLine("Writing central [" + std::to_string(i) + "] " + rec->FileName());
+    const int32_t r = rec->WriteCentral();
+    if (r < 0) return r;
+    const int64_t written = rec->CentralHeaderSize();
+    const int64_t after = Position();
+    // The record is written unbroken: one that began a new volume starts its part.
+    if (written >= after) FCentralEntries = 0;
+    if (first) {
+      // Where the directory really starts, after a move to a new volume too.
+      FCentralOffset = after - written;
+      FCentralDisk = FDiskNr;
+      first = false;
+    }
+    FCentralSize += written;
+    ++FTotalEntries;
+    ++FCentralEntries;
+    ProgReport(7, 0, 1);
+  }
+  if (first) {
+    // An empty directory: the trailer follows whatever was written last.
+    FCentralOffset = std::max<int64_t>(Position(), 0);
+    FCentralDisk = FDiskNr;
+  }
+  const int32_t e = WriteEOC();
+  if (e < 0) return e;
+  ProgReport(7, 0, 1);
+  const int64_t result = FCentralSize + e;
+  if (trace && result > 0) TraceLine("  finished ok");
+  return result;
 }

@@ -63,6 +63,9 @@ class TZMCentral : public TZMEOC {
   int32_t LoadCentral();
   // The record at i when generation is the current one and i is in range.
   TZMZRec* EntryAt(int32_t generation, int i) const;
+  // Writes the central record of every entry without status bits 64 and 128, then the
+  // trailer, at the open target's position: bytes written or a negative code.
+  int64_t WriteCentralDirectory();
 
   int Count() const { return FCount; }
   int Capacity() const { return FCapacity; }

@@ -614,6 +614,19 @@ int32_t TZMDLLOpr::ListedEntryCount() {
   return lister->CenDir().Count();
 }
 
+bool TZMDLLOpr::ListedIsMultiPart() {
+  TCustomZipMate& m = Master();
+  if (TZMLister* lister = m.ZipLister()) {
+    const TZMCenDir& view = lister->CenDir();
+    if (view.CurrentReader()) return view.IsMultiPart() || view.TotalDisks() > 1;
+  }
+  TZMZipFile reader(m);
+  reader.SetFileName(m.ZipFileName());
+  const bool multi = reader.OpenZip(true, true) >= 0 && (reader.MultiPart() || reader.TotalDisks() > 1);
+  reader.File_Close();
+  return multi;
+}
+
 int32_t TZMDLLOpr::ArchiveEntryCount() {
   TZMZipFile reader(Master());
   reader.SetFileName(Master().ZipFileName());
@@ -656,6 +669,20 @@ void TZMDLLOpr::RunExtract() {
       if (!FolderExists(base)) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllOpr, 129), base);
     }
     FArg0 = m.ZipFileName();
+    // The engine reads single files: a split archive is first joined into a temporary
+    // one, removed again whatever happens next.
+    struct TJoined {
+      std::string Name;
+      ~TJoined() {
+        if (!Name.empty()) RemoveFile(Name);
+      }
+    } joined;
+    if (ListedIsMultiPart()) {
+      std::string dest;
+      if (JoinToSingleFile(FArg0, dest, true) != 0) return;
+      joined.Name = dest;
+      FArg0 = dest;
+    }
     if (LoadEngineDll() <= 0) return;
     struct TAfterRun {
       TZMDLLOpr& W;

@@ -98,6 +98,8 @@ class TZMDLLOpr : public TZMModOpr {
   int32_t ListedEntryCount();
   // Without a listing: the entries the archive's directory holds.
   int32_t ArchiveEntryCount();
+  // Whether the archive to extract is split over several parts.
+  bool ListedIsMultiPart();
   int32_t DoMessage(TDZCallbackRec& rec);
   int32_t DoPassword(TDZCallbackRec& rec);
   int32_t DoStreamOp(TDZStreamRec& rec);

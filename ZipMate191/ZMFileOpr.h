@@ -28,6 +28,13 @@ class TZMFileOpr : public TZMCore {
   // reports that deflating is not available.
   virtual int32_t StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method, int64_t size);
 
+  // Copies the archive source (possibly split over several parts) into one file. dest
+  // names the file (its extension becomes .zip; an existing file of that name is
+  // erased first) or a folder (a new temporary name is made) and receives the name
+  // written. 0, or a negative code that has been reported; on failure nothing is left
+  // behind and dest is emptied. withConversion marks the copy as made for the engine.
+  int32_t JoinToSingleFile(const std::string& source, std::string& dest, bool withConversion);
+
   const std::string& EventErr() const { return FEventErr; }
 
  protected:

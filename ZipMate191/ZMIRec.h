@@ -109,7 +109,8 @@ class TZMIRec : public TZMDirRec {
   virtual int32_t WriteDataDesc() = 0;
   virtual void AssignFrom(const TZMIRec& source);
   // Copying records override these to copy an entry's data; plain records have none.
-  virtual int32_t Process() { return 0; }
+  // Process gives the bytes written or a negative code.
+  virtual int64_t Process() { return 0; }
   virtual int64_t ProcessSize() { return 0; }
   virtual int32_t CheckLocal() = 0;
 
@@ -195,6 +196,10 @@ class TZMZRec : public TZMIRec {
   void SetVersions(bool needsZip64);
   void BuildLocalExtra();
   int LocalHeaderSize() const { return 30 + int(FHeaderName.size()) + int(FLocalExtra.size()); }
+  // Bytes of the central header as last written (fixed part, name, extra, comment).
+  int CentralHeaderSize() const {
+    return 46 + int(FHeaderName.size()) + int(FExtraField.size()) + int(FHeaderComment.size());
+  }
   // The 46-byte header and its variable fields as written by WriteCentral.
   std::string CentralBytes();
   int32_t WriteCentral();

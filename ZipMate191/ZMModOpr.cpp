@@ -1,5 +1,69 @@
 #include "ZMModOpr.h"
 
+#include "PlatFile.h"
+#include "ZMEndian.h"
+#include "ZMEOC.h"
+#include "ZMLister.h"
+#include "ZMMsg.h"
+#include "ZMXcpt.h"
+#include "ZMZipFile.h"
+#include "ZipMate.h"
+
 TZMModOpr::TZMModOpr(TCustomZipMate& master) : TZMFileOpr(master) { SetProgressMuted(false); }
 
 TZMModOpr::~TZMModOpr() { SetProgressMuted(true); }
+
+void TZMModOpr::WriteComment(const std::string& text) {
+  TCustomZipMate& m = Master();
+  const TZMSpanOpts savedSpan = SpanOptions();
+  try {
+    if (m.ZipFileName().empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorNoZipFileSpecified), true);
+    // The end record holds a 16-bit length.
+    if (text.size() > 0xFFFF) {
+      EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);
+      e.SetMessage("ZMModOpr ZipComment length error");
+      throw e;
+    }
+    // The name may be one part of a set whose last part holds the end record.
+    TZMSpanOpts span = savedSpan;
+    span.Exclude(spExactName);
+    SetSpanOptions(span);
+    TZMZipFile zip(m);
+    zip.SetFileName(m.ZipFileName());
+    // Only the end record is wanted: its offset stays the one of the plain record.
+    const int32_t opened = zip.OpenZip(true, true);
+    SetSpanOptions(savedSpan);
+    if (auto* lister = dynamic_cast<TZMLister*>(FLister)) lister->SetState(kListerRewritten);
+    if (opened < 0) throw EZipMate::CreateCode(ZMAbsCode(opened), true);
+    if (zip.IsOpen()) {
+      zip.File_Close();
+      if (zip.File_Reopen(plat::fmOpenReadWrite | plat::fmShareDenyWrite) != 0 || !zip.IsOpen())
+        throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsZipFileCouldNotBeOpened), true);
+    }
+    const plat::THandle h = zip.Handle();
+    const int64_t eoc = zip.EOCOffset();
+    if (plat::FileSeek(h, eoc, plat::soBeginning) != eoc)
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsSeekErrorInInputFile), true);
+    uint8_t rec[kEndOfCentralSize];
+    if (plat::FileRead(h, rec, kEndOfCentralSize) != kEndOfCentralSize)
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
+    if (zm::GetLE32(rec) != kEndOfCentralSig)
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
+    zm::PutLE16(rec + 20, uint16_t(text.size()));
+    if (plat::FileSeek(h, eoc, plat::soBeginning) != eoc)
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsSeekErrorInInputFile), true);
+    std::string bytes(reinterpret_cast<const char*>(rec), kEndOfCentralSize);
+    bytes += text;
+    if (plat::FileWrite(h, bytes.data(), int(bytes.size())) != int(bytes.size()) || !zip.Truncate())
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);
+    zip.File_Close();
+  } catch (const EZMException& e) {
+    SetSpanOptions(savedSpan);
+    ShowExceptionError(e);
+    m.FZipComment.clear();
+  }
+}
+
+void ZMWriteComment(TCustomZipMate& comp, const std::string& text) {
+  TZMFileOpr::Start<TZMModOpr>(comp)->WriteComment(text);
+}

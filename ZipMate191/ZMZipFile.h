@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "PlatTime.h"
 #include "ZMCentral.h"
@@ -42,6 +43,18 @@ class TZMZipFile : public TZMCentral {
   int32_t RebuildHash(int32_t mask, bool addAll);
   void SetUseHash(bool on);
 
+  // ---- writing ----
+  // Called first by Commit; a negative result stops it.
+  virtual int32_t BeforeCommit() { return 0; }
+  // ProcessSize of the record; when positive, Process: bytes written or a code.
+  virtual int64_t ProcessEntry(TZMZRec* rec);
+  // Writes the whole archive to the open target (spanning marker or stub, every entry,
+  // directory and trailer, then the last part's final name). With zipTime the file
+  // gets the date of its newest entry. The number of entries written or a code.
+  int32_t Commit(bool zipTime);
+  // The directory and trailer, then the volumes are finished: bytes or a code.
+  int64_t FinishWriting();
+
   bool UseHash() const { return FUseHash; }
   int32_t OpenResult() const { return FOpenResult; }
   plat::TFileTime LoadedWriteTime() const { return FLastWriteTime; }
@@ -52,4 +65,53 @@ class TZMZipFile : public TZMCentral {
   std::unique_ptr<TZMDirHashList> FHashList;
   int32_t FOpenResult = 0;
   bool FUseHash = true;
+};
+
+// An entry of a written archive that copies the local header and data of an entry of
+// another (loaded) archive.
+class TZMCopyRec : public TZMZRec {
+ public:
+  explicit TZMCopyRec(TZMCentral* owner) : TZMZRec(owner) {}
+
+  // Also takes the link of another copy record.
+  void AssignFrom(const TZMIRec& source) override;
+  // Copies the entry: bytes written (header, data, descriptor) or a negative code.
+  int64_t Process() override;
+  int64_t ProcessSize() override;
+
+  // The source record (not owned).
+  TZMZRec* Link() const { return FLink; }
+  void SetLink(TZMZRec* link) { FLink = link; }
+
+ private:
+  TZMZRec* FLink = nullptr;
+};
+
+// An archive being written from the entries of other archives; names are checked for
+// duplicates linearly.
+class TZMZipCopy : public TZMZipFile {
+ public:
+  TZMZipCopy(TCustomZipMate& master, TZMWorkBin* owner = nullptr);
+
+  TZMZRec* NewRecFrom(const TZMZRec& rec) override;
+  void ClearEntries() override;
+  int Add(TZMZRec* rec) override;
+  int Truncate(int n) override;
+  using TZMZipFile::Truncate;
+  // Looks among the records of the same name hash only (kept apart from the name hash
+  // table, which a copy does not use), so that large copies stay fast.
+  int CheckDuplicate(TZMZRec* rec) override;
+  // Index of the new copy of source, or the code of message 104 for a name already
+  // present.
+  int32_t AddCopy(TZMZRec* source);
+  // Adds copies of all (or the selected) entries of source: the number added, or a
+  // negative code when any could not be added.
+  int32_t CopyEntries(TZMZipFile& source, bool all);
+  // Writes the entries of the loaded source into this (created) file: the entries
+  // written or a negative code.
+  int64_t WriteFile(TZMZipFile* source, bool all);
+
+ private:
+  // Name hash to record index.
+  std::unordered_multimap<uint32_t, int> FByHash;
 };

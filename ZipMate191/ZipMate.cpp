@@ -9,9 +9,14 @@
 #include "ZMDlg.h"
 #include "ZMDllOpr.h"
 #include "ZMLister.h"
+#include "ZMModOpr.h"
+#include "ZMMsg.h"
 #include "ZMMsgStr.h"
 #include "ZMUTF8.h"
 #include "ZMUtils.h"
+#include "ZMWFuncs.h"
+#include "ZMXcpt.h"
+#include "ZMZipFile.h"
 
 namespace {
 
@@ -314,8 +319,28 @@ std::shared_ptr<const TZMDirEntry> TCustomZipMate::DirEntry(int i) const {
 TZMLister* TCustomZipMate::ZipLister() const { return dynamic_cast<TZMLister*>(FLister.get()); }
 
 void TCustomZipMate::ChangeComment(const std::string& text) {
-  // Without a listed archive the comment is only stored.
-  FZipComment = text;
+  TZMLister* l = ZipLister();
+  // Without a listed archive (or without its file) the comment is only stored.
+  if (!l || FZipFileName.empty()) {
+    FZipComment = text;
+    return;
+  }
+  const TZMZipFile* reader = l->CenDir().CurrentReader();
+  if (!reader) {
+    FZipComment = text;
+    return;
+  }
+  if (!l->CenDir().IsMultiPart() && !FileIsPresent(FZipFileName)) {
+    FZipComment = text;
+    return;
+  }
+  if (!l->CanProcess()) throw EZipMate::CreateCode(ZM_CODE(zmmZipMate, zmsCannotProcessInvalidZip), false);
+  if (l->CenDir().ArchiveComment() != text) {
+    ZMWriteComment(*this, text);
+    // The archive is read again so that the listing holds what was written.
+    if (FErrCode == 0) l->LoadArchive(FZipFileName, false);
+  }
+  FZipComment = FErrCode == 0 ? l->CenDir().ArchiveComment() : std::string();
 }
 
 void TCustomZipMate::LoadEngine(bool load) {
@@ -400,6 +425,16 @@ void TCustomZipMate::SetLanguageID(uint32_t v) {
 int32_t TCustomZipMate::Extract() {
   if (FActive == 0) return 197;
   RunOperation([this] { ExtractEntries(); });
+  return ErrCode();
+}
+
+int32_t TCustomZipMate::JoinToSingleFile(std::string& dest) {
+  if (FActive == 0) return 197;
+  const bool ran = RunOperation([&] {
+    if (FZipFileName.empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZipMate, zmsErrorNoZipFileSpecified), true);
+    TZMFileOpr::Start<TZMFileOpr>(*this)->JoinToSingleFile(FZipFileName, dest, false);
+  });
+  if (!ran) dest.clear();
   return ErrCode();
 }
 

@@ -25,6 +25,7 @@ class TCustomZipMate : public TComponent {
   friend class TZMWorkBase;
   friend class TZMCore;
   friend class TZMLister;
+  friend class TZMModOpr;
 
  public:
   explicit TCustomZipMate(TComponent* owner = nullptr);
@@ -181,6 +182,10 @@ class TCustomZipMate : public TComponent {
   // ---- Public operations ----
   // Extracts the selected entries; returns ErrCode (197 when inactive).
   int32_t Extract();
+  // Copies the archive ZipFileName (also one split over several parts) into the single
+  // file dest (its extension becomes .zip); dest receives the name written, or is
+  // emptied on failure. Returns ErrCode (197 when inactive).
+  int32_t JoinToSingleFile(std::string& dest);
   void Loaded() override;
 
   // ---- Reporting ----

@@ -4,7 +4,8 @@
 //                  [--freshen|--update] [--force-dirs] [--password PW]
 //   zmtool test ARCHIVE [SPEC...] [-x SPEC]... [--password PW]
 //   zmtool list [--json] ARCHIVE
-//   zmtool comment ARCHIVE
+//   zmtool comment ARCHIVE [TEXT]
+//   zmtool join ARCHIVE DEST
 //   common options: --quiet, --verbose, --trace
 //
 // Exit status: 0 success, 1 an error reported by the component, 2 a usage error.
@@ -26,7 +27,8 @@ const char* const kUsage =
     "                      [--freshen|--update] [--force-dirs] [--password PW]\n"
     "       zmtool test ARCHIVE [SPEC...] [-x SPEC]... [--password PW]\n"
     "       zmtool list [--json] ARCHIVE\n"
-    "       zmtool comment ARCHIVE\n"
+    "       zmtool comment ARCHIVE [TEXT]\n"
+    "       zmtool join ARCHIVE DEST\n"
     "options for both: --quiet, --verbose, --trace\n";
 
 int Usage(const std::string& why) {
@@ -36,17 +38,18 @@ int Usage(const std::string& why) {
 }
 
 struct TOptions {
-  std::string Command, Archive, Dest, Password;
+  std::string Command, Archive, Dest, Password, Comment;
   std::vector<std::string> Specs, Excludes;
   bool DirNames = false, Overwrite = false, Freshen = false, Update = false, ForceDirs = false;
-  bool HasPassword = false, Quiet = false, Verbose = false, Trace = false, Json = false;
+  bool HasPassword = false, Quiet = false, Verbose = false, Trace = false, Json = false, HasComment = false;
 };
 
 // Parses argv into opts; an empty result means success, else the usage error.
 std::string Parse(int argc, char** argv, TOptions& o) {
   if (argc < 2) return "no command given";
   o.Command = argv[1];
-  if (o.Command != "extract" && o.Command != "test" && o.Command != "list" && o.Command != "comment")
+  if (o.Command != "extract" && o.Command != "test" && o.Command != "list" && o.Command != "comment" &&
+      o.Command != "join")
     return "unknown command '" + o.Command + "'";
   const bool extract = o.Command == "extract";
   const bool selects = extract || o.Command == "test";
@@ -92,11 +95,21 @@ std::string Parse(int argc, char** argv, TOptions& o) {
     }
   }
   if (o.Freshen && o.Update) return "--freshen and --update exclude each other";
-  size_t need = extract ? 2 : 1;
-  if (positional.size() < need) return extract ? "extract needs ARCHIVE and DEST" : o.Command + " needs ARCHIVE";
-  if (!selects && positional.size() > 1) return o.Command + " takes one ARCHIVE";
+  const bool join = o.Command == "join";
+  size_t need = extract || join ? 2 : 1;
+  if (positional.size() < need)
+    return extract || join ? o.Command + " needs ARCHIVE and DEST" : o.Command + " needs ARCHIVE";
+  if (o.Command == "comment") {
+    if (positional.size() > 2) return "comment takes ARCHIVE and at most one TEXT";
+    if (positional.size() == 2) {
+      o.Comment = positional[1];
+      o.HasComment = true;
+      positional.pop_back();
+    }
+  }
+  if (!selects && positional.size() > need) return o.Command + (need == 2 ? " takes ARCHIVE and DEST" : " takes one ARCHIVE");
   o.Archive = positional[0];
-  if (extract) o.Dest = positional[1];
+  if (extract || join) o.Dest = positional[1];
   o.Specs.assign(positional.begin() + std::ptrdiff_t(need), positional.end());
   return std::string();
 }
@@ -219,12 +232,24 @@ int main(int argc, char** argv) {
   zm.OnProgress = [&](TObject*, TZMProgressDetails* d) { bar.Show(d); };
 
   zm.SetZipFileName(o.Archive);
-  if (o.Command == "list" || o.Command == "comment") {
+  if (o.Command == "list" || o.Command == "comment" || o.Command == "join") {
     if (zm.ErrCode() != 0) return Failed(zm);
-    if (o.Command == "list")
+    if (o.Command == "list") {
       PrintListing(zm, o.Json);
-    else
+    } else if (o.Command == "join") {
+      std::string dest = o.Dest;
+      if (zm.JoinToSingleFile(dest) != 0) return Failed(zm);
+      if (!o.Quiet) std::printf("joined %d entries into %s\n", zm.Count(), dest.c_str());
+    } else if (o.HasComment) {
+      zm.SetZipComment(o.Comment);
+      if (zm.ErrCode() != 0) return Failed(zm);
+      if (zm.ZipComment() != o.Comment) {
+        std::fprintf(stderr, "zmtool: the archive's comment was not changed\n");
+        return 1;
+      }
+    } else {
       std::printf("%s\n", zm.ZipComment().c_str());
+    }
     return 0;
   }
   TStringList specs;

@@ -301,3 +301,66 @@ TEST_F(TZmtoolFixture, ListAndComment) {
   r = Shell("'" + Tool() + "' list a.zip b.zip", Tmp.Path);
   EXPECT_EQ(r.Status, 2);
 }
+
+TEST_F(TZmtoolFixture, CommentTextRewritesTheArchivesComment) {
+  if (!Have("zip") || !Have("unzip")) GTEST_SKIP() << "zip or unzip is not installed";
+  std::string a = (Tmp.Path / "note.zip").string();
+  ASSERT_EQ(Shell("zip -q -X '" + a + "' readme.txt && echo 'old note' | zip -q -z '" + a + "'", Src).Status, 0);
+  const auto withOld = fs::file_size(a);
+  TRun r = Shell("'" + Tool() + "' comment '" + a + "' 'weekly backup'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  r = Shell("unzip -z '" + a + "'", Tmp.Path);
+  EXPECT_NE(r.Out.find("weekly backup"), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find("old note"), std::string::npos) << r.Out;
+  r = Shell("'" + Tool() + "' comment '" + a + "'", Tmp.Path);
+  EXPECT_EQ(r.Out, "weekly backup\n");
+  // An empty text removes the comment: the file ends with the end record.
+  r = Shell("'" + Tool() + "' comment '" + a + "' ''", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(fs::file_size(a), withOld - std::string("old note\n").size());
+  EXPECT_EQ(Shell("unzip -tqq '" + a + "'", Tmp.Path).Status, 0);
+  r = Shell("'" + Tool() + "' comment '" + a + "' one two", Tmp.Path);
+  EXPECT_EQ(r.Status, 2);
+  r = Shell("'" + Tool() + "' comment '" + (Tmp.Path / "none.zip").string() + "' text", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 123: ", 0), 0u) << r.Err;
+}
+
+TEST_F(TZmtoolFixture, JoinMakesOneArchiveOfASplitSet) {
+  if (!Have("zip") || !Have("unzip")) GTEST_SKIP() << "zip or unzip is not installed";
+  // Incompressible data over several parts.
+  std::string noise;
+  uint32_t x = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise += char(x >> 24);
+  }
+  WriteAll(Src / "noise.bin", noise);
+  fs::create_directories(Tmp.Path / "set");
+  std::string set = (Tmp.Path / "set" / "set.zip").string();
+  ASSERT_EQ(Shell("zip -q -r -s 64k '" + set + "' .", Src).Status, 0);
+  ASSERT_TRUE(fs::exists(Tmp.Path / "set" / "set.z02"));
+  TRun r = Shell("'" + Tool() + "' join '" + set + "' '" + (Tmp.Path / "whole.zip").string() + "'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out.rfind("joined ", 0), 0u) << r.Out;
+  EXPECT_NE(r.Out.find(" entries into " + (Tmp.Path / "whole.zip").string() + "\n"), std::string::npos) << r.Out;
+  EXPECT_EQ(Shell("unzip -tqq whole.zip", Tmp.Path).Status, 0);
+  EXPECT_EQ(Shell("zip -T whole.zip", Tmp.Path).Status, 0);
+  fs::path out = Tmp.Path / "out";
+  ASSERT_EQ(Shell("unzip -qq whole.zip -d out", Tmp.Path).Status, 0);
+  EXPECT_EQ(ReadAll(out / "noise.bin"), noise);
+  // The set extracts directly too (joined behind the scenes).
+  fs::path direct = Tmp.Path / "direct";
+  fs::create_directories(direct);
+  r = Shell("'" + Tool() + "' extract --dirnames --quiet '" + set + "' '" + direct.string() + "'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Tree(direct), Tree(out));
+  // A destination that cannot be created: error 171 and no file.
+  WriteAll(Tmp.Path / "afile", "x");
+  r = Shell("'" + Tool() + "' join '" + set + "' '" + (Tmp.Path / "afile" / "j.zip").string() + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 171: ", 0), 0u) << r.Err;
+  r = Shell("'" + Tool() + "' join '" + set + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 2);
+}

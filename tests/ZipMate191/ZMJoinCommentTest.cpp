@@ -1,0 +1,275 @@
+// Split sets made by Info-ZIP joined into one archive and extracted through the
+// engine, failed joins, and archive comments rewritten in place.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ZMDllLoadTestKit.h"
+#include "ZMEOC.h"
+#include "ZMEndian.h"
+#include "ZMLister.h"
+#include "ZMWFuncs.h"
+#include "ZipMateTestKit.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& data) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
+}
+
+bool Have(const std::string& tool) { return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0; }
+
+int Sh(const std::string& cmd) {
+  const int rc = std::system(cmd.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// Files (relative path to contents) and folders below root.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> t;
+  if (!fs::exists(root)) return t;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string rel = fs::relative(e.path(), root).generic_string();
+    t[e.is_directory() ? rel + "/" : rel] = e.is_directory() ? "" : ReadAll(e.path());
+  }
+  return t;
+}
+
+// Every peer that reads a single archive accepts it.
+void ExpectPeersAccept(const fs::path& archive) {
+  EXPECT_EQ(Sh("unzip -tqq " + Q(archive) + " > /dev/null"), 0) << archive;
+  EXPECT_EQ(Sh("zip -T " + Q(archive) + " > /dev/null"), 0) << archive;
+  if (Have("7z")) {
+    EXPECT_EQ(Sh("7z t " + Q(archive) + " > /dev/null"), 0) << archive;
+  }
+  EXPECT_EQ(Sh("python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\" " +
+                Q(archive)),
+            0)
+      << archive;
+}
+
+struct TSplitFixture : ::testing::Test {
+  TScopedUi Ui;
+  TTempFolder Tmp{"join"};
+  TBindZipMate Comp;
+  std::vector<std::pair<int, std::string>> Messages;
+  fs::path Src;
+
+  void SetUp() override {
+    if (!Have("zip") || !Have("unzip") || !Have("python3")) GTEST_SKIP() << "zip, unzip or python3 missing";
+    Comp.SetUnattended(true);
+    Comp.SetHowToDelete(htdFinal);
+    if (!EnginePath().empty()) Comp.SetDLLDirectory(EngineFolder());
+    Comp.OnMessage = [this](TObject*, int c, const std::string& m) { Messages.emplace_back(c, m); };
+    Src = Tmp.Path / "src";
+    // Incompressible data spreads over several parts; text compresses.
+    ASSERT_EQ(Sh("mkdir -p " + Q(Src / "sub") + " && head -c 300000 /dev/urandom > " + Q(Src / "random.bin")), 0);
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + "\n";
+    WriteAll(Src / "sub" / "text.txt", text);
+    WriteAll(Src / "small.txt", "small\n");
+  }
+  // zip in the source folder with options; the archive's path (the last part of a set).
+  fs::path Zip(const std::string& name, const std::string& opts) {
+    const fs::path archive = Tmp.Path / name;
+    EXPECT_EQ(Sh("cd " + Q(Src) + " && zip -q -r " + opts + " " + Q(archive) + " random.bin sub small.txt"), 0);
+    return archive;
+  }
+  bool HasMessage(int number) const {
+    for (const auto& m : Messages)
+      if ((m.first & 0x1FF) == number) return true;
+    return false;
+  }
+};
+
+}  // namespace
+
+TEST_F(TSplitFixture, InfoZipSplitSetsJoinIntoArchivesThatEveryPeerAccepts) {
+  const fs::path whole = Zip("whole.zip", "");
+  int serial = 0;
+  for (const char* opts : {"-s 64k", "-s 100k", "-s 64k -fz"}) {
+    SCOPED_TRACE(opts);
+    const fs::path dir = Tmp.Path / ("set" + std::to_string(++serial));
+    fs::create_directories(dir);
+    const fs::path set = Zip((dir / "set.zip").string(), opts);
+    ASSERT_TRUE(fs::exists(dir / "set.z01"));
+    Comp.SetZipFileName(set.string());
+    ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+    EXPECT_EQ(Comp.Count(), 3);  // the folder entry is not listed
+    std::string dest = (dir / "joined.bin").string();
+    ASSERT_EQ(Comp.JoinToSingleFile(dest), 0) << Comp.ErrMsg();
+    // A named destination keeps its name with the .zip extension.
+    EXPECT_EQ(dest, (dir / "joined.zip").string());
+    ExpectPeersAccept(dest);
+    // The same entries as the unsplit archive.
+    const fs::path a = dir / "a", b = dir / "b";
+    ASSERT_EQ(Sh("unzip -qq " + Q(dest) + " -d " + Q(a) + " && unzip -qq " + Q(whole) + " -d " + Q(b)), 0);
+    EXPECT_EQ(Tree(a), Tree(b));
+    EXPECT_EQ(Tree(a).at("random.bin"), ReadAll(Src / "random.bin"));
+  }
+}
+
+TEST_F(TSplitFixture, SplitSetsExtractThroughTheEngineAsUnzipExtractsTheWhole) {
+  if (EnginePath().empty()) GTEST_SKIP() << "the build gave no engine library path";
+  const fs::path whole = Zip("whole.zip", "");
+  const fs::path expect = Tmp.Path / "expect";
+  ASSERT_EQ(Sh("unzip -qq " + Q(whole) + " -d " + Q(expect)), 0);
+  const fs::path temp = Tmp.Path / "temp";
+  fs::create_directories(temp);
+  Comp.SetTempDir(temp.string());
+  int serial = 0;
+  for (const char* opts : {"-s 64k", "-s 128k -fz"}) {
+    SCOPED_TRACE(opts);
+    const fs::path dir = Tmp.Path / ("x" + std::to_string(++serial));
+    fs::create_directories(dir);
+    const fs::path set = Zip((dir / "set.zip").string(), opts);
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    Comp.SetZipFileName(set.string());
+    Comp.SetExtrBaseDir(out.string());
+    Comp.SetExtrOptions(TZMExtrOpts{ExtrDirNames, ExtrOverWrite});
+    ASSERT_EQ(Comp.Extract(), 0) << Comp.ErrMsg();
+    EXPECT_EQ(Comp.SuccessCnt(), 3);
+    EXPECT_EQ(Tree(out), Tree(expect));
+    // The joined copy made for the engine is gone again.
+    EXPECT_TRUE(fs::is_empty(temp));
+  }
+}
+
+TEST_F(TSplitFixture, AJoinOfATruncatedPartLeavesNothingBehind) {
+  const fs::path set = Zip("set.zip", "-s 64k");
+  ASSERT_TRUE(fs::exists(Tmp.Path / "set.z03"));
+  Comp.SetZipFileName(set.string());
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  // The second part loses its second half.
+  fs::resize_file(Tmp.Path / "set.z02", fs::file_size(Tmp.Path / "set.z02") / 2);
+  Comp.SetZipFileName(set.string());
+  std::string dest = (Tmp.Path / "joined.zip").string();
+  EXPECT_NE(Comp.JoinToSingleFile(dest), 0);
+  EXPECT_NE(Comp.ErrMsg(), "");
+  EXPECT_TRUE(dest.empty());
+  EXPECT_FALSE(fs::exists(Tmp.Path / "joined.zip"));
+}
+
+TEST_F(TSplitFixture, AJoinIntoAnUnwritablePlaceReportsTheCreationFailure) {
+  const fs::path set = Zip("set.zip", "-s 64k");
+  Comp.SetZipFileName(set.string());
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  // A folder that is a file cannot hold the destination (whatever the user's rights).
+  WriteAll(Tmp.Path / "plainfile", "x");
+  std::string dest = (Tmp.Path / "plainfile" / "joined.zip").string();
+  EXPECT_EQ(Comp.JoinToSingleFile(dest), 171);
+  EXPECT_TRUE(dest.empty());
+  EXPECT_EQ(ReadAll(Tmp.Path / "plainfile"), "x");
+}
+
+TEST_F(TSplitFixture, AJoinReplacesAnExistingDestination) {
+  const fs::path plain = Zip("plain.zip", "");
+  WriteAll(Tmp.Path / "out.zip", "old contents");
+  Comp.SetZipFileName(plain.string());
+  std::string dest = (Tmp.Path / "out.zip").string();
+  ASSERT_EQ(Comp.JoinToSingleFile(dest), 0) << Comp.ErrMsg();
+  EXPECT_EQ(dest, (Tmp.Path / "out.zip").string());
+  ExpectPeersAccept(dest);
+  // A folder as destination gets a new temporary name in TempDir.
+  const fs::path temp = Tmp.Path / "temp";
+  fs::create_directories(temp);
+  Comp.SetTempDir(temp.string());
+  std::string folder = temp.string() + "/";
+  ASSERT_EQ(Comp.JoinToSingleFile(folder), 0) << Comp.ErrMsg();
+  EXPECT_EQ(fs::path(folder).parent_path(), temp);
+  EXPECT_EQ(fs::path(folder).extension(), ".zip");
+  ExpectPeersAccept(folder);
+}
+
+// ---- comments ----
+
+namespace {
+
+std::string UnzipComment(const fs::path& archive) {
+  const fs::path out = archive.string() + ".z.txt";
+  Sh("unzip -z " + Q(archive) + " > " + Q(out));
+  return ReadAll(out);
+}
+
+}  // namespace
+
+TEST_F(TSplitFixture, ACommentIsRewrittenInPlaceAndAnEmptyOneTruncates) {
+  const fs::path a = Zip("c.zip", "");
+  const auto before = fs::file_size(a);
+  Comp.SetZipFileName(a.string());
+  ASSERT_EQ(Comp.ErrCode(), 0);
+  Comp.SetZipComment("a new comment");
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.ZipComment(), "a new comment");
+  EXPECT_NE(UnzipComment(a).find("a new comment"), std::string::npos);
+  EXPECT_EQ(fs::file_size(a), before + 13);
+  ExpectPeersAccept(a);
+  // A longer one, then garbage after it, then an empty one that cuts everything after
+  // the end record.
+  Comp.SetZipComment(std::string(3000, 'c'));
+  EXPECT_EQ(fs::file_size(a), before + 3000);
+  std::ofstream(a, std::ios::binary | std::ios::app) << "trailing garbage";
+  Comp.SetZipFileName(a.string());
+  Comp.SetZipComment("");
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  EXPECT_EQ(fs::file_size(a), before);
+  EXPECT_EQ(Comp.ZipComment(), "");
+  ExpectPeersAccept(a);
+  const std::string bytes = ReadAll(a);
+  EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - 22), kEndOfCentralSig);
+}
+
+TEST_F(TSplitFixture, CommentsOfZip64AndSplitArchives) {
+  const fs::path z64 = Zip("z64.zip", "-fz");
+  Comp.SetZipFileName(z64.string());
+  Comp.SetZipComment("zip64 comment");
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  EXPECT_NE(UnzipComment(z64).find("zip64 comment"), std::string::npos);
+  ExpectPeersAccept(z64);
+
+  const fs::path set = Zip("set.zip", "-s 64k");
+  Comp.SetZipFileName(set.string());
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  Comp.SetZipComment("split comment");
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.ZipComment(), "split comment");
+  // Only the last part changed; the joined set carries the new comment.
+  std::string joined = (Tmp.Path / "merged.zip").string();
+  ASSERT_EQ(Comp.JoinToSingleFile(joined), 0) << Comp.ErrMsg();
+  EXPECT_NE(UnzipComment(joined).find("split comment"), std::string::npos);
+  ExpectPeersAccept(joined);
+}
+
+TEST_F(TSplitFixture, ATooLongCommentLeavesTheArchiveAlone) {
+  const fs::path a = Zip("c.zip", "");
+  const std::string before = ReadAll(a);
+  Comp.SetZipFileName(a.string());
+  Comp.SetZipComment(std::string(70000, 'x'));
+  EXPECT_EQ(Comp.ErrCode(), 159);
+  EXPECT_EQ(Comp.ZipComment(), "");
+  EXPECT_EQ(ReadAll(a), before);
+}
+
+TEST_F(TSplitFixture, ACommentWithoutAnArchiveIsOnlyStored) {
+  Comp.SetZipFileName((Tmp.Path / "missing.zip").string());
+  Comp.SetZipComment("kept");
+  EXPECT_EQ(Comp.ZipComment(), "kept");
+  EXPECT_FALSE(fs::exists(Tmp.Path / "missing.zip"));
+}
