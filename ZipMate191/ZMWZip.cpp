@@ -396,7 +396,6 @@ int64_t TZMWorkZip::VolumeSpace(const std::string& partName) {
     // What the disk can take: its free space plus the file that will be replaced.
     int64_t avail = FDrive->VolumeFree() >= 0 ? FDrive->VolumeFree() : FDrive->VolumeSize();
     if (FileIsPresent(partName)) {
-      plat::TFileInfo info;
       const plat::THandle h = OpenFileForMode(partName, 0x20);
       if (h != plat::kInvalidHandle) {
         const int64_t size = plat::FileSeek(h, 0, plat::soEnd);

@@ -1,11 +1,13 @@
 // Split sets written by Info-ZIP's zip -s (several part sizes, and Zip64 records with
 // -fz): the component lists them from their last part with the names, sizes and CRCs
 // Python reads from the same set joined into one file, and the volume layer reads the
-// parts as one unbroken stream whatever the sizes of the reads.
+// parts as one unbroken stream whatever the sizes of the reads. The same parts put on
+// labelled disks of the simulated drive list after the disk prompts.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "PlatDriveDouble.h"
 #include "PlatPath.h"
 #include "ZMListingTestKit.h"
 #include "ZMMsg.h"
@@ -164,4 +166,51 @@ TEST_F(ZMVolumePeer, PartsReadAsOneStreamAcrossEveryBoundary) {
   ASSERT_EQ(w.Read(buf.data(), int32_t(first)), int32_t(first));
   ASSERT_EQ(w.Read(buf.data(), -20), 20);
   EXPECT_EQ(buf.substr(0, 20), whole.substr(size_t(first), 20));
+}
+
+TEST_F(ZMVolumePeer, PartsOnLabelledDisksListAfterTheDiskPrompts) {
+  const std::vector<std::string> parts = Split("disks", "64k", "");
+  ASSERT_GE(parts.size(), 3u);
+  const int n = int(parts.size());
+  const std::string joined = dir / "disks-joined.zip";
+  int status = 0;
+  RunCapture("zip -q -s 0 " + Quote(parts.back()) + " --out " + Quote(joined) + " 2>&1", &status);
+  ASSERT_EQ(status, 0);
+  const std::vector<TPeerEntry> py = PythonEntries(joined);
+  const std::string drive = dir / "drive";
+  fs::create_directories(drive);
+  plat::TRemovableDriveDouble a(drive);
+  plat::TScopedDrives scope(&a);
+  for (int k = 0; k < n; ++k) {
+    const int m = a.AddMedium(k == 1 ? "pkback# 002" : TZMWorkZip::VolumeLabel(k), 1 << 20);
+    a.Insert(m);
+    fs::copy_file(parts[size_t(k)], drive + "/arc.zip");
+  }
+  a.Insert(0);  // the first disk is in the drive
+  TScopedUi ui;
+  TZipMate z;
+  std::vector<std::pair<int, int>> asked;
+  z.OnGetNextDisk = [&](TObject*, int seq, int total, std::string letter, bool& abort) {
+    asked.emplace_back(seq, total);
+    EXPECT_EQ(letter, "A");
+    a.Insert(seq == 0 ? n - 1 : seq - 1);  // 0 asks for the last disk
+    abort = false;
+  };
+  z.SetUseDirOnlyEntries(true);
+  z.SetZipFileName(drive + "/arc.zip");
+  ASSERT_EQ(z.ErrCode(), 0) << z.ErrMsg();
+  ASSERT_EQ(size_t(z.Count()), py.size());
+  for (size_t i = 0; i < py.size(); ++i) {
+    EXPECT_EQ(z.DirEntry(int(i))->UncompressedSize(), py[i].Size) << py[i].Name;
+    EXPECT_EQ(z.DirEntry(int(i))->CRC32(), py[i].Crc) << py[i].Name;
+  }
+  ASSERT_FALSE(asked.empty());
+  EXPECT_EQ(asked.front(), std::make_pair(0, 0));  // the last disk first
+  // Cancelling the prompt for the last disk lists nothing and says so.
+  a.Insert(0);
+  TZipMate c;
+  c.OnGetNextDisk = [&](TObject*, int, int, std::string, bool& abort) { abort = true; };
+  c.SetZipFileName(drive + "/arc.zip");
+  EXPECT_EQ(c.Count(), 0);
+  EXPECT_EQ(c.ErrCode(), zmsUserCanceledOperation);
 }
