@@ -30,7 +30,7 @@ inline unsigned EntTotal(uint32_t e) { return e & 0x3F; }
 inline unsigned EntLen(uint32_t e) { return (e >> 8) & 0x1F; }
 inline unsigned EntExtra(uint32_t e) { return EntTotal(e) - EntLen(e); }
 inline unsigned EntValue(uint32_t e) { return e >> 16; }
-inline uint64_t BitMask(unsigned n) { return (uint64_t(1) << n) - 1; }
+constexpr uint64_t BitMask(unsigned n) { return (uint64_t(1) << n) - 1; }
 // Value plus the extra bits that follow the code in the bits saved before the shift.
 inline unsigned EntPlusExtra(uint32_t e, uint64_t saved) {
   return EntValue(e) + unsigned((saved & BitMask(EntTotal(e))) >> EntLen(e));
@@ -77,7 +77,7 @@ constexpr size_t kFastOutMargin = 258 + 16;
 }  // namespace
 
 const size_t TZMInflateCore::kDefaultPoolEntries =
-    (size_t(1) << 9) + (size_t(1) << 5) +            // fixed tables
+    (size_t(1) << kLitRootBits) + (size_t(1) << kDistRootBits) +  // fixed tables
     (size_t(1) << kCodeLenRootBits) +                 // code-length code table
     TableBound(288, kLitRootBits) + TableBound(32, kDistRootBits);
 
@@ -134,7 +134,9 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
     if (kind == tkCodeLen || numCodes != 1 || maxLen != 1) return irBadData;
   }
 
-  unsigned root = std::min(maxRoot, std::max(maxLen, 1u));
+  // Literal/length and distance tables always index their full root bits, so the
+  // fast loop masks with constants; short codes fill several entries.
+  unsigned root = kind == tkCodeLen ? std::min(maxRoot, std::max(maxLen, 1u)) : maxRoot;
   size_t size = size_t(1) << root;
   if (FPoolUsed + size > FPool.size()) return irNoTableSpace;
   table.Offset = uint32_t(FPoolUsed);
@@ -402,9 +404,10 @@ int TZMInflateCore::DynamicTables(TTable& lit, TTable& dist) {
 int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
   const uint32_t* const lt = FPool.data() + lit.Offset;
   const uint32_t* const dt = FPool.data() + dist.Offset;
-  const uint64_t lmask = BitMask(lit.Bits);
-  const uint64_t dmask = BitMask(dist.Bits);
-  const unsigned dbits = dist.Bits;
+  // Both tables index their full root bits (see BuildTable).
+  constexpr uint64_t lmask = BitMask(kLitRootBits);
+  constexpr uint64_t dmask = BitMask(kDistRootBits);
+  constexpr unsigned dbits = kDistRootBits;
   // A Deflate64 length may take 31 bits and its distance 29: refill between them so
   // that at least a root code's bits stay after the distance.
   const unsigned midRefill = FMode == TInflateMode::Deflate64 ? 40 : 0;
