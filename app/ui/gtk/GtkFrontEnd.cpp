@@ -128,7 +128,7 @@ int RunGtkFrontEnd(int argc, char** argv) {
     ops.SetMainWindow(window.Window());
     ui.SetMainWindow(window.Window());
     window.Show();
-    gtk_main();
+    if (!ops.Terminated()) gtk_main();
     ui.SetMainWindow(nullptr);
     ops.SetMainWindow(nullptr);
   }
