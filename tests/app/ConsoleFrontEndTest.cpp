@@ -130,18 +130,6 @@ TEST_F(ConsoleFrontEndRun, EmptyFolderAnswerEndsWithErrors) {
   EXPECT_FALSE(Exists(StagedArchive()));
 }
 
-TEST_F(ConsoleFrontEndRun, NonEmptyFolderQuestionAnsweredOnTheTerminal) {
-  const std::string target = Root + "/full";
-  MakeDir(target);
-  ratetest::WriteFile(target + "/ROB216.dbf", "old");
-  TStreams s("\n" + target + "\nt\n\n");
-  EXPECT_EQ(RunConsoleFrontEndOn(s.In, s.Out, s.Err), 0);
-  const std::string out = TStreams::Text(s.Out);
-  EXPECT_NE(out.find("Folder kopii istnieje"), std::string::npos);
-  EXPECT_NE(out.find("Wskazany Folder nie jest pusty.\nKontynuować?"), std::string::npos) << out;
-  EXPECT_EQ(ReadFile(target + "/ROB216.dbf"), ReadFile(ZM_RATE_TABLE_FILE));
-}
-
 TEST_F(ConsoleFrontEndRun, InputEndingBeforeTheButtonExportsNothing) {
   TStreams s("");
   EXPECT_EQ(RunConsoleFrontEndOn(s.In, s.Out, s.Err), 0);

@@ -189,18 +189,6 @@ TEST_F(ExportRateFileTest, StagedFileThatCannotBeWrittenRaises) {
   EXPECT_FALSE(Exists(StagedEngine()));
 }
 
-TEST_F(ExportRateFileTest, ExportRunsTwiceOnOneComponent) {
-  // The engine is loaded per operation and released after it, so a second export
-  // stages and loads a fresh copy.
-  TFormMainShort form(Ops);
-  Ops.Folders = {Root + "/a", Root + "/b"};
-  EXPECT_TRUE(ExportRateFile(form));
-  EXPECT_TRUE(ExportRateFile(form));
-  EXPECT_EQ(ReadFile(Root + "/a/ROB216.dbf"), kTable);
-  EXPECT_EQ(ReadFile(Root + "/b/ROB216.dbf"), kTable);
-  ExpectNoStagedFiles();
-}
-
 // ---- The temporary folder's length limit ----
 
 class StagingFolderTest : public TExportFixture {

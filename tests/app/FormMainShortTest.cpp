@@ -78,19 +78,6 @@ TEST_F(FormMainShortTest, CancelledClickReportsErrorsAndStillTerminates) {
   EXPECT_EQ(Ops.Calls[2].Kind, "terminate");
 }
 
-TEST_F(FormMainShortTest, DeclinedFolderReportsErrors) {
-  TFormMainShort form(Ops);
-  const std::string target = Root + "/full";
-  MakeDir(target);
-  ratetest::WriteFile(target + "/x", "x");
-  Ops.Folders.push_back(target);
-  Ops.Answers.push_back(TUiAnswer::No);
-  form.cxButtonEksportujClick();
-  ASSERT_EQ(Ops.Calls.size(), 4u);
-  EXPECT_EQ(Ops.Calls[2].Text, "Aktualizacja zakończona z błędami.");
-  EXPECT_EQ(Ops.Calls[3].Kind, "terminate");
-}
-
 TEST_F(FormMainShortTest, UnexpectedErrorLeavesTheClickWithoutResultOrTermination) {
   MakeDir(Temp + "/DzEngine190.dll");  // the engine cannot be staged
   TFormMainShort form(Ops);
