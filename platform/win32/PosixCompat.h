@@ -5,6 +5,8 @@
 #include <direct.h>
 #include <io.h>
 #include <process.h>
+#include <sys/stat.h>
+#include <sys/utime.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -55,5 +57,33 @@ inline std::tm* gmtime_r(const std::time_t* t, std::tm* out) {
 
 inline std::tm* localtime_r(const std::time_t* t, std::tm* out) {
   return localtime_s(out, t) == 0 ? out : nullptr;
+}
+// std::system gives the program's exit code on Windows.
+#ifndef WIFEXITED
+#define WIFEXITED(rc) ((rc) != -1)
+#define WEXITSTATUS(rc) (rc)
+#endif
+
+// utimensat for paths (dirfd AT_FDCWD): UTIME_OMIT keeps a time, UTIME_NOW takes now.
+#ifndef AT_FDCWD
+#define AT_FDCWD (-100)
+#define UTIME_NOW ((1l << 30) - 1l)
+#define UTIME_OMIT ((1l << 30) - 2l)
+#endif
+inline int utimensat(int dirfd, const char* path, const struct timespec times[2], int flags) {
+  (void)flags;
+  if (dirfd != AT_FDCWD || !path) {
+    errno = EINVAL;
+    return -1;
+  }
+  struct _stat64 st{};
+  if (_stat64(path, &st) != 0) return -1;
+  __time64_t value[2] = {st.st_atime, st.st_mtime};
+  for (int i = 0; i < 2; ++i) {
+    if (times && times[i].tv_nsec == UTIME_OMIT) continue;
+    value[i] = (!times || times[i].tv_nsec == UTIME_NOW) ? _time64(nullptr) : __time64_t(times[i].tv_sec);
+  }
+  struct __utimbuf64 buf{value[0], value[1]};
+  return _utime64(path, &buf);
 }
 #endif
