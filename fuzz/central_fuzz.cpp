@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "ZMUTF8.h"
@@ -14,7 +15,10 @@
 namespace {
 
 std::string TempPath() {
-  static const std::string path = "/tmp/central_fuzz_" + std::to_string(getpid()) + ".zip";
+  static const std::string path = [] {
+    std::atexit([] { std::remove(("/tmp/central_fuzz_" + std::to_string(getpid()) + ".zip").c_str()); });
+    return "/tmp/central_fuzz_" + std::to_string(getpid()) + ".zip";
+  }();
   return path;
 }
 
