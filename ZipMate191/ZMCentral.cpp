@@ -7,6 +7,7 @@
 #include "ZMMatch.h"
 #include "ZMUtils.h"
 #include "ZMXcpt.h"
+#include "PlatPath.h"
 
 namespace {
 
@@ -62,8 +63,12 @@ void TZMCentral::ClearCachedNames() {
     if (FEntries[size_t(i)]) FEntries[size_t(i)]->ClearCache();
 }
 
-TZMZRec* TZMCentral::FindName(const std::string& pattern, int& index, bool hasWildcards) {
+TZMZRec* TZMCentral::FindName(const std::string& given, int& index, bool hasWildcards) {
   const int start = index < 0 ? 0 : index + 1;
+  // Records hold their names with the platform's separator; a pattern may use either.
+  std::string pattern = given;
+  for (char& c : pattern)
+    if (c == '/' || c == '\\') c = plat::PathDelim;
   uint32_t hash = 0;
   if (!hasWildcards) hash = NameHashUpper(pattern);
   for (int i = start; i < FCount; ++i) {

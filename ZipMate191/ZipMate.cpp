@@ -106,6 +106,7 @@ void TCustomZipMate::StartOperation() {
   FErrCode = 0;
   FFullErrCode = 0;
   FSuccessCnt = 0;
+  if (FSniffer.Open(FOwnerWindow, FVerbosity)) FSniffer.SendLine(0, TZMSniffer::StartingLine(*this));
   FWorkingSpecs->Assign(*FFSpecArgs);
   FWorkingExclSpecs->Assign(*FFSpecArgsExcl);
   if (FLister) FLister->Prepare();
@@ -128,6 +129,7 @@ void TCustomZipMate::EndOperation(bool good) {
   if (FBusyDepth > 0) --FBusyDepth;
   // Trace lines carry code 0 and leave the recorded outcome alone.
   if (FVerbosity & 2) Guard(pending, [&] { EmitMessage(0, "Trace: done = " + std::to_string(FBusyDepth), true); });
+  FSniffer.Close();
   if (FBusyDepth <= 0) {
     Guard(pending, [&] { SetState(FState == 4 ? 2 : 1); });
     if (FActive < 0) {
@@ -794,8 +796,8 @@ std::string TCustomZipMate::OSErrorText(int number) const {
   return Format(" [0x%x] %s", {n, plat::SysErrorMessage(n)});
 }
 
-void TCustomZipMate::SniffLine(int32_t, const std::string&) {
-  // No monitor window can be linked on this platform.
+void TCustomZipMate::SniffLine(int32_t code, const std::string& text) {
+  FSniffer.SendLine(code, text);
 }
 
 void TCustomZipMate::CheckIndex(int index, int count) const {

@@ -12,6 +12,7 @@
 #include "ZMBase.h"
 #include "ZMClasses.h"
 #include "ZMCore.h"
+#include "ZMSniffer.h"
 #include "ZMXcpt.h"
 
 // Bits of the work deferred while the component is inactive or loading.
@@ -316,6 +317,7 @@ class TCustomZipMate : public TComponent {
   int32_t FCancel = 0;
   int32_t FSuccessCnt = 0;
   intptr_t FOwnerWindow = 0;
+  TZMSniffer FSniffer;  // the monitor link of the running operation
   bool FRunsInOtherThread = false;
   // Frame state
   int FState = 0;

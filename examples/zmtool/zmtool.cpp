@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ZMIRec.h"
+#include "ZMLister.h"
 #include "ZipMate.h"
 
 namespace {
@@ -233,7 +234,13 @@ int main(int argc, char** argv) {
 
   zm.SetZipFileName(o.Archive);
   if (o.Command == "list" || o.Command == "comment" || o.Command == "join") {
-    if (zm.ErrCode() != 0) return Failed(zm);
+    if (zm.ErrCode() != 0) {
+      // A directory that loaded after a warning (a wrong directory offset, bytes
+      // before or after the archive) is listed; the warning goes to stderr.
+      const TZMLister* lister = zm.ZipLister();
+      if (!lister || !lister->CanProcess()) return Failed(zm);
+      std::fprintf(stderr, "warning %d: %s\n", zm.ErrCode(), zm.ErrMsg().c_str());
+    }
     if (o.Command == "list") {
       PrintListing(zm, o.Json);
     } else if (o.Command == "join") {

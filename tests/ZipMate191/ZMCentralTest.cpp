@@ -211,6 +211,8 @@ TEST_F(ZMCentralTest, LookupsByHashLinearAndWildcard) {
   EXPECT_EQ(r.HashList().BucketCount(), 0);
   idx = -1;
   EXPECT_EQ(r.FindName("dir/file499.dat", idx, false), r.Items(499));
+  idx = -1;
+  EXPECT_EQ(r.FindName("dir\\file498.dat", idx, false), r.Items(498));
   EXPECT_EQ(r.RebuildHash(-1, false), 0);
   EXPECT_EQ(r.HashList().BucketCount(), 521);
   // Truncate keeps the table in step.

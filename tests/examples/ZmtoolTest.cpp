@@ -368,3 +368,28 @@ TEST_F(TZmtoolFixture, JoinMakesOneArchiveOfASplitSet) {
   r = Shell("'" + Tool() + "' join '" + set + "'", Tmp.Path);
   EXPECT_EQ(r.Status, 2);
 }
+
+TEST_F(TZmtoolFixture, ListShowsADirectoryLoadedAfterAWarning) {
+  if (!Have("zip")) GTEST_SKIP() << "zip is not installed";
+  // Bytes put before an archive without adjusting its offsets: the directory is
+  // found where it really is, after warning 20; bytes after it give warning 151.
+  std::string a = (Tmp.Path / "plain.zip").string();
+  ASSERT_EQ(Shell("zip -q -X '" + a + "' readme.txt", Src).Status, 0);
+  std::string body = ReadAll(a);
+  std::string before = (Tmp.Path / "before.zip").string();
+  std::string after = (Tmp.Path / "after.zip").string();
+  WriteAll(before, std::string(100, 'J') + body);
+  WriteAll(after, body + std::string(100, 'J'));
+  const std::pair<std::string, std::string> cases[] = {{before, "20"}, {after, "151"}};
+  for (const auto& [path, code] : cases) {
+    TRun r = Shell("'" + Tool() + "' list '" + path + "'", Tmp.Path);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out.rfind("readme.txt\t13\t13\tstored\t", 0), 0u) << r.Out;
+    EXPECT_EQ(r.Err.rfind("warning " + code + ": ", 0), 0u) << r.Err;
+  }
+  // Not an archive at all still fails.
+  WriteAll(Tmp.Path / "junk.zip", std::string(300, 'J'));
+  TRun r = Shell("'" + Tool() + "' list junk.zip", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error ", 0), 0u) << r.Err;
+}
