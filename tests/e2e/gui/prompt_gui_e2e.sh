@@ -42,8 +42,8 @@ probe_pid=$!
 dialog_up() { win=$(xdotool search --onlyvisible --pid "$probe_pid" 2>/dev/null | head -n1) && [ -n "$win" ]; }
 wait_for 20 dialog_up || fail "the dialog did not appear: $(cat "$dir/err")"
 sleep 0.5
-command -v import >/dev/null 2>&1 && import -window "$win" "$artefacts/prompt-$case.png" 2>/dev/null
-xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+command -v import >/dev/null 2>&1 && timeout 30 import -window "$win" "$artefacts/prompt-$case.png" 2>/dev/null
+timeout 5 xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
 
 long=$(printf 'abcdefghij%.0s' $(seq 1 9))  # 90 characters
 case $case in

@@ -40,7 +40,7 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
   if [ -n "${DISPLAY:-}" ] && [ -n "$xvfb_pid" ]; then
-    import -window root "$artefacts/rob216-$case-failure.png" 2>/dev/null &&
+    timeout 30 import -window root "$artefacts/rob216-$case-failure.png" 2>/dev/null &&
       echo "screen at the failure: $artefacts/rob216-$case-failure.png" >&2
   fi
   [ -s "$log" ] && { echo "--- program output:" >&2; cat "$log" >&2; }
@@ -97,7 +97,7 @@ export DISPLAY=":$(head -n1 "$dir/display")"
 a11y=0
 unset DBUS_SESSION_BUS_ADDRESS
 if command -v dbus-daemon >/dev/null 2>&1 &&
-   /usr/bin/python3 -c 'import gi; gi.require_version("Atspi", "2.0")' 2>/dev/null; then
+   timeout 30 /usr/bin/python3 -c 'import gi; gi.require_version("Atspi", "2.0")' 2>/dev/null; then
   bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null) &&
     export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus") && bus_pid=$(sed -n 2p <<<"$bus") &&
     [ -n "$DBUS_SESSION_BUS_ADDRESS" ] && a11y=1
@@ -107,7 +107,7 @@ bridge=1
 [ $a11y = 1 ] && bridge=
 
 # The texts the program shows, as "window title<TAB>text" lines.
-texts() { /usr/bin/python3 "$here/a11y_texts.py" "$app_pid" 2>/dev/null; }
+texts() { timeout 15 /usr/bin/python3 "$here/a11y_texts.py" "$app_pid" 2>/dev/null; }
 # Waits until the texts contain the line $1 exactly.
 shows_line() { texts >"$dir/texts" && grep -qxF -- "$1" "$dir/texts"; }
 
@@ -126,7 +126,7 @@ main=$found
 shot=$artefacts/rob216-main.png
 rm -f "$shot"
 sleep 0.5  # let the first frame be drawn
-import -window "$main" "$shot" || fail "no screenshot of the main window"
+timeout 30 import -window "$main" "$shot" || fail "no screenshot of the main window"
 size=$(png_size "$shot") || fail "$shot is not a PNG"
 read -r w h <<<"$size"
 # The client area is 423 x 132; a window manager may add its frame.
@@ -160,14 +160,14 @@ if [ "$case" = error ]; then
   xdotool mousemove --window "$main" 211 107 click 1 || fail "click on the button failed"
   wait_for 30 find_window "$caption" "$main" || fail "no error box after a failed staging"
   errbox=$found
-  import -window "$errbox" "$artefacts/rob216-error-box.png" 2>/dev/null
+  timeout 30 import -window "$errbox" "$artefacts/rob216-error-box.png" 2>/dev/null
   if [ $a11y = 1 ]; then
     wait_for 20 shows_line "$caption"$'\t[OK]' || fail "the error box has no OK button: $(cat "$dir/texts")"
     grep -qF "$caption"$'\tCannot create file "'"$dir/tmp/_xkgcsa9fjsk8_.tmp"'"' "$dir/texts" ||
       fail "the error box does not show the error's text: $(cat "$dir/texts")"
     echo "error box: $(grep -F 'Cannot create' "$dir/texts" | cut -f2)"
   fi
-  xdotool windowfocus --sync "$errbox" 2>/dev/null || xdotool windowfocus "$errbox"
+  timeout 5 xdotool windowfocus --sync "$errbox" 2>/dev/null || xdotool windowfocus "$errbox"
   xdotool key --clearmodifiers Return
   wait_for 20 sh -c "! xdotool search --onlyvisible --pid $app_pid 2>/dev/null | grep -qx $errbox" ||
     fail "the error box did not close"
@@ -181,8 +181,8 @@ xdotool mousemove --window "$main" 211 107 click 1 || fail "click on the button 
 chooser_title='Select a folder'
 wait_for 20 find_window "$chooser_title" || fail "the folder chooser did not appear"
 chooser=$found
-import -window "$chooser" "$artefacts/rob216-chooser.png" 2>/dev/null
-xdotool windowfocus --sync "$chooser" 2>/dev/null || xdotool windowfocus "$chooser"
+timeout 30 import -window "$chooser" "$artefacts/rob216-chooser.png" 2>/dev/null
+timeout 5 xdotool windowfocus --sync "$chooser" 2>/dev/null || xdotool windowfocus "$chooser"
 
 if [ "$case" = cancel ]; then
   xdotool key --clearmodifiers Escape
@@ -199,14 +199,14 @@ wait_for 60 find_window "" || fail "the result box did not appear"
 box=$found
 [ "$box" != "$main" ] || fail "the main window lost its title"
 [ -z "$(title_of "$box")" ] || fail "the result box has a title"
-import -window "$box" "$artefacts/rob216-$case-result.png" 2>/dev/null
+timeout 30 import -window "$box" "$artefacts/rob216-$case-result.png" 2>/dev/null
 if [ $a11y = 1 ]; then
   result='Aktualizacja zakończona.'
   [ "$case" = cancel ] && result='Aktualizacja zakończona z błędami.'
   wait_for 20 shows_line $'\t'"$result" || fail "the result box does not read '$result': $(cat "$dir/texts")"
   echo "result box: $result"
 fi
-xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
+timeout 5 xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
 xdotool key --clearmodifiers Return
 
 # Closing the result box ends the program.
