@@ -1,8 +1,8 @@
 // zmtool: a small command-line client of the zip component TZipMate.
 //
-//   zmtool extract ARCHIVE DEST [SPEC...] [-x SPEC]... [--dirnames] [--overwrite]
+//   zmtool extract ARCHIVE DEST [PATTERN...] [-x PATTERN]... [--dirnames] [--overwrite]
 //                  [--freshen|--update] [--force-dirs] [--password PW]
-//   zmtool test ARCHIVE [SPEC...] [-x SPEC]... [--password PW]
+//   zmtool test ARCHIVE [PATTERN...] [-x PATTERN]... [--password PW]
 //   zmtool list [--json] ARCHIVE
 //   zmtool comment ARCHIVE [TEXT]
 //   zmtool join ARCHIVE DEST
@@ -24,9 +24,9 @@
 namespace {
 
 const char* const kUsage =
-    "usage: zmtool extract ARCHIVE DEST [SPEC...] [-x SPEC]... [--dirnames] [--overwrite]\n"
+    "usage: zmtool extract ARCHIVE DEST [PATTERN...] [-x PATTERN]... [--dirnames] [--overwrite]\n"
     "                      [--freshen|--update] [--force-dirs] [--password PW]\n"
-    "       zmtool test ARCHIVE [SPEC...] [-x SPEC]... [--password PW]\n"
+    "       zmtool test ARCHIVE [PATTERN...] [-x PATTERN]... [--password PW]\n"
     "       zmtool list [--json] ARCHIVE\n"
     "       zmtool comment ARCHIVE [TEXT]\n"
     "       zmtool join ARCHIVE DEST\n"
