@@ -7,7 +7,6 @@
 #include "ZMMatch.h"
 #include "ZMUtils.h"
 #include "ZMXcpt.h"
-#include "PlatPath.h"
 
 namespace {
 
@@ -66,9 +65,7 @@ void TZMCentral::ClearCachedNames() {
 TZMZRec* TZMCentral::FindName(const std::string& given, int& index, bool hasWildcards) {
   const int start = index < 0 ? 0 : index + 1;
   // Records hold their names with the platform's separator; a pattern may use either.
-  std::string pattern = given;
-  for (char& c : pattern)
-    if (c == '/' || c == '\\') c = plat::PathDelim;
+  const std::string pattern = WithPlatformSeparators(given);
   uint32_t hash = 0;
   if (!hasWildcards) hash = NameHashUpper(pattern);
   for (int i = start; i < FCount; ++i) {

@@ -2,7 +2,7 @@
 
 #include <cassert>
 
-#include "PlatPath.h"
+#include "ZMUtils.h"
 #include "ZMMatch.h"
 #include "ZMZipFile.h"
 
@@ -12,12 +12,6 @@ const int kPrimes[] = {61,    131,   257,   389,   521,   641,   769,   1031,  1
                        2053,  2579,  3593,  4099,  5147,  6151,  7177,  8209,  10243, 12289,
                        14341, 16411, 18433, 20483, 22521, 24593, 28687, 32771, 40961, 65537};
 constexpr int kPrimeCount = int(sizeof(kPrimes) / sizeof(kPrimes[0]));
-
-std::string WithPlatformSeparators(std::string s) {
-  for (char& c : s)
-    if (c == '/' || c == '\\') c = plat::PathDelim;
-  return s;
-}
 
 }  // namespace
 

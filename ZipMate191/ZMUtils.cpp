@@ -362,6 +362,12 @@ std::string ConvertSlashes(const std::string& path, int direction) {
   return r;
 }
 
+std::string WithPlatformSeparators(std::string name) {
+  for (char& c : name)
+    if (c == '/' || c == '\\') c = plat::PathDelim;
+  return name;
+}
+
 std::u16string ConvertSlashesWide(const std::u16string& path, int direction) {
   std::u16string r = path;
   const char16_t from = direction == 1 ? u'\\' : u'/';

@@ -87,6 +87,8 @@ std::string JoinPath(const std::string& path, const std::string& tail);
 // direction 1: '\' to '/'; any other direction: '/' to '\'.
 std::string ConvertSlashes(const std::string& path, int direction);
 std::u16string ConvertSlashesWide(const std::u16string& path, int direction);
+// Both '\\' and '/' become the platform's delimiter (PathDelim).
+std::string WithPlatformSeparators(std::string name);
 // Last character is '\' or '/'.
 bool EndsWithDelimiter(const std::string& s);
 // No '*', '?' or '|'.
