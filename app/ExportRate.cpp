@@ -83,20 +83,25 @@ bool SkippedByMask(const plat::TFindData& d, uint32_t mask) {
 
 }  // namespace
 
+// Only "." and ".." are allowed besides nothing at all. Counting two entries instead
+// would take a drive's root folder, which lists neither, holding two files for empty
+// and an empty root for full; the names are compared instead, so that every folder,
+// root or not, is empty exactly when it holds nothing.
 bool IsFolderEmpty(const std::string& path) {
   constexpr uint32_t kAllAttributes = 63;  // read-only, hidden, system, volume, folder, archive
   std::u16string pattern = plat::WideName(path + plat::PathDelim + "*.*");
   plat::TFindData d;
   plat::TFindHandle h = plat::FindFirstW(pattern, d);
-  if (h == plat::kInvalidFindHandle) return false;
-  int found = 0;
+  // An empty root folder lists nothing at all: the search fails although the folder exists.
+  if (h == plat::kInvalidFindHandle) return plat::DirectoryExists(path);
+  bool empty = true;
   bool more = true;
-  while (more && found < 3) {
-    if (!SkippedByMask(d, kAllAttributes)) ++found;
-    if (found < 3) more = plat::FindNextW(h, d);
+  while (more && empty) {
+    if (!SkippedByMask(d, kAllAttributes) && d.Name != u"." && d.Name != u"..") empty = false;
+    if (empty) more = plat::FindNextW(h, d);
   }
   plat::FindEnd(h);
-  return found == 2;
+  return empty;
 }
 
 bool ExportRateFile(UiOps& ui, TZipMate& zip) {

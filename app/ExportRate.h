@@ -53,6 +53,6 @@ bool ExportRateFile(UiOps& ui, TZipMate& zip);
 // The same with the main window's interface and component.
 bool ExportRateFile(TFormMainShort& form);
 
-// True only when listing path + delimiter + "*.*" (every attribute) yields exactly two
-// entries: an ordinary folder that holds nothing but "." and "..".
+// True only when listing path + delimiter + "*.*" (every attribute) yields nothing but
+// "." and "..": an existing folder, a drive's root included, that holds nothing.
 bool IsFolderEmpty(const std::string& path);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build of rob216-update under wine64, driven through its console front
-# end: button, a new target folder, the result box. The written ROB216.dbf must equal
+# end: button, an existing empty target folder (which must not count as full: folders
+# on wine's drive Z: list no "." and ".."), the result box. The written ROB216.dbf must equal
 # the rate table, and no staged file may stay in the Windows temporary folder.
 #   win_export.sh PROGRAM.exe TABLE WORKDIR
 set -u
@@ -18,6 +19,7 @@ fail() { echo "FAIL: $*" >&2; [ -f "$out" ] && { echo "--- output:" >&2; cat "$o
 # Unix paths are drive Z: under wine.
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 target=$dir/kopia
+mkdir "$target"
 
 printf '\n%s\n\n' "$(winpath "$target")" |
   ROB216_UI=console timeout 120 "$run" "$prog" >"$out" 2>&1
@@ -25,6 +27,7 @@ rc=$?
 [ $rc -eq 0 ] || fail "exit code $rc"
 grep -qF "Aktualizacja zakończona." "$out" || fail "no result box"
 grep -qF "z błędami" "$out" && fail "reported errors"
+grep -qF "nie jest pusty" "$out" && fail "the empty folder was taken for a full one"
 [ -f "$target/ROB216.dbf" ] || fail "ROB216.dbf was not written"
 cmp "$table" "$target/ROB216.dbf" || fail "ROB216.dbf differs from $table"
 temp=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp 2>/dev/null | head -1)
