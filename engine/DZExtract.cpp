@@ -4,6 +4,14 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 #include "PlatFileSys.h"
 #include "PlatPath.h"
@@ -48,26 +56,28 @@ const char* MethodName(unsigned m) {
   }
 }
 
-// UTC time of the entry: the extra field's when asked for and present, else the
-// MS-DOS stamp read as local time.
-bool EntryTime(const TDZEntry& en, bool useExtra, plat::TFileTime& t) {
-  if (useExtra && en.HasFileTime) {
-    t = en.FileTime;
-    return true;
-  }
-  plat::TFileTime local;
-  return plat::DosDateTimeToFileTime(uint16_t(en.DosDateTime >> 16),
-                                     uint16_t(en.DosDateTime & 0xFFFF), local) &&
-         plat::LocalFileTimeToFileTime(local, t);
-}
-
-
 // File calls on UTF-8 names.
-plat::THandle CreateUtf8(const std::string& name) {
+
+// Creates a new file for writing; fails when the name exists in any form (a file,
+// a folder, a link), so that nothing already there is followed or truncated.
+// exists tells that failure apart.
+plat::THandle CreateNewUtf8(const std::string& name, bool& exists) {
+  exists = false;
 #ifdef _WIN32
+  std::error_code ec;
+  if (fs::symlink_status(PathOf(name), ec).type() != fs::file_type::not_found) {
+    exists = true;
+    return plat::kInvalidHandle;
+  }
   return plat::FileCreateW(WideFromUtf8String(name));
 #else
-  return plat::FileCreate(name);
+  for (;;) {
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return plat::THandle(fd);
+    if (errno == EINTR) continue;
+    exists = errno == EEXIST;
+    return plat::kInvalidHandle;
+  }
 #endif
 }
 
@@ -104,6 +114,27 @@ std::string Hex8(uint32_t v) {
 }
 
 }  // namespace
+
+// UTC time of the entry: the extra field's when asked for and present, else the
+// MS-DOS stamp read as local time.
+bool TDZExtractor::EntryTime(const TDZEntry& en, bool useExtra, plat::TFileTime& t) {
+  if (useExtra && en.HasFileTime) {
+    t = en.FileTime;
+    return true;
+  }
+  // Entries of one archive mostly share a few stamps; the local-time conversion
+  // consults the time zone every time.
+  if (!FDosValid || FDosStamp != en.DosDateTime) {
+    plat::TFileTime local;
+    FDosOk = plat::DosDateTimeToFileTime(uint16_t(en.DosDateTime >> 16),
+                                         uint16_t(en.DosDateTime & 0xFFFF), local) &&
+             plat::LocalFileTimeToFileTime(local, FDosTime);
+    FDosStamp = en.DosDateTime;
+    FDosValid = true;
+  }
+  t = FDosTime;
+  return FDosOk;
+}
 
 bool SplitSafeName(const std::string& name, std::vector<std::string>& parts) {
   parts.clear();
@@ -383,34 +414,12 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
   return false;
 }
 
-bool TDZExtractor::Decode(const TDZEntry& en, TDZCrypt* crypt, TOutput& out, uint32_t& crc,
-                          uint64_t& written) {
-  uint64_t pos = en.DataOffset + (crypt ? TDZCrypt::kHeaderSize : 0);
-  uint64_t left = en.CompSize - (crypt ? TDZCrypt::kHeaderSize : 0);
-  uint32_t reg = 0xFFFFFFFFu;
-  written = 0;
-  bool readFailed = false, writeFailed = false, tooLong = false;
+bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, TOutput& out,
+                          uint32_t& crc) {
+  bool writeFailed = false;
+  uint64_t written = 0;
   int64_t sinceStep = 0;
-
-  auto reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    if (left == 0) return 0;
-    const size_t n = size_t(std::min<uint64_t>(left, max));
-    const int64_t got = FSource->ReadSome(pos, buf, n);
-    if (got <= 0) {
-      readFailed = true;
-      return -1;
-    }
-    if (crypt) crypt->Decrypt(buf, size_t(got));
-    pos += uint64_t(got);
-    left -= uint64_t(got);
-    return ptrdiff_t(got);
-  };
   auto sink = [&](const uint8_t* data, size_t n) -> bool {
-    if (n > en.UncompSize - written) {
-      tooLong = true;  // more data than the entry declares: refuse, never amplify
-      return false;
-    }
-    reg = zm::Crc32UpdateFast(reg, data, n);
     if (!out.Write(data, n)) {
       writeFailed = true;
       return false;
@@ -425,44 +434,41 @@ bool TDZExtractor::Decode(const TDZEntry& en, TDZCrypt* crypt, TOutput& out, uin
     return !FHost.Stopped();
   };
 
-  int result = zm::irOk;
-  if (en.Method == 0) {
-    if (FBuf.size() < kReadChunk) FBuf.resize(kReadChunk);
-    while (left) {
-      const ptrdiff_t got = reader(FBuf.data(), FBuf.size());
-      if (got <= 0) {
-        result = zm::irReadFailed;
+  TDZDecodeResult r;
+  if (!crypt && FAhead && FAhead->Covers(ordinal)) {
+    // Decoded on the other thread; the data arrive here in order.
+    for (;;) {
+      const TDZDecodeAhead::TPiece& piece = FAhead->Next(ordinal);
+      if (piece.Size && !sink(piece.Data, piece.Size)) {
+        r.Result = zm::irWriteFailed;
+        r.Abandoned = true;
         break;
       }
-      if (!sink(FBuf.data(), size_t(got))) {
-        result = zm::irWriteFailed;
+      if (piece.Last) {
+        r = piece.Outcome;
         break;
       }
     }
   } else {
-    auto& core = en.Method == 9 ? FInflate64 : FInflate;
-    if (!core)
-      core = std::make_unique<zm::TZMInflateCore>(en.Method == 9 ? zm::TInflateMode::Deflate64
-                                                                 : zm::TInflateMode::Deflate);
-    result = core->Inflate(reader, sink);
+    r = FDecoder.Run(*FSource, en, crypt, sink);
   }
   FHost.CheckStop();
-  crc = ~reg;
-  if (result == zm::irOk && written == en.UncompSize) return true;
+  crc = r.Crc;
+  if (r.Result == zm::irOk && r.Written == en.UncompSize && !writeFailed) return true;
   if (writeFailed)
     Fail(en, skGeneralExtractError, deWriteFile, "(" + out.TempName + ")");
-  else if (readFailed)
+  else if (r.ReadFailed)
     Fail(en, skReadError, deReadFile, "");
-  else if (tooLong)
+  else if (r.TooLong)
     Fail(en, skSizeChange, deInvalidStruct, "(more data than its stated size)");
-  else if (result == zm::irOk)
+  else if (r.Result == zm::irOk)
     Fail(en, skSizeChange, deInvalidStruct, "(less data than its stated size)");
   else
     Fail(en, skZipFileFormatWrong, deInvalidStruct, "(compressed data are damaged)");
   return false;
 }
 
-bool TDZExtractor::ProcessEntry(size_t index, int pipe) {
+bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
   TDZEntry& en = FArchive.Entries()[index];
   const uint32_t opts = FHost.Cmd().Options;
   std::vector<std::string> parts;
@@ -565,9 +571,12 @@ bool TDZExtractor::ProcessEntry(size_t index, int pipe) {
       const uint32_t r = uint32_t(plat::NowFileTime() * 2654435761u) ^ uint32_t(index * 40503u) ^
                          uint32_t(attempt * 977u);
       std::string tmp = folder + ".dz" + Hex8(r) + ".tmp";
-      if (fs::symlink_status(PathOf(tmp), ec).type() != fs::file_type::not_found) continue;
-      out.File = CreateUtf8(tmp);
-      if (out.File != plat::kInvalidHandle) out.TempName = tmp;
+      bool taken = false;
+      out.File = CreateNewUtf8(tmp, taken);
+      if (out.File != plat::kInvalidHandle)
+        out.TempName = tmp;
+      else if (!taken)
+        break;  // not a name clash: another name will not help
     }
     if (out.File == plat::kInvalidHandle) {
       Fail(en, skNoOpen, deTempFile, "(" + folder + ")");
@@ -589,10 +598,9 @@ bool TDZExtractor::ProcessEntry(size_t index, int pipe) {
   TDZCrypt crypt;
   if (en.Encrypted() && !ObtainPassword(en, crypt)) return false;
 
-  FHost.Info((FTest ? "testing: " : "extracting: ") + en.Name);
+  if (FHost.Verbose()) FHost.Info((FTest ? "testing: " : "extracting: ") + en.Name);
   uint32_t crc = 0;
-  uint64_t written = 0;
-  if (!Decode(en, en.Encrypted() ? &crypt : nullptr, out, crc, written)) return false;
+  if (!Decode(en, ordinal, en.Encrypted() ? &crypt : nullptr, out, crc)) return false;
   if (crc != en.Crc) {
     const int r = FHost.CrcError(en.Name, crc, en.Crc);
     FHost.CheckStop();
@@ -604,10 +612,7 @@ bool TDZExtractor::ProcessEntry(size_t index, int pipe) {
     }
   }
   if (out.File != plat::kInvalidHandle) {
-    if (useExtraTime && en.HasFileTime)
-      plat::FileSetTime(out.File, en.FileTime);
-    else
-      plat::FileSetDate(out.File, en.DosDateTime);
+    if (haveEntryTime) plat::FileSetTime(out.File, entryTime);
     plat::FileClose(out.File);
     out.File = plat::kInvalidHandle;
     std::error_code ec;
@@ -636,8 +641,29 @@ int TDZExtractor::Run() {
     FHost.Progress(DZ_CB_BATCH_END, 0, 0, std::string());
     return 0;
   }
+  // Files are written here while the other thread decodes the next entries. Data
+  // that need a password, and application streams as the source, stay on this thread.
+  if (!FTest && FSource->ThreadSafe() && std::thread::hardware_concurrency() != 1) {
+    std::vector<const TDZEntry*> order(chosen.size(), nullptr);
+    bool any = false;
+    for (size_t k = 0; k < chosen.size(); ++k) {
+      const TDZEntry& en = FArchive.Entries()[chosen[k]];
+      if (DecodableAhead(en)) {
+        order[k] = &en;
+        any = true;
+      }
+    }
+    if (any) {
+      try {
+        FAhead = std::make_unique<TDZDecodeAhead>(*FSource, std::move(order));
+      } catch (const std::system_error&) {
+        FAhead.reset();  // no thread: everything is decoded here
+      }
+    }
+  }
   int done = 0, skipped = 0;
-  for (size_t i : chosen) {
+  for (size_t k = 0; k < chosen.size(); ++k) {
+    const size_t i = chosen[k];
     const TDZEntry& en = FArchive.Entries()[i];
     int pipe = -1;
     for (const TPipeSpec& p : FPipes)
@@ -645,7 +671,9 @@ int TDZExtractor::Run() {
     const uint64_t before = FTotalDone;
     FHost.Progress(DZ_CB_ITEM, int64_t(en.UncompSize), int64_t(FTotalDone), en.Name);
     FHost.CheckStop();
-    if (ProcessEntry(i, pipe))
+    const bool ok = ProcessEntry(i, k, pipe);
+    if (FAhead) FAhead->Finish(k);
+    if (ok)
       ++done;
     else if (!en.IsFolder())
       ++skipped;
@@ -654,6 +682,7 @@ int TDZExtractor::Run() {
     FHost.Progress(DZ_CB_ITEM, -1, int64_t(FTotalDone), std::string());
     FHost.CheckStop();
   }
+  FAhead.reset();
   FHost.Progress(DZ_CB_BATCH_END, 0, int64_t(FTotalDone), std::string());
   if (FHost.Verbose())
     FHost.Message(0, std::to_string(done) + (FTest ? " tested, " : " extracted, ") +

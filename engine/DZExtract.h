@@ -9,8 +9,9 @@
 
 #include "DZArchive.h"
 #include "DZCrypt.h"
+#include "DZDecode.h"
 #include "DZHost.h"
-#include "ZMInflateCore.h"
+#include "PlatTime.h"
 
 namespace dz {
 
@@ -37,13 +38,15 @@ class TDZExtractor {
   int Prepare();
   void ReadSpecs(int kind, std::vector<std::string>& out);
   void Select(std::vector<size_t>& chosen);
-  bool ProcessEntry(size_t index, int pipe);
+  bool ProcessEntry(size_t index, size_t ordinal, int pipe);
   bool MakeFolders(const std::string& base, const std::vector<std::string>& parts, size_t n,
                    std::string& path, const std::string& display);
   bool ObtainPassword(const TDZEntry& en, TDZCrypt& crypt);
   // Decodes the entry into the output; false after a reported failure.
-  bool Decode(const TDZEntry& en, TDZCrypt* crypt, TOutput& out, uint32_t& crc,
-              uint64_t& written);
+  bool Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, TOutput& out,
+              uint32_t& crc);
+  // UTC time of the entry (the MS-DOS stamp converted once per distinct stamp).
+  bool EntryTime(const TDZEntry& en, bool useExtra, plat::TFileTime& t);
   void Fail(const TDZEntry& en, int skip, int err, const std::string& detail);
 
   TDZHost& FHost;
@@ -58,8 +61,12 @@ class TDZExtractor {
   std::vector<TPipeSpec> FPipes;
   bool FTest = false;
   uint64_t FTotalDone = 0;
-  std::unique_ptr<zm::TZMInflateCore> FInflate, FInflate64;
-  std::vector<uint8_t> FBuf;
+  TDZDecoder FDecoder;
+  // Decodes entries on a second thread while this one writes files and calls back.
+  std::unique_ptr<TDZDecodeAhead> FAhead;
+  uint32_t FDosStamp = 0;
+  bool FDosValid = false, FDosOk = false;
+  plat::TFileTime FDosTime = 0;
   std::unordered_set<std::string> FKnownFolders;
 };
 

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#ifdef _WIN32
+#include <mutex>
+#endif
 #include <string>
 
 #include "DZHost.h"
@@ -19,6 +22,8 @@ class TDZSource {
   virtual int64_t ReadSome(uint64_t off, void* buf, size_t n) = 0;
   // Reads exactly n bytes at off; false on failure or when the data ends early.
   bool ReadAt(uint64_t off, void* buf, size_t n);
+  // Whether ReadSome may be called from another thread while this one reads too.
+  virtual bool ThreadSafe() const { return false; }
 
  protected:
   uint64_t FSize = 0;
@@ -30,10 +35,15 @@ class TDZFileSource : public TDZSource {
   // Opens the file; err receives an engine error on failure.
   static std::unique_ptr<TDZFileSource> Open(const std::string& name, int& err);
   int64_t ReadSome(uint64_t off, void* buf, size_t n) override;
+  bool ThreadSafe() const override { return true; }
 
  private:
   plat::THandle FHandle = plat::kInvalidHandle;
+#ifdef _WIN32
+  // Reads seek first; one reader at a time.
+  std::mutex FLock;
   uint64_t FPos = 0;
+#endif
 };
 
 class TDZStreamSource : public TDZSource {

@@ -1,0 +1,257 @@
+// Extraction while a second thread decodes ahead: callbacks stay on the calling thread
+// and in entry order, entries that are skipped, renamed, damaged or cancelled get
+// exactly their own outcome, and no temporary file is left behind.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <thread>
+
+#include "DZTestKit.h"
+
+using namespace dzt;
+
+namespace {
+
+std::string Text(size_t n, unsigned seed) {
+  static const char* words[] = {"rate ", "table ", "labour ", "index\n", "quarter ", "unit "};
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < n) s += words[rng() % 6];
+  s.resize(n);
+  return s;
+}
+
+std::string Noise(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = char(rng());
+  return s;
+}
+
+// Files below root whose names mark them as the engine's temporary files.
+std::vector<std::string> Leftovers(const fs::path& root) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind(".dz", 0) == 0 && n.size() > 4 && n.substr(n.size() - 4) == ".tmp")
+      found.push_back(Utf8Of(e.path()));
+  }
+  return found;
+}
+
+// Where the compressed data of entry i start in an archive built by BuildZip.
+size_t DataStart(const std::string& zip, uint64_t localOffset) {
+  const auto* p = reinterpret_cast<const uint8_t*>(zip.data()) + localOffset;
+  return size_t(localOffset) + 30 + (p[26] | p[27] << 8) + (p[28] | p[29] << 8);
+}
+
+// Follows the progress callbacks: every item ends before the next begins, and its
+// steps add up to its size.
+struct TItemCheck {
+  std::vector<std::string> Problems;
+  std::set<std::thread::id> Threads;
+  bool Open = false;
+  int64_t Size = 0, Steps = 0;
+  int Items = 0;
+
+  int operator()(int action, int64_t size) {
+    Threads.insert(std::this_thread::get_id());
+    if (action == DZ_CB_ITEM && size >= 0) {
+      if (Open) Problems.push_back("item " + std::to_string(Items) + " began inside another");
+      Open = true;
+      Size = size;
+      Steps = 0;
+      ++Items;
+    } else if (action == DZ_CB_ITEM) {
+      if (!Open) Problems.push_back("an item ended twice");
+      Open = false;
+    } else if (action == DZ_CB_STEP) {
+      if (!Open) Problems.push_back("step outside an item");
+      Steps += size;
+      if (Steps > Size) Problems.push_back("item " + std::to_string(Items) + " got more steps than its size");
+    }
+    return 0;
+  }
+};
+
+}  // namespace
+
+TEST(DZDecodeAhead, CallbacksInEntryOrderOnTheCallingThread) {
+  const fs::path dir = FreshDir("ahead_order");
+  std::vector<TEntrySpec> entries;
+  std::map<std::string, std::string> expected;
+  // Many small entries, with larger ones among them that fill several slots, stored
+  // and deflated, folders, and an encrypted entry decoded on the calling thread.
+  for (int i = 0; i < 300; ++i) {
+    const std::string folder = "d" + std::to_string(i / 40);
+    if (i % 40 == 0) {
+      entries.push_back({.Name = folder + "/", .Data = "", .Method = 0});
+      expected[folder] = "/";
+    }
+    TEntrySpec e;
+    e.Name = folder + "/f" + std::to_string(i) + ".txt";
+    if (i % 50 == 7)
+      e.Data = Text(1500000 + size_t(i) * 37, unsigned(i));
+    else if (i % 50 == 21)
+      e.Data = Noise(700000, unsigned(i));
+    else
+      e.Data = Text(size_t(i * 13 % 3000), unsigned(i));
+    e.Method = (i % 3 == 0) ? 0 : 8;
+    if (i == 150) e.Password = "secret";
+    expected[e.Name] = e.Data;
+    entries.push_back(e);
+  }
+  WriteFile(dir / "t.zip", BuildZip(entries));
+  THarness h;
+  h.Archive = (dir / "t.zip").string();
+  h.Base = (dir / "out").string();
+  h.Password = "secret";
+  fs::create_directories(h.Base);
+  h.Options |= DZ_OPT_DIRNAMES;
+  TItemCheck check;
+  std::set<std::thread::id> nameThreads;
+  h.OnProgress = [&](int action, int64_t size) { return check(action, size); };
+  h.OnExtName = [&](std::string&, const std::string&) {
+    nameThreads.insert(std::this_thread::get_id());
+    return 0;
+  };
+  EXPECT_EQ(h.Exec(), 300) << h.AllMessages();
+  EXPECT_EQ(Tree(dir / "out"), expected);
+  EXPECT_TRUE(check.Problems.empty()) << check.Problems.front();
+  EXPECT_EQ(check.Items, 308);  // files and folder entries
+  EXPECT_EQ(check.Threads, std::set<std::thread::id>{std::this_thread::get_id()});
+  EXPECT_EQ(nameThreads, std::set<std::thread::id>{std::this_thread::get_id()});
+  EXPECT_EQ(h.PasswordAsks, 0);
+  EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
+TEST(DZDecodeAhead, SkippedAndRenamedEntriesKeepTheirOwnData) {
+  const fs::path dir = FreshDir("ahead_skip");
+  const std::string big1 = Text(3000000, 1), big2 = Noise(900000, 2), big3 = Text(2500000, 3);
+  const std::string zip = BuildZip({{.Name = "a/keep.txt", .Data = big1},
+                                    {.Name = "../escape.txt", .Data = "no"},
+                                    {.Name = "a/small.txt", .Data = "small"},
+                                    {.Name = "a/keep2.bin", .Data = big2, .Method = 0},
+                                    {.Name = "a/moved.txt", .Data = big3},
+                                    {.Name = "a/last.txt", .Data = "last"}});
+  WriteFile(dir / "t.zip", zip);
+  const fs::path out = dir / "out";
+  fs::create_directories(out / "a");
+  WriteFile(out / "a" / "keep.txt", "old one");
+  WriteFile(out / "a" / "keep2.bin", "old two");
+  THarness h;
+  h.Archive = (dir / "t.zip").string();
+  h.Base = out.string();
+  h.Options |= DZ_OPT_DIRNAMES;
+  std::vector<std::string> asked;
+  h.OnOverwrite = [&](const std::string& name, int32_t, int32_t, int32_t) {
+    asked.push_back(fs::path(name).filename().string());
+    return 2;  // keep the existing file
+  };
+  h.OnExtName = [](std::string& name, const std::string&) {
+    if (name.find("moved") == std::string::npos) return 0;
+    name = "b" + std::string(1, fs::path::preferred_separator) + "moved.txt";
+    return 1;
+  };
+  EXPECT_EQ(h.Exec(), 3) << h.AllMessages();
+  EXPECT_EQ(asked, (std::vector<std::string>{"keep.txt", "keep2.bin"}));
+  EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{{"a", "/"},
+                                                          {"a/keep.txt", "old one"},
+                                                          {"a/keep2.bin", "old two"},
+                                                          {"a/small.txt", "small"},
+                                                          {"a/last.txt", "last"},
+                                                          {"b", "/"},
+                                                          {"b/moved.txt", big3}}));
+  ASSERT_EQ(h.Skips.size(), 3u);
+  EXPECT_EQ(h.Skips[0].Name, "a/keep.txt");
+  EXPECT_EQ(h.Skips[1].Name, "../escape.txt");
+  EXPECT_EQ(h.Skips[2].Name, "a/keep2.bin");
+}
+
+TEST(DZDecodeAhead, DamagedEntriesAreReportedByTheirOwnName) {
+  const fs::path dir = FreshDir("ahead_damage");
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 12; ++i)
+    entries.push_back({.Name = "e" + std::to_string(i) + ".txt", .Data = Text(size_t(200000 + i * 1000), unsigned(i))});
+  entries[3].CrcOverride = 0x12345678;
+  entries[6].UncompOverride = 1000;     // the data run on past the stated size
+  entries[8].UncompOverride = 900000;   // the data end before it
+  std::vector<uint64_t> offsets;
+  std::string zip = BuildZip(entries, &offsets);
+  zip[DataStart(zip, offsets[10])] = char(0x07);  // a final block of the reserved type
+  WriteFile(dir / "t.zip", zip);
+  THarness h;
+  h.Archive = (dir / "t.zip").string();
+  h.Base = (dir / "out").string();
+  fs::create_directories(h.Base);
+  std::vector<std::string> crcAsked;
+  h.OnCrc = [&](const std::string& name, uint32_t, uint32_t expected) {
+    crcAsked.push_back(name);
+    EXPECT_EQ(expected, 0x12345678u);
+    return 3;  // drop the file
+  };
+  EXPECT_EQ(h.Exec(), 8);
+  EXPECT_EQ(crcAsked, std::vector<std::string>{"e3.txt"});
+  std::map<std::string, int> skipped;
+  for (const TSkip& s : h.Skips) skipped[s.Name] = s.Type;
+  EXPECT_EQ(skipped, (std::map<std::string, int>{{"e3.txt", 8}, {"e6.txt", 17}, {"e8.txt", 17}, {"e10.txt", 7}}));
+  const auto tree = Tree(dir / "out");
+  EXPECT_EQ(tree.size(), 8u);
+  for (int i : {0, 1, 2, 4, 5, 7, 9, 11})
+    EXPECT_EQ(tree.at("e" + std::to_string(i) + ".txt"), entries[size_t(i)].Data) << i;
+  EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
+TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
+  const fs::path dir = FreshDir("ahead_cancel");
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 6; ++i)
+    entries.push_back({.Name = "big" + std::to_string(i) + ".txt", .Data = Text(4000000, unsigned(i + 10))});
+  WriteFile(dir / "t.zip", BuildZip(entries));
+
+  // Inside: DZ_Abort during the steps of the third entry.
+  {
+    THarness h;
+    h.Archive = (dir / "t.zip").string();
+    h.Base = (dir / "in").string();
+    fs::create_directories(h.Base);
+    int items = 0, steps = 0;
+    h.OnProgress = [&](int action, int64_t size) {
+      if (action == DZ_CB_ITEM && size >= 0) ++items;
+      if (action == DZ_CB_STEP && items == 3 && ++steps == 3) TEngine::Main().Abort(h.Key);
+      return 0;
+    };
+    EXPECT_LT(h.Exec(), 0);
+    const auto tree = Tree(dir / "in");
+    EXPECT_EQ(tree, (std::map<std::string, std::string>{{"big0.txt", entries[0].Data},
+                                                         {"big1.txt", entries[1].Data}}));
+  }
+  // Between: the end of the second item answers stop.
+  {
+    THarness h;
+    h.Archive = (dir / "t.zip").string();
+    h.Base = (dir / "between").string();
+    fs::create_directories(h.Base);
+    int ended = 0;
+    h.OnProgress = [&](int action, int64_t size) {
+      return action == DZ_CB_ITEM && size == -1 && ++ended == 2 ? 1 : 0;
+    };
+    EXPECT_LT(h.Exec(), 0);
+    EXPECT_EQ(Tree(dir / "between").size(), 2u);
+  }
+  // A stop from another thread while the first entry is written.
+  {
+    THarness h;
+    h.Archive = (dir / "t.zip").string();
+    h.Base = (dir / "other").string();
+    fs::create_directories(h.Base);
+    h.OnProgress = [&](int action, int64_t) {
+      if (action == DZ_CB_STEP) std::thread([&] { TEngine::Main().Abort(h.Key); }).join();
+      return 0;
+    };
+    EXPECT_LT(h.Exec(), 0);
+    EXPECT_TRUE(Tree(dir / "other").empty());
+  }
+  EXPECT_TRUE(Leftovers(dir).empty());
+}
