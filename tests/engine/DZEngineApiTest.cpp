@@ -1,13 +1,38 @@
 // The library's entry points and the checks of the command block.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
 #include "DZTestKit.h"
+#include "PlatDynLib.h"
 
 using namespace dzt;
+
+#ifdef _WIN32
+namespace {
+
+// The names in the export table of a loaded module.
+std::vector<std::string> ExportedNames(void* module) {
+  std::vector<std::string> names;
+  const auto* base = static_cast<const uint8_t*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (dir.VirtualAddress == 0) return names;
+  const auto* exp = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+  const auto* rvas = reinterpret_cast<const DWORD*>(base + exp->AddressOfNames);
+  for (DWORD i = 0; i < exp->NumberOfNames; ++i) names.emplace_back(reinterpret_cast<const char*>(base + rvas[i]));
+  return names;
+}
+
+}  // namespace
+#endif
 
 TEST(DZEngineApi, VersionsNameAndBanner) {
   TEngine& e = TEngine::Main();
@@ -36,10 +61,18 @@ TEST(DZEngineApi, OldVariantReportsOlderPrivateVersion) {
 
 TEST(DZEngineApi, ExportsOnlyEntryPoints) {
   TEngine& e = TEngine::Main();
+#ifdef _WIN32
+  // Exactly the entry points, under their undecorated names.
+  std::vector<std::string> names = ExportedNames(e.Handle);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"DZ_Abort", "DZ_Banner", "DZ_Exec", "DZ_Name", "DZ_Path",
+                                             "DZ_PrivVersion", "DZ_Version"}));
+#else
   // Internal symbols stay hidden, also those of the linked support code.
-  EXPECT_EQ(dlsym(e.Handle, "_Z13FileNameMatchRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_"),
+  EXPECT_EQ(plat::LibSymbol(e.Handle, "_Z13FileNameMatchRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_"),
             nullptr);
-  EXPECT_EQ(dlsym(e.Handle, "_ZN2zm16Crc32UpdateFastEjPKvm"), nullptr);
+  EXPECT_EQ(plat::LibSymbol(e.Handle, "_ZN2zm16Crc32UpdateFastEjPKvm"), nullptr);
+#endif
 }
 
 TEST(DZEngineApi, RejectsBadCommandBlocks) {

@@ -2,9 +2,12 @@
 // folder, shared or out-of-range data are refused, and lies about sizes and checks
 // never produce a file.
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/resource.h>
 
 #include <csignal>
+#endif
 
 #include "DZTestKit.h"
 
@@ -69,7 +72,10 @@ TEST(DZHostile, LinkInsideTheBaseFolderIsNotFollowed) {
   const fs::path dir = FreshDir("hostile_link");
   fs::create_directories(dir / "outside");
   fs::create_directories(dir / "out");
-  fs::create_directory_symlink(dir / "outside", dir / "out" / "link");
+  std::error_code ec;
+  fs::create_directory_symlink(dir / "outside", dir / "out" / "link", ec);
+  // Windows grants links only to privileged or developer-mode accounts.
+  if (ec) GTEST_SKIP() << "no symbolic link can be made here: " << ec.message();
   TRun r;
   RunOn(r, dir, BuildZip({{.Name = "link/escaped.txt", .Data = "x"}}));
   EXPECT_EQ(r.Result, 0);
@@ -164,6 +170,9 @@ TEST(DZHostile, CrcMismatchKeepsTheOldFile) {
 }
 
 TEST(DZHostile, FullDiskLeavesTheOldFileAndNoTemporary) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a full disk is simulated with a file-size limit (RLIMIT_FSIZE), which Windows lacks";
+#else
   // A file-size limit makes writes fail as on a full disk.
   const fs::path dir = FreshDir("hostile_full");
   std::string big(1 << 20, '\0');
@@ -188,6 +197,7 @@ TEST(DZHostile, FullDiskLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(Tree(dir / "out").size(), 1u);
   ASSERT_FALSE(h.Skips.empty());
   EXPECT_EQ(h.Skips[0].Error, 23);  // error writing file
+#endif
 }
 
 TEST(DZHostile, ClaimsOfHugeDirectories) {

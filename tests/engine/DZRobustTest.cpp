@@ -5,10 +5,12 @@
 // and quoted entries, lying sizes, truncation at every point, a full disk and a cancel
 // in the middle of an entry.
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <csignal>
+#endif
 #include <cstring>
 
 #include "DZTestKit.h"
@@ -168,8 +170,11 @@ TEST(DZRobust, LinksPlantedInTheFolderAreNotFollowed) {
   // Links made before the run (a previous archive, another program) to a folder and
   // to a file outside: writes through them are refused, the targets stay as they were.
   TSandbox s("robust_planted");
-  fs::create_directory_symlink(s.Dir / "neighbour", s.Out / "dirlink");
-  fs::create_symlink(s.Dir / "neighbour" / "keep.txt", s.Out / "filelink.txt");
+  std::error_code ec;
+  fs::create_directory_symlink(s.Dir / "neighbour", s.Out / "dirlink", ec);
+  if (!ec) fs::create_symlink(s.Dir / "neighbour" / "keep.txt", s.Out / "filelink.txt", ec);
+  // Windows grants links only to privileged or developer-mode accounts.
+  if (ec) GTEST_SKIP() << "no symbolic link can be made here: " << ec.message();
   const std::string zip = BuildZip({
       {.Name = "dirlink/keep.txt", .Data = "overwritten"},
       {.Name = "dirlink/new.txt", .Data = "new"},
@@ -248,6 +253,9 @@ TEST(DZRobust, TruncationAtAnyPointLeavesNoPartialFile) {
 }
 
 TEST(DZRobust, FullDiskKeepsOldFilesAndLeavesNoTemporary) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a full disk is simulated with a file-size limit (RLIMIT_FSIZE), which Windows lacks";
+#else
   // RLIMIT_FSIZE with SIGXFSZ ignored makes write() fail with EFBIG, as a full disk does.
   TSandbox s("robust_full");
   const std::string big = Noise(1 << 20, 11);
@@ -271,6 +279,7 @@ TEST(DZRobust, FullDiskKeepsOldFilesAndLeavesNoTemporary) {
   int writeErrors = 0;
   for (const TSkip& k : s.H.Skips) writeErrors += k.Error == 23;
   EXPECT_EQ(writeErrors, 2) << s.H.AllMessages();
+#endif
 }
 
 TEST(DZRobust, CancelInTheMiddleOfAnEntry) {

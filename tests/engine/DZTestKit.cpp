@@ -1,32 +1,43 @@
 #include "DZTestKit.h"
 
-#include <dlfcn.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
+#endif
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <type_traits>
+
+#include "PlatDynLib.h"
 
 namespace dzt {
 
 bool TEngine::Load(const char* path) {
-  Handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  Handle = plat::LibLoad(path);
   if (!Handle) {
-    Error = dlerror();
+    Error = plat::LastLibErrorText();
     return false;
   }
-  Exec = reinterpret_cast<TDZExecFunc>(dlsym(Handle, "DZ_Exec"));
-  Abort = reinterpret_cast<TDZAbortFunc>(dlsym(Handle, "DZ_Abort"));
-  Version = reinterpret_cast<TDZVersionFunc>(dlsym(Handle, "DZ_Version"));
-  PrivVersion = reinterpret_cast<TDZVersionFunc>(dlsym(Handle, "DZ_PrivVersion"));
-  Name = reinterpret_cast<TDZNameFunc>(dlsym(Handle, "DZ_Name"));
-  Banner = reinterpret_cast<TDZBannerFunc>(dlsym(Handle, "DZ_Banner"));
-  Path = reinterpret_cast<TDZPathFunc>(dlsym(Handle, "DZ_Path"));
-  return Exec && Abort && Version && PrivVersion && Name && Banner && Path;
+  auto bind = [this](auto& fn, const char* name) {
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(plat::LibSymbol(Handle, name));
+    if (!fn) Error += std::string(Error.empty() ? "" : ", ") + name + " is not exported";
+  };
+  bind(Exec, "DZ_Exec");
+  bind(Abort, "DZ_Abort");
+  bind(Version, "DZ_Version");
+  bind(PrivVersion, "DZ_PrivVersion");
+  bind(Name, "DZ_Name");
+  bind(Banner, "DZ_Banner");
+  bind(Path, "DZ_Path");
+  return Error.empty();
 }
 
 TEngine& TEngine::Main() {
@@ -39,7 +50,37 @@ TEngine& TEngine::Main() {
   return engine;
 }
 
-std::string TextOf(const void* p) { return p ? std::string(static_cast<const char*>(p)) : ""; }
+std::string TextOf(const void* p, int32_t form) {
+  if (!p) return "";
+  if (form == 0) return std::string(static_cast<const char*>(p));
+  // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+  std::string out;
+  for (const char16_t* w = static_cast<const char16_t*>(p); *w; ++w) {
+    uint32_t c = *w;
+    if (c >= 0xD800 && c < 0xDC00 && w[1] >= 0xDC00 && w[1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(w[1]) - 0xDC00);
+      ++w;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | (c >> 18));
+      out += char(0x80 | ((c >> 12) & 0x3F));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
 
 int THarness::Exec(TEngine& engine) {
   TDZCommand cmd{};
@@ -88,37 +129,37 @@ int32_t THarness::Handle(TDZCallbackRec& rec) {
     case DZ_CB_BATCH_END:
     case DZ_CB_TOTAL_ITEMS:
     case DZ_CB_TOTAL_BYTES:
-      if (action == DZ_CB_ITEM && rec.ItemSize >= 0) Items.push_back(TextOf(rec.Text1));
+      if (action == DZ_CB_ITEM && rec.ItemSize >= 0) Items.push_back(TextOf(rec.Text1, rec.TextForm));
       if (action == DZ_CB_TOTAL_ITEMS) TotalItems = uint32_t(rec.Param1);
       if (action == DZ_CB_TOTAL_BYTES) TotalBytes = rec.ItemSize;
       if (action == DZ_CB_STEP) StepBytes += rec.ItemSize;
       return OnProgress ? OnProgress(action, rec.ItemSize) : 0;
     case DZ_CB_MESSAGE:
-      Messages.push_back({rec.Param1, TextOf(rec.Text1)});
+      Messages.push_back({rec.Param1, TextOf(rec.Text1, rec.TextForm)});
       return 0;
     case DZ_CB_PASSWORD: {
       ++PasswordAsks;
       if (!OnPassword) return 2;  // no password to give
       int32_t tries = rec.Param1;
       std::string pwd;
-      const int r = OnPassword(TextOf(rec.Text1), tries, pwd);
+      const int r = OnPassword(TextOf(rec.Text1, rec.TextForm), tries, pwd);
       rec.Param1 = tries;
       if (r == 1) giveText(pwd);
       return r;
     }
     case DZ_CB_CRC_ERROR:
-      return OnCrc ? OnCrc(TextOf(rec.Text1), uint32_t(rec.Param1), uint32_t(rec.Param2)) : 0;
+      return OnCrc ? OnCrc(TextOf(rec.Text1, rec.TextForm), uint32_t(rec.Param1), uint32_t(rec.Param2)) : 0;
     case DZ_CB_OVERWRITE:
-      return OnOverwrite ? OnOverwrite(TextOf(rec.Text1), rec.Param1, rec.Param2, rec.Param3) : 0;
+      return OnOverwrite ? OnOverwrite(TextOf(rec.Text1, rec.TextForm), rec.Param1, rec.Param2, rec.Param3) : 0;
     case DZ_CB_SKIPPED: {
-      TSkip s{TextOf(rec.Text1), rec.Param2 - 1, rec.Param1};
+      TSkip s{TextOf(rec.Text1, rec.TextForm), rec.Param2 - 1, rec.Param1};
       Skips.push_back(s);
       return OnSkipped ? OnSkipped(s) : 0;
     }
     case DZ_CB_EXT_NAME: {
       if (!OnExtName) return 0;
-      std::string name = TextOf(rec.Text1);
-      const int r = OnExtName(name, TextOf(rec.Text2));
+      std::string name = TextOf(rec.Text1, rec.TextForm);
+      const int r = OnExtName(name, TextOf(rec.Text2, rec.TextForm));
       if (r == 1) giveText(name);
       return r;
     }
@@ -225,140 +266,6 @@ int32_t THarness::HandleStream(TDZStreamRec& rec) {
   }
 }
 
-uint32_t Crc32(const std::string& data) {
-  return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));
-}
-
-std::string RawDeflate(const std::string& data, int level) {
-  z_stream zs{};
-  deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&zs, uLong(data.size())) + 16, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  zs.avail_in = uInt(data.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = uInt(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
-
-namespace {
-
-void Put16(std::string& s, uint32_t v) {
-  s += char(v & 0xFF);
-  s += char((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
-}
-
-// Traditional encryption, written here independently of the engine.
-struct TKeys {
-  uint32_t K[3] = {305419896u, 591751049u, 878082192u};
-  static uint32_t CrcByte(uint32_t c, uint8_t b) {
-    return (c >> 8) ^ Table()[(c ^ b) & 0xFF];
-  }
-  static const uint32_t* Table() {
-    static uint32_t t[256];
-    static bool init = false;
-    if (!init) {
-      for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[i] = c;
-      }
-      init = true;
-    }
-    return t;
-  }
-  void Update(uint8_t b) {
-    K[0] = CrcByte(K[0], b);
-    K[1] = (K[1] + (K[0] & 0xFF)) * 134775813u + 1;
-    K[2] = CrcByte(K[2], uint8_t(K[1] >> 24));
-  }
-  uint8_t Byte() const {
-    const uint32_t t = (K[2] | 2u) & 0xFFFFu;
-    return uint8_t((t * (t ^ 1)) >> 8);
-  }
-  explicit TKeys(const std::string& pwd) {
-    for (char c : pwd) Update(uint8_t(c));
-  }
-  std::string Encrypt(const std::string& plain) {
-    std::string out = plain;
-    for (char& c : out) {
-      const uint8_t t = Byte();
-      Update(uint8_t(c));
-      c = char(uint8_t(c) ^ t);
-    }
-    return out;
-  }
-};
-
-}  // namespace
-
-std::string BuildZip(const std::vector<TEntrySpec>& entries, std::vector<uint64_t>* offsets) {
-  std::string zip, cd;
-  for (const TEntrySpec& e : entries) {
-    std::string payload = e.Method == 8 ? RawDeflate(e.Data) : e.Data;
-    const uint32_t crc = e.CrcOverride >= 0 ? uint32_t(e.CrcOverride) : Crc32(e.Data);
-    uint16_t flags = e.Flags;
-    if (!e.Password.empty()) {
-      flags |= 1;
-      std::string head(12, '\0');
-      for (int i = 0; i < 11; ++i) head[size_t(i)] = char(17 * i + 3);
-      head[11] = char(crc >> 24);
-      TKeys keys(e.Password);
-      payload = keys.Encrypt(head + payload);
-    }
-    const uint32_t comp = e.CompOverride >= 0 ? uint32_t(e.CompOverride) : uint32_t(payload.size());
-    const uint32_t uncomp = e.UncompOverride >= 0 ? uint32_t(e.UncompOverride) : uint32_t(e.Data.size());
-    const uint32_t off = e.OffsetOverride >= 0 ? uint32_t(e.OffsetOverride) : uint32_t(zip.size());
-    if (offsets) offsets->push_back(zip.size());
-    std::string lh;
-    Put32(lh, 0x04034b50);
-    Put16(lh, 20);
-    Put16(lh, flags);
-    Put16(lh, e.Method);
-    Put32(lh, e.DosTime);
-    Put32(lh, crc);
-    Put32(lh, comp);
-    Put32(lh, uncomp);
-    Put16(lh, uint32_t(e.Name.size()));
-    Put16(lh, uint32_t(e.Extra.size()));
-    zip += lh + e.Name + e.Extra + payload;
-    Put32(cd, 0x02014b50);
-    Put16(cd, e.MadeBy);
-    Put16(cd, 20);
-    Put16(cd, flags);
-    Put16(cd, e.Method);
-    Put32(cd, e.DosTime);
-    Put32(cd, crc);
-    Put32(cd, comp);
-    Put32(cd, uncomp);
-    Put16(cd, uint32_t(e.Name.size()));
-    Put16(cd, uint32_t(e.Extra.size()));
-    Put16(cd, 0);
-    Put16(cd, 0);
-    Put16(cd, 0);
-    Put32(cd, 0);
-    Put32(cd, off);
-    cd += e.Name + e.Extra;
-  }
-  const uint32_t cdOff = uint32_t(zip.size());
-  zip += cd;
-  Put32(zip, 0x06054b50);
-  Put16(zip, 0);
-  Put16(zip, 0);
-  Put16(zip, uint32_t(entries.size()));
-  Put16(zip, uint32_t(entries.size()));
-  Put32(zip, uint32_t(cd.size()));
-  Put32(zip, cdOff);
-  Put16(zip, 0);
-  return zip;
-}
-
 TCentralSummary SummarizeCentral(const std::string& zip) {
   TCentralSummary sum;
   auto u16 = [&](size_t p) { return uint16_t(uint8_t(zip[p]) | (uint8_t(zip[p + 1]) << 8)); };
@@ -377,14 +284,42 @@ TCentralSummary SummarizeCentral(const std::string& zip) {
   return sum;
 }
 
+fs::path PathOf(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const fs::path& p) {
+  const std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+std::string NativeName(std::string name) {
+#ifdef _WIN32
+  std::replace(name.begin(), name.end(), '/', '\\');
+#endif
+  return name;
+}
+
+namespace {
+
+int ProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return int(getpid());
+#endif
+}
+
+}  // namespace
+
 fs::path FreshDir(const std::string& name) {
   static const fs::path root = [] {
-    fs::path r = fs::temp_directory_path() / ("dz_engine_tests_" + std::to_string(getpid()));
+    fs::path r = fs::temp_directory_path() / ("dz_engine_tests_" + std::to_string(ProcessId()));
     fs::remove_all(r);
     fs::create_directories(r);
     std::atexit([] {
       std::error_code ec;
-      fs::remove_all(fs::temp_directory_path() / ("dz_engine_tests_" + std::to_string(getpid())), ec);
+      fs::remove_all(fs::temp_directory_path() / ("dz_engine_tests_" + std::to_string(ProcessId())), ec);
     });
     return r;
   }();
@@ -411,19 +346,29 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> t;
   if (!fs::exists(root)) return t;
   for (auto& de : fs::recursive_directory_iterator(root)) {
-    const std::string rel = fs::relative(de.path(), root).generic_string();
+    const std::u8string rel8 = fs::relative(de.path(), root).generic_u8string();
+    const std::string rel(rel8.begin(), rel8.end());
     t[rel] = de.is_directory() ? std::string("/") : ReadFile(de.path());
   }
   return t;
 }
 
 int Shell(const std::string& cmd) {
+#ifdef _WIN32
+  return std::system((cmd + " >NUL 2>&1").c_str());
+#else
   const int r = std::system((cmd + " >/dev/null 2>&1").c_str());
   return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+#endif
 }
 
 bool HaveTool(const std::string& tool) {
+#ifdef _WIN32
+  (void)tool;
+  return false;
+#else
   return Shell("command -v " + tool) == 0;
+#endif
 }
 
 void MakeSampleTree(const fs::path& root) {

@@ -1,5 +1,6 @@
 // Test kit for the engine: loads the library, answers its callbacks, builds archives
-// byte by byte, runs peer tools and compares folder trees.
+// byte by byte, runs peer tools and compares folder trees. The same kit serves the
+// POSIX and the Windows builds of the suites.
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -9,12 +10,13 @@
 #include <vector>
 
 #include "DZEngineIntf.h"
+#include "TestZip.h"
 
 namespace dzt {
 
 namespace fs = std::filesystem;
 
-// The engine library, loaded once per test program.
+// The engine library, loaded once per test program through the platform's loader.
 struct TEngine {
   void* Handle = nullptr;
   TDZExecFunc Exec = nullptr;
@@ -87,25 +89,15 @@ class THarness {
   std::string FTextBuf;
 };
 
-// Reads a text of the callback record (8-bit, as the engine sends on this platform).
-std::string TextOf(const void* p);
+// A text of the callback record as UTF-8: form 0 is 8-bit (as the engine sends on
+// POSIX), any other form UTF-16 (as it sends on Windows).
+std::string TextOf(const void* p, int32_t form);
 
 // Byte-by-byte archive builder for crafted and malformed archives.
-struct TEntrySpec {
-  std::string Name = {};
-  std::string Data = {};
-  uint16_t Method = 8;          // 0 stored, 8 deflate (compressed here), other: Data as is
-  uint16_t Flags = 0;
-  uint32_t DosTime = 0x5A2B6000;  // 2025-01-11 12:00:00
-  std::string Extra = {};
-  uint16_t MadeBy = 0x031E;      // Unix, 3.0
-  // Overrides for lying archives.
-  int64_t CrcOverride = -1, CompOverride = -1, UncompOverride = -1, OffsetOverride = -1;
-  std::string Password = {};     // traditional encryption when not empty
-};
-// Builds a whole archive; offsets[i] receives the local header offset of entry i.
-std::string BuildZip(const std::vector<TEntrySpec>& entries,
-                     std::vector<uint64_t>* offsets = nullptr);
+using testzip::BuildZip;
+using testzip::Crc32;
+using testzip::RawDeflate;
+using testzip::TEntrySpec;
 // Methods, flag bits and extra-field tags seen in the central headers of an archive
 // (a plain scan for their signature, enough for archives made by tools).
 struct TCentralSummary {
@@ -119,17 +111,22 @@ struct TCentralSummary {
   }
 };
 TCentralSummary SummarizeCentral(const std::string& zip);
-std::string RawDeflate(const std::string& data, int level = 6);
-uint32_t Crc32(const std::string& data);
 
-// Files and folders.
-fs::path FreshDir(const std::string& name);   // empty folder under the test's temp root
+// Files and folders. Names in the suites are UTF-8 on every platform.
+fs::path PathOf(const std::string& utf8);
+std::string Utf8Of(const fs::path& p);
+fs::path FreshDir(const std::string& name);
+// An entry name with '/' replaced by the platform's separator, as the engine reports
+// decoded names.
+std::string NativeName(std::string name);   // empty folder under the test's temp root
 void WriteFile(const fs::path& p, const std::string& data);
 std::string ReadFile(const fs::path& p);
 // Relative path -> contents ("/" for folders) of every file and folder below root.
 std::map<std::string, std::string> Tree(const fs::path& root);
-// Runs a shell command; its exit code.
+// Runs a shell command, its output discarded; its exit code.
 int Shell(const std::string& cmd);
+// Whether a peer tool can be run by Shell. The peers (zip, unzip, 7z, bsdtar, python3)
+// are POSIX programs run through sh: never on Windows.
 bool HaveTool(const std::string& tool);
 // A folder of mixed text and binary files for the peer-tool tests.
 void MakeSampleTree(const fs::path& root);

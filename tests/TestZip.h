@@ -1,0 +1,163 @@
+// Archives built byte by byte for the test suites: stored, deflated (zlib) or
+// traditionally encrypted entries, with overrides for archives that lie. Shared by the
+// engine's and the component's suites, so that their fixtures need no zip program.
+#pragma once
+#include <zlib.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testzip {
+
+struct TEntrySpec {
+  std::string Name = {};
+  std::string Data = {};
+  uint16_t Method = 8;          // 0 stored, 8 deflate (compressed here), other: Data as is
+  uint16_t Flags = 0;
+  uint32_t DosTime = 0x5A2B6000;  // 2025-01-11 12:00:00
+  std::string Extra = {};
+  uint16_t MadeBy = 0x031E;      // Unix, 3.0
+  // Overrides for lying archives.
+  int64_t CrcOverride = -1, CompOverride = -1, UncompOverride = -1, OffsetOverride = -1;
+  std::string Password = {};     // traditional encryption when not empty
+};
+
+inline uint32_t Crc32(const std::string& data) {
+  return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));
+}
+
+inline std::string RawDeflate(const std::string& data, int level = 6) {
+  z_stream zs{};
+  deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&zs, uLong(data.size())) + 16, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = uInt(data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = uInt(out.size());
+  deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
+}
+
+namespace detail {
+
+inline void Put16(std::string& s, uint32_t v) {
+  s += char(v & 0xFF);
+  s += char((v >> 8) & 0xFF);
+}
+inline void Put32(std::string& s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+// Traditional encryption, written here independently of the engine.
+struct TKeys {
+  uint32_t K[3] = {305419896u, 591751049u, 878082192u};
+  static uint32_t CrcByte(uint32_t c, uint8_t b) {
+    return (c >> 8) ^ Table()[(c ^ b) & 0xFF];
+  }
+  static const uint32_t* Table() {
+    static uint32_t t[256];
+    static bool init = false;
+    if (!init) {
+      for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        t[i] = c;
+      }
+      init = true;
+    }
+    return t;
+  }
+  void Update(uint8_t b) {
+    K[0] = CrcByte(K[0], b);
+    K[1] = (K[1] + (K[0] & 0xFF)) * 134775813u + 1;
+    K[2] = CrcByte(K[2], uint8_t(K[1] >> 24));
+  }
+  uint8_t Byte() const {
+    const uint32_t t = (K[2] | 2u) & 0xFFFFu;
+    return uint8_t((t * (t ^ 1)) >> 8);
+  }
+  explicit TKeys(const std::string& pwd) {
+    for (char c : pwd) Update(uint8_t(c));
+  }
+  std::string Encrypt(const std::string& plain) {
+    std::string out = plain;
+    for (char& c : out) {
+      const uint8_t t = Byte();
+      Update(uint8_t(c));
+      c = char(uint8_t(c) ^ t);
+    }
+    return out;
+  }
+};
+
+}  // namespace detail
+
+// Builds a whole archive; offsets[i] receives the local header offset of entry i.
+inline std::string BuildZip(const std::vector<TEntrySpec>& entries, std::vector<uint64_t>* offsets = nullptr) {
+  using detail::Put16;
+  using detail::Put32;
+  std::string zip, cd;
+  for (const TEntrySpec& e : entries) {
+    std::string payload = e.Method == 8 ? RawDeflate(e.Data) : e.Data;
+    const uint32_t crc = e.CrcOverride >= 0 ? uint32_t(e.CrcOverride) : Crc32(e.Data);
+    uint16_t flags = e.Flags;
+    if (!e.Password.empty()) {
+      flags |= 1;
+      std::string head(12, '\0');
+      for (int i = 0; i < 11; ++i) head[size_t(i)] = char(17 * i + 3);
+      head[11] = char(crc >> 24);
+      detail::TKeys keys(e.Password);
+      payload = keys.Encrypt(head + payload);
+    }
+    const uint32_t comp = e.CompOverride >= 0 ? uint32_t(e.CompOverride) : uint32_t(payload.size());
+    const uint32_t uncomp = e.UncompOverride >= 0 ? uint32_t(e.UncompOverride) : uint32_t(e.Data.size());
+    const uint32_t off = e.OffsetOverride >= 0 ? uint32_t(e.OffsetOverride) : uint32_t(zip.size());
+    if (offsets) offsets->push_back(zip.size());
+    std::string lh;
+    Put32(lh, 0x04034b50);
+    Put16(lh, 20);
+    Put16(lh, flags);
+    Put16(lh, e.Method);
+    Put32(lh, e.DosTime);
+    Put32(lh, crc);
+    Put32(lh, comp);
+    Put32(lh, uncomp);
+    Put16(lh, uint32_t(e.Name.size()));
+    Put16(lh, uint32_t(e.Extra.size()));
+    zip += lh + e.Name + e.Extra + payload;
+    Put32(cd, 0x02014b50);
+    Put16(cd, e.MadeBy);
+    Put16(cd, 20);
+    Put16(cd, flags);
+    Put16(cd, e.Method);
+    Put32(cd, e.DosTime);
+    Put32(cd, crc);
+    Put32(cd, comp);
+    Put32(cd, uncomp);
+    Put16(cd, uint32_t(e.Name.size()));
+    Put16(cd, uint32_t(e.Extra.size()));
+    Put16(cd, 0);
+    Put16(cd, 0);
+    Put16(cd, 0);
+    Put32(cd, 0);
+    Put32(cd, off);
+    cd += e.Name + e.Extra;
+  }
+  const uint32_t cdOff = uint32_t(zip.size());
+  zip += cd;
+  Put32(zip, 0x06054b50);
+  Put16(zip, 0);
+  Put16(zip, 0);
+  Put16(zip, uint32_t(entries.size()));
+  Put16(zip, uint32_t(entries.size()));
+  Put32(zip, uint32_t(cd.size()));
+  Put32(zip, cdOff);
+  Put16(zip, 0);
+  return zip;
+}
+
+}  // namespace testzip
