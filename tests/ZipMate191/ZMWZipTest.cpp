@@ -145,7 +145,17 @@ TEST_F(ZMWZipState, ChangeCaptureNoticesWritesAndSizes) {
   EXPECT_NE(w.FileDateTime(), 0);
   fs::last_write_time(name, fs::last_write_time(name) - std::chrono::hours(5));
   EXPECT_TRUE(w.FileChanged(false));
-  EXPECT_FALSE(w.FileChanged(true));
+  // With write access the write time is not compared; the creation time always is.
+  // Where the system has no creation time of its own (wine gives the write time in
+  // its place) the new write time is also a new creation time, which must be seen.
+  plat::TFileInfo now;
+  ASSERT_TRUE(plat::FileInfoByHandle(w.Handle(), now));
+#ifdef _WIN32
+  const bool creationMoved = now.CreationTime != w.CapturedFileInfo().CreationTime;
+#else
+  const bool creationMoved = false;  // the status-change time moves with every date change
+#endif
+  EXPECT_EQ(w.FileChanged(true), creationMoved);
   std::ofstream(name, std::ios::app) << "more";
   EXPECT_TRUE(w.FileChanged(true));
   w.ClearFileInfo();
@@ -270,7 +280,12 @@ TEST_F(ZMWZipVolumes, CompatibleNamesAreFoundFirst) {
   char buf[8];
   EXPECT_EQ(w.Read(buf, 6), 6);
   EXPECT_EQ(std::string(buf, 6), "AAAABB");
+#ifdef _WIN32
+  // Letter case does not tell names apart: the built name opens the part as it is.
+  EXPECT_EQ(w.FileName(), dir + "arc.ZIP");
+#else
   EXPECT_EQ(w.FileName(), dir + "arc.zip");  // the last part as it is spelt on disk
+#endif
 }
 
 TEST_F(ZMWZipVolumes, WritesSplitAtTheVolumeSizeAndTheTrailerFollows) {
