@@ -96,7 +96,12 @@ TDZDecodeAhead::~TDZDecodeAhead() {
 
 TDZDecodeAhead::TSlot* TDZDecodeAhead::Acquire(size_t ordinal) {
   std::unique_lock<std::mutex> lock(FLock);
-  FFreed.wait(lock, [this] { return FStop || FCount < kSlots; });
+  if (FCount == kSlots) {
+    // Resume only when half the slots are free: fewer wake-ups for small entries.
+    FWorkerWaits = true;
+    FFreed.wait(lock, [this] { return FStop || FCount <= kSlots / 2; });
+    FWorkerWaits = false;
+  }
   if (FStop) return nullptr;
   // The slot after the published ones; releases move FHead and FCount together.
   TSlot& s = FSlots[(FHead + FCount) % kSlots];
@@ -108,11 +113,13 @@ TDZDecodeAhead::TSlot* TDZDecodeAhead::Acquire(size_t ordinal) {
 }
 
 void TDZDecodeAhead::Publish() {
+  bool wake;
   {
     std::lock_guard<std::mutex> guard(FLock);
     ++FCount;
+    wake = FReaderWaits;
   }
-  FFilled.notify_one();
+  if (wake) FFilled.notify_one();
 }
 
 void TDZDecodeAhead::Work() {
@@ -165,7 +172,14 @@ void TDZDecodeAhead::ReleaseHeld() {
   FHead = (FHead + 1) % kSlots;
   --FCount;
   FHeld = false;
-  FFreed.notify_one();
+  if (FWorkerWaits && FCount <= kSlots / 2) FFreed.notify_one();
+}
+
+void TDZDecodeAhead::WaitFilled(std::unique_lock<std::mutex>& lock) {
+  if (FCount > 0 || FStop) return;
+  FReaderWaits = true;
+  FFilled.wait(lock, [this] { return FStop || FCount > 0; });
+  FReaderWaits = false;
 }
 
 const TDZDecodeAhead::TPiece& TDZDecodeAhead::Next(size_t ordinal) {
@@ -173,7 +187,7 @@ const TDZDecodeAhead::TPiece& TDZDecodeAhead::Next(size_t ordinal) {
   ReleaseHeld();
   if (!Covers(ordinal) || FLastDone == ordinal)
     throw std::logic_error("no decoded data for this entry");
-  FFilled.wait(lock, [this] { return FStop || FCount > 0; });
+  WaitFilled(lock);
   if (FCount == 0) throw std::logic_error("decoding stopped");
   TSlot& s = FSlots[FHead];
   FHeld = true;
@@ -193,7 +207,7 @@ void TDZDecodeAhead::Finish(size_t ordinal) {
   if (FAbandon < ordinal + 1) FAbandon = ordinal + 1;
   // Drop the rest of the entry; the thread ends it at its next chunk.
   for (;;) {
-    FFilled.wait(lock, [this] { return FStop || FCount > 0; });
+    WaitFilled(lock);
     if (FCount == 0) return;
     TSlot& s = FSlots[FHead];
     if (s.Ordinal != ordinal) return;  // cannot happen: entries come in order

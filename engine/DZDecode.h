@@ -89,8 +89,9 @@ class TDZDecodeAhead {
   TSlot* Acquire(size_t ordinal);
   // Worker side: hands the slot being filled to the reader.
   void Publish();
-  // Reader side.
+  // Reader side, with FLock held.
   void ReleaseHeld();
+  void WaitFilled(std::unique_lock<std::mutex>& lock);
 
   TDZSource& FSource;
   std::vector<const TDZEntry*> FOrder;
@@ -101,6 +102,7 @@ class TDZDecodeAhead {
   size_t FCount = 0;      // published slots not yet released
   bool FHeld = false;     // the reader holds the slot at FHead
   bool FStop = false;
+  bool FWorkerWaits = false, FReaderWaits = false;  // who sleeps, to be woken
   size_t FAbandon = 0;    // entries below this ordinal are no longer wanted
   size_t FLastDone = SIZE_MAX;  // ordinal whose last piece the reader has taken
   std::thread FThread;
