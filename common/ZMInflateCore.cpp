@@ -39,16 +39,45 @@ inline unsigned EntPlusExtra(uint32_t e, uint64_t saved) {
 constexpr uint32_t kEndOfBlock = MakeEntry(kSpecialFlag, 0, 0);
 constexpr uint32_t kInvalid = MakeEntry(kSpecialFlag, 0, 1);
 
-const uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+constexpr uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-const uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+constexpr uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+constexpr uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
                                 49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
                                 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-const uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
                                 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 const uint8_t kCodeLenOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Table entries of every symbol, per mode (0: Deflate, 1: Deflate64).
+struct TSymbolEntries {
+  uint32_t Lit[2][288];
+  uint32_t Dist[2][32];
+};
+
+constexpr TSymbolEntries MakeSymbolEntries() {
+  TSymbolEntries t{};
+  for (unsigned m = 0; m < 2; ++m) {
+    for (unsigned sym = 0; sym < 288; ++sym) {
+      uint32_t e = kInvalid;
+      if (sym < 256)
+        e = MakeEntry(kLitFlag, 0, sym);
+      else if (sym == 256)
+        e = kEndOfBlock;
+      else if (sym == 285 && m == 1)
+        e = MakeEntry(0, 16, 3);
+      else if (sym <= 285)
+        e = MakeEntry(0, kLenExtra[sym - 257], kLenBase[sym - 257]);
+      t.Lit[m][sym] = e;
+    }
+    for (unsigned sym = 0; sym < 32; ++sym)
+      t.Dist[m][sym] = sym < 30 || m == 1 ? MakeEntry(0, kDistExtra[sym], kDistBase[sym]) : kInvalid;
+  }
+  return t;
+}
+
+constexpr TSymbolEntries kSymbolEntries = MakeSymbolEntries();
 
 constexpr unsigned kLitRootBits = 11;
 constexpr unsigned kDistRootBits = 8;
@@ -69,9 +98,10 @@ inline uint64_t LoadLE64(const uint8_t* p) {
   return v;
 }
 
-// Fast-path margins: bytes of input that one iteration may load, and bytes of output
-// that one iteration may write (a 258-byte match copied in 16-byte blocks).
-constexpr size_t kFastInMargin = 32;
+// Fast-path margins: bytes of input that one iteration may load (two refills of 8
+// bytes, the second at most 7 bytes on), and bytes of output that one iteration may
+// write (a 258-byte match copied in 16-byte blocks).
+constexpr size_t kFastInMargin = 16;
 constexpr size_t kFastOutMargin = 258 + 16;
 
 }  // namespace
@@ -81,34 +111,27 @@ const size_t TZMInflateCore::kDefaultPoolEntries =
     (size_t(1) << kCodeLenRootBits) +                 // code-length code table
     TableBound(288, kLitRootBits) + TableBound(32, kDistRootBits);
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(__BMI2__)
+#define ZM_INFLATE_BMI2 1
+#define ZM_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define ZM_ALWAYS_INLINE
+#endif
+
 TZMInflateCore::TZMInflateCore(TInflateMode mode, size_t poolEntries)
     : FMode(mode),
       FHistory(mode == TInflateMode::Deflate64 ? 65536 : 32768),
-      FPool(poolEntries) {}
+      FLitEntries(kSymbolEntries.Lit[mode == TInflateMode::Deflate64]),
+      FDistEntries(kSymbolEntries.Dist[mode == TInflateMode::Deflate64]),
+      FPool(poolEntries) {
+#ifdef ZM_INFLATE_BMI2
+  FUseBmi2 = __builtin_cpu_supports("bmi2");
+#endif
+}
 
 uint64_t TZMInflateCore::InConsumed() const {
   unsigned real = FBitCount > FPadBits ? FBitCount - FPadBits : 0;
   return FInRead - uint64_t(FInEnd - FInPos) - real / 8;
-}
-
-uint32_t TZMInflateCore::SymbolEntry(TTableKind kind, unsigned sym) const {
-  switch (kind) {
-    case tkCodeLen:
-      return MakeEntry(0, 0, sym);
-    case tkLitLen:
-      if (sym < 256) return MakeEntry(kLitFlag, 0, sym);
-      if (sym == 256) return kEndOfBlock;
-      if (sym <= 285) {
-        if (sym == 285 && FMode == TInflateMode::Deflate64) return MakeEntry(0, 16, 3);
-        return MakeEntry(0, kLenExtra[sym - 257], kLenBase[sym - 257]);
-      }
-      return kInvalid;
-    case tkDist:
-      if (sym < 30 || (sym < 32 && FMode == TInflateMode::Deflate64))
-        return MakeEntry(0, kDistExtra[sym], kDistBase[sym]);
-      return kInvalid;
-  }
-  return kInvalid;
 }
 
 // Builds a canonical Huffman lookup table from code lengths. Returns 0, irBadData for
@@ -117,8 +140,19 @@ uint32_t TZMInflateCore::SymbolEntry(TTableKind kind, unsigned sym) const {
 // distance set without codes (a block of literals only), as RFC 1951 allows.
 int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
                                unsigned maxRoot, TTable& table) {
-  unsigned count[16] = {0};
-  for (unsigned i = 0; i < n; ++i) count[lens[i]]++;
+  // Four sets of counters, so that runs of equal lengths do not wait on one counter.
+  unsigned counts[4][16] = {};
+  unsigned i = 0;
+  for (; i + 4 <= n; i += 4) {
+    counts[0][lens[i]]++;
+    counts[1][lens[i + 1]]++;
+    counts[2][lens[i + 2]]++;
+    counts[3][lens[i + 3]]++;
+  }
+  for (; i < n; ++i) counts[0][lens[i]]++;
+  unsigned count[16];
+  for (unsigned len = 0; len < 16; ++len)
+    count[len] = counts[0][len] + counts[1][len] + counts[2][len] + counts[3][len];
   unsigned maxLen = 15;
   while (maxLen > 0 && count[maxLen] == 0) --maxLen;
   unsigned numCodes = n - count[0];
@@ -143,8 +177,11 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
   table.Bits = root;
   uint32_t* t = FPool.data() + FPoolUsed;
   FPoolUsed += size;
-  std::fill(t, t + size, WithLen(kInvalid, root));
+  // A complete code set fills every entry; only an incomplete one leaves gaps.
+  const bool gaps = left > 0;
+  if (gaps) std::fill(t, t + size, WithLen(kInvalid, root));
   if (numCodes == 0) return irOk;
+  const uint32_t* entries = kind == tkLitLen ? FLitEntries : FDistEntries;
 
   unsigned offs[17];
   offs[1] = 0;
@@ -154,13 +191,46 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
     if (lens[sym]) sorted[offs[lens[sym]]++] = uint16_t(sym);
 
   uint32_t huff = 0;  // the current code, bit-reversed
+  // The next code of the same length, bit-reversed (the increment runs from the top).
+  auto nextCode = [&huff](unsigned len) {
+    uint32_t incr = uint32_t(1) << (len - 1);
+    while (huff & incr) incr >>= 1;
+    if (incr) {
+      huff &= incr - 1;
+      huff += incr;
+    } else {
+      huff = 0;
+    }
+  };
+  i = 0;
+  if (!gaps) {
+    // First level of a complete set: the codes of each length go into a table of
+    // 2^length entries, which is then doubled for the next length (the shorter codes
+    // repeat with their period), up to the root bits.
+    unsigned len = 1;
+    while (count[len] == 0) ++len;
+    if (len <= root) {
+      size_t end = size_t(1) << len;
+      for (;;) {
+        for (unsigned c = count[len]; c; --c) {
+          const unsigned sym = sorted[i++];
+          t[huff] = WithLen(kind == tkCodeLen ? MakeEntry(0, 0, sym) : entries[sym], len);
+          nextCode(len);
+        }
+        if (len == root) break;
+        std::memcpy(t + end, t, end * sizeof(uint32_t));
+        end <<= 1;
+        ++len;
+      }
+    }
+  }
   uint32_t low = ~0u;
   uint32_t* sub = nullptr;
   unsigned subBits = 0;
-  for (unsigned i = 0; i < numCodes; ++i) {
+  for (; i < numCodes; ++i) {
     unsigned sym = sorted[i];
     unsigned len = lens[sym];
-    uint32_t ent = SymbolEntry(kind, sym);
+    const uint32_t ent = kind == tkCodeLen ? MakeEntry(0, 0, sym) : entries[sym];
     if (len <= root) {
       for (uint32_t k = huff; k < size; k += uint32_t(1) << len) t[k] = WithLen(ent, len);
     } else {
@@ -177,7 +247,7 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
         size_t subSize = size_t(1) << curr;
         if (FPoolUsed + subSize > FPool.size()) return irNoTableSpace;
         sub = FPool.data() + FPoolUsed;
-        std::fill(sub, sub + subSize, WithLen(kInvalid, curr));
+        if (gaps) std::fill(sub, sub + subSize, WithLen(kInvalid, curr));
         low = huff & uint32_t(size - 1);
         t[low] = kLinkFlag | (uint32_t(FPoolUsed - table.Offset) << 16) | (curr << 8) | root;
         FPoolUsed += subSize;
@@ -187,20 +257,14 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
         sub[k] = WithLen(ent, len - root);
     }
     count[len]--;
-    uint32_t incr = uint32_t(1) << (len - 1);
-    while (huff & incr) incr >>= 1;
-    if (incr) {
-      huff &= incr - 1;
-      huff += incr;
-    } else {
-      huff = 0;
-    }
+    nextCode(len);
   }
   return irOk;
 }
 
 bool TZMInflateCore::FillInput() {
   if (FEof) return false;
+  if (FStoredRuns) KeepStored();  // they live in the buffer about to be refilled
   ptrdiff_t n = (*FReader)(FIn.data(), FIn.size());
   if (n <= 0) {
     FEof = true;
@@ -284,14 +348,24 @@ bool TZMInflateCore::Flush(bool slide) {
   if (slide && FOutPos == FBufEnd) {
     std::memmove(FOut.get(), FOutPos - FHistory, FHistory);
     FOutPos = FOut.get() + FHistory;
+    FValidStart = FOut.get();
   }
   FFlushStart = FOutPos;
   FOutLimit = FOutPos + std::min(FOutChunk, size_t(FBufEnd - FOutPos));
   return true;
 }
 
+// Zeroes the history before the first byte of the stream, the first time a distance
+// reaches back there (the area is at least as long as the history, so before the
+// first slide this is exactly the unwritten start of the buffer).
+void TZMInflateCore::ZeroHistory() {
+  std::memset(FOut.get(), 0, size_t(FValidStart - FOut.get()));
+  FValidStart = FOut.get();
+}
+
 // Copies a match near the end of the output chunk, flushing as it goes.
 bool TZMInflateCore::CopyMatch(unsigned dist, unsigned len) {
+  if (dist > size_t(FOutPos - FValidStart)) ZeroHistory();
   while (len) {
     if (FOutPos == FOutLimit && !Flush(true)) return false;
     size_t n = std::min(size_t(len), size_t(FOutLimit - FOutPos));
@@ -317,22 +391,66 @@ int TZMInflateCore::StoredBlock() {
   if (FBitCount < FPadBits) return irBadData;
   if (nlen != (~len & 0xFFFFu)) return irBadData;
   if (FPadBits && len > (FBitCount - FPadBits) / 8) return irBadData;
-  while (len && FBitCount >= 8) {
-    if (FOutPos == FOutLimit && !Flush(true)) return FFail;
-    *FOutPos++ = uint8_t(FBits);
-    Consume(8);
-    --len;
+  if (len && FBitCount >= 8) {
+    // Bytes already in the accumulator go through the window, after the runs before.
+    if (FStoredRuns) KeepStored();
+    while (len && FBitCount >= 8) {
+      if (FOutPos == FOutLimit && !Flush(true)) return FFail;
+      *FOutPos++ = uint8_t(FBits);
+      Consume(8);
+      --len;
+    }
   }
+  if (!len) return irOk;
+  // The rest goes to the sink straight from the input buffer, after what the window
+  // holds; the window takes it later (KeepStored).
+  if (!Flush(false)) return FFail;
   while (len) {
     if (FInPos == FInEnd && !FillInput()) return FReadError ? irReadFailed : irBadData;
-    if (FOutPos == FOutLimit && !Flush(true)) return FFail;
-    size_t n = std::min({size_t(len), size_t(FInEnd - FInPos), size_t(FOutLimit - FOutPos)});
-    std::memcpy(FOutPos, FInPos, n);
-    FOutPos += n;
+    size_t n = std::min({size_t(len), size_t(FInEnd - FInPos), FOutChunk});
+    FOutCount += n;
+    if (*FSink && !(*FSink)(FInPos, n)) return irWriteFailed;
+    if (FStoredRuns == kMaxStoredRuns) KeepStored();
+    FStored[FStoredRuns++] = {FInPos, n};
     FInPos += n;
     len -= unsigned(n);
   }
   return irOk;
+}
+
+// Moves the stored bytes sent straight to the sink into the window: only the last
+// FHistory of them, since nothing reaches further back.
+void TZMInflateCore::KeepStored() {
+  size_t total = 0;
+  for (unsigned i = 0; i < FStoredRuns; ++i) total += FStored[i].Size;
+  size_t skip = total > FHistory ? total - FHistory : 0;
+  size_t keep = total - skip;
+  uint8_t* dst;
+  if (keep == FHistory) {
+    dst = FOut.get();
+    FValidStart = FOut.get();
+  } else if (keep <= size_t(FBufEnd - FOutPos)) {
+    dst = FOutPos;
+  } else {
+    // Slide: the newest window bytes move down in front of the kept ones.
+    const size_t old = FHistory - keep;
+    std::memmove(FOut.get(), FOutPos - old, old);
+    dst = FOut.get() + old;
+    FValidStart = FOut.get();
+  }
+  for (unsigned i = 0; i < FStoredRuns; ++i) {
+    const TStoredRun& r = FStored[i];
+    if (skip >= r.Size) {
+      skip -= r.Size;
+      continue;
+    }
+    std::memcpy(dst, r.Data + skip, r.Size - skip);
+    dst += r.Size - skip;
+    skip = 0;
+  }
+  FStoredRuns = 0;
+  FOutPos = FFlushStart = dst;
+  FOutLimit = FOutPos + std::min(FOutChunk, size_t(FBufEnd - FOutPos));
 }
 
 int TZMInflateCore::DynamicTables(TTable& lit, TTable& dist) {
@@ -357,9 +475,23 @@ int TZMInflateCore::DynamicTables(TTable& lit, TTable& dist) {
   unsigned total = nlit + ndist;
   unsigned i = 0;
   uint8_t prev = 0;
+  const uint32_t* const clt = FPool.data() + clTable.Offset;
+  const uint64_t clMask = BitMask(clTable.Bits);
   while (i < total) {
     uint32_t e;
-    if (!DecodeSlow(clTable, e)) return FFail;
+    if (!FPadBits && FInEnd - FInPos >= 8) {
+      // Enough input at hand: one refill covers a code and its repeat bits (7 + 7).
+      // The code-length table indexes every code at its first level.
+      if (FBitCount < 14) {
+        FBits |= LoadLE64(FInPos) << FBitCount;
+        FInPos += (63 - FBitCount) >> 3;
+        FBitCount |= 56;
+      }
+      e = clt[FBits & clMask];
+      Consume(EntLen(e));
+    } else if (!DecodeSlow(clTable, e)) {
+      return FFail;
+    }
     unsigned sym = EntValue(e);
     if (sym < 16) {
       lens[i++] = uint8_t(sym);
@@ -389,6 +521,7 @@ int TZMInflateCore::DynamicTables(TTable& lit, TTable& dist) {
     i += rep;
   }
   if (FBitCount < FPadBits) return irBadData;
+  FBits &= BitMask(FBitCount);
   r = BuildTable(lens, nlit, tkLitLen, kLitRootBits, lit);
   if (r) return r;
   return BuildTable(lens + nlit, ndist, tkDist, kDistRootBits, dist);
@@ -401,7 +534,7 @@ int TZMInflateCore::DynamicTables(TTable& lit, TTable& dist) {
 // counted. The entry of the next symbol is looked up as soon as its bits are known, so
 // that its load overlaps the work on the current one; bits looked at beyond n are real
 // input, which the next refill ORs in again unchanged.
-int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
+inline ZM_ALWAYS_INLINE int TZMInflateCore::FastLoopBody(const TTable& lit, const TTable& dist) {
   const uint32_t* const lt = FPool.data() + lit.Offset;
   const uint32_t* const dt = FPool.data() + dist.Offset;
   // Both tables index their full root bits (see BuildTable).
@@ -417,6 +550,7 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
   const uint8_t* const inLast = FInEnd - kFastInMargin;
   uint8_t* out = FOutPos;
   uint8_t* const outLast = FOutLimit - kFastOutMargin;
+  const uint8_t* valid = FValidStart;
   int result = -1;
 
 #define ZM_REFILL()                  \
@@ -444,8 +578,9 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
     uint64_t saved = b;
     ZM_TAKE(e);
     if (int32_t(e) < 0) {
-      // Literals: up to two more whose codes fit the first level need no refill
-      // (at most 15 + 2 * 11 bits of the 56).
+      // Literals: up to three more whose codes fit the first level need no refill
+      // (at most 15 + 3 * 11 bits of the 56; the next lookup sees bits up to 59 of
+      // the 64 loaded).
       *out++ = uint8_t(e >> 16);
       e = lt[b & lmask];
       if (int32_t(e) < 0) {
@@ -456,6 +591,11 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
           ZM_TAKE(e);
           *out++ = uint8_t(e >> 16);
           e = lt[b & lmask];
+          if (int32_t(e) < 0) {
+            ZM_TAKE(e);
+            *out++ = uint8_t(e >> 16);
+            e = lt[b & lmask];
+          }
         }
       }
       continue;
@@ -480,6 +620,10 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
     }
     unsigned d = EntPlusExtra(e, saved);
     e = lt[b & lmask];
+    if (d > size_t(out - valid)) {
+      ZeroHistory();
+      valid = FValidStart;
+    }
     if (len > 258) {
       // Only Deflate64 has matches this long; copy them the careful way.
       // CopyMatch may flush and slide the output, so the loop's limits are stale
@@ -530,10 +674,20 @@ int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) {
   return result;
 }
 
+int TZMInflateCore::FastLoop(const TTable& lit, const TTable& dist) { return FastLoopBody(lit, dist); }
+
+#ifdef ZM_INFLATE_BMI2
+__attribute__((target("bmi2")))
+#endif
+int TZMInflateCore::FastLoopBmi2(const TTable& lit, const TTable& dist) {
+  return FastLoopBody(lit, dist);
+}
+
 int TZMInflateCore::HuffBlock(const TTable& lit, const TTable& dist) {
+  if (FStoredRuns) KeepStored();
   for (;;) {
     if (size_t(FInEnd - FInPos) >= kFastInMargin && size_t(FOutLimit - FOutPos) >= kFastOutMargin) {
-      int r = FastLoop(lit, dist);
+      int r = FUseBmi2 ? FastLoopBmi2(lit, dist) : FastLoop(lit, dist);
       if (r >= 0) return r;
     }
     uint32_t e;
@@ -571,8 +725,8 @@ int TZMInflateCore::Inflate(const TReader& reader, const TSink& sink) {
     FOutSize = FHistory + area + kFastOutMargin;
     FOut.reset(new uint8_t[FOutSize]);
   }
-  std::memset(FOut.get(), 0, FHistory);  // distances before the first byte read zeros
-  FOutPos = FFlushStart = FOut.get() + FHistory;
+  FOutPos = FFlushStart = FValidStart = FOut.get() + FHistory;
+  FStoredRuns = 0;
   FBufEnd = FOutPos + area;
   FOutLimit = FOutPos + std::min(FOutChunk, area);
 

@@ -34,7 +34,7 @@ class TZMInflateCore {
 
   // Table pool that holds the fixed tables and the largest possible dynamic tables.
   static const size_t kDefaultPoolEntries;
-  static constexpr size_t kInBufSize = 64 * 1024;
+  static constexpr size_t kInBufSize = 256 * 1024;
   static constexpr size_t kOutChunk = 256 * 1024;
 
   explicit TZMInflateCore(TInflateMode mode = TInflateMode::Deflate,
@@ -68,7 +68,6 @@ class TZMInflateCore {
 
   int BuildTable(const uint8_t* lens, unsigned n, TTableKind kind, unsigned maxRoot,
                  TTable& table);
-  uint32_t SymbolEntry(TTableKind kind, unsigned sym) const;
   bool FillInput();
   bool MoreBits();
   bool NeedBits(unsigned n);
@@ -78,15 +77,23 @@ class TZMInflateCore {
     FBitCount -= n;
   }
   bool Flush(bool slide);
+  void ZeroHistory();
   bool CopyMatch(unsigned dist, unsigned len);
   int StoredBlock();
+  void KeepStored();
   int DynamicTables(TTable& lit, TTable& dist);
   int HuffBlock(const TTable& lit, const TTable& dist);
+  // The fast loop, built twice: for any x86-64 and for processors with BMI2.
+  inline int FastLoopBody(const TTable& lit, const TTable& dist);
   int FastLoop(const TTable& lit, const TTable& dist);
+  int FastLoopBmi2(const TTable& lit, const TTable& dist);
 
   TInflateMode FMode;
   size_t FHistory;  // window size: distances reach this far back
   size_t FOutChunk = kOutChunk;
+  bool FUseBmi2 = false;
+  const uint32_t* FLitEntries;   // table entry of each literal/length symbol
+  const uint32_t* FDistEntries;  // and of each distance symbol, for this mode
 
   std::vector<uint32_t> FPool;
   size_t FPoolUsed = 0;
@@ -100,15 +107,29 @@ class TZMInflateCore {
   bool FEof = false;
   bool FReadError = false;
 
-  // FOut holds the history (FHistory bytes, zero at the start) followed by the output
-  // area. Each chunk goes to the sink when it reaches FOutLimit; when the area is full
-  // the history slides back to the start.
+  // FOut holds the history (FHistory bytes) followed by the output area. Each chunk
+  // goes to the sink when it reaches FOutLimit; when the area is full the history
+  // slides back to the start. History before the first byte of a stream reads as
+  // zeros: FValidStart is the first byte that is output or zeroed, and the bytes
+  // before it are zeroed only when a distance reaches them.
   std::unique_ptr<uint8_t[]> FOut;
   size_t FOutSize = 0;
   uint8_t* FBufEnd = nullptr;
   uint8_t* FOutPos = nullptr;
   uint8_t* FOutLimit = nullptr;
   uint8_t* FFlushStart = nullptr;
+  uint8_t* FValidStart = nullptr;
+
+  // Stored bytes go to the sink straight from the input buffer; they join the history
+  // only when it is needed (a compressed block, new input), and only the last FHistory
+  // of them.
+  struct TStoredRun {
+    const uint8_t* Data;
+    size_t Size;
+  };
+  static constexpr unsigned kMaxStoredRuns = 8;
+  TStoredRun FStored[kMaxStoredRuns];
+  unsigned FStoredRuns = 0;
 
   uint64_t FBits = 0;        // bit accumulator, next bit in bit 0
   unsigned FBitCount = 0;    // valid bits in FBits
