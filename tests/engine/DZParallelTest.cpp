@@ -7,6 +7,11 @@
 #include <set>
 #include <thread>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 #include "DZTestKit.h"
 
 using namespace dzt;
@@ -255,3 +260,34 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
   }
   EXPECT_TRUE(Leftovers(dir).empty());
 }
+
+#ifndef _WIN32
+TEST(DZDecodeAhead, WriteFailureSkipsOnlyItsEntry) {
+  const fs::path dir = FreshDir("ahead_write");
+  const std::string big = Text(3 << 20, 7);
+  WriteFile(dir / "t.zip", BuildZip({{.Name = "a.txt", .Data = "first"},
+                                     {.Name = "big.txt", .Data = big},
+                                     {.Name = "b.txt", .Data = Text(300000, 8)},
+                                     {.Name = "c.txt", .Data = "last"}}));
+  THarness h;
+  h.Archive = (dir / "t.zip").string();
+  h.Base = (dir / "out").string();
+  fs::create_directories(h.Base);
+  // Files of this process may not grow past 1 MiB while the engine runs.
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 1 << 20;
+  auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int r = h.Exec();
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(r, 3);
+  ASSERT_EQ(h.Skips.size(), 1u);
+  EXPECT_EQ(h.Skips[0].Name, "big.txt");
+  EXPECT_EQ(h.Skips[0].Type, 8);
+  EXPECT_EQ(Tree(dir / "out"), (std::map<std::string, std::string>{
+                                   {"a.txt", "first"}, {"b.txt", Text(300000, 8)}, {"c.txt", "last"}}));
+}
+#endif
