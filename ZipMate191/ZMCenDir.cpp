@@ -8,10 +8,7 @@
 
 // ---- TZMCentralEntry ----
 
-TZMZRec* TZMCentralEntry::Record() const {
-  if (FDirAlive.expired()) return nullptr;
-  return FDir->Record(FSerial, FIndex);
-}
+TZMZRec* TZMCentralEntry::Record() const { return FDir ? FDir->Record(FSerial, FIndex) : nullptr; }
 
 namespace {
 template <typename T, typename F>
@@ -90,12 +87,18 @@ uint16_t TZMCentralEntry::VersionNeeded() const {
 
 // ---- TZMCenDir ----
 
-TZMCenDir::TZMCenDir(TZMLister& lister) : FLister(&lister), FAlive(std::make_shared<int>(0)) {}
+TZMCenDir::TZMCenDir(TZMLister& lister) : FEntries(std::make_shared<TEntryStore>()), FLister(&lister) {}
 
 TZMCenDir::~TZMCenDir() {
   // Entries still held elsewhere read as stale from here on.
-  FAlive.reset();
+  ReleaseEntries();
   if (FReader) FReader->SetOnChange(nullptr);
+}
+
+void TZMCenDir::ReleaseEntries() {
+  // Only a store that someone else still holds needs its entries cut loose.
+  if (FEntries.use_count() > 1)
+    for (TZMCentralEntry& e : FEntries->Items) e.FDir = nullptr;
 }
 
 int32_t TZMCenDir::ReaderSerial() const { return FReader ? FReader->Generation() : 0; }
@@ -108,26 +111,29 @@ TZMZipFile& TZMCenDir::Reader() {
 
 void TZMCenDir::Invalidate() {
   FSerial = FLister->Master().NextSerial();
-  for (size_t i = 0; i < FEntries.size(); ++i) {
-    FEntries[i]->FIndex = int32_t(i);
-    FEntries[i]->FSerial = FSerial;
+  int32_t i = 0;
+  for (TZMCentralEntry& e : FEntries->Items) {
+    e.FIndex = i++;
+    e.FSerial = FSerial;
   }
   FCount = 0;
 }
 
 void TZMCenDir::DropEntries() {
-  FEntries.clear();
-  FEntries.shrink_to_fit();
+  if (FEntries.use_count() > 1) {
+    ReleaseEntries();
+    FEntries = std::make_shared<TEntryStore>();
+  } else {
+    FEntries->Items.clear();
+    FEntries->Items.shrink_to_fit();
+  }
   FCount = 0;
   FSkipped = 0;
 }
 
 void TZMCenDir::EnsureCapacity(int32_t n) {
-  if (n > int32_t(FEntries.size())) {
-    FEntries.reserve(size_t(n));
-    for (int32_t i = int32_t(FEntries.size()); i < n; ++i)
-      FEntries.push_back(std::make_shared<TZMCentralEntry>(this, FAlive, FSerial, i));
-  }
+  std::deque<TZMCentralEntry>& items = FEntries->Items;
+  for (int32_t i = int32_t(items.size()); i < n; ++i) items.emplace_back(this, FSerial, i);
   Invalidate();
 }
 
@@ -140,9 +146,9 @@ bool TZMCenDir::AddRecord(int32_t i) {
     return false;
   }
   // The reader may announce fewer records than it adds.
-  if (FCount >= int32_t(FEntries.size()))
-    FEntries.push_back(std::make_shared<TZMCentralEntry>(this, FAlive, FSerial, FCount));
-  TZMCentralEntry& e = *FEntries[size_t(FCount)];
+  std::deque<TZMCentralEntry>& items = FEntries->Items;
+  if (FCount >= int32_t(items.size())) items.emplace_back(this, FSerial, FCount);
+  TZMCentralEntry& e = items[size_t(FCount)];
   e.FIndex = i;
   e.FSerial = ReaderSerial();
   ++FCount;
@@ -213,8 +219,8 @@ void TZMCenDir::Rebuild() {
   if (FUseDirOnly) {
     const int32_t serial = ReaderSerial();
     for (int32_t i = 0; i < n; ++i) {
-      FEntries[size_t(i)]->FIndex = i;
-      FEntries[size_t(i)]->FSerial = serial;
+      FEntries->Items[size_t(i)].FIndex = i;
+      FEntries->Items[size_t(i)].FSerial = serial;
     }
     FCount = n;
   } else {
@@ -228,6 +234,7 @@ TZMZRec* TZMCenDir::Record(int32_t serial, int32_t index) const {
 }
 
 std::shared_ptr<TZMCentralEntry> TZMCenDir::Entry(int32_t i) const {
-  if (i < 0 || i >= FCount || size_t(i) >= FEntries.size()) return nullptr;
-  return FEntries[size_t(i)];
+  if (i < 0 || i >= FCount || size_t(i) >= FEntries->Items.size()) return nullptr;
+  // Shares the store's ownership, so the entry outlives the view if need be.
+  return std::shared_ptr<TZMCentralEntry>(FEntries, &FEntries->Items[size_t(i)]);
 }

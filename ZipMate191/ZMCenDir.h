@@ -1,8 +1,10 @@
 // The directory view of one listing: the archive reader it owns and the entries the
 // application and the workers read. Entries are shared objects that stay safe to read
-// after the view has moved on or gone; they then read as stale (zero or empty).
+// after the view has moved on or gone; they then read as stale (zero or empty). They
+// live side by side in one store that the entries handed out keep alive.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,8 +23,7 @@ inline constexpr uint32_t kInfoReplaceReader = 0x8000;
 // One entry of the view; forwards every read to the record it stands for.
 class TZMCentralEntry : public TZMDirEntry {
  public:
-  TZMCentralEntry(TZMCenDir* dir, std::weak_ptr<void> dirAlive, int32_t serial, int32_t index)
-      : FSerial(serial), FDir(dir), FIndex(index), FDirAlive(std::move(dirAlive)) {}
+  TZMCentralEntry(TZMCenDir* dir, int32_t serial, int32_t index) : FDir(dir), FSerial(serial), FIndex(index) {}
 
   int64_t CompressedSize() const override;
   uint16_t CompressionMethod() const override;
@@ -56,11 +57,10 @@ class TZMCentralEntry : public TZMDirEntry {
 
  private:
   friend class TZMCenDir;
-  int32_t FSerial;
+  // Null once the view has let the entry go, so that a gone view is never followed.
   TZMCenDir* FDir;
+  int32_t FSerial;
   int32_t FIndex;
-  // Expires with the view, so that FDir is never followed after the view is gone.
-  std::weak_ptr<void> FDirAlive;
 };
 
 class TZMCenDir : public TObject {
@@ -93,7 +93,7 @@ class TZMCenDir : public TObject {
   // Entry i of the view (0 <= i < Count()), or null outside that range.
   std::shared_ptr<TZMCentralEntry> Entry(int32_t i) const;
   // Entry objects held, in use or spare.
-  int32_t Capacity() const { return int32_t(FEntries.size()); }
+  int32_t Capacity() const { return int32_t(FEntries->Items.size()); }
   TZMLister& Lister() const { return *FLister; }
 
   // Change notifications of the reader (kinds: 1 cleared, 2 capacity, 3 record added,
@@ -108,13 +108,18 @@ class TZMCenDir : public TObject {
   void Rebuild();
   int32_t ReaderSerial() const;
   void DropEntries();
+  // Entries still held elsewhere stop following this view.
+  void ReleaseEntries();
 
   int32_t FCount = 0;
   std::unique_ptr<TZMZipFile> FReader;
   int32_t FSkipped = 0;
-  std::vector<std::shared_ptr<TZMCentralEntry>> FEntries;
+  // The entry objects; a deque, so that appending never moves an entry handed out.
+  struct TEntryStore {
+    std::deque<TZMCentralEntry> Items;
+  };
+  std::shared_ptr<TEntryStore> FEntries;
   bool FUseDirOnly = false;
   int32_t FSerial = 0;
   TZMLister* FLister;
-  std::shared_ptr<int> FAlive;
 };

@@ -11,8 +11,9 @@
 namespace {
 
 constexpr int kFixedCentral = 46;
-// Directory bytes read at once; a single record never needs more than this.
-constexpr size_t kLoadBlock = 256 * 1024;
+// Directory bytes read at once; the buffer grows for a larger record.
+constexpr size_t kLoadBlock = 64 * 1024;
+// The largest central record: fixed part and three fields of up to 65535 bytes.
 constexpr size_t kMaxRecord = 46 + 3 * 0xFFFF;
 
 }  // namespace
@@ -28,6 +29,7 @@ void TZMCentral::Notify(int value, int kind) {
 void TZMCentral::ClearEntries() {
   FEntries.clear();
   FEntries.shrink_to_fit();
+  FRecordBlock.reset();
   FCount = 0;
   FSelCount = 0;
   FCapacity = 0;
@@ -72,7 +74,7 @@ TZMZRec* TZMCentral::FindName(const std::string& given, int& index, bool hasWild
     TZMZRec* rec = FEntries[size_t(i)].get();
     if (!rec || (rec->StatusBits() & zsbIgnore)) continue;
     if (!hasWildcards && rec->Hash() != hash) continue;
-    if (FileNameMatch(pattern, rec->FileName())) {
+    if (FileNameMatch(pattern, rec->NameRef())) {
       index = i;
       return rec;
     }
@@ -178,9 +180,11 @@ void TZMCentral::AddLoaded(TZMZRec* rec, int32_t r) {
   ThrowIfCancelled();
 }
 
+TZMZRec* TZMCentral::NewLoadedRec() { return new (FRecordBlock.get()) TZMZRec(this); }
+
 void TZMCentral::LoadRecordsByField() {
   for (int32_t n = 0; n < FTotalEntries; ++n) {
-    auto* rec = new TZMZRec(this);
+    TZMZRec* rec = NewLoadedRec();
     AddLoaded(rec, rec->ReadCentral());
   }
 }
@@ -188,20 +192,29 @@ void TZMCentral::LoadRecordsByField() {
 // Reads the directory in large blocks and parses the records from memory; the same
 // results as reading each record field by field.
 void TZMCentral::LoadRecordsBuffered(int64_t capLimit) {
-  std::vector<uint8_t> buf(size_t(std::min<int64_t>(int64_t(kLoadBlock), std::max<int64_t>(capLimit, 4096))));
+  // Not zero-filled: only bytes that were read are ever parsed.
+  size_t size = size_t(std::min<int64_t>(int64_t(kLoadBlock), std::max<int64_t>(capLimit, 4096)));
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[size]);
   size_t start = 0, end = 0;
   bool atEof = false;
   // Makes at least want bytes available from start, unless the file ends first.
   auto fill = [&](size_t want) {
     if (end - start >= want || atEof) return;
-    if (start > 0) {
-      std::memmove(buf.data(), buf.data() + start, end - start);
+    if (size < want) {
+      const size_t bigger = std::min(std::max(want, size * 2), kMaxRecord + kLoadBlock);
+      std::unique_ptr<uint8_t[]> grown(new uint8_t[bigger]);
+      std::memcpy(grown.get(), buf.get() + start, end - start);
+      buf = std::move(grown);
+      size = bigger;
+      end -= start;
+      start = 0;
+    } else if (start > 0) {
+      std::memmove(buf.get(), buf.get() + start, end - start);
       end -= start;
       start = 0;
     }
-    if (buf.size() < want) buf.resize(std::min(std::max(want, buf.size() * 2), kMaxRecord + kLoadBlock));
     while (end < want && !atEof) {
-      const int32_t got = Read(buf.data() + end, int32_t(buf.size() - end));
+      const int32_t got = Read(buf.get() + end, int32_t(size - end));
       if (got < 0) throw EZipMate::CreateCode(ZMAbsCode(got), true);
       if (got == 0) atEof = true;
       end += size_t(got);
@@ -210,14 +223,14 @@ void TZMCentral::LoadRecordsBuffered(int64_t capLimit) {
   for (int32_t n = 0; n < FTotalEntries; ++n) {
     fill(kFixedCentral);
     size_t need = kFixedCentral;
-    if (end - start >= size_t(kFixedCentral) && zm::GetLE32(buf.data() + start) == kCentralHeaderSig) {
-      const uint8_t* p = buf.data() + start;
+    if (end - start >= size_t(kFixedCentral) && zm::GetLE32(buf.get() + start) == kCentralHeaderSig) {
+      const uint8_t* p = buf.get() + start;
       need += size_t(zm::GetLE16(p + 28)) + zm::GetLE16(p + 30) + zm::GetLE16(p + 32);
       fill(need);
     }
-    auto* rec = new TZMZRec(this);
+    TZMZRec* rec = NewLoadedRec();
     size_t used = 0;
-    const int32_t r = rec->ParseCentral(buf.data() + start, end - start, used);
+    const int32_t r = rec->ParseCentral(buf.get() + start, end - start, used);
     start += used;
     AddLoaded(rec, r);
   }
@@ -254,7 +267,9 @@ int32_t TZMCentral::LoadCentral() {
     const int64_t fileSize = Seek(2, 0);
     SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralPos);
     const int64_t room = fileSize > FCentralPos ? (fileSize - FCentralPos) / kFixedCentral + 1 : 1;
-    SetCapacity(int(std::min<int64_t>(FTotalEntries, room)));
+    const int slots = int(std::min<int64_t>(FTotalEntries, room));
+    SetCapacity(slots);
+    FRecordBlock.reset(TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots)));
     Notify(FTotalEntries, ckAnnounced);
     if (FIsMultiDisk)
       LoadRecordsByField();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ZMCentralStore.h"
 #include "ZMEOC.h"
 #include "ZMIRec.h"
 
@@ -72,6 +73,8 @@ class TZMCentral : public TZMEOC {
   int SelCount() const { return FSelCount; }
   int32_t Generation() const { return FGeneration; }
   int64_t CentralPos() const { return FCentralPos; }
+  // The storage of the records made by the last load (null when they came from the heap).
+  const TZMRecordBlock* RecordBlock() const { return FRecordBlock.get(); }
   const TZMCentralChangeEvent& OnChange() const { return FOnChange; }
   void SetOnChange(TZMCentralChangeEvent e) { FOnChange = std::move(e); }
 
@@ -83,12 +86,17 @@ class TZMCentral : public TZMEOC {
   void LoadRecordsBuffered(int64_t capLimit);
   void LoadRecordsByField();
   void AddLoaded(TZMZRec* rec, int32_t r);
+  // A record for the directory being loaded, from the load's block while it has room.
+  TZMZRec* NewLoadedRec();
 
   int32_t FCapacity = 0;
   int32_t FGeneration = 0;
   int32_t FCount = 0;
   int32_t FSelCount = 0;
   TZMCentralChangeEvent FOnChange;
+  // Holds the loaded records' storage; declared before FEntries so that it is let go
+  // after them (it outlives them in any case: see TZMRecordBlock).
+  std::unique_ptr<TZMRecordBlock, TZMRecordBlockRelease> FRecordBlock;
   std::vector<std::unique_ptr<TZMZRec>> FEntries;
   int64_t FCentralPos = 0;
 

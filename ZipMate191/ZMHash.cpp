@@ -69,11 +69,11 @@ TZMDirHashList::THashNode* TZMDirHashList::NewNode() {
 }
 
 bool TZMDirHashList::Matches(const THashNode* node, uint32_t hash, const std::string& name) const {
-  if (!node || node->IndexPlus1 == 0) return false;
+  if (!node || node->IndexPlus1 == 0 || node->Hash != hash) return false;
   const int index = int(node->IndexPlus1 - 1);
   if (index >= FOwner->Count()) return false;
   const TZMZRec* rec = FOwner->Items(index);
-  return rec && rec->Hash() == hash && CompareNames(rec->FileName(), name) == 0;
+  return rec && rec->Hash() == hash && CompareNames(rec->NameRef(), name) == 0;
 }
 
 TZMZRec* TZMDirHashList::Add(int index, bool addDuplicate) {
@@ -82,7 +82,7 @@ TZMZRec* TZMDirHashList::Add(int index, bool addDuplicate) {
   if (!rec) return nullptr;
   if (FBuckets.empty()) SetSize(kDefaultBuckets);
   const uint32_t hash = rec->Hash();
-  const std::string name = rec->FileName();
+  const std::string& name = rec->NameRef();
   THashNode** link = &FBuckets[hash % FBuckets.size()];
   TZMZRec* dup = nullptr;
   while (*link) {
@@ -95,6 +95,7 @@ TZMZRec* TZMDirHashList::Add(int index, bool addDuplicate) {
   THashNode* node = NewNode();
   node->Next = nullptr;
   node->IndexPlus1 = uint32_t(index) + 1;
+  node->Hash = hash;
   *link = node;
   return dup;
 }

@@ -10,10 +10,12 @@ class TZMZRec;
 
 class TZMDirHashList {
  public:
-  // One chain link: the next node of the bucket and the entry's index + 1 (0: empty).
+  // One chain link: the next node of the bucket, the entry's index + 1 (0: empty) and
+  // its name hash, so that a chain is walked without visiting the other records.
   struct THashNode {
     THashNode* Next;
     uint32_t IndexPlus1;
+    uint32_t Hash;
   };
   static constexpr int kNodesPerBlock = 511;
   static constexpr int kMinBuckets = 61;

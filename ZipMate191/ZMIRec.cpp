@@ -6,6 +6,7 @@
 #include "PlatCodePage.h"
 #include "PlatPath.h"
 #include "ZMCentral.h"
+#include "ZMCentralStore.h"
 #include "ZMEndian.h"
 #include "ZMMatch.h"
 #include "ZMUTF8.h"
@@ -53,6 +54,22 @@ std::string UnicodeBlock(uint16_t tag, const std::string& stored, const std::str
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- TZMRareText
+
+void TZMRareText::Assign(std::string v) {
+  if (v.empty())
+    FText.reset();
+  else if (FText)
+    *FText = std::move(v);
+  else
+    FText = std::make_unique<std::string>(std::move(v));
+}
+
+const std::string& TZMRareText::EmptyText() {
+  static const std::string kEmpty;
+  return kEmpty;
+}
 
 // ---------------------------------------------------------------- TZMDirEntry
 
@@ -123,11 +140,48 @@ void TZMIRec::AssignFrom(const TZMIRec& source) {
 
 TZMZRec::TZMZRec(TZMCentral* owner) : FOwner(owner) {}
 
+void* TZMZRec::operator new(size_t size) {
+  auto* raw = static_cast<uint8_t*>(::operator new(size + kHeader));
+  *reinterpret_cast<TZMRecordBlock**>(raw) = nullptr;
+  return raw + kHeader;
+}
+
+void* TZMZRec::operator new(size_t size, TZMRecordBlock* block) {
+  auto* raw = static_cast<uint8_t*>(block ? block->Take(size + kHeader) : nullptr);
+  if (!raw) return operator new(size);
+  *reinterpret_cast<TZMRecordBlock**>(raw) = block;
+  return raw + kHeader;
+}
+
+void TZMZRec::operator delete(void* p) {
+  if (!p) return;
+  uint8_t* raw = static_cast<uint8_t*>(p) - kHeader;
+  TZMRecordBlock* block = *reinterpret_cast<TZMRecordBlock**>(raw);
+  if (block)
+    block->Give();
+  else
+    ::operator delete(raw);
+}
+
+void TZMZRec::operator delete(void* p, TZMRecordBlock*) { operator delete(p); }
+
 void TZMZRec::Report(const std::string& line) const {
   if (FOwner && FOwner->Verbosity() != 0) FOwner->ShowMessageText("Trace: " + line, 0, false);
 }
 
+void TZMZRec::KeepReadName() {
+  if (!FReadIsHeader) return;
+  FReadName.Assign(FHeaderName);
+  FReadIsHeader = false;
+}
+
+void TZMZRec::SetReadNameToStored() {
+  FReadName.Clear();
+  FReadIsHeader = true;
+}
+
 void TZMZRec::SetHeaderName(const std::string& v) {
+  KeepReadName();
   FHeaderName = v.substr(0, 0xFFFF);
   FNameLen = uint16_t(FHeaderName.size());
   if (!FHeaderName.empty() && FHeaderName.back() == '/')
@@ -138,8 +192,8 @@ void TZMZRec::SetHeaderName(const std::string& v) {
 }
 
 void TZMZRec::SetHeaderComment(const std::string& v) {
-  FHeaderComment = v.substr(0, 0xFFFF);
-  FCommentLen = uint16_t(FHeaderComment.size());
+  FHeaderComment.Assign(v.substr(0, 0xFFFF));
+  FCommentLen = uint16_t(FHeaderComment.Size());
   ClearCache();
 }
 
@@ -166,13 +220,17 @@ int32_t TZMZRec::TakeFixed(const uint8_t* p, uint16_t& extraLen) {
 
 void TZMZRec::TakeVariable(const uint8_t* p, uint16_t extraLen) {
   const char* c = reinterpret_cast<const char*>(p);
-  FHeaderComment.assign(c + FNameLen + extraLen, FCommentLen);
+  if (FCommentLen)
+    FHeaderComment.Assign(std::string(c + FNameLen + extraLen, FCommentLen));
+  else
+    FHeaderComment.Clear();
   FExtraField.assign(c + FNameLen, extraLen);
   FHeaderName.assign(c, FNameLen);
-  FReadName = FHeaderName;
-  FLocalExtra.clear();
-  FCachedName.clear();
+  SetReadNameToStored();
+  FLocalExtra.Clear();
+  FCachedName.Clear();
   FNameCached = false;
+  FNameIsHeader = false;
   FStatusBits &= ~zsbInvalid;
   if (FNameLen > 0 && FHeaderName.back() == '/') FStatusBits |= zsbDirOnly;
 }
@@ -272,7 +330,7 @@ TZMEncodingOpts TZMZRec::Encoded() const {
 }
 
 std::string TZMZRec::UnicodeExtra(bool comment) const {
-  const std::string& stored = comment ? FHeaderComment : FHeaderName;
+  const std::string& stored = comment ? FHeaderComment.Get() : FHeaderName;
   if (comment && stored.empty()) return {};
   size_t pos = 0, len = 0;
   if (!FindExtraBlock(FExtraField, comment ? kUCommentTag : kUPathTag, pos, len)) return {};
@@ -285,10 +343,14 @@ std::string TZMZRec::UnicodeExtra(bool comment) const {
   return std::string(text, len - 5);
 }
 
+int TZMZRec::TextKind() const {
+  const int kind = FOwner ? int(FOwner->Encoding()) : int(zeoAuto);
+  return kind == zeoAuto ? int(Encoded()) : kind;
+}
+
 std::string TZMZRec::DecodeText(bool comment) const {
-  const std::string& source = comment ? FHeaderComment : FHeaderName;
-  int kind = FOwner ? int(FOwner->Encoding()) : int(zeoAuto);
-  if (kind == zeoAuto) kind = Encoded();
+  const std::string& source = comment ? FHeaderComment.Get() : FHeaderName;
+  const int kind = TextKind();
   std::string r = source;
   if (kind == zeoUPath || HasNonPlainChars(source)) {
     const bool utf8 = UTF8Mode();
@@ -316,27 +378,50 @@ std::string TZMZRec::DecodeText(bool comment) const {
   return r;
 }
 
-std::string TZMZRec::FileName() const {
+bool TZMZRec::StoredNameIsDecoded() const {
+  if (TextKind() == zeoUPath) return false;
+  // Plain text (see HasNonPlainChars) with only this platform's separator.
+  for (const char ch : FHeaderName) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c > 126 || c < 31 || ((c == '/' || c == '\\') && ch != plat::PathDelim)) return false;
+  }
+  return true;
+}
+
+const std::string& TZMZRec::NameRef() const {
   if (!FNameCached) {
-    FCachedName = DecodeText(false);
+    FNameIsHeader = StoredNameIsDecoded();
+    if (FNameIsHeader) {
+      FCachedName.Clear();
+    } else {
+      std::string decoded = DecodeText(false);
+      FNameIsHeader = decoded == FHeaderName;
+      if (FNameIsHeader)
+        FCachedName.Clear();
+      else
+        FCachedName.Assign(std::move(decoded));
+    }
     FNameCached = true;
   }
-  return FCachedName;
+  return FNameIsHeader ? FHeaderName : FCachedName.Get();
 }
+
+std::string TZMZRec::FileName() const { return NameRef(); }
 
 std::string TZMZRec::FileComment() const { return DecodeText(true); }
 
 uint32_t TZMZRec::Hash() const {
   if (!(FStatusBits & zsbHashed)) {
-    FHash = NameHashUpper(FileName());
+    FHash = NameHashUpper(NameRef());
     FStatusBits |= zsbHashed;
   }
   return FHash;
 }
 
 void TZMZRec::ClearCache() {
-  FCachedName.clear();
+  FCachedName.Clear();
   FNameCached = false;
+  FNameIsHeader = false;
   FStatusBits &= ~(zsbHashed | zsbEncMask);
 }
 
@@ -367,19 +452,19 @@ void TZMZRec::BuildLocalExtra() {
   FStatusBits &= ~zsbLocal64;
   const bool z64 = !Fits32(FUncompressedSize) || !Fits32(FCompressedSize);
   SetVersions(z64);
-  FLocalExtra.clear();
+  std::string local;
   if (z64) {
     FStatusBits |= zsbLocal64;
-    std::string b(20, '\0');
-    zm::PutLE16(&b[0], kZip64Tag);
-    zm::PutLE16(&b[2], 16);
-    zm::PutLE64(&b[4], uint64_t(FUncompressedSize));
-    zm::PutLE64(&b[12], uint64_t(FCompressedSize));
-    FLocalExtra = b;
+    local.assign(20, '\0');
+    zm::PutLE16(&local[0], kZip64Tag);
+    zm::PutLE16(&local[2], 16);
+    zm::PutLE64(&local[4], uint64_t(FUncompressedSize));
+    zm::PutLE64(&local[12], uint64_t(FCompressedSize));
   }
   const std::string rest = DropExtraBlocks(FExtraField, kLocalDropTags, 2);
   // The local field holds at most 65535 bytes; the Zip64 block always has room.
-  if (FLocalExtra.size() + rest.size() <= 0xFFFF) FLocalExtra += rest;
+  if (local.size() + rest.size() <= 0xFFFF) local += rest;
+  FLocalExtra.Assign(std::move(local));
   FStatusBits |= zsbLocalDone;
 }
 
@@ -400,7 +485,7 @@ bool TZMZRec::ReplaceExtra(uint16_t tag, const std::string& data) {
 }
 
 std::string TZMZRec::CentralBytes() {
-  FReadName = FHeaderName;
+  SetReadNameToStored();
   std::string z64;
   auto put8 = [&z64](uint64_t v) {
     char b[8];
@@ -439,12 +524,12 @@ std::string TZMZRec::CentralBytes() {
   zm::PutLE32(p + 24, bigU ? 0xFFFFFFFFu : uint32_t(FUncompressedSize));
   zm::PutLE16(p + 28, uint16_t(FHeaderName.size()));
   zm::PutLE16(p + 30, uint16_t(FExtraField.size()));
-  zm::PutLE16(p + 32, uint16_t(FHeaderComment.size()));
+  zm::PutLE16(p + 32, uint16_t(FHeaderComment.Size()));
   zm::PutLE16(p + 34, bigD ? 0xFFFF : FStartOnDisk);
   zm::PutLE16(p + 36, FIntFileAttrib);
   zm::PutLE32(p + 38, FExtFileAttrib);
   zm::PutLE32(p + 42, bigO ? 0xFFFFFFFFu : uint32_t(FRelOffLocal));
-  return h + FHeaderName + FExtraField + FHeaderComment;
+  return h + FHeaderName + FExtraField + FHeaderComment.Get();
 }
 
 int32_t TZMZRec::WriteCentral() {
@@ -463,7 +548,7 @@ std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
   if (!(FStatusBits & zsbLocalDone)) BuildLocalExtra();
   if ((FFlag & 8) && !(FFlag & 1)) FFlag &= ~8;
   uint32_t cs, us;
-  if (!FLocalExtra.empty() && (FStatusBits & zsbLocal64)) {
+  if (!FLocalExtra.Empty() && (FStatusBits & zsbLocal64)) {
     cs = us = 0xFFFFFFFFu;
   } else if (FFlag & 8) {
     cs = us = 0;
@@ -483,8 +568,8 @@ std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
   zm::PutLE32(p + 18, cs);
   zm::PutLE32(p + 22, us);
   zm::PutLE16(p + 26, uint16_t(FHeaderName.size()));
-  zm::PutLE16(p + 28, uint16_t(FLocalExtra.size()));
-  return h + FHeaderName + FLocalExtra;
+  zm::PutLE16(p + 28, uint16_t(FLocalExtra.Size()));
+  return h + FHeaderName + FLocalExtra.Get();
 }
 
 int32_t TZMZRec::WriteLocal(uint32_t dateTime, uint32_t crc) {
@@ -528,13 +613,19 @@ void TZMZRec::AssignFrom(const TZMIRec& source) {
   FFlag = z->FFlag;
   FNameLen = z->FNameLen;
   FCommentLen = z->FCommentLen;
-  FReadName = z->FReadName;
   FHeaderName = z->HeaderName();
-  FHeaderComment = z->FHeaderComment;
+  if (z->ReadName() == FHeaderName) {
+    SetReadNameToStored();
+  } else {
+    FReadName.Assign(z->ReadName());
+    FReadIsHeader = false;
+  }
+  FHeaderComment.Assign(z->FHeaderComment.Get());
   FExtraField = z->FExtraField;
-  FLocalExtra = z->FLocalExtra;
-  FCachedName.clear();
+  FLocalExtra.Assign(z->FLocalExtra.Get());
+  FCachedName.Clear();
   FNameCached = false;
+  FNameIsHeader = false;
 }
 
 int32_t TZMZRec::CheckLocal() {
@@ -551,11 +642,12 @@ int32_t TZMZRec::CheckLocal() {
           FOwner->ReadFields(fixed, kLocalSizes, 9) == 26) {
         const size_t nameLen = zm::GetLE16(fixed + 22);
         const size_t extraLen = zm::GetLE16(fixed + 24);
-        if (nameLen == FReadName.size()) {
+        const std::string& readName = ReadName();
+        if (nameLen == readName.size()) {
           std::string var(nameLen + extraLen, '\0');
           const int sizes[2] = {int(nameLen), int(extraLen)};
           if (var.empty() || FOwner->ReadFields(var.data(), sizes, 1) == int(var.size())) {
-            if (std::memcmp(var.data(), FReadName.data(), nameLen) == 0)
+            if (std::memcmp(var.data(), readName.data(), nameLen) == 0)
               result = 0;
             else
               result = ZM_ERROR(zmmZMIRec, 167);
@@ -667,9 +759,10 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
   }
   const std::string extra = DropExtraBlocks(FExtraField, kUnicodeTags, 1) + uName + uComment;
   if (sComment.size() + sName.size() + extra.size() >= 65535) return ZM_ERROR(zmmZMIRec, 112);
+  KeepReadName();
   FHeaderName = sName;
   FNameLen = uint16_t(sName.size());
-  FHeaderComment = sComment;
+  FHeaderComment.Assign(sComment);
   FCommentLen = uint16_t(sComment.size());
   if (extra != FExtraField) {
     FExtraField = extra;

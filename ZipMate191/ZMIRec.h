@@ -3,12 +3,14 @@
 // header writing and editing operations.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ZMBase.h"
 #include "ZMClasses.h"
 
 class TZMCentral;
+class TZMRecordBlock;
 
 // Extra-field tags this unit interprets.
 inline constexpr uint16_t kZip64Tag = 0x0001;
@@ -127,18 +129,38 @@ class TZMIRec : public TZMDirRec {
   uint32_t CachedHash() const { return FHash; }
 
  protected:
-  uint16_t FCompressionMethod = 0;
+  // Widest first, so that a directory of many records packs tightly.
   int64_t FCompressedSize = 0;
+  int64_t FRelOffLocal = 0;
+  int64_t FUncompressedSize = 0;
   uint32_t FCRC32 = 0;
-  uint16_t FStartOnDisk = 0;
   uint32_t FExtFileAttrib = 0;
   mutable uint32_t FHash = 0;
-  uint16_t FIntFileAttrib = 0;
   uint32_t FModifDateTime = 0;
-  int64_t FRelOffLocal = 0;
   mutable uint32_t FStatusBits = 0;
-  int64_t FUncompressedSize = 0;
+  uint16_t FCompressionMethod = 0;
+  uint16_t FStartOnDisk = 0;
+  uint16_t FIntFileAttrib = 0;
   uint16_t FVersionNeeded = 0;
+};
+
+// Bytes or text that most records leave empty (comment, local extra field, a name
+// kept apart from the stored one): one pointer until it holds something.
+class TZMRareText {
+ public:
+  TZMRareText() = default;
+  TZMRareText(const TZMRareText&) = delete;
+  TZMRareText& operator=(const TZMRareText&) = delete;
+
+  const std::string& Get() const { return FText ? *FText : EmptyText(); }
+  void Assign(std::string v);
+  void Clear() { FText.reset(); }
+  bool Empty() const { return !FText || FText->empty(); }
+  size_t Size() const { return FText ? FText->size() : 0; }
+
+ private:
+  static const std::string& EmptyText();
+  std::unique_ptr<std::string> FText;
 };
 
 // A central directory record of one directory (its owner, fixed at creation).
@@ -147,6 +169,16 @@ class TZMZRec : public TZMIRec {
   explicit TZMZRec(TZMCentral* owner);
   TZMZRec(const TZMZRec&) = delete;
   TZMZRec& operator=(const TZMZRec&) = delete;
+
+  // Records come from the heap, or from a directory's record block when loaded in bulk
+  // (new (block) TZMZRec(owner); the heap when the block is full); delete gives each
+  // back to where it came from.
+  static void* operator new(size_t size);
+  static void* operator new(size_t size, TZMRecordBlock* block);
+  static void operator delete(void* p);
+  static void operator delete(void* p, TZMRecordBlock* block);
+  // Bytes a block slot needs for a record of this size.
+  static constexpr size_t SlotSizeFor(size_t size) { return size + kHeader; }
 
   TZMCentral* Owner() const { return FOwner; }
 
@@ -162,11 +194,14 @@ class TZMZRec : public TZMIRec {
   uint16_t Flag() const override { return FFlag; }
   std::string HeaderName() const override { return FHeaderName; }
   uint16_t VersionMadeBy() const override { return FVersionMadeBy; }
-  const std::string& HeaderComment() const { return FHeaderComment; }
-  const std::string& ReadName() const { return FReadName; }
-  const std::string& LocalExtra() const { return FLocalExtra; }
+  const std::string& HeaderComment() const { return FHeaderComment.Get(); }
+  const std::string& ReadName() const { return FReadIsHeader ? FHeaderName : FReadName.Get(); }
+  const std::string& LocalExtra() const { return FLocalExtra.Get(); }
   // NameHashUpper of FileName, computed on first use.
   uint32_t Hash() const;
+  // The decoded name as FileName gives it, without a copy; valid until the record's
+  // name or cache changes.
+  const std::string& NameRef() const;
 
   // ---- editing ----
   int32_t SetExtFileAttrib(uint32_t value) override;
@@ -195,10 +230,10 @@ class TZMZRec : public TZMIRec {
   void ClearCache();
   void SetVersions(bool needsZip64);
   void BuildLocalExtra();
-  int LocalHeaderSize() const { return 30 + int(FHeaderName.size()) + int(FLocalExtra.size()); }
+  int LocalHeaderSize() const { return 30 + int(FHeaderName.size()) + int(FLocalExtra.Size()); }
   // Bytes of the central header as last written (fixed part, name, extra, comment).
   int CentralHeaderSize() const {
-    return 46 + int(FHeaderName.size()) + int(FExtraField.size()) + int(FHeaderComment.size());
+    return 46 + int(FHeaderName.size()) + int(FExtraField.size()) + int(FHeaderComment.Size());
   }
   // The 46-byte header and its variable fields as written by WriteCentral.
   std::string CentralBytes();
@@ -230,16 +265,32 @@ class TZMZRec : public TZMIRec {
   int32_t TakeFixed(const uint8_t* p, uint16_t& extraLen);
   void TakeVariable(const uint8_t* p, uint16_t extraLen);
 
+  // The encoding the stored texts are decoded from: the owner's setting, else Encoded.
+  int TextKind() const;
+  // True when the stored name is plain text that decodes to itself.
+  bool StoredNameIsDecoded() const;
+  // The stored name changes: a read name shared with it is kept apart first.
+  void KeepReadName();
+  void SetReadNameToStored();
+
+  // Each allocation starts with the block it came from (null: the heap); 16 bytes
+  // keep the record aligned as the heap would.
+  static constexpr size_t kHeader = 16;
+
+  // Ordered for packing. A decoded or read name equal to the stored one is not kept
+  // twice: FNameIsHeader and FReadIsHeader point at FHeaderName instead.
   std::string FExtraField;
+  std::string FHeaderName;
+  TZMCentral* FOwner;
+  mutable TZMRareText FCachedName;
+  TZMRareText FHeaderComment;
+  TZMRareText FLocalExtra;
+  TZMRareText FReadName;
   uint16_t FCommentLen = 0;
-  mutable std::string FCachedName;
-  mutable bool FNameCached = false;
   uint16_t FNameLen = 0;
   uint16_t FFlag = 0;
-  std::string FHeaderComment;
-  std::string FHeaderName;
-  std::string FLocalExtra;
-  TZMCentral* FOwner;
-  std::string FReadName;
   uint16_t FVersionMadeBy = 0;
+  mutable bool FNameCached = false;
+  mutable bool FNameIsHeader = false;
+  bool FReadIsHeader = true;
 };

@@ -286,8 +286,6 @@ int64_t TZMWorkFile::WriteFrom(TMemoryStream& stream, int64_t count) {
 }
 
 void TZMWorkFile::ProgReport(uint8_t kind, int id, int64_t size, const std::string& text) {
-  std::string t = text;
-  if (t.empty() && id > 32) t = LoadMessageText(id);
   switch (FReportMode) {
     case 0:
       if (kind == 1 || kind == 4 || kind == 6) return;
@@ -303,5 +301,6 @@ void TZMWorkFile::ProgReport(uint8_t kind, int id, int64_t size, const std::stri
     default:
       break;
   }
-  NotifyProgress(kind, id, size, t);
+  // The message text is fetched only for a report that is made.
+  NotifyProgress(kind, id, size, text.empty() && id > 32 ? LoadMessageText(id) : text);
 }

@@ -13,6 +13,7 @@
 // own "DZResDll191" resource unless DzEngine190.dll is found by the system search.
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -145,68 +146,123 @@ class TProgressBar {
   bool FShown = false;
 };
 
+// Standard output gathered into large blocks: a listing of many entries costs a few
+// writes, and no formatting by printf per line.
+class TOutput {
+ public:
+  TOutput() { FBuf.reserve(kBlock + 1024); }
+  ~TOutput() { Flush(); }
+  TOutput(const TOutput&) = delete;
+  TOutput& operator=(const TOutput&) = delete;
+
+  TOutput& Add(const std::string& s) {
+    FBuf += s;
+    return *this;
+  }
+  TOutput& Add(const char* s) {
+    FBuf += s;
+    return *this;
+  }
+  TOutput& Add(char c) {
+    FBuf += c;
+    return *this;
+  }
+  // Decimal, at least width digits (zero-padded), as printf's %0*lld.
+  TOutput& Dec(long long v, int width = 0) {
+    char digits[24];
+    const auto r = std::to_chars(digits, digits + sizeof digits, v);
+    const int n = int(r.ptr - digits);
+    if (v >= 0 && n < width) FBuf.append(size_t(width - n), '0');
+    FBuf.append(digits, size_t(n));
+    return *this;
+  }
+  // Eight upper-case hex digits, as printf's %08X.
+  TOutput& Hex8(uint32_t v) {
+    static const char kHex[] = "0123456789ABCDEF";
+    char h[8];
+    for (int i = 7; i >= 0; --i, v >>= 4) h[i] = kHex[v & 15];
+    FBuf.append(h, 8);
+    return *this;
+  }
+  // A full block goes out.
+  void FlushIfFull() {
+    if (FBuf.size() >= kBlock) Flush();
+  }
+  void Flush() {
+    if (!FBuf.empty()) std::fwrite(FBuf.data(), 1, FBuf.size(), stdout);
+    FBuf.clear();
+  }
+
+ private:
+  static constexpr size_t kBlock = 64 * 1024;
+  std::string FBuf;
+};
+
 // A DOS date and time (date in the high word) as YYYY-MM-DD HH:MM:SS.
-std::string DosText(uint32_t dos) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (dos >> 25), (dos >> 21) & 15,
-                (dos >> 16) & 31, (dos >> 11) & 31, (dos >> 5) & 63, (dos & 31) * 2);
-  return buf;
+void AddDosText(TOutput& out, uint32_t dos) {
+  out.Dec(1980 + (dos >> 25), 4).Add('-').Dec((dos >> 21) & 15, 2).Add('-').Dec((dos >> 16) & 31, 2);
+  out.Add(' ').Dec((dos >> 11) & 31, 2).Add(':').Dec((dos >> 5) & 63, 2).Add(':').Dec((dos & 31) * 2, 2);
 }
 
-std::string MethodText(uint16_t m) {
+void AddMethod(TOutput& out, uint16_t m) {
   switch (m) {
-    case 0: return "stored";
-    case 8: return "deflated";
-    case 9: return "deflate64";
-    case 12: return "bzip2";
-    case 14: return "lzma";
-    case 93: return "zstd";
-    default: return std::to_string(m);
+    case 0: out.Add("stored"); break;
+    case 8: out.Add("deflated"); break;
+    case 9: out.Add("deflate64"); break;
+    case 12: out.Add("bzip2"); break;
+    case 14: out.Add("lzma"); break;
+    case 93: out.Add("zstd"); break;
+    default: out.Dec(m); break;
   }
 }
 
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
+void AddJsonText(TOutput& out, const std::string& s) {
+  static const char kHex[] = "0123456789abcdef";
+  out.Add('"');
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"': out.Add("\\\""); break;
+      case '\\': out.Add("\\\\"); break;
+      case '\n': out.Add("\\n"); break;
+      case '\r': out.Add("\\r"); break;
+      case '\t': out.Add("\\t"); break;
       default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += char(c);
-        }
+        if (c < 0x20)
+          out.Add("\\u00").Add(kHex[c >> 4]).Add(kHex[c & 15]);
+        else
+          out.Add(char(c));
     }
   }
-  return out + "\"";
+  out.Add('"');
 }
 
 void PrintListing(TZipMate& zm, bool json) {
-  if (json) std::printf("[");
-  for (int i = 0; i < zm.Count(); ++i) {
+  TOutput out;
+  const int count = zm.Count();
+  if (json) out.Add('[');
+  for (int i = 0; i < count; ++i) {
     auto e = zm.DirEntry(i);
     if (!e) continue;
-    char crc[16];
-    std::snprintf(crc, sizeof crc, "%08X", e->CRC32());
     if (json) {
-      std::printf("%s\n  {\"name\": %s, \"size\": %lld, \"compressed\": %lld, \"method\": %s, \"crc\": \"%s\", "
-                  "\"time\": \"%s\", \"comment\": %s}",
-                  i ? "," : "", JsonText(e->FileName()).c_str(), static_cast<long long>(e->UncompressedSize()),
-                  static_cast<long long>(e->CompressedSize()), JsonText(MethodText(e->CompressionMethod())).c_str(),
-                  crc, DosText(e->DateTime()).c_str(), JsonText(e->FileComment()).c_str());
+      out.Add(i ? ",\n  {\"name\": " : "\n  {\"name\": ");
+      AddJsonText(out, e->FileName());
+      out.Add(", \"size\": ").Dec(e->UncompressedSize()).Add(", \"compressed\": ").Dec(e->CompressedSize());
+      out.Add(", \"method\": \"");
+      AddMethod(out, e->CompressionMethod());
+      out.Add("\", \"crc\": \"").Hex8(e->CRC32()).Add("\", \"time\": \"");
+      AddDosText(out, e->DateTime());
+      out.Add("\", \"comment\": ");
+      AddJsonText(out, e->FileComment());
+      out.Add('}').FlushIfFull();
     } else {
-      std::printf("%s\t%lld\t%lld\t%s\t%s\t%s\n", e->FileName().c_str(),
-                  static_cast<long long>(e->UncompressedSize()), static_cast<long long>(e->CompressedSize()),
-                  MethodText(e->CompressionMethod()).c_str(), crc, DosText(e->DateTime()).c_str());
+      out.Add(e->FileName()).Add('\t').Dec(e->UncompressedSize()).Add('\t').Dec(e->CompressedSize()).Add('\t');
+      AddMethod(out, e->CompressionMethod());
+      out.Add('\t').Hex8(e->CRC32()).Add('\t');
+      AddDosText(out, e->DateTime());
+      out.Add('\n').FlushIfFull();
     }
   }
-  if (json) std::printf("%s]\n", zm.Count() ? "\n" : "");
+  if (json) out.Add(count ? "\n]\n" : "]\n");
 }
 
 int Failed(TZipMate& zm) {

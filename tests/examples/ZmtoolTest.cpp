@@ -393,3 +393,63 @@ TEST_F(TZmtoolFixture, ListShowsADirectoryLoadedAfterAWarning) {
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Err.rfind("error ", 0), 0u) << r.Err;
 }
+
+TEST_F(TZmtoolFixture, ListingOfManyEntriesIsExactlyWhatPythonReads) {
+  if (!Have("python3")) GTEST_SKIP() << "python3 is not installed";
+  // Python writes an archive of thousands of entries (names with quotes and Polish
+  // letters, sizes, methods, dates and comments of every kind) and renders the text
+  // and JSON listings from its own reading of it; both must match byte for byte. The
+  // output is several times larger than zmtool's write block.
+  const std::string script = R"PY(
+import json, sys, zipfile
+path = sys.argv[1]
+with zipfile.ZipFile(path, 'w') as z:
+    for i in range(2500):
+        name = 'dir%02d/entry%05d.txt' % (i % 37, i)
+        if i % 500 == 7: name = 'quote"and\u017c\u00f3\u0142w%d.txt' % i
+        info = zipfile.ZipInfo(name, date_time=(1980 + i % 128, 1 + i % 12, 1 + i % 28, i % 24, i % 60, i % 60))
+        info.compress_type = zipfile.ZIP_DEFLATED if i % 3 else zipfile.ZIP_STORED
+        if i % 250 == 3: info.comment = b'say "hi"\\ back\tslash'
+        z.writestr(info, (b'%d ' % i) * (i % 50))
+methods = {0: 'stored', 8: 'deflated'}
+def esc(s):
+    out = '"'
+    for c in s:
+        if c == '"': out += '\\"'
+        elif c == '\\': out += '\\\\'
+        elif c == '\n': out += '\\n'
+        elif c == '\r': out += '\\r'
+        elif c == '\t': out += '\\t'
+        elif ord(c) < 0x20: out += '\\u%04x' % ord(c)
+        else: out += c
+    return out + '"'
+text, items = [], []
+with zipfile.ZipFile(path) as z:
+    for e in z.infolist():
+        y, mo, d, h, mi, s = e.date_time
+        when = '%04d-%02d-%02d %02d:%02d:%02d' % (y, mo, d, h, mi, s)
+        crc = '%08X' % e.CRC
+        text.append('%s\t%d\t%d\t%s\t%s\t%s\n' % (e.filename, e.file_size, e.compress_size, methods[e.compress_type], crc, when))
+        items.append('\n  {"name": %s, "size": %d, "compressed": %d, "method": "%s", "crc": "%s", "time": "%s", "comment": %s}'
+                     % (esc(e.filename), e.file_size, e.compress_size, methods[e.compress_type], crc, when, esc(e.comment.decode())))
+open(sys.argv[2], 'w', encoding='utf-8', newline='').write(''.join(text))
+open(sys.argv[3], 'w', encoding='utf-8', newline='').write('[' + ','.join(items) + '\n]\n')
+)PY";
+  WriteAll(Tmp.Path / "many.py", script);
+  TRun made = Shell("python3 many.py many.zip want.txt want.json", Tmp.Path);
+  ASSERT_EQ(made.Status, 0) << made.Err;
+  TRun r = Shell("'" + Tool() + "' list many.zip", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_GT(r.Out.size(), 150000u);
+  EXPECT_TRUE(r.Out == ReadAll(Tmp.Path / "want.txt")) << r.Out.substr(0, 400);
+  r = Shell("'" + Tool() + "' list --json many.zip", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(r.Out == ReadAll(Tmp.Path / "want.json")) << r.Out.substr(0, 400);
+  // An empty archive: an empty listing, and an empty JSON list.
+  ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('none.zip', 'w').close()\"", Tmp.Path).Status, 0);
+  r = Shell("'" + Tool() + "' list none.zip", Tmp.Path);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  r = Shell("'" + Tool() + "' list --json none.zip", Tmp.Path);
+  EXPECT_EQ(r.Out, "[]\n");
+}

@@ -1,0 +1,61 @@
+#include "ZMCentralStore.h"
+
+#include <new>
+
+#include "PlatMemory.h"
+
+TZMRecordBlock* TZMRecordBlock::Create(size_t slotSize, size_t count) {
+  if (slotSize == 0 || count == 0) return nullptr;
+  slotSize = (slotSize + 15) & ~size_t(15);
+  if (count > (~size_t(0)) / slotSize) return nullptr;
+  size_t bytes = slotSize * count;
+  auto* b = new (std::nothrow) TZMRecordBlock();
+  if (!b) return nullptr;
+  if (bytes >= kBulkMin) {
+    b->FMem = static_cast<uint8_t*>(plat::AllocBulk(bytes));
+    b->FBulk = b->FMem != nullptr;
+  }
+  if (!b->FMem) b->FMem = static_cast<uint8_t*>(::operator new(bytes, std::nothrow));
+  if (!b->FMem) {
+    delete b;
+    return nullptr;
+  }
+  b->FMemSize = bytes;
+  b->FSlotSize = slotSize;
+  b->FSlots = count;
+  return b;
+}
+
+TZMRecordBlock::~TZMRecordBlock() {
+  if (FBulk)
+    plat::FreeBulk(FMem, FMemSize);
+  else
+    ::operator delete(FMem);
+}
+
+void* TZMRecordBlock::Take(size_t size) {
+  if (size > FSlotSize || FUsed >= FSlots) return nullptr;
+  void* p = FMem + FUsed * FSlotSize;
+  ++FUsed;
+  ++FLive;
+  return p;
+}
+
+void TZMRecordBlock::Give() {
+  if (FLive > 0) --FLive;
+  FreeIfUnused();
+}
+
+void TZMRecordBlock::Release() {
+  FHeld = false;
+  FreeIfUnused();
+}
+
+bool TZMRecordBlock::Holds(const void* p) const {
+  const auto* b = static_cast<const uint8_t*>(p);
+  return b >= FMem && b < FMem + FSlots * FSlotSize;
+}
+
+void TZMRecordBlock::FreeIfUnused() {
+  if (!FHeld && FLive == 0) delete this;
+}
