@@ -3,8 +3,10 @@
 #pragma once
 #include <stdio.h>
 #include <stdlib.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <filesystem>
@@ -25,14 +27,15 @@ namespace fs = std::filesystem;
 // A folder removed with everything in it when the object goes.
 struct TTempDir {
   fs::path Path;
+  bool Made = false;
   TTempDir() {
-    char tmpl[] = "/tmp/zmlistXXXXXX";
-    const char* p = mkdtemp(tmpl);
-    Path = p ? p : "/tmp";
+    std::string tmpl = (fs::temp_directory_path() / "zmlistXXXXXX").string();
+    Made = mkdtemp(tmpl.data()) != nullptr;
+    Path = Made ? fs::path(tmpl) : fs::temp_directory_path();
   }
   ~TTempDir() {
     std::error_code ec;
-    if (Path != "/tmp") fs::remove_all(Path, ec);
+    if (Made) fs::remove_all(Path, ec);
   }
   TTempDir(const TTempDir&) = delete;
   TTempDir& operator=(const TTempDir&) = delete;
@@ -53,7 +56,11 @@ inline std::string ReadFile(const std::string& path) {
 // Runs a shell command; its standard output, and the exit status in status.
 inline std::string RunCapture(const std::string& cmd, int* status = nullptr) {
   std::string out;
+#ifdef _WIN32
+  FILE* p = _popen(cmd.c_str(), "rb");
+#else
   FILE* p = popen(cmd.c_str(), "r");
+#endif
   if (!p) {
     if (status) *status = -1;
     return out;
@@ -61,15 +68,27 @@ inline std::string RunCapture(const std::string& cmd, int* status = nullptr) {
   char buf[65536];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+#ifdef _WIN32
+  const int rc = _pclose(p);
+  if (status) *status = rc;
+#else
   const int rc = pclose(p);
   if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+#endif
   return out;
 }
 
+// The peers (zip, 7z, bsdtar, python3) are POSIX programs run through sh: never on
+// Windows.
 inline bool HaveTool(const std::string& name) {
+#ifdef _WIN32
+  (void)name;
+  return false;
+#else
   int status = 0;
   RunCapture("command -v " + name + " >/dev/null 2>&1", &status);
   return status == 0;
+#endif
 }
 
 inline std::string Quote(const std::string& s) {
