@@ -62,6 +62,11 @@ fail() {
   [ -n "$xvfb_pid" ] && import -window root "$artefacts/rob216-update-win64-failed.png" 2>/dev/null &&
     echo "screen at the failure: $artefacts/rob216-update-win64-failed.png" >&2
   echo "FAIL [$((SECONDS - t0)) s]: $*" >&2
+  if [ -n "$app_pid" ] && ! kill -0 "$app_pid" 2>/dev/null; then
+    wait "$app_pid"
+    echo "(the program had ended, exit code $?)" >&2
+    app_pid=''
+  fi
   [ -s "$log" ] && { echo "--- program output:" >&2; cat "$log" >&2; }
   exit 1
 }
@@ -79,15 +84,16 @@ DISPLAY=":$(head -1 "$dir/display")"
 export DISPLAY
 xdotool getmouselocation >/dev/null 2>&1 || fail "no connection to Xvfb on $DISPLAY"
 
-# wait_for SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds.
+# wait_for SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds; false when
+# the time is up or the program has ended.
 wait_for() {
-  local i n=$(($1 * 5 * slow)); shift
-  for ((i = 0; i < n; i++)); do
+  local end=$((SECONDS + $1 * slow)); shift
+  while :; do
     "$@" && return 0
     kill -0 "$app_pid" 2>/dev/null || return 1
+    [ "$SECONDS" -lt "$end" ] || return 1
     sleep 0.2
   done
-  return 1
 }
 
 # The program's visible top-level windows, one "ID NAME" per line.
@@ -173,12 +179,17 @@ import -window "$main" "$shot" 2>/dev/null || fail "no screenshot of the main wi
 [ -s "$shot" ] || fail "empty screenshot of the main window"
 say "main window drawn, $geom, screenshot $shot"
 
-# The button (client 8,95 407x25): focus, then a click in its middle.
+# The button (client 8,95 407x25): focus, then a click in its middle. The chooser is
+# the program's new window with a name (the dialog's caption is wine's). A click that
+# came too early is given again; once the chooser is open the main window is disabled
+# and a second click does nothing.
 wait_for 60 focused "$main" || fail "the main window did not take the keyboard focus"
-xdotool mousemove --window "$main" 211 107 click 1
-
-# The chooser: the program's new window with a name (the dialog's caption is wine's).
-wait_for 120 find_window "\$0 != \"\" && \$0 != \"$question\"" || fail "the folder chooser did not appear"
+chooser_shown() { find_window "\$0 != \"\" && \$0 != \"$question\""; }
+button_pressed() {
+  focused "$main" && xdotool mousemove --window "$main" 211 107 click 1
+  wait_for 30 chooser_shown
+}
+wait_for 150 button_pressed || fail "the folder chooser did not appear"
 chooser=$found
 say "folder chooser $chooser"
 wait_for 60 painted "$chooser" 16 || fail "the folder chooser was not drawn"
@@ -193,7 +204,7 @@ wait_for 60 focused "$chooser" || fail "the folder chooser did not take the keyb
 # edit box has the keyboard focus (tried again while it does not).
 edit_selected() {
   xdotool mousemove --window "$chooser" "$ex" "$ey" click 1 key --clearmodifiers End shift+Home
-  wait_for 5 selection_shown "$chooser" "$strip"
+  wait_for 10 selection_shown "$chooser" "$strip"
 }
 wait_for 90 edit_selected || fail "the chooser's edit box did not take the keyboard focus"
 say "edit box focused, its text selected"
