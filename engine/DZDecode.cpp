@@ -10,6 +10,7 @@ namespace dz {
 
 namespace {
 constexpr size_t kReadChunk = 256 * 1024;
+constexpr uint64_t kAheadMinSize = 16 * 1024;
 }  // namespace
 
 TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* crypt,
@@ -72,6 +73,8 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* cr
 
 bool DecodableAhead(const TDZEntry& en) {
   if (en.IsFolder() || en.RangeError || en.Encrypted()) return false;
+  // Small entries cost less to decode than to hand over between threads.
+  if (en.UncompSize < kAheadMinSize) return false;
   if (en.Method == 0) return en.CompSize == en.UncompSize;
   return en.Method == 8 || en.Method == 9;
 }

@@ -42,8 +42,8 @@ class TDZDecoder {
   std::vector<uint8_t> FBuf;
 };
 
-// Whether an entry's data can be decoded without asking the caller anything (no
-// password) and without knowing where they go.
+// Whether an entry's data are worth decoding ahead: they can be decoded without
+// asking the caller anything (no password), and they are not tiny.
 bool DecodableAhead(const TDZEntry& en);
 
 class TDZDecodeAhead {
