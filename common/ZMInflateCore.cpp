@@ -638,11 +638,17 @@ inline ZM_ALWAYS_INLINE int TZMInflateCore::FastLoopBody(const TTable& lit, cons
     uint8_t* dst = out;
     out += len;
     if (d >= 16) {
-      do {
+      // Most matches are short: two blocks without a test (the margin allows for
+      // them), then the rest.
+      std::memcpy(dst, src, 16);
+      std::memcpy(dst + 16, src + 16, 16);
+      dst += 32;
+      src += 32;
+      while (dst < out) {
         std::memcpy(dst, src, 16);
         dst += 16;
         src += 16;
-      } while (dst < out);
+      }
     } else if (d >= 8) {
       do {
         std::memcpy(dst, src, 8);
