@@ -218,25 +218,41 @@ def bench_listing(progs, archive, entries, rounds):
 
 
 def bench_extract(progs, archive, manifest, work, rounds, label):
-    dest = os.path.join(work, "out")
+    # Every run writes into a new folder of its own, synced before the run; all of them are
+    # removed only after the last run. Deleting the last run's 22,000 files just before a
+    # run would make the file system walk the freshly freed inodes for every file created
+    # (ext4 without a journal: more time than the tools' own work, varying several-fold
+    # from run to run) and measure that instead of the tools.
+    dest_of, made = {}, []
 
-    def prepare(_r):
-        shutil.rmtree(dest, ignore_errors=True)
-        os.makedirs(dest)
-        os.sync()
+    def tool(name, argv):
+        t = measure.Tool(name, list(argv))
 
-    def check_for(_r):
-        problems = dataset.compare_tree(dest, manifest, full=(_r == 0))
-        return f"output differs: {problems[0]} ({len(problems)} differences)" if problems else None
+        def prepare(r):
+            d = os.path.join(work, f"out-{len(made)}")
+            shutil.rmtree(d, ignore_errors=True)
+            os.makedirs(d)
+            made.append(d)
+            dest_of[name] = d
+            t.cmd = [a.replace("{dest}", d) for a in argv]
+            os.sync()
 
-    cands = [("zmtool extract", [progs["zmtool"], "extract", "--dirnames", "--overwrite", "--quiet", archive, dest], None),
-             ("unzip -o -q", ["unzip", "-o", "-q", archive, "-d", dest], "unzip"),
-             ("bsdtar -xf", ["bsdtar", "-xf", archive, "-C", dest], "bsdtar"),
-             ("7z x -y", ["7z", "x", "-y", "-o" + dest, archive], "7z")]
-    tools = [measure.Tool(n, c, prepare, check_for) for n, c, need in cands if need is None or have(need)]
+        def check(r):
+            problems = dataset.compare_tree(dest_of[name], manifest, full=(r == 0))
+            return f"output differs: {problems[0]} ({len(problems)} differences)" if problems else None
+
+        t.prepare, t.check = prepare, check
+        return t
+
+    cands = [("zmtool extract", [progs["zmtool"], "extract", "--dirnames", "--overwrite", "--quiet", archive, "{dest}"], None),
+             ("unzip -o -q", ["unzip", "-o", "-q", archive, "-d", "{dest}"], "unzip"),
+             ("bsdtar -xf", ["bsdtar", "-xf", archive, "-C", "{dest}"], "bsdtar"),
+             ("7z x -y", ["7z", "x", "-y", "-o{dest}", archive], "7z")]
+    tools = [tool(n, c) for n, c, need in cands if need is None or have(need)]
     log("extraction")
     measure.run_rounds(tools, rounds, log)
-    shutil.rmtree(dest, ignore_errors=True)
+    for d in made:
+        shutil.rmtree(d, ignore_errors=True)
     keys = {"unzip -o -q": "extract/unzip", "bsdtar -xf": "extract/bsdtar"}
     rows = [_time_row("Extraction", label, tools[0], t, keys.get(t.name)) for t in tools[1:]]
     for n, _c, need in cands[1:]:
@@ -527,8 +543,9 @@ def main(argv):
         cmd = "bench/run " + " ".join(shlex.quote(x) for x in argv)
         notes = [f"Our CRC-32 figure is the component's `Crc32` routine: {crc_name}." if crc_name else "",
                  "Listing, extraction and testing time whole processes (start, work, exit); output of "
-                 "listings goes to /dev/null. Extraction writes into an emptied folder (emptied and "
-                 "synced outside the timing); every tool's output is compared with the data set, in full "
+                 "listings goes to /dev/null. Every extraction writes into a new folder (made and synced "
+                 "outside the timing; all are removed after the last run, since a tree deleted just "
+                 "before a run slows the creation of every file on this file system); every tool's output is compared with the data set, in full "
                  "after its first run and by size after the others.",
                  "The in-process listing row times the component inside one process (listing_bench), "
                  "against the whole unzip process; it has no target.",
