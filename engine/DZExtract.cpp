@@ -6,13 +6,8 @@
 #include <system_error>
 #include <thread>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
-#endif
-
+#include "PlatError.h"
 #include "PlatFileSys.h"
 #include "PlatPath.h"
 #include "PlatTime.h"
@@ -62,23 +57,13 @@ const char* MethodName(unsigned m) {
 // a folder, a link), so that nothing already there is followed or truncated.
 // exists tells that failure apart.
 plat::THandle CreateNewUtf8(const std::string& name, bool& exists) {
-  exists = false;
 #ifdef _WIN32
-  std::error_code ec;
-  if (fs::symlink_status(PathOf(name), ec).type() != fs::file_type::not_found) {
-    exists = true;
-    return plat::kInvalidHandle;
-  }
-  return plat::FileCreateW(WideFromUtf8String(name));
+  const plat::THandle h = plat::FileCreateNewW(WideFromUtf8String(name));
 #else
-  for (;;) {
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return plat::THandle(fd);
-    if (errno == EINTR) continue;
-    exists = errno == EEXIST;
-    return plat::kInvalidHandle;
-  }
+  const plat::THandle h = plat::FileCreateNew(name);
 #endif
+  exists = h == plat::kInvalidHandle && plat::GetLastError() == plat::kErrFileExists;
+  return h;
 }
 
 bool DeleteUtf8(const std::string& name) {

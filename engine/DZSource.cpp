@@ -2,11 +2,6 @@
 
 #include "PlatFileSys.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-
-#include <cerrno>
-#endif
 #include "ZMUTF8.h"
 
 namespace dz {
@@ -67,30 +62,8 @@ int64_t TDZFileSource::ReadSome(uint64_t off, void* buf, size_t n) {
   if (off >= FSize) return 0;
   if (n > FSize - off) n = size_t(FSize - off);
   if (n > (1u << 30)) n = 1u << 30;
-#ifndef _WIN32
   // Positioned reads: no seek, and the decoding thread may read at the same time.
-  for (;;) {
-    const ssize_t got = ::pread(int(FHandle), buf, n, off_t(off));
-    if (got >= 0) return got;
-    if (errno != EINTR) return -1;
-  }
-#else
-  std::lock_guard<std::mutex> guard(FLock);
-  if (off != FPos) {
-    if (plat::FileSeek(FHandle, int64_t(off), plat::soBeginning) != int64_t(off)) {
-      FPos = UINT64_MAX;
-      return -1;
-    }
-    FPos = off;
-  }
-  int got = plat::FileRead(FHandle, buf, int(n));
-  if (got < 0) {
-    FPos = UINT64_MAX;
-    return -1;
-  }
-  FPos += uint64_t(got);
-  return got;
-#endif
+  return plat::FileReadAt(FHandle, buf, int(n), off);
 }
 
 TDZStreamSource::~TDZStreamSource() {

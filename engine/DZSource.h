@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #ifdef _WIN32
-#include <mutex>
 #endif
 #include <string>
 
@@ -39,11 +38,6 @@ class TDZFileSource : public TDZSource {
 
  private:
   plat::THandle FHandle = plat::kInvalidHandle;
-#ifdef _WIN32
-  // Reads seek first; one reader at a time.
-  std::mutex FLock;
-  uint64_t FPos = 0;
-#endif
 };
 
 class TDZStreamSource : public TDZSource {

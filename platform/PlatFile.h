@@ -28,8 +28,15 @@ inline constexpr int soEnd = 2;
 THandle FileOpen(const std::string& name, uint32_t mode);
 // Creates (or truncates) a file for reading and writing; kInvalidHandle on failure.
 THandle FileCreate(const std::string& name);
+// Creates a file that does not exist yet, for reading and writing. Fails with
+// kErrFileExists when the name is taken in any form (a file, a folder, a link, dangling
+// or not), so that nothing already there is followed or truncated.
+THandle FileCreateNew(const std::string& name);
 // Bytes read, 0 at the end, -1 on failure.
 int FileRead(THandle h, void* buffer, int count);
+// Reads at an offset, without the file position: several threads may read one handle.
+// Bytes read (fewer only at the end), -1 on failure.
+int FileReadAt(THandle h, void* buffer, int count, uint64_t offset);
 // Bytes written, -1 on failure.
 int FileWrite(THandle h, const void* buffer, int count);
 // New position, or -1 on failure.

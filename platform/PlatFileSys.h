@@ -35,6 +35,7 @@ bool DirectoryExists(const std::string& name);
 
 THandle FileOpenW(const std::u16string& name, uint32_t mode);
 THandle FileCreateW(const std::u16string& name);
+THandle FileCreateNewW(const std::u16string& name);  // see FileCreateNew
 // 32-bit seek: the new position, or -1 on failure or when it does not fit.
 int32_t FileSeek32(THandle h, int32_t offset, int origin);
 // Sets the last-write time from a local MS-DOS stamp (date in the high word).

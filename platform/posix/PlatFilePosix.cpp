@@ -44,6 +44,36 @@ THandle FileCreate(const std::string& name) {
   return fd;
 }
 
+THandle FileCreateNew(const std::string& name) {
+  for (;;) {
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno == EINTR) continue;
+    // The system's own code for a name taken, as CREATE_NEW reports it.
+    if (errno == EEXIST)
+      SetLastError(kErrFileExists);
+    else
+      posix::SetErrorFromErrno(errno, name);
+    return kInvalidHandle;
+  }
+}
+
+int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
+  if (h < 0 || count < 0 || offset > uint64_t(INT64_MAX)) return -1;
+  auto* p = static_cast<char*>(buffer);
+  int done = 0;
+  while (done < count) {
+    ssize_t n = ::pread(int(h), p + done, size_t(count - done), off_t(offset + uint64_t(done)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += int(n);
+  }
+  return done;
+}
+
 int FileRead(THandle h, void* buffer, int count) {
   if (h < 0 || count < 0) return -1;
   auto* p = static_cast<char*>(buffer);

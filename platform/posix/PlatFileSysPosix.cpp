@@ -115,6 +115,12 @@ THandle FileCreateW(const std::u16string& name) {
   return h;
 }
 
+THandle FileCreateNewW(const std::u16string& name) {
+  std::string n = NativeName(name);
+  if (!CheckName(n)) return kInvalidHandle;
+  return FileCreateNew(n);
+}
+
 int32_t FileSeek32(THandle h, int32_t offset, int origin) {
   int64_t r = FileSeek(h, offset, origin);
   if (r < 0 || r > INT32_MAX) {

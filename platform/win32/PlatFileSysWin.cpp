@@ -91,6 +91,12 @@ THandle FileCreateW(const std::u16string& name) {
   return win::CreateWide(w);
 }
 
+THandle FileCreateNewW(const std::u16string& name) {
+  std::wstring w = win::Wide(name);
+  if (!CheckName(w)) return kInvalidHandle;
+  return win::CreateWide(w, true);
+}
+
 int32_t FileSeek32(THandle h, int32_t offset, int origin) {
   int64_t r = FileSeek(h, offset, origin);
   if (r < 0 || r > INT32_MAX) {

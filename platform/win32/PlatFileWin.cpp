@@ -30,13 +30,14 @@ THandle OpenWide(const std::wstring& name, uint32_t mode) {
   return reinterpret_cast<THandle>(h);
 }
 
-THandle CreateWide(const std::wstring& name) {
+THandle CreateWide(const std::wstring& name, bool only_new) {
   if (name.empty()) {
     ::SetLastError(ERROR_PATH_NOT_FOUND);
     return kInvalidHandle;
   }
-  HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  // CREATE_NEW fails on any existing name, a link included (it is not followed).
+  HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           only_new ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return reinterpret_cast<THandle>(h);
 }
 
@@ -44,7 +45,29 @@ THandle CreateWide(const std::wstring& name) {
 
 THandle FileOpen(const std::string& name, uint32_t mode) { return win::OpenWide(win::Wide(name), mode); }
 
-THandle FileCreate(const std::string& name) { return win::CreateWide(win::Wide(name)); }
+THandle FileCreate(const std::string& name) { return win::CreateWide(win::Wide(name), false); }
+
+THandle FileCreateNew(const std::string& name) { return win::CreateWide(win::Wide(name), true); }
+
+int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
+  if (h == kInvalidHandle || count < 0) return -1;
+  auto* p = static_cast<char*>(buffer);
+  int done = 0;
+  while (done < count) {
+    OVERLAPPED at{};
+    const uint64_t pos = offset + uint64_t(done);
+    at.Offset = DWORD(pos);
+    at.OffsetHigh = DWORD(pos >> 32);
+    DWORD n = 0;
+    if (!::ReadFile(H(h), p + done, DWORD(count - done), &n, &at)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF) break;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += int(n);
+  }
+  return done;
+}
 
 int FileRead(THandle h, void* buffer, int count) {
   if (h == kInvalidHandle || count < 0) return -1;

@@ -19,6 +19,7 @@ std::wstring SystemMessage(unsigned long code);
 
 // Opening and creating by wide name (FileOpen and FileCreate semantics).
 THandle OpenWide(const std::wstring& name, uint32_t mode);
-THandle CreateWide(const std::wstring& name);
+// Creates or truncates the file; with only_new, fails on any existing name.
+THandle CreateWide(const std::wstring& name, bool only_new = false);
 
 }  // namespace plat::win
