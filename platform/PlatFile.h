@@ -34,8 +34,9 @@ THandle FileCreate(const std::string& name);
 THandle FileCreateNew(const std::string& name);
 // Bytes read, 0 at the end, -1 on failure.
 int FileRead(THandle h, void* buffer, int count);
-// Reads at an offset, without the file position: several threads may read one handle.
-// Bytes read (fewer only at the end), -1 on failure.
+// Reads at an offset: several threads may read one handle at the same time. Where the
+// file position is afterwards differs by system (Windows moves it, POSIX does not): seek
+// before the next plain FileRead. Bytes read (fewer only at the end), -1 on failure.
 int FileReadAt(THandle h, void* buffer, int count, uint64_t offset);
 // Bytes written, -1 on failure.
 int FileWrite(THandle h, const void* buffer, int count);

@@ -162,6 +162,15 @@ readlink "$desk" >"$desk_saved" || fail "cannot read the Desktop link"
 ln -sfn "$target" "$desk" || fail "cannot point the Desktop link at $target"
 wintarget="Z:${target//\//\\}"
 
+# A wine server still running for programs started without a display (the unit tests,
+# the console export) keeps their display-less desktop, and a window program started
+# under it ends at once with exit code 1: wait for that server to end, then stop it if
+# it lingers.
+server=$(command -v wineserver || true)
+if [ -n "$server" ]; then
+  timeout $((60 * slow)) "$server" -w 9>&- || "$server" -k 9>&-
+fi
+
 # Started directly (not through wine-run's pipe), so that its id is the program's.
 env -u ROB216_UI WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" "$prog" >"$log" 2>&1 9>&- &
 app_pid=$!

