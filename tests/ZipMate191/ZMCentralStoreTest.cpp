@@ -116,11 +116,11 @@ TEST_F(ZMCentralStore, LoadedRecordsShareOneBlockAndReadBack) {
   TReaderFixture f;
   // Enough records for the bulk path.
   const int n = int(TZMRecordBlock::kBulkMin / TZMZRec::SlotSizeFor(sizeof(TZMZRec))) + 50;
-  TArchiveSpec spec;
+  TArchiveSpec layout;
   for (int i = 0; i < n; ++i)
-    spec.Entries.push_back(Entry("folder" + std::to_string(i % 7) + "/entry" + std::to_string(i) + ".txt",
+    layout.Entries.push_back(Entry("folder" + std::to_string(i % 7) + "/entry" + std::to_string(i) + ".txt",
                                  std::to_string(i)));
-  const std::string path = dir.Write("many.zip", BuildArchive(spec));
+  const std::string path = dir.Write("many.zip", BuildArchive(layout));
   ASSERT_GE(f.Open(path), 0);
   ASSERT_EQ(f.Reader->Count(), n);
   const TZMRecordBlock* block = f.Reader->RecordBlock();
@@ -130,8 +130,8 @@ TEST_F(ZMCentralStore, LoadedRecordsShareOneBlockAndReadBack) {
   for (int i = 0; i < n; i += 97) {
     const TZMZRec* rec = f.Reader->Items(i);
     EXPECT_TRUE(block->Holds(rec)) << i;
-    EXPECT_EQ(rec->HeaderName(), spec.Entries[size_t(i)].Name);
-    EXPECT_EQ(rec->UncompressedSize(), int64_t(spec.Entries[size_t(i)].Data.size()));
+    EXPECT_EQ(rec->HeaderName(), layout.Entries[size_t(i)].Name);
+    EXPECT_EQ(rec->UncompressedSize(), int64_t(layout.Entries[size_t(i)].Data.size()));
   }
   int index = -1;
   const TZMZRec* hit = f.Reader->FindName("FOLDER3/entry1200.TXT", index, false);
@@ -152,17 +152,17 @@ TEST_F(ZMCentralStore, RecordsLargerThanTheReadBlockLoad) {
   TReaderFixture f;
   // Small records, then records of up to 3 x 64 KiB, then small ones again: the
   // loader's buffer grows with data still waiting in it.
-  TArchiveSpec spec;
-  for (int i = 0; i < 3000; ++i) spec.Entries.push_back(Entry("a" + std::to_string(i)));
+  TArchiveSpec layout;
+  for (int i = 0; i < 3000; ++i) layout.Entries.push_back(Entry("a" + std::to_string(i)));
   TEntrySpec big = Entry(std::string(65000, 'n'));
   big.Extra = Block(0x5455, std::string(65000 - 4, 'e'));
   big.Comment = std::string(65535, 'c');
-  spec.Entries.push_back(big);
+  layout.Entries.push_back(big);
   TEntrySpec mid = Entry("mid");
   mid.Comment = std::string(70000 / 2, 'm');
-  spec.Entries.push_back(mid);
-  for (int i = 0; i < 3000; ++i) spec.Entries.push_back(Entry("z" + std::to_string(i)));
-  ASSERT_GE(f.Open(dir.Write("big.zip", BuildArchive(spec))), 0);
+  layout.Entries.push_back(mid);
+  for (int i = 0; i < 3000; ++i) layout.Entries.push_back(Entry("z" + std::to_string(i)));
+  ASSERT_GE(f.Open(dir.Write("big.zip", BuildArchive(layout))), 0);
   ASSERT_EQ(f.Reader->Count(), 6002);
   const TZMZRec* b = f.Reader->Items(3000);
   EXPECT_EQ(b->HeaderName(), big.Name);

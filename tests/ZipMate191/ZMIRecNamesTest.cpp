@@ -110,9 +110,9 @@ TEST_F(ZMIRecNames, ReadNameStaysUntilTheHeaderIsWritten) {
 
 TEST_F(ZMIRecNames, RenamedEntryStillMatchesItsLocalHeader) {
   TTempDir dir;
-  TArchiveSpec spec;
-  spec.Entries = {Named("first.txt"), Named("second.txt")};
-  ASSERT_GE(F.Open(dir.Write("r.zip", BuildArchive(spec))), 0);
+  TArchiveSpec layout;
+  layout.Entries = {Named("first.txt"), Named("second.txt")};
+  ASSERT_GE(F.Open(dir.Write("r.zip", BuildArchive(layout))), 0);
   TZMZRec* rec = F.Reader->Items(1);
   ASSERT_EQ(rec->SetFileName("renamed.txt"), 0);
   EXPECT_EQ(rec->HeaderName(), "renamed.txt");
