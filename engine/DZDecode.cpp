@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "PlatError.h"
+#include "PlatFileSys.h"
 #include "ZMCrc32.h"
 
 namespace dz {
@@ -11,6 +13,8 @@ namespace dz {
 namespace {
 constexpr size_t kReadChunk = 256 * 1024;
 constexpr uint64_t kAheadMinSize = 16 * 1024;
+// Pieces waiting for the extractor from which on the thread writes files itself.
+constexpr size_t kWriteHereBacklog = TDZDecodeAhead::kSlots / 2;
 }  // namespace
 
 TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* crypt,
@@ -71,16 +75,19 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* cr
   return r;
 }
 
-bool DecodableAhead(const TDZEntry& en) {
+bool DecodableAhead(const TDZEntry& en, bool tiny) {
   if (en.IsFolder() || en.RangeError || en.Encrypted()) return false;
-  // Small entries cost less to decode than to hand over between threads.
-  if (en.UncompSize < kAheadMinSize) return false;
+  // Small entries cost less to decode than to hand over between threads; written
+  // into files by the other thread they are worth it.
+  if (!tiny && en.UncompSize < kAheadMinSize) return false;
   if (en.Method == 0) return en.CompSize == en.UncompSize;
   return en.Method == 8 || en.Method == 9;
 }
 
-TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<const TDZEntry*> order)
-    : FSource(src), FOrder(std::move(order)) {
+TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> order,
+                               std::string filesFolder)
+    : FSource(src), FOrder(std::move(order)), FFilesFolder(std::move(filesFolder)) {
+  FFilesWork = !FFilesFolder.empty();
   // Allocated here, so that the thread never fails for want of a slot; pages are
   // touched only as the slots fill.
   for (TSlot& s : FSlots) s.Buf.reset(new uint8_t[kSlotSize]);
@@ -95,6 +102,11 @@ TDZDecodeAhead::~TDZDecodeAhead() {
   FFreed.notify_all();
   FFilled.notify_all();
   if (FThread.joinable()) FThread.join();
+  // Files of entries nobody took vanish with their handles.
+  for (size_t k = FHeld ? 1 : 0; k < FCount; ++k) {
+    const TPiece& p = FSlots[(FHead + k) % kSlots].Piece;
+    if (p.Last && p.File != plat::kInvalidHandle) plat::FileClose(p.File);
+  }
 }
 
 TDZDecodeAhead::TSlot* TDZDecodeAhead::Acquire(size_t ordinal) {
@@ -125,11 +137,32 @@ void TDZDecodeAhead::Publish() {
   if (wake) FFilled.notify_one();
 }
 
+plat::THandle TDZDecodeAhead::MakeFile(const TDZAheadJob& job) {
+  if (!job.ToFile || !FFilesWork) return plat::kInvalidHandle;
+  const plat::THandle h = plat::FileCreateUnnamed(FFilesFolder);
+  // Refused by the system or the file system: hand the data over from now on. Other
+  // failures (too many open files, say) concern this entry only.
+  if (h == plat::kInvalidHandle && plat::GetLastError() == plat::kErrNotSupported)
+    FFilesWork = false;
+  return h;
+}
+
+bool WriteAllAt(plat::THandle h, const uint8_t* data, size_t n, uint64_t offset) {
+  while (n) {
+    const int part = int(std::min<size_t>(n, 1u << 30));
+    if (plat::FileWriteAt(h, data, part, offset) != part) return false;
+    data += part;
+    offset += uint64_t(part);
+    n -= size_t(part);
+  }
+  return true;
+}
+
 void TDZDecodeAhead::Work() {
   TDZDecoder decoder;
   for (size_t i = 0; i < FOrder.size(); ++i) {
-    const TDZEntry* en = FOrder[i];
-    if (!en) continue;
+    const TDZAheadJob& job = FOrder[i];
+    if (!job.Entry) continue;
     TSlot* slot = Acquire(i);
     if (!slot) return;
     TDZDecodeResult outcome;
@@ -138,14 +171,36 @@ void TDZDecodeAhead::Work() {
       std::lock_guard<std::mutex> guard(FLock);
       return !FStop && FAbandon <= i;
     };
+    plat::THandle file = plat::kInvalidHandle;
+    uint64_t filePos = 0;
+    bool writeFailed = false, handedOver = false;
+    // With a file, the slot's bytes go into it here while the extractor has pieces
+    // waiting (it is the slower side then); otherwise it writes them itself.
+    auto flush = [&] {
+      if (file == plat::kInvalidHandle) return true;
+      TPiece& p = slot->Piece;
+      p.File = file;
+      p.Offset = filePos;
+      filePos += p.Size;
+      if (!writeFailed && FCount.load(std::memory_order_relaxed) < kWriteHereBacklog) {
+        handedOver = handedOver || p.Size;
+        return true;
+      }
+      if (!writeFailed && !WriteAllAt(file, p.Data, p.Size, p.Offset)) writeFailed = true;
+      p.Data = nullptr;
+      if (writeFailed) p.Size = 0;
+      return !writeFailed;
+    };
     if (wanted()) {
+      file = MakeFile(job);
       try {
-        outcome = decoder.Run(FSource, *en, nullptr, [&](const uint8_t* data, size_t n) {
+        outcome = decoder.Run(FSource, *job.Entry, nullptr, [&](const uint8_t* data, size_t n) {
           while (n) {
             if (slot->Piece.Size == kSlotSize) {
+              const bool ok = flush();
               Publish();
               slot = Acquire(i);
-              if (!slot) return false;
+              if (!slot || !ok) return false;
             }
             const size_t k = std::min(n, kSlotSize - slot->Piece.Size);
             std::memcpy(slot->Buf.get() + slot->Piece.Size, data, k);
@@ -161,7 +216,23 @@ void TDZDecodeAhead::Work() {
     } else {
       outcome.Abandoned = true;
     }
-    if (!slot) return;  // stopped while waiting for a slot
+    if (!slot) {  // stopped while waiting for a slot
+      if (file != plat::kInvalidHandle) plat::FileClose(file);
+      return;
+    }
+    if (file != plat::kInvalidHandle) {
+      // After a failure the file goes over as it is: the receiver may still be writing
+      // earlier pieces into it, and closes it.
+      if (error) {
+        slot->Piece.Data = nullptr;
+        slot->Piece.Size = 0;
+        slot->Piece.File = file;
+      } else if (flush() && !handedOver && job.SetTime && outcome.Result == zm::irOk &&
+                 !outcome.Abandoned) {
+        outcome.TimeSet = plat::FileSetTime(file, job.Time);
+      }
+      outcome.WriteFailed = writeFailed;
+    }
     slot->Piece.Last = true;
     slot->Piece.Outcome = outcome;
     slot->Error = error;
@@ -178,26 +249,43 @@ void TDZDecodeAhead::ReleaseHeld() {
   if (FWorkerWaits && FCount <= kSlots / 2) FFreed.notify_one();
 }
 
-void TDZDecodeAhead::WaitFilled(std::unique_lock<std::mutex>& lock) {
-  if (FCount > 0 || FStop) return;
-  FReaderWaits = true;
-  FFilled.wait(lock, [this] { return FStop || FCount > 0; });
-  FReaderWaits = false;
+TDZDecodeAhead::TSlot* TDZDecodeAhead::WaitHead(std::unique_lock<std::mutex>& lock,
+                                                size_t ordinal) {
+  if (FCount == 0 && !FStop) {
+    FReaderWaits = true;
+    FFilled.wait(lock, [this] { return FStop || FCount > 0; });
+    FReaderWaits = false;
+  }
+  if (FCount == 0) return nullptr;  // stopped
+  TSlot& s = FSlots[FHead];
+  return s.Ordinal == ordinal ? &s : nullptr;  // entries come in order
+}
+
+TDZDecodeAhead::TSlot& TDZDecodeAhead::TakeHead(std::unique_lock<std::mutex>& lock,
+                                                size_t ordinal) {
+  ReleaseHeld();
+  if (!Covers(ordinal) || FLastDone == ordinal)
+    throw std::logic_error("no decoded data for this entry");
+  TSlot* s = WaitHead(lock, ordinal);
+  if (!s) throw std::logic_error("decoded data out of order");
+  return *s;
+}
+
+bool TDZDecodeAhead::WritesFile(size_t ordinal) {
+  std::unique_lock<std::mutex> lock(FLock);
+  return TakeHead(lock, ordinal).Piece.File != plat::kInvalidHandle;
 }
 
 const TDZDecodeAhead::TPiece& TDZDecodeAhead::Next(size_t ordinal) {
   std::unique_lock<std::mutex> lock(FLock);
-  ReleaseHeld();
-  if (!Covers(ordinal) || FLastDone == ordinal)
-    throw std::logic_error("no decoded data for this entry");
-  WaitFilled(lock);
-  if (FCount == 0) throw std::logic_error("decoding stopped");
-  TSlot& s = FSlots[FHead];
+  TSlot& s = TakeHead(lock, ordinal);
   FHeld = true;
-  if (s.Ordinal != ordinal) throw std::logic_error("decoded data out of order");
   if (s.Piece.Last) {
     FLastDone = ordinal;
-    if (s.Error) std::rethrow_exception(s.Error);
+    if (s.Error) {
+      if (s.Piece.File != plat::kInvalidHandle) plat::FileClose(s.Piece.File);
+      std::rethrow_exception(s.Error);
+    }
   }
   return s.Piece;
 }
@@ -209,12 +297,9 @@ void TDZDecodeAhead::Finish(size_t ordinal) {
   if (FLastDone == ordinal) return;
   if (FAbandon < ordinal + 1) FAbandon = ordinal + 1;
   // Drop the rest of the entry; the thread ends it at its next chunk.
-  for (;;) {
-    WaitFilled(lock);
-    if (FCount == 0) return;
-    TSlot& s = FSlots[FHead];
-    if (s.Ordinal != ordinal) return;  // cannot happen: entries come in order
-    const bool last = s.Piece.Last;
+  while (TSlot* s = WaitHead(lock, ordinal)) {
+    const bool last = s->Piece.Last;
+    if (last && s->Piece.File != plat::kInvalidHandle) plat::FileClose(s->Piece.File);
     FHeld = true;
     ReleaseHeld();
     if (last) break;

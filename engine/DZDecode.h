@@ -1,7 +1,10 @@
 // Decoding of entry data: one entry at a time on the calling thread (TDZDecoder), or
 // ahead of the extractor on a second thread (TDZDecodeAhead), which hands the data
-// over in a few fixed slots so that memory stays bounded whatever the entry sizes.
+// over in a few fixed slots so that memory stays bounded whatever the entry sizes, or
+// writes them itself into files without a name that the extractor names once it has
+// taken the entry.
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +18,8 @@
 #include "DZArchive.h"
 #include "DZCrypt.h"
 #include "DZSource.h"
+#include "PlatFile.h"
+#include "PlatTime.h"
 #include "ZMInflateCore.h"
 
 namespace dz {
@@ -27,7 +32,12 @@ struct TDZDecodeResult {
   bool ReadFailed = false;
   bool TooLong = false;    // more data than the entry declares
   bool Abandoned = false;  // the receiver stopped taking data
+  bool WriteFailed = false;  // the decoding thread could not write the entry's file
+  bool TimeSet = false;      // it wrote all of the file and set its time
 };
+
+// Writes all n bytes at offset; false on failure.
+bool WriteAllAt(plat::THandle h, const uint8_t* data, size_t n, uint64_t offset);
 
 class TDZDecoder {
  public:
@@ -42,39 +52,62 @@ class TDZDecoder {
   std::vector<uint8_t> FBuf;
 };
 
-// Whether an entry's data are worth decoding ahead: they can be decoded without
-// asking the caller anything (no password), and they are not tiny.
-bool DecodableAhead(const TDZEntry& en);
+// Whether an entry's data can be decoded without asking the caller anything (no
+// password, a known method); small ones only when tiny is true.
+bool DecodableAhead(const TDZEntry& en, bool tiny);
+
+// One entry for the decoding thread.
+struct TDZAheadJob {
+  const TDZEntry* Entry = nullptr;  // null: the extractor decodes it itself
+  // The thread writes the data into a file without a name in the files folder (and
+  // sets its time when SetTime) instead of handing them over.
+  bool ToFile = false;
+  bool SetTime = false;
+  plat::TFileTime Time = 0;
+};
 
 class TDZDecodeAhead {
  public:
   static constexpr size_t kSlots = 8;
   static constexpr size_t kSlotSize = 64 * 1024;
 
-  // Starts the thread, which decodes the entries in order; a null entry is not
-  // decoded ahead (the extractor decodes it itself). src must be thread safe and
-  // outlive this object. Throws std::system_error when no thread can be started.
-  TDZDecodeAhead(TDZSource& src, std::vector<const TDZEntry*> order);
-  // Stops the thread (it ends at its next chunk) and waits for it.
+  // Starts the thread, which decodes the entries in order. Files without a name are
+  // made in filesFolder (where the system cannot, the data of those entries are
+  // handed over). src must be thread safe and outlive this object. Throws
+  // std::system_error when no thread can be started.
+  TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> order, std::string filesFolder = {});
+  // Stops the thread (it ends at its next chunk), waits for it and closes the files
+  // nobody took.
   ~TDZDecodeAhead();
   TDZDecodeAhead(const TDZDecodeAhead&) = delete;
   TDZDecodeAhead& operator=(const TDZDecodeAhead&) = delete;
 
-  bool Covers(size_t ordinal) const { return ordinal < FOrder.size() && FOrder[ordinal]; }
+  bool Covers(size_t ordinal) const {
+    return ordinal < FOrder.size() && FOrder[ordinal].Entry;
+  }
 
-  // One hand-over: data of the entry, and with Last its outcome.
+  // One hand-over: data of the entry, and with Last its outcome. With File, the data
+  // belong at Offset in that file: the thread either wrote them there itself (Data is
+  // null, Size counts them) or left them to the receiver.
   struct TPiece {
     const uint8_t* Data = nullptr;
     size_t Size = 0;
+    plat::THandle File = plat::kInvalidHandle;
+    uint64_t Offset = 0;
     bool Last = false;
     TDZDecodeResult Outcome;
   };
+  // Waits for the first piece of the entry at ordinal and tells whether its data go
+  // into a file without a name (the last piece hands that file over).
+  bool WritesFile(size_t ordinal);
   // Waits for the next piece of the entry at ordinal (entries are taken in order).
-  // The piece stays valid until the next call of Next or Finish. Rethrows what the
-  // thread met while decoding this entry (such as std::bad_alloc).
+  // The piece stays valid until the next call of Next or Finish; the file of a last
+  // piece belongs to the caller from then on. Rethrows what the thread met while
+  // decoding this entry (such as std::bad_alloc).
   const TPiece& Next(size_t ordinal);
   // Ends the entry at ordinal: the thread stops decoding it and what it has decoded
-  // of it is dropped. Call for every covered entry, taken in full or not.
+  // of it is dropped, its file included. Call for every covered entry, taken in full
+  // or not.
   void Finish(size_t ordinal);
 
  private:
@@ -91,15 +124,27 @@ class TDZDecodeAhead {
   void Publish();
   // Reader side, with FLock held.
   void ReleaseHeld();
-  void WaitFilled(std::unique_lock<std::mutex>& lock);
+
+  // Worker side: the entry's file, or kInvalidHandle to hand its data over.
+  plat::THandle MakeFile(const TDZAheadJob& job);
+  // Reader side, with FLock held: the slot at FHead once published, if it belongs to
+  // the entry at ordinal; null once stopped.
+  TSlot* WaitHead(std::unique_lock<std::mutex>& lock, size_t ordinal);
+  // Reader side: releases the slot held and waits for the entry's next one; throws
+  // std::logic_error when the entry has none.
+  TSlot& TakeHead(std::unique_lock<std::mutex>& lock, size_t ordinal);
 
   TDZSource& FSource;
-  std::vector<const TDZEntry*> FOrder;
+  std::vector<TDZAheadJob> FOrder;
+  std::string FFilesFolder;
+  bool FFilesWork = true;  // worker side: false once the system refused such a file
   TSlot FSlots[kSlots];
   std::mutex FLock;
   std::condition_variable FFilled, FFreed;
   size_t FHead = 0;       // next slot to read
-  size_t FCount = 0;      // published slots not yet released
+  // Published slots not yet released; read without the lock to see which side is
+  // behind.
+  std::atomic<size_t> FCount{0};
   bool FHeld = false;     // the reader holds the slot at FHead
   bool FStop = false;
   bool FWorkerWaits = false, FReaderWaits = false;  // who sleeps, to be woken

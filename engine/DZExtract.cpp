@@ -92,6 +92,17 @@ bool FileTimeOf(const std::string& path, plat::TFileTime& t) {
   return ok;
 }
 
+bool CopyData(plat::THandle from, plat::THandle to) {
+  std::vector<uint8_t> buf(kReadChunk);
+  for (uint64_t pos = 0;; ) {
+    const int got = plat::FileReadAt(from, buf.data(), int(buf.size()), pos);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (plat::FileWrite(to, buf.data(), got) != got) return false;
+    pos += uint64_t(got);
+  }
+}
+
 std::string Hex8(uint32_t v) {
   char b[12];
   snprintf(b, sizeof b, "%08X", v);
@@ -152,6 +163,11 @@ struct TDZExtractor::TOutput {
   TDZHost* Host = nullptr;
   plat::THandle File = plat::kInvalidHandle;
   std::string TempName;
+  // The decoding thread writes the data into a file without a name, handed over
+  // with the entry's last piece; it gets its name once the entry is accepted.
+  bool Unnamed = false;
+  bool TimeSet = false;  // by that thread
+  std::string Target;
   void* Stream = nullptr;
   int StreamNo = -1;
   bool Failed = false;
@@ -188,6 +204,16 @@ struct TDZExtractor::TOutput {
     rec.StreamOp = DZ_SO_CLOSE;
     Host->StreamCall(rec);
     Stream = nullptr;
+  }
+  // Closes the temporary file and renames it into place.
+  bool Commit() {
+    plat::FileClose(File);
+    File = plat::kInvalidHandle;
+    std::error_code ec;
+    fs::rename(PathOf(TempName), PathOf(Target), ec);
+    if (ec) return false;
+    TempName.clear();
+    return true;
   }
   // Drops the temporary file (after any failure).
   void Discard() {
@@ -404,8 +430,9 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
   bool writeFailed = false;
   uint64_t written = 0;
   int64_t sinceStep = 0;
+  // Without data, only the count of bytes the other thread wrote.
   auto sink = [&](const uint8_t* data, size_t n) -> bool {
-    if (!out.Write(data, n)) {
+    if (data && !out.Write(data, n)) {
       writeFailed = true;
       return false;
     }
@@ -424,13 +451,18 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
     // Decoded on the other thread; the data arrive here in order.
     for (;;) {
       const TDZDecodeAhead::TPiece& piece = FAhead->Next(ordinal);
-      if (piece.Size && !sink(piece.Data, piece.Size)) {
+      if (piece.Last && piece.File != plat::kInvalidHandle) out.File = piece.File;
+      // Data left to this thread for the other one's file go to their place in it.
+      const bool toFile = piece.File != plat::kInvalidHandle && piece.Data;
+      if (toFile && !WriteAllAt(piece.File, piece.Data, piece.Size, piece.Offset)) writeFailed = true;
+      if (writeFailed || (piece.Size && !sink(toFile ? nullptr : piece.Data, piece.Size))) {
         r.Result = zm::irWriteFailed;
         r.Abandoned = true;
         break;
       }
       if (piece.Last) {
         r = piece.Outcome;
+        out.TimeSet = r.TimeSet;
         break;
       }
     }
@@ -439,9 +471,11 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
   }
   FHost.CheckStop();
   crc = r.Crc;
+  writeFailed = writeFailed || r.WriteFailed;
   if (r.Result == zm::irOk && r.Written == en.UncompSize && !writeFailed) return true;
   if (writeFailed)
-    Fail(en, skGeneralExtractError, deWriteFile, "(" + out.TempName + ")");
+    Fail(en, skGeneralExtractError, deWriteFile,
+         "(" + (out.TempName.empty() ? out.Target : out.TempName) + ")");
   else if (r.ReadFailed)
     Fail(en, skReadError, deReadFile, "");
   else if (r.TooLong)
@@ -451,6 +485,59 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
   else
     Fail(en, skZipFileFormatWrong, deInvalidStruct, "(compressed data are damaged)");
   return false;
+}
+
+bool TDZExtractor::TryTempNames(const std::string& folder, size_t index,
+                                const std::function<int(const std::string&)>& take) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const uint32_t r = uint32_t(plat::NowFileTime() * 2654435761u) ^ uint32_t(index * 40503u) ^
+                       uint32_t(attempt * 977u);
+    const int got = take(folder + ".dz" + Hex8(r) + ".tmp");
+    if (got != 1) return got == 0;  // 1: the name is taken, try another
+  }
+  return false;
+}
+
+bool TDZExtractor::CreateTemp(const std::string& folder, size_t index, TOutput& out) {
+  return TryTempNames(folder, index, [&](const std::string& tmp) {
+    bool taken = false;
+    out.File = CreateNewUtf8(tmp, taken);
+    if (out.File == plat::kInvalidHandle) return taken ? 1 : 2;
+    out.TempName = tmp;
+    return 0;
+  });
+}
+
+bool TDZExtractor::PlaceUnnamed(const std::string& folder, size_t index, bool replace,
+                                TOutput& out, bool haveTime, plat::TFileTime time) {
+  if (out.File == plat::kInvalidHandle) return false;
+  // A name still free is taken as it stands; one taken since it was checked is
+  // replaced, as a file renamed into place would.
+  if (!replace && plat::FileLinkUnnamed(out.File, out.Target)) {
+    plat::FileClose(out.File);
+    out.File = plat::kInvalidHandle;
+    return true;
+  }
+  bool linked = false;
+  TryTempNames(folder, index, [&](const std::string& tmp) {
+    if (plat::FileLinkUnnamed(out.File, tmp)) {
+      linked = true;
+      out.TempName = tmp;
+      return 0;
+    }
+    return plat::GetLastError() == plat::kErrFileExists ? 1 : 2;
+  });
+  if (!linked) {
+    // The file system cannot link the file there (the target folder lies on another
+    // one): copy the data into a temporary file beside the target.
+    const plat::THandle from = out.File;
+    out.File = plat::kInvalidHandle;
+    const bool copied = CreateTemp(folder, index, out) && CopyData(from, out.File);
+    plat::FileClose(from);
+    if (!copied) return false;
+    if (haveTime) plat::FileSetTime(out.File, time);
+  }
+  return out.Commit();
 }
 
 bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
@@ -498,6 +585,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
   TOutput out;
   out.Host = &FHost;
   std::string target, folder;
+  bool replace = false;
   if (!FTest && pipe < 0) {
     bool dirs = (opts & DZ_OPT_DIRNAMES) != 0;
     // The caller may rename the file; the new name obeys the same rules.
@@ -551,19 +639,12 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
       }
     }
     if (!MakeFolders(FBase, parts, nFolders, folder, en.Name)) return false;
-    // The data go to a temporary file beside the target first.
-    for (int attempt = 0; attempt < 100 && out.File == plat::kInvalidHandle; ++attempt) {
-      const uint32_t r = uint32_t(plat::NowFileTime() * 2654435761u) ^ uint32_t(index * 40503u) ^
-                         uint32_t(attempt * 977u);
-      std::string tmp = folder + ".dz" + Hex8(r) + ".tmp";
-      bool taken = false;
-      out.File = CreateNewUtf8(tmp, taken);
-      if (out.File != plat::kInvalidHandle)
-        out.TempName = tmp;
-      else if (!taken)
-        break;  // not a name clash: another name will not help
-    }
-    if (out.File == plat::kInvalidHandle) {
+    out.Target = target;
+    replace = exists;
+    if (FAhead && FAhead->Covers(ordinal) && FAhead->WritesFile(ordinal)) {
+      out.Unnamed = true;
+    } else if (!CreateTemp(folder, index, out)) {
+      // The data go to a temporary file beside the target first.
       Fail(en, skNoOpen, deTempFile, "(" + folder + ")");
       return false;
     }
@@ -596,18 +677,23 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
       return false;
     }
   }
-  if (out.File != plat::kInvalidHandle) {
+  bool placed = true;
+  if (out.Unnamed) {
+    if (haveEntryTime && !out.TimeSet && out.File != plat::kInvalidHandle)
+      plat::FileSetTime(out.File, entryTime);
+    placed = PlaceUnnamed(folder, index, replace, out, haveEntryTime, entryTime);
+  } else if (out.File != plat::kInvalidHandle) {
     if (haveEntryTime) plat::FileSetTime(out.File, entryTime);
-    plat::FileClose(out.File);
-    out.File = plat::kInvalidHandle;
-    std::error_code ec;
-    fs::rename(PathOf(out.TempName), PathOf(target), ec);
-    if (ec) {
-      Fail(en, skNoAccess, deCreateFile, "(" + target + ")");
-      return false;
-    }
-    out.TempName.clear();
+    placed = out.Commit();
   }
+  if (!placed) Fail(en, skNoAccess, deCreateFile, "(" + target + ")");
+  return placed;
+}
+
+bool TDZExtractor::UnnamedFilesWork() {
+  const plat::THandle h = plat::FileCreateUnnamed(FBase);
+  if (h == plat::kInvalidHandle) return false;
+  plat::FileClose(h);
   return true;
 }
 
@@ -629,18 +715,26 @@ int TDZExtractor::Run() {
   // Files are written here while the other thread decodes the next entries. Data
   // that need a password, and application streams as the source, stay on this thread.
   if (!FTest && FSource->ThreadSafe() && std::thread::hardware_concurrency() != 1) {
-    std::vector<const TDZEntry*> order(chosen.size(), nullptr);
+    // Where the file system has files without a name, the other thread also makes
+    // and writes the files, small ones included; they get their names here.
+    const bool files = UnnamedFilesWork();
+    const bool useExtraTime = (FHost.Cmd().Options & DZ_OPT_NTFS) != 0;
+    std::vector<TDZAheadJob> order(chosen.size());
     bool any = false;
     for (size_t k = 0; k < chosen.size(); ++k) {
       const TDZEntry& en = FArchive.Entries()[chosen[k]];
-      if (DecodableAhead(en)) {
-        order[k] = &en;
-        any = true;
-      }
+      bool piped = false;
+      for (const TPipeSpec& p : FPipes) piped = piped || p.Entry == int(chosen[k]);
+      if (!DecodableAhead(en, files && !piped)) continue;
+      TDZAheadJob& job = order[k];
+      job.Entry = &en;
+      job.ToFile = files && !piped;
+      if (job.ToFile) job.SetTime = EntryTime(en, useExtraTime, job.Time);
+      any = true;
     }
     if (any) {
       try {
-        FAhead = std::make_unique<TDZDecodeAhead>(*FSource, std::move(order));
+        FAhead = std::make_unique<TDZDecodeAhead>(*FSource, std::move(order), files ? FBase : "");
       } catch (const std::system_error&) {
         FAhead.reset();  // no thread: everything is decoded here
       }

@@ -2,6 +2,7 @@
 // them below the base folder (or to application streams), or only tests them.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -45,6 +46,18 @@ class TDZExtractor {
   // Decodes the entry into the output; false after a reported failure.
   bool Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, TOutput& out,
               uint32_t& crc);
+  // Temporary names in folder for the entry at index: take makes the file or link and
+  // answers 0 (done), 1 (the name is taken: try another) or 2 (failed).
+  bool TryTempNames(const std::string& folder, size_t index,
+                    const std::function<int(const std::string&)>& take);
+  // A new temporary file beside the target, in out.
+  bool CreateTemp(const std::string& folder, size_t index, TOutput& out);
+  // Names the file the other thread wrote: the target directly when it is free,
+  // otherwise through a temporary name renamed over the file replaced.
+  bool PlaceUnnamed(const std::string& folder, size_t index, bool replace, TOutput& out,
+                    bool haveTime, plat::TFileTime time);
+  // Whether files without a name can be made in the base folder.
+  bool UnnamedFilesWork();
   // UTC time of the entry (the MS-DOS stamp converted once per distinct stamp).
   bool EntryTime(const TDZEntry& en, bool useExtra, plat::TFileTime& t);
   void Fail(const TDZEntry& en, int skip, int err, const std::string& detail);

@@ -32,6 +32,15 @@ THandle FileCreate(const std::string& name);
 // kErrFileExists when the name is taken in any form (a file, a folder, a link, dangling
 // or not), so that nothing already there is followed or truncated.
 THandle FileCreateNew(const std::string& name);
+// Creates a file without a name on the file system of folder, for reading and writing.
+// It disappears when closed unless FileLinkUnnamed names it first, so that a failure or
+// a crash leaves nothing behind. Fails with kErrNotSupported where the system or the
+// file system has no such files.
+THandle FileCreateUnnamed(const std::string& folder);
+// Gives a file made by FileCreateUnnamed its name. Fails with kErrFileExists when the
+// name is taken in any form (nothing there is followed or replaced), and with the
+// system's code otherwise (such as a name on another file system).
+bool FileLinkUnnamed(THandle h, const std::string& name);
 // Bytes read, 0 at the end, -1 on failure.
 int FileRead(THandle h, void* buffer, int count);
 // Reads at an offset: several threads may read one handle at the same time. Where the
@@ -40,6 +49,10 @@ int FileRead(THandle h, void* buffer, int count);
 int FileReadAt(THandle h, void* buffer, int count, uint64_t offset);
 // Bytes written, -1 on failure.
 int FileWrite(THandle h, const void* buffer, int count);
+// Writes at an offset: several threads may write one handle at the same time (at
+// different places). Moves the file position on Windows only, as FileReadAt. Bytes
+// written, -1 on failure.
+int FileWriteAt(THandle h, const void* buffer, int count, uint64_t offset);
 // New position, or -1 on failure.
 int64_t FileSeek(THandle h, int64_t offset, int origin);
 // Truncates or extends the file at the current position.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace plat {
 
@@ -58,6 +59,48 @@ THandle FileCreateNew(const std::string& name) {
   }
 }
 
+THandle FileCreateUnnamed(const std::string& folder) {
+#ifdef O_TMPFILE
+  for (;;) {
+    const int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno == EINTR) continue;
+    // Kernels and file systems without unnamed files answer in several ways.
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+      SetLastError(kErrNotSupported);
+    else
+      posix::SetErrorFromErrno(errno, folder);
+    return kInvalidHandle;
+  }
+#else
+  (void)folder;
+  SetLastError(kErrNotSupported);
+  return kInvalidHandle;
+#endif
+}
+
+bool FileLinkUnnamed(THandle h, const std::string& name) {
+#ifdef O_TMPFILE
+  // Through the handle's entry in /proc; a process that may link any open file can
+  // do without it.
+  const std::string proc = "/proc/self/fd/" + std::to_string(h);
+  int r = ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+  if (r != 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0)
+    r = ::linkat(int(h), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+  if (r == 0) return true;
+  if (errno == EEXIST)
+    SetLastError(kErrFileExists);
+  else
+    posix::SetErrorFromErrno(errno, name);
+  return false;
+#else
+  (void)h;
+  (void)name;
+  SetLastError(kErrNotSupported);
+  return false;
+#endif
+}
+
 int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
   if (h < 0 || count < 0 || offset > uint64_t(INT64_MAX)) return -1;
   auto* p = static_cast<char*>(buffer);
@@ -96,6 +139,21 @@ int FileWrite(THandle h, const void* buffer, int count) {
   int done = 0;
   while (done < count) {
     ssize_t n = ::write(int(h), p + done, size_t(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    done += int(n);
+  }
+  return done;
+}
+
+int FileWriteAt(THandle h, const void* buffer, int count, uint64_t offset) {
+  if (h < 0 || count < 0 || offset > uint64_t(INT64_MAX)) return -1;
+  const auto* p = static_cast<const char*>(buffer);
+  int done = 0;
+  while (done < count) {
+    ssize_t n = ::pwrite(int(h), p + done, size_t(count - done), off_t(offset + uint64_t(done)));
     if (n < 0) {
       if (errno == EINTR) continue;
       return done > 0 ? done : -1;

@@ -49,6 +49,18 @@ THandle FileCreate(const std::string& name) { return win::CreateWide(win::Wide(n
 
 THandle FileCreateNew(const std::string& name) { return win::CreateWide(win::Wide(name), true); }
 
+// Windows names a file when it is created; the callers write to a named temporary
+// file instead.
+THandle FileCreateUnnamed(const std::string&) {
+  ::SetLastError(ERROR_NOT_SUPPORTED);
+  return kInvalidHandle;
+}
+
+bool FileLinkUnnamed(THandle, const std::string&) {
+  ::SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
+
 int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
   if (h == kInvalidHandle || count < 0) return -1;
   auto* p = static_cast<char*>(buffer);
@@ -89,6 +101,23 @@ int FileWrite(THandle h, const void* buffer, int count) {
   while (done < count) {
     DWORD n = 0;
     if (!::WriteFile(H(h), p + done, DWORD(count - done), &n, nullptr) || n == 0)
+      return done > 0 ? done : -1;
+    done += int(n);
+  }
+  return done;
+}
+
+int FileWriteAt(THandle h, const void* buffer, int count, uint64_t offset) {
+  if (h == kInvalidHandle || count < 0) return -1;
+  const auto* p = static_cast<const char*>(buffer);
+  int done = 0;
+  while (done < count) {
+    OVERLAPPED at{};
+    const uint64_t pos = offset + uint64_t(done);
+    at.Offset = DWORD(pos);
+    at.OffsetHigh = DWORD(pos >> 32);
+    DWORD n = 0;
+    if (!::WriteFile(H(h), p + done, DWORD(count - done), &n, &at) || n == 0)
       return done > 0 ? done : -1;
     done += int(n);
   }

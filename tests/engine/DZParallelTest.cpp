@@ -1,6 +1,7 @@
-// Extraction while a second thread decodes ahead: callbacks stay on the calling thread
-// and in entry order, entries that are skipped, renamed, damaged or cancelled get
-// exactly their own outcome, and no temporary file is left behind.
+// Extraction while a second thread decodes ahead and writes files: callbacks stay on
+// the calling thread and in entry order, entries that are skipped, renamed, replaced,
+// damaged or cancelled get exactly their own outcome, and no temporary file or open
+// handle is left behind.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -10,6 +11,8 @@
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "DZTestKit.h"
@@ -43,6 +46,14 @@ std::vector<std::string> Leftovers(const fs::path& root) {
       found.push_back(Utf8Of(e.path()));
   }
   return found;
+}
+
+// Handles this process has open, where the system tells (-1 elsewhere).
+long OpenHandles() {
+  std::error_code ec;
+  fs::directory_iterator it("/proc/self/fd", ec);
+  if (ec) return -1;
+  return long(std::distance(it, fs::directory_iterator()));
 }
 
 // Where the compressed data of entry i start in an archive built by BuildZip.
@@ -149,6 +160,7 @@ TEST(DZDecodeAhead, SkippedAndRenamedEntriesKeepTheirOwnData) {
   h.Archive = (dir / "t.zip").string();
   h.Base = out.string();
   h.Options |= DZ_OPT_DIRNAMES;
+  const long handles = OpenHandles();
   std::vector<std::string> asked;
   h.OnOverwrite = [&](const std::string& name, int32_t, int32_t, int32_t) {
     asked.push_back(fs::path(name).filename().string());
@@ -160,6 +172,7 @@ TEST(DZDecodeAhead, SkippedAndRenamedEntriesKeepTheirOwnData) {
     return 1;
   };
   EXPECT_EQ(h.Exec(), 3) << h.AllMessages();
+  EXPECT_EQ(OpenHandles(), handles);  // the files written for skipped entries are gone
   EXPECT_EQ(asked, (std::vector<std::string>{"keep.txt", "keep2.bin"}));
   EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{{"a", "/"},
                                                           {"a/keep.txt", "old one"},
@@ -214,6 +227,7 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
   for (int i = 0; i < 6; ++i)
     entries.push_back({.Name = "big" + std::to_string(i) + ".txt", .Data = Text(4000000, unsigned(i + 10))});
   WriteFile(dir / "t.zip", BuildZip(entries));
+  const long handles = OpenHandles();
 
   // Inside: DZ_Abort during the steps of the third entry.
   {
@@ -259,9 +273,80 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
     EXPECT_TRUE(Tree(dir / "other").empty());
   }
   EXPECT_TRUE(Leftovers(dir).empty());
+  EXPECT_EQ(OpenHandles(), handles);
+}
+
+TEST(DZDecodeAhead, ReplacedFilesGetNewDataAndTheEntryTime) {
+  const fs::path dir = FreshDir("ahead_replace");
+  std::vector<TEntrySpec> entries;
+  // Small and large entries, stored and deflated; the encrypted one is written by the
+  // calling thread alone, and its time is the one every other file must get.
+  for (int i = 0; i < 40; ++i) {
+    TEntrySpec e;
+    e.Name = "r" + std::to_string(i) + ".txt";
+    e.Data = i % 10 == 3 ? Text(2000000 + size_t(i), unsigned(i)) : Text(size_t(i * 97 % 5000), unsigned(i));
+    e.Method = i % 4 == 0 ? 0 : 8;
+    e.DosTime = 0x5A2B6000;
+    if (i == 20) e.Password = "secret";
+    entries.push_back(e);
+  }
+  WriteFile(dir / "t.zip", BuildZip(entries));
+  const fs::path out = dir / "out";
+  fs::create_directories(out);
+  // Half of the targets exist, one of them as a link that must be replaced, not followed.
+  for (int i = 0; i < 40; i += 2) WriteFile(out / entries[size_t(i)].Name, "previous");
+  WriteFile(dir / "outside.txt", "outside");
+  std::error_code ec;
+  fs::remove(out / "r6.txt");
+  fs::create_symlink(dir / "outside.txt", out / "r6.txt", ec);
+  THarness h;
+  h.Archive = (dir / "t.zip").string();
+  h.Base = out.string();
+  h.Password = "secret";
+  h.Options |= DZ_OPT_OVERWRITE;
+  int asked = 0;
+  h.OnOverwrite = [&](const std::string&, int32_t, int32_t, int32_t) {
+    ++asked;
+    return 1;
+  };
+  EXPECT_EQ(h.Exec(), 40) << h.AllMessages();
+  EXPECT_EQ(asked, 20);
+  std::map<std::string, std::string> expected;
+  for (const TEntrySpec& e : entries) expected[e.Name] = e.Data;
+  EXPECT_EQ(Tree(out), expected);
+  EXPECT_EQ(ReadFile(dir / "outside.txt"), "outside");
+  const auto stamp = fs::last_write_time(out / "r20.txt");
+  for (const TEntrySpec& e : entries) EXPECT_EQ(fs::last_write_time(out / e.Name), stamp) << e.Name;
+  EXPECT_TRUE(Leftovers(out).empty());
 }
 
 #ifndef _WIN32
+// The files are made on the base folder's file system; a target folder on another one
+// (a mount below the base) gets a copy. /dev and /dev/shm are two such file systems
+// where this process may write there (as the superuser).
+TEST(DZDecodeAhead, TargetOnAnotherFileSystemGetsACopy) {
+  struct stat dev {}, shm {};
+  if (access("/dev", W_OK) != 0 || stat("/dev", &dev) != 0 || stat("/dev/shm", &shm) != 0 ||
+      dev.st_dev == shm.st_dev)
+    GTEST_SKIP() << "no writable base folder with another file system below it";
+  const fs::path dir = FreshDir("ahead_xdev");
+  const std::string sub = "zm-xdev-" + std::to_string(getpid());
+  const std::string big = Text(1500000, 5);
+  WriteFile(dir / "t.zip", BuildZip({{.Name = "shm/" + sub + "/big.txt", .Data = big},
+                                     {.Name = "shm/" + sub + "/small.txt", .Data = "small"}}));
+  THarness h;
+  h.Archive = (dir / "t.zip").string();
+  h.Base = "/dev";
+  h.Options |= DZ_OPT_DIRNAMES;
+  const int r = h.Exec();
+  const fs::path made = fs::path("/dev/shm") / sub;
+  const auto tree = Tree(made);
+  std::error_code ec;
+  fs::remove_all(made, ec);
+  EXPECT_EQ(r, 2) << h.AllMessages();
+  EXPECT_EQ(tree, (std::map<std::string, std::string>{{"big.txt", big}, {"small.txt", "small"}}));
+}
+
 TEST(DZDecodeAhead, WriteFailureSkipsOnlyItsEntry) {
   const fs::path dir = FreshDir("ahead_write");
   const std::string big = Text(3 << 20, 7);

@@ -1,4 +1,5 @@
-// Creating only new files and reading at an offset, on both systems.
+// Creating only new files, files without a name, and reading and writing at an offset,
+// on both systems.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -115,6 +116,62 @@ TEST_F(PlatFile, ReadAtReadsItsRangeAndStopsAtTheEnd) {
   EXPECT_EQ(got[0], expect0);
   EXPECT_EQ(got[1], expect1);
   EXPECT_TRUE(FileClose(h));
+}
+
+TEST_F(PlatFile, WriteAtFromTwoThreadsPutsEachRangeInItsPlace) {
+  const std::string name = Name("written.bin");
+  THandle h = FileCreateNew(name);
+  ASSERT_NE(h, kInvalidHandle);
+  std::string expect(256 * 1024, '\0');
+  for (size_t i = 0; i < expect.size(); ++i) expect[i] = char((i * 13 + i / 4093) & 0xFF);
+  // Interleaved 4 KiB blocks, the far ones first, so that the file grows with holes.
+  auto writer = [&](int t) {
+    for (size_t off = expect.size() - 4096 * size_t(2 - t); off < expect.size(); off -= 2 * 4096) {
+      ASSERT_EQ(FileWriteAt(h, expect.data() + off, 4096, off), 4096);
+      if (off < 2 * 4096) break;
+    }
+  };
+  std::thread a(writer, 0), b(writer, 1);
+  a.join();
+  b.join();
+  EXPECT_EQ(FileWriteAt(kInvalidHandle, "x", 1, 0), -1);
+  EXPECT_TRUE(FileClose(h));
+  EXPECT_EQ(Contents(name), expect);
+}
+
+TEST_F(PlatFile, UnnamedFileAppearsOnlyWhenLinked) {
+  THandle h = FileCreateUnnamed(Dir.string());
+  if (h == kInvalidHandle) {
+    ASSERT_EQ(GetLastError(), kErrNotSupported);
+    GTEST_SKIP() << "no files without a name here";
+  }
+  EXPECT_EQ(FileWrite(h, "labour rates", 12), 12);
+  EXPECT_TRUE(fs::is_empty(Dir));
+  // A taken name is refused and left as it was, a link included.
+  std::ofstream(Name("taken.dbf"), std::ios::binary) << "old";
+  EXPECT_FALSE(FileLinkUnnamed(h, Name("taken.dbf")));
+  EXPECT_EQ(GetLastError(), kErrFileExists);
+  EXPECT_EQ(Contents(Name("taken.dbf")), "old");
+  std::error_code ec;
+  fs::create_symlink(Name("nowhere"), Name("dangling"), ec);
+  if (!ec) {
+    EXPECT_FALSE(FileLinkUnnamed(h, Name("dangling")));
+    EXPECT_FALSE(fs::exists(Name("nowhere")));
+  }
+  // Linked, it has a name while the handle stays open for more data.
+  ASSERT_TRUE(FileLinkUnnamed(h, Name("rates.dbf")));
+  EXPECT_EQ(FileWriteAt(h, "!", 1, 12), 1);
+  EXPECT_TRUE(FileClose(h));
+  EXPECT_EQ(Contents(Name("rates.dbf")), "labour rates!");
+
+  // Closed without a name, it leaves nothing behind.
+  const auto before = std::distance(fs::directory_iterator(Dir), fs::directory_iterator());
+  h = FileCreateUnnamed(Dir.string());
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_EQ(FileWrite(h, "draft", 5), 5);
+  EXPECT_TRUE(FileClose(h));
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), before);
+  EXPECT_EQ(FileCreateUnnamed(Name("no such folder")), kInvalidHandle);
 }
 
 }  // namespace
