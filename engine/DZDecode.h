@@ -122,11 +122,10 @@ class TDZDecodeAhead {
   TSlot* Acquire(size_t ordinal);
   // Worker side: hands the slot being filled to the reader.
   void Publish();
-  // Reader side, with FLock held.
-  void ReleaseHeld();
-
   // Worker side: the entry's file, or kInvalidHandle to hand its data over.
   plat::THandle MakeFile(const TDZAheadJob& job);
+  // Reader side, with FLock held.
+  void ReleaseHeld();
   // Reader side, with FLock held: the slot at FHead once published, if it belongs to
   // the entry at ordinal; null once stopped.
   TSlot* WaitHead(std::unique_lock<std::mutex>& lock, size_t ordinal);
