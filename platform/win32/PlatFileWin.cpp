@@ -10,6 +10,14 @@ namespace {
 
 HANDLE H(THandle h) { return reinterpret_cast<HANDLE>(h); }
 
+// Where a positioned read or write starts.
+OVERLAPPED At(uint64_t pos) {
+  OVERLAPPED at{};
+  at.Offset = DWORD(pos);
+  at.OffsetHigh = DWORD(pos >> 32);
+  return at;
+}
+
 constexpr DWORD kAccess[4] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE, 0};
 constexpr DWORD kShare[5] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE};
@@ -66,10 +74,7 @@ int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
   auto* p = static_cast<char*>(buffer);
   int done = 0;
   while (done < count) {
-    OVERLAPPED at{};
-    const uint64_t pos = offset + uint64_t(done);
-    at.Offset = DWORD(pos);
-    at.OffsetHigh = DWORD(pos >> 32);
+    OVERLAPPED at = At(offset + uint64_t(done));
     DWORD n = 0;
     if (!::ReadFile(H(h), p + done, DWORD(count - done), &n, &at)) {
       if (::GetLastError() == ERROR_HANDLE_EOF) break;
@@ -112,10 +117,7 @@ int FileWriteAt(THandle h, const void* buffer, int count, uint64_t offset) {
   const auto* p = static_cast<const char*>(buffer);
   int done = 0;
   while (done < count) {
-    OVERLAPPED at{};
-    const uint64_t pos = offset + uint64_t(done);
-    at.Offset = DWORD(pos);
-    at.OffsetHigh = DWORD(pos >> 32);
+    OVERLAPPED at = At(offset + uint64_t(done));
     DWORD n = 0;
     if (!::WriteFile(H(h), p + done, DWORD(count - done), &n, &at) || n == 0)
       return done > 0 ? done : -1;
