@@ -1,10 +1,12 @@
 // Runs the engine's extract command on fuzzed archives: the archive comes from an
-// application stream in memory, entries go to a private temporary folder, which must
-// hold nothing outside itself afterwards.
+// application stream in memory, and then from a file (which the engine decodes and
+// writes on its second thread); entries go to a private temporary folder, which must
+// hold nothing outside itself afterwards, and no handle may stay open.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +21,7 @@ namespace {
 struct TFuzzRun {
   const uint8_t* Data = nullptr;
   size_t Size = 0;
+  std::string Archive = "0:";  // stream 0, or a file
   int64_t Pos = 0;
   std::string Base;
   std::string Text;
@@ -39,7 +42,7 @@ int32_t DZ_CALL Callback(void* p) {
   switch (rec.Request & 0x3F) {
     case DZ_CB_ARG:
       switch (rec.Param1) {
-        case DZ_ARG_ARCHIVE: give("0:"); return 1;
+        case DZ_ARG_ARCHIVE: give(run.Archive); return 1;
         case DZ_ARG_BASE: give(run.Base); return 1;
         case DZ_ARG_PASSWORD: give("pw"); return 1;
         case DZ_ARG_SPEC: {
@@ -97,6 +100,12 @@ int32_t DZ_CALL StreamCallback(void* p) {
   }
 }
 
+long OpenHandles() {
+  std::error_code ec;
+  fs::directory_iterator it("/proc/self/fd", ec);
+  return ec ? -1 : long(std::distance(it, fs::directory_iterator()));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -109,16 +118,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
     return r;
   }();
-  const fs::path base = root / "out";
+  const fs::path base = root / "out", file = root / "in.zip";
   fs::remove_all(base);
   fs::create_directories(base);
-  for (uint32_t opts : {DZ_OPT_ALWAYS | DZ_OPT_TEST,
-                        DZ_OPT_ALWAYS | DZ_OPT_EXTRACT | DZ_OPT_DIRNAMES | DZ_OPT_OVERWRITE |
-                            DZ_OPT_NTFS}) {
+  if (FILE* f = std::fopen(file.string().c_str(), "wb")) {
+    if (size) std::fwrite(data, 1, size, f);
+    std::fclose(f);
+  }
+  const long handles = OpenHandles();
+  const uint32_t extract =
+      DZ_OPT_ALWAYS | DZ_OPT_EXTRACT | DZ_OPT_DIRNAMES | DZ_OPT_OVERWRITE | DZ_OPT_NTFS;
+  // Test, extract from the stream, then extract from the file over what the stream gave.
+  const struct {
+    uint32_t Opts;
+    bool FromFile;
+  } runs[] = {{DZ_OPT_ALWAYS | DZ_OPT_TEST, false}, {extract, false}, {extract, true}};
+  for (const auto& r : runs) {
+    const uint32_t opts = r.Opts;
     TFuzzRun run;
     run.Data = data;
     run.Size = size;
     run.Base = base.string();
+    if (r.FromFile) run.Archive = file.string();
     TDZCommand cmd{};
     cmd.Worker = &run;
     cmd.CmdVersion = DZ_CMD_VERSION;
@@ -129,8 +150,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cmd.Magic = DZ_CMD_MAGIC;
     DZ_Exec(&cmd);
   }
-  // Nothing may have been written beside the output folder.
+  // Nothing may have been written beside the output folder, nor left open.
   for (auto& de : fs::directory_iterator(root))
-    if (de.path() != base) std::abort();
+    if (de.path() != base && de.path() != file) std::abort();
+  if (OpenHandles() != handles) std::abort();
   return 0;
 }
