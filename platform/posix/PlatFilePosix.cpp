@@ -101,12 +101,17 @@ bool FileLinkUnnamed(THandle h, const std::string& name) {
 #endif
 }
 
-int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
-  if (h < 0 || count < 0 || offset > uint64_t(INT64_MAX)) return -1;
-  auto* p = static_cast<char*>(buffer);
+namespace {
+
+// Moves count bytes in as many steps as the system needs: step(done) moves what it
+// can from byte done on and answers as read and write do. Interrupted steps are
+// repeated; a step that moves nothing (the end of a file) ends the transfer, and a
+// failure after some bytes answers those bytes.
+template <class TStep>
+int Transfer(int count, TStep step) {
   int done = 0;
   while (done < count) {
-    ssize_t n = ::pread(int(h), p + done, size_t(count - done), off_t(offset + uint64_t(done)));
+    const ssize_t n = step(done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return done > 0 ? done : -1;
@@ -117,50 +122,34 @@ int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
   return done;
 }
 
+}  // namespace
+
 int FileRead(THandle h, void* buffer, int count) {
   if (h < 0 || count < 0) return -1;
   auto* p = static_cast<char*>(buffer);
-  int done = 0;
-  while (done < count) {
-    ssize_t n = ::read(int(h), p + done, size_t(count - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? done : -1;
-    }
-    if (n == 0) break;
-    done += int(n);
-  }
-  return done;
+  return Transfer(count, [&](int done) { return ::read(int(h), p + done, size_t(count - done)); });
+}
+
+int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
+  if (h < 0 || count < 0 || offset > uint64_t(INT64_MAX)) return -1;
+  auto* p = static_cast<char*>(buffer);
+  return Transfer(count, [&](int done) {
+    return ::pread(int(h), p + done, size_t(count - done), off_t(offset + uint64_t(done)));
+  });
 }
 
 int FileWrite(THandle h, const void* buffer, int count) {
   if (h < 0 || count < 0) return -1;
   const auto* p = static_cast<const char*>(buffer);
-  int done = 0;
-  while (done < count) {
-    ssize_t n = ::write(int(h), p + done, size_t(count - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? done : -1;
-    }
-    done += int(n);
-  }
-  return done;
+  return Transfer(count, [&](int done) { return ::write(int(h), p + done, size_t(count - done)); });
 }
 
 int FileWriteAt(THandle h, const void* buffer, int count, uint64_t offset) {
   if (h < 0 || count < 0 || offset > uint64_t(INT64_MAX)) return -1;
   const auto* p = static_cast<const char*>(buffer);
-  int done = 0;
-  while (done < count) {
-    ssize_t n = ::pwrite(int(h), p + done, size_t(count - done), off_t(offset + uint64_t(done)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? done : -1;
-    }
-    done += int(n);
-  }
-  return done;
+  return Transfer(count, [&](int done) {
+    return ::pwrite(int(h), p + done, size_t(count - done), off_t(offset + uint64_t(done)));
+  });
 }
 
 int64_t FileSeek(THandle h, int64_t offset, int origin) {

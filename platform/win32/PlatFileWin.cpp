@@ -69,14 +69,18 @@ bool FileLinkUnnamed(THandle, const std::string&) {
   return false;
 }
 
-int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
+namespace {
+
+// Reads count bytes from the file position, or with at from *at on; fewer only at the
+// end, -1 when nothing could be read.
+int ReadAll(THandle h, void* buffer, int count, const uint64_t* at) {
   if (h == kInvalidHandle || count < 0) return -1;
   auto* p = static_cast<char*>(buffer);
   int done = 0;
   while (done < count) {
-    OVERLAPPED at = At(offset + uint64_t(done));
+    OVERLAPPED pos = At(at ? *at + uint64_t(done) : 0);
     DWORD n = 0;
-    if (!::ReadFile(H(h), p + done, DWORD(count - done), &n, &at)) {
+    if (!::ReadFile(H(h), p + done, DWORD(count - done), &n, at ? &pos : nullptr)) {
       if (::GetLastError() == ERROR_HANDLE_EOF) break;
       return done > 0 ? done : -1;
     }
@@ -86,44 +90,33 @@ int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
   return done;
 }
 
-int FileRead(THandle h, void* buffer, int count) {
-  if (h == kInvalidHandle || count < 0) return -1;
-  auto* p = static_cast<char*>(buffer);
-  int done = 0;
-  while (done < count) {
-    DWORD n = 0;
-    if (!::ReadFile(H(h), p + done, DWORD(count - done), &n, nullptr)) return done > 0 ? done : -1;
-    if (n == 0) break;
-    done += int(n);
-  }
-  return done;
-}
-
-int FileWrite(THandle h, const void* buffer, int count) {
+// Writes count bytes at the file position, or with at from *at on.
+int WriteAll(THandle h, const void* buffer, int count, const uint64_t* at) {
   if (h == kInvalidHandle || count < 0) return -1;
   const auto* p = static_cast<const char*>(buffer);
   int done = 0;
   while (done < count) {
+    OVERLAPPED pos = At(at ? *at + uint64_t(done) : 0);
     DWORD n = 0;
-    if (!::WriteFile(H(h), p + done, DWORD(count - done), &n, nullptr) || n == 0)
+    if (!::WriteFile(H(h), p + done, DWORD(count - done), &n, at ? &pos : nullptr) || n == 0)
       return done > 0 ? done : -1;
     done += int(n);
   }
   return done;
 }
+
+}  // namespace
+
+int FileRead(THandle h, void* buffer, int count) { return ReadAll(h, buffer, count, nullptr); }
+
+int FileReadAt(THandle h, void* buffer, int count, uint64_t offset) {
+  return ReadAll(h, buffer, count, &offset);
+}
+
+int FileWrite(THandle h, const void* buffer, int count) { return WriteAll(h, buffer, count, nullptr); }
 
 int FileWriteAt(THandle h, const void* buffer, int count, uint64_t offset) {
-  if (h == kInvalidHandle || count < 0) return -1;
-  const auto* p = static_cast<const char*>(buffer);
-  int done = 0;
-  while (done < count) {
-    OVERLAPPED at = At(offset + uint64_t(done));
-    DWORD n = 0;
-    if (!::WriteFile(H(h), p + done, DWORD(count - done), &n, &at) || n == 0)
-      return done > 0 ? done : -1;
-    done += int(n);
-  }
-  return done;
+  return WriteAll(h, buffer, count, &offset);
 }
 
 int64_t FileSeek(THandle h, int64_t offset, int origin) {
