@@ -86,8 +86,10 @@ bool DecodableAhead(const TDZEntry& en, bool tiny) {
 
 TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> order,
                                std::string filesFolder)
-    : FSource(src), FOrder(std::move(order)), FFilesFolder(std::move(filesFolder)) {
-  FFilesWork = !FFilesFolder.empty();
+    : FSource(src),
+      FOrder(std::move(order)),
+      FFilesFolder(std::move(filesFolder)),
+      FFilesWork(!FFilesFolder.empty()) {
   // Allocated here, so that the thread never fails for want of a slot; pages are
   // touched only as the slots fill.
   for (TSlot& s : FSlots) s.Buf.reset(new uint8_t[kSlotSize]);

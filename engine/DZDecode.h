@@ -136,7 +136,7 @@ class TDZDecodeAhead {
   TDZSource& FSource;
   std::vector<TDZAheadJob> FOrder;
   std::string FFilesFolder;
-  bool FFilesWork = true;  // worker side: false once the system refused such a file
+  bool FFilesWork;  // worker side: false once the system refused such a file
   TSlot FSlots[kSlots];
   std::mutex FLock;
   std::condition_variable FFilled, FFreed;

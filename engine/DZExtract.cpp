@@ -6,7 +6,6 @@
 #include <system_error>
 #include <thread>
 
-
 #include "PlatError.h"
 #include "PlatFileSys.h"
 #include "PlatPath.h"
@@ -170,7 +169,6 @@ struct TDZExtractor::TOutput {
   std::string Target;
   void* Stream = nullptr;
   int StreamNo = -1;
-  bool Failed = false;
 
   bool Write(const uint8_t* data, size_t n) {
     if (File != plat::kInvalidHandle) {

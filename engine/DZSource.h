@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#ifdef _WIN32
-#endif
 #include <string>
 
 #include "DZHost.h"
