@@ -379,13 +379,9 @@ std::string TZMZRec::DecodeText(bool comment) const {
 }
 
 bool TZMZRec::StoredNameIsDecoded() const {
-  if (TextKind() == zeoUPath) return false;
-  // Plain text (see HasNonPlainChars) with only this platform's separator.
-  for (const char ch : FHeaderName) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c > 126 || c < 31 || ((c == '/' || c == '\\') && ch != plat::PathDelim)) return false;
-  }
-  return true;
+  if (TextKind() == zeoUPath || HasNonPlainChars(FHeaderName)) return false;
+  // Plain text with only this platform's separator.
+  return FHeaderName.find(plat::PathDelim == '/' ? '\\' : '/') == std::string::npos;
 }
 
 const std::string& TZMZRec::NameRef() const {
