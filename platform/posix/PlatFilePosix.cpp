@@ -45,16 +45,23 @@ THandle FileCreate(const std::string& name) {
   return fd;
 }
 
+namespace {
+// The error of making a file or link of that name: a name taken gets the system's own
+// code for it, as CREATE_NEW reports it.
+void SetNameError(int err, const std::string& name) {
+  if (err == EEXIST)
+    SetLastError(kErrFileExists);
+  else
+    posix::SetErrorFromErrno(err, name);
+}
+}  // namespace
+
 THandle FileCreateNew(const std::string& name) {
   for (;;) {
     int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
     if (errno == EINTR) continue;
-    // The system's own code for a name taken, as CREATE_NEW reports it.
-    if (errno == EEXIST)
-      SetLastError(kErrFileExists);
-    else
-      posix::SetErrorFromErrno(errno, name);
+    SetNameError(errno, name);
     return kInvalidHandle;
   }
 }
@@ -88,10 +95,7 @@ bool FileLinkUnnamed(THandle h, const std::string& name) {
   if (r != 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0)
     r = ::linkat(int(h), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
   if (r == 0) return true;
-  if (errno == EEXIST)
-    SetLastError(kErrFileExists);
-  else
-    posix::SetErrorFromErrno(errno, name);
+  SetNameError(errno, name);
   return false;
 #else
   (void)h;
