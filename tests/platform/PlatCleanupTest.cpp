@@ -1,0 +1,87 @@
+// Registered files are removed when a signal ends the process, and the signal then
+// takes its usual course: an earlier handler still runs, the default action still
+// ends the process with the signal's status, an ignored signal stays ignored.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "PlatCleanup.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path NewFolder() {
+  char tmpl[] = "/tmp/zm-cleanup-XXXXXX";
+  return fs::path(mkdtemp(tmpl));
+}
+
+void Touch(const fs::path& p) { std::ofstream(p) << "x"; }
+
+// Runs body in a child process and returns its wait status.
+template <class F>
+int InChild(F body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return status;
+}
+
+volatile sig_atomic_t gEarlier = 0;
+void EarlierHandler(int) { gEarlier = 1; }
+
+}  // namespace
+
+TEST(PlatCleanup, SignalRemovesRegisteredFilesAndKeepsItsCourse) {
+  const fs::path dir = NewFolder();
+  const fs::path kept = dir / "kept", gone = dir / "gone", released = dir / "released";
+  for (const fs::path& p : {kept, gone, released}) Touch(p);
+
+  // Default action: the files go, the process ends by the signal.
+  int status = InChild([&] {
+    plat::TCleanupPath a(gone.string());
+    plat::TCleanupPath b(released.string());
+    b.Release();
+    raise(SIGTERM);
+    _exit(3);  // not reached
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_FALSE(fs::exists(gone));
+  EXPECT_TRUE(fs::exists(released));
+  EXPECT_TRUE(fs::exists(kept));
+
+  // A handler installed earlier is called after the removal.
+  Touch(gone);
+  status = InChild([&] {
+    signal(SIGINT, EarlierHandler);
+    plat::TCleanupPath a(gone.string());
+    raise(SIGINT);
+    _exit(gEarlier ? 7 : 8);
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+  EXPECT_FALSE(fs::exists(gone));
+
+  // An ignored signal stays ignored, and the registration stays until released.
+  Touch(gone);
+  status = InChild([&] {
+    signal(SIGHUP, SIG_IGN);
+    plat::TCleanupPath a(gone.string());
+    raise(SIGHUP);
+    _exit(fs::exists(gone) ? 5 : 6);
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 5);
+  fs::remove_all(dir);
+}
