@@ -11,11 +11,19 @@
 namespace dz {
 
 namespace {
-constexpr size_t kReadChunk = 256 * 1024;
 constexpr uint64_t kAheadMinSize = 16 * 1024;
 // Pieces waiting for the extractor from which on the thread writes files itself.
 constexpr size_t kWriteHereBacklog = TDZDecodeAhead::kSlots / 2;
 }  // namespace
+
+TDZMethodDecoder* TDZDecoder::DecoderFor(uint16_t method) {
+  for (auto& [m, d] : FDecoders)
+    if (m == method) return d.get();
+  std::unique_ptr<TDZMethodDecoder> d = MakeMethodDecoder(method);
+  if (!d) return nullptr;
+  FDecoders.emplace_back(method, std::move(d));
+  return FDecoders.back().second.get();
+}
 
 TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* crypt,
                                 const TSink& sink) {
@@ -51,26 +59,8 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* cr
     return true;
   };
 
-  if (en.Method == 0) {
-    if (FBuf.size() < kReadChunk) FBuf.resize(kReadChunk);
-    while (left) {
-      const ptrdiff_t got = reader(FBuf.data(), FBuf.size());
-      if (got <= 0) {
-        r.Result = zm::irReadFailed;
-        break;
-      }
-      if (!push(FBuf.data(), size_t(got))) {
-        r.Result = zm::irWriteFailed;
-        break;
-      }
-    }
-  } else {
-    auto& core = en.Method == 9 ? FInflate64 : FInflate;
-    if (!core)
-      core = std::make_unique<zm::TZMInflateCore>(en.Method == 9 ? zm::TInflateMode::Deflate64
-                                                                 : zm::TInflateMode::Deflate);
-    r.Result = core->Inflate(reader, push);
-  }
+  TDZMethodDecoder* decoder = DecoderFor(en.Method);
+  r.Result = decoder ? decoder->Decode(en, reader, push) : zm::irBadCodes;
   r.Crc = ~reg;
   return r;
 }
@@ -81,7 +71,7 @@ bool DecodableAhead(const TDZEntry& en, bool tiny) {
   // into files by the other thread they are worth it.
   if (!tiny && en.UncompSize < kAheadMinSize) return false;
   if (en.Method == 0) return en.CompSize == en.UncompSize;
-  return en.Method == 8 || en.Method == 9;
+  return MethodSupported(en.Method);
 }
 
 TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> order,

@@ -17,6 +17,7 @@
 
 #include "DZArchive.h"
 #include "DZCrypt.h"
+#include "DZMethod.h"
 #include "DZSource.h"
 #include "PlatFile.h"
 #include "PlatTime.h"
@@ -43,13 +44,15 @@ class TDZDecoder {
  public:
   // Takes decoded bytes (already counted in the CRC); false stops decoding.
   using TSink = std::function<bool(const uint8_t* data, size_t n)>;
-  // Decodes the entry's data (stored, deflate or Deflate64; decrypted on the way when
-  // crypt is given, whose keys stand at the first data byte) into the sink.
+  // Decodes the entry's data (any method MethodSupported accepts; decrypted on the
+  // way when crypt is given, whose keys stand at the first data byte) into the sink.
   TDZDecodeResult Run(TDZSource& src, const TDZEntry& en, TDZCrypt* crypt, const TSink& sink);
 
  private:
-  std::unique_ptr<zm::TZMInflateCore> FInflate, FInflate64;
-  std::vector<uint8_t> FBuf;
+  // The decoder of a method, made on first use and kept; null when not supported.
+  TDZMethodDecoder* DecoderFor(uint16_t method);
+
+  std::vector<std::pair<uint16_t, std::unique_ptr<TDZMethodDecoder>>> FDecoders;
 };
 
 // Whether an entry's data can be decoded without asking the caller anything (no

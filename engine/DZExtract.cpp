@@ -560,7 +560,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
     Fail(en, skZipFileFormatWrong, en.RangeError, "(data outside the archive or shared)");
     return false;
   }
-  if (en.Method != 0 && en.Method != 8 && en.Method != 9) {
+  if (!MethodSupported(en.Method)) {
     Fail(en, skCompressionUnknown, deSkipping,
          "(method " + std::to_string(en.Method) + ", " + MethodName(en.Method) +
              ", is not supported)");

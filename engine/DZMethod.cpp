@@ -1,0 +1,53 @@
+#include "DZMethod.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace dz {
+
+namespace {
+
+// Method 0: the data as they are.
+class TStoredDecoder : public TDZMethodDecoder {
+ public:
+  int Decode(const TDZEntry&, const TReader& reader, const TSink& sink) override {
+    if (FBuf.empty()) FBuf.resize(kChunk);
+    for (;;) {
+      const ptrdiff_t got = reader(FBuf.data(), FBuf.size());
+      if (got < 0) return zm::irReadFailed;
+      if (got == 0) return zm::irOk;
+      if (!sink(FBuf.data(), size_t(got))) return zm::irWriteFailed;
+    }
+  }
+
+ private:
+  static constexpr size_t kChunk = 256 * 1024;
+  std::vector<uint8_t> FBuf;
+};
+
+// Methods 8 and 9: deflate and Deflate64 through the inflate core.
+class TInflateDecoder : public TDZMethodDecoder {
+ public:
+  explicit TInflateDecoder(zm::TInflateMode mode) : FCore(mode) {}
+  int Decode(const TDZEntry&, const TReader& reader, const TSink& sink) override {
+    return FCore.Inflate(reader, sink);
+  }
+
+ private:
+  zm::TZMInflateCore FCore;
+};
+
+}  // namespace
+
+bool MethodSupported(uint16_t method) { return method == 0 || method == 8 || method == 9; }
+
+std::unique_ptr<TDZMethodDecoder> MakeMethodDecoder(uint16_t method) {
+  switch (method) {
+    case 0: return std::make_unique<TStoredDecoder>();
+    case 8: return std::make_unique<TInflateDecoder>(zm::TInflateMode::Deflate);
+    case 9: return std::make_unique<TInflateDecoder>(zm::TInflateMode::Deflate64);
+    default: return nullptr;
+  }
+}
+
+}  // namespace dz
