@@ -220,7 +220,15 @@ void TCustomZipMate::SetState(int n) {
 void TCustomZipMate::NoteReEntry() {
   ++FReEntryCount;
   SetState(4);
-  if (FVerbosity & 1) EmitMessage(0, "Trace: Re-entry", true);
+  // A handler of the report may itself be refused again: that refusal is counted but
+  // not reported, or the reports would nest until the stack runs out.
+  if (!(FVerbosity & 1) || FReportingReEntry) return;
+  FReportingReEntry = true;
+  struct TReset {
+    bool& Flag;
+    ~TReset() { Flag = false; }
+  } reset{FReportingReEntry};
+  EmitMessage(0, "Trace: Re-entry", true);
 }
 
 bool TCustomZipMate::MayStore() {

@@ -323,6 +323,7 @@ class TCustomZipMate : public TComponent {
   int FState = 0;
   int32_t FBusyDepth = 0;
   int32_t FReEntryCount = 0;
+  bool FReportingReEntry = false;  // a re-entry report is being made
   uint32_t FDeferredWork = 0;
   int FCursorDepth = 0;
   int FSavedCursor = 0;

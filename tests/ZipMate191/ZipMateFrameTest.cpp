@@ -60,6 +60,25 @@ TEST(ZipMateFrame, ReEntryFromMessageHandlerIsRefused) {
   EXPECT_EQ(z.State(), 1);
 }
 
+// A handler that sets a property on every message, the re-entry report included, is
+// refused each time without starting another report (once it recursed until the stack
+// overflowed).
+TEST(ZipMateFrame, ReEntryReportDoesNotNestThroughItsHandler) {
+  TScopedUi ui;
+  TTestZipMate z;
+  z.SetVerbose(true);
+  int reports = 0;
+  z.OnExtract = [&] { z.EmitMessage(0, "working", true); };
+  z.OnMessage = [&](TObject*, int, const std::string& m) {
+    if (m == "Trace: Re-entry") ++reports;
+    z.SetRootDir("elsewhere");
+  };
+  EXPECT_EQ(z.Extract(), 0);
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(z.ReEntryCount(), 2);
+  EXPECT_EQ(z.RootDir(), "");
+}
+
 TEST(ZipMateFrame, DeactivationWhileBusyWaitsForTheEnd) {
   TScopedUi ui;
   TTestZipMate z;
