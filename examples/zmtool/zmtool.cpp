@@ -20,7 +20,10 @@
 
 #include "ZMIRec.h"
 #include "ZMLister.h"
+#include "TermText.h"
 #include "ZipMate.h"
+
+using zmtool::TerminalSafe;
 
 namespace {
 
@@ -34,7 +37,7 @@ const char* const kUsage =
     "options for both: --quiet, --verbose, --trace\n";
 
 int Usage(const std::string& why) {
-  if (!why.empty()) std::fprintf(stderr, "zmtool: %s\n", why.c_str());
+  if (!why.empty()) std::fprintf(stderr, "zmtool: %s\n", TerminalSafe(why).c_str());
   std::fputs(kUsage, stderr);
   return 2;
 }
@@ -129,7 +132,7 @@ class TProgressBar {
     if (pct > 100) pct = 100;
     const int width = 30;
     int fill = pct * width / 100;
-    std::string name = d->CurrentName();
+    std::string name = TerminalSafe(d->CurrentName());
     if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
     std::fprintf(stderr, "\r[%s%s] %3d%% %-40s", std::string(size_t(fill), '#').c_str(),
                  std::string(size_t(width - fill), ' ').c_str(), pct, name.c_str());
@@ -255,7 +258,7 @@ void PrintListing(TZipMate& zm, bool json) {
       AddJsonText(out, e->FileComment());
       out.Add('}').FlushIfFull();
     } else {
-      out.Add(e->FileName()).Add('\t').Dec(e->UncompressedSize()).Add('\t').Dec(e->CompressedSize()).Add('\t');
+      out.Add(TerminalSafe(e->FileName())).Add('\t').Dec(e->UncompressedSize()).Add('\t').Dec(e->CompressedSize()).Add('\t');
       AddMethod(out, e->CompressionMethod());
       out.Add('\t').Hex8(e->CRC32()).Add('\t');
       AddDosText(out, e->DateTime());
@@ -266,7 +269,7 @@ void PrintListing(TZipMate& zm, bool json) {
 }
 
 int Failed(TZipMate& zm) {
-  std::fprintf(stderr, "error %d: %s\n", zm.ErrCode(), zm.ErrMsg().c_str());
+  std::fprintf(stderr, "error %d: %s\n", zm.ErrCode(), TerminalSafe(zm.ErrMsg()).c_str());
   return 1;
 }
 
@@ -284,7 +287,7 @@ int main(int argc, char** argv) {
   const bool chatty = o.Verbose || o.Trace;
   TProgressBar bar(!o.Quiet && !chatty && isatty(2));
   zm.OnMessage = [&](TObject*, int, const std::string& text) {
-    if (chatty) std::fprintf(stderr, "%s\n", text.c_str());
+    if (chatty) std::fprintf(stderr, "%s\n", TerminalSafe(text).c_str());
   };
   zm.OnProgress = [&](TObject*, TZMProgressDetails* d) { bar.Show(d); };
 
@@ -295,14 +298,14 @@ int main(int argc, char** argv) {
       // before or after the archive) is listed; the warning goes to stderr.
       const TZMLister* lister = zm.ZipLister();
       if (!lister || !lister->CanProcess()) return Failed(zm);
-      std::fprintf(stderr, "warning %d: %s\n", zm.ErrCode(), zm.ErrMsg().c_str());
+      std::fprintf(stderr, "warning %d: %s\n", zm.ErrCode(), TerminalSafe(zm.ErrMsg()).c_str());
     }
     if (o.Command == "list") {
       PrintListing(zm, o.Json);
     } else if (o.Command == "join") {
       std::string dest = o.Dest;
       if (zm.JoinToSingleFile(dest) != 0) return Failed(zm);
-      if (!o.Quiet) std::printf("joined %d entries into %s\n", zm.Count(), dest.c_str());
+      if (!o.Quiet) std::printf("joined %d entries into %s\n", zm.Count(), TerminalSafe(dest).c_str());
     } else if (o.HasComment) {
       zm.SetZipComment(o.Comment);
       if (zm.ErrCode() != 0) return Failed(zm);
@@ -311,7 +314,7 @@ int main(int argc, char** argv) {
         return 1;
       }
     } else {
-      std::printf("%s\n", zm.ZipComment().c_str());
+      std::printf("%s\n", TerminalSafe(zm.ZipComment(), true).c_str());
     }
     return 0;
   }

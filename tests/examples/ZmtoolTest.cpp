@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "../TestZip.h"
 #include "ZMDllLoadTestKit.h"
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
@@ -300,6 +301,32 @@ TEST_F(TZmtoolFixture, ListAndComment) {
   EXPECT_EQ(r.Err.rfind("error 123: ", 0), 0u) << r.Err;
   r = Shell("'" + Tool() + "' list a.zip b.zip", Tmp.Path);
   EXPECT_EQ(r.Status, 2);
+}
+
+// Names and comments with control characters cannot forge a listing or drive the
+// terminal: the plain listing and every message write them out C-style, the JSON
+// listing keeps the exact text.
+TEST_F(TZmtoolFixture, ControlCharactersInNamesAreEscaped) {
+  const std::string title = "t\x1b]0;owned\x07.txt", forged = "a\rreadme.txt";
+  const fs::path a = Tmp.Path / "spoof.zip";
+  WriteAll(a, testzip::BuildZip({{title, "x"}, {forged, "y"}, {"\xe2\x80\xaetxt.exe", "z"}}));
+  TRun r = Shell("'" + Tool() + "' list '" + a.string() + "'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out.find_first_of("\x1b\r\x07"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("t\\x1b]0;owned\\x07.txt\t"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("a\\rreadme.txt\t"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\\u202etxt.exe\t"), std::string::npos) << r.Out;
+
+  r = Shell("'" + Tool() + "' list --json '" + a.string() + "'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("\"t\\u001b]0;owned\\u0007.txt\""), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\"a\\rreadme.txt\""), std::string::npos) << r.Out;
+
+  // The engine refuses such names; its messages name them escaped.
+  fs::create_directories(Tmp.Path / "out");
+  r = Shell("'" + Tool() + "' extract --verbose '" + a.string() + "' out", Tmp.Path);
+  EXPECT_EQ(r.Err.find_first_of("\x1b\r\x07"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("owned\\x07"), std::string::npos) << r.Err;
 }
 
 TEST_F(TZmtoolFixture, CommentTextRewritesTheArchivesComment) {
