@@ -1,6 +1,7 @@
 // Fuzzes the inflate core (deflate and Deflate64, chunking taken from the input) and
-// InflateStream: results and output must not depend on how the input is split, the
-// two entry points must agree, and zlib's compression of the bytes must decode back.
+// InflateStream: the two entry points must agree, and on a share of the inputs (the
+// expensive checks) results and output must not depend on how the input is split and
+// zlib's compression of the bytes must decode back.
 #include <zlib.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "FuzzSample.h"
 #include "ZMCrc32.h"
 #include "ZMInflateCore.h"
 #include "ZMInflt.h"
@@ -16,7 +18,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-constexpr size_t kMaxOut = 1u << 20;  // bounds decompression bombs
+constexpr size_t kMaxOut = 256u << 10;  // bounds decompression bombs
 
 struct TRun {
   int Result;
@@ -67,12 +69,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const zm::TInflateMode mode =
       (flags & 1) ? zm::TInflateMode::Deflate64 : zm::TInflateMode::Deflate;
 
+  const bool expensive = fuzzkit::Sampled(data, size, 8);
   // The same stream read whole and read in pieces, with large and small output chunks.
   TRun whole = Decode(data, size, mode, 0, 0);
-  TRun split = Decode(data, size, mode, chunkSeed, (flags & 2) ? 1 + chunkSeed * 3 : 0);
-  if (whole.Result != zm::irWriteFailed && split.Result != zm::irWriteFailed) {
-    Check(whole.Result == split.Result);
-    if (whole.Result == zm::irOk) Check(whole.Out == split.Out);
+  if (expensive) {
+    TRun split = Decode(data, size, mode, chunkSeed, (flags & 2) ? 1 + chunkSeed * 3 : 0);
+    if (whole.Result != zm::irWriteFailed && split.Result != zm::irWriteFailed) {
+      Check(whole.Result == split.Result);
+      if (whole.Result == zm::irOk) Check(whole.Out == split.Out);
+    }
   }
 
   // The component's entry point gives the same result and, with the CRC, success.
@@ -87,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // zlib's raw deflate of the bytes decodes back to them (plain deflate only: Deflate64
   // reads length code 285 differently).
-  if (size <= 65536) {
+  if (expensive && size <= 65536) {
     int level = flags >> 4 > 9 ? 6 : flags >> 4;
     int strategy = (flags >> 2) % 5;
     z_stream zs{};
