@@ -65,6 +65,7 @@ int TDZImplodeDecoder::Symbol(TDZBitReader& in, const TTree& tree) {
 }
 
 int TDZImplodeDecoder::Decode(const TDZEntry& en, const TReader& reader, const TSink& sink) {
+  if (en.UncompSize == 0) return zm::irOk;  // an empty file may come without trees
   TDZBitReader in(reader);
   FOut.Start(sink);
   const bool bigHistory = (en.Flags & 2) != 0, literalTree = (en.Flags & 4) != 0;
