@@ -9,8 +9,8 @@ constexpr size_t kChunk = 64 * 1024;
 void TDZBitReader::Fill(unsigned n) {
   while (FCount < n) {
     if (FPos == FLen && !FEnd) {
-      if (FBuf.empty()) FBuf.resize(kChunk);
-      const ptrdiff_t got = FReader(FBuf.data(), FBuf.size());
+      if (!FBuf) FBuf.reset(new uint8_t[kChunk]);
+      const ptrdiff_t got = FReader(FBuf.get(), kChunk);
       if (got < 0) FFailed = true;
       if (got <= 0) {
         FEnd = true;

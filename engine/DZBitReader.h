@@ -5,7 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "DZMethod.h"
 
@@ -40,7 +40,7 @@ class TDZBitReader {
   void Fill(unsigned n);
 
   const TDZMethodDecoder::TReader& FReader;
-  std::vector<uint8_t> FBuf;
+  std::unique_ptr<uint8_t[]> FBuf;
   size_t FPos = 0, FLen = 0;
   uint64_t FBits = 0;
   unsigned FCount = 0;    // bits in FBits

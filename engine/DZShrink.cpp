@@ -1,5 +1,6 @@
 #include "DZShrink.h"
 
+#include <algorithm>
 #include <bit>
 
 #include "DZBitReader.h"
@@ -12,12 +13,13 @@ constexpr unsigned kMinBits = 9, kMaxBits = 13;
 }  // namespace
 
 void TDZShrinkDecoder::Reset() {
-  for (unsigned c = 0; c < kCodes; ++c) {
-    FParent[c] = c < kFirstFree ? 0 : kFree;
-    FLast[c] = uint8_t(c);
-    FChildren[c] = 0;
-  }
-  for (unsigned w = 0; w < kCodes / 64; ++w) FFreeSet[w] = w < kFirstFree / 64 ? 0 : ~uint64_t(0);
+  // Codes 257 and up get their last byte when they are given out.
+  std::fill_n(FParent, kCodes, kFree);
+  std::fill_n(FParent, kFirstFree, 0);
+  for (unsigned c = 0; c < 256; ++c) FLast[c] = uint8_t(c);
+  std::fill_n(FChildren, kCodes, 0);
+  std::fill_n(FFreeSet, kCodes / 64, ~uint64_t(0));
+  std::fill_n(FFreeSet, kFirstFree / 64, 0);
   FFreeSet[kFirstFree / 64] &= ~((uint64_t(1) << (kFirstFree % 64)) - 1);
   FHint = kFirstFree;
   FLeaves.clear();

@@ -45,12 +45,12 @@ class TBitWriter {
 };
 
 // Longest earlier match at pos within window bytes back, of at most maxLen bytes;
-// heads and chains form the hash chains of 2-byte prefixes, updated by Insert.
+// chains of positions by a hash of their first 2 bytes, updated by Insert.
 struct TMatcher {
   const std::string& S;
-  std::vector<int> Head = std::vector<int>(65536, -1), Prev;
+  std::vector<int> Head = std::vector<int>(4096, -1), Prev;
   explicit TMatcher(const std::string& s) : S(s), Prev(s.size(), -1) {}
-  unsigned Key(size_t i) const { return uint8_t(S[i]) | uint8_t(S[i + 1]) << 8; }
+  unsigned Key(size_t i) const { return ((uint8_t(S[i]) | uint8_t(S[i + 1]) << 8) * 40503u >> 4) & 4095; }
   void Insert(size_t i) {
     if (i + 1 >= S.size()) return;
     Prev[i] = Head[Key(i)];
@@ -121,6 +121,7 @@ inline std::string Shrink(const std::string& data, unsigned clearEvery = 0) {
   std::vector<uint8_t> last(kCodes);
   std::unordered_map<uint32_t, unsigned> child;  // prefix << 8 | byte -> code
   unsigned bits = 9, emitted = 0;
+  unsigned top = 257, hint = 257;  // codes in use lie below top; none free below hint
   auto emit = [&](unsigned code) {
     while (code >= (1u << bits)) {
       w.Put(256, bits);
@@ -133,19 +134,19 @@ inline std::string Shrink(const std::string& data, unsigned clearEvery = 0) {
   auto clearLeaves = [&] {
     w.Put(256, bits);
     w.Put(2, bits);
-    std::vector<bool> hasChild(kCodes, false);
-    for (unsigned c = 257; c < kCodes; ++c)
+    std::vector<bool> hasChild(top, false);
+    for (unsigned c = 257; c < top; ++c)
       if (parent[c] >= 0) hasChild[size_t(parent[c])] = true;
-    for (unsigned c = 257; c < kCodes; ++c)
+    for (unsigned c = 257; c < top; ++c)
       if (parent[c] >= 0 && !hasChild[c]) {
         child.erase(uint32_t(parent[c]) << 8 | last[c]);
         parent[c] = -1;
       }
+    hint = 257;
   };
   auto lowestFree = [&] {
-    unsigned c = 257;
-    while (c < kCodes && parent[c] >= 0) ++c;
-    return c;
+    while (hint < kCodes && parent[hint] >= 0) ++hint;
+    return hint;
   };
   unsigned cur = uint8_t(data[0]);
   for (size_t i = 1; i < data.size(); ++i) {
@@ -159,6 +160,7 @@ inline std::string Shrink(const std::string& data, unsigned clearEvery = 0) {
     if (lowestFree() == kCodes || (clearEvery && emitted % clearEvery == 0)) clearLeaves();
     const unsigned code = lowestFree();
     if (code < kCodes) {
+      top = std::max(top, code + 1);
       parent[code] = int(cur);
       last[code] = k;
       child[cur << 8 | k] = code;
@@ -196,21 +198,24 @@ inline std::string Reduce(const std::string& data, unsigned factor, unsigned max
     for (unsigned k = 0; k < len; ++k) m.Insert(i + k);
     i += len;
   }
-  // Follower sets: the most frequent successors of each byte.
-  std::vector<std::vector<uint64_t>> pairs(256, std::vector<uint64_t>(256, 0));
+  // Follower sets: the most frequent successors of each byte (ties: the lower byte).
+  std::vector<uint16_t> pairs;  // byte before << 8 | byte
   uint8_t prev = 0;
   for (char c : mid) {
-    ++pairs[prev][uint8_t(c)];
+    pairs.push_back(uint16_t(prev << 8 | uint8_t(c)));
     prev = uint8_t(c);
+  }
+  std::sort(pairs.begin(), pairs.end());
+  std::vector<std::vector<std::pair<size_t, uint8_t>>> seen(256);  // count, byte
+  for (size_t i = 0, j; i < pairs.size(); i = j) {
+    for (j = i; j < pairs.size() && pairs[j] == pairs[i];) ++j;
+    seen[pairs[i] >> 8].push_back({j - i, uint8_t(pairs[i])});
   }
   std::vector<std::vector<uint8_t>> sets(256);
   for (unsigned s = 0; s < 256; ++s) {
-    std::vector<unsigned> order;
-    for (unsigned c = 0; c < 256; ++c)
-      if (pairs[s][c]) order.push_back(c);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](unsigned a, unsigned b) { return pairs[s][a] > pairs[s][b]; });
-    for (size_t i = 0; i < order.size() && i < maxFollowers; ++i) sets[s].push_back(uint8_t(order[i]));
+    std::stable_sort(seen[s].begin(), seen[s].end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (size_t i = 0; i < seen[s].size() && i < maxFollowers; ++i) sets[s].push_back(seen[s][i].second);
   }
   old::TBitWriter w;
   for (unsigned s = 256; s-- > 0;) {
