@@ -88,6 +88,7 @@ TEST(DZOldMethods, ExtractWhatAnIndependentWriterMade) {
   }
 }
 
+// Worked out by hand; unzip and 7z read the Shrink and Implode ones alike.
 TEST(DZOldMethods, HandMadeStreams) {
   const std::string noSets(192, '\0');  // 256 empty follower sets of Reduce
   const std::vector<TEntrySpec> e = {
@@ -96,7 +97,7 @@ TEST(DZOldMethods, HandMadeStreams) {
       // A, code size up to 10 bits, B, leaves freed (257 = AB), then 257 again, now BB.
       {.Name = "shrink-clear", .Data = "ABBB", .Method = 1,
        .Packed = std::string("\x41\x00\x06\x10\x02\x20\x01\x02\x02", 9)},
-      // Factor 1: abc, then 6 bytes from 3 back; an escaped 144; a long reference.
+      // Factor 1: abc, then 6 bytes from 3 back, then an escaped 144.
       {.Name = "reduce", .Data = "abcabcabc\x90", .Method = 2, .Packed = noSets + "abc\x90\x03\x02\x90" + '\0'},
       // Factor 1: ab, then 127 + 4 + 3 bytes from 2 back (the length byte follows).
       {.Name = "reduce-long", .Data = Repeat("ab", 68), .Method = 2, .Packed = noSets + "ab\x90\x7f\x04\x01"},
