@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "DZImplode.h"
+#include "DZReduce.h"
+#include "DZShrink.h"
+
 namespace dz {
 
 namespace {
@@ -39,11 +43,14 @@ class TInflateDecoder : public TDZMethodDecoder {
 
 }  // namespace
 
-bool MethodSupported(uint16_t method) { return method == 0 || method == 8 || method == 9; }
+bool MethodSupported(uint16_t method) { return method <= 6 || method == 8 || method == 9; }
 
 std::unique_ptr<TDZMethodDecoder> MakeMethodDecoder(uint16_t method) {
   switch (method) {
     case 0: return std::make_unique<TStoredDecoder>();
+    case 1: return std::make_unique<TDZShrinkDecoder>();
+    case 2: case 3: case 4: case 5: return std::make_unique<TDZReduceDecoder>(method - 1u);
+    case 6: return std::make_unique<TDZImplodeDecoder>();
     case 8: return std::make_unique<TInflateDecoder>(zm::TInflateMode::Deflate);
     case 9: return std::make_unique<TInflateDecoder>(zm::TInflateMode::Deflate64);
     default: return nullptr;
