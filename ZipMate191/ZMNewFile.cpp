@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <random>
 
 #include "PlatError.h"
@@ -64,17 +63,6 @@ std::string TempName(const std::string& folder) { return WithDelimiter(folder) +
 
 constexpr int kNameTries = 100;
 
-// The file a symbolic link leads to, when it leads to one: that file is replaced and
-// the link kept. Other names as they are.
-std::string LinkedFile(const std::string& name) {
-  std::error_code ec;
-  const std::filesystem::path p(WideFromModeString(name));
-  if (!std::filesystem::is_symlink(p, ec)) return name;
-  const std::filesystem::path real = std::filesystem::canonical(p, ec);
-  if (ec || !std::filesystem::is_regular_file(real, ec)) return name;
-  return ModeStringFromWide(real.u16string());
-}
-
 }  // namespace
 
 std::string FreshFileName(const std::string& folder, const std::string& prefix, const std::string& ext) {
@@ -91,12 +79,12 @@ TZMNewFile::~TZMNewFile() { Abandon(); }
 
 void TZMNewFile::Begin(const std::string& target, bool replace) {
   Abandon();
-  FTarget = replace ? LinkedFile(target) : target;
+  FTarget = target;
   FReplace = replace;
   FScratch = false;
   // A folder of that name would only refuse the new file once it is written.
   if (FolderExists(FTarget)) Fail(zmsCreationOfOutputFileFailed, FTarget, plat::kErrAccessDenied);
-  Create(FolderOf(target), zmsCreationOfOutputFileFailed, false);
+  Create(FolderOf(FTarget), zmsCreationOfOutputFileFailed, false);
 }
 
 void TZMNewFile::BeginScratch(const std::string& folder) {
