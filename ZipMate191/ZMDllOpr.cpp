@@ -10,6 +10,7 @@
 #include "ZMIRec.h"
 #include "ZMLister.h"
 #include "ZMMsgStr.h"
+#include "ZMNewFile.h"
 #include "ZMUTF8.h"
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
@@ -669,19 +670,12 @@ void TZMDLLOpr::RunExtract() {
       if (!FolderExists(base)) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllOpr, 129), base);
     }
     FArg0 = m.ZipFileName();
-    // The engine reads single files: a split archive is first joined into a temporary
-    // one, removed again whatever happens next.
-    struct TJoined {
-      std::string Name;
-      ~TJoined() {
-        if (!Name.empty()) RemoveFile(Name);
-      }
-    } joined;
+    // The engine reads single files: a split archive is first joined into a scratch
+    // file (without a name where the system allows), gone again whatever happens next.
+    TZMNewFile joined(*this);
     if (ListedIsMultiPart()) {
-      std::string dest;
-      if (JoinToSingleFile(FArg0, dest, true) != 0) return;
-      joined.Name = dest;
-      FArg0 = dest;
+      if (JoinToScratch(FArg0, joined) != 0) return;
+      FArg0 = joined.OpenName();
     }
     if (LoadEngineDll() <= 0) return;
     struct TAfterRun {

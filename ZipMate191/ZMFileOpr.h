@@ -9,6 +9,9 @@
 
 #include "ZMCore.h"
 
+class TZMNewFile;
+class TZMZipFile;
+
 class TZMFileOpr : public TZMCore {
  public:
   explicit TZMFileOpr(TCustomZipMate& master);
@@ -30,10 +33,15 @@ class TZMFileOpr : public TZMCore {
 
   // Copies the archive source (possibly split over several parts) into one file. dest
   // names the file (its extension becomes .zip; an existing file of that name is
-  // erased first) or a folder (a new temporary name is made) and receives the name
-  // written. 0, or a negative code that has been reported; on failure nothing is left
-  // behind and dest is emptied. withConversion marks the copy as made for the engine.
+  // replaced once the new one is complete, and refused when it is the source or one of
+  // its parts), or a folder (a new name is made there; an empty dest means the
+  // temporary folder), and receives the name written. 0, or a negative code that has
+  // been reported; on failure an existing file is as it was, nothing is left behind
+  // and dest is emptied. withConversion marks the copy as made for the engine.
   int32_t JoinToSingleFile(const std::string& source, std::string& dest, bool withConversion);
+  // Joins source for the engine into a scratch file that file holds (read through its
+  // OpenName; gone with file). 0 or a reported negative code.
+  int32_t JoinToScratch(const std::string& source, TZMNewFile& file);
 
   const std::string& EventErr() const { return FEventErr; }
 
@@ -43,4 +51,11 @@ class TZMFileOpr : public TZMCore {
   std::string FEventErr;
   // The listing worker of the component when the worker started (not owned).
   TZMCore* FLister = nullptr;
+
+ private:
+  int32_t Join(const std::string& source, std::string& dest, TZMNewFile& file, bool withConversion, bool scratch);
+  // Raises message 116 when target is the same file as the source or one of its parts.
+  void RefuseSourcePart(const TZMZipFile& source, const std::string& target);
+  // TempDir, else the system's temporary folder, with a trailing delimiter.
+  std::string TempFolder() const;
 };

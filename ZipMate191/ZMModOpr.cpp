@@ -1,5 +1,7 @@
 #include "ZMModOpr.h"
 
+#include <string_view>
+
 #include "PlatFile.h"
 #include "ZMEndian.h"
 #include "ZMEOC.h"
@@ -22,6 +24,17 @@ void TZMModOpr::WriteComment(const std::string& text) {
     if (text.size() > 0xFFFF) {
       EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);
       e.SetMessage("ZMModOpr ZipComment length error");
+      throw e;
+    }
+    // Readers look for the end record from the end of the file backwards: one inside
+    // the comment would be taken for it, and the archive could no longer be opened.
+    const size_t sig = text.find(std::string_view("PK\5\6", 4));
+    if (sig != std::string::npos) {
+      EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);
+      e.SetMessage(LoadMessageText(zmsErrorWritingEndOfCentral) +
+                   ": the comment holds the end-of-central-directory signature PK\\5\\6 at byte " +
+                   std::to_string(sig) + ", which readers would take for the end of the archive; " +
+                   m.ZipFileName() + " is left unchanged");
       throw e;
     }
     // The name may be one part of a set whose last part holds the end record.

@@ -203,6 +203,17 @@ bool RenameFile(const std::string& oldName, const std::string& newName) {
   return plat::FileMove(oldName, newName);
 }
 
+uint32_t ReplaceFile(const std::string& source, const std::string& target, bool toTrash) {
+  if (UTF8Mode())
+    return plat::FileReplaceW(WideFromUtf8String(source), WideFromUtf8String(target), toTrash);
+  return plat::FileReplace(source, target, toTrash);
+}
+
+bool FileIdentityOf(const std::string& name, plat::TFileId& id) {
+  if (UTF8Mode()) return plat::FileIdentityW(WideFromUtf8String(name), id);
+  return plat::FileIdentity(name, id);
+}
+
 std::unique_ptr<TStream> OpenResourceStream(const std::string& name, int type) {
   try {
     plat::TResourceData res;

@@ -62,6 +62,11 @@ bool MakeFolderPathWide(const std::u16string& name,
                         const TZMFolderCreatorWide& creator = nullptr);
 bool RemoveFolder(const std::string& name);
 bool RenameFile(const std::string& oldName, const std::string& newName);
+// Puts source in the place of target in one step, an existing target to the recycle
+// bin with toTrash (see plat::FileReplace): 0 or the platform's error number.
+uint32_t ReplaceFile(const std::string& source, const std::string& target, bool toTrash);
+// Which file a name leads to, links followed; false when it cannot be reached.
+bool FileIdentityOf(const std::string& name, plat::TFileId& id);
 // A read-only stream over a resource ("#n" for a numbered one), or null.
 std::unique_ptr<TStream> OpenResourceStream(const std::string& name, int type = 10);
 

@@ -163,6 +163,11 @@ bool TZMWorkZip::File_Open(uint32_t mode) {
   return ok;
 }
 
+void TZMWorkZip::File_Attach(plat::THandle h, const std::string& name) {
+  TZMWorkFile::File_Attach(h, name);
+  FRealFileName = name;
+}
+
 std::string TZMWorkZip::DisplayName(bool withFileName) const {
   if (FArchiveName.empty()) return TZMWorkFile::DisplayName(withFileName);
   if (FAlias.empty()) return FArchiveName;
@@ -712,6 +717,21 @@ std::string TZMWorkZip::NumberedName(const std::string& name, int n, bool stripO
     base.resize(std::max(folder, base.size() >= 3 ? base.size() - 3 : size_t(0)));
   }
   return base + ThreeDigits(n) + ExtOf(name);
+}
+
+std::vector<std::string> TZMWorkZip::PartNames() const {
+  std::vector<std::string> names{FFileName};
+  if (FTotalDisks <= 1 || (FNumbering != kNumberingNumbered && FNumbering != kNumberingCompatible)) return names;
+  const std::string base = WithoutExt(FFileName);
+  for (int n = 1; n <= FTotalDisks && n <= 999; ++n) {
+    if (FNumbering == kNumberingNumbered)
+      names.push_back(NumberedName(FFileName, n, true));
+    else if (n < FTotalDisks)
+      names.push_back(base + (n <= 9 ? ".z0" : ".z") + std::to_string(n));
+    else
+      names.push_back(PresentCase(base + ".ZIP"));
+  }
+  return names;
 }
 
 std::string TZMWorkZip::PartName(const std::string& name, bool stripOld, bool compat) const {

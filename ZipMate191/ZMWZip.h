@@ -34,6 +34,7 @@ class TZMWorkZip : public TZMWorkFile {
   void AssignFrom(const TZMWorkFile& other) override;
   bool File_Create(const std::string& name = std::string()) override;
   bool File_Open(uint32_t mode) override;
+  void File_Attach(plat::THandle h, const std::string& name) override;
   std::string DisplayName(bool withFileName) const override;
   // On a multi-part archive these move between parts; otherwise single-file transfers.
   int32_t Read(void* buffer, int32_t count) override;
@@ -65,6 +66,9 @@ class TZMWorkZip : public TZMWorkFile {
   std::string NumberedName(const std::string& name, int n, bool stripOld) const;
   // Name of part FDiskNr + 1: numbered, or the compatible name when compat is set.
   std::string PartName(const std::string& name, bool stripOld, bool compat) const;
+  // The names of every part of the archive being read, as the volume layer finds them
+  // on a fixed drive (only the name itself for a single file or labelled disks).
+  std::vector<std::string> PartNames() const;
   static std::string VolumeLabel(int n);
   static std::string VolumeLabelSpaced(int n);
   // Larger than 34 bytes and starting with the spanning marker and a local header.

@@ -90,10 +90,11 @@ void TZMWorkFile::File_Close() {
                   OSErrorText(-1));
       if (Verbosity() > 1) TraceLine("Set file Date " + FFileName + " to " + FormatDosStamp(FStampDate));
     }
-    plat::FileClose(h);
+    if (FOwnsHandle) plat::FileClose(h);
     if (Verbosity() > 1) TraceLine("Closed " + DisplayName(true));
   }
   FIsOpen = false;
+  FOwnsHandle = true;
 }
 
 bool TZMWorkFile::File_Create(const std::string& name) {
@@ -111,6 +112,15 @@ bool TZMWorkFile::File_Create(const std::string& name) {
   FIsOpen = ok;
   FOpenMode = plat::fmOpenReadWrite;
   return ok;
+}
+
+void TZMWorkFile::File_Attach(plat::THandle h, const std::string& name) {
+  File_Close();
+  SetFileName(name);
+  FHandle = h;
+  FOwnsHandle = false;
+  FIsOpen = h != plat::kInvalidHandle;
+  FOpenMode = plat::fmOpenReadWrite;
 }
 
 bool TZMWorkFile::File_Open(uint32_t mode) {

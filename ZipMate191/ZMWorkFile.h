@@ -41,6 +41,10 @@ class TZMWorkFile : public TZMCore {
   virtual void File_Close();
   virtual bool File_Create(const std::string& name = std::string());
   virtual bool File_Open(uint32_t mode);
+  // Writes through a handle opened for reading and writing elsewhere (such as a
+  // TZMNewFile), under name for messages: closing gives it the stamp date and lets it
+  // go without closing it.
+  virtual void File_Attach(plat::THandle h, const std::string& name);
   // 0, or the error code of message 164.
   virtual int32_t File_Reopen(uint32_t mode);
   virtual std::string DisplayName(bool withFileName) const;
@@ -101,6 +105,7 @@ class TZMWorkFile : public TZMCore {
   std::string FFileName;
   plat::THandle FHandle = plat::kInvalidHandle;
   bool FIsOpen = false;
+  bool FOwnsHandle = true;  // false for an attached handle
   bool FIsTemp = false;
   uint32_t FOpenMode = 0;
   uint8_t FReportMode = 0;

@@ -17,7 +17,7 @@ enum TZMModuleNo : int {
   zmmZipMate = 1, zmmZMXcpt, zmmZMLister, zmmZMCenDir, zmmZMCore, zmmZMWorkFile, zmmZMDrv,
   zmmZMWZip, zmmZMEOC, zmmZMIRec, zmmZMCentral, zmmZMHash, zmmZMZipFile, zmmZMDllLoad,
   zmmZMDllOpr, zmmZMFileOpr, zmmZMModOpr, zmmZMMsgStr, zmmZMMsg, zmmZMDefMsgs, zmmZMInflt,
-  zmmZMUtils, zmmZMUTF8, zmmZMWFuncs, zmmZMMatch, zmmZMDlg
+  zmmZMUtils, zmmZMUTF8, zmmZMWFuncs, zmmZMMatch, zmmZMDlg, zmmZMNewFile
 };
 
 // The absolute value of a code for a message raised at a module's line.

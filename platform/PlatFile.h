@@ -41,6 +41,9 @@ THandle FileCreateUnnamed(const std::string& folder);
 // name is taken in any form (nothing there is followed or replaced), and with the
 // system's code otherwise (such as a name on another file system).
 bool FileLinkUnnamed(THandle h, const std::string& name);
+// A name through which this process can open the file of h once more, also a file
+// without a name ("/proc/self/fd/N" on Linux); empty where the system has none.
+std::string FileHandleName(THandle h);
 // Bytes read, 0 at the end, -1 on failure.
 int FileRead(THandle h, void* buffer, int count);
 // Reads at an offset: several threads may read one handle at the same time. Where the
@@ -57,6 +60,9 @@ int FileWriteAt(THandle h, const void* buffer, int count, uint64_t offset);
 int64_t FileSeek(THandle h, int64_t offset, int origin);
 // Truncates or extends the file at the current position.
 bool FileSetEnd(THandle h);
+// Writes what the system still holds of the file to its disk (data and what is needed
+// to read it back), so that a crash or power loss cannot lose it.
+bool FileFlush(THandle h);
 bool FileClose(THandle h);
 
 }  // namespace plat

@@ -46,6 +46,15 @@ bool FileDelete(const std::string& name);
 bool FileDeleteW(const std::u16string& name);
 // Moves a file or folder to the user's recycle bin: 0 or an error number.
 uint32_t FileDeleteToTrash(const std::string& name);
+// Puts the file source in the place of target in one step (target need not exist;
+// both must be on one volume, best in one folder). With toTrash an existing target goes
+// to the recycle bin, and it leaves its place only when the new file takes it: on
+// POSIX a second name for it goes into the trash first, so that at no moment is
+// neither file there; Windows' shell moves it into the recycle bin just before the
+// new file is moved in (should that move fail, the old file waits in the recycle bin).
+// 0 or an error number; a failure leaves both files as they were.
+uint32_t FileReplace(const std::string& source, const std::string& target, bool toTrash);
+uint32_t FileReplaceW(const std::u16string& source, const std::u16string& target, bool toTrash);
 // Fails when the target exists.
 bool FileMove(const std::string& oldName, const std::string& newName);
 bool FileMoveW(const std::u16string& oldName, const std::u16string& newName);
@@ -86,6 +95,18 @@ struct TFileInfo {
   uint64_t FileIndex = 0;
 };
 bool FileInfoByHandle(THandle h, TFileInfo& info);
+
+// Which file a name leads to: the volume it lives on and its number there. Two names
+// lead to one file (through hard or symbolic links, another spelling) exactly when
+// their identities are equal.
+struct TFileId {
+  uint64_t Volume = 0;
+  uint64_t Index = 0;
+  bool operator==(const TFileId&) const = default;
+};
+// Links are followed; false with the last error when the file cannot be reached.
+bool FileIdentity(const std::string& name, TFileId& id);
+bool FileIdentityW(const std::u16string& name, TFileId& id);
 
 // The temporary folder with a trailing delimiter.
 std::string TempFolder();

@@ -105,6 +105,12 @@ bool FileLinkUnnamed(THandle h, const std::string& name) {
 #endif
 }
 
+std::string FileHandleName(THandle h) {
+  if (h < 0) return {};
+  std::string name = "/proc/self/fd/" + std::to_string(h);
+  return ::access(name.c_str(), F_OK) == 0 ? name : std::string();
+}
+
 namespace {
 
 // Moves count bytes in as many steps as the system needs: step(done) moves what it
@@ -167,6 +173,19 @@ bool FileSetEnd(THandle h) {
   if (h < 0) return false;
   off_t pos = ::lseek(int(h), 0, SEEK_CUR);
   return pos >= 0 && ::ftruncate(int(h), pos) == 0;
+}
+
+bool FileFlush(THandle h) {
+  if (h < 0) {
+    SetLastError(kErrInvalidHandle);
+    return false;
+  }
+  while (::fsync(int(h)) != 0) {
+    if (errno == EINTR) continue;
+    posix::SetErrorFromErrno(errno);
+    return false;
+  }
+  return true;
 }
 
 bool FileClose(THandle h) { return h >= 0 && ::close(int(h)) == 0; }

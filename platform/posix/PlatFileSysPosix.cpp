@@ -351,6 +351,20 @@ bool FileInfoByHandle(THandle h, TFileInfo& info) {
   return true;
 }
 
+bool FileIdentity(const std::string& name, TFileId& id) {
+  if (!CheckName(name)) return false;
+  struct stat st;
+  if (::stat(name.c_str(), &st) != 0) {
+    SetErrorFromErrno(errno, name);
+    return false;
+  }
+  id.Volume = uint64_t(st.st_dev);
+  id.Index = uint64_t(st.st_ino);
+  return true;
+}
+
+bool FileIdentityW(const std::u16string& name, TFileId& id) { return FileIdentity(NativeName(name), id); }
+
 std::string TempFolder() {
   std::string dir = "/tmp";
   const char* env = std::getenv("TMPDIR");

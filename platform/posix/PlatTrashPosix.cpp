@@ -120,38 +120,46 @@ bool CopyFile(const std::string& from, const std::string& to) {
   return ok;
 }
 
-}  // namespace
+// A place in the trash claimed for one file: its .trashinfo is written, its place in
+// Trash/files is still free.
+struct TTrashSlot {
+  std::string Abs;   // the file's absolute path
+  std::string File;  // its place in Trash/files
+  std::string Info;  // its .trashinfo
+  void Drop() const { ::unlink(Info.c_str()); }
+};
 
-uint32_t FileDeleteToTrash(const std::string& name) {
+// Claims a slot for name, which must exist: 0 or an error number.
+uint32_t ClaimTrashSlot(const std::string& name, TTrashSlot& slot) {
   if (name.empty() || name.find('\0') != std::string::npos) return kErrInvalidName;
   struct stat st;
   if (::lstat(name.c_str(), &st) != 0) {
     posix::SetErrorFromErrno(errno, name);
     return GetLastError();
   }
-  std::string abs = AbsolutePath(name);
+  slot.Abs = AbsolutePath(name);
   std::string root = TrashRoot();
-  if (abs.empty() || root.empty()) return kErrPathNotFound;
+  if (slot.Abs.empty() || root.empty()) return kErrPathNotFound;
   const std::string filesDir = root + "/files";
   const std::string infoDir = root + "/info";
   if (!MakeDirs(filesDir, 0700) || !MakeDirs(infoDir, 0700)) {
     posix::SetErrorFromErrno(errno);
     return GetLastError() ? GetLastError() : kErrAccessDenied;
   }
-  std::string base = abs;
+  std::string base = slot.Abs;
   while (base.size() > 1 && base.back() == '/') base.pop_back();
   base = base.substr(base.find_last_of('/') + 1);
   if (base.empty() || base == "." || base == "..") return kErrInvalidName;
 
   // Claim a free name by creating its .trashinfo exclusively.
-  std::string trashName, infoName;
+  std::string trashName;
   int fd = -1;
   for (int n = 1; n < 10000 && fd < 0; ++n) {
     trashName = n == 1 ? base : base + "." + std::to_string(n);
-    infoName = infoDir + "/" + trashName + ".trashinfo";
+    slot.Info = infoDir + "/" + trashName + ".trashinfo";
     struct stat tst;
     if (::lstat((filesDir + "/" + trashName).c_str(), &tst) == 0) continue;
-    fd = ::open(infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    fd = ::open(slot.Info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) {
       posix::SetErrorFromErrno(errno);
       return GetLastError();
@@ -164,25 +172,67 @@ uint32_t FileDeleteToTrash(const std::string& name) {
   localtime_r(&now, &lt);
   char date[32];
   std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &lt);
-  std::string info = "[Trash Info]\nPath=" + UrlEscape(abs) + "\nDeletionDate=" + date + "\n";
+  std::string info = "[Trash Info]\nPath=" + UrlEscape(slot.Abs) + "\nDeletionDate=" + date + "\n";
   bool written = WriteAll(fd, info);
   ::close(fd);
   if (!written) {
-    ::unlink(infoName.c_str());
+    slot.Drop();
     return kErrDiskFull;
   }
+  slot.File = filesDir + "/" + trashName;
+  return kErrSuccess;
+}
 
-  const std::string target = filesDir + "/" + trashName;
-  if (::rename(abs.c_str(), target.c_str()) == 0) return kErrSuccess;
+}  // namespace
+
+uint32_t FileDeleteToTrash(const std::string& name) {
+  TTrashSlot slot;
+  if (uint32_t e = ClaimTrashSlot(name, slot)) return e;
+  if (::rename(slot.Abs.c_str(), slot.File.c_str()) == 0) return kErrSuccess;
   int e = errno;
-  if (e == EXDEV && CopyFile(abs, target)) {
-    if (::unlink(abs.c_str()) == 0) return kErrSuccess;
+  if (e == EXDEV && CopyFile(slot.Abs, slot.File)) {
+    if (::unlink(slot.Abs.c_str()) == 0) return kErrSuccess;
     e = errno;
-    ::unlink(target.c_str());
+    ::unlink(slot.File.c_str());
   }
-  ::unlink(infoName.c_str());
-  posix::SetErrorFromErrno(e, abs);
+  slot.Drop();
+  posix::SetErrorFromErrno(e, slot.Abs);
   return GetLastError();
+}
+
+uint32_t FileReplace(const std::string& source, const std::string& target, bool toTrash) {
+  if (source.empty() || target.empty() || source.find('\0') != std::string::npos ||
+      target.find('\0') != std::string::npos)
+    return kErrInvalidName;
+  struct stat st;
+  const bool exists = ::lstat(target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) return kErrAccessDenied;
+  // The new file keeps the old one's permissions (a private archive stays private).
+  if (exists && S_ISREG(st.st_mode)) ::chmod(source.c_str(), st.st_mode & 07777);
+  const bool trash = toTrash && exists;
+  TTrashSlot slot;
+  if (trash) {
+    if (uint32_t e = ClaimTrashSlot(target, slot)) return e;
+    // A second name in the trash, or a copy where the trash is on another volume.
+    if (::link(slot.Abs.c_str(), slot.File.c_str()) != 0 && !CopyFile(slot.Abs, slot.File)) {
+      const int e = errno;
+      slot.Drop();
+      posix::SetErrorFromErrno(e, slot.Abs);
+      return GetLastError();
+    }
+  }
+  if (::rename(source.c_str(), target.c_str()) == 0) return kErrSuccess;
+  const int e = errno;
+  if (trash) {
+    ::unlink(slot.File.c_str());
+    slot.Drop();
+  }
+  posix::SetErrorFromErrno(e, source);
+  return GetLastError();
+}
+
+uint32_t FileReplaceW(const std::u16string& source, const std::u16string& target, bool toTrash) {
+  return FileReplace(NativeName(source), NativeName(target), toTrash);
 }
 
 }  // namespace plat

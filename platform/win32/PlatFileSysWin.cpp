@@ -135,9 +135,10 @@ bool FileDeleteW(const std::u16string& name) {
   return CheckName(w) && ::DeleteFileW(w.c_str()) != 0;
 }
 
-uint32_t FileDeleteToTrash(const std::string& name) {
-  std::wstring w;
-  if (!CheckNarrow(name, w)) return GetLastError();
+namespace {
+
+// Moves a file into the recycle bin through the shell: 0 or an error number.
+uint32_t TrashWide(const std::wstring& w) {
   // The shell wants a full name; a relative one would not go to the recycle bin.
   DWORD n = ::GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
   if (n == 0) return GetLastError();
@@ -154,6 +155,63 @@ uint32_t FileDeleteToTrash(const std::string& name) {
   if (r == 0 && op.fAnyOperationsAborted) r = ERROR_CANCELLED;
   return uint32_t(r);
 }
+
+uint32_t ReplaceWide(const std::wstring& source, const std::wstring& target, bool toTrash) {
+  if (!CheckName(source) || !CheckName(target)) return GetLastError();
+  // The shell can only move the old file into the recycle bin, not name it twice: it
+  // goes just before the new file takes its place.
+  if (toTrash && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const uint32_t r = TrashWide(target);
+    if (r != 0) return r;
+  }
+  if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return kErrSuccess;
+  return GetLastError();
+}
+
+bool IdentityWide(const std::wstring& name, TFileId& id) {
+  if (!CheckName(name)) return false;
+  // No access asked: the identity of a file that others hold open is found too.
+  HANDLE h = ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION bh;
+  const bool ok = ::GetFileInformationByHandle(h, &bh) != 0;
+  const DWORD e = ::GetLastError();
+  ::CloseHandle(h);
+  if (!ok) {
+    ::SetLastError(e);
+    return false;
+  }
+  id.Volume = bh.dwVolumeSerialNumber;
+  id.Index = (uint64_t(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
+
+uint32_t FileDeleteToTrash(const std::string& name) {
+  std::wstring w;
+  if (!CheckNarrow(name, w)) return GetLastError();
+  return TrashWide(w);
+}
+
+uint32_t FileReplace(const std::string& source, const std::string& target, bool toTrash) {
+  std::wstring a, b;
+  if (!CheckNarrow(source, a) || !CheckNarrow(target, b)) return GetLastError();
+  return ReplaceWide(a, b, toTrash);
+}
+
+uint32_t FileReplaceW(const std::u16string& source, const std::u16string& target, bool toTrash) {
+  return ReplaceWide(win::Wide(source), win::Wide(target), toTrash);
+}
+
+bool FileIdentity(const std::string& name, TFileId& id) {
+  std::wstring w;
+  return CheckNarrow(name, w) && IdentityWide(w, id);
+}
+
+bool FileIdentityW(const std::u16string& name, TFileId& id) { return IdentityWide(win::Wide(name), id); }
 
 bool FileMove(const std::string& oldName, const std::string& newName) {
   std::wstring a, b;

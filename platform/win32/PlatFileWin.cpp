@@ -69,6 +69,9 @@ bool FileLinkUnnamed(THandle, const std::string&) {
   return false;
 }
 
+// Windows reaches a file only through a name it was given.
+std::string FileHandleName(THandle) { return {}; }
+
 namespace {
 
 // Reads count bytes from the file position, or with at from *at on; fewer only at the
@@ -129,6 +132,8 @@ int64_t FileSeek(THandle h, int64_t offset, int origin) {
 }
 
 bool FileSetEnd(THandle h) { return h != kInvalidHandle && ::SetEndOfFile(H(h)) != 0; }
+
+bool FileFlush(THandle h) { return h != kInvalidHandle && ::FlushFileBuffers(H(h)) != 0; }
 
 bool FileClose(THandle h) { return h != kInvalidHandle && ::CloseHandle(H(h)) != 0; }
 

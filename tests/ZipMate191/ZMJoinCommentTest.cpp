@@ -187,15 +187,112 @@ TEST_F(TSplitFixture, AJoinReplacesAnExistingDestination) {
   ASSERT_EQ(Comp.JoinToSingleFile(dest), 0) << Comp.ErrMsg();
   EXPECT_EQ(dest, (Tmp.Path / "out.zip").string());
   ExpectPeersAccept(dest);
-  // A folder as destination gets a new temporary name in TempDir.
-  const fs::path temp = Tmp.Path / "temp";
+  // A folder as destination gets a new name in that folder, not in TempDir.
+  const fs::path temp = Tmp.Path / "temp", outDir = Tmp.Path / "outdir";
   fs::create_directories(temp);
+  fs::create_directories(outDir);
   Comp.SetTempDir(temp.string());
-  std::string folder = temp.string() + "/";
+  std::string folder = outDir.string() + "/";
   ASSERT_EQ(Comp.JoinToSingleFile(folder), 0) << Comp.ErrMsg();
-  EXPECT_EQ(fs::path(folder).parent_path(), temp);
+  EXPECT_EQ(fs::path(folder).parent_path(), outDir);
   EXPECT_EQ(fs::path(folder).extension(), ".zip");
+  EXPECT_TRUE(fs::is_empty(temp));
   ExpectPeersAccept(folder);
+}
+
+namespace {
+
+// Sets (or, with a null value, removes) an environment variable for a scope.
+struct TScopedEnv {
+  std::string Name, Old;
+  bool Had;
+  TScopedEnv(const char* name, const char* value) : Name(name), Had(std::getenv(name) != nullptr) {
+    if (Had) Old = std::getenv(name);
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~TScopedEnv() {
+    if (Had) setenv(Name.c_str(), Old.c_str(), 1);
+    else unsetenv(Name.c_str());
+  }
+};
+
+}  // namespace
+
+TEST_F(TSplitFixture, AJoinOntoItsSourceOrAPartOfItIsRefusedAndChangesNothing) {
+  const fs::path plain = Zip("plain.zip", "");
+  const fs::path dir = Tmp.Path / "set";
+  fs::create_directories(dir);
+  const fs::path set = Zip((dir / "set.zip").string(), "-s 64k");
+  fs::create_hard_link(plain, Tmp.Path / "hard.zip");
+  fs::create_symlink(plain, Tmp.Path / "sym.zip");
+  fs::create_hard_link(dir / "set.z02", dir / "part.zip");
+  const TScopedEnv trash("XDG_DATA_HOME", (Tmp.Path / "xdg").c_str());
+  Comp.SetHowToDelete(htdAllowUndo);
+  const auto before = Tree(Tmp.Path);
+  // The same name, a hard and a symbolic link; a part by its name (set.z01 becomes
+  // set.zip, the last part) and through a link.
+  for (const auto& [source, target] : std::vector<std::pair<fs::path, fs::path>>{
+           {plain, plain}, {plain, Tmp.Path / "hard.zip"}, {plain, Tmp.Path / "sym.zip"},
+           {set, dir / "set.z01"}, {set, dir / "part.zip"}}) {
+    SCOPED_TRACE(target);
+    Comp.SetZipFileName(source.string());
+    ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+    std::string dest = target.string();
+    EXPECT_EQ(Comp.JoinToSingleFile(dest), 116);
+    EXPECT_NE(Comp.ErrMsg().find("Source archive is the same as the destination"), std::string::npos)
+        << Comp.ErrMsg();
+    EXPECT_TRUE(dest.empty());
+    EXPECT_EQ(Tree(Tmp.Path), before);
+  }
+}
+
+TEST_F(TSplitFixture, ReplacingSendsTheOldFileToTheTrashOnlyOnceTheNewOneIsComplete) {
+  const fs::path plain = Zip("plain.zip", "");
+  const fs::path out = Tmp.Path / "out" / "old.zip";
+  WriteAll(out, "old contents");
+  fs::permissions(out, fs::perms::owner_read | fs::perms::owner_write);
+  Comp.SetHowToDelete(htdAllowUndo);
+  Comp.SetZipFileName(plain.string());
+  {
+    // No trash can be found: the old file stays and the join fails.
+    const TScopedEnv xdg("XDG_DATA_HOME", nullptr), home("HOME", nullptr);
+    std::string dest = out.string();
+    EXPECT_EQ(Comp.JoinToSingleFile(dest), 261);
+    EXPECT_NE(Comp.ErrMsg().find(out.string()), std::string::npos) << Comp.ErrMsg();
+    EXPECT_EQ(Tree(out.parent_path()), (std::map<std::string, std::string>{{"old.zip", "old contents"}}));
+  }
+  const fs::path xdg = Tmp.Path / "xdg";
+  const TScopedEnv trash("XDG_DATA_HOME", xdg.c_str());
+  std::string dest = out.string();
+  ASSERT_EQ(Comp.JoinToSingleFile(dest), 0) << Comp.ErrMsg();
+  ExpectPeersAccept(out);
+  EXPECT_EQ(fs::status(out).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadAll(xdg / "Trash" / "files" / "old.zip"), "old contents");
+  EXPECT_NE(ReadAll(xdg / "Trash" / "info" / "old.zip.trashinfo").find("Path=" + out.string() + "\n"),
+            std::string::npos);
+  EXPECT_EQ(Tree(out.parent_path()).size(), 1u);
+}
+
+TEST_F(TSplitFixture, AJoinOntoAFullDiskLeavesTheOldFileAndNoTemporary) {
+  const fs::path plain = Zip("plain.zip", "");  // about 300 KB of noise
+  const fs::path disk = Tmp.Path / "disk";
+  fs::create_directories(disk);
+  if (Sh("mount -t tmpfs -o size=128k tmpfs " + Q(disk) + " 2> /dev/null") != 0)
+    GTEST_SKIP() << "a small tmpfs could not be mounted (needs root), so no disk can be filled";
+  struct TUnmount {
+    fs::path P;
+    ~TUnmount() { Sh("umount " + Q(P)); }
+  } unmount{disk};
+  WriteAll(disk / "old.zip", "old contents");
+  Comp.SetZipFileName(plain.string());
+  for (const char* name : {"old.zip", ""}) {
+    SCOPED_TRACE(name);
+    std::string dest = (disk / name).string();
+    EXPECT_NE(Comp.JoinToSingleFile(dest), 0);
+    EXPECT_TRUE(dest.empty());
+    EXPECT_EQ(Tree(disk), (std::map<std::string, std::string>{{"old.zip", "old contents"}}));
+  }
 }
 
 // ---- comments ----
@@ -264,6 +361,17 @@ TEST_F(TSplitFixture, ATooLongCommentLeavesTheArchiveAlone) {
   Comp.SetZipComment(std::string(70000, 'x'));
   EXPECT_EQ(Comp.ErrCode(), 159);
   EXPECT_EQ(Comp.ZipComment(), "");
+  EXPECT_EQ(ReadAll(a), before);
+}
+
+TEST_F(TSplitFixture, ACommentHoldingAnEndRecordSignatureIsRefused) {
+  const fs::path a = Zip("c.zip", "");
+  const std::string before = ReadAll(a);
+  Comp.SetZipFileName(a.string());
+  // An end record of an empty archive, as readers searching backwards would take it.
+  Comp.SetZipComment("see PK\5\6" + std::string(18, '\0') + " for more");
+  EXPECT_EQ(Comp.ErrCode(), 159);
+  EXPECT_NE(Comp.ErrMsg().find("PK\\5\\6 at byte 4"), std::string::npos) << Comp.ErrMsg();
   EXPECT_EQ(ReadAll(a), before);
 }
 

@@ -1,6 +1,10 @@
 // The engine taken from the program's own resource, and zmtool end to end against
 // peer archivers: its trees must equal unzip's.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -153,6 +157,25 @@ struct TZmtoolFixture : ::testing::Test {
     WriteAll(Src / "data" / "bin.raw", bin);
     WriteAll(Src / "data" / "deep" / "more" / "notes.md", std::string(20000, 'n') + "end");
     WriteAll(Src / "zażółć.txt", "polskie litery\n");
+  }
+  // Incompressible data in Src (200,000 bytes in noise.bin), which it returns.
+  std::string AddNoise() {
+    std::string noise;
+    uint32_t x = 12345;
+    for (int i = 0; i < 200000; ++i) {
+      x = x * 1103515245u + 12345u;
+      noise += char(x >> 24);
+    }
+    WriteAll(Src / "noise.bin", noise);
+    return noise;
+  }
+  // Src split by zip into set/set.z01, set.z02 ... set/set.zip; the last part's name.
+  std::string SplitSet() {
+    fs::create_directories(Tmp.Path / "set");
+    const std::string set = (Tmp.Path / "set" / "set.zip").string();
+    EXPECT_EQ(Shell("zip -q -r -s 64k '" + set + "' .", Src).Status, 0);
+    EXPECT_TRUE(fs::exists(Tmp.Path / "set" / "set.z02"));
+    return set;
   }
   // An archive of Src made by one of the peer tools; empty when the tool is missing.
   std::string Make(const std::string& tool) {
@@ -342,6 +365,12 @@ TEST_F(TZmtoolFixture, CommentTextRewritesTheArchivesComment) {
   EXPECT_EQ(r.Out.find("old note"), std::string::npos) << r.Out;
   r = Shell("'" + Tool() + "' comment '" + a + "'", Tmp.Path);
   EXPECT_EQ(r.Out, "weekly backup\n");
+  // A comment with an end record's signature would hide the archive: refused.
+  const std::string kept = ReadAll(a);
+  r = Shell("'" + Tool() + "' comment '" + a + "' \"$(printf 'see PK\\005\\006 too')\"", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 159: ", 0), 0u) << r.Err;
+  EXPECT_EQ(ReadAll(a), kept);
   // An empty text removes the comment: the file ends with the end record.
   r = Shell("'" + Tool() + "' comment '" + a + "' ''", Tmp.Path);
   ASSERT_EQ(r.Status, 0) << r.Err;
@@ -360,18 +389,8 @@ TEST_F(TZmtoolFixture, CommentTextRewritesTheArchivesComment) {
 
 TEST_F(TZmtoolFixture, JoinMakesOneArchiveOfASplitSet) {
   if (!Have("zip") || !Have("unzip")) GTEST_SKIP() << "zip or unzip is not installed";
-  // Incompressible data over several parts.
-  std::string noise;
-  uint32_t x = 12345;
-  for (int i = 0; i < 200000; ++i) {
-    x = x * 1103515245u + 12345u;
-    noise += char(x >> 24);
-  }
-  WriteAll(Src / "noise.bin", noise);
-  fs::create_directories(Tmp.Path / "set");
-  std::string set = (Tmp.Path / "set" / "set.zip").string();
-  ASSERT_EQ(Shell("zip -q -r -s 64k '" + set + "' .", Src).Status, 0);
-  ASSERT_TRUE(fs::exists(Tmp.Path / "set" / "set.z02"));
+  const std::string noise = AddNoise();
+  const std::string set = SplitSet();
   TRun r = Shell("'" + Tool() + "' join '" + set + "' '" + (Tmp.Path / "whole.zip").string() + "'", Tmp.Path);
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out.rfind("joined ", 0), 0u) << r.Out;
@@ -394,6 +413,92 @@ TEST_F(TZmtoolFixture, JoinMakesOneArchiveOfASplitSet) {
   EXPECT_EQ(r.Err.rfind("error 171: ", 0), 0u) << r.Err;
   r = Shell("'" + Tool() + "' join '" + set + "'", Tmp.Path);
   EXPECT_EQ(r.Status, 2);
+  // Onto itself: refused, nothing changed (and nothing in the trash).
+  const std::string whole = ReadAll(Tmp.Path / "whole.zip");
+  r = Shell("XDG_DATA_HOME='" + (Tmp.Path / "xdg").string() + "' '" + Tool() + "' join whole.zip ./whole.zip", Tmp.Path);
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("error 116: ", 0), 0u) << r.Err;
+  EXPECT_EQ(ReadAll(Tmp.Path / "whole.zip"), whole);
+  EXPECT_FALSE(fs::exists(Tmp.Path / "xdg"));
+}
+
+namespace {
+
+// Started with extra environment settings (NAME=value first, so that they win) and
+// without output; the process id.
+pid_t StartTool(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  std::vector<std::string> all = env;
+  for (char** e = environ; *e; ++e) all.push_back(*e);
+  std::vector<char*> envp, argv{const_cast<char*>(ZMTOOL_PATH)};
+  for (std::string& e : all) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, ZMTOOL_PATH, &quiet, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&quiet);
+  return pid;
+}
+
+// Whether the process holds a file of folder open (named or unnamed).
+bool HoldsFileIn(pid_t pid, const fs::path& folder) {
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::string to = fs::read_symlink(fd.path(), ec).string();
+    if (!ec && to.rfind(folder.string() + "/", 0) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The second part of the set is a FIFO: zmtool blocks reading it in the middle of the
+// join (into a scratch file for extract, beside the destination for join) until the
+// signal comes.
+TEST_F(TZmtoolFixture, ASignalInTheMiddleOfAJoinLeavesNoTemporaryAndTheOldFile) {
+  if (!Have("zip")) GTEST_SKIP() << "zip is not installed";
+  AddNoise();
+  const std::string set = SplitSet();
+  const fs::path fifo = Tmp.Path / "set" / "set.z02";
+  fs::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path tmp = Tmp.Path / "tmp", out = Tmp.Path / "out", dest = Tmp.Path / "dest";
+  fs::create_directories(tmp);
+  fs::create_directories(out);
+  WriteAll(dest / "old.zip", "old contents");
+  const std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+  for (const bool unnamed : {true, false}) {
+    std::vector<std::string> env{"TMPDIR=" + tmp.string(), "XDG_DATA_HOME=" + (Tmp.Path / "xdg").string()};
+    // A sanitizer's runtime wants to come first; the preloaded library may come first.
+    if (!unnamed) {
+      env.push_back(std::string("LD_PRELOAD=") + ZM_NO_UNNAMED_PATH);
+      env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:" + asan);
+    }
+    for (const auto& [args, where] : std::vector<std::pair<std::vector<std::string>, fs::path>>{
+             {{"extract", set, out.string()}, tmp}, {{"join", set, (dest / "old.zip").string()}, dest}}) {
+      SCOPED_TRACE(args[0] + (unnamed ? "" : " without unnamed files"));
+      const pid_t pid = StartTool(args, env);
+      ASSERT_GT(pid, 0);
+      // Opening the FIFO for writing succeeds once zmtool has opened it for reading.
+      int fd = -1;
+      for (int i = 0; i < 6000 && fd < 0; ++i)
+        if ((fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0) usleep(10000);
+      EXPECT_GE(fd, 0);
+      EXPECT_TRUE(HoldsFileIn(pid, where));  // the new file exists by now
+      kill(pid, SIGTERM);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      if (fd >= 0) close(fd);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+      EXPECT_TRUE(fs::is_empty(tmp));
+      EXPECT_TRUE(fs::is_empty(out));
+      EXPECT_EQ(Tree(dest), (std::map<std::string, std::string>{{"old.zip", "old contents"}}));
+    }
+  }
 }
 
 TEST_F(TZmtoolFixture, ListShowsADirectoryLoadedAfterAWarning) {

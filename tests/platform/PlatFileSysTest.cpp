@@ -162,6 +162,38 @@ TEST_F(PlatFileSys, FoldersMovesAndDeletes) {
   EXPECT_EQ(kErrFileNotFound, GetLastError());
 }
 
+// Also run under wine (the other suites of this file assume POSIX).
+class PlatFileIdentity : public PlatFileSys {};
+
+TEST_F(PlatFileIdentity, FollowsLinksAndAReplacementTakesTheOldName) {
+  Write("a", "old");
+  Write("b", "new");
+  fs::create_hard_link(FDir + "a", FDir + "hard");
+  TFileId a, b, other;
+  ASSERT_TRUE(FileIdentity(FDir + "a", a));
+  ASSERT_TRUE(FileIdentityW(WideName(FDir + "b"), b));
+  EXPECT_FALSE(a == b);
+  ASSERT_TRUE(FileIdentity(FDir + "hard", other));
+  EXPECT_EQ(a, other);
+  std::error_code ec;
+  fs::create_symlink(FDir + "a", FDir + "sym", ec);
+  if (!ec) {
+    ASSERT_TRUE(FileIdentity(FDir + "sym", other));
+    EXPECT_EQ(a, other);
+  }
+  EXPECT_FALSE(FileIdentity(FDir + "missing", other));
+  EXPECT_EQ(kErrFileNotFound, GetLastError());
+  EXPECT_EQ(kErrSuccess, FileReplace(FDir + "b", FDir + "a", false));
+  ASSERT_TRUE(FileIdentity(FDir + "a", other));
+  EXPECT_EQ(b, other);
+  EXPECT_FALSE(fs::exists(FDir + "b"));
+  std::ifstream hard(FDir + "hard");
+  std::string text;
+  hard >> text;
+  EXPECT_EQ("old", text);
+  EXPECT_NE(kErrSuccess, FileReplace(FDir + "b", FDir + "a", false));
+}
+
 TEST_F(PlatFileSys, TrashFollowsTheDesktopLayout) {
   const char* old = getenv("XDG_DATA_HOME");
   std::string saved = old ? old : "";

@@ -1,0 +1,51 @@
+/* Preloaded into a program by the tests of its fallbacks: every request for a file
+   without a name (O_TMPFILE) fails as it does on file systems that have none (NFS,
+   vfat, FUSE); every other open goes on as usual. */
+#undef _FORTIFY_SOURCE /* its wrappers of open would clash with ours */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+
+typedef int (*TOpen)(const char*, int, ...);
+typedef int (*TOpenAt)(int, const char*, int, ...);
+
+static int Refused(int flags) {
+  if ((flags & O_TMPFILE) != O_TMPFILE) return 0;
+  errno = EOPNOTSUPP;
+  return 1;
+}
+
+static int ModeOf(int flags, va_list ap) {
+  return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, int) : 0;
+}
+
+#define ZM_OPEN(name)                                    \
+  int name(const char* path, int flags, ...) {           \
+    static TOpen next;                                   \
+    va_list ap;                                          \
+    va_start(ap, flags);                                 \
+    const int mode = ModeOf(flags, ap);                  \
+    va_end(ap);                                          \
+    if (Refused(flags)) return -1;                       \
+    if (!next) next = (TOpen)dlsym(RTLD_NEXT, #name);    \
+    return next(path, flags, mode);                      \
+  }
+
+#define ZM_OPENAT(name)                                           \
+  int name(int dir, const char* path, int flags, ...) {          \
+    static TOpenAt next;                                         \
+    va_list ap;                                                  \
+    va_start(ap, flags);                                         \
+    const int mode = ModeOf(flags, ap);                          \
+    va_end(ap);                                                  \
+    if (Refused(flags)) return -1;                               \
+    if (!next) next = (TOpenAt)dlsym(RTLD_NEXT, #name);          \
+    return next(dir, path, flags, mode);                         \
+  }
+
+ZM_OPEN(open)
+ZM_OPEN(open64)
+ZM_OPENAT(openat)
+ZM_OPENAT(openat64)
