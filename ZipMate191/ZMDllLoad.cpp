@@ -353,6 +353,9 @@ int32_t TZMDLLLoader::Release(TZMCore* worker, TCustomZipMate* comp) {
 
 int32_t TZMDLLLoader::Exec(TZMCore* worker, const TDZCommand* cmd, uint32_t& key) {
   if (Acquire(worker) < 1) return -1;
+  // The program's handlers first: the engine's, put in place while it runs, chain to
+  // them and are taken away again before the library can go.
+  plat::InstallCleanupHandlers();
   TDZExecFunc exec = FExec;
   struct TEnd {
     TZMDLLLoader& L;
