@@ -92,7 +92,6 @@ bool FileTimeOf(const std::string& path, plat::TFileTime& t) {
   return ok;
 }
 
-
 // "(path: cause)": where a file operation failed and why.
 std::string Where(const std::string& path, const std::string& cause) {
   return "(" + path + (cause.empty() ? "" : ": " + cause) + ")";
@@ -400,13 +399,13 @@ bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::s
     const fs::file_status st = fs::symlink_status(PathOf(path), ec);
     if (st.type() == fs::file_type::not_found) {
       if (!fs::create_directory(PathOf(path), ec) && ec) {
-        FHost.ErrorMsg(deCreateFile, " " + path);
+        FHost.ErrorMsg(deCreateFile, " " + display + " " + Where(path, ec.message()));
         FHost.Skipped(display, skNoAccess, deCreateFile);
         return false;
       }
     } else if (st.type() != fs::file_type::directory) {
       // A file, or a link that could lead out of the base folder.
-      FHost.ErrorMsg(deCreateFile, " " + path);
+      FHost.ErrorMsg(deCreateFile, " " + display + " " + Where(path, "not a folder"));
       FHost.Skipped(display, skNoAccess, deCreateFile);
       return false;
     }

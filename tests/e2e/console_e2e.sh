@@ -74,12 +74,12 @@ case $case in
     no_staged
     ;;
   signal)
-    # A job of its own, so that SIGINT is not ignored as it is for background commands.
-    set -m
     for sig in INT TERM HUP; do
       mkfifo "$dir/in.$sig"
-      env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$dir/tmp" ROB216_UI=console \
-        "$prog" <"$dir/in.$sig" >"$out" 2>&1 &
+      # The signals at their defaults: a background command starts with SIGINT ignored,
+      # and the caller may ignore SIGHUP.
+      env --default-signal=INT,TERM,HUP -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$dir/tmp" \
+        ROB216_UI=console "$prog" <"$dir/in.$sig" >"$out" 2>&1 &
       pid=$!
       exec 3>"$dir/in.$sig"
       printf '\n' >&3
