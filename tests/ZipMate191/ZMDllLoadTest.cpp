@@ -148,7 +148,8 @@ TEST_F(TLoaderFixture, ARelativeLibraryNameIsTakenFromTheCurrentFolder) {
   const int32_t version = Loader.Load(&w);
   fs::current_path(before);
   EXPECT_EQ(version, 190) << Comp.ErrMsg();
-  EXPECT_EQ(Loader.TriedPath(), JoinPath(EngineFolder(), "DzEngine190.dll"));
+  EXPECT_TRUE(plat::IsFullPath(Loader.TriedPath())) << Loader.TriedPath();
+  EXPECT_TRUE(fs::equivalent(Loader.TriedPath(), EnginePath())) << Loader.TriedPath();
   Loader.Release(&w);
 }
 
