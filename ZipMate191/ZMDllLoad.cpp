@@ -184,7 +184,7 @@ int32_t TZMDLLLoader::ExtractResDll(TZMCore* worker, bool write) {
   }
   // Where the system can load a library that no folder holds, the copy leaves
   // nothing behind however the program ends.
-  if (plat::LibImageCreate(image.Memory(), size_t(image.Size()), FTempImage)) {
+  if (plat::LibImageCreate(LibName, image.Memory(), size_t(image.Size()), FTempImage)) {
     FTempDll = FTempImage.Path;
     return result;
   }

@@ -24,9 +24,9 @@ struct TLibImage {
   std::string Path;
   intptr_t Handle = -1;
 };
-// Copies size bytes into a new image; false where the system has no such files (the
-// caller then writes a file of its own).
-bool LibImageCreate(const void* data, size_t size, TLibImage& image);
+// Copies size bytes into a new image labelled name (as the system lists the mappings);
+// false where the system has no such files (the caller then writes a file of its own).
+bool LibImageCreate(const std::string& name, const void* data, size_t size, TLibImage& image);
 // Closes an open image; the library loaded from it stays loaded.
 void LibImageClose(TLibImage& image);
 // The address of an exported entry point, or null.

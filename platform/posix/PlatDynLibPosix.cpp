@@ -51,10 +51,14 @@ TLibHandle LibLoad(const std::string& path) {
 
 bool IsFullPath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
-bool LibImageCreate(const void* data, size_t size, TLibImage& image) {
+bool LibImageCreate(const std::string& name, const void* data, size_t size, TLibImage& image) {
   image = TLibImage{};
 #ifdef MFD_CLOEXEC
-  const int fd = memfd_create("DzEngine190.dll", MFD_CLOEXEC);
+  // Newer kernels may make memory files unexecutable unless asked (MFD_EXEC); older
+  // ones refuse that flag as unknown.
+  constexpr unsigned kExec = 0x0010U;
+  int fd = memfd_create(name.c_str(), MFD_CLOEXEC | kExec);
+  if (fd < 0 && errno == EINVAL) fd = memfd_create(name.c_str(), MFD_CLOEXEC);
   if (fd < 0) {
     SetLastError(kErrNotSupported);
     return false;
@@ -78,6 +82,7 @@ bool LibImageCreate(const void* data, size_t size, TLibImage& image) {
   image.Path = path;
   return true;
 #else
+  (void)name;
   (void)data;
   (void)size;
   SetLastError(kErrNotSupported);

@@ -46,7 +46,7 @@ bool IsFullPath(const std::string& path) {
 }
 
 // No memory images here: the caller writes a file.
-bool LibImageCreate(const void*, size_t, TLibImage& image) {
+bool LibImageCreate(const std::string&, const void*, size_t, TLibImage& image) {
   image = TLibImage{};
   ::SetLastError(ERROR_NOT_SUPPORTED);
   return false;
