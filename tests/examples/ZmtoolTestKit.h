@@ -105,16 +105,11 @@ inline TRun InTmpfs(const std::string& options, const std::filesystem::path& mou
 // Starts argv[0] with the arguments and the extra environment entries ("NAME=value"),
 // output discarded, every signal at its default; the process id.
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-  std::vector<std::string> all(env);
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const std::string& x : env) replaced = replaced || entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0;
-    if (!replaced) all.push_back(entry);
-  }
+  // The entries given come first, and the first of a name is the one that counts.
   std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  for (const std::string& e : all) envp.push_back(const_cast<char*>(e.c_str()));
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
   args.push_back(nullptr);
   envp.push_back(nullptr);
   const pid_t pid = fork();
