@@ -23,6 +23,10 @@ TLibHandle LibLoad(const std::string& path) {
   if (w.empty() || w.find(L'\0') != std::wstring::npos || !IsFullPath(path)) {
     tLibError = path.empty() ? ERROR_INVALID_PARAMETER : ERROR_INVALID_NAME;
   } else {
+    // A path from the root of the current drive gets its drive.
+    wchar_t full[32768];
+    const DWORD n = ::GetFullPathNameW(w.c_str(), DWORD(sizeof full / sizeof full[0]), full, nullptr);
+    if (n > 0 && n < sizeof full / sizeof full[0]) w.assign(full, n);
     // The libraries it needs come from its own folder and the system's, never from
     // the current folder or PATH; systems without these flags refuse them.
     HMODULE h = ::LoadLibraryExW(w.c_str(), nullptr,
@@ -37,12 +41,13 @@ TLibHandle LibLoad(const std::string& path) {
   return nullptr;
 }
 
-// A drive letter, a colon and a separator, or a network path (two separators first).
+// A drive letter, a colon and a separator, or a path from a root: of the current
+// drive or a network share. Only other paths are searched for by the system.
 bool IsFullPath(const std::string& path) {
   if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
       (path[2] == '\\' || path[2] == '/'))
     return true;
-  return path.size() >= 3 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
+  return !path.empty() && (path[0] == '\\' || path[0] == '/');
 }
 
 // No memory images here: the caller writes a file.
