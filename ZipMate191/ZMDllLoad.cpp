@@ -51,7 +51,11 @@ void TZMDLLLoader::Shutdown() {
   if (FLibHandle) plat::LibFree(FLibHandle);
   ClearLib();
   FHolders.clear();
-  if (!FTempDll.empty() && FileIsPresent(FTempDll)) RemoveFile(FTempDll);
+  if (FTempImage.Handle >= 0)
+    plat::LibImageClose(FTempImage);
+  else if (!FTempDll.empty() && FileIsPresent(FTempDll))
+    RemoveFile(FTempDll);
+  FTempDllCleanup.Release();
   FTempDll.clear();
 }
 
@@ -165,6 +169,26 @@ int32_t TZMDLLLoader::ExtractResDll(TZMCore* worker, bool write) {
   FResVersion = version;
   if (version < MinPrivVersion || !write) return result;
 
+  TMemoryStream image;
+  bool good = false;
+  try {
+    res->SetPosition(4);
+    good = InflateResource(&image, res.get(), size - 4) == 0;
+  } catch (const std::exception&) {
+    good = false;
+  }
+  res.reset();
+  if (!good) {
+    FResVersion = 0;
+    return result;
+  }
+  // Where the system can load a library that no folder holds, the copy leaves
+  // nothing behind however the program ends.
+  if (plat::LibImageCreate(LibName, image.Memory(), size_t(image.Size()), FTempImage)) {
+    FTempDll = FTempImage.Path;
+    return result;
+  }
+
   std::string folder = worker && !worker->TempDir().empty() ? SetTrailingDelimiter(worker->TempDir(), true)
                                                             : plat::TempFolder();
   if (folder.empty() || folder.size() > 260) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllLoad, 173), true);
@@ -175,20 +199,20 @@ int32_t TZMDLLLoader::ExtractResDll(TZMCore* worker, bool write) {
     name = MakeTempName(worker->Master(), "DZ_", ".dll");
   if (name.empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllLoad, 173), true);
 
-  bool good = false;
+  // A signal that ends the program removes the file; so does the end of the program.
+  FTempDllCleanup.Reset(name);
   try {
     TFileStream out(name, fmCreate);
-    res->SetPosition(4);
-    good = InflateResource(&out, res.get(), size - 4) == 0;
+    out.WriteBuffer(image.Memory(), int(image.Size()));
   } catch (const std::exception&) {
     good = false;
   }
-  res.reset();
   if (!good) {
     FResVersion = 0;
     if (FileIsPresent(name)) RemoveFile(name);
   }
   FTempDll = FileIsPresent(name) ? name : std::string();
+  if (FTempDll.empty()) FTempDllCleanup.Release();
   return result;
 }
 
@@ -209,7 +233,10 @@ int32_t TZMDLLLoader::LoadEngine(TZMCore* worker) {
   }
 
   if (!d.empty()) {
+    // Relative to the program's folder after a leading full stop, else to the current
+    // folder: the library is only ever loaded by its full path.
     f = d[0] == '.' ? plat::ProgramFolder() + d : d;
+    if (!plat::IsFullPath(f)) f = JoinPath(plat::CurrentFolder(), f);
     if (!BareFileName(d).empty() && Upper(ExtensionOf(d)) == ".DLL") {
       TryLoad(worker, f, true);
       return FVersion;
@@ -224,6 +251,9 @@ int32_t TZMDLLLoader::LoadEngine(TZMCore* worker) {
     if (FResVersion == -99) ExtractResDll(worker, false);
     quiet = FResVersion >= MinPrivVersion;
   }
+  // Never the system's search, which would also take a library of that name planted
+  // in the current folder or on the library path: without a folder, the program's own.
+  if (f.empty()) f = plat::ProgramFolder();
   int32_t r = TryLoad(worker, f.empty() ? std::string(LibName) : JoinPath(f, LibName), !quiet);
   if (r < MinPrivVersion) {
     bool haveCopy = !FTempDll.empty() || ExtractResDll(worker, true) > 0;
@@ -323,6 +353,9 @@ int32_t TZMDLLLoader::Release(TZMCore* worker, TCustomZipMate* comp) {
 
 int32_t TZMDLLLoader::Exec(TZMCore* worker, const TDZCommand* cmd, uint32_t& key) {
   if (Acquire(worker) < 1) return -1;
+  // The program's handlers first: the engine's, put in place while it runs, chain to
+  // them and are taken away again before the library can go.
+  plat::InstallCleanupHandlers();
   TDZExecFunc exec = FExec;
   struct TEnd {
     TZMDLLLoader& L;

@@ -1,7 +1,8 @@
 // The engine loader: one object for the whole program that finds, loads, checks and
 // unloads DzEngine190.dll on behalf of every component, counting the holds each
-// component has. It can also take the library from the program's "DZResDll191"
-// resource, written once into a temporary file.
+// component has. It loads only by full path, never through the system's search. It
+// can also take the library from the program's "DZResDll191" resource, copied once
+// into memory where the system loads libraries from there, else into a temporary file.
 #pragma once
 #include <cstdint>
 #include <mutex>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "DZEngineIntf.h"
+#include "PlatCleanup.h"
 #include "PlatDynLib.h"
 
 class TCustomZipMate;
@@ -95,6 +97,8 @@ class TZMDLLLoader {
   uint32_t FLastError = 0;
   int32_t FResVersion = -99;
   std::string FTempDll;
+  plat::TLibImage FTempImage;  // the copy, where no folder holds it
+  plat::TCleanupPath FTempDllCleanup;  // the copy's file otherwise
 };
 
 // The program's one loader.

@@ -859,7 +859,9 @@ std::string TCustomZipMate::AskAddPassword(TMsgDlgBtn& response) {
 std::string TCustomZipMate::AskExtractPassword(TMsgDlgBtn& response) {
   std::string password;
   if (FUnattended) {
-    ShowMessageIdSuffix(22, "");
+    // With a password given, the engine asks only because that one is wrong, and it
+    // reports so itself; "no password given" would name the wrong cause.
+    if (FPassword.empty()) ShowMessageIdSuffix(22, "");
   } else {
     password = LoadMessageText(72);
     response = PasswordResponse(MessageDialog(LoadMessageText(70), password,

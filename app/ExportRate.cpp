@@ -1,5 +1,6 @@
 #include "ExportRate.h"
 
+#include "PlatCleanup.h"
 #include "PlatError.h"
 #include "PlatFile.h"
 #include "PlatFileSys.h"
@@ -74,6 +75,22 @@ void DeleteStaged(const std::string& archive, const std::string& engine) {
   if (plat::FileExists(engine)) plat::FileDelete(engine);
 }
 
+// The two staged files from the moment they are made: a signal that ends the program
+// removes them, and every way out of the export deletes them, a failure to write one
+// (a full temporary folder) included.
+class TStagedFiles {
+ public:
+  TStagedFiles(const std::string& archive, const std::string& engine)
+      : FArchive(archive), FEngine(engine), FArchiveSlot(archive), FEngineSlot(engine) {}
+  ~TStagedFiles() { DeleteStaged(FArchive, FEngine); }
+  TStagedFiles(const TStagedFiles&) = delete;
+  TStagedFiles& operator=(const TStagedFiles&) = delete;
+
+ private:
+  std::string FArchive, FEngine;
+  plat::TCleanupPath FArchiveSlot, FEngineSlot;
+};
+
 // One search step honouring an attribute mask the way the platform's listing does:
 // hidden, system and folder entries are skipped unless the mask names them.
 bool SkippedByMask(const plat::TFindData& d, uint32_t mask) {
@@ -106,13 +123,13 @@ bool IsFolderEmpty(const std::string& path) {
 
 bool ExportRateFile(UiOps& ui, TZipMate& zip) {
   using namespace rob216;
-  bool result = true;
   TReadOnlyMemoryStream archive = OpenPayload(kArchiveResource);
   const std::string t = StagingFolder();
   const std::string stagedArchive = t + kStagedArchive;
   const std::string stagedEngine = t + kStagedEngine;
   // Leftovers of an earlier run that ended abnormally.
   DeleteStaged(stagedArchive, stagedEngine);
+  const TStagedFiles staged(stagedArchive, stagedEngine);
   WritePayload(archive, stagedArchive);
   TReadOnlyMemoryStream engine = OpenPayload(kEngineResource);
   WritePayload(engine, stagedEngine);
@@ -121,21 +138,15 @@ bool ExportRateFile(UiOps& ui, TZipMate& zip) {
   TFolderRequest request;
   request.Instruction = kChooseInstruction;
   const std::string target = ui.ChooseFolder(request);
-  if (target.empty()) {
-    DeleteStaged(stagedArchive, stagedEngine);
-    return false;
-  }
+  if (target.empty()) return false;
   if (!plat::DirectoryExists(target) && !plat::FolderCreate(target)) {
     ui.ShowSimpleMessage(kBadFolderText + target);
-    DeleteStaged(stagedArchive, stagedEngine);
     return false;
   }
   if (!IsFolderEmpty(target) &&
       ui.ShowMessageBox(kNotEmptyText, kNotEmptyTitle, TUiIcon::Question, TUiButtons::YesNo) !=
-          TUiAnswer::Yes) {
-    DeleteStaged(stagedArchive, stagedEngine);
+          TUiAnswer::Yes)
     return false;
-  }
 
   zip.SetExtrOptions(zip.ExtrOptions() + TZMExtrOpts{ExtrOverWrite});
   zip.SetZipFileName(stagedArchive);
@@ -143,9 +154,7 @@ bool ExportRateFile(UiOps& ui, TZipMate& zip) {
   zip.FSpecArgs().Add("*.*");
   // The component reports a failure itself; it still counts as one here, so that the
   // result box never announces a table that was not written.
-  if (zip.Extract() != 0 || zip.SuccessCnt() < 1) result = false;
-  DeleteStaged(stagedArchive, stagedEngine);
-  return result;
+  return zip.Extract() == 0 && zip.SuccessCnt() >= 1;
 }
 
 bool ExportRateFile(TFormMainShort& form) { return ExportRateFile(form.Ui(), form.ZipMate()); }

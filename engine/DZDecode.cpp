@@ -129,13 +129,18 @@ void TDZDecodeAhead::Publish() {
   if (wake) FFilled.notify_one();
 }
 
-plat::THandle TDZDecodeAhead::MakeFile(const TDZAheadJob& job) {
+plat::THandle TDZDecodeAhead::MakeFile(const TDZAheadJob& job, uint32_t& error) {
   if (!job.ToFile || !FFilesWork) return plat::kInvalidHandle;
   const plat::THandle h = plat::FileCreateUnnamed(FFilesFolder);
   // Refused by the system or the file system: hand the data over from now on. Other
-  // failures (too many open files, say) concern this entry only.
-  if (h == plat::kInvalidHandle && plat::GetLastError() == plat::kErrNotSupported)
-    FFilesWork = false;
+  // failures (a full disk, too many open files) concern this entry only.
+  if (h == plat::kInvalidHandle) {
+    error = plat::GetLastError();
+    if (error == plat::kErrNotSupported) {
+      FFilesWork = false;
+      error = 0;
+    }
+  }
   return h;
 }
 
@@ -166,6 +171,7 @@ void TDZDecodeAhead::Work() {
     plat::THandle file = plat::kInvalidHandle;
     uint64_t filePos = 0;
     bool writeFailed = false, handedOver = false;
+    uint32_t fileError = 0;
     // With a file, the slot's bytes go into it here while the extractor has pieces
     // waiting (it is the slower side then); otherwise it writes them itself.
     auto flush = [&] {
@@ -178,13 +184,16 @@ void TDZDecodeAhead::Work() {
         handedOver = handedOver || p.Size;
         return true;
       }
-      if (!writeFailed && !WriteAllAt(file, p.Data, p.Size, p.Offset)) writeFailed = true;
+      if (!writeFailed && !WriteAllAt(file, p.Data, p.Size, p.Offset)) {
+        writeFailed = true;
+        fileError = plat::GetLastError();
+      }
       p.Data = nullptr;
       if (writeFailed) p.Size = 0;
       return !writeFailed;
     };
     if (wanted()) {
-      file = MakeFile(job);
+      file = MakeFile(job, fileError);
       try {
         outcome = decoder.Run(FSource, *job.Entry, nullptr, [&](const uint8_t* data, size_t n) {
           while (n) {
@@ -225,6 +234,7 @@ void TDZDecodeAhead::Work() {
       }
       outcome.WriteFailed = writeFailed;
     }
+    outcome.FileError = fileError;
     slot->Piece.Last = true;
     slot->Piece.Outcome = outcome;
     slot->Error = error;

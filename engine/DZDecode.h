@@ -35,6 +35,7 @@ struct TDZDecodeResult {
   bool Abandoned = false;  // the receiver stopped taking data
   bool WriteFailed = false;  // the decoding thread could not write the entry's file
   bool TimeSet = false;      // it wrote all of the file and set its time
+  uint32_t FileError = 0;    // why it could not make or write that file (system error)
 };
 
 // Writes all n bytes at offset; false on failure.
@@ -126,7 +127,7 @@ class TDZDecodeAhead {
   // Worker side: hands the slot being filled to the reader.
   void Publish();
   // Worker side: the entry's file, or kInvalidHandle to hand its data over.
-  plat::THandle MakeFile(const TDZAheadJob& job);
+  plat::THandle MakeFile(const TDZAheadJob& job, uint32_t& error);
   // Reader side, with FLock held.
   void ReleaseHeld();
   // Reader side, with FLock held: the slot at FHead once published, if it belongs to

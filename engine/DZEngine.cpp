@@ -8,6 +8,7 @@
 #include "DZEngineIntf.h"
 #include "DZExtract.h"
 #include "DZHost.h"
+#include "PlatCleanup.h"
 #include "ZMUTF8.h"
 
 #ifdef _WIN32
@@ -58,6 +59,9 @@ DZ_EXPORT int32_t DZ_CALL DZ_Exec(const TDZCommand* cmd) {
   try {
     // Every text of the engine is UTF-8.
     SetUTF8Mode(true);
+    // Temporary files made during the call are removed by a signal that ends the
+    // program; the handlers go again before the library can be unloaded.
+    const plat::TCleanupHandlersScope cleanup;
     dz::TDZHost host(*cmd);
     try {
       host.SendKey();

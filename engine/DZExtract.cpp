@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "PlatCleanup.h"
 #include "PlatError.h"
 #include "PlatFileSys.h"
 #include "PlatPath.h"
@@ -91,13 +92,24 @@ bool FileTimeOf(const std::string& path, plat::TFileTime& t) {
   return ok;
 }
 
+// "(path: cause)": where a file operation failed and why.
+std::string Where(const std::string& path, const std::string& cause) {
+  return "(" + path + (cause.empty() ? "" : ": " + cause) + ")";
+}
+
+// The engine error for a file that could not be made: a refusal says so.
+int CreateError(uint32_t sysError) {
+  return sysError == plat::kErrAccessDenied || sysError == plat::kErrWriteProtect ? deAccessDenied
+                                                                                   : deCreateFile;
+}
+
+// Copies the whole file from into to; false, with the last error set, on a failure.
 bool CopyData(plat::THandle from, plat::THandle to) {
   std::vector<uint8_t> buf(kReadChunk);
-  for (uint64_t pos = 0;; ) {
+  for (uint64_t pos = 0;;) {
     const int got = plat::FileReadAt(from, buf.data(), int(buf.size()), pos);
-    if (got < 0) return false;
     if (got == 0) return true;
-    if (plat::FileWrite(to, buf.data(), got) != got) return false;
+    if (got < 0 || plat::FileWrite(to, buf.data(), got) != got) return false;
     pos += uint64_t(got);
   }
 }
@@ -162,6 +174,9 @@ struct TDZExtractor::TOutput {
   TDZHost* Host = nullptr;
   plat::THandle File = plat::kInvalidHandle;
   std::string TempName;
+  // Removes the temporary file should a signal end the program before it is renamed
+  // into place or dropped.
+  plat::TCleanupPath TempSlot;
   // The decoding thread writes the data into a file without a name, handed over
   // with the entry's last piece; it gets its name once the entry is accepted.
   bool Unnamed = false;
@@ -169,12 +184,23 @@ struct TDZExtractor::TOutput {
   std::string Target;
   void* Stream = nullptr;
   int StreamNo = -1;
+  // Why the file could not be made, written or placed: the system's error and text.
+  uint32_t Error = 0;
+  std::string Cause;
+
+  void NoteError(uint32_t code) {
+    Error = code;
+    Cause = plat::SysErrorMessage(code);
+  }
 
   bool Write(const uint8_t* data, size_t n) {
     if (File != plat::kInvalidHandle) {
       while (n) {
         const int part = int(std::min<size_t>(n, 1u << 30));
-        if (plat::FileWrite(File, data, part) != part) return false;
+        if (plat::FileWrite(File, data, part) != part) {
+          NoteError(plat::GetLastError());
+          return false;
+        }
         data += part;
         n -= size_t(part);
       }
@@ -194,6 +220,15 @@ struct TDZExtractor::TOutput {
     }
     return true;
   }
+  // Takes the name of a temporary file just made.
+  void HoldTemp(const std::string& name) {
+    TempName = name;
+#ifdef _WIN32
+    TempSlot.ResetW(WideFromUtf8String(name));
+#else
+    TempSlot.Reset(name);
+#endif
+  }
   void CloseStream() {
     if (!Stream) return;
     TDZStreamRec rec{};
@@ -209,8 +244,12 @@ struct TDZExtractor::TOutput {
     File = plat::kInvalidHandle;
     std::error_code ec;
     fs::rename(PathOf(TempName), PathOf(Target), ec);
-    if (ec) return false;
+    if (ec) {
+      Cause = ec.message();
+      return false;
+    }
     TempName.clear();
+    TempSlot.Release();
     return true;
   }
   // Drops the temporary file (after any failure).
@@ -219,6 +258,7 @@ struct TDZExtractor::TOutput {
     File = plat::kInvalidHandle;
     if (!TempName.empty()) DeleteUtf8(TempName);
     TempName.clear();
+    TempSlot.Release();
   }
   ~TOutput() {
     Discard();
@@ -359,13 +399,13 @@ bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::s
     const fs::file_status st = fs::symlink_status(PathOf(path), ec);
     if (st.type() == fs::file_type::not_found) {
       if (!fs::create_directory(PathOf(path), ec) && ec) {
-        FHost.ErrorMsg(deCreateFile, " " + path);
+        FHost.ErrorMsg(deCreateFile, " " + display + " " + Where(path, ec.message()));
         FHost.Skipped(display, skNoAccess, deCreateFile);
         return false;
       }
     } else if (st.type() != fs::file_type::directory) {
       // A file, or a link that could lead out of the base folder.
-      FHost.ErrorMsg(deCreateFile, " " + path);
+      FHost.ErrorMsg(deCreateFile, " " + display + " " + Where(path, "not a folder"));
       FHost.Skipped(display, skNoAccess, deCreateFile);
       return false;
     }
@@ -395,6 +435,7 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
     crypt.Decrypt(header, sizeof header);  // keys now stand at the first data byte
     return true;
   };
+  bool tried = !FPassword.empty();
   if (!FPassword.empty() && tryPwd(FPassword)) return true;
   for (const std::string& p : FGoodPasswords)
     if (tryPwd(p)) return true;
@@ -407,6 +448,7 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
       const int r = FHost.AskPassword(en.Name, left, pwd);
       FHost.CheckStop();
       if (r == 1 && !pwd.empty()) {
+        tried = true;
         if (tryPwd(pwd)) {
           FGoodPasswords.push_back(pwd);
           return true;
@@ -415,11 +457,12 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
         continue;
       }
       if (r == 3) FNoMorePasswords = true;
-      if (r == 2 || r == 3) err = dePasswordCancelled;
+      // No answer after a wrong password leaves the wrong password as the cause.
+      if ((r == 2 || r == 3) && !tried) err = dePasswordCancelled;
       break;
     }
   }
-  Fail(en, skBadPassword, err, "");
+  Fail(en, skBadPassword, err, err == dePasswordFailed ? "(wrong password)" : "");
   return false;
 }
 
@@ -452,7 +495,10 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
       if (piece.Last && piece.File != plat::kInvalidHandle) out.File = piece.File;
       // Data left to this thread for the other one's file go to their place in it.
       const bool toFile = piece.File != plat::kInvalidHandle && piece.Data;
-      if (toFile && !WriteAllAt(piece.File, piece.Data, piece.Size, piece.Offset)) writeFailed = true;
+      if (toFile && !WriteAllAt(piece.File, piece.Data, piece.Size, piece.Offset)) {
+        writeFailed = true;
+        out.NoteError(plat::GetLastError());
+      }
       if (writeFailed || (piece.Size && !sink(toFile ? nullptr : piece.Data, piece.Size))) {
         r.Result = zm::irWriteFailed;
         r.Abandoned = true;
@@ -461,6 +507,7 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
       if (piece.Last) {
         r = piece.Outcome;
         out.TimeSet = r.TimeSet;
+        if (r.FileError && out.Cause.empty()) out.NoteError(r.FileError);
         break;
       }
     }
@@ -473,7 +520,7 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
   if (r.Result == zm::irOk && r.Written == en.UncompSize && !writeFailed) return true;
   if (writeFailed)
     Fail(en, skGeneralExtractError, deWriteFile,
-         "(" + (out.TempName.empty() ? out.Target : out.TempName) + ")");
+         Where(out.TempName.empty() ? out.Target : out.TempName, out.Cause));
   else if (r.ReadFailed)
     Fail(en, skReadError, deReadFile, "");
   else if (r.TooLong)
@@ -500,8 +547,11 @@ bool TDZExtractor::CreateTemp(const std::string& folder, size_t index, TOutput& 
   return TryTempNames(folder, index, [&](const std::string& tmp) {
     bool taken = false;
     out.File = CreateNewUtf8(tmp, taken);
-    if (out.File == plat::kInvalidHandle) return taken ? 1 : 2;
-    out.TempName = tmp;
+    if (out.File == plat::kInvalidHandle) {
+      if (!taken) out.NoteError(plat::GetLastError());
+      return taken ? 1 : 2;
+    }
+    out.HoldTemp(tmp);
     return 0;
   });
 }
@@ -520,17 +570,23 @@ bool TDZExtractor::PlaceUnnamed(const std::string& folder, size_t index, bool re
   TryTempNames(folder, index, [&](const std::string& tmp) {
     if (plat::FileLinkUnnamed(out.File, tmp)) {
       linked = true;
-      out.TempName = tmp;
+      out.HoldTemp(tmp);
       return 0;
     }
-    return plat::GetLastError() == plat::kErrFileExists ? 1 : 2;
+    if (plat::GetLastError() == plat::kErrFileExists) return 1;
+    out.NoteError(plat::GetLastError());
+    return 2;
   });
   if (!linked) {
     // The file system cannot link the file there (the target folder lies on another
     // one): copy the data into a temporary file beside the target.
     const plat::THandle from = out.File;
     out.File = plat::kInvalidHandle;
-    const bool copied = CreateTemp(folder, index, out) && CopyData(from, out.File);
+    bool copied = CreateTemp(folder, index, out);
+    if (copied && !CopyData(from, out.File)) {
+      out.NoteError(plat::GetLastError());
+      copied = false;
+    }
     plat::FileClose(from);
     if (!copied) return false;
     if (haveTime) plat::FileSetTime(out.File, time);
@@ -643,7 +699,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
       out.Unnamed = true;
     } else if (!CreateTemp(folder, index, out)) {
       // The data go to a temporary file beside the target first.
-      Fail(en, skNoOpen, deTempFile, "(" + folder + ")");
+      Fail(en, skNoOpen, CreateError(out.Error), Where(folder, out.Cause));
       return false;
     }
   } else if (pipe >= 0) {
@@ -684,7 +740,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
     if (haveEntryTime) plat::FileSetTime(out.File, entryTime);
     placed = out.Commit();
   }
-  if (!placed) Fail(en, skNoAccess, deCreateFile, "(" + target + ")");
+  if (!placed) Fail(en, skNoAccess, CreateError(out.Error), Where(target, out.Cause));
   return placed;
 }
 

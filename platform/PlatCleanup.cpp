@@ -1,6 +1,7 @@
 #include "PlatCleanup.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "PlatCleanupTable.h"
 #include "PlatFileSys.h"
@@ -80,5 +81,20 @@ void InstallCleanupHandlers() { cleanup::InstallNative(); }
 void RestoreCleanupHandlers() { cleanup::RestoreNative(); }
 
 void RunCleanup() { cleanup::RemoveAll(); }
+
+namespace {
+std::mutex gScopeLock;
+int gScopes = 0;
+}  // namespace
+
+TCleanupHandlersScope::TCleanupHandlersScope() {
+  std::lock_guard<std::mutex> guard(gScopeLock);
+  if (gScopes++ == 0) InstallCleanupHandlers();
+}
+
+TCleanupHandlersScope::~TCleanupHandlersScope() {
+  std::lock_guard<std::mutex> guard(gScopeLock);
+  if (--gScopes == 0) RestoreCleanupHandlers();
+}
 
 }  // namespace plat

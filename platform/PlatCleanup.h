@@ -29,6 +29,18 @@ void RestoreCleanupHandlers();
 // Removes every registered path now and empties the table (what the handlers do).
 void RunCleanup();
 
+// Keeps the handlers installed while at least one scope lives, and puts back those
+// found when the last one ends: for a library whose files exist only while it is
+// called and that may be unloaded between calls. Its handlers run before the
+// program's, which they chain to. Scopes may overlap on several threads.
+class TCleanupHandlersScope {
+ public:
+  TCleanupHandlersScope();
+  ~TCleanupHandlersScope();
+  TCleanupHandlersScope(const TCleanupHandlersScope&) = delete;
+  TCleanupHandlersScope& operator=(const TCleanupHandlersScope&) = delete;
+};
+
 // Holds one registration for the lifetime of the object.
 class TCleanupPath {
  public:
@@ -50,6 +62,10 @@ class TCleanupPath {
   void Reset(const std::string& path = std::string()) {
     UnregisterCleanupPath(FSlot);
     FSlot = path.empty() ? -1 : RegisterCleanupPath(path);
+  }
+  void ResetW(const std::u16string& path) {
+    UnregisterCleanupPath(FSlot);
+    FSlot = path.empty() ? -1 : RegisterCleanupPathW(path);
   }
   // Forgets the path without removing it (it was renamed into place).
   void Release() { Reset(); }

@@ -2,6 +2,7 @@
 // "error mode" around a load; the running program's own folder; GUID texts for
 // unique file names.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,9 +10,25 @@ namespace plat {
 
 using TLibHandle = void*;
 
-// Loads a library by path (a bare name is left to the system's search). Null on
-// failure; LastLibError then tells why.
+// Loads a library by its full path. A bare name or a relative path is refused
+// (kErrInvalidName): the system's search would also take a library of that name
+// planted in the current folder or on the library path. Null on failure; LastLibError
+// then tells why.
 TLibHandle LibLoad(const std::string& path);
+bool IsFullPath(const std::string& path);
+
+// A library image that no folder holds (Linux: a memory file, loaded through
+// /proc/self/fd/N), so that nothing is left behind however the program ends. Path is
+// what LibLoad takes while the image is open.
+struct TLibImage {
+  std::string Path;
+  intptr_t Handle = -1;
+};
+// Copies size bytes into a new image labelled name (as the system lists the mappings);
+// false where the system has no such files (the caller then writes a file of its own).
+bool LibImageCreate(const std::string& name, const void* data, size_t size, TLibImage& image);
+// Closes an open image; the library loaded from it stays loaded.
+void LibImageClose(TLibImage& image);
 // The address of an exported entry point, or null.
 void* LibSymbol(TLibHandle lib, const char* name);
 bool LibFree(TLibHandle lib);

@@ -35,7 +35,8 @@ THandle FileCreateNew(const std::string& name);
 // Creates a file without a name on the file system of folder, for reading and writing.
 // It disappears when closed unless FileLinkUnnamed names it first, so that a failure or
 // a crash leaves nothing behind. Fails with kErrNotSupported where the system or the
-// file system has no such files.
+// file system has no such files, and everywhere while the environment variable
+// ZM_NO_UNNAMED_FILES is set (other than to 0), so that tests can take that road.
 THandle FileCreateUnnamed(const std::string& folder);
 // Gives a file made by FileCreateUnnamed its name. Fails with kErrFileExists when the
 // name is taken in any form (nothing there is followed or replaced), and with the

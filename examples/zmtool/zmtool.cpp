@@ -10,7 +10,7 @@
 //
 // Exit status: 0 success, 1 an error reported by the component, 2 a usage error.
 // It uses only the component's public surface; the engine comes from the program's
-// own "DZResDll191" resource unless DzEngine190.dll is found by the system search.
+// own "DZResDll191" resource unless DzEngine190.dll stands in the program's folder.
 #include <unistd.h>
 
 #include <charconv>

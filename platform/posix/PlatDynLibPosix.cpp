@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,14 +25,19 @@ TLibHandle LibLoad(const std::string& path) {
     tLibErrorText = SysErrorMessage(tLibError);
     return nullptr;
   }
-  // A name without a folder goes to the system search, as the loader expects.
+  if (!IsFullPath(path)) {
+    tLibError = kErrInvalidName;
+    tLibErrorText = "not a full path: " + path;
+    SetLastError(tLibError);
+    return nullptr;
+  }
   dlerror();
   void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) {
     const char* why = dlerror();
     tLibErrorText = why ? why : "unknown error";
     // dlopen keeps no error number; a missing file is the usual cause.
-    if (path.find('/') != std::string::npos && access(path.c_str(), F_OK) != 0)
+    if (access(path.c_str(), F_OK) != 0)
       tLibError = kErrFileNotFound;
     else if (tLibErrorText.find("No such file") != std::string::npos ||
              tLibErrorText.find("cannot open shared object") != std::string::npos)
@@ -41,6 +47,52 @@ TLibHandle LibLoad(const std::string& path) {
     SetLastError(tLibError);
   }
   return h;
+}
+
+bool IsFullPath(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+bool LibImageCreate(const std::string& name, const void* data, size_t size, TLibImage& image) {
+  image = TLibImage{};
+#ifdef MFD_CLOEXEC
+  // Newer kernels may make memory files unexecutable unless asked (MFD_EXEC); older
+  // ones refuse that flag as unknown.
+  constexpr unsigned kExec = 0x0010U;
+  int fd = memfd_create(name.c_str(), MFD_CLOEXEC | kExec);
+  if (fd < 0 && errno == EINVAL) fd = memfd_create(name.c_str(), MFD_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(kErrNotSupported);
+    return false;
+  }
+  const auto* p = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, p + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  // Without /proc the image cannot be named to the loader.
+  if (done != size || access(path.c_str(), R_OK) != 0) {
+    ::close(fd);
+    SetLastError(done != size ? kErrNotEnoughMemory : kErrNotSupported);
+    return false;
+  }
+  image.Handle = fd;
+  image.Path = path;
+  return true;
+#else
+  (void)name;
+  (void)data;
+  (void)size;
+  SetLastError(kErrNotSupported);
+  return false;
+#endif
+}
+
+void LibImageClose(TLibImage& image) {
+  if (image.Handle >= 0) ::close(int(image.Handle));
+  image = TLibImage{};
 }
 
 void* LibSymbol(TLibHandle lib, const char* name) {

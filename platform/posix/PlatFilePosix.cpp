@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 namespace plat {
@@ -66,7 +67,23 @@ THandle FileCreateNew(const std::string& name) {
   }
 }
 
+namespace {
+// ZM_NO_UNNAMED_FILES set in the environment makes this system behave as one whose
+// file systems have no files without a name (NFS, vfat, FUSE), for tests.
+bool UnnamedFilesRefused() {
+  static const bool refused = [] {
+    const char* v = std::getenv("ZM_NO_UNNAMED_FILES");
+    return v && *v && *v != '0';
+  }();
+  return refused;
+}
+}  // namespace
+
 THandle FileCreateUnnamed(const std::string& folder) {
+  if (UnnamedFilesRefused()) {
+    SetLastError(kErrNotSupported);
+    return kInvalidHandle;
+  }
 #ifdef O_TMPFILE
   for (;;) {
     const int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
@@ -116,7 +133,8 @@ namespace {
 // Moves count bytes in as many steps as the system needs: step(done) moves what it
 // can from byte done on and answers as read and write do. Interrupted steps are
 // repeated; a step that moves nothing (the end of a file) ends the transfer, and a
-// failure after some bytes answers those bytes.
+// failure after some bytes answers those bytes. A failure sets the last error, so
+// that a short count tells its cause (a full disk) rather than an earlier one.
 template <class TStep>
 int Transfer(int count, TStep step) {
   int done = 0;
@@ -124,6 +142,7 @@ int Transfer(int count, TStep step) {
     const ssize_t n = step(done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      posix::SetErrorFromErrno(errno);
       return done > 0 ? done : -1;
     }
     if (n == 0) break;

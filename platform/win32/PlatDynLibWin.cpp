@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cctype>
 #include <cstdio>
 
 #include "PlatDynLib.h"
@@ -19,17 +20,44 @@ TLibHandle LibLoad(const std::string& path) {
   tLibError = 0;
   tLibErrorText.clear();
   std::wstring w = win::Wide(path);
-  if (w.empty() || w.find(L'\0') != std::wstring::npos) {
+  if (w.empty() || w.find(L'\0') != std::wstring::npos || !IsFullPath(path)) {
     tLibError = path.empty() ? ERROR_INVALID_PARAMETER : ERROR_INVALID_NAME;
-  } else if (HMODULE h = ::LoadLibraryW(w.c_str())) {
-    return reinterpret_cast<TLibHandle>(h);
   } else {
+    // A path from the root of the current drive gets its drive.
+    wchar_t full[32768];
+    const DWORD n = ::GetFullPathNameW(w.c_str(), DWORD(sizeof full / sizeof full[0]), full, nullptr);
+    if (n > 0 && n < sizeof full / sizeof full[0]) w.assign(full, n);
+    // The libraries it needs come from its own folder and the system's, never from
+    // the current folder or PATH; systems without these flags refuse them.
+    HMODULE h = ::LoadLibraryExW(w.c_str(), nullptr,
+                                 LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!h && ::GetLastError() == ERROR_INVALID_PARAMETER)
+      h = ::LoadLibraryExW(w.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (h) return reinterpret_cast<TLibHandle>(h);
     tLibError = uint32_t(::GetLastError());
   }
   tLibErrorText = SysErrorMessage(tLibError);
   ::SetLastError(tLibError);
   return nullptr;
 }
+
+// A drive letter, a colon and a separator, or a path from a root: of the current
+// drive or a network share. Only other paths are searched for by the system.
+bool IsFullPath(const std::string& path) {
+  if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+      (path[2] == '\\' || path[2] == '/'))
+    return true;
+  return !path.empty() && (path[0] == '\\' || path[0] == '/');
+}
+
+// No memory images here: the caller writes a file.
+bool LibImageCreate(const std::string&, const void*, size_t, TLibImage& image) {
+  image = TLibImage{};
+  ::SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
+
+void LibImageClose(TLibImage& image) { image = TLibImage{}; }
 
 void* LibSymbol(TLibHandle lib, const char* name) {
   if (!lib || !name) return nullptr;

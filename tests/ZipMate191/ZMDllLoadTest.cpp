@@ -128,20 +128,36 @@ TEST_F(TLoaderFixture, MissingLibraryGivesMessage19WithThePath) {
   EXPECT_EQ(Loader.TableSize(), 4);  // the entry was taken and freed again
 }
 
-TEST_F(TLoaderFixture, MissingParentFolderLeavesTheNameToTheSystemSearch) {
-  // Without a resource copy in this program, the bare name is tried and fails loudly.
+// Never the system's search, which would also take a library planted in the current
+// folder or on the library path: without a folder, the program's own folder is tried.
+TEST_F(TLoaderFixture, MissingParentFolderFallsBackToTheProgramsFolder) {
+  // Without a resource copy in this program, that fails loudly.
   Comp.SetDLLDirectory("/no/such/folder/engine");
   TZMDLLOpr w(Comp);
   EXPECT_EQ(Loader.Load(&w), 0);
-  EXPECT_EQ(Loader.TriedPath(), "DzEngine190.dll");
+  EXPECT_EQ(Loader.TriedPath(), JoinPath(plat::ProgramFolder(), "DzEngine190.dll"));
   EXPECT_EQ(Comp.ErrCode(), 19);
+}
+
+TEST_F(TLoaderFixture, ARelativeLibraryNameIsTakenFromTheCurrentFolder) {
+  ZM_NEED_ENGINE();
+  const fs::path before = fs::current_path();
+  fs::current_path(EngineFolder());
+  Comp.SetDLLDirectory("DzEngine190.dll");
+  TZMDLLOpr w(Comp);
+  const int32_t version = Loader.Load(&w);
+  fs::current_path(before);
+  EXPECT_EQ(version, 190) << Comp.ErrMsg();
+  EXPECT_TRUE(plat::IsFullPath(Loader.TriedPath())) << Loader.TriedPath();
+  EXPECT_TRUE(fs::equivalent(Loader.TriedPath(), EnginePath())) << Loader.TriedPath();
+  Loader.Release(&w);
 }
 
 TEST_F(TLoaderFixture, EmptyDirectoryWithoutResourceFailsWithMessage19) {
   Comp.SetDLLDirectory("");
   TZMDLLOpr w(Comp);
   EXPECT_EQ(Loader.Load(&w), 0);
-  EXPECT_EQ(Loader.TriedPath(), "DzEngine190.dll");
+  EXPECT_EQ(Loader.TriedPath(), JoinPath(plat::ProgramFolder(), "DzEngine190.dll"));
   EXPECT_EQ(Loader.ResVersion(), -1);  // examined: this program carries no copy
   EXPECT_EQ(Comp.ErrCode(), 19);
 }

@@ -83,8 +83,8 @@ TEST_F(FormMainShortTest, UnexpectedErrorLeavesTheClickWithoutResultOrTerminatio
   TFormMainShort form(Ops);
   EXPECT_THROW(form.cxButtonEksportujClick(), EExportError);
   EXPECT_TRUE(Ops.Calls.empty());
-  // The archive staged before the failure stays until the next export.
-  EXPECT_TRUE(Exists(Temp + "/_xkgcsa9fjsk8_.tmp"));
+  // The archive staged before the failure goes with it.
+  EXPECT_FALSE(Exists(Temp + "/_xkgcsa9fjsk8_.tmp"));
 }
 
 }  // namespace

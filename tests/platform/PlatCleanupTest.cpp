@@ -29,6 +29,8 @@ template <class F>
 int InChild(F body) {
   const pid_t pid = fork();
   if (pid == 0) {
+    // As a fresh process has them, whatever ran in this one before.
+    plat::RestoreCleanupHandlers();
     body();
     _exit(0);
   }
@@ -84,4 +86,28 @@ TEST(PlatCleanup, SignalRemovesRegisteredFilesAndKeepsItsCourse) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 5);
   fs::remove_all(dir);
+}
+
+// A library's handlers live only while it is called: the last of overlapping scopes
+// puts back what was there, so nothing calls into a library that is gone.
+TEST(PlatCleanup, HandlersScopePutsBackTheHandlersFound) {
+  const int status = InChild([] {
+    signal(SIGTERM, EarlierHandler);
+    auto current = [] {
+      struct sigaction now;
+      sigaction(SIGTERM, nullptr, &now);
+      return !(now.sa_flags & SA_SIGINFO) && now.sa_handler == EarlierHandler;
+    };
+    bool inside = true;
+    {
+      plat::TCleanupHandlersScope outer;
+      {
+        plat::TCleanupHandlersScope inner;
+      }
+      inside = current();
+    }
+    _exit(!inside && current() ? 0 : 1);
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }

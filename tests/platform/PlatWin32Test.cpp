@@ -2,6 +2,7 @@
 #ifdef _WIN32
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "PlatCodePage.h"
@@ -206,7 +207,12 @@ TEST(PlatWin32, DrivesOfTheSystem) {
 }
 
 TEST(PlatWin32, LibrariesAndErrors) {
-  TLibHandle k = LibLoad("kernel32.dll");
+  // Only full paths: a bare name would be searched for, the current folder included.
+  EXPECT_EQ(nullptr, LibLoad("kernel32.dll"));
+  EXPECT_EQ(kErrInvalidName, LastLibError());
+  const char* root = std::getenv("SystemRoot");
+  ASSERT_NE(nullptr, root);
+  TLibHandle k = LibLoad(std::string(root) + "\\system32\\kernel32.dll");
   ASSERT_NE(nullptr, k);
   EXPECT_EQ(0u, LastLibError());
   EXPECT_NE(nullptr, LibSymbol(k, "GetTickCount"));
