@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of irec_fuzz, deflate64_fuzz, decrypt_fuzz, msgtable_fuzz and
-exe_fuzz, and adds archives to engine_fuzz and real deflate streams to inflate_fuzz, from the shared corpus (../shared/corpus beside the work tree), from archives
+"""Writes the seed corpora of irec_fuzz, deflate64_fuzz, decrypt_fuzz, msgtable_fuzz,
+exe_fuzz, join_fuzz and comment_fuzz, and adds archives to engine_fuzz and real deflate streams to inflate_fuzz, from the shared corpus (../shared/corpus beside the work tree), from archives
 made here by zip, 7z and Python, and from the message tables built by zm_msgtables.
 
 Usage: fuzz/corpus/make_seeds.py [path-to-zm_msgtables]
@@ -297,6 +297,68 @@ def exe_seeds(rng):
                 put("exe", f.read(), "listing")
 
 
+def split_set(data, cuts):
+    """A one-disk archive rewritten as a split set whose parts start at cuts (offsets into
+    data, each at a record boundary or inside entry data): the spanning marker in front,
+    disk numbers and offsets within parts in the central and end records."""
+    cen = data.rfind(b"PK\x05\x06")
+    if cen < 0:
+        return None
+    cd_size, cd_off = struct.unpack_from("<II", data, cen + 12)
+    body = b"PK\x07\x08" + data[:cd_off]
+    bounds = [0] + [c + 4 for c in cuts] + [None]
+
+    def where(off):
+        off += 4
+        disk = max(i for i, b in enumerate(bounds[:-1]) if b <= off)
+        return disk, off - bounds[disk]
+
+    cd = bytearray(data[cd_off:cd_off + cd_size])
+    p = 0
+    while p + 46 <= len(cd) and cd[p:p + 4] == b"PK\x01\x02":
+        n, x, c = struct.unpack_from("<HHH", cd, p + 28)
+        disk, rel = where(struct.unpack_from("<I", cd, p + 42)[0])
+        struct.pack_into("<H", cd, p + 34, disk)
+        struct.pack_into("<I", cd, p + 42, rel)
+        p += 46 + n + x + c
+    last = len(cuts)
+    cd_disk, cd_rel = where(cd_off)
+    if cd_disk != last:
+        return None
+    count = struct.unpack_from("<H", data, cen + 10)[0]
+    end = struct.pack("<IHHHHIIH", 0x06054B50, last, cd_disk, count, count, cd_size, cd_rel, 0)
+    whole = body + bytes(cd) + end
+    return [whole[bounds[i]:bounds[i + 1]] for i in range(len(bounds) - 1)]
+
+
+def join_seeds(archives):
+    """join_fuzz: mode byte, two bytes per cut, then the set's bytes."""
+    for name, data in sorted(archives.items()):
+        if not name.startswith(("zip-plain", "py-zip64")) or len(data) > 48 * 1024:
+            continue
+        cen = data.rfind(b"PK\x05\x06")
+        cd_off = struct.unpack_from("<I", data, cen + 16)[0]
+        for nparts in (2, 3):
+            cuts = [cd_off * k // nparts for k in range(1, nparts)]
+            parts = split_set(data, cuts)
+            if not parts:
+                continue
+            for mode_bits in (0, 4, 8, 16, 24):
+                mode = (nparts - 1) | mode_bits
+                head = bytes([mode]) + b"".join(struct.pack("<H", len(p)) for p in parts[:-1])
+                put("join", head + b"".join(parts), "set%d" % nparts)
+        put("join", b"\x08" + data, "one")
+
+
+def comment_seeds(archives):
+    """comment_fuzz: two bytes of comment length, the comment, then the archive."""
+    comments = [b"", b"weekly backup", b"line one\nline two\r\n", b"PK\x05\x06" + bytes(18), b"\xff" * 300]
+    small = [d for _, d in sorted(archives.items()) if len(d) <= 16 * 1024 and d.rfind(b"PK\x05\x06") >= 0]
+    for i, data in enumerate(small[::6]):
+        c = comments[i % len(comments)]
+        put("comment", struct.pack("<H", len(c)) + c + data)
+
+
 def main():
     rng = random.Random(4053)
     archives = {}
@@ -318,7 +380,9 @@ def main():
                 break
     msgtable_seeds(tool)
     exe_seeds(rng)
-    for t in ("irec", "deflate64", "decrypt", "msgtable", "exe", "engine", "inflate"):
+    join_seeds(archives)
+    comment_seeds(archives)
+    for t in ("irec", "deflate64", "decrypt", "msgtable", "exe", "engine", "inflate", "join", "comment"):
         d = os.path.join(HERE, t)
         print(t, len(os.listdir(d)) if os.path.isdir(d) else 0, "seeds")
 

@@ -1,0 +1,94 @@
+// Rewrites the comment of fuzzed archives in place through the component. Two bytes
+// give the length of the new comment, which follows; the rest is the archive.
+// A refused or failed rewrite leaves the file byte for byte as it was; an accepted one
+// leaves an archive that lists the same entries with the new comment, and no end-record
+// signature after its end record (where readers that search backwards would take it for
+// the end record).
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "ZMLister.h"
+#include "ZipMate.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A failed check names its line before it stops the run.
+#define Check(ok)                                                 \
+  do {                                                            \
+    if (!(ok)) {                                                  \
+      std::fprintf(stderr, "check failed: %s:%d\n", __FILE__, __LINE__); \
+      std::abort();                                               \
+    }                                                             \
+  } while (false)
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct TListing {
+  bool Ok = false;
+  std::vector<std::string> Names;
+  std::string Comment;
+};
+
+TListing List(const std::string& path) {
+  TListing l;
+  TZipMate z;
+  z.SetUnattended(true);
+  z.SetZipFileName(path);
+  l.Ok = z.ErrCode() == 0;
+  for (int i = 0; i < z.Count(); ++i)
+    if (auto e = z.DirEntry(i)) l.Names.push_back(e->FileName());
+  l.Comment = z.ZipComment();
+  return l;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const size_t len = std::min<size_t>(data[0] | data[1] << 8, size - 2);
+  const std::string comment(reinterpret_cast<const char*>(data + 2), len);
+  const std::string archive(reinterpret_cast<const char*>(data + 2 + len), size - 2 - len);
+  static const fs::path path = [] {
+    const fs::path p = fs::temp_directory_path() / ("zm_comment_fuzz_" + std::to_string(getpid()) + ".zip");
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove(fs::temp_directory_path() / ("zm_comment_fuzz_" + std::to_string(getpid()) + ".zip"), ec);
+    });
+    return p;
+  }();
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << archive;
+
+  const TListing before = List(path.string());
+  if (!before.Ok) return 0;
+  {
+    TZipMate z;
+    z.SetUnattended(true);
+    z.SetZipFileName(path.string());
+    z.SetZipComment(comment);
+    if (z.ErrCode() != 0 || z.ZipComment() != comment) {
+      Check(ReadAll(path) == archive);
+      return 0;
+    }
+  }
+  const TListing after = List(path.string());
+  Check(after.Ok);
+  Check(after.Names == before.Names);
+  Check(after.Comment == comment);
+  const std::string bytes = ReadAll(path);
+  const size_t end = bytes.size() - comment.size() - 22;
+  Check(bytes.find("PK\x05\x06", end + 4) == std::string::npos);
+  return 0;
+}
