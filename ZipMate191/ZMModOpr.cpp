@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "PlatError.h"
 #include "PlatFile.h"
 #include "ZMEndian.h"
 #include "ZMEOC.h"
@@ -62,13 +63,32 @@ void TZMModOpr::WriteComment(const std::string& text) {
       throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
     if (zm::GetLE32(rec) != kEndOfCentralSig)
       throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
-    zm::PutLE16(rec + 20, uint16_t(text.size()));
-    if (plat::FileSeek(h, eoc, plat::soBeginning) != eoc)
-      throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsSeekErrorInInputFile), true);
-    std::string bytes(reinterpret_cast<const char*>(rec), kEndOfCentralSize);
-    bytes += text;
-    if (plat::FileWrite(h, bytes.data(), int(bytes.size())) != int(bytes.size()) || !zip.Truncate())
-      throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);
+    // The text goes first and the length last, so that the archive opens at every step
+    // (an interrupted rewrite leaves at worst a garbled comment or bytes after it); a
+    // failed write (a full disk) puts the old comment back.
+    const std::string oldText = zip.ZipComment();
+    const uint16_t oldLength = zm::GetLE16(rec + 20);
+    const auto writeAt = [h](int64_t at, const void* data, size_t n) {
+      return plat::FileSeek(h, at, plat::soBeginning) == at &&
+             (n == 0 || plat::FileWrite(h, data, int(n)) == int(n));
+    };
+    const int64_t textAt = eoc + kEndOfCentralSize;
+    uint8_t length[2];
+    zm::PutLE16(length, uint16_t(text.size()));
+    const bool written = writeAt(textAt, text.data(), text.size()) && writeAt(eoc + 20, length, 2) &&
+                         plat::FileSeek(h, textAt + int64_t(text.size()), plat::soBeginning) >= 0 &&
+                         zip.Truncate() && plat::FileFlush(h);
+    if (!written) {
+      const uint32_t cause = plat::GetLastError();
+      zm::PutLE16(length, oldLength);
+      if (writeAt(textAt, oldText.data(), oldText.size()) && writeAt(eoc + 20, length, 2) &&
+          plat::FileSeek(h, textAt + int64_t(oldText.size()), plat::soBeginning) >= 0)
+        zip.Truncate();
+      EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);
+      e.SetMessage(LoadMessageText(zmsErrorWritingEndOfCentral) + ": " + m.ZipFileName() + ": " +
+                   plat::SysErrorMessage(cause) + "; the old comment is kept");
+      throw e;
+    }
     zip.File_Close();
   } catch (const EZMException& e) {
     SetSpanOptions(savedSpan);

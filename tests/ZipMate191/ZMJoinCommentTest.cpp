@@ -333,6 +333,33 @@ TEST_F(TSplitFixture, ACommentIsRewrittenInPlaceAndAnEmptyOneTruncates) {
   EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - 22), kEndOfCentralSig);
 }
 
+// A comment that does not fit on the disk leaves the archive byte for byte as it was,
+// and the message names the cause (once the end record already carried the new length
+// and the comment was cut short).
+TEST_F(TSplitFixture, ACommentThatDoesNotFitLeavesTheArchiveAsItWas) {
+  const fs::path disk = Tmp.Path / "disk";
+  fs::create_directories(disk);
+  if (Sh("mount -t tmpfs -o size=64k tmpfs " + Q(disk) + " 2> /dev/null") != 0)
+    GTEST_SKIP() << "a small tmpfs could not be mounted (needs root), so no disk can be filled";
+  struct TUnmount {
+    fs::path P;
+    ~TUnmount() { Sh("umount " + Q(P)); }
+  } unmount{disk};
+  const fs::path a = disk / "c.zip";
+  ASSERT_EQ(Sh("cd " + Q(disk) + " && echo hello > a.txt && zip -q c.zip a.txt && rm a.txt"), 0);
+  const std::string before = ReadAll(a);
+  // Fill the disk but for a few blocks.
+  Sh("dd if=/dev/zero of=" + Q(disk / "fill") + " bs=1k count=" +
+     std::to_string(64 - 8 - (before.size() + 1023) / 1024) + " 2> /dev/null");
+  Comp.SetZipFileName(a.string());
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  Comp.SetZipComment(std::string(60000, 'c'));
+  EXPECT_NE(Comp.ErrCode(), 0);
+  EXPECT_NE(Comp.ErrMsg().find("space"), std::string::npos) << Comp.ErrMsg();
+  EXPECT_EQ(ReadAll(a), before);
+  ExpectPeersAccept(a);
+}
+
 TEST_F(TSplitFixture, CommentsOfZip64AndSplitArchives) {
   const fs::path z64 = Zip("z64.zip", "-fz");
   Comp.SetZipFileName(z64.string());
