@@ -25,11 +25,13 @@ TDZMethodDecoder* TDZDecoder::DecoderFor(uint16_t method) {
   return FDecoders.back().second.get();
 }
 
-TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* crypt,
+TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* cipher,
                                 const TSink& sink) {
   TDZDecodeResult r;
-  uint64_t pos = en.DataOffset + (crypt ? TDZCrypt::kHeaderSize : 0);
-  uint64_t left = en.CompSize - (crypt ? TDZCrypt::kHeaderSize : 0);
+  const uint64_t head = cipher ? cipher->HeaderSize() : 0;
+  const uint64_t trail = cipher ? cipher->TrailerSize() : 0;
+  uint64_t pos = en.DataOffset + head;
+  uint64_t left = en.CompSize - head - trail;  // the extractor checked that it fits
   uint32_t reg = 0xFFFFFFFFu;
 
   auto reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
@@ -40,7 +42,7 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* cr
       r.ReadFailed = true;
       return -1;
     }
-    if (crypt) crypt->Decrypt(buf, size_t(got));
+    if (cipher) cipher->Decrypt(buf, size_t(got));
     pos += uint64_t(got);
     left -= uint64_t(got);
     return ptrdiff_t(got);
@@ -59,9 +61,21 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* cr
     return true;
   };
 
-  TDZMethodDecoder* decoder = DecoderFor(en.Method);
+  TDZMethodDecoder* decoder = DecoderFor(en.DataMethod());
   r.Result = decoder ? decoder->Decode(en, reader, push) : zm::irBadCodes;
   r.Crc = ~reg;
+  if (trail && !r.ReadFailed && !r.Abandoned) {
+    // The code covers every encrypted byte, also those the method left unread.
+    std::vector<uint8_t> buf(size_t(std::min<uint64_t>(left, 64 * 1024)) + trail);
+    while (left && reader(buf.data(), buf.size() - trail) > 0) {
+    }
+    if (!r.ReadFailed) {
+      if (src.ReadAt(pos, buf.data(), size_t(trail)))
+        r.AuthFailed = !cipher->Authentic(buf.data());
+      else
+        r.ReadFailed = true;
+    }
+  }
   return r;
 }
 
