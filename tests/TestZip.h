@@ -14,6 +14,7 @@ struct TEntrySpec {
   std::string Name = {};
   std::string Data = {};
   uint16_t Method = 8;          // 0 stored, 8 deflate (compressed here), other: Data as is
+  std::string Packed = {};      // when not empty: the stored data, which decode to Data
   uint16_t Flags = 0;
   uint32_t DosTime = 0x5A2B6000;  // 2025-01-11 12:00:00
   std::string Extra = {};
@@ -102,7 +103,7 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries, std::vector<
   using detail::Put32;
   std::string zip, cd;
   for (const TEntrySpec& e : entries) {
-    std::string payload = e.Method == 8 ? RawDeflate(e.Data) : e.Data;
+    std::string payload = !e.Packed.empty() ? e.Packed : e.Method == 8 ? RawDeflate(e.Data) : e.Data;
     const uint32_t crc = e.CrcOverride >= 0 ? uint32_t(e.CrcOverride) : Crc32(e.Data);
     uint16_t flags = e.Flags;
     if (!e.Password.empty()) {
