@@ -31,7 +31,8 @@ class TZstdDecoder : public TDZBufferedDecoder {
         if (FEnd) return hint == 0 ? zm::irOk : zm::irBadData;  // ended inside a frame
         in = ZSTD_inBuffer{FIn.data(), FInLen, 0};
       }
-      // Output is drained until the library has no more for the input it holds.
+      // Output is drained until the library has no more for the input it holds (a
+      // frame that has ended holds none).
       for (;;) {
         ZSTD_outBuffer out{FOut.data(), FOut.size(), 0};
         hint = ZSTD_decompressStream(FCtx, &out, &in);
@@ -41,7 +42,7 @@ class TZstdDecoder : public TDZBufferedDecoder {
                      ? mrMemoryLimit
                      : zm::irBadData;
         if (!Out(sink, out.pos)) return zm::irWriteFailed;
-        if (out.pos < out.size) break;
+        if (out.pos < out.size || hint == 0) break;
       }
     }
   }
