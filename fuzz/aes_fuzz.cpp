@@ -3,10 +3,10 @@
 // First byte, bit 0 set: the rest is the plain content, stored or deflated (bit 4),
 // encrypted here with the password the engine is given, at the strength of bits 1-2
 // (0 and 3: AES-256) and in the first form with its CRC (bit 3) or the second without;
-// the test must pass and the extracted file must hold exactly that content. Bit 0
-// clear: CRC and size (4 bytes each), the field's 7 bytes and the entry's data as they
-// come; a kept file must have that size (and CRC in the first form), and a refused
-// entry leaves no file behind.
+// the extracted file must hold exactly that content. Bit 0 clear: CRC and size (4 bytes
+// each), the field's 7 bytes and the entry's data as they come; a kept file must have
+// that size, and a refused entry leaves no file behind. Each input is extracted once
+// (testing takes the same path), as every run derives the keys anew.
 #include <nettle/aes.h>
 #include <nettle/hmac.h>
 #include <nettle/memxor.h>
@@ -80,10 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string body = method ? RawDeflate(plain, (mode >> 5) % 10) : plain;
     const std::string a = Archive(1, 99, version == 1 ? crc : 0, uint32_t(plain.size()),
                                   Encrypt(strength, body), Field(version, strength, method));
-    TRun t = Exec(a, base, DZ_OPT_ALWAYS | DZ_OPT_TEST);
-    Check(t.Skipped == 0 && t.CrcErrors == 0 && t.Asks == 0);
     TRun x = Exec(a, base, DZ_OPT_ALWAYS | DZ_OPT_EXTRACT | DZ_OPT_OVERWRITE);
-    Check(x.Skipped == 0 && x.CrcErrors == 0);
+    Check(x.Skipped == 0 && x.CrcErrors == 0 && x.Asks == 0);
     Check(fs::is_regular_file(target) && ReadAll(target) == plain);
   } else {
     uint32_t crc = 0, usize = 0;
@@ -96,7 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     field.append(reinterpret_cast<const char*>(data + 9), 7);
     const std::string enc(reinterpret_cast<const char*>(data + 16), size - 16);
     const std::string a = Archive(1, 99, crc, usize, enc, field);
-    Exec(a, base, DZ_OPT_ALWAYS | DZ_OPT_TEST);
     Exec(a, base, DZ_OPT_ALWAYS | DZ_OPT_EXTRACT | DZ_OPT_OVERWRITE);
     if (fs::exists(target)) Check(ReadAll(target).size() == usize);
   }
