@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -104,8 +103,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: method_bench ARCHIVE\n");
     return 2;
   }
-  std::ifstream f(argv[1], std::ios::binary);
-  const std::vector<uint8_t> zip((std::istreambuf_iterator<char>(f)), {});
+  std::ifstream f(argv[1], std::ios::binary | std::ios::ate);
+  std::vector<uint8_t> zip(size_t(f.tellg()));
+  f.seekg(0);
+  f.read(reinterpret_cast<char*>(zip.data()), std::streamsize(zip.size()));
   size_t eocd = std::string::npos;
   for (size_t p = zip.size() >= 22 ? zip.size() - 22 + 1 : 0; p-- > 0;)
     if (Get32(&zip[p]) == 0x06054b50) {

@@ -533,9 +533,9 @@ def main(argv):
     crc_rows, crc_name = bench_crc(progs, a.rounds, 64 if a.quick else 512)
     rows += crc_rows
     rows += bench_memory(progs, archives, small_rel, huge_rel, manifest, work, a.rounds)
-    m_archives, m_label = methods.make_archives(data_root, os.path.join(a.cache, f"methods-{mode}-{a.seed}"),
-                                                manifest, log)
-    rows += methods.bench(progs, m_archives, m_label, a.rounds, have, log)
+    m_archives, m_labels = methods.make_archives(data_root, os.path.join(a.cache, f"methods-{mode}-{a.seed}"),
+                                                 manifest, log)
+    rows += methods.bench(progs, m_archives, m_labels, a.rounds, have, log)
     shutil.rmtree(work, ignore_errors=True)
     load_after = os.getloadavg()[0]
 
