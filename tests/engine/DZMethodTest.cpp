@@ -233,6 +233,21 @@ TEST_F(DZMethodPeers, WrongPasswordAndAlteredDataAreDifferentErrors) {
   EXPECT_TRUE(altered.H.HasSkip(kSkipGeneral));
   EXPECT_FALSE(fs::exists(altered.Out / "dir0" / "text1.txt"));
   EXPECT_EQ(Tree(altered.Out).size(), 2u) << "top.txt and its folder dir0 only";
+  // A large entry (stored: 3 MiB), decrypted on a thread of its own: whole, and altered
+  // near its end.
+  WriteFile(Src / "big.txt", Sample(3 << 20));
+  ASSERT_TRUE(Make("7z", "7z a -tzip -mem=AES256 -mm=Copy -pPa55 ../big.zip big.txt"));
+  TRun big(Dir / "big.zip", "Pa55");
+  EXPECT_EQ(big.Result, 1) << big.H.AllMessages();
+  EXPECT_EQ(ReadFile(big.Out / "big.txt"), ReadFile(Src / "big.txt"));
+  zip = ReadFile(Dir / "big.zip");
+  const size_t end = zip.find("PK\x01\x02");
+  zip[end - 200] = char(zip[end - 200] ^ 1);
+  WriteFile(Dir / "bigt.zip", zip);
+  TRun bigAltered(Dir / "bigt.zip", "Pa55");
+  EXPECT_NE(bigAltered.H.AllMessages().find("authentication failed for big.txt"), std::string::npos)
+      << bigAltered.H.AllMessages();
+  EXPECT_TRUE(Tree(bigAltered.Out).empty());
 }
 
 // The corpus archives of these methods extract as 7-Zip extracts them.
