@@ -192,6 +192,8 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
           }
           q += 4 + sz;
         }
+      } else if (tag == kAesFieldTag) {
+        ParseAesField(d, len, en.Aes);
       } else if (tag == 0x7075 && len >= 5 && d[0] == 1) {  // Unicode path
         if (zm::GetLE32(d + 1) == Crc32Of(en.RawName)) {
           std::string u(reinterpret_cast<const char*>(d + 5), len - 5);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DZAesField.h"
 #include "DZSource.h"
 #include "PlatTime.h"
 
@@ -26,11 +27,16 @@ struct TDZEntry {
   uint32_t DiskStart = 0;
   bool HasFileTime = false;   // a UTC time from an extended-timestamp or NTFS field
   plat::TFileTime FileTime = 0;
+  TDZAesField Aes;            // the AES field (0x9901), when the entry has a sound one
   // Filled by CheckRanges.
   uint64_t DataOffset = 0;   // first byte after the local header
   int RangeError = 0;        // engine error when the data range cannot be trusted
 
   bool Encrypted() const { return (Flags & 1) != 0; }
+  // Method 99 with its AES field: AES-encrypted data of the method the field names.
+  bool IsAes() const { return Method == kAesMethod && Aes.Valid && Encrypted(); }
+  // The method the data are compressed with.
+  uint16_t DataMethod() const { return IsAes() ? Aes.Method : Method; }
   bool IsFolder() const { return !Name.empty() && Name.back() == '/'; }
   unsigned Host() const { return VersionMade >> 8; }
 };

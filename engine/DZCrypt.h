@@ -5,16 +5,20 @@
 #include <cstdint>
 #include <string>
 
+#include "DZCipher.h"
+
 namespace dz {
 
-class TDZCrypt {
+class TDZCrypt : public TDZCipher {
  public:
   static constexpr size_t kHeaderSize = 12;
+
+  size_t HeaderSize() const override { return kHeaderSize; }
 
   void Init(const std::string& password);
   // Decrypts a copy of the header and tells whether its last byte equals check.
   bool CheckHeader(const uint8_t header[kHeaderSize], uint8_t check);
-  void Decrypt(uint8_t* data, size_t n);
+  void Decrypt(uint8_t* data, size_t n) override;
   void Encrypt(uint8_t* data, size_t n);
 
  private:

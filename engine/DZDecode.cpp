@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
+#include "DZDecryptAhead.h"
 #include "PlatError.h"
 #include "PlatFileSys.h"
 #include "ZMCrc32.h"
@@ -12,6 +14,8 @@ namespace dz {
 
 namespace {
 constexpr uint64_t kAheadMinSize = 16 * 1024;
+// Entries from which on an authenticating cipher works on a thread of its own.
+constexpr uint64_t kDecryptAheadMinSize = 2 * 1024 * 1024;
 // Pieces waiting for the extractor from which on the thread writes files itself.
 constexpr size_t kWriteHereBacklog = TDZDecodeAhead::kSlots / 2;
 }  // namespace
@@ -25,22 +29,33 @@ TDZMethodDecoder* TDZDecoder::DecoderFor(uint16_t method) {
   return FDecoders.back().second.get();
 }
 
-TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* crypt,
+TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* cipher,
                                 const TSink& sink) {
   TDZDecodeResult r;
-  uint64_t pos = en.DataOffset + (crypt ? TDZCrypt::kHeaderSize : 0);
-  uint64_t left = en.CompSize - (crypt ? TDZCrypt::kHeaderSize : 0);
+  const uint64_t head = cipher ? cipher->HeaderSize() : 0;
+  const uint64_t trail = cipher ? cipher->TrailerSize() : 0;
+  uint64_t pos = en.DataOffset + head;
+  uint64_t left = en.CompSize - head - trail;  // the extractor checked that it fits
   uint32_t reg = 0xFFFFFFFFu;
 
+  std::unique_ptr<TDZDecryptAhead> ahead;
+  if (trail && left >= kDecryptAheadMinSize && src.ThreadSafe() &&
+      std::thread::hardware_concurrency() != 1) {
+    try {
+      ahead = std::make_unique<TDZDecryptAhead>(src, *cipher, pos, left);
+    } catch (const std::system_error&) {
+      // No thread: decrypted here.
+    }
+  }
   auto reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
     if (left == 0) return 0;
     const size_t n = size_t(std::min<uint64_t>(left, max));
-    const int64_t got = src.ReadSome(pos, buf, n);
+    const int64_t got = ahead ? ahead->Read(buf, n) : src.ReadSome(pos, buf, n);
     if (got <= 0) {
       r.ReadFailed = true;
       return -1;
     }
-    if (crypt) crypt->Decrypt(buf, size_t(got));
+    if (cipher && !ahead) cipher->Decrypt(buf, size_t(got));
     pos += uint64_t(got);
     left -= uint64_t(got);
     return ptrdiff_t(got);
@@ -59,9 +74,22 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCrypt* cr
     return true;
   };
 
-  TDZMethodDecoder* decoder = DecoderFor(en.Method);
+  TDZMethodDecoder* decoder = DecoderFor(en.DataMethod());
   r.Result = decoder ? decoder->Decode(en, reader, push) : zm::irBadCodes;
   r.Crc = ~reg;
+  if (trail && !r.ReadFailed && !r.Abandoned) {
+    // The code covers every encrypted byte, also those the method left unread.
+    std::vector<uint8_t> buf(size_t(std::min<uint64_t>(left, 64 * 1024)) + trail);
+    while (left && reader(buf.data(), buf.size() - trail) > 0) {
+    }
+    ahead.reset();  // the cipher has seen every byte
+    if (!r.ReadFailed) {
+      if (src.ReadAt(pos, buf.data(), size_t(trail)))
+        r.AuthFailed = !cipher->Authentic(buf.data());
+      else
+        r.ReadFailed = true;
+    }
+  }
   return r;
 }
 

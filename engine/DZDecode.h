@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "DZArchive.h"
-#include "DZCrypt.h"
+#include "DZCipher.h"
 #include "DZMethod.h"
 #include "DZSource.h"
 #include "PlatFile.h"
@@ -36,6 +36,7 @@ struct TDZDecodeResult {
   bool WriteFailed = false;  // the decoding thread could not write the entry's file
   bool TimeSet = false;      // it wrote all of the file and set its time
   uint32_t FileError = 0;    // why it could not make or write that file (system error)
+  bool AuthFailed = false;   // the encryption's authentication code does not match
 };
 
 // Writes all n bytes at offset; false on failure.
@@ -45,9 +46,11 @@ class TDZDecoder {
  public:
   // Takes decoded bytes (already counted in the CRC); false stops decoding.
   using TSink = std::function<bool(const uint8_t* data, size_t n)>;
-  // Decodes the entry's data (any method MethodSupported accepts; decrypted on the
-  // way when crypt is given, whose keys stand at the first data byte) into the sink.
-  TDZDecodeResult Run(TDZSource& src, const TDZEntry& en, TDZCrypt* crypt, const TSink& sink);
+  // Decodes the entry's data (any method MethodSupported accepts) into the sink,
+  // decrypted on the way when cipher is given, whose keys stand at the first data
+  // byte. An authenticating cipher sees all the data, also those after a stream that
+  // ended early or broke, and then checks its code.
+  TDZDecodeResult Run(TDZSource& src, const TDZEntry& en, TDZCipher* cipher, const TSink& sink);
 
  private:
   // The decoder of a method, made on first use and kept; null when not supported.

@@ -415,7 +415,18 @@ bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::s
   return true;
 }
 
-bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
+bool TDZExtractor::OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher& aes,
+                              TDZCipher*& cipher) {
+  if (en.IsAes()) {
+    // The salt and the password verifier.
+    uint8_t header[16 + TDZAesCipher::kVerifierSize];
+    if (!FSource->ReadAt(en.DataOffset, header, TDZAesCipher::HeaderSizeFor(en.Aes))) {
+      Fail(en, skReadError, deReadFile, "");
+      return false;
+    }
+    cipher = &aes;
+    return ObtainPassword(en, [&](const std::string& pwd) { return aes.Init(en.Aes, pwd, header); });
+  }
   uint8_t header[TDZCrypt::kHeaderSize];
   if (!FSource->ReadAt(en.DataOffset, header, sizeof header)) {
     Fail(en, skReadError, deReadFile, "");
@@ -425,7 +436,8 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
   // usually the high byte of the time; the CRC check after decoding has the last word.
   const uint8_t crcCheck = uint8_t(en.Crc >> 24);
   const uint8_t timeCheck = uint8_t(en.DosDateTime >> 8);
-  auto tryPwd = [&](const std::string& pwd) {
+  cipher = &crypt;
+  return ObtainPassword(en, [&](const std::string& pwd) {
     crypt.Init(pwd);
     TDZCrypt probe = crypt;
     TDZCrypt probe2 = crypt;
@@ -434,7 +446,11 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
       return false;
     crypt.Decrypt(header, sizeof header);  // keys now stand at the first data byte
     return true;
-  };
+  });
+}
+
+bool TDZExtractor::ObtainPassword(const TDZEntry& en,
+                                  const std::function<bool(const std::string&)>& tryPwd) {
   bool tried = !FPassword.empty();
   if (!FPassword.empty() && tryPwd(FPassword)) return true;
   for (const std::string& p : FGoodPasswords)
@@ -466,7 +482,7 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, TDZCrypt& crypt) {
   return false;
 }
 
-bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, TOutput& out,
+bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher, TOutput& out,
                           uint32_t& crc) {
   bool writeFailed = false;
   uint64_t written = 0;
@@ -488,7 +504,7 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
   };
 
   TDZDecodeResult r;
-  if (!crypt && FAhead && FAhead->Covers(ordinal)) {
+  if (!cipher && FAhead && FAhead->Covers(ordinal)) {
     // Decoded on the other thread; the data arrive here in order.
     for (;;) {
       const TDZDecodeAhead::TPiece& piece = FAhead->Next(ordinal);
@@ -512,23 +528,33 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, T
       }
     }
   } else {
-    r = FDecoder.Run(*FSource, en, crypt, sink);
+    r = FDecoder.Run(*FSource, en, cipher, sink);
   }
   FHost.CheckStop();
   crc = r.Crc;
   writeFailed = writeFailed || r.WriteFailed;
-  if (r.Result == zm::irOk && r.Written == en.UncompSize && !writeFailed) return true;
-  if (writeFailed)
+  if (r.Result == zm::irOk && r.Written == en.UncompSize && !writeFailed && !r.AuthFailed)
+    return true;
+  if (writeFailed) {
     Fail(en, skGeneralExtractError, deWriteFile,
          Where(out.TempName.empty() ? out.Target : out.TempName, out.Cause));
-  else if (r.ReadFailed)
+  } else if (r.ReadFailed) {
     Fail(en, skReadError, deReadFile, "");
-  else if (r.TooLong)
+  } else if (r.AuthFailed) {
+    // Whatever else went wrong, data that fail their authentication were altered.
+    FHost.ErrorMsg(deError, "authentication failed for " + en.Name +
+                                " (its encrypted data were altered or damaged)");
+    FHost.Skipped(en.Name, skGeneralExtractError, deError);
+  } else if (r.Result == mrMemoryLimit) {
+    Fail(en, skGeneralExtractError, deNoMemory,
+         "(decoding needs more memory than the engine allows)");
+  } else if (r.TooLong) {
     Fail(en, skSizeChange, deInvalidStruct, "(more data than its stated size)");
-  else if (r.Result == zm::irOk)
+  } else if (r.Result == zm::irOk) {
     Fail(en, skSizeChange, deInvalidStruct, "(less data than its stated size)");
-  else
+  } else {
     Fail(en, skZipFileFormatWrong, deInvalidStruct, "(compressed data are damaged)");
+  }
   return false;
 }
 
@@ -616,18 +642,28 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
     Fail(en, skZipFileFormatWrong, en.RangeError, "(data outside the archive or shared)");
     return false;
   }
-  if (!MethodSupported(en.Method)) {
+  if (en.Method == kAesMethod && !en.IsAes()) {
     Fail(en, skCompressionUnknown, deSkipping,
-         "(method " + std::to_string(en.Method) + ", " + MethodName(en.Method) +
-             ", is not supported)");
+         en.Aes.Valid ? "(AES encryption on an entry not flagged as encrypted)"
+                      : "(AES encryption without a valid AES extra field)");
+    return false;
+  }
+  const uint16_t method = en.DataMethod();
+  if (!MethodSupported(method)) {
+    Fail(en, skCompressionUnknown, deSkipping,
+         "(method " + std::to_string(method) + ", " + MethodName(method) + ", is not supported)");
     return false;
   }
   if (en.Encrypted() && (en.Flags & 0x40)) {
     Fail(en, skCompressionUnknown, deSkipping, "(strong encryption is not supported)");
     return false;
   }
-  const uint64_t cryptHead = en.Encrypted() ? TDZCrypt::kHeaderSize : 0;
-  if (en.CompSize < cryptHead || (en.Method == 0 && en.CompSize - cryptHead != en.UncompSize)) {
+  // Encryption bytes around the data.
+  const uint64_t cryptHead =
+      !en.Encrypted() ? 0
+      : en.IsAes()    ? TDZAesCipher::HeaderSizeFor(en.Aes) + TDZAesCipher::kMacSize
+                      : TDZCrypt::kHeaderSize;
+  if (en.CompSize < cryptHead || (method == 0 && en.CompSize - cryptHead != en.UncompSize)) {
     Fail(en, skZipFileFormatWrong, deInvalidStruct, "(sizes do not agree)");
     return false;
   }
@@ -716,12 +752,15 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
   }
 
   TDZCrypt crypt;
-  if (en.Encrypted() && !ObtainPassword(en, crypt)) return false;
+  TDZAesCipher aes;
+  TDZCipher* cipher = nullptr;
+  if (en.Encrypted() && !OpenCipher(en, crypt, aes, cipher)) return false;
 
   if (FHost.Verbose()) FHost.Info((FTest ? "testing: " : "extracting: ") + en.Name);
   uint32_t crc = 0;
-  if (!Decode(en, ordinal, en.Encrypted() ? &crypt : nullptr, out, crc)) return false;
-  if (crc != en.Crc) {
+  if (!Decode(en, ordinal, cipher, out, crc)) return false;
+  // The second form of AES encryption leaves the CRC out: its code authenticated the data.
+  if (crc != en.Crc && (!en.IsAes() || en.Aes.ChecksCrc())) {
     const int r = FHost.CrcError(en.Name, crc, en.Crc);
     FHost.CheckStop();
     FHost.ErrorMsg(deError, "CRC-32 mismatch in " + en.Name + " (found " + Hex8(crc) +

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "DZAes.h"
 #include "DZArchive.h"
 #include "DZCrypt.h"
 #include "DZDecode.h"
@@ -42,9 +43,14 @@ class TDZExtractor {
   bool ProcessEntry(size_t index, size_t ordinal, int pipe);
   bool MakeFolders(const std::string& base, const std::vector<std::string>& parts, size_t n,
                    std::string& path, const std::string& display);
-  bool ObtainPassword(const TDZEntry& en, TDZCrypt& crypt);
+  // Sets up the decryption of an encrypted entry (traditional or AES) in crypt or aes
+  // and points cipher at it; false after a reported failure.
+  bool OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher& aes, TDZCipher*& cipher);
+  // Finds the password that opens the entry (tryPwd tells): the command's, one that
+  // opened an earlier entry, or one the caller gives; false after a reported failure.
+  bool ObtainPassword(const TDZEntry& en, const std::function<bool(const std::string&)>& tryPwd);
   // Decodes the entry into the output; false after a reported failure.
-  bool Decode(const TDZEntry& en, size_t ordinal, TDZCrypt* crypt, TOutput& out,
+  bool Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher, TOutput& out,
               uint32_t& crc);
   // Temporary names in folder for the entry at index: take makes the file or link and
   // answers 0 (done), 1 (the name is taken: try another) or 2 (failed).

@@ -6,8 +6,31 @@
 #include "DZImplode.h"
 #include "DZReduce.h"
 #include "DZShrink.h"
+#include "DZBzip2.h"
+#include "DZLzma.h"
+#include "DZXz.h"
+#include "DZZstd.h"
 
 namespace dz {
+
+void TDZBufferedDecoder::Begin() {
+  if (FIn.empty()) {
+    FIn.resize(kInSize);
+    FOut.resize(kOutSize);
+  }
+  FInLen = 0;
+  FEnd = false;
+}
+
+bool TDZBufferedDecoder::Pull(const TReader& reader) {
+  FInLen = 0;
+  if (FEnd) return true;
+  const ptrdiff_t got = reader(FIn.data(), FIn.size());
+  if (got < 0) return false;
+  FInLen = size_t(got);
+  FEnd = got == 0;
+  return true;
+}
 
 namespace {
 
@@ -43,7 +66,13 @@ class TInflateDecoder : public TDZMethodDecoder {
 
 }  // namespace
 
-bool MethodSupported(uint16_t method) { return method <= 6 || method == 8 || method == 9; }
+bool MethodSupported(uint16_t method) {
+  switch (method) {
+    case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 8: case 9: case 12: case 14:
+    case 93: case 95: return true;
+    default: return false;
+  }
+}
 
 std::unique_ptr<TDZMethodDecoder> MakeMethodDecoder(uint16_t method) {
   switch (method) {
@@ -53,6 +82,10 @@ std::unique_ptr<TDZMethodDecoder> MakeMethodDecoder(uint16_t method) {
     case 6: return std::make_unique<TDZImplodeDecoder>();
     case 8: return std::make_unique<TInflateDecoder>(zm::TInflateMode::Deflate);
     case 9: return std::make_unique<TInflateDecoder>(zm::TInflateMode::Deflate64);
+    case 12: return MakeBzip2Decoder();
+    case 14: return MakeLzmaDecoder();
+    case 93: return MakeZstdDecoder();
+    case 95: return MakeXzDecoder();
     default: return nullptr;
   }
 }

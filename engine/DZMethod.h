@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "DZArchive.h"
 #include "ZMInflateCore.h"
@@ -27,6 +28,30 @@ class TDZMethodDecoder {
   // properly, irBadData or irBadCodes for damaged data, irWriteFailed when the sink
   // refused, irReadFailed when the reader failed.
   virtual int Decode(const TDZEntry& en, const TReader& reader, const TSink& sink) = 0;
+};
+
+// A result beside the zm::TInflateResult values: the data need more memory to decode
+// than the engine allows (kMethodMemoryLimit).
+constexpr int mrMemoryLimit = 16;
+constexpr uint64_t kMethodMemoryLimit = sizeof(void*) >= 8 ? uint64_t(1) << 30 : uint64_t(1) << 28;
+
+// Base of the decoders that drive a library's streaming call: an input buffer that
+// the reader fills and an output buffer handed to the sink.
+class TDZBufferedDecoder : public TDZMethodDecoder {
+ protected:
+  static constexpr size_t kInSize = 64 * 1024;
+  static constexpr size_t kOutSize = 256 * 1024;
+
+  // Starts an entry: empties the input and allocates the buffers on first use.
+  void Begin();
+  // Refills the input buffer once it is used up; false when the reader failed. Sets
+  // FEnd when the reader has nothing more.
+  bool Pull(const TReader& reader);
+  bool Out(const TSink& sink, size_t n) { return n == 0 || sink(FOut.data(), n); }
+
+  std::vector<uint8_t> FIn, FOut;
+  size_t FInLen = 0;  // bytes in FIn
+  bool FEnd = false;
 };
 
 // Whether the engine decodes the method (the method stored in the entry's header).

@@ -14,7 +14,7 @@ struct TEntrySpec {
   std::string Name = {};
   std::string Data = {};
   uint16_t Method = 8;          // 0 stored, 8 deflate (compressed here), other: Data as is
-  std::string Packed = {};      // when not empty: the stored data, Data what they decode to
+  std::string Packed = {};      // when not empty: the stored data, which decode to Data
   uint16_t Flags = 0;
   uint32_t DosTime = 0x5A2B6000;  // 2025-01-11 12:00:00
   std::string Extra = {};

@@ -10,7 +10,9 @@ set(CMAKE_C_COMPILER ${ZM_MINGW_CC})
 set(CMAKE_CXX_COMPILER ${ZM_MINGW_CXX})
 set(CMAKE_RC_COMPILER ${ZM_MINGW_RC})
 
-set(CMAKE_FIND_ROOT_PATH /usr/${ZM_MINGW_TRIPLE})
+# The second root holds libbz2, liblzma, libzstd and Nettle as scripts/setup-windows
+# builds them.
+set(CMAKE_FIND_ROOT_PATH /usr/${ZM_MINGW_TRIPLE} /opt/zm-mingw/${ZM_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

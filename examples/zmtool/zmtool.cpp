@@ -207,14 +207,29 @@ void AddDosText(TOutput& out, uint32_t dos) {
   out.Add(' ').Dec((dos >> 11) & 31, 2).Add(':').Dec((dos >> 5) & 63, 2).Add(':').Dec((dos & 31) * 2, 2);
 }
 
-void AddMethod(TOutput& out, uint16_t m) {
+// The method's name; for AES encryption (method 99) its strength and the method
+// inside, from the entry's AES field (0x9901), as "AES-256, deflated".
+void AddMethod(TOutput& out, const TZMDirEntry& e) {
+  uint16_t m = e.CompressionMethod();
+  if (m == 99) {
+    const std::string f = e.ExtraData(0x9901);
+    if (f.size() >= 7 && f[2] == 'A' && f[3] == 'E' && f[4] >= 1 && f[4] <= 3) {
+      out.Add("AES-").Dec(64 + 64 * unsigned(f[4])).Add(", ");
+      m = uint16_t(uint8_t(f[5]) | uint8_t(f[6]) << 8);
+    }
+  }
   switch (m) {
     case 0: out.Add("stored"); break;
+    case 1: out.Add("shrunk"); break;
+    case 2: case 3: case 4: case 5: out.Add("reduced"); break;
+    case 6: out.Add("imploded"); break;
     case 8: out.Add("deflated"); break;
     case 9: out.Add("deflate64"); break;
     case 12: out.Add("bzip2"); break;
     case 14: out.Add("lzma"); break;
     case 93: out.Add("zstd"); break;
+    case 95: out.Add("xz"); break;
+    case 98: out.Add("ppmd"); break;
     default: out.Dec(m); break;
   }
 }
@@ -251,7 +266,7 @@ void PrintListing(TZipMate& zm, bool json) {
       AddJsonText(out, e->FileName());
       out.Add(", \"size\": ").Dec(e->UncompressedSize()).Add(", \"compressed\": ").Dec(e->CompressedSize());
       out.Add(", \"method\": \"");
-      AddMethod(out, e->CompressionMethod());
+      AddMethod(out, *e);
       out.Add("\", \"crc\": \"").Hex8(e->CRC32()).Add("\", \"time\": \"");
       AddDosText(out, e->DateTime());
       out.Add("\", \"comment\": ");
@@ -259,7 +274,7 @@ void PrintListing(TZipMate& zm, bool json) {
       out.Add('}').FlushIfFull();
     } else {
       out.Add(TerminalSafe(e->FileName())).Add('\t').Dec(e->UncompressedSize()).Add('\t').Dec(e->CompressedSize()).Add('\t');
-      AddMethod(out, e->CompressionMethod());
+      AddMethod(out, *e);
       out.Add('\t').Hex8(e->CRC32()).Add('\t');
       AddDosText(out, e->DateTime());
       out.Add('\n').FlushIfFull();

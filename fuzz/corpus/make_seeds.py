@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of irec_fuzz, deflate64_fuzz, decrypt_fuzz, msgtable_fuzz,
-exe_fuzz, join_fuzz and comment_fuzz, and adds archives to engine_fuzz and real deflate streams to inflate_fuzz, from the shared corpus (../shared/corpus beside the work tree), from archives
+"""Writes the seed corpora of irec_fuzz, deflate64_fuzz, decrypt_fuzz, aes_fuzz,
+method_fuzz, msgtable_fuzz, exe_fuzz, join_fuzz and comment_fuzz, and adds archives to
+engine_fuzz and real deflate streams to inflate_fuzz, from the shared corpus
+(../shared/corpus beside the work tree), from archives
 made here by zip, 7z and Python, and from the message tables built by zm_msgtables.
 
 Usage: fuzz/corpus/make_seeds.py [path-to-zm_msgtables]
@@ -116,6 +118,11 @@ def generated_archives(rng):
             "7z-d64-fast.zip": ["7z", "a", "-tzip", "-mm=Deflate64", "-mx=1", "{out}", "src"],
             "7z-crypt.zip": ["7z", "a", "-tzip", "-ppw", "-mem=ZipCrypto", "{out}", "src"],
             "7z-d64-crypt.zip": ["7z", "a", "-tzip", "-mm=Deflate64", "-ppw", "-mem=ZipCrypto", "{out}", "src"],
+            "7z-bzip2.zip": ["7z", "a", "-tzip", "-mm=BZip2", "{out}", "src"],
+            "7z-lzma.zip": ["7z", "a", "-tzip", "-mm=LZMA", "{out}", "src"],
+            "7z-aes128.zip": ["7z", "a", "-tzip", "-ppw", "-mem=AES128", "{out}", "src"],
+            "7z-aes256-bzip2.zip": ["7z", "a", "-tzip", "-ppw", "-mem=AES256", "-mm=BZip2", "{out}", "src"],
+            "zip-bzip2.zip": ["zip", "-q", "-r", "-Z", "bzip2", "{out}", "src"],
         }
         for name, args in jobs.items():
             out_path = os.path.join(tmp, name)
@@ -184,6 +191,53 @@ def decrypt_seeds(archives, rng):
             if flags & 1 and method in methods and csize < 40000:
                 mode = methods[method]
                 put("decrypt", bytes([mode]) + struct.pack("<II", crc, usize) + payload, "entry")
+
+
+def aes_seeds(archives, rng):
+    # Plain content encrypted by the target: mode byte, content.
+    texts = [b"", b"x" * 15, b"secret payroll data\n" * 40, bytes(range(256)) * 8]
+    for t in texts:
+        for mode in (1, 3, 5, 7, 9, 0x11, 0x19, 0x97):
+            put("aes", bytes([mode]) + t + bytes(max(0, 15 - len(t))), "plain")
+    # AES entries of real archives (password "pw"): CRC, size, the field, data.
+    for name, data in sorted(archives.items()):
+        pos = 0
+        while True:
+            pos = data.find(b"PK\x03\x04", pos)
+            if pos < 0 or pos + 30 > len(data):
+                break
+            (_, _, flags, method, _, _, crc, csize, usize, nlen, xlen) = struct.unpack_from(
+                "<IHHHHHIIIHH", data, pos)
+            extra = data[pos + 30 + nlen:pos + 30 + nlen + xlen]
+            at = extra.find(b"\x01\x99\x07\x00")
+            start = pos + 30 + nlen + xlen
+            if method == 99 and at >= 0 and csize < 40000 and start + csize <= len(data):
+                put("aes", b"\x00" + struct.pack("<II", crc, usize) + extra[at + 4:at + 11] +
+                    data[start:start + csize], "entry")
+            pos += 4
+
+
+def method_seeds(archives, rng):
+    # Entries of the library-decoded methods: mode (method index, end-marker flag,
+    # chunk size), stated size, data.
+    index = {12: 0, 14: 1, 95: 2, 93: 3}
+    streams = []
+    for name, data in sorted(archives.items()):
+        for method, flags, crc, csize, usize, payload in local_entries(data):
+            if method in index and csize < 60000:
+                streams.append((index[method] | (flags & 2) << 1, usize, payload))
+    text = b"Kwartalne stawki robocizny.\n" * 200 + bytes(rng.getrandbits(8) for _ in range(300))
+    import lzma
+    streams.append((2, len(text), lzma.compress(text)))
+    streams.append((2, 2 * len(text), lzma.compress(text) + lzma.compress(text, preset=0)))
+    try:
+        z = subprocess.run(["zstd", "-q", "-c"], input=text, capture_output=True, check=True).stdout
+        streams.append((3, len(text), z))
+        streams.append((3, 2 * len(text), z + z))
+    except (OSError, subprocess.CalledProcessError):
+        print("make_seeds: could not run zstd", file=sys.stderr)
+    for mode, usize, payload in streams:
+        put("method", bytes([mode | rng.choice((0, 8, 0xF8))]) + struct.pack("<I", usize) + payload, "stream")
 
 
 def engine_seeds(archives):
@@ -371,6 +425,8 @@ def main():
     inflate_seeds(archives)
     deflate64_seeds(archives, rng)
     decrypt_seeds(archives, rng)
+    aes_seeds(archives, rng)
+    method_seeds(archives, rng)
     tool = sys.argv[1] if len(sys.argv) > 1 else None
     if not tool:
         for b in ("build/fuzz", "build/default"):
@@ -382,7 +438,8 @@ def main():
     exe_seeds(rng)
     join_seeds(archives)
     comment_seeds(archives)
-    for t in ("irec", "deflate64", "decrypt", "msgtable", "exe", "engine", "inflate", "join", "comment"):
+    for t in ("irec", "deflate64", "decrypt", "aes", "method", "msgtable", "exe", "engine", "inflate",
+              "join", "comment"):
         d = os.path.join(HERE, t)
         print(t, len(os.listdir(d)) if os.path.isdir(d) else 0, "seeds")
 

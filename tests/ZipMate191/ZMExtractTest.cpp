@@ -141,6 +141,28 @@ TEST_F(TExtractFixture, WrongAndRightPasswords) {
   EXPECT_EQ(ReadAll(Out / "a.txt"), "alpha\n");
 }
 
+// AES-encrypted entries ask through the same event, PasswordReqCount times.
+TEST_F(TExtractFixture, AesPasswordsGoThroughThePasswordEvent) {
+#ifndef _WIN32
+  if (std::system("7z > /dev/null 2>&1") != 0) GTEST_SKIP() << "7z is not installed";
+#else
+  GTEST_SKIP() << "7z, a POSIX program here, makes the archive";
+#endif
+  const std::string a = (Tmp.Path / "aes.zip").string();
+  const std::string cmd = "cd '" + Src.string() + "' && 7z a -tzip -mem=AES256 -pright '" + a + "' a.txt sub/b.txt > /dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  Comp.SetPasswordReqCount(3);
+  std::vector<uint32_t> repeats;
+  Comp.OnPasswordError = [&](TObject*, bool, std::string& pw, const std::string&, uint32_t& repeat, TMsgDlgBtn&) {
+    repeats.push_back(repeat);
+    pw = repeats.size() < 3 ? "wrong" : "right";
+  };
+  EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 0) << Comp.ErrMsg();
+  EXPECT_EQ(Comp.SuccessCnt(), 2);
+  EXPECT_EQ(repeats, (std::vector<uint32_t>{3, 2, 1}));
+  EXPECT_EQ(ReadAll(Out / "sub" / "b.txt"), std::string(5000, 'b'));
+}
+
 TEST_F(TExtractFixture, PasswordAbortEndsTheRunAsCancelled) {
   std::string a = Zip("enc.zip", false, "right");
   Comp.OnPasswordError = [](TObject*, bool, std::string&, const std::string&, uint32_t&, TMsgDlgBtn& act) {

@@ -145,15 +145,17 @@ TEST(DZHostile, TruncatedAndDamagedData) {
 TEST(DZHostile, UnsupportedMethodsAreSkipped) {
   const fs::path dir = FreshDir("hostile_method");
   TRun r;
-  RunOn(r, dir, BuildZip({{.Name = "b.bz2", .Data = "BZh91AY&SY", .Method = 12},
-                          {.Name = "l.lzma", .Data = "xxxxxxxx", .Method = 14},
-                          {.Name = "a.aes", .Data = "xxxxxxxxxxxxxxxx", .Method = 99},
+  // Methods no decoder takes, and AES encryption without its extra field.
+  RunOn(r, dir, BuildZip({{.Name = "w.wv", .Data = "wvpk", .Method = 97},
+                          {.Name = "l.lz77", .Data = "xxxxxxxx", .Method = 19},
+                          {.Name = "a.aes", .Data = "xxxxxxxxxxxxxxxx", .Method = 99, .Flags = 1},
                           {.Name = "ok.txt", .Data = "ok"}}));
   EXPECT_EQ(r.Result, 1);
   int n = 0;
   for (const TSkip& s : r.H.Skips) n += s.Type == kSkipMethod;
   EXPECT_EQ(n, 3);
-  EXPECT_NE(r.H.AllMessages().find("bzip2"), std::string::npos);
+  EXPECT_NE(r.H.AllMessages().find("(method 97, WavPack, is not supported)"), std::string::npos);
+  EXPECT_NE(r.H.AllMessages().find("(AES encryption without a valid AES extra field)"), std::string::npos);
   EXPECT_EQ(Tree(r.Out).size(), 1u);
 }
 

@@ -16,6 +16,10 @@
 #include <sstream>
 #include <type_traits>
 
+#include <bzlib.h>
+#include <lzma.h>
+#include <zstd.h>
+
 #include "PlatDynLib.h"
 
 namespace dzt {
@@ -360,6 +364,67 @@ int Shell(const std::string& cmd) {
   const int r = std::system((cmd + " >/dev/null 2>&1").c_str());
   return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
 #endif
+}
+
+std::string Filter(const std::string& cmd, const std::string& data) {
+  const fs::path dir = FreshDir("filter");
+  WriteFile(dir / "in", data);
+  if (Shell("(" + cmd + " < " + (dir / "in").string() + " > " + (dir / "out").string() + ")") != 0)
+    return {};
+  return ReadFile(dir / "out");
+}
+
+std::string PackBzip2(const std::string& data) {
+  std::string out(data.size() + data.size() / 100 + 600, '\0');
+  unsigned n = unsigned(out.size());
+  if (BZ2_bzBuffToBuffCompress(out.data(), &n, const_cast<char*>(data.data()), unsigned(data.size()),
+                               9, 0, 0) != BZ_OK)
+    return {};
+  out.resize(n);
+  return out;
+}
+
+namespace {
+std::string RunLzma(lzma_stream& s, const std::string& data, std::string out) {
+  const size_t head = out.size();
+  out.resize(head + data.size() + data.size() / 2 + 1024);
+  s.next_in = reinterpret_cast<const uint8_t*>(data.data());
+  s.avail_in = data.size();
+  s.next_out = reinterpret_cast<uint8_t*>(out.data()) + head;
+  s.avail_out = out.size() - head;
+  const lzma_ret rc = lzma_code(&s, LZMA_FINISH);
+  out.resize(out.size() - s.avail_out);
+  lzma_end(&s);
+  return rc == LZMA_STREAM_END ? out : std::string();
+}
+}  // namespace
+
+std::string PackLzma(const std::string& data, bool eos) {
+  lzma_options_lzma opt;
+  lzma_lzma_preset(&opt, 6);
+  uint8_t props[5];
+  lzma_filter f[2] = {{LZMA_FILTER_LZMA1, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
+  if (lzma_properties_encode(f, props) != LZMA_OK) return {};
+  opt.ext_flags = eos ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
+  f[0].id = LZMA_FILTER_LZMA1EXT;
+  lzma_stream s = LZMA_STREAM_INIT;
+  if (lzma_raw_encoder(&s, f) != LZMA_OK) return {};
+  // The encoder's version (here 5.4), the size of the properties, the properties.
+  return RunLzma(s, data, std::string("\x05\x04\x05\x00", 4) + std::string(props, props + 5));
+}
+
+std::string PackXz(const std::string& data) {
+  lzma_stream s = LZMA_STREAM_INIT;
+  if (lzma_easy_encoder(&s, 6, LZMA_CHECK_CRC64) != LZMA_OK) return {};
+  return RunLzma(s, data, {});
+}
+
+std::string PackZstd(const std::string& data) {
+  std::string out(ZSTD_compressBound(data.size()), '\0');
+  const size_t n = ZSTD_compress(out.data(), out.size(), data.data(), data.size(), 3);
+  if (ZSTD_isError(n)) return {};
+  out.resize(n);
+  return out;
 }
 
 bool HaveTool(const std::string& tool) {

@@ -112,6 +112,15 @@ struct TCentralSummary {
 };
 TCentralSummary SummarizeCentral(const std::string& zip);
 
+// Data compressed by the libraries behind the engine's methods, as the entries of those
+// methods store them: bzip2 (12), LZMA with its 4-byte head and properties (14; with
+// an end marker when eos, which general-purpose bit 1 then announces), XZ (95),
+// Zstandard (93).
+std::string PackBzip2(const std::string& data);
+std::string PackLzma(const std::string& data, bool eos);
+std::string PackXz(const std::string& data);
+std::string PackZstd(const std::string& data);
+
 // Files and folders. Names in the suites are UTF-8 on every platform.
 fs::path PathOf(const std::string& utf8);
 std::string Utf8Of(const fs::path& p);
@@ -125,6 +134,8 @@ std::string ReadFile(const fs::path& p);
 std::map<std::string, std::string> Tree(const fs::path& root);
 // Runs a shell command, its output discarded; its exit code.
 int Shell(const std::string& cmd);
+// What a filter command (such as "xz -c") makes of data; empty when it fails.
+std::string Filter(const std::string& cmd, const std::string& data);
 // Whether a peer tool can be run by Shell. The peers (zip, unzip, 7z, bsdtar, python3)
 // are POSIX programs run through sh: never on Windows.
 bool HaveTool(const std::string& tool);

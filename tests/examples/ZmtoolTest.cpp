@@ -296,6 +296,20 @@ TEST_F(TZmtoolFixture, ControlCharactersInNamesAreEscaped) {
   EXPECT_NE(r.Err.find("owned\\x07"), std::string::npos) << r.Err;
 }
 
+TEST_F(TZmtoolFixture, ListNamesTheMethodAndTheEncryption) {
+  if (!Have("7z")) GTEST_SKIP() << "7z is not installed";
+  std::string a = (Tmp.Path / "methods.zip").string();
+  ASSERT_EQ(Shell("7z a -tzip -mm=BZip2 '" + a + "' data/deep/more/notes.md > /dev/null && 7z a -tzip -mem=AES192 -ppw '" + a +
+                  "' data/bin.raw > /dev/null", Src).Status, 0);
+  TRun r = Shell("'" + Tool() + "' list '" + a + "'", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find("notes.md\t20003\t"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\tbzip2\t"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\tAES-192, deflated\t"), std::string::npos) << r.Out;
+  r = Shell("'" + Tool() + "' test --password pw '" + a + "'", Tmp.Path);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+}
+
 TEST_F(TZmtoolFixture, CommentTextRewritesTheArchivesComment) {
   if (!Have("zip") || !Have("unzip")) GTEST_SKIP() << "zip or unzip is not installed";
   std::string a = (Tmp.Path / "note.zip").string();

@@ -15,6 +15,7 @@ class Sample:
     seconds: float
     maxrss_kib: int
     rc: int
+    cpu: float = 0.0  # user and system time of the process and its children
 
 
 TIME_PROGRAM = "/usr/bin/time"
@@ -49,7 +50,7 @@ def run_timed(cmd, cwd=None, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNUL
             with open(rss_file) as fh:
                 lines = fh.read().split()
             rss = int(lines[-1]) if lines and lines[-1].isdigit() else 0
-        return Sample(elapsed, rss, rc)
+        return Sample(elapsed, rss, rc, usage.ru_utime + usage.ru_stime)
     finally:
         if rss_file:
             os.remove(rss_file)
@@ -108,6 +109,10 @@ def run_rounds(tools, rounds, log=None):
 
 def median_seconds(tool):
     return median([s.seconds for s in tool.samples]) if tool.samples else None
+
+
+def median_cpu_seconds(tool):
+    return median([s.cpu for s in tool.samples]) if tool.samples else None
 
 
 def median_rss_mib(tool):

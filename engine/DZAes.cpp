@@ -1,0 +1,89 @@
+#include "DZAes.h"
+
+#include <nettle/aes.h>
+#include <nettle/memops.h>
+#include <nettle/pbkdf2.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace dz {
+
+namespace {
+
+const nettle_cipher* CipherFor(unsigned strength) {
+  switch (strength) {
+    case 1: return &nettle_aes128;
+    case 2: return &nettle_aes192;
+    case 3: return &nettle_aes256;
+    default: return nullptr;
+  }
+}
+
+void Wipe(void* p, size_t n) {
+  volatile uint8_t* b = static_cast<volatile uint8_t*>(p);
+  while (n--) *b++ = 0;
+}
+
+}  // namespace
+
+TDZAesCipher::~TDZAesCipher() {
+  Wipe(FCtx, sizeof FCtx);
+  Wipe(&FMac, sizeof FMac);
+  Wipe(FStream, sizeof FStream);
+}
+
+bool TDZAesCipher::Init(const TDZAesField& f, const std::string& password,
+                        const uint8_t* header) {
+  const nettle_cipher* alg = CipherFor(f.Strength);
+  if (!alg || alg->context_size > sizeof FCtx) return false;
+  const size_t keyLen = f.KeyBytes(), saltLen = f.SaltBytes();
+  // The AES key, the HMAC key and the verifier, in this order.
+  uint8_t keys[2 * 32 + kVerifierSize];
+  const size_t total = 2 * keyLen + kVerifierSize;
+  pbkdf2_hmac_sha1(password.size(), reinterpret_cast<const uint8_t*>(password.data()),
+                   kIterations, saltLen, header, total, keys);
+  const bool match = std::memcmp(keys + 2 * keyLen, header + saltLen, kVerifierSize) == 0;
+  if (match) {
+    FAlg = alg;
+    FAlg->set_encrypt_key(FCtx, keys);
+    hmac_sha1_set_key(&FMac, keyLen, keys + keyLen);
+    FHeaderSize = saltLen + kVerifierSize;
+    std::memset(FCounter, 0, sizeof FCounter);
+    FUsed = sizeof FStream;
+  }
+  Wipe(keys, sizeof keys);
+  return match;
+}
+
+void TDZAesCipher::Refill() {
+  for (size_t b = 0; b < kStreamBlocks; ++b) {
+    // Little-endian block counter, the first one being 1.
+    for (size_t i = 0; i < 8 && ++FCounter[i] == 0; ++i) {
+    }
+    std::memcpy(FCounters + b * kBlock, FCounter, kBlock);
+  }
+  FAlg->encrypt(FCtx, sizeof FStream, FStream, FCounters);
+  FUsed = 0;
+}
+
+void TDZAesCipher::Decrypt(uint8_t* data, size_t n) {
+  // The code authenticates the encrypted bytes.
+  hmac_sha1_update(&FMac, n, data);
+  while (n) {
+    if (FUsed == sizeof FStream) Refill();
+    const size_t k = std::min(n, sizeof FStream - FUsed);
+    memxor(data, FStream + FUsed, k);
+    FUsed += k;
+    data += k;
+    n -= k;
+  }
+}
+
+bool TDZAesCipher::Authentic(const uint8_t* mac) {
+  uint8_t digest[kMacSize];
+  hmac_sha1_digest(&FMac, kMacSize, digest);
+  return memeql_sec(digest, mac, kMacSize) != 0;
+}
+
+}  // namespace dz

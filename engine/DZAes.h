@@ -1,0 +1,55 @@
+// AES encryption of entries (method 99): keys from PBKDF2-HMAC-SHA1 over the password
+// and the entry's salt, a two-byte password verifier, AES in counter mode with a
+// little-endian counter that starts at 1, and a 10-byte HMAC-SHA1 over the encrypted
+// data behind them. The primitives are Nettle's.
+#pragma once
+#include <nettle/hmac.h>
+#include <nettle/nettle-meta.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "DZAesField.h"
+#include "DZCipher.h"
+
+namespace dz {
+
+class TDZAesCipher : public TDZCipher {
+ public:
+  static constexpr size_t kVerifierSize = 2;
+  static constexpr size_t kMacSize = 10;
+  static constexpr unsigned kIterations = 1000;
+
+  TDZAesCipher() = default;
+  TDZAesCipher(const TDZAesCipher&) = delete;
+  TDZAesCipher& operator=(const TDZAesCipher&) = delete;
+  ~TDZAesCipher() override;
+
+  // Bytes in front of the data: the salt and the verifier.
+  static size_t HeaderSizeFor(const TDZAesField& f) { return f.SaltBytes() + kVerifierSize; }
+  // Derives the keys for the field's strength from the password and the header (salt,
+  // then verifier); false, with nothing set up, when the verifier does not match.
+  bool Init(const TDZAesField& f, const std::string& password, const uint8_t* header);
+
+  size_t HeaderSize() const override { return FHeaderSize; }
+  size_t TrailerSize() const override { return kMacSize; }
+  void Decrypt(uint8_t* data, size_t n) override;
+  bool Authentic(const uint8_t* mac) override;
+
+ private:
+  static constexpr size_t kStreamBlocks = 256;  // key stream made at a time
+  static constexpr size_t kBlock = 16;
+  void Refill();
+
+  const nettle_cipher* FAlg = nullptr;
+  alignas(16) uint8_t FCtx[512];  // the cipher's key schedule
+  hmac_sha1_ctx FMac;
+  size_t FHeaderSize = 0;
+  uint8_t FCounter[kBlock] = {};
+  alignas(16) uint8_t FCounters[kStreamBlocks * kBlock];
+  alignas(16) uint8_t FStream[kStreamBlocks * kBlock];
+  size_t FUsed = sizeof FStream;  // key stream bytes used
+};
+
+}  // namespace dz
