@@ -1,0 +1,181 @@
+// zmtool run as a process: shell commands with their output captured, file trees,
+// archives made by the peer tools, and a terminal (tmux) to drive prompts in.
+#pragma once
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "ZMDllLoad.h"
+#include "ZMDllLoadTestKit.h"
+#include "ZMUtils.h"
+
+namespace zmt {
+
+namespace fs = std::filesystem;
+
+inline std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline void WriteAll(const fs::path& p, const std::string& data) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << data;
+}
+
+inline bool Have(const std::string& tool) {
+  return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+inline std::string Tool() { return ZMTOOL_PATH; }
+// The command line that starts zmtool with these arguments.
+inline std::string Zm(const std::string& args) { return "'" + Tool() + "' " + args; }
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+// Runs a shell command in folder with standard input from /dev/null (not a terminal);
+// stdout and stderr captured.
+inline TRun Shell(const std::string& cmd, const fs::path& folder) {
+  // Captured output lives outside folder, so that archivers run there do not pack it.
+  static int serial = 0;
+  fs::path base = fs::temp_directory_path() / ("zmtool_run_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
+  fs::path out = base.string() + ".out", err = base.string() + ".err";
+  std::string full = "cd '" + folder.string() + "' && ( " + cmd + " ) < /dev/null > '" + out.string() + "' 2> '" +
+                     err.string() + "'";
+  int rc = std::system(full.c_str());
+  TRun r;
+  r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.Out = ReadAll(out);
+  r.Err = ReadAll(err);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+// Files (relative path to contents), folders ("path/" to "") and links ("path@" to
+// the target) below root.
+inline std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> t;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(e.path(), root).generic_string();
+    if (e.is_symlink())
+      t[rel + "@"] = fs::read_symlink(e.path()).generic_string();
+    else if (e.is_directory())
+      t[rel + "/"] = "";
+    else
+      t[rel] = ReadAll(e.path());
+  }
+  return t;
+}
+
+// A sanitizer build's engine packs to more than the loader accepts as a resource,
+// so neither the test program nor zmtool can load it from there.
+inline bool EngineResourceTooLarge(int64_t& size) {
+  auto res = OpenResourceStream("DZResDll191");
+  size = res ? res->Size() : 0;
+  return size >= TZMDLLLoader::MaxResSize;
+}
+
+// A folder of files to pack (Src), and archives of it made by the peer tools.
+struct TZmtoolFixture : ::testing::Test {
+  TTempFolder Tmp{"zmtool"};
+  fs::path Src;
+  void SetUp() override {
+    int64_t size;
+    if (EngineResourceTooLarge(size))
+      GTEST_SKIP() << "zmtool's engine resource in this build is " << size << " bytes, beyond the accepted size";
+    Src = Tmp.Path / "src";
+    WriteAll(Src / "readme.txt", "hello zmtool\n");
+    WriteAll(Src / "empty.dat", "");
+    std::string bin;
+    for (int i = 0; i < 70000; ++i) bin += char((i * 7919) >> 3);
+    WriteAll(Src / "data" / "bin.raw", bin);
+    WriteAll(Src / "data" / "deep" / "more" / "notes.md", std::string(20000, 'n') + "end");
+    WriteAll(Src / "zażółć.txt", "polskie litery\n");
+  }
+  TRun Run(const std::string& args) { return Shell(Zm(args), Tmp.Path); }
+  // An archive of Src made by one of the peer tools; empty when the tool is missing.
+  std::string Make(const std::string& tool, const std::string& name = "") {
+    std::string a = (Tmp.Path / ((name.empty() ? tool : name) + ".zip")).string();
+    std::string cmd;
+    if (tool == "zip")
+      cmd = "zip -qry '" + a + "' .";
+    else if (tool == "7z")
+      cmd = "7z a -tzip -bd -snl '" + a + "' . > /dev/null";
+    else if (tool == "bsdtar")
+      cmd = "bsdtar --format zip -cf '" + a + "' .";
+    else if (tool == "python3")
+      cmd = "python3 -c \"import zipfile,os\n"
+            "z=zipfile.ZipFile('" + a + "','w',zipfile.ZIP_DEFLATED)\n"
+            "for r,d,f in os.walk('.'):\n"
+            "  for n in f: z.write(os.path.join(r,n))\n"
+            "z.close()\"";
+    if (!Have(tool)) return std::string();
+    TRun r = Shell(cmd, Src);
+    EXPECT_EQ(r.Status, 0) << cmd << "\n" << r.Err;
+    return a;
+  }
+};
+
+// A terminal for zmtool: a shell in a detached tmux session of its own server, driven
+// by keys; what it shows is read back from the pane.
+class TTerminal {
+ public:
+  TTerminal(const fs::path& folder, int width, int height) {
+    static int serial = 0;
+    FSocket = "zmt" + std::to_string(::getpid()) + "_" + std::to_string(++serial);
+    Tmux("new-session -d -s t -x " + std::to_string(width) + " -y " + std::to_string(height) + " -c '" +
+         folder.string() + "' 'env PS1=\"$ \" bash --norc --noprofile'");
+    Tmux("set-option -g status off");
+  }
+  ~TTerminal() { Tmux("kill-server"); }
+  TTerminal(const TTerminal&) = delete;
+  TTerminal& operator=(const TTerminal&) = delete;
+
+  static bool Available() { return Have("tmux"); }
+  // Types a command line; its exit status shows afterwards as "[status N]".
+  void Command(const std::string& line) { Keys(line + "; echo \"[status $?]\"", true), Keys("Enter"); }
+  void Keys(const std::string& keys, bool literal = false) {
+    std::string quoted;
+    for (char c : keys) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    Tmux(std::string("send-keys -t t ") + (literal ? "-l " : "") + "'" + quoted + "'");
+  }
+  void Resize(int width, int height) {
+    Tmux("resize-window -t t -x " + std::to_string(width) + " -y " + std::to_string(height));
+  }
+  std::string Screen() {
+    const fs::path out = fs::temp_directory_path() / (FSocket + ".screen");
+    Tmux("capture-pane -p -t t > '" + out.string() + "'");
+    std::string s = ReadAll(out);
+    fs::remove(out);
+    return s;
+  }
+  // Waits (up to 20 s) until the screen shows text; true when it did.
+  bool WaitFor(const std::string& text) {
+    for (int i = 0; i < 400; ++i) {
+      if (Screen().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+ private:
+  void Tmux(const std::string& args) { std::system(("tmux -L " + FSocket + " " + args).c_str()); }
+  std::string FSocket;
+};
+
+}  // namespace zmt
