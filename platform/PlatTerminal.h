@@ -19,10 +19,11 @@ bool IsTerminal(TStdStream s);
 // 0 when s is no terminal.
 int TerminalColumns(TStdStream s);
 
-// Reads one line from standard input, without its line end. With echo off, what is
-// typed is not shown (only the line end is; the terminal's echo is restored
-// afterwards). False at the end of the input or on failure.
-bool ReadInputLine(std::string& line, bool echo);
+// Writes prompt (UTF-8) to standard error and reads one line from standard input,
+// without its line end. With echo off, what is typed is not shown (only the line end
+// is): the echo goes off before the prompt shows, so that nothing typed after it is
+// seen, and comes back afterwards. False at the end of the input or on failure.
+bool ReadInputLine(const std::string& prompt, std::string& line, bool echo);
 
 // Writes text to s: to a Windows console as UTF-16, so that every character shows
 // whatever the console's code page; everywhere else the bytes as they are.

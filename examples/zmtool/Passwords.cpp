@@ -56,9 +56,10 @@ void TPasswords::Ask(const std::string& entry, std::string& password, TMsgDlgBtn
   }
   const bool again = FAsking == entry;
   FAsking = entry;
-  PrintErr(again ? "wrong password; try again: " : TerminalSafe(entry) + " needs a password: ");
+  PrintErr("");  // the progress bar makes room
   plat::SetExitOnInterrupt(true);
-  const bool got = plat::ReadInputLine(password, false);
+  const bool got =
+      plat::ReadInputLine(again ? "wrong password; try again: " : TerminalSafe(entry) + " needs a password: ", password, false);
   plat::SetExitOnInterrupt(false);
   if (!got) {
     FNoMore = true;

@@ -1,6 +1,8 @@
 #include "ProgressBar.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "PlatTerminal.h"
 #include "TermText.h"
@@ -62,23 +64,25 @@ std::string TProgressBar::Line(int width, int64_t done, int64_t total, double se
   const size_t room = width > 1 ? size_t(width - 1) : 0;
   int pct = total > 0 ? int(done * 100 / total) : 0;
   pct = pct < 0 ? 0 : pct > 100 ? 100 : pct;
-  std::string figures = " " + std::to_string(pct) + "%  " + ByteText(done) + " / " + ByteText(total);
+  // The figures first, as many as fit, from the left; then the bar; then the name.
+  std::vector<std::string> parts = {std::to_string(pct) + "%", ByteText(done) + " / " + ByteText(total)};
   if (seconds >= 0.5 && done > 0) {
     const double speed = double(done) / seconds;
-    figures += "  " + ByteText(int64_t(speed)) + "/s";
-    if (total > done) figures += "  " + Clock(double(total - done) / speed) + " left";
+    parts.push_back(ByteText(int64_t(speed)) + "/s");
+    if (total > done) parts.push_back(Clock(double(total - done) / speed) + " left");
   }
-  // The bar takes a third of the width, between 10 and 30 columns; the name the rest.
-  size_t bar = room / 3;
-  bar = bar > 30 ? 30 : bar;
   std::string line;
-  if (bar >= 10 && figures.size() + bar + 2 <= room) {
-    const size_t fill = size_t(pct) * (bar - 2) / 100;
-    line = "[" + std::string(fill, '#') + std::string(bar - 2 - fill, ' ') + "]" + figures;
-  } else {
-    line = TailFit(figures.substr(1), room);
+  for (const std::string& p : parts) {
+    const std::string next = line.empty() ? p : line + "  " + p;
+    if (next.size() > room) break;
+    line = next;
   }
-  if (Columns(line) + 3 < room && !name.empty()) line += "  " + TailFit(name, room - Columns(line) - 2);
+  if (room >= line.size() + 11) {
+    size_t bar = std::min({size_t(30), room / 3, room - line.size() - 1});
+    const size_t fill = size_t(pct) * (bar - 2) / 100;
+    line = "[" + std::string(fill, '#') + std::string(bar - 2 - fill, ' ') + "] " + line;
+  }
+  if (!name.empty() && room >= Columns(line) + 6) line += "  " + TailFit(name, room - Columns(line) - 2);
   return line;
 }
 

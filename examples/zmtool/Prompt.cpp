@@ -8,10 +8,12 @@ namespace zmtool {
 
 namespace {
 
-// A line from the terminal; an interrupt while waiting ends the program at once.
-bool ReadAnswer(std::string& line) {
+// A line from the terminal after the prompt; an interrupt while waiting ends the
+// program at once.
+bool ReadAnswer(const std::string& prompt, std::string& line) {
+  PrintErr("");  // the progress bar makes room
   plat::SetExitOnInterrupt(true);
-  const bool got = plat::ReadInputLine(line, true);
+  const bool got = plat::ReadInputLine(prompt, line, true);
   plat::SetExitOnInterrupt(false);
   return got;
 }
@@ -20,9 +22,8 @@ bool ReadAnswer(std::string& line) {
 
 TReply AskReplace(const std::string& name) {
   for (;;) {
-    PrintErr("replace " + TerminalSafe(name) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
     std::string a;
-    if (!ReadAnswer(a)) {
+    if (!ReadAnswer("replace " + TerminalSafe(name) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", a)) {
       PrintErr("\n");
       return TReply::None;
     }
@@ -37,8 +38,7 @@ TReply AskReplace(const std::string& name) {
 
 bool AskNewName(std::string& name) {
   for (;;) {
-    PrintErr("new name: ");
-    if (!ReadAnswer(name)) {
+    if (!ReadAnswer("new name: ", name)) {
       PrintErr("\n");
       return false;
     }

@@ -50,7 +50,7 @@ int TerminalColumns(TStdStream s) {
   return ws.ws_col;
 }
 
-bool ReadInputLine(std::string& line, bool echo) {
+bool ReadInputLine(const std::string& prompt, std::string& line, bool echo) {
   line.clear();
   struct termios saved {};
   const bool quiet = !echo && ::tcgetattr(0, &saved) == 0;
@@ -58,8 +58,9 @@ bool ReadInputLine(std::string& line, bool echo) {
     struct termios t = saved;
     t.c_lflag &= tcflag_t(~ECHO);
     t.c_lflag |= ECHONL;
-    ::tcsetattr(0, TCSAFLUSH, &t);
+    ::tcsetattr(0, TCSANOW, &t);
   }
+  WriteStdText(ssError, prompt);
   bool got = false;
   for (;;) {
     char c;
@@ -70,7 +71,7 @@ bool ReadInputLine(std::string& line, bool echo) {
     if (c == '\n') break;
     line += c;
   }
-  if (quiet) ::tcsetattr(0, TCSAFLUSH, &saved);
+  if (quiet) ::tcsetattr(0, TCSANOW, &saved);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return got;
 }

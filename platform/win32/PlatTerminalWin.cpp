@@ -71,10 +71,11 @@ int TerminalColumns(TStdStream s) {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-bool ReadInputLine(std::string& line, bool echo) {
+bool ReadInputLine(const std::string& prompt, std::string& line, bool echo) {
   line.clear();
   HANDLE in = Std(ssInput);
   if (!IsConsole(in)) {
+    WriteStdText(ssError, prompt);
     bool got = false;
     for (;;) {
       char c;
@@ -90,6 +91,7 @@ bool ReadInputLine(std::string& line, bool echo) {
   DWORD saved = 0;
   ::GetConsoleMode(in, &saved);
   if (!echo) ::SetConsoleMode(in, saved & ~DWORD(ENABLE_ECHO_INPUT));
+  WriteStdText(ssError, prompt);
   std::wstring text;
   bool got = false;
   for (;;) {

@@ -17,6 +17,7 @@
 #include "ZMDllLoad.h"
 #include "ZMDllLoadTestKit.h"
 #include "ZMUtils.h"
+#include "ZMWFuncs.h"
 
 namespace zmt {
 
@@ -147,8 +148,12 @@ class TTerminal {
   TTerminal& operator=(const TTerminal&) = delete;
 
   static bool Available() { return Have("tmux"); }
-  // Types a command line; its exit status shows afterwards as "[status N]".
-  void Command(const std::string& line) { Keys(line + "; echo \"[status $?]\"", true), Keys("Enter"); }
+  // Types a command line on a cleared screen; its exit status shows afterwards as
+  // "[status N]".
+  void Command(const std::string& line) {
+    Keys("clear; " + line + "; echo \"[status $?]\"", true);
+    Keys("Enter");
+  }
   void Keys(const std::string& keys, bool literal = false) {
     std::string quoted;
     for (char c : keys) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
