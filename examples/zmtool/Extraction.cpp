@@ -23,12 +23,6 @@ namespace {
 
 constexpr int kMsgCancelled = 2, kMsgNothingToDo = 248;
 
-std::string Slashed(std::string name) {
-  for (char& c : name)
-    if (c == '\\') c = '/';
-  return name;
-}
-
 // The key under which a written file is remembered (file names on Windows ignore case).
 std::string FileKey(std::string path) {
 #ifdef _WIN32
@@ -40,6 +34,12 @@ std::string FileKey(std::string path) {
 
 std::string Count(int n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The path without trailing separators (which would make checks follow a link).
+std::string Trimmed(std::string path) {
+  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+  return path;
 }
 
 // Whether the name, with '/' or '\' between its parts, stays below the folder it is
@@ -98,8 +98,7 @@ class TExtraction {
 
 void TExtraction::IndexEntries() {
   std::error_code ec;
-  if (FWrites) FDest = Utf8Of(fs::weakly_canonical(fs::absolute(PathOf(FOpts.Dest), ec), ec));
-  while (FDest.size() > 1 && (FDest.back() == '/' || FDest.back() == '\\')) FDest.pop_back();
+  if (FWrites) FDest = Trimmed(Utf8Of(fs::weakly_canonical(fs::absolute(PathOf(FOpts.Dest), ec), ec)));
   FMeta = TMetadata(FDest, !FOpts.NoSymlinks);
   for (int i = 0; i < FZm.Count(); ++i) {
     auto e = FZm.DirEntry(i);
@@ -108,7 +107,7 @@ void TExtraction::IndexEntries() {
     FByName[Slashed(name)].push_back(i);
     // Folders that exist already keep their permissions.
     if (FWrites && !FOpts.JunkPaths && IsFolder(*e) && UnixMode(*e) && StaysBelow(name)) {
-      const fs::file_status st = fs::symlink_status(PathOf(FDest) / PathOf(name), ec);
+      const fs::file_status st = fs::symlink_status(PathOf(FDest) / PathOf(Trimmed(name)), ec);
       if (st.type() == fs::file_type::not_found) FNewFolders.insert(i);
     }
   }
@@ -301,10 +300,11 @@ void TExtraction::EntryDone() {
   auto e = FCur.Index >= 0 ? FZm.DirEntry(FCur.Index) : nullptr;
   const bool folder = e ? IsFolder(*e) : (FCur.Name.back() == '/' || FCur.Name.back() == '\\');
   if (!FCur.Skipped && folder) {
-    std::error_code ec;
-    const std::string path = Utf8Of(PathOf(FDest) / PathOf(e ? e->FileName() : std::string()));
-    if (e && FNewFolders.count(FCur.Index) && fs::symlink_status(PathOf(path), ec).type() == fs::file_type::directory)
-      FMeta.FolderMade(path, UnixMode(*e));
+    if (e && FNewFolders.count(FCur.Index)) {
+      const std::string path = Utf8Of(PathOf(FDest) / PathOf(Trimmed(e->FileName())));
+      std::error_code ec;
+      if (fs::symlink_status(PathOf(path), ec).type() == fs::file_type::directory) FMeta.FolderMade(path, UnixMode(*e));
+    }
   } else if (!FCur.Skipped) {
     ++FDone;
     if (FWrites && !FCur.Target.empty()) {

@@ -42,10 +42,7 @@ const char* PlainMethodName(unsigned m) {
 
 // The entry's name as listed: '/' between folders, and a folder's name ends in '/'.
 std::string ListedName(const TZMDirEntry& e) {
-  std::string name = e.FileName();
-#ifdef _WIN32
-  std::replace(name.begin(), name.end(), '\\', '/');
-#endif
+  std::string name = Slashed(e.FileName());
   if (IsFolder(e) && (name.empty() || name.back() != '/')) name += '/';
   return name;
 }

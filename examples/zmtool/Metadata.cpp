@@ -51,6 +51,12 @@ std::string Utf8Of(const fs::path& p) {
   return std::string(s.begin(), s.end());
 }
 
+std::string Slashed(std::string name) {
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  return name;
+}
+
 uint32_t UnixMode(const TZMDirEntry& e) {
   const unsigned host = e.VersionMadeBy() >> 8;
   return host == 3 || host == 19 ? e.ExtFileAttrib() >> 16 : 0;

@@ -16,6 +16,8 @@ namespace zmtool {
 // File-system paths from and to the component's UTF-8 names.
 std::filesystem::path PathOf(const std::string& utf8);
 std::string Utf8Of(const std::filesystem::path& p);
+// An entry's name with '/' between its parts, as names are compared and listed.
+std::string Slashed(std::string name);
 
 // The Unix mode of an entry made on Unix (or macOS), or 0 when the archive stores none.
 uint32_t UnixMode(const TZMDirEntry& e);

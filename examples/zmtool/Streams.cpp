@@ -24,12 +24,6 @@ class TTargetStream : public TMemoryStream {
   }
 };
 
-std::string Slashed(std::string name) {
-  for (char& c : name)
-    if (c == '\\') c = '/';
-  return name;
-}
-
 std::string Utf8OfNative(const std::string& native) {
   const std::u16string w = plat::WideName(native);
   if (w.empty()) return native;

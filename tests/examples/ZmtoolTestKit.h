@@ -148,11 +148,14 @@ class TTerminal {
   TTerminal& operator=(const TTerminal&) = delete;
 
   static bool Available() { return Have("tmux"); }
-  // Types a command line on a cleared screen; its exit status shows afterwards as
-  // "[status N]".
+  // Types a command line on a cleared screen and waits until it runs; its exit status
+  // shows afterwards as "[status N]".
   void Command(const std::string& line) {
-    Keys("clear; " + line + "; echo \"[status $?]\"", true);
+    // The marker is typed in two words, so that only its output matches.
+    const std::string marker = "[run " + std::to_string(++FRuns) + "]";
+    Keys("clear; echo '[run' '" + std::to_string(FRuns) + "]'; " + line + "; echo \"[status $?]\"", true);
     Keys("Enter");
+    EXPECT_TRUE(WaitFor(marker)) << Screen();
   }
   void Keys(const std::string& keys, bool literal = false) {
     std::string quoted;
@@ -181,6 +184,7 @@ class TTerminal {
  private:
   void Tmux(const std::string& args) { std::system(("tmux -L " + FSocket + " " + args).c_str()); }
   std::string FSocket;
+  int FRuns = 0;
 };
 
 }  // namespace zmt
