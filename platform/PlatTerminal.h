@@ -37,9 +37,12 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Whether h is a file that can seek (a regular file, not a pipe or a terminal).
 bool IsSeekableFile(THandle h);
-// A name under which this process can open the file h again, even a file without a
-// name or one already removed; empty where the system has no such names.
+// A name under which this process can open the file h again (on POSIX through the
+// handle's entry in /proc or /dev/fd, so also a file without a name); empty where there
+// is none.
 std::string ReopenName(THandle h);
+// Whether that name still opens the file once the file's own name is removed.
+bool ReopenSurvivesRemoval();
 
 // Interrupts: Ctrl+C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and closing
 // the console). While the exit mode is on (the default) an interrupt ends the process

@@ -85,15 +85,15 @@ std::string TStdinArchive::Open(std::string& why) {
     FNamed = plat::UniqueTempName(folder, "zmt");
     if (!FNamed.empty()) {
       FCleanup.Reset(FNamed);
-      FCopy = plat::FileOpen(FNamed, plat::fmOpenReadWrite);
+      FCopy = plat::FileOpen(FNamed, plat::fmOpenReadWrite | plat::fmShareDenyNone);
     }
     if (FCopy == plat::kInvalidHandle) {
       why = "no temporary file for standard input in " + folder + ": " + plat::SysErrorMessage(plat::GetLastError());
       return std::string();
     }
     // Where an open file can be opened again after its name is gone, it goes now.
-    name = plat::ReopenName(FCopy);
-    if (!name.empty() && plat::FileDelete(FNamed)) {
+    if (plat::ReopenSurvivesRemoval() && plat::FileDelete(FNamed)) {
+      name = plat::ReopenName(FCopy);
       FNamed.clear();
       FCleanup.Release();
     }
@@ -110,6 +110,11 @@ std::string TStdinArchive::Open(std::string& why) {
             plat::SysErrorMessage(plat::GetLastError());
       return std::string();
     }
+  }
+  if (!FNamed.empty()) {
+    // Opened by its name from now on: a handle that may write would keep others out.
+    plat::FileClose(FCopy);
+    FCopy = plat::kInvalidHandle;
   }
   return name;
 }

@@ -21,8 +21,9 @@ class TStdinArchive {
   TStdinArchive(const TStdinArchive&) = delete;
   TStdinArchive& operator=(const TStdinArchive&) = delete;
   // Standard input itself when it is a file that can seek; otherwise a copy in a
-  // temporary file without a name (where the system has none: one removed at once, or
-  // at the end and on an interrupt). Empty, with why set, on failure.
+  // temporary file without a name (where the system has none: one removed at once when
+  // it can still be opened then, else at the end and on an interrupt). Empty, with why
+  // set, on failure.
   std::string Open(std::string& why);
 
  private:

@@ -99,6 +99,8 @@ std::string ReopenName(THandle h) {
   return std::string();
 }
 
+bool ReopenSurvivesRemoval() { return ::access("/proc/self/fd", F_OK) == 0 || ::access("/dev/fd", F_OK) == 0; }
+
 void CatchInterrupts() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction now {};

@@ -153,6 +153,8 @@ std::string ReopenName(THandle h) {
   return Utf8Of(name.data(), name.size());
 }
 
+bool ReopenSurvivesRemoval() { return false; }
+
 void CatchInterrupts() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool Interrupted() { return gInterrupts.load() > 0; }
