@@ -3,18 +3,11 @@
 #include <string>
 
 #include "PlatFileMode.h"
+#include "WinNames.h"
 
 namespace plat {
 
 namespace {
-
-std::wstring WideOf(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::wstring w(size_t(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
-  return w;
-}
 
 // Attributes of name itself (a link is not followed), or INVALID_FILE_ATTRIBUTES.
 DWORD OwnAttributes(const std::wstring& name) { return ::GetFileAttributesW(name.c_str()); }
@@ -24,7 +17,7 @@ DWORD OwnAttributes(const std::wstring& name) { return ::GetFileAttributesW(name
 uint32_t FileCreationMask() { return 0; }
 
 bool SetModeNoFollow(const std::string& name, uint32_t mode) {
-  const std::wstring w = WideOf(name);
+  const std::wstring w = win::WideFromUtf8(name);
   const DWORD attr = OwnAttributes(w);
   if (attr == INVALID_FILE_ATTRIBUTES) return false;
   if (attr & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -38,7 +31,7 @@ bool SetModeNoFollow(const std::string& name, uint32_t mode) {
 
 bool ReadSmallFileNoFollow(const std::string& name, size_t maxBytes, std::string& data) {
   data.clear();
-  HANDLE h = ::CreateFileW(WideOf(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE h = ::CreateFileW(win::WideFromUtf8(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
@@ -57,11 +50,11 @@ bool ReadSmallFileNoFollow(const std::string& name, size_t maxBytes, std::string
 }
 
 bool CreateSymLink(const std::string& target, const std::string& name) {
-  std::wstring t = WideOf(target);
+  std::wstring t = win::WideFromUtf8(target);
   for (wchar_t& c : t)
     if (c == L'/') c = L'\\';
   constexpr DWORD kUnprivileged = 0x2;  // allowed in developer mode
-  return ::CreateSymbolicLinkW(WideOf(name).c_str(), t.c_str(), kUnprivileged) != 0;
+  return ::CreateSymbolicLinkW(win::WideFromUtf8(name).c_str(), t.c_str(), kUnprivileged) != 0;
 }
 
 }  // namespace plat

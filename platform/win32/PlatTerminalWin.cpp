@@ -6,6 +6,7 @@
 
 #include "PlatCleanup.h"
 #include "PlatTerminal.h"
+#include "WinNames.h"
 
 namespace plat {
 
@@ -22,22 +23,6 @@ HANDLE Std(TStdStream s) {
 bool IsConsole(HANDLE h) {
   DWORD mode;
   return h != INVALID_HANDLE_VALUE && h != nullptr && ::GetConsoleMode(h, &mode);
-}
-
-std::wstring WideOf(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::wstring w(size_t(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
-  return w;
-}
-
-std::string Utf8Of(const wchar_t* w, size_t len) {
-  if (len == 0) return std::string();
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w, int(len), nullptr, 0, nullptr, nullptr);
-  std::string s(size_t(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, w, int(len), s.data(), n, nullptr, nullptr);
-  return s;
 }
 
 bool WriteAll(HANDLE h, const char* p, size_t n) {
@@ -108,14 +93,14 @@ bool ReadInputLine(const std::string& prompt, std::string& line, bool echo) {
   }
   const size_t end = text.find_first_of(L"\r\n");
   if (end != std::wstring::npos) text.resize(end);
-  line = Utf8Of(text.data(), text.size());
+  line = win::Utf8FromWide(text.data(), text.size());
   return got;
 }
 
 bool WriteStdText(TStdStream s, const std::string& utf8) {
   HANDLE h = Std(s);
   if (!IsConsole(h)) return WriteAll(h, utf8.data(), utf8.size());
-  const std::wstring w = WideOf(utf8);
+  const std::wstring w = win::WideFromUtf8(utf8);
   for (size_t at = 0; at < w.size();) {
     DWORD done = 0;
     const DWORD part = DWORD(w.size() - at > 8192 ? 8192 : w.size() - at);
@@ -134,7 +119,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &n);
   if (!wide) return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
   std::vector<std::string> args;
-  for (int i = 1; i < n; ++i) args.push_back(Utf8Of(wide[i], wcslen(wide[i])));
+  for (int i = 1; i < n; ++i) args.push_back(win::Utf8FromWide(wide[i], wcslen(wide[i])));
   ::LocalFree(wide);
   return args;
 }
@@ -150,7 +135,7 @@ std::string ReopenName(THandle h) {
     name = L"\\\\" + name.substr(8);
   else if (name.rfind(L"\\\\?\\", 0) == 0)
     name = name.substr(4);
-  return Utf8Of(name.data(), name.size());
+  return win::Utf8FromWide(name.data(), name.size());
 }
 
 bool ReopenSurvivesRemoval() { return false; }
