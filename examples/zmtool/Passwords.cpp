@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "Console.h"
+#include "Metadata.h"
 #include "PlatTerminal.h"
 #include "TermText.h"
 
@@ -18,7 +19,7 @@ bool TPasswords::Init(const TOptions& o, std::string& why) {
     FPassword = o.Password;
     FGiven = true;
   } else if (!o.PasswordFile.empty()) {
-    std::ifstream in(o.PasswordFile, std::ios::binary);
+    std::ifstream in(PathOf(o.PasswordFile), std::ios::binary);
     if (!in) {
       why = "the password file " + o.PasswordFile + " cannot be read";
       return false;
