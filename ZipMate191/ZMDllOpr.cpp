@@ -768,6 +768,16 @@ bool ZMEngineHeld(const TCustomZipMate& comp) {
   return DLLLoader().Holds(const_cast<TCustomZipMate*>(&comp));
 }
 
+void ZMEngineInfo(const TCustomZipMate& comp, TZMEngineInfo& info) {
+  info = TZMEngineInfo();
+  TZMDLLLoader& loader = DLLLoader();
+  if (!ZMEngineHeld(comp) || !loader.Loaded()) return;
+  info.Version = loader.Version();
+  info.PrivVersion = loader.PrivVersion();
+  info.Name = loader.DllName();
+  info.Banner = loader.Banner();
+}
+
 void ZMDropEngine(TCustomZipMate& comp) {
   // The entry goes first, whatever its count, so that the release that follows unloads
   // the library when nobody else holds it (a component with two holds would otherwise

@@ -11,6 +11,8 @@
 #include "DZEngineIntf.h"
 #include "ZMModOpr.h"
 
+struct TZMEngineInfo;
+
 class TZMDLLOpr;
 
 // The current callback record and the buffer through which every text written back
@@ -116,5 +118,7 @@ class TZMDLLOpr : public TZMModOpr {
 void ZMRunExtract(TCustomZipMate& comp);
 void ZMSetEngineHeld(TCustomZipMate& comp, bool load);
 bool ZMEngineHeld(const TCustomZipMate& comp);
+// Version, name and banner of the engine the component holds; empty when none.
+void ZMEngineInfo(const TCustomZipMate& comp, TZMEngineInfo& info);
 // Releases the component's holds when it is destroyed.
 void ZMDropEngine(TCustomZipMate& comp);

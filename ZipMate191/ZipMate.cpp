@@ -328,6 +328,11 @@ std::shared_ptr<const TZMDirEntry> TCustomZipMate::DirEntry(int i) const {
 
 TZMLister* TCustomZipMate::ZipLister() const { return dynamic_cast<TZMLister*>(FLister.get()); }
 
+bool TCustomZipMate::ListingValid() const {
+  const TZMLister* l = ZipLister();
+  return l && l->CanProcess();
+}
+
 void TCustomZipMate::ChangeComment(const std::string& text) {
   TZMLister* l = ZipLister();
   // Without a listed archive (or without its file) the comment is only stored.
@@ -361,6 +366,12 @@ void TCustomZipMate::LoadEngine(bool load) {
 void TCustomZipMate::ExtractEntries() { ZMRunExtract(*this); }
 
 bool TCustomZipMate::EngineHeld() const { return ZMEngineHeld(*this); }
+
+TZMEngineInfo TCustomZipMate::EngineInfo() const {
+  TZMEngineInfo info;
+  ZMEngineInfo(*this, info);
+  return info;
+}
 
 // ---- Properties that start operations ----
 
@@ -459,6 +470,12 @@ void TCustomZipMate::SetUseDirOnlyEntries(bool v) {
 void TCustomZipMate::SetEncoding(TZMEncodingOpts v) {
   if (v == FEncoding) return;
   FEncoding = v;
+  RunQuickOperation([this] { ListingChanged(lcNames); });
+}
+
+void TCustomZipMate::SetNameCodePage(uint32_t v) {
+  if (v == FNameCodePage) return;
+  FNameCodePage = v;
   RunQuickOperation([this] { ListingChanged(lcNames); });
 }
 

@@ -12,6 +12,7 @@
 #include "ZMBase.h"
 #include "ZMClasses.h"
 #include "ZMCore.h"
+#include "ZMDirEntry.h"
 #include "ZMSniffer.h"
 #include "ZMXcpt.h"
 
@@ -21,6 +22,12 @@ enum TZMDeferredWork : uint32_t {
 };
 
 class TZMLister;
+
+// Version, private version, name and banner of a loaded engine.
+struct TZMEngineInfo {
+  int32_t Version = 0, PrivVersion = 0;
+  std::string Name, Banner;
+};
 
 class TCustomZipMate : public TComponent {
   friend class TZMWorkBase;
@@ -56,6 +63,12 @@ class TCustomZipMate : public TComponent {
   void SetEncoding(TZMEncodingOpts v);
   bool UseUTF8() const;
   void SetUseUTF8(bool v);
+  // The code page of entry names stored in an 8-bit code page (0: the system's ANSI
+  // code page for names the archive does not mark as OEM); the engine decodes the
+  // names it extracts with it too. Stored when different; a listed archive's names
+  // are decoded again.
+  uint32_t NameCodePage() const { return FNameCodePage; }
+  void SetNameCodePage(uint32_t v);
 
   // ---- Extraction ----
   const std::string& ExtrBaseDir() const { return FExtrBaseDir; }
@@ -179,6 +192,13 @@ class TCustomZipMate : public TComponent {
   std::shared_ptr<const TZMDirEntry> DirEntry(int i) const;
   // The listing worker with its view; null while none exists.
   TZMLister* ZipLister() const;
+  // Whether the listing holds a valid directory of ZipFileName (also one loaded after
+  // a warning such as bytes before the archive).
+  bool ListingValid() const;
+
+  // ---- The engine ----
+  // The engine this component holds (DLL_Load set); zero and empty while it holds none.
+  TZMEngineInfo EngineInfo() const;
 
   // ---- Public operations ----
   // Extracts the selected entries; returns ErrCode (197 when inactive).

@@ -48,7 +48,7 @@ struct TDZCommand {
   int32_t MsgLevel;               // -1 trace, 1 verbose, 0 quiet
   int32_t NameEncoding;           // extract: encoding option; add: 2 OEM, 3 UTF-8, else 0
   void* OpData;                   // null, or a TDZStreamConvert for the add command
-  int32_t CodePage;               // code page of 8-bit entry names (0: the OEM default)
+  int32_t CodePage;               // code page of 8-bit entry names (0: the user's OEM code page)
   uint32_t Options;               // DZ_OPT_* bits
   int32_t PwdReqCount;            // password questions per entry
   int32_t NameWriteEnc;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "PlatCodePage.h"
 #include "ZMCrc32.h"
 #include "ZMEndian.h"
 #include "ZMUTF8.h"
@@ -33,7 +34,8 @@ std::string DecodeEntryName(const std::string& raw, uint16_t flags, unsigned hos
                             unsigned codePage) {
   std::string name;
   const bool dosHost = host == 0 || host == 6 || host == 11 || host == 14;
-  const unsigned cp = codePage ? codePage : 437;
+  // Without one given, the OEM code page of the user's language, as the component lists.
+  const unsigned cp = codePage ? codePage : plat::OemCodePage();
   switch (nameEncoding) {
     case 2:  // OEM
       name = Utf8FromWideString(WideFromCodePage(raw, cp));
@@ -41,8 +43,8 @@ std::string DecodeEntryName(const std::string& raw, uint16_t flags, unsigned hos
     case 3:  // UTF-8
       name = ValidUtf8(raw) ? raw : Utf8FromWideString(WideFromCodePage(raw, cp));
       break;
-    case 1:  // as stored
-      name = raw;
+    case 1:  // the given code page, else as stored
+      name = codePage ? Utf8FromWideString(WideFromCodePage(raw, codePage)) : raw;
       break;
     default:  // automatic, or the Unicode path field when present
       if (!unicodePath.empty())

@@ -346,6 +346,7 @@ int TDZExtractor::Prepare() {
 
 void TDZExtractor::Select(std::vector<size_t>& chosen) {
   auto& entries = FArchive.Entries();
+  FStreamOf.assign(entries.size(), -1);
   for (size_t i = 0; i < entries.size(); ++i) {
     const std::string& name = entries[i].Name;
     bool excluded = false;
@@ -358,12 +359,11 @@ void TDZExtractor::Select(std::vector<size_t>& chosen) {
     bool take = false;
     if (!FTest && !entries[i].IsFolder()) {
       for (TPipeSpec& p : FPipes) {
-        if (p.Entry >= 0) continue;
-        if (p.Pattern.empty() ? true : FileNameMatch(p.Pattern, name)) {
-          p.Entry = int(i);
-          take = true;
-          break;
-        }
+        if (p.Pattern.empty() ? p.Taken : !FileNameMatch(p.Pattern, name)) continue;
+        p.Taken = true;
+        FStreamOf[i] = p.Stream;
+        take = true;
+        break;
       }
     }
     if (!take) {
@@ -816,8 +816,7 @@ int TDZExtractor::Run() {
     bool any = false;
     for (size_t k = 0; k < chosen.size(); ++k) {
       const TDZEntry& en = FArchive.Entries()[chosen[k]];
-      bool piped = false;
-      for (const TPipeSpec& p : FPipes) piped = piped || p.Entry == int(chosen[k]);
+      const bool piped = FStreamOf[chosen[k]] >= 0;
       if (!DecodableAhead(en, files && !piped)) continue;
       TDZAheadJob& job = order[k];
       job.Entry = &en;
@@ -837,9 +836,7 @@ int TDZExtractor::Run() {
   for (size_t k = 0; k < chosen.size(); ++k) {
     const size_t i = chosen[k];
     const TDZEntry& en = FArchive.Entries()[i];
-    int pipe = -1;
-    for (const TPipeSpec& p : FPipes)
-      if (p.Entry == int(i)) pipe = p.Stream;
+    const int pipe = FStreamOf[i];
     const uint64_t before = FTotalDone;
     FHost.Progress(DZ_CB_ITEM, int64_t(en.UncompSize), int64_t(FTotalDone), en.Name);
     FHost.CheckStop();

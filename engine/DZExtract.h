@@ -29,10 +29,12 @@ class TDZExtractor {
   int Run();
 
  private:
+  // A pattern sends every entry it matches (that no earlier pipe took) to the stream,
+  // one after the other; an empty one takes the first entry no other pipe took.
   struct TPipeSpec {
     int Stream;
-    std::string Pattern;  // empty: the first selected entry no other pipe took
-    int Entry = -1;
+    std::string Pattern;
+    bool Taken = false;
   };
   // Where one entry's data go.
   struct TOutput;
@@ -78,6 +80,7 @@ class TDZExtractor {
   std::string FBase;  // absolute, with a trailing separator; empty when testing
   std::vector<std::string> FSpecs, FExcludes;
   std::vector<TPipeSpec> FPipes;
+  std::vector<int> FStreamOf;  // per entry: the stream it goes to, or -1
   bool FTest = false;
   uint64_t FTotalDone = 0;
   TDZDecoder FDecoder;

@@ -22,6 +22,7 @@ inline constexpr uint32_t kErrHandleEof = 38;
 inline constexpr uint32_t kErrNotSupported = 50;
 inline constexpr uint32_t kErrFileExists = 80;
 inline constexpr uint32_t kErrInvalidParameter = 87;
+inline constexpr uint32_t kErrBrokenPipe = 109;  // a pipe's writer has closed it (its end)
 inline constexpr uint32_t kErrDiskFull = 112;
 inline constexpr uint32_t kErrInsufficientBuffer = 122;
 inline constexpr uint32_t kErrInvalidName = 123;

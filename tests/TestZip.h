@@ -22,6 +22,7 @@ struct TEntrySpec {
   // Overrides for lying archives.
   int64_t CrcOverride = -1, CompOverride = -1, UncompOverride = -1, OffsetOverride = -1;
   std::string Password = {};     // traditional encryption when not empty
+  uint32_t ExtAttr = 0;          // external attributes (a Unix mode in the high word)
 };
 
 inline uint32_t Crc32(const std::string& data) {
@@ -144,7 +145,7 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries, std::vector<
     Put16(cd, 0);
     Put16(cd, 0);
     Put16(cd, 0);
-    Put32(cd, 0);
+    Put32(cd, e.ExtAttr);
     Put32(cd, off);
     cd += e.Name + e.Extra;
   }

@@ -32,6 +32,24 @@ std::string Narrow(const std::wstring& name) {
   return out;
 }
 
+std::wstring WideFromUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring out(size_t(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n);
+  return out;
+}
+
+std::string Utf8FromWide(const wchar_t* text, size_t n) {
+  if (n == 0) return {};
+  const int len = ::WideCharToMultiByte(CP_UTF8, 0, text, int(n), nullptr, 0, nullptr, nullptr);
+  if (len <= 0) return {};
+  std::string out(size_t(len), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, int(n), out.data(), len, nullptr, nullptr);
+  return out;
+}
+
 std::wstring SystemMessage(unsigned long code) {
   wchar_t* buf = nullptr;
   DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |

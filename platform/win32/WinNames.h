@@ -14,6 +14,9 @@ std::wstring Wide(const std::u16string& name);
 std::u16string U16(const wchar_t* s, size_t n);
 std::u16string U16(const std::wstring& s);
 std::string Narrow(const std::wstring& name);
+// UTF-8 text to wide and back, whatever the ANSI code page.
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const wchar_t* text, size_t n);
 // The system's text of an error number, without trailing blanks, line breaks or period.
 std::wstring SystemMessage(unsigned long code);
 

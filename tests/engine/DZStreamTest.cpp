@@ -26,6 +26,27 @@ TEST(DZStreams, ArchiveFromStreamEntryToStream) {
   EXPECT_TRUE(h.Streams[0].Closed);
 }
 
+// A pattern takes every entry it matches, each opened on its own (this harness
+// starts a stream over at each open); an empty one still takes a single entry.
+TEST(DZStreams, APatternSendsEveryMatchToItsStream) {
+  const std::string zip = BuildZip({{.Name = "a.txt", .Data = "AAAA"},
+                                    {.Name = "b.bin", .Data = "bin"},
+                                    {.Name = "c.txt", .Data = "CC"},
+                                    {.Name = "d.bin", .Data = "dd"}});
+  const fs::path dir = FreshDir("stream_pattern");
+  WriteFile(dir / "p.zip", zip);
+  THarness h;
+  h.Streams[1];
+  h.Streams[2];
+  h.Archive = (dir / "p.zip").string();
+  h.Base = dir.string();
+  h.Specs = {"1:*.txt", "2:#stream2#"};
+  EXPECT_EQ(h.Exec(), 3) << h.AllMessages();
+  EXPECT_EQ(h.Streams[1].Data, "CCAA");
+  EXPECT_EQ(h.Streams[2].Data, "bin");
+  EXPECT_EQ(h.Items, (std::vector<std::string>{"a.txt", "b.bin", "c.txt"}));
+}
+
 TEST(DZStreams, ArchiveStreamWithoutCallback) {
   THarness h;
   h.WithStreams = false;

@@ -9,6 +9,8 @@
 #include "ZMDllLoadTestKit.h"
 #include "ZmtoolTestKit.h"
 
+using namespace zmt;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -79,7 +81,11 @@ TEST_F(TTrustFixture, SignalsLeaveNeitherTheEngineCopyNorATemporaryFile) {
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(seen) << "no temporary file appeared";
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig << ", status " << status;
+    // Ctrl+C ends zmtool with status 130; the others end it by the signal.
+    if (sig == SIGINT)
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << "status " << status;
+    else
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig << ", status " << status;
     EXPECT_EQ(Names(tmp), std::vector<std::string>{}) << "signal " << sig;
     // A killed process cannot remove its named temporary file; it can avoid the copy.
     if (sig != SIGKILL) {
@@ -100,7 +106,7 @@ TEST_F(TTrustFixture, FailuresOnAFullOrReadOnlyDiskNameTheirCauseAndPath) {
   TRun r = InTmpfs("ro", dest, extract, Tmp.Path);
   if (r.Status == 77) GTEST_SKIP() << "no mount namespace: " << r.Err;
   EXPECT_EQ(r.Status, 1);
-  EXPECT_EQ(r.Err.rfind("error 265: Access denied a.txt (" + dest.string() + "/: The media is write protected)", 0), 0u)
+  EXPECT_NE(r.Err.find("Access denied a.txt (" + dest.string() + "/: The media is write protected)"), std::string::npos)
       << r.Err;
 
   // The small entry fits, the large one does not; nothing of it stays.

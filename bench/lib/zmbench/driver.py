@@ -244,7 +244,7 @@ def bench_extract(progs, archive, manifest, work, rounds, label):
         t.prepare, t.check = prepare, check
         return t
 
-    cands = [("zmtool extract", [progs["zmtool"], "extract", "--dirnames", "--overwrite", "--quiet", archive, "{dest}"], None),
+    cands = [("zmtool extract", [progs["zmtool"], "extract", "-o", "--quiet", archive, "{dest}"], None),
              ("unzip -o -q", ["unzip", "-o", "-q", archive, "-d", "{dest}"], "unzip"),
              ("bsdtar -xf", ["bsdtar", "-xf", archive, "-C", "{dest}"], "bsdtar"),
              ("7z x -y", ["7z", "x", "-y", "-o{dest}", archive], "7z")]
@@ -363,7 +363,7 @@ def bench_memory(progs, archives, small_rel, huge_rel, manifest, work, rounds):
         os.makedirs(dest)
 
     tools = [measure.Tool(f"zmtool extract, {k} entry",
-                          [progs["zmtool"], "extract", "--dirnames", "--overwrite", "--quiet",
+                          [progs["zmtool"], "extract", "-o", "--quiet",
                            archives[f"mem-{k}.zip"], dest], prepare) for k in ("small", "huge")]
     if have("unzip"):
         tools += [measure.Tool(f"unzip, {k} entry", ["unzip", "-o", "-q", archives[f"mem-{k}.zip"], "-d", dest],

@@ -1,0 +1,19 @@
+// The extract and test commands: the component's events turned into zmtool's
+// behaviour. Folders are kept unless -j; a file that exists is replaced, kept or
+// renamed as the options or the answer on the terminal say, and without a terminal it
+// is kept and named; two entries that would land on one file are a conflict reported
+// for the second; every entry not done is named with its cause, and a closing line
+// counts them. Unix modes and symbolic links are restored at the end.
+#pragma once
+#include "Options.h"
+#include "ZipMate.h"
+
+namespace zmtool {
+
+class TPasswords;
+class TProgressBar;
+
+// Runs the command of o (extract or test) on the listed archive; the exit status.
+int RunExtraction(TZipMate& zm, const TOptions& o, TPasswords& passwords, TProgressBar& bar);
+
+}  // namespace zmtool

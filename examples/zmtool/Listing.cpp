@@ -1,0 +1,209 @@
+#include "Listing.h"
+
+#include <algorithm>
+#include <map>
+
+#include "Console.h"
+#include "Metadata.h"
+#include "Streams.h"
+#include "TermText.h"
+
+namespace zmtool {
+
+namespace {
+
+constexpr uint16_t kAesTag = 0x9901;
+constexpr uint16_t kAesMethod = 99;
+
+const char* PlainMethodName(unsigned m) {
+  switch (m) {
+    case 0: return "stored";
+    case 1: return "shrunk";
+    case 2: case 3: case 4: case 5: return "reduced";
+    case 6: return "imploded";
+    case 7: return "tokenized";
+    case 8: return "deflated";
+    case 9: return "deflate64";
+    case 10: return "dcl-imploded";
+    case 12: return "bzip2";
+    case 14: return "lzma";
+    case 16: return "ibm-cmpsc";
+    case 18: return "ibm-terse";
+    case 19: return "lz77";
+    case 20: case 93: return "zstd";
+    case 94: return "mp3";
+    case 95: return "xz";
+    case 96: return "jpeg";
+    case 97: return "wavpack";
+    case 98: return "ppmd";
+    default: return nullptr;
+  }
+}
+
+// The entry's name as listed: '/' between folders, and a folder's name ends in '/'.
+std::string ListedName(const TZMDirEntry& e) {
+  std::string name = Slashed(e.FileName());
+  if (IsFolder(e) && (name.empty() || name.back() != '/')) name += '/';
+  return name;
+}
+
+// A DOS date and time (date in the high word) as YYYY-MM-DD HH:MM:SS (or without the
+// seconds).
+void AddDosText(TOutput& out, uint32_t dos, bool seconds = true) {
+  out.Dec(1980 + (dos >> 25), 4).Add('-').Dec((dos >> 21) & 15, 2).Add('-').Dec((dos >> 16) & 31, 2);
+  out.Add(' ').Dec((dos >> 11) & 31, 2).Add(':').Dec((dos >> 5) & 63, 2);
+  if (seconds) out.Add(':').Dec((dos & 31) * 2, 2);
+}
+
+void AddJsonText(TOutput& out, const std::string& s) {
+  static const char kHex[] = "0123456789abcdef";
+  out.Add('"');
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out.Add("\\\""); break;
+      case '\\': out.Add("\\\\"); break;
+      case '\n': out.Add("\\n"); break;
+      case '\r': out.Add("\\r"); break;
+      case '\t': out.Add("\\t"); break;
+      default:
+        if (c < 0x20)
+          out.Add("\\u00").Add(kHex[c >> 4]).Add(kHex[c & 15]);
+        else
+          out.Add(char(c));
+    }
+  }
+  out.Add('"');
+}
+
+// The saved space in percent, as the peers show it (0% for an empty entry).
+std::string Ratio(int64_t size, int64_t packed) {
+  if (size <= 0) return "0%";
+  const int64_t r = (size - packed) * 1000 / size;
+  const int64_t rounded = r >= 0 ? (r + 5) / 10 : -((-r + 5) / 10);
+  return std::to_string(rounded) + "%";
+}
+
+void PrintPlain(TZipMate& zm) {
+  TOutput out;
+  for (int i = 0; i < zm.Count(); ++i) {
+    auto e = zm.DirEntry(i);
+    if (!e) continue;
+    out.Add(TerminalSafe(ListedName(*e))).Add('\t').Dec(e->UncompressedSize()).Add('\t').Dec(e->CompressedSize());
+    out.Add('\t').Add(MethodName(*e)).Add('\t').Hex8(e->CRC32()).Add('\t');
+    AddDosText(out, e->DateTime());
+    out.Add('\n').FlushIfFull();
+  }
+}
+
+void PrintJson(TZipMate& zm) {
+  const std::map<int, std::string> links = ReadLinkTargets(zm);
+  TOutput out;
+  const int count = zm.Count();
+  out.Add('[');
+  for (int i = 0; i < count; ++i) {
+    auto e = zm.DirEntry(i);
+    if (!e) continue;
+    out.Add(i ? ",\n  {\"name\": " : "\n  {\"name\": ");
+    AddJsonText(out, ListedName(*e));
+    out.Add(", \"size\": ").Dec(e->UncompressedSize()).Add(", \"compressed\": ").Dec(e->CompressedSize());
+    out.Add(", \"method\": \"").Add(MethodName(*e));
+    out.Add("\", \"crc\": \"").Hex8(e->CRC32()).Add("\", \"time\": \"");
+    AddDosText(out, e->DateTime());
+    out.Add("\", \"comment\": ");
+    AddJsonText(out, e->FileComment());
+    out.Add(", \"dir\": ").Add(IsFolder(*e) ? "true" : "false");
+    out.Add(", \"encrypted\": ").Add(e->Encrypted() ? "true" : "false");
+    out.Add(", \"mode\": ");
+    if (const uint32_t mode = UnixMode(*e)) {
+      const char digits[] = {char('0' + (mode >> 9 & 7)), char('0' + (mode >> 6 & 7)), char('0' + (mode >> 3 & 7)),
+                             char('0' + (mode & 7)), 0};
+      out.Add('"').Add(digits).Add('"');
+    } else {
+      out.Add("null");
+    }
+    out.Add(", \"link\": ");
+    auto link = links.find(i);
+    if (link != links.end())
+      AddJsonText(out, link->second);
+    else
+      out.Add("null");
+    out.Add('}').FlushIfFull();
+  }
+  out.Add(count ? "\n]\n" : "]\n");
+}
+
+void PrintLong(TZipMate& zm) {
+  const std::map<int, std::string> links = ReadLinkTargets(zm);
+  const int count = zm.Count();
+  size_t methodWidth = 6;
+  bool anyEncrypted = false;
+  for (int i = 0; i < count; ++i)
+    if (auto e = zm.DirEntry(i)) {
+      methodWidth = std::max(methodWidth, MethodName(*e, true).size());
+      anyEncrypted = anyEncrypted || e->Encrypted();
+    }
+  TOutput out;
+  auto method = [&](const std::string& m) { out.Add(m).Add(std::string(methodWidth - m.size(), ' ')); };
+  out.Right("Size", 12).Add(' ').Right("Compressed", 12).Add(' ').Right("Ratio", 5).Add("  ");
+  method("Method");
+  out.Add("  Date       Time   CRC-32     Name\n");
+  const std::string rule12(12, '-');
+  out.Add(rule12).Add(' ').Add(rule12).Add(" -----  ").Add(std::string(methodWidth, '-'));
+  out.Add("  ---------- -----  --------   ----\n");
+  int64_t size = 0, packed = 0;
+  for (int i = 0; i < count; ++i) {
+    auto e = zm.DirEntry(i);
+    if (!e) continue;
+    size += e->UncompressedSize();
+    packed += e->CompressedSize();
+    out.Right(std::to_string(e->UncompressedSize()), 12).Add(' ').Right(std::to_string(e->CompressedSize()), 12);
+    out.Add(' ').Right(Ratio(e->UncompressedSize(), e->CompressedSize()), 5).Add("  ");
+    method(MethodName(*e, true));
+    out.Add("  ");
+    AddDosText(out, e->DateTime(), false);
+    out.Add("  ").Hex8(e->CRC32()).Add(e->Encrypted() ? " * " : "   ");
+    out.Add(TerminalSafe(ListedName(*e)));
+    auto link = links.find(i);
+    if (link != links.end()) out.Add(" -> ").Add(TerminalSafe(link->second));
+    out.Add('\n').FlushIfFull();
+  }
+  out.Add(rule12).Add(' ').Add(rule12).Add(" -----").Add(std::string(methodWidth + 33, ' ')).Add("----\n");
+  out.Right(std::to_string(size), 12).Add(' ').Right(std::to_string(packed), 12).Add(' ').Right(Ratio(size, packed), 5);
+  out.Add(std::string(methodWidth + 33, ' ')).Dec(count).Add(count == 1 ? " entry" : " entries");
+  if (anyEncrypted) out.Add(" (* encrypted)");
+  out.Add('\n');
+}
+
+}  // namespace
+
+std::string MethodName(const TZMDirEntry& e, bool table) {
+  unsigned m = e.CompressionMethod();
+  if (m == kAesMethod) {
+    // The AES field: version (2 bytes), vendor "AE", key strength, the method inside.
+    const std::string aes = e.ExtraData(kAesTag);
+    if (aes.size() >= 7) {
+      static const char* const kBits[] = {"AES", "AES-128", "AES-192", "AES-256"};
+      const unsigned strength = static_cast<unsigned char>(aes[4]);
+      const unsigned inner = static_cast<unsigned char>(aes[5]) | static_cast<unsigned char>(aes[6]) << 8;
+      const char* name = PlainMethodName(inner);
+      const std::string method = name ? name : "method " + std::to_string(inner);
+      const std::string bits = kBits[strength <= 3 ? strength : 0];
+      return table ? bits + " (" + method + ")" : bits + ", " + method;
+    }
+    return "AES";
+  }
+  const char* name = PlainMethodName(m);
+  return name ? name : "method " + std::to_string(m);
+}
+
+int PrintListing(TZipMate& zm, const TOptions& o) {
+  if (o.Json)
+    PrintJson(zm);
+  else if (o.Long)
+    PrintLong(zm);
+  else
+    PrintPlain(zm);
+  return esDone;
+}
+
+}  // namespace zmtool

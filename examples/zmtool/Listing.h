@@ -1,0 +1,22 @@
+// The list command: one tab-separated line per entry for scripts (name, size,
+// compressed size, method, CRC-32, date and time), a table for people (-l, as the
+// peers' verbose listings: header, totals, encrypted entries marked, links shown as
+// "name -> target"), or JSON with every field. Folder entries end in '/'.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "Options.h"
+#include "ZipMate.h"
+
+namespace zmtool {
+
+// The name of an entry's compression method ("stored", "deflated", ...), never a bare
+// number; entries encrypted with AES name the strength and the method inside, as
+// "AES-256, deflated" in the lines for scripts and "AES-256 (deflated)" in the table.
+std::string MethodName(const TZMDirEntry& e, bool table = false);
+
+// Prints the listing of the archive listed in zm; the exit status.
+int PrintListing(TZipMate& zm, const TOptions& o);
+
+}  // namespace zmtool
