@@ -210,13 +210,14 @@ TEST(DZHostile, ClaimsOfHugeDirectories) {
   TRun r1;
   RunOn(r1, dir, many);
   EXPECT_EQ(r1.Result, -9);
-  // A directory that claims to be larger than the archive.
+  // A directory that claims to be larger than the archive: only the bytes in front of
+  // the end record are read, at the stated offset, where the component lists it too.
   std::string large = zip;
   large[end + 12] = large[end + 13] = char(0xFF);
   large[end + 14] = char(0x7F);
   TRun r2;
   RunOn(r2, FreshDir("hostile_counts2"), large);
-  EXPECT_EQ(r2.Result, -10);
+  EXPECT_EQ(r2.Result, 1);
   // Multi-part archives are refused as such.
   std::string multi = zip;
   multi[end + 4] = char(2);
