@@ -454,6 +454,12 @@ void TCustomZipMate::SetEncoding(TZMEncodingOpts v) {
   RunQuickOperation([this] { ListingChanged(lcNames); });
 }
 
+void TCustomZipMate::SetNameCodePage(uint32_t v) {
+  if (v == FNameCodePage) return;
+  FNameCodePage = v;
+  RunQuickOperation([this] { ListingChanged(lcNames); });
+}
+
 bool TCustomZipMate::UseUTF8() const { return UTF8Mode(); }
 
 void TCustomZipMate::SetUseUTF8(bool v) {

@@ -54,6 +54,10 @@ class TCustomZipMate : public TComponent {
   void SetUseDirOnlyEntries(bool v);
   TZMEncodingOpts Encoding() const { return FEncoding; }
   void SetEncoding(TZMEncodingOpts v);
+  // The code page of names stored in the native code page (0: the ANSI code page); a
+  // run-time setting, passed to the engine with every extraction.
+  uint32_t NameCodePage() const { return FNameCodePage; }
+  void SetNameCodePage(uint32_t v);
   bool UseUTF8() const;
   void SetUseUTF8(bool v);
 
