@@ -123,10 +123,17 @@ TDecodedText DecodeStoredText(const TStoredText& e, bool comment, int kind, unsi
       case skUnicodeField:
         r.Text = UnicodeFieldText(e, comment);
         break;
-      default:
-        r.Text = Utf8Of(WideFromCodePageText(source.data(), int(source.size()),
-                                             kind == skOEM ? plat::kCpOemCp : nameCodePage));
+      default: {
+        // Strictly: bytes the code page has no characters for (text that is no UTF-8
+        // where UTF-8 is the native code page) must not all become U+FFFD, which would
+        // give different names one text. They are tried in the ANSI code page, else
+        // kept as stored.
+        const unsigned cp = kind == skOEM ? plat::kCpOemCp : nameCodePage;
+        std::u16string w = WideFromMultiByte(cp, StrictFlag(), source.data(), int(source.size()));
+        if (w.empty()) w = WideFromMultiByte(plat::kCpAcp, StrictFlag(), source.data(), int(source.size()));
+        r.Text = Utf8Of(w);
         break;
+      }
     }
     r.Converted = !r.Text.empty();
   }

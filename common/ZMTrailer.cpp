@@ -6,6 +6,10 @@ namespace zm {
 
 namespace {
 
+constexpr uint32_t kTrailerEndSig = 0x06054B50;
+constexpr uint32_t kTrailerLocatorSig = 0x07064B50;
+constexpr uint32_t kTrailerZip64Sig = 0x06064B50;
+constexpr uint32_t kTrailerCentralSig = 0x02014B50;
 constexpr uint16_t kMarker16 = 0xFFFF;
 constexpr uint32_t kMarker32 = 0xFFFFFFFFu;
 

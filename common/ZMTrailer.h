@@ -29,10 +29,6 @@
 
 namespace zm {
 
-inline constexpr uint32_t kTrailerEndSig = 0x06054B50;
-inline constexpr uint32_t kTrailerLocatorSig = 0x07064B50;
-inline constexpr uint32_t kTrailerZip64Sig = 0x06064B50;
-inline constexpr uint32_t kTrailerCentralSig = 0x02014B50;
 inline constexpr size_t kTrailerEndSize = 22;
 inline constexpr size_t kTrailerLocatorSize = 20;
 inline constexpr size_t kTrailerZip64Size = 56;
