@@ -245,19 +245,31 @@ int32_t TZMCentral::LoadCentral() {
     Notify(FGeneration, ckCleared);
     FCentralPos = FCentralOffset;
     int64_t expected = FCentralOffset;
-    if (FDiskNr != FCentralDisk) {
+    const bool here = FDiskNr == FCentralDisk;
+    if (!here) {
       SelectDisk(FCentralDisk);
       FArchiveSize = SeekCheck(2, ZM_CODE(zmmZMCentral, 204), 0);
-    } else if (!FZ64) {
-      expected = FArchiveSize - (ZipCommentLength() + FCentralSize + 22);
+    } else {
+      // The directory ends where the (Zip64) end record begins.
+      expected = FEOCOffset - FCentralSize;
     }
     FCentralPos = expected;
     if (FCentralOffset != expected) {
       ShowMessageIdSuffix(ZM_CODE(zmmZMCentral, 20), "");
-      SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralOffset);
-      uint8_t sig[4];
-      ReadCheck(sig, 4, ZM_CODE(zmmZMCentral, 152));
-      if (zm::GetLE32(sig) == kCentralHeaderSig) FCentralPos = FCentralOffset;
+      if (here) {
+        // The place the engine reads too (the rules are in ZMTrailer.h).
+        TZMWorkFileBytes bytes(*this, ZM_CODE(zmmZMCentral, 204), ZM_CODE(zmmZMCentral, 152));
+        const zm::TCentralPlace place = zm::LocateCentral(bytes, uint64_t(FEOCOffset), uint64_t(FCentralSize),
+                                                          uint64_t(FCentralOffset), FTotalEntries == 0);
+        if (place.At == zm::TCentralAt::Neither && place.StatedUnreadable)
+          throw EZipMate::CreateMsg(ZMAbsCode(bytes.FailCode()));
+        FCentralPos = place.Start;
+      } else {
+        SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralOffset);
+        uint8_t sig[4];
+        ReadCheck(sig, 4, ZM_CODE(zmmZMCentral, 152));
+        if (zm::GetLE32(sig) == kCentralHeaderSig) FCentralPos = FCentralOffset;
+      }
     }
     if (FCentralPos < 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMCentral, 204), true);
     SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralPos);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "PlatCodePage.h"
 #include "PlatPath.h"
 #include "PlatTime.h"
 #include "ZMDllLoad.h"
@@ -24,13 +25,6 @@ constexpr int32_t kMessageCodeBase = 0x0610A000;
 constexpr int32_t kCodeNoArchive = 168213627;  // message 123 as the lister records it
 constexpr int kMaxComment = 255;
 constexpr int kMaxExtra = 2047;
-
-// Both kinds of slash become the platform's path delimiter.
-std::string ToPathDelims(std::string s) {
-  for (char& c : s)
-    if (c == '/' || c == '\\') c = plat::PathDelim;
-  return s;
-}
 
 // The message id of an engine error number (1 to 35: 232 to 266; above: 237).
 int32_t EngineErrorId(int32_t err) {
@@ -189,6 +183,7 @@ TDZCommand* TZMDLLOpr::BuildCommand(const std::string& arg0) {
   c.StreamCallback = &DZStreamCallback;
   c.MsgLevel = Master().Trace() ? -1 : Master().Verbose() ? 1 : 0;
   c.CodePage = int32_t(NameCodePage());
+  c.OemCodePage = int32_t(plat::OemCodePage());
   c.Magic = DZ_CMD_MAGIC;
   return FCommand.get();
 }
@@ -390,7 +385,7 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
         if (m.OnSetAddName) {
           std::string fileName = FCallback->Text1();
           bool changed = false;
-          m.OnSetAddName(&m, fileName, ToPathDelims(FCallback->Text2()), changed);
+          m.OnSetAddName(&m, fileName, WithPlatformSeparators(FCallback->Text2()), changed);
           if (changed) {
             FCallback->SetText(fileName);
             answer = 1;
@@ -468,7 +463,7 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
           const std::string original = FCallback->Text1();
           std::string fileName = original;
           bool changed = false;
-          m.OnSetExtName(&m, fileName, ToPathDelims(FCallback->Text2()), changed);
+          m.OnSetExtName(&m, fileName, WithPlatformSeparators(FCallback->Text2()), changed);
           // A folder may not become a file, nor a file a folder.
           if (changed && fileName != original && EndsWithDelimiter(fileName) == EndsWithDelimiter(original)) {
             FCallback->SetText(fileName);

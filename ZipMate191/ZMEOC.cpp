@@ -79,6 +79,7 @@ void TZMEOC::SetStub(std::unique_ptr<TMemoryStream> stub) {
 
 void TZMEOC::ClearTrailer() {
   FZipComment.clear();
+  FEnd = zm::TEndRecord();
   FMultiPart = false;
   FDiskNr = 0;
   FTotalDisks = 0;
@@ -140,7 +141,7 @@ int32_t TZMEOC::LocateEOC() {
       result = ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral);
       break;
     }
-    if (GetLE32(rec) == kEndOfCentralSig) {
+    if (GetLE32(rec) == kEndOfCentralSig && zm::EndRecordPlausible(rec, uint64_t(at), uint64_t(size))) {
       found = rec;
       FEOCOffset = at;
       result = 8;
@@ -158,8 +159,9 @@ int32_t TZMEOC::LocateEOC() {
       result = ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral);
       break;
     }
-    for (int64_t o = span - kEndOfCentralSize - 1; o >= 0; --o) {
-      if (GetLE32(window.data() + o) != kEndOfCentralSig) continue;
+    // The record the engine takes too (the rules are in ZMTrailer.h).
+    const int64_t o = zm::FindEndRecord(window.data(), window.size(), uint64_t(size));
+    if (o >= 0) {
       found = window.data() + o;
       FEOCOffset = size - span + o;
       result = 8;
@@ -170,7 +172,6 @@ int32_t TZMEOC::LocateEOC() {
         FArchiveSize = FEOCOffset + kEndOfCentralSize + len;
         result = 1;
       }
-      break;
     }
     if (!found) {
       File_Close();
@@ -179,23 +180,16 @@ int32_t TZMEOC::LocateEOC() {
   } while (false);
 
   if (found) {
-    const uint16_t thisDisk = GetLE16(found + 4);
-    const uint16_t cenDisk = GetLE16(found + 6);
-    const uint16_t onDisk = GetLE16(found + 8);
-    const uint16_t total = GetLE16(found + 10);
-    const uint32_t cenSize = GetLE32(found + 12);
-    const uint32_t cenOffset = GetLE32(found + 16);
-    FMultiPart = FMultiPart || thisDisk > 0;
-    FDiskNr = thisDisk;
-    FTotalDisks = thisDisk + 1;
-    FTotalEntries = total;
-    FCentralEntries = onDisk;
-    FCentralDisk = cenDisk;
-    FCentralOffset = cenOffset;
-    FCentralSize = cenSize;
-    if (total == 0xFFFF || cenOffset == 0xFFFFFFFFu || onDisk == 0xFFFF || cenSize == 0xFFFFFFFFu ||
-        thisDisk == 0xFFFF || cenDisk == 0xFFFF)
-      result |= kEOCNeedsZip64;
+    FEnd = zm::ParseEndRecord(found);
+    FMultiPart = FMultiPart || FEnd.ThisDisk > 0;
+    FDiskNr = FEnd.ThisDisk;
+    FTotalDisks = FEnd.ThisDisk + 1;
+    FTotalEntries = FEnd.Entries;
+    FCentralEntries = FEnd.EntriesHere;
+    FCentralDisk = FEnd.CentralDisk;
+    FCentralOffset = FEnd.CentralOffset;
+    FCentralSize = FEnd.CentralSize;
+    if (FEnd.HasZip64Marker()) result |= kEOCNeedsZip64;
   }
   if (result >= 0) result &= 0x43;
   if (result < 0) File_Close();
@@ -208,59 +202,44 @@ int32_t TZMEOC::ReadZip64EOC(int32_t flags) {
     File_Close();
     return code;
   };
-  if (Seek(plat::soBeginning, FEOCOffset - kZip64LocatorSize) < 0)
-    return fail(ZM_ERROR(zmmZMEOC, zmsSeekErrorInInputFile));
+  TZMWorkFileBytes bytes(*this, ZM_ERROR(zmmZMEOC, zmsSeekErrorInInputFile),
+                         ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
   uint8_t loc[kZip64LocatorSize];
-  if (!Reads(loc, kZip64LocatorSize)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
-  const uint32_t locDisk = GetLE32(loc + 4);
-  const uint64_t recOffset = GetLE64(loc + 8);
-  const uint32_t locTotal = GetLE32(loc + 16);
-  if (GetLE32(loc) == kZip64LocatorSig && !(FDiskNr == 0xFFFF && locTotal < 0xFFFF)) {
+  if (!bytes.ReadAt(uint64_t(FEOCOffset - kZip64LocatorSize), loc, kZip64LocatorSize))
+    return fail(bytes.FailCode());
+  zm::TZip64Locator locator;
+  if (zm::ParseZip64Locator(loc, locator) && !(FDiskNr == 0xFFFF && locator.Disks < 0xFFFF)) {
     FZ64 = true;
     // A disk count that cannot be a part number is as wrong as a mismatch.
-    if (locTotal == 0 || locTotal > uint32_t(INT32_MAX))
+    if (locator.Disks == 0 || locator.Disks > uint32_t(INT32_MAX))
       return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
-    FTotalDisks = int32_t(locTotal);
+    FTotalDisks = int32_t(locator.Disks);
     FDiskNr = FTotalDisks - 1;
-    if (uint32_t(FDiskNr) != locDisk) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
-    if (recOffset > uint64_t(INT64_MAX) || Seek(plat::soBeginning, int64_t(recOffset)) < 0)
-      return fail(ZM_ERROR(zmmZMEOC, zmsSeekErrorInInputFile));
-    uint8_t rec[kZip64EndOfCentralSize];
-    if (!Reads(rec, kZip64EndOfCentralSize)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
-    if (GetLE32(rec) == kZip64EndOfCentralSig) {
-      if ((GetLE16(rec + 14) & 0xFF) > 45 || GetLE64(rec + 4) < 44)
+    if (uint32_t(FDiskNr) != locator.RecordDisk) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+    if (locator.RecordOffset > uint64_t(INT64_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsSeekErrorInInputFile));
+    zm::TZip64EndRecord rec;
+    const zm::TZip64Find got = zm::FindZip64EndRecord(bytes, uint64_t(FEOCOffset), locator.RecordOffset, rec);
+    if (got == zm::TZip64Find::Unreadable) return fail(bytes.FailCode());
+    if (got == zm::TZip64Find::Found) {
+      if ((rec.Needed & 0xFF) > 45 || rec.RestSize < 44)
         return fail(ZM_ERROR(zmmZMEOC, zmsUnsupportedZipVersion));
-      FEOCOffset = int64_t(recOffset);
-      // The end record's fields were read back in LocateEOC; markers are re-derived.
-      const uint64_t onDisk = GetLE64(rec + 24);
-      const uint64_t total = GetLE64(rec + 32);
-      const uint64_t cenSize = GetLE64(rec + 40);
-      const uint64_t cenOffset = GetLE64(rec + 48);
-      if (FCentralDisk == 0xFFFF) {
-        FCentralDisk = int32_t(GetLE32(rec + 20) & 0x7FFFFFFF);
-        FZ64 = true;
-      }
+      FEOCOffset = int64_t(rec.Position);
+      const zm::TDirectoryFields f = zm::DirectoryFields(FEnd, &rec);
       // Counts and sizes that do not fit the reader's fields are not believed.
-      if (FTotalEntries == 0xFFFF) {
-        if ((total & 0xFFFFFFFFu) > uint64_t(INT32_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
-        FTotalEntries = int32_t(total & 0xFFFFFFFFu);
-        FZ64 = true;
+      if (FEnd.CentralDisk == 0xFFFF) FCentralDisk = int32_t(f.CentralDisk & 0x7FFFFFFF);
+      if (FEnd.Entries == 0xFFFF) {
+        if ((f.Entries & 0xFFFFFFFFu) > uint64_t(INT32_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        FTotalEntries = int32_t(f.Entries & 0xFFFFFFFFu);
       }
-      if (FCentralEntries == 0xFFFF) {
-        if ((onDisk & 0xFFFFFFFFu) > uint64_t(INT32_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
-        FCentralEntries = int32_t(onDisk & 0xFFFFFFFFu);
-        FZ64 = true;
+      if (FEnd.EntriesHere == 0xFFFF) {
+        if ((f.EntriesHere & 0xFFFFFFFFu) > uint64_t(INT32_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        FCentralEntries = int32_t(f.EntriesHere & 0xFFFFFFFFu);
       }
-      if (FCentralSize == 0xFFFFFFFFLL) {
-        if (cenSize > uint64_t(INT64_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
-        FCentralSize = int64_t(cenSize);
-        FZ64 = true;
-      }
-      if (FCentralOffset == 0xFFFFFFFFLL) {
-        if (cenOffset > uint64_t(INT64_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
-        FCentralOffset = int64_t(cenOffset);
-        FZ64 = true;
-      }
+      if (f.CentralSize > uint64_t(INT64_MAX) || f.CentralOffset > uint64_t(INT64_MAX))
+        return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+      FCentralSize = int64_t(f.CentralSize);
+      FCentralOffset = int64_t(f.CentralOffset);
+      FZ64 = FZ64 || f.FromZip64;
     }
   }
   // Wrapping arithmetic: hostile sizes must not overflow.

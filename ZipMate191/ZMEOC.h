@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ZMClasses.h"
+#include "ZMTrailer.h"
 #include "ZMWZip.h"
 
 // Record signatures.
@@ -45,7 +46,8 @@ class TZMEOC : public TZMWorkZip {
   // left open on success and closed on failure.
   int32_t LocateEOC();
   // Reads the Zip64 locator and end record: the flags (+ 2 when data lies in front of
-  // the archive) or a negative error code.
+  // the archive) or a negative error code. A record moved by data in front of the
+  // archive is found in front of the locator.
   int32_t ReadZip64EOC(int32_t flags);
   // The trailer: 0..3 (bits kEOCCommentMismatch and kEOCDataBefore) or an error code.
   int32_t OpenEOC(bool eocOnly);
@@ -99,6 +101,7 @@ class TZMEOC : public TZMWorkZip {
   int32_t FTotalEntries = 0;
   bool FZ64 = false;
   std::string FZipComment;
+  zm::TEndRecord FEnd;  // the end record as read
   std::unique_ptr<TMemoryStream> FStub;
   bool FStubValid = false;
 };

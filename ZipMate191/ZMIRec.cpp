@@ -25,13 +25,6 @@ const std::vector<uint32_t> kLocalDropTags = {kZip64Tag, kNtfsTag, kUCommentTag}
 
 bool Fits32(int64_t v) { return (uint64_t(v) >> 32) == 0 && uint32_t(v) != 0xFFFFFFFFu; }
 
-// Every separator becomes this platform's one.
-std::string ToPlatformSeparators(std::string s) {
-  for (char& c : s)
-    if (c == '/' || c == '\\') c = plat::PathDelim;
-  return s;
-}
-
 bool IsSep(char c) { return c == '/' || c == '\\'; }
 
 bool ValidDosDateTime(uint32_t v) {
@@ -74,22 +67,7 @@ const std::string& TZMRareText::EmptyText() {
 // ---------------------------------------------------------------- TZMDirEntry
 
 bool FindExtraBlock(const std::string& extra, uint16_t tag, size_t& pos, size_t& len) {
-  const size_t size = extra.size();
-  if (size < 4) return false;
-  size_t at = 0;
-  while (size - at >= 5) {
-    const uint16_t t = zm::GetLE16(extra.data() + at);
-    const size_t d = zm::GetLE16(extra.data() + at + 2);
-    if (t == tag) {
-      if (at + 4 + d > size) return false;
-      pos = at + 4;
-      len = d;
-      return true;
-    }
-    at += 4 + d;
-    if (at >= size) break;
-  }
-  return false;
+  return zm::FindExtraBlock(extra, tag, pos, len);
 }
 
 std::string TZMDirEntry::ExtraData(uint16_t tag) const {
@@ -313,35 +291,25 @@ int32_t TZMZRec::ReadZip64Extra() {
   return 1;
 }
 
+zm::TStoredText TZMZRec::StoredText() const {
+  zm::TStoredText t;
+  t.Name = FHeaderName;
+  t.Comment = FHeaderComment.Get();
+  t.Extra = FExtraField;
+  t.Flag = FFlag;
+  t.VersionMadeBy = FVersionMadeBy;
+  return t;
+}
+
 TZMEncodingOpts TZMZRec::Encoded() const {
   const uint32_t cached = (FStatusBits & zsbEncMask) >> zsbEncShift;
   if (cached >= 1 && cached <= 4) return TZMEncodingOpts(cached);
-  int kind;
-  if (FFlag & 0x0800)
-    kind = 3;
-  else if (!UnicodeExtra(false).empty() || !UnicodeExtra(true).empty())
-    kind = 4;
-  else if ((FVersionMadeBy >> 8) == 0 || (FVersionMadeBy >> 8) == 6 || FVersionMadeBy == 0x0B32)
-    kind = 2;
-  else
-    kind = 1;
+  const int kind = zm::StoredKind(StoredText());
   FStatusBits = (FStatusBits & ~zsbEncMask) | (uint32_t(kind) << zsbEncShift);
   return TZMEncodingOpts(kind);
 }
 
-std::string TZMZRec::UnicodeExtra(bool comment) const {
-  const std::string& stored = comment ? FHeaderComment.Get() : FHeaderName;
-  if (comment && stored.empty()) return {};
-  size_t pos = 0, len = 0;
-  if (!FindExtraBlock(FExtraField, comment ? kUCommentTag : kUPathTag, pos, len)) return {};
-  if (len <= 5) return {};
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(FExtraField.data()) + pos;
-  if (p[0] != 1) return {};
-  if (zm::GetLE32(p + 1) != Crc32(stored.data(), stored.size())) return {};
-  const char* text = reinterpret_cast<const char*>(p + 5);
-  if (CountUtf8SequencesRaw(text, int(len - 5)) < 0) return {};
-  return std::string(text, len - 5);
-}
+std::string TZMZRec::UnicodeExtra(bool comment) const { return zm::UnicodeFieldText(StoredText(), comment); }
 
 int TZMZRec::TextKind() const {
   const int kind = FOwner ? int(FOwner->Encoding()) : int(zeoAuto);
@@ -349,32 +317,16 @@ int TZMZRec::TextKind() const {
 }
 
 std::string TZMZRec::DecodeText(bool comment) const {
-  const std::string& source = comment ? FHeaderComment.Get() : FHeaderName;
-  const int kind = TextKind();
-  std::string r = source;
-  if (kind == zeoUPath || HasNonPlainChars(source)) {
-    const bool utf8 = UTF8Mode();
-    const unsigned nameCp = FOwner ? FOwner->NameCodePage() : plat::kCpAcp;
-    switch (kind) {
-      case zeoNone:
-        r = utf8 ? Utf8FromCodePage(source, nameCp) : AnsiFromWide(WideFromCodePage(source, nameCp));
-        break;
-      case zeoOEM:
-        r = utf8 ? Utf8FromCodePage(source, plat::kCpOemCp)
-                 : AnsiFromWide(WideFromCodePage(source, plat::kCpOemCp));
-        break;
-      case zeoUTF8:
-        r = utf8 ? source : AnsiFromUtf8(source.data(), int(source.size()));
-        break;
-      default: {
-        const std::string u = UnicodeExtra(comment);
-        r = utf8 ? u : AnsiFromUtf8(u.data(), int(u.size()));
-        break;
-      }
-    }
-    if (r.empty()) r = source;
+  // The engine decodes the names it writes with the same rules.
+  const unsigned nameCp = FOwner ? FOwner->NameCodePage() : plat::kCpAcp;
+  const zm::TStoredText stored = StoredText();
+  zm::TDecodedText d = zm::DecodeStoredText(stored, comment, TextKind(), nameCp);
+  std::string r = std::move(d.Text);
+  if (d.Converted && !UTF8Mode()) {
+    r = AnsiFromUtf8(r.data(), int(r.size()));
+    if (r.empty()) r.assign(comment ? stored.Comment : stored.Name);
   }
-  if (!comment) r = ToPlatformSeparators(std::move(r));
+  if (!comment) r = WithPlatformSeparators(std::move(r));
   return r;
 }
 
@@ -784,10 +736,15 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
 
 std::string TZMZRec::HeaderForm(const std::string& name) {
   static const char kHex[] = "0123456789ABCDEF";
+  const unsigned cp = ModeCodePage();
   std::string r;
   r.reserve(name.size());
-  for (unsigned char c : name) {
-    if (c == '\\' || c == '/') {
+  for (size_t i = 0; i < name.size();) {
+    const size_t len = zm::CharSizeAt(name, i, cp);
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (len > 1) {
+      r.append(name, i, len);  // trail bytes are no separators or special characters
+    } else if (c == '\\' || c == '/') {
       r += '/';
     } else if (c < 32 || c == '\'' || c == '*' || c == ':' || c == '<' || c == '>' || c == '?' ||
                c == '|') {
@@ -797,6 +754,7 @@ std::string TZMZRec::HeaderForm(const std::string& name) {
     } else {
       r += char(c);
     }
+    i += len;
   }
   return r;
 }
@@ -808,7 +766,7 @@ std::string TZMZRec::CleanName(const std::string& text, bool dropPath) const {
 }
 
 std::string TZMZRec::CleanNameUncut(const std::string& text, bool dropPath) const {
-  std::string s = ToPlatformSeparators(text);
+  std::string s = WithPlatformSeparators(text);
   const char d = plat::PathDelim;
   if (s.size() >= 2 && s[1] == ':' &&
       ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'))) {

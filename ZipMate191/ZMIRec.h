@@ -9,6 +9,7 @@
 #include "ZMBase.h"
 #include "ZMClasses.h"
 #include "ZMDirEntry.h"
+#include "ZMStoredText.h"
 
 class TZMCentral;
 class TZMRecordBlock;
@@ -236,6 +237,8 @@ class TZMZRec : public TZMIRec {
 
   // The encoding the stored texts are decoded from: the owner's setting, else Encoded.
   int TextKind() const;
+  // The stored texts as the decoder shared with the engine reads them.
+  zm::TStoredText StoredText() const;
   // True when the stored name is plain text that decodes to itself.
   bool StoredNameIsDecoded() const;
   // The stored name changes: a read name shared with it is kept apart first.

@@ -6,34 +6,11 @@
 
 #include "PlatCodePage.h"
 #include "PlatError.h"
+#include "ZMStoredText.h"
 
 namespace {
 
 std::atomic<bool> gUTF8Mode{false};
-
-uint32_t StrictFlag() { return plat::OsMajorVersion() >= 5 ? plat::kMbErrInvalidChars : 0; }
-
-// Converts with the system call's size-then-convert steps; empty on failure.
-std::u16string MbToWide(unsigned cp, uint32_t flags, const char* p, int n) {
-  int size = plat::MultiByteToWide(cp, flags, p, n, nullptr, 0);
-  if (size <= 0) return {};
-  std::u16string out(size_t(size), u'\0');
-  int got = plat::MultiByteToWide(cp, flags, p, n, out.data(), size);
-  if (got <= 0) return {};
-  out.resize(size_t(got));
-  return out;
-}
-
-std::string WideToMb(unsigned cp, uint32_t flags, const char16_t* p, int n,
-                     const char* defChar = nullptr, bool* used = nullptr) {
-  int size = plat::WideToMultiByte(cp, flags, p, n, nullptr, 0, defChar, used);
-  if (size <= 0) return {};
-  std::string out(size_t(size), '\0');
-  int got = plat::WideToMultiByte(cp, flags, p, n, out.data(), size, defChar, used);
-  if (got <= 0) return {};
-  out.resize(size_t(got));
-  return out;
-}
 
 int ClampLength(size_t size, int length) {
   if (length < 0 || size_t(length) > size) return int(size);
@@ -46,17 +23,13 @@ bool UTF8Mode() { return gUTF8Mode.load(); }
 
 bool SetUTF8Mode(bool on) { return gUTF8Mode.exchange(on && plat::IsNTFamily()); }
 
+unsigned ModeCodePage() { return UTF8Mode() ? plat::kCpUtf8 : plat::kCpAcp; }
+
 std::u16string WideFromUtf8(const char* bytes, int length) {
   if (!bytes || length == 0) return {};
-  int n = length;
-  if (length < 0) {
-    if (bytes[0] == '\0') return {};
-    n = -1;
-  }
-  uint32_t flags = StrictFlag();
-  std::u16string out = MbToWide(plat::kCpUtf8, flags, bytes, n);
-  if (out.empty()) out = MbToWide(plat::kCpAcp, flags, bytes, n);
-  if (n < 0 && !out.empty()) out.pop_back();  // the converted terminator
+  if (length < 0 && bytes[0] == '\0') return {};
+  std::u16string out = zm::WideFromUtf8Text(bytes, length < 0 ? -1 : length);
+  if (length < 0 && !out.empty()) out.pop_back();  // the converted terminator
   return out;
 }
 
@@ -89,7 +62,7 @@ std::string AnsiFromUtf8(const char* bytes, int length) {
 
 std::string AnsiFromWide(const std::u16string& s) {
   if (s.empty()) return {};
-  return WideToMb(plat::kCpAcp, 0, s.data(), int(s.size()));
+  return zm::MultiByteFromWide(plat::kCpAcp, 0, s.data(), int(s.size()));
 }
 
 std::string Utf8FromWide(const char16_t* chars, int length) {
@@ -115,49 +88,22 @@ std::string Utf8FromWideString(const std::u16string& s, int length) {
 
 std::string Utf8FromAnsi(const std::string& s) {
   if (s.empty()) return {};
-  return Utf8FromWideString(MbToWide(plat::kCpAcp, 0, s.data(), int(s.size())));
+  return Utf8FromWideString(zm::WideFromMultiByte(plat::kCpAcp, 0, s.data(), int(s.size())));
 }
 
 std::u16string WideFromCodePage(const std::string& s, unsigned codePage, int length) {
-  int n = ClampLength(s.size(), length);
-  if (n == 0) return {};
-  int size = plat::MultiByteToWide(codePage, 0, s.data(), n, nullptr, 0);
-  if (size <= 0) return MbToWide(plat::kCpAcp, 0, s.data(), n);
-  return MbToWide(codePage, 0, s.data(), n);
+  return zm::WideFromCodePageText(s.data(), ClampLength(s.size(), length), codePage);
 }
 
 std::string Utf8FromCodePage(const std::string& s, unsigned codePage, int length) {
   return Utf8FromAnsi(AnsiFromWide(WideFromCodePage(s, codePage, length)));
 }
 
-int Utf8SequenceLength(uint8_t first) {
-  if (first < 0x80) return 1;
-  if ((first & 0xFE) == 0xFC) return 6;
-  if ((first & 0xFC) == 0xF8) return 5;
-  if ((first & 0xF8) == 0xF0) return 4;
-  if ((first & 0xF0) == 0xE0) return 3;
-  if ((first & 0xE0) == 0xC0) return 2;
-  return -1;
-}
+int Utf8SequenceLength(uint8_t first) { return zm::Utf8SequenceLength(first); }
 
 int CountUtf8SequencesRaw(const char* bytes, int length) {
   if (!bytes || length <= 0) return 0;
-  const auto* p = reinterpret_cast<const uint8_t*>(bytes);
-  int count = 0;
-  int i = 0;
-  while (i < length) {
-    if (p[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    int k = Utf8SequenceLength(p[i]);
-    if (k <= 0 || k > length - i) return -1;
-    for (int j = 1; j < k; ++j)
-      if (p[i + j] < 0x80 || p[i + j] > 0xBF) return -1;
-    ++count;
-    i += k;
-  }
-  return count;
+  return zm::CountUtf8Sequences(bytes, size_t(length));
 }
 
 int CountUtf8Sequences(const std::string& s, int length) {
@@ -175,7 +121,7 @@ std::string NarrowWithEscapes(const std::u16string& s, bool oem) {
   const char defChar[2] = {'\x1B', '\0'};
   bool used = false;
   std::string conv =
-      WideToMb(cp, plat::kWcNoBestFitChars, s.data(), int(s.size()), defChar, &used);
+      zm::MultiByteFromWide(cp, plat::kWcNoBestFitChars, s.data(), int(s.size()), defChar, &used);
   if (conv.empty() || !used) return conv;
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -206,8 +152,8 @@ std::string Utf8ToNarrowWithEscapes(const std::string& utf8, bool oem) {
 
 std::string ToOemString(const std::string& s) {
   if (s.empty()) return {};
-  std::u16string w = MbToWide(plat::kCpAcp, 0, s.data(), int(s.size()));
-  std::string out = w.empty() ? std::string() : WideToMb(plat::kCpOemCp, 0, w.data(), int(w.size()));
+  std::u16string w = zm::WideFromMultiByte(plat::kCpAcp, 0, s.data(), int(s.size()));
+  std::string out = w.empty() ? std::string() : zm::MultiByteFromWide(plat::kCpOemCp, 0, w.data(), int(w.size()));
   if (out.size() > s.size() + 3) out.resize(s.size() + 3);
   size_t z = out.find('\0');
   if (z != std::string::npos) out.resize(z);

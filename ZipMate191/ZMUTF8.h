@@ -8,6 +8,8 @@
 bool UTF8Mode();
 // Sets the mode (where the platform honours it) and returns the previous value.
 bool SetUTF8Mode(bool on);
+// The code page of the component's 8-bit strings: UTF-8 in UTF-8 mode, else ANSI.
+unsigned ModeCodePage();
 
 // UTF-8 to UTF-16, falling back to the ANSI code page for invalid UTF-8.
 // length -1: up to the first zero byte.

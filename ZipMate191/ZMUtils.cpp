@@ -7,6 +7,8 @@
 #include "PlatPath.h"
 #include "ZMCrc32.h"
 #include "ZMEndian.h"
+#include "ZMStoredText.h"
+#include "ZMUTF8.h"
 #include "ZMXcpt.h"
 
 // ---------------------------------------------------------------- CRC-32
@@ -318,11 +320,12 @@ TIcon IconFromExe(TReadOnlyMemoryStream& ms) {
 
 // ---------------------------------------------------------------- paths and names
 //
-// The component's 8-bit text is UTF-8 or a single-byte ANSI code page, so neither
-// delimiter byte can occur inside a multi-byte character and a byte scan is exact.
+// The component's 8-bit text is UTF-8 or in the ANSI code page. A double-byte ANSI
+// code page (such as 932) has trail bytes equal to '\\' and '|': the delimiter tests
+// and conversions below walk such text by character.
 
 std::string SetTrailingDelimiter(const std::string& path, bool wanted) {
-  const bool has = !path.empty() && path.back() == plat::PathDelim;
+  const bool has = zm::EndsWithChar(path, plat::PathDelim, ModeCodePage());
   if (has == wanted) return path;
   if (wanted) return path + plat::PathDelim;
   return path.substr(0, path.size() - 1);
@@ -355,17 +358,12 @@ std::string JoinPath(const std::string& path, const std::string& tail) {
 }
 
 std::string ConvertSlashes(const std::string& path, int direction) {
-  std::string r = path;
-  const char from = direction == 1 ? '\\' : '/';
-  const char to = direction == 1 ? '/' : '\\';
-  std::replace(r.begin(), r.end(), from, to);
-  return r;
+  return direction == 1 ? zm::ReplaceSeparators(path, '\\', '/', ModeCodePage())
+                        : zm::ReplaceSeparators(path, '/', '\\', ModeCodePage());
 }
 
 std::string WithPlatformSeparators(std::string name) {
-  for (char& c : name)
-    if (c == '/' || c == '\\') c = plat::PathDelim;
-  return name;
+  return ConvertSlashes(name, plat::PathDelim == '/' ? 1 : 0);
 }
 
 std::u16string ConvertSlashesWide(const std::u16string& path, int direction) {
@@ -377,16 +375,12 @@ std::u16string ConvertSlashesWide(const std::u16string& path, int direction) {
 }
 
 bool EndsWithDelimiter(const std::string& s) {
-  return !s.empty() && (s.back() == '\\' || s.back() == '/');
+  return zm::EndsWithChar(s, '\\', ModeCodePage()) || zm::EndsWithChar(s, '/', ModeCodePage());
 }
 
 bool HasNoWildcards(const std::string& s) { return s.find_first_of("*?|") == std::string::npos; }
 
-bool HasNonPlainChars(const std::string& s) {
-  for (unsigned char c : s)
-    if (c > 126 || c < 31) return true;
-  return false;
-}
+bool HasNonPlainChars(const std::string& s) { return zm::HasNonPlainBytes(s); }
 
 int LastIndexOf(const std::string& s, char ch, int limit) {
   int p = std::min<int64_t>(int64_t(limit) - 1, int64_t(s.size()));

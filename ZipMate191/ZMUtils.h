@@ -77,6 +77,10 @@ TIcon IconFromExe(TMemoryStream& ms);
 TIcon IconFromExe(TReadOnlyMemoryStream& ms);
 
 // ---- Paths and names (file-system paths use plat::PathDelim) ----
+//
+// SetTrailingDelimiter, ConvertSlashes, WithPlatformSeparators and EndsWithDelimiter walk
+// the text by character of the component's code page (ModeCodePage): the trail byte of
+// a double-byte character is never a delimiter.
 
 // Appends or drops the trailing delimiter as wanted.
 std::string SetTrailingDelimiter(const std::string& path, bool wanted);
@@ -84,7 +88,8 @@ std::string SetTrailingDelimiter(const std::string& path, bool wanted);
 std::string BareFileName(const std::string& path);
 // path + tail with exactly one delimiter between them (none after a drive ':').
 std::string JoinPath(const std::string& path, const std::string& tail);
-// direction 1: '\' to '/'; any other direction: '/' to '\'.
+// direction 1: '\' to '/'; any other direction: '/' to '\'. Every conversion of
+// separators in names goes through here.
 std::string ConvertSlashes(const std::string& path, int direction);
 std::u16string ConvertSlashesWide(const std::u16string& path, int direction);
 // Both '\\' and '/' become the platform's delimiter (PathDelim).

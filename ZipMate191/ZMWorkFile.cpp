@@ -195,6 +195,16 @@ void TZMWorkFile::ReadCheck(void* buffer, int32_t n, int32_t code) {
   if (!Reads(buffer, n)) RaiseCode(code != 0 ? code : ZM_CODE(zmmZMWorkFile, zmsErrorReadingFile));
 }
 
+bool TZMWorkFileBytes::ReadAt(uint64_t offset, void* buffer, size_t count) {
+  int32_t code = 0;
+  if (offset > uint64_t(INT64_MAX) || FFile.Seek(plat::soBeginning, int64_t(offset)) < 0)
+    code = FSeekCode;
+  else if (count > size_t(INT32_MAX) || !FFile.Reads(buffer, int32_t(count)))
+    code = FReadCode;
+  if (code && !FFailCode) FFailCode = code;
+  return code == 0;
+}
+
 bool TZMWorkFile::Writes(const void* buffer, int32_t n) {
   const int32_t want = ZMTransferSize(n);
   return Write(buffer, n) == want;

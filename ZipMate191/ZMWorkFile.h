@@ -13,6 +13,7 @@
 #include "PlatFile.h"
 #include "PlatFileSys.h"
 #include "ZMCore.h"
+#include "ZMTrailer.h"
 
 class TMemoryStream;
 
@@ -110,6 +111,21 @@ class TZMWorkFile : public TZMCore {
   uint32_t FOpenMode = 0;
   uint8_t FReportMode = 0;
   uint32_t FStampDate = 0;
+};
+
+// A work file read at offsets by the code that finds an archive's directory. The first
+// failure is kept as seekCode (a failed seek) or readCode (a short read).
+class TZMWorkFileBytes final : public zm::TArchiveBytes {
+ public:
+  TZMWorkFileBytes(TZMWorkFile& file, int32_t seekCode, int32_t readCode)
+      : FFile(file), FSeekCode(seekCode), FReadCode(readCode) {}
+  bool ReadAt(uint64_t offset, void* buffer, size_t count) override;
+  // 0, or the code of the first failure.
+  int32_t FailCode() const { return FFailCode; }
+
+ private:
+  TZMWorkFile& FFile;
+  int32_t FSeekCode, FReadCode, FFailCode = 0;
 };
 
 // The magnitude of a transfer count (sign and move flag removed).

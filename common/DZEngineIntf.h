@@ -54,7 +54,10 @@ struct TDZCommand {
   int32_t NameWriteEnc;
   int32_t Level;                  // add: compression level 0-9
   uint32_t FromDate;
-  uint8_t Reserved[16];
+  // The OEM code page the caller decodes names of MS-DOS and OS/2 entries with (0: the
+  // user's), so that the engine writes the names the caller lists.
+  int32_t OemCodePage;
+  uint8_t Reserved[12];
   uint32_t Magic;                 // DZ_CMD_MAGIC
 };
 
@@ -198,7 +201,8 @@ static_assert(offsetof(TDZCommand, PwdReqCount) == 40);
 static_assert(offsetof(TDZCommand, NameWriteEnc) == 44);
 static_assert(offsetof(TDZCommand, Level) == 48);
 static_assert(offsetof(TDZCommand, FromDate) == 52);
-static_assert(offsetof(TDZCommand, Reserved) == 56);
+static_assert(offsetof(TDZCommand, OemCodePage) == 56);
+static_assert(offsetof(TDZCommand, Reserved) == 60);
 static_assert(offsetof(TDZCommand, Magic) == 72);
 
 static_assert(sizeof(TDZCallbackRec) == 60);
@@ -245,7 +249,8 @@ static_assert(offsetof(TDZCommand, PwdReqCount) == 64);
 static_assert(offsetof(TDZCommand, NameWriteEnc) == 68);
 static_assert(offsetof(TDZCommand, Level) == 72);
 static_assert(offsetof(TDZCommand, FromDate) == 76);
-static_assert(offsetof(TDZCommand, Reserved) == 80);
+static_assert(offsetof(TDZCommand, OemCodePage) == 80);
+static_assert(offsetof(TDZCommand, Reserved) == 84);
 static_assert(offsetof(TDZCommand, Magic) == 96);
 
 static_assert(sizeof(TDZCallbackRec) == 72);

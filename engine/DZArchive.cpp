@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "PlatCodePage.h"
-#include "ZMCrc32.h"
 #include "ZMEndian.h"
-#include "ZMUTF8.h"
+#include "ZMStoredText.h"
+#include "ZMTrailer.h"
 
 namespace dz {
 
@@ -14,122 +14,81 @@ namespace {
 
 constexpr uint32_t kSigLocal = 0x04034b50;
 constexpr uint32_t kSigCentral = 0x02014b50;
-constexpr uint32_t kSigEnd = 0x06054b50;
-constexpr uint32_t kSigEnd64 = 0x06064b50;
-constexpr uint32_t kSigLoc64 = 0x07064b50;
-constexpr size_t kEndSize = 22;
-constexpr size_t kMaxComment = 0xFFFF;
 constexpr uint64_t kMaxCentral = uint64_t(1) << 31;  // memory bound for the directory
 
-uint32_t Crc32Of(const std::string& s) {
-  return ~zm::Crc32UpdateFast(0xFFFFFFFFu, s.data(), s.size());
-}
+class TSourceBytes final : public zm::TArchiveBytes {
+ public:
+  explicit TSourceBytes(TDZSource& src) : FSrc(src) {}
+  bool ReadAt(uint64_t offset, void* buffer, size_t count) override {
+    return FSrc.ReadAt(offset, buffer, count);
+  }
 
-bool ValidUtf8(const std::string& s) { return CountUtf8Sequences(s) >= 0; }
+ private:
+  TDZSource& FSrc;
+};
 
 }  // namespace
 
-std::string DecodeEntryName(const std::string& raw, uint16_t flags, unsigned host,
-                            const std::string& unicodePath, int nameEncoding,
-                            unsigned codePage) {
-  std::string name;
-  const bool dosHost = host == 0 || host == 6 || host == 11 || host == 14;
-  // Without one given, the OEM code page of the user's language, as the component lists.
-  const unsigned cp = codePage ? codePage : plat::OemCodePage();
-  switch (nameEncoding) {
-    case 2:  // OEM
-      name = Utf8FromWideString(WideFromCodePage(raw, cp));
-      break;
-    case 3:  // UTF-8
-      name = ValidUtf8(raw) ? raw : Utf8FromWideString(WideFromCodePage(raw, cp));
-      break;
-    case 1:  // the given code page, else as stored
-      name = codePage ? Utf8FromWideString(WideFromCodePage(raw, codePage)) : raw;
-      break;
-    default:  // automatic, or the Unicode path field when present
-      if (!unicodePath.empty())
-        name = unicodePath;
-      else if ((flags & 0x800) && ValidUtf8(raw))
-        name = raw;
-      else if (!dosHost && ValidUtf8(raw))
-        name = raw;
-      else
-        name = Utf8FromWideString(WideFromCodePage(raw, cp));
-      break;
-  }
-  std::replace(name.begin(), name.end(), '\\', '/');
-  return name;
+std::string EntryName(std::string_view raw, std::string_view extra, uint16_t flags,
+                      uint16_t versionMadeBy, int nameEncoding, unsigned codePage,
+                      unsigned oemCodePage) {
+  zm::TStoredText t;
+  t.Name = raw;
+  t.Extra = extra;
+  t.Flag = flags;
+  t.VersionMadeBy = versionMadeBy;
+  const int kind = nameEncoding >= 1 && nameEncoding <= 4 ? nameEncoding : zm::StoredKind(t);
+  const zm::TDecodedText d = zm::DecodeStoredText(t, false, kind, codePage, oemCodePage);
+  // Stored bytes that stay as they are follow the component's ANSI text.
+  return zm::ReplaceSeparators(d.Text, '\\', '/', d.Converted ? plat::kCpUtf8 : plat::kCpAcp);
 }
 
-int TDZArchive::Load(TDZSource& src, int nameEncoding, unsigned codePage, std::string& warn) {
+int TDZArchive::Load(TDZSource& src, int nameEncoding, unsigned codePage, unsigned oemCodePage,
+                     std::string& warn) {
   FEntries.clear();
   const uint64_t size = src.Size();
-  if (size < kEndSize) return size == 0 ? deEmptyZip : deNoCentral;
-  // Find the end record: the last signature whose comment fits the file.
-  const size_t tail = size_t(std::min<uint64_t>(size, kEndSize + kMaxComment));
+  if (size < zm::kTrailerEndSize) return size == 0 ? deEmptyZip : deNoCentral;
+  const size_t tail = size_t(std::min<uint64_t>(size, zm::kTrailerSearchSpan));
   std::vector<uint8_t> buf(tail);
   const uint64_t tailStart = size - tail;
   if (!src.ReadAt(tailStart, buf.data(), tail)) return deReadFile;
-  int64_t endPos = -1;
-  for (size_t i = tail - kEndSize + 1; i-- > 0;) {
-    if (zm::GetLE32(&buf[i]) != kSigEnd) continue;
-    const size_t commentLen = zm::GetLE16(&buf[i + 20]);
-    if (i + kEndSize + commentLen <= tail) {
-      endPos = int64_t(tailStart + i);
-      break;
+  const int64_t at = zm::FindEndRecord(buf.data(), tail, size);
+  if (at < 0) return deNoCentral;
+  const uint64_t endPos = tailStart + uint64_t(at);
+  const zm::TEndRecord end = zm::ParseEndRecord(&buf[size_t(at)]);
+  TSourceBytes bytes(src);
+  uint64_t dirEnd = endPos;  // the directory ends where the (Zip64) end record begins
+  zm::TZip64EndRecord rec;
+  bool zip64 = false;
+  if (end.HasZip64Marker() && endPos >= zm::kTrailerLocatorSize) {
+    uint8_t loc[zm::kTrailerLocatorSize];
+    zm::TZip64Locator locator;
+    if (src.ReadAt(endPos - zm::kTrailerLocatorSize, loc, sizeof loc) && zm::ParseZip64Locator(loc, locator)) {
+      if (locator.Disks > 1) return deMultiPart;
+      if (zm::FindZip64EndRecord(bytes, endPos, locator.RecordOffset, rec) != zm::TZip64Find::Found) return deBadZip;
+      zip64 = true;
+      dirEnd = rec.Position;
     }
   }
-  if (endPos < 0) return deNoCentral;
-  const uint8_t* e = &buf[size_t(uint64_t(endPos) - tailStart)];
-  uint32_t diskNo = zm::GetLE16(e + 4);
-  uint32_t cdDisk = zm::GetLE16(e + 6);
-  uint64_t count = zm::GetLE16(e + 10);
-  uint64_t cdSize = zm::GetLE32(e + 12);
-  uint64_t cdOffset = zm::GetLE32(e + 16);
-  uint64_t endOfCentral = uint64_t(endPos);  // the central directory ends here
-
-  // Zip64 trailer through its locator just before the end record.
-  if (uint64_t(endPos) >= 20) {
-    uint8_t loc[20];
-    if (src.ReadAt(uint64_t(endPos) - 20, loc, 20) && zm::GetLE32(loc) == kSigLoc64) {
-      const uint32_t totalDisks = zm::GetLE32(loc + 16);
-      uint64_t e64Pos = zm::GetLE64(loc + 8);
-      uint8_t e64[56];
-      // The record sits right before the locator; use that place when the stored
-      // offset is off by data in front of the archive.
-      bool found = e64Pos < size && src.ReadAt(e64Pos, e64, 56) && zm::GetLE32(e64) == kSigEnd64;
-      if (!found && uint64_t(endPos) >= 76) {
-        e64Pos = uint64_t(endPos) - 76;
-        found = src.ReadAt(e64Pos, e64, 56) && zm::GetLE32(e64) == kSigEnd64;
-      }
-      if (!found) return deBadZip;
-      if (totalDisks > 1) return deMultiPart;
-      diskNo = zm::GetLE32(e64 + 16);
-      cdDisk = zm::GetLE32(e64 + 20);
-      count = zm::GetLE64(e64 + 32);
-      cdSize = zm::GetLE64(e64 + 40);
-      cdOffset = zm::GetLE64(e64 + 48);
-      endOfCentral = e64Pos;
-    }
-  }
-  if (diskNo != 0 || cdDisk != 0) return deMultiPart;
-  if (cdSize > endOfCentral) return deNoCentral;
-  if (count == 0 && cdSize == 0) return deEmptyZip;
-  // Where the directory really is; a difference to the stored offset is data in
-  // front of the archive (a self-extractor stub), which moves every offset.
-  const uint64_t cdStart = endOfCentral - cdSize;
-  if (cdOffset > cdStart) return deNoCentral;
-  FAdjust = int64_t(cdStart - cdOffset);
-  if (FAdjust) warn = "data in front of the archive";
-  FCenStart = cdStart;
-  if (cdSize > kMaxCentral || count > cdSize / 46) return deBadZip;
-  std::vector<uint8_t> cd(static_cast<size_t>(cdSize));
-  if (!src.ReadAt(cdStart, cd.data(), cd.size())) return deReadFile;
-  return ParseCentral(cd, count, nameEncoding, codePage, warn);
+  const zm::TDirectoryFields f = zm::DirectoryFields(end, zip64 ? &rec : nullptr);
+  if (f.ThisDisk != 0 || f.CentralDisk != 0) return deMultiPart;
+  if (f.Entries == 0 && f.CentralSize == 0) return deEmptyZip;
+  const zm::TCentralPlace place = zm::LocateCentral(bytes, dirEnd, f.CentralSize, f.CentralOffset, f.Entries == 0);
+  if (place.At == zm::TCentralAt::Neither || place.Start < 0 || uint64_t(place.Start) > dirEnd) return deNoCentral;
+  // Data in front of the archive (a self-extractor stub) move every offset.
+  FAdjust = place.Prefix;
+  if (FAdjust > 0) warn = "data in front of the archive";
+  if (FAdjust < 0) warn = "bytes missing in front of the directory";
+  FCenStart = uint64_t(place.Start);
+  const uint64_t cdBytes = dirEnd - FCenStart;
+  if (cdBytes > kMaxCentral || f.Entries > cdBytes / 46) return deBadZip;
+  std::vector<uint8_t> cd(static_cast<size_t>(cdBytes));
+  if (!src.ReadAt(FCenStart, cd.data(), cd.size())) return deReadFile;
+  return ParseCentral(cd, f.Entries, nameEncoding, codePage, oemCodePage, warn);
 }
 
 int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int nameEncoding,
-                             unsigned codePage, std::string& warn) {
+                             unsigned codePage, unsigned oemCodePage, std::string& warn) {
   size_t p = 0;
   FEntries.reserve(size_t(count));
   for (uint64_t i = 0; i < count; ++i) {
@@ -152,7 +111,6 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
     en.LocalOffset = zm::GetLE32(h + 42);
     if (p + 46 + nameLen + extraLen + commentLen > cd.size()) return deBadZip;
     en.RawName.assign(reinterpret_cast<const char*>(h + 46), nameLen);
-    std::string unicodePath;
     // Extra fields.
     const uint8_t* x = h + 46 + nameLen;
     size_t left = extraLen;
@@ -196,20 +154,15 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
         }
       } else if (tag == kAesFieldTag) {
         ParseAesField(d, len, en.Aes);
-      } else if (tag == 0x7075 && len >= 5 && d[0] == 1) {  // Unicode path
-        if (zm::GetLE32(d + 1) == Crc32Of(en.RawName)) {
-          std::string u(reinterpret_cast<const char*>(d + 5), len - 5);
-          if (ValidUtf8(u)) unicodePath = u;
-        }
       }
       x += 4 + len;
       left -= 4 + len;
     }
-    en.Name = DecodeEntryName(en.RawName, en.Flags, en.Host(), unicodePath, nameEncoding,
-                              codePage);
+    en.Name = EntryName(en.RawName, std::string_view(reinterpret_cast<const char*>(h + 46 + nameLen), extraLen),
+                        en.Flags, en.VersionMade, nameEncoding, codePage, oemCodePage);
     if (en.DiskStart != 0) return deMultiPart;
     if (en.LocalOffset > UINT64_MAX / 2) return deBadZip;
-    en.LocalOffset += uint64_t(FAdjust);
+    en.LocalOffset += uint64_t(FAdjust);  // one before the file wraps far beyond it
     FEntries.push_back(std::move(en));
     p += 46 + nameLen + extraLen + commentLen;
   }

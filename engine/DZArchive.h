@@ -1,9 +1,12 @@
 // The engine's reader of an archive's directory: trailer, Zip64 trailer, central
 // entries with their extra fields, and the checks that make each entry's data range
-// trustworthy (inside the archive, not shared with another entry).
+// trustworthy (inside the archive, not shared with another entry). Where the directory
+// is and what the names are is decided by the code shared with the component
+// (ZMTrailer.h, ZMStoredText.h), so that extraction sees the entries it lists.
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DZAesField.h"
@@ -43,8 +46,10 @@ struct TDZEntry {
 
 class TDZArchive {
  public:
-  // Reads the directory. Returns 0 or an engine error; warnings go to warn.
-  int Load(TDZSource& src, int nameEncoding, unsigned codePage, std::string& warn);
+  // Reads the directory, decoding names as EntryName does. Returns 0 or an engine
+  // error; warnings go to warn.
+  int Load(TDZSource& src, int nameEncoding, unsigned codePage, unsigned oemCodePage,
+           std::string& warn);
   // Reads every local header and refuses entries whose data leave the archive or
   // overlap other entries.
   void CheckRanges(TDZSource& src);
@@ -54,16 +59,20 @@ class TDZArchive {
 
  private:
   int ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int nameEncoding,
-                   unsigned codePage, std::string& warn);
+                   unsigned codePage, unsigned oemCodePage, std::string& warn);
 
   std::vector<TDZEntry> FEntries;
   uint64_t FCenStart = 0;  // where the central directory really starts
-  int64_t FAdjust = 0;     // bytes in front of the archive (self-extractor stub)
+  int64_t FAdjust = 0;     // bytes in front of the archive (self-extractor stub);
+                           // negative when bytes are missing there
 };
 
-// Decodes a stored name as the entry's flags, extra fields and the options say.
-std::string DecodeEntryName(const std::string& raw, uint16_t flags, unsigned host,
-                            const std::string& unicodePath, int nameEncoding,
-                            unsigned codePage);
+// The name the component lists for the entry, in UTF-8 with '/' separators: decoded as
+// its flags, host and Unicode path field say, or as nameEncoding (the component's
+// Encoding, 0 automatic), codePage (its name code page) and oemCodePage (the OEM code
+// page it decodes with, 0 the user's) ask.
+std::string EntryName(std::string_view raw, std::string_view extra, uint16_t flags,
+                      uint16_t versionMadeBy, int nameEncoding, unsigned codePage,
+                      unsigned oemCodePage = 0);
 
 }  // namespace dz

@@ -74,16 +74,32 @@ bool DeleteUtf8(const std::string& name) {
 #endif
 }
 
-plat::THandle OpenUtf8(const std::string& name) {
+// Opens a regular file for reading; never waits for a FIFO's writer or a device.
+plat::THandle OpenRegularUtf8(const std::string& name) {
+  const uint32_t mode = plat::fmOpenRead | plat::fmShareDenyNone | plat::fmRegularOnly;
 #ifdef _WIN32
-  return plat::FileOpenW(WideFromUtf8String(name), plat::fmOpenRead | plat::fmShareDenyNone);
+  return plat::FileOpenW(WideFromUtf8String(name), mode);
 #else
-  return plat::FileOpen(name, plat::fmOpenRead | plat::fmShareDenyNone);
+  return plat::FileOpen(name, mode);
 #endif
 }
 
+// What stands at path when it is neither a regular file, a folder nor missing (a link
+// is followed): "a FIFO", "a socket", "a device"; null otherwise.
+const char* SpecialFileAt(const fs::path& path, fs::file_status st) {
+  std::error_code ec;
+  if (st.type() == fs::file_type::symlink) st = fs::status(path, ec);
+  switch (st.type()) {
+    case fs::file_type::fifo: return "a FIFO";
+    case fs::file_type::socket: return "a socket";
+    case fs::file_type::block:
+    case fs::file_type::character: return "a device";
+    default: return nullptr;
+  }
+}
+
 bool FileTimeOf(const std::string& path, plat::TFileTime& t) {
-  plat::THandle h = OpenUtf8(path);
+  plat::THandle h = OpenRegularUtf8(path);
   if (h == plat::kInvalidHandle) return false;
   plat::TFileInfo info;
   const bool ok = plat::FileInfoByHandle(h, info);
@@ -318,8 +334,8 @@ int TDZExtractor::Prepare() {
     return err;
   }
   std::string warn;
-  err = FArchive.Load(*FSource, FHost.Cmd().NameEncoding & 0x7F,
-                      unsigned(FHost.Cmd().CodePage), warn);
+  err = FArchive.Load(*FSource, FHost.Cmd().NameEncoding & 0x7F, unsigned(FHost.Cmd().CodePage),
+                      unsigned(FHost.Cmd().OemCodePage), warn);
   if (err) {
     FHost.ErrorMsg(err, " " + FArchiveName);
     return err;
@@ -707,6 +723,12 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
     const bool exists = st.type() != fs::file_type::not_found;
     if (exists && st.type() == fs::file_type::directory) {
       Fail(en, skFileExists, deCreateFile, "(a folder of that name exists)");
+      return false;
+    }
+    // Only regular files are opened or replaced: a FIFO would block the open and a
+    // device would take the data.
+    if (const char* special = exists ? SpecialFileAt(PathOf(target), st) : nullptr) {
+      Fail(en, skFileExists, deCreateFile, std::string("(") + special + " is in the way: " + target + ")");
       return false;
     }
     plat::TFileTime fileTime = 0;

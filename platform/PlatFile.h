@@ -18,6 +18,9 @@ inline constexpr uint32_t fmShareExclusive = 0x0010;
 inline constexpr uint32_t fmShareDenyWrite = 0x0020;
 inline constexpr uint32_t fmShareDenyRead = 0x0030;
 inline constexpr uint32_t fmShareDenyNone = 0x0040;
+// Opens only a regular file, and never waits for a writer or a device to answer: a
+// FIFO, socket or device (also behind a link) is refused with kErrAccessDenied.
+inline constexpr uint32_t fmRegularOnly = 0x0100;
 
 // Seek origins.
 inline constexpr int soBeginning = 0;

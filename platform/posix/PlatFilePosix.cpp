@@ -23,13 +23,18 @@ THandle FileOpen(const std::string& name, uint32_t mode) {
       SetLastError(kErrInvalidParameter);
       return kInvalidHandle;
   }
+  // Opening a FIFO waits for a writer and a device may answer the open itself: only
+  // a non-blocking open does neither.
+  const bool regularOnly = (mode & fmRegularOnly) != 0;
+  if (regularOnly) flags |= O_NONBLOCK | O_NOCTTY;
   int fd = ::open(name.c_str(), flags | O_CLOEXEC);
   if (fd < 0) {
     posix::SetErrorFromErrno(errno, name);
     return kInvalidHandle;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (regularOnly && !S_ISREG(st.st_mode)) ||
+      (regularOnly && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
     ::close(fd);
     SetLastError(kErrAccessDenied);
     return kInvalidHandle;

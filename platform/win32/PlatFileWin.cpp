@@ -35,6 +35,12 @@ THandle OpenWide(const std::wstring& name, uint32_t mode) {
   }
   HANDLE h = ::CreateFileW(name.c_str(), access, kShare[share], nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Devices (CON, COM1, pipes) are no files of a disk.
+  if ((mode & fmRegularOnly) && h != INVALID_HANDLE_VALUE && ::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return kInvalidHandle;
+  }
   return reinterpret_cast<THandle>(h);
 }
 

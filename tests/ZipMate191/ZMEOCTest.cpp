@@ -207,6 +207,19 @@ TEST_F(ZMEOCLocate, LaterOfTwoSignaturesWins) {
   EXPECT_EQ(eoc->ZipComment(), "tail!");
 }
 
+TEST_F(ZMEOCLocate, SignatureThatDescribesNoDirectoryIsPassedOver) {
+  // A comment holding the signature and bytes whose directory could not lie in front.
+  TEnd fake;
+  fake.Size = fake.Offset = 0x7FFFFFF0;
+  TEnd outer;
+  outer.Total = 2;
+  outer.Comment = EndRecord(fake);
+  const std::string lead(50, 'z');
+  EXPECT_EQ(Open("fake.zip", lead + EndRecord(outer)), 0);
+  EXPECT_EQ(eoc->TotalEntries(), 2);
+  EXPECT_EQ(eoc->EOCOffset(), int64_t(lead.size()));
+}
+
 TEST_F(ZMEOCLocate, CommentLongerThanFileIsShortenedSilently) {
   TEnd e;
   e.Comment = "0123456789";
@@ -341,6 +354,25 @@ TEST_F(ZMEOCZip64, DataInFrontIsReported) {
   const std::string lead = std::string(120, 'S') + "PK\x03\x04" + std::string(496, 'x');
   EXPECT_EQ(Open("front.zip", Zip64Trailer(lead, r)), kEOCDataBefore);
   EXPECT_EQ(eoc->ArchiveStart(), 120);
+}
+
+TEST_F(ZMEOCZip64, RecordMovedByAPrefixIsFoundInFrontOfTheLocator) {
+  // A stub of 300 bytes in front: the locator's offset is the one written before it.
+  TZ64 r;
+  r.OnDisk = r.Total = 70000;
+  r.Size = 100;
+  r.Offset = 400;
+  const std::string archive = "PK\x03\x04" + std::string(496, 'x');
+  TEnd e;
+  e.OnDisk = e.Total = 0xFFFF;
+  e.Size = e.Offset = 0xFFFFFFFFu;
+  const std::string stub(300, 'S');
+  EXPECT_EQ(Open("sfx64.zip", stub + archive + Zip64Record(r) + Locator(0, archive.size(), 1) + EndRecord(e)),
+            kEOCDataBefore);
+  EXPECT_EQ(eoc->TotalEntries(), 70000);
+  EXPECT_EQ(eoc->CentralOffset(), 400);
+  EXPECT_EQ(eoc->EOCOffset(), int64_t(stub.size() + archive.size()));
+  EXPECT_EQ(eoc->ArchiveStart(), 300);
 }
 
 TEST_F(ZMEOCZip64, UnsupportedVersionOrShortRecord) {

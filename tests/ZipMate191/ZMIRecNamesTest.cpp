@@ -127,3 +127,16 @@ TEST_F(ZMIRecNames, RenamedEntryStillMatchesItsLocalHeader) {
   EXPECT_NE(wrong.CheckLocal(), 0);
   F.Reader->File_Close();
 }
+
+TEST_F(ZMIRecNames, DoubleByteNamesKeepTheirTrailBytes) {
+  // 表だよ\一覧表.txt in the ANSI code page 932 without UTF-8 mode: 表 ends in the byte
+  // 0x5C, which is no separator.
+  SetUTF8Mode(false);
+  const unsigned ansi = plat::SetAnsiCodePageOverride(932);
+  const std::string dir("\x95\x5C\x82\xBE\x82\xE6", 6), file("\x88\xEA\x97\x97\x95\x5C.txt", 10);
+  TEntrySpec e = Named(dir + "\\" + file);
+  e.MadeBy = 0x0B14;  // NTFS: the native code page
+  auto rec = Parsed(e);
+  EXPECT_EQ(rec->FileName(), dir + D + file);
+  plat::SetAnsiCodePageOverride(ansi);
+}

@@ -8,7 +8,10 @@
 #include <fstream>
 #include <random>
 
+#include "PlatCodePage.h"
 #include "PlatPath.h"
+#include "ZMIRec.h"
+#include "ZMUTF8.h"
 #include "ZMUtilsPeImage.h"
 #include "ZMXcpt.h"
 
@@ -602,6 +605,25 @@ TEST(ZMUtilsPath, SlashesAndDelimiters) {
   EXPECT_TRUE(EndsWithDelimiter("a/"));
   EXPECT_FALSE(EndsWithDelimiter("a"));
   EXPECT_FALSE(EndsWithDelimiter(""));
+}
+
+TEST(ZMUtilsPath, DoubleByteCharactersAreNoSeparators) {
+  // ANSI code page 932 without UTF-8 mode: the trail bytes of 表 (95 5C) and ポ (83 7C)
+  // are a backslash and a bar, and stay part of their characters.
+  const bool mode = SetUTF8Mode(false);
+  const unsigned ansi = plat::SetAnsiCodePageOverride(932);
+  const std::string hyo = "\x95\x5C", po = "\x83\x7C";
+  EXPECT_EQ(ConvertSlashes(hyo + "\\" + po + "/a", 1), hyo + "/" + po + "/a");
+  EXPECT_EQ(ConvertSlashes(hyo + "/a", 0), hyo + "\\a");
+  EXPECT_EQ(WithPlatformSeparators(hyo + "\\" + hyo), hyo + D + hyo);
+  EXPECT_FALSE(EndsWithDelimiter(hyo));
+  EXPECT_TRUE(EndsWithDelimiter(hyo + "\\"));
+  EXPECT_EQ(SetTrailingDelimiter(hyo, true), hyo + D);
+  EXPECT_EQ(SetTrailingDelimiter(hyo, false), hyo);
+  EXPECT_EQ(SetTrailingDelimiter(hyo + D, false), hyo);
+  EXPECT_EQ(TZMZRec::HeaderForm(hyo + "\\" + po + "|"), hyo + "/" + po + "#$7C");
+  plat::SetAnsiCodePageOverride(ansi);
+  SetUTF8Mode(mode);
 }
 
 TEST(ZMUtilsPath, CharacterTests) {

@@ -1,0 +1,144 @@
+#include "ZMTrailer.h"
+
+#include "ZMEndian.h"
+
+namespace zm {
+
+namespace {
+
+constexpr uint32_t kTrailerEndSig = 0x06054B50;
+constexpr uint32_t kTrailerLocatorSig = 0x07064B50;
+constexpr uint32_t kTrailerZip64Sig = 0x06064B50;
+constexpr uint32_t kTrailerCentralSig = 0x02014B50;
+constexpr uint16_t kMarker16 = 0xFFFF;
+constexpr uint32_t kMarker32 = 0xFFFFFFFFu;
+
+bool SignatureAt(TArchiveBytes& src, uint64_t pos, uint32_t sig, bool* readable = nullptr) {
+  uint8_t b[4];
+  const bool ok = src.ReadAt(pos, b, 4);
+  if (readable) *readable = ok;
+  return ok && GetLE32(b) == sig;
+}
+
+bool ReadZip64At(TArchiveBytes& src, uint64_t pos, TZip64EndRecord& rec, bool& readable) {
+  uint8_t b[kTrailerZip64Size];
+  readable = src.ReadAt(pos, b, sizeof b);
+  if (!readable || GetLE32(b) != kTrailerZip64Sig) return false;
+  rec.Position = pos;
+  rec.RestSize = GetLE64(b + 4);
+  rec.MadeBy = GetLE16(b + 12);
+  rec.Needed = GetLE16(b + 14);
+  rec.ThisDisk = GetLE32(b + 16);
+  rec.CentralDisk = GetLE32(b + 20);
+  rec.EntriesHere = GetLE64(b + 24);
+  rec.Entries = GetLE64(b + 32);
+  rec.CentralSize = GetLE64(b + 40);
+  rec.CentralOffset = GetLE64(b + 48);
+  return true;
+}
+
+}  // namespace
+
+bool TEndRecord::HasZip64Marker() const {
+  return ThisDisk == kMarker16 || CentralDisk == kMarker16 || EntriesHere == kMarker16 ||
+         Entries == kMarker16 || CentralSize == kMarker32 || CentralOffset == kMarker32;
+}
+
+TEndRecord ParseEndRecord(const uint8_t* rec) {
+  TEndRecord e;
+  e.ThisDisk = GetLE16(rec + 4);
+  e.CentralDisk = GetLE16(rec + 6);
+  e.EntriesHere = GetLE16(rec + 8);
+  e.Entries = GetLE16(rec + 10);
+  e.CentralSize = GetLE32(rec + 12);
+  e.CentralOffset = GetLE32(rec + 16);
+  e.CommentLength = GetLE16(rec + 20);
+  return e;
+}
+
+bool EndRecordPlausible(const uint8_t* rec, uint64_t pos, uint64_t fileSize) {
+  if (pos > fileSize || fileSize - pos < kTrailerEndSize) return false;
+  const TEndRecord e = ParseEndRecord(rec);
+  const bool sizeFits = e.CentralSize == kMarker32 || e.CentralSize <= pos;
+  const bool offsetFits = e.CentralOffset == kMarker32 || e.CentralOffset <= pos;
+  return sizeFits || offsetFits;
+}
+
+int64_t FindEndRecord(const uint8_t* tail, size_t n, uint64_t fileSize) {
+  if (n < kTrailerEndSize || n > fileSize) return -1;
+  const uint64_t tailStart = fileSize - n;
+  for (size_t i = n - kTrailerEndSize + 1; i-- > 0;)
+    if (GetLE32(tail + i) == kTrailerEndSig && EndRecordPlausible(tail + i, tailStart + i, fileSize))
+      return int64_t(i);
+  return -1;
+}
+
+bool ParseZip64Locator(const uint8_t* p, TZip64Locator& loc) {
+  if (GetLE32(p) != kTrailerLocatorSig) return false;
+  loc.RecordDisk = GetLE32(p + 4);
+  loc.RecordOffset = GetLE64(p + 8);
+  loc.Disks = GetLE32(p + 16);
+  return true;
+}
+
+TZip64Find FindZip64EndRecord(TArchiveBytes& src, uint64_t endPos, uint64_t offset,
+                              TZip64EndRecord& rec) {
+  bool readable = false;
+  if (ReadZip64At(src, offset, rec, readable)) return TZip64Find::Found;
+  // Data in front of the archive move the record by their length: it then stands
+  // directly in front of the locator, later in the file than stated.
+  const uint64_t front = kTrailerLocatorSize + kTrailerZip64Size;
+  bool unused = false;
+  if (endPos >= front && endPos - front > offset && ReadZip64At(src, endPos - front, rec, unused))
+    return TZip64Find::Found;
+  return readable ? TZip64Find::NotThere : TZip64Find::Unreadable;
+}
+
+TDirectoryFields DirectoryFields(const TEndRecord& end, const TZip64EndRecord* rec) {
+  TDirectoryFields f;
+  f.ThisDisk = end.ThisDisk;
+  f.CentralDisk = end.CentralDisk;
+  f.EntriesHere = end.EntriesHere;
+  f.Entries = end.Entries;
+  f.CentralSize = end.CentralSize;
+  f.CentralOffset = end.CentralOffset;
+  if (!rec) return f;
+  const auto take = [&f](bool marked, auto& field, auto value) {
+    if (!marked) return;
+    field = value;
+    f.FromZip64 = true;
+  };
+  take(end.ThisDisk == kMarker16, f.ThisDisk, rec->ThisDisk);
+  take(end.CentralDisk == kMarker16, f.CentralDisk, rec->CentralDisk);
+  take(end.EntriesHere == kMarker16, f.EntriesHere, rec->EntriesHere);
+  take(end.Entries == kMarker16, f.Entries, rec->Entries);
+  take(end.CentralSize == kMarker32, f.CentralSize, rec->CentralSize);
+  take(end.CentralOffset == kMarker32, f.CentralOffset, rec->CentralOffset);
+  return f;
+}
+
+TCentralPlace LocateCentral(TArchiveBytes& src, uint64_t dirEnd, uint64_t size, uint64_t offset,
+                            bool empty) {
+  TCentralPlace p;
+  const bool fits = size <= dirEnd;
+  const uint64_t computed = fits ? dirEnd - size : 0;
+  if (fits && (empty || SignatureAt(src, computed, kTrailerCentralSig))) {
+    p.At = TCentralAt::Computed;
+    p.Start = int64_t(computed);
+    p.Prefix = int64_t(computed - offset);  // wraps to a negative count of missing bytes
+    return p;
+  }
+  if (!empty && (!fits || offset != computed)) {
+    bool readable = false;
+    if (SignatureAt(src, offset, kTrailerCentralSig, &readable)) {
+      p.At = TCentralAt::Stated;
+      p.Start = int64_t(offset);
+      return p;
+    }
+    p.StatedUnreadable = !readable;
+  }
+  p.Start = fits ? int64_t(computed) : -1;
+  return p;
+}
+
+}  // namespace zm
