@@ -12,20 +12,62 @@
 using TDateTime = double;  // days since 1899-12-30
 
 enum TZMExtrOptsEnum : int {
-  ExtrDirNames, ExtrOverWrite, ExtrFreshen, ExtrUpdate, ExtrTest, ExtrForceDirs, ExtrNTFS
+  ExtrDirNames,
+  ExtrOverWrite,
+  ExtrFreshen,
+  ExtrUpdate,
+  ExtrTest,
+  ExtrForceDirs,
+  ExtrNTFS
 };
 using TZMExtrOpts = Set<TZMExtrOptsEnum, 8>;
 
 enum TZMAddOptsEnum : int {
-  AddDirNames, AddRecurseDirs, AddMove, AddFreshen, AddUpdate, AddHiddenFiles, AddArchiveOnly,
-  AddResetArchive, AddEncrypt, AddEmptyDirs, AddVolume, AddFromDate, AddVersion, AddNTFS
+  AddDirNames,
+  AddRecurseDirs,
+  AddMove,
+  AddFreshen,
+  AddUpdate,
+  AddHiddenFiles,
+  AddArchiveOnly,
+  AddResetArchive,
+  AddEncrypt,
+  AddEmptyDirs,
+  AddVolume,
+  AddFromDate,
+  AddVersion,
+  AddNTFS
 };
 using TZMAddOpts = Set<TZMAddOptsEnum, 16>;
 
 enum TZMAddStoreSuffixEnum : int {
-  assGIF, assPNG, assZ, assZIP, assZOO, assARC, assLZH, assARJ, assTAZ, assTGZ, assLHA, assRAR,
-  assACE, assCAB, assGZ, assGZIP, assJAR, assEXE, assEXT, assJPG, assJPEG, ass7Zp, assMP3, assWMV,
-  assWMA, assDVR, assAVI
+  assGIF,
+  assPNG,
+  assZ,
+  assZIP,
+  assZOO,
+  assARC,
+  assLZH,
+  assARJ,
+  assTAZ,
+  assTGZ,
+  assLHA,
+  assRAR,
+  assACE,
+  assCAB,
+  assGZ,
+  assGZIP,
+  assJAR,
+  assEXE,
+  assEXT,
+  assJPG,
+  assJPEG,
+  ass7Zp,
+  assMP3,
+  assWMV,
+  assWMA,
+  assDVR,
+  assAVI
 };
 using TZMAddStoreExts = Set<TZMAddStoreSuffixEnum, 32>;
 
@@ -38,9 +80,18 @@ enum TZMWriteOptsEnum : int { zwoDiskSpan, zwoZipTime, zwoForceDest, zwoSafe };
 using TZMWriteOpts = Set<TZMWriteOptsEnum, 8>;
 
 enum TZMSFXOpt : int {
-  soAskCmdLine, soAskFiles, soHideOverWriteBox, soAutoRun, soNoSuccessMsg, soExpandVariables,
-  soInitiallyHideFiles, soForceHideFiles, soCheckAutoRunFileName, soCanBeCancelled,
-  soCreateEmptyDirs, soSuccessAlways
+  soAskCmdLine,
+  soAskFiles,
+  soHideOverWriteBox,
+  soAutoRun,
+  soNoSuccessMsg,
+  soExpandVariables,
+  soInitiallyHideFiles,
+  soForceHideFiles,
+  soCheckAutoRunFileName,
+  soCanBeCancelled,
+  soCreateEmptyDirs,
+  soSuccessAlways
 };
 using TZMSFXOpts = Set<TZMSFXOpt, 16>;
 
@@ -48,13 +99,35 @@ enum TZMOvrOpts : uint8_t { ovrAlways, ovrNever, ovrConfirm };
 enum TZMDeleteOpts : uint8_t { htdFinal, htdAllowUndo };
 
 enum TZMSkipTypes : int {
-  stOnFreshen, stNoOverwrite, stFileExists, stBadPassword, stBadName, stCompressionUnknown,
-  stUnknownZipHost, stZipFileFormatWrong, stGeneralExtractError, stUser, stCannotDo, stNotFound,
-  stNoShare, stNoAccess, stNoOpen, stDupName, stReadError, stSizeChange, stNothingToDo
+  stOnFreshen,
+  stNoOverwrite,
+  stFileExists,
+  stBadPassword,
+  stBadName,
+  stCompressionUnknown,
+  stUnknownZipHost,
+  stZipFileFormatWrong,
+  stGeneralExtractError,
+  stUser,
+  stCannotDo,
+  stNotFound,
+  stNoShare,
+  stNoAccess,
+  stNoOpen,
+  stDupName,
+  stReadError,
+  stSizeChange,
+  stNothingToDo
 };
 using TZMSkipAborts = Set<TZMSkipTypes, 32>;
 
-enum TZMZipDiskStatusEnum : int { zdsEmpty, zdsHasFiles, zdsPreviousDisk, zdsSameFileName, zdsNotEnoughSpace };
+enum TZMZipDiskStatusEnum : int {
+  zdsEmpty,
+  zdsHasFiles,
+  zdsPreviousDisk,
+  zdsSameFileName,
+  zdsNotEnoughSpace
+};
 using TZMZipDiskStatus = Set<TZMZipDiskStatusEnum, 8>;
 
 enum TZMDiskAction : uint8_t { zdaYesToAll, zdaOk, zdaErase, zdaReject, zdaCancel };
@@ -63,18 +136,44 @@ enum TZMStreamOp : uint8_t { zsoIdentify, zsoOpen, zsoClose };
 
 // Dialog buttons in their fixed order.
 enum TMsgDlgBtn : int {
-  mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp
+  mbYes,
+  mbNo,
+  mbOK,
+  mbCancel,
+  mbAbort,
+  mbRetry,
+  mbIgnore,
+  mbAll,
+  mbNoToAll,
+  mbYesToAll,
+  mbHelp
 };
 using TMsgDlgButtons = Set<TMsgDlgBtn, 16>;
 
 // Modal results of dialogs.
 enum : int {
-  mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7,
-  mrAll = 8, mrNoToAll = 9, mrYesToAll = 10
+  mrNone = 0,
+  mrOk = 1,
+  mrCancel = 2,
+  mrAbort = 3,
+  mrRetry = 4,
+  mrIgnore = 5,
+  mrYes = 6,
+  mrNo = 7,
+  mrAll = 8,
+  mrNoToAll = 9,
+  mrYesToAll = 10
 };
 
 enum TZMProgressKind : uint8_t {
-  pkNewItem, pkItemStep, pkItemEnd, pkBatchEnd, pkTotalItems, pkTotalBytes, pkNewExtra, pkExtraStep
+  pkNewItem,
+  pkItemStep,
+  pkItemEnd,
+  pkBatchEnd,
+  pkTotalItems,
+  pkTotalBytes,
+  pkNewExtra,
+  pkExtraStep
 };
 
 // The progress record handed to OnProgress. The application only reads it, except
@@ -118,8 +217,8 @@ using TZMExtractOverwriteEvent = std::function<void(TObject* Sender, const std::
 using TZMCRC32ErrorEvent = std::function<void(TObject* Sender, const std::string& ForFile, uint32_t FoundCRC,
                                               uint32_t ExpectedCRC, bool& DoExtract)>;
 using TZMPasswordErrorEvent =
-    std::function<void(TObject* Sender, bool IsZipAction, std::string& NewPassword, const std::string& ForFile,
-                       uint32_t& RepeatCount, TMsgDlgBtn& Action)>;
+    std::function<void(TObject* Sender, bool IsZipAction, std::string& NewPassword,
+                       const std::string& ForFile, uint32_t& RepeatCount, TMsgDlgBtn& Action)>;
 using TZMSetExtNameEvent =
     std::function<void(TObject* Sender, std::string& FileName, const std::string& BaseDir, bool& IsChanged)>;
 using TZMStreamEvent = std::function<void(TObject* Sender, TZMStreamOp opr, int snumber, TStream*& strm,

@@ -31,7 +31,8 @@ uint32_t TZMCentralEntry::DateTime() const {
   return Forward<uint32_t>(*this, [](const TZMZRec& r) { return r.DateTime(); });
 }
 TZMEncodingOpts TZMCentralEntry::Encoded() const {
-  return Forward<TZMEncodingOpts>(*this, [](const TZMZRec& r) { return r.Encoded(); }, zeoOEM);
+  return Forward<TZMEncodingOpts>(
+      *this, [](const TZMZRec& r) { return r.Encoded(); }, zeoOEM);
 }
 bool TZMCentralEntry::Encrypted() const {
   return Forward<bool>(*this, [](const TZMZRec& r) { return r.Encrypted(); });
@@ -179,9 +180,7 @@ void TZMCenDir::SetReader(std::unique_ptr<TZMZipFile> r) {
 
 void TZMCenDir::ReaderChanged(int value, int kind) {
   switch (kind) {
-    case 1:
-      DropEntries();
-      break;
+    case 1: DropEntries(); break;
     case 2:
       // The announced count comes from the archive; never more slots than the reader
       // made room for.
@@ -191,11 +190,8 @@ void TZMCenDir::ReaderChanged(int value, int kind) {
     case 3:
       if (AddRecord(value)) FLister->RaiseNewName(FCount - 1);
       break;
-    case 6:
-      FLister->RaiseDirUpdate();
-      break;
-    default:
-      break;
+    case 6: FLister->RaiseDirUpdate(); break;
+    default: break;
   }
 }
 

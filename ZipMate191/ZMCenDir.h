@@ -23,7 +23,8 @@ inline constexpr uint32_t kInfoReplaceReader = 0x8000;
 // One entry of the view; forwards every read to the record it stands for.
 class TZMCentralEntry : public TZMDirEntry {
  public:
-  TZMCentralEntry(TZMCenDir* dir, int32_t serial, int32_t index) : FDir(dir), FSerial(serial), FIndex(index) {}
+  TZMCentralEntry(TZMCenDir* dir, int32_t serial, int32_t index)
+      : FDir(dir), FSerial(serial), FIndex(index) {}
 
   int64_t CompressedSize() const override;
   uint16_t CompressionMethod() const override;

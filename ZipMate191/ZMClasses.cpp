@@ -224,8 +224,7 @@ std::string Format(const std::string& fmt, const std::vector<TFmtArg>& args) {
           if (piece.size() < 2 * sizeof(void*)) piece.insert(0, 2 * sizeof(void*) - piece.size(), '0');
         }
         break;
-      default:
-        ok = false;
+      default: ok = false;
     }
     if (!ok) {
       // Copy the placeholder unchanged and leave the arguments where they were.

@@ -127,7 +127,8 @@ void TZMPipeImp::SetStream(TStream* v) {
 }
 
 void TZMPipeListImp::CheckRange(int index) const {
-  if (index < 0 || index >= MaxPipes) throw EZipMate::CreateMsg(ZM_CODE(zmmZMCore, 199), {index, MaxPipes - 1});
+  if (index < 0 || index >= MaxPipes)
+    throw EZipMate::CreateMsg(ZM_CODE(zmmZMCore, 199), {index, MaxPipes - 1});
 }
 
 TZMPipe* TZMPipeListImp::Items(int index) {
@@ -228,7 +229,9 @@ TStrings& TZMWorkBase::WorkingExclSpecs() const { return FMaster->WorkingExclSpe
 int32_t TZMWorkBase::NextSerial() const { return FMaster->NextSerial(); }
 TZMCore* TZMWorkBase::Lister() const { return FMaster->Lister(); }
 uint8_t TZMWorkBase::Verbosity() const { return FMaster->Verbosity(); }
-void TZMWorkBase::SetRunningWorker(std::unique_ptr<TZMWorkBase> w) const { FMaster->SetRunningWorker(std::move(w)); }
+void TZMWorkBase::SetRunningWorker(std::unique_ptr<TZMWorkBase> w) const {
+  FMaster->SetRunningWorker(std::move(w));
+}
 void TZMWorkBase::ShowExceptionError(const std::exception& e) const { FMaster->ShowExceptionError(e); }
 bool TZMWorkBase::Poll() const { return FMaster->Poll(); }
 bool TZMWorkBase::EmitMessage(int32_t code, const std::string& text) const {
@@ -260,7 +263,8 @@ void TZMWorkBase::CheckIndex(int index, int count) const { FMaster->CheckIndex(i
 // ---- TZMCore ----
 
 TZMCore::TZMCore(TCustomZipMate& master, TZMWorkBin* owner)
-    : TZMWorkBase(master, owner), FTempFiles(std::make_unique<TStringList>()),
+    : TZMWorkBase(master, owner),
+      FTempFiles(std::make_unique<TStringList>()),
       FDetails(std::make_unique<TProgDetails>()) {}
 
 TZMCore::~TZMCore() {
@@ -289,33 +293,22 @@ void TZMCore::NotifyProgress(uint8_t action, int number, int64_t size, const std
       Poll();
       raise = false;
       break;
-    case 1:
-      FDetails->NewItem(name, size);
-      break;
-    case 2:
-      FDetails->Step(size);
-      break;
+    case 1: FDetails->NewItem(name, size); break;
+    case 2: FDetails->Step(size); break;
     case 3:
       if (FDetails->BatchOpen())
         FDetails->EndBatch();
       else
         raise = false;
       break;
-    case 4:
-      FDetails->AnnounceItems(size);
-      break;
-    case 5:
-      FDetails->AnnounceBytes(size);
-      break;
+    case 4: FDetails->AnnounceItems(size); break;
+    case 5: FDetails->AnnounceBytes(size); break;
     case 6:
       if (number >= 0 && number < 16) number += 32;
       FDetails->NewExtra(LoadMessageText(number), size);
       break;
-    case 7:
-      FDetails->ExtraStep(int64_t(uint32_t(size)));
-      break;
-    default:
-      raise = false;
+    case 7: FDetails->ExtraStep(int64_t(uint32_t(size))); break;
+    default: raise = false;
   }
   if (raise && Master().OnProgress) Master().OnProgress(&Master(), FDetails.get());
   Poll();
@@ -331,7 +324,8 @@ void TZMCore::ShowMessageById(int32_t code, bool show) {
 
 std::string TZMCore::LoadMessageText(int number) const { return Master().LoadMessageText(number); }
 
-int TZMCore::AskUser(const std::string& title, const std::string& msg, TMsgDlgButtons btns, uint32_t context) {
+int TZMCore::AskUser(const std::string& title, const std::string& msg, TMsgDlgButtons btns,
+                     uint32_t context) {
   std::string m = msg;
   return MessageDialog(title, m, btns, context);
 }

@@ -10,6 +10,4 @@ const uint8_t kDefaultMessages[] = {
 
 }  // namespace
 
-std::span<const uint8_t> DefaultMessageBlock() {
-  return {kDefaultMessages, sizeof(kDefaultMessages)};
-}
+std::span<const uint8_t> DefaultMessageBlock() { return {kDefaultMessages, sizeof(kDefaultMessages)}; }

@@ -70,9 +70,16 @@ void TZipDialogBox::BuildLayout(const std::string& title, const std::string& msg
     c.Kind = plat::TDlgControlKind::Button;
     c.Name = "ZMDlg_A" + std::to_string(buttons.size() + 1);
     c.Caption = MessageWide(83 + b);
-    c.ModalResult = b == mbOK ? mrOk : b == mbCancel ? mrCancel : b == mbYes ? mrYes : b == mbNo ? mrNo
-                  : b == mbAbort ? mrAbort : b == mbRetry ? mrRetry : b == mbIgnore ? mrIgnore
-                  : b == mbAll ? mrAll : b == mbNoToAll ? mrNoToAll : mrYesToAll;
+    c.ModalResult = b == mbOK        ? mrOk
+                    : b == mbCancel  ? mrCancel
+                    : b == mbYes     ? mrYes
+                    : b == mbNo      ? mrNo
+                    : b == mbAbort   ? mrAbort
+                    : b == mbRetry   ? mrRetry
+                    : b == mbIgnore  ? mrIgnore
+                    : b == mbAll     ? mrAll
+                    : b == mbNoToAll ? mrNoToAll
+                                     : mrYesToAll;
     c.Default = m == defBtn;
     c.Cancel = m == cancelBtn;
     c.TabStop = true;
@@ -161,4 +168,6 @@ int TZipDialogBox::ShowModal() {
   return r < 0 || r > 10 ? mrCancel : r;
 }
 
-std::string TZipDialogBox::EnteredText() const { return FHasEdit ? ModeStringFromWide(FEntered) : std::string(); }
+std::string TZipDialogBox::EnteredText() const {
+  return FHasEdit ? ModeStringFromWide(FEntered) : std::string();
+}

@@ -114,8 +114,7 @@ int32_t TZMDLLLoader::TryLoad(TZMCore* worker, const std::string& path, bool rep
     std::string why = plat::LastLibErrorText();
     ClearLib();
     if (report) {
-      if (worker && Chatty(worker->Master()))
-        worker->ReportFormatted(10, {int(FLastError), why, FTriedPath});
+      if (worker && Chatty(worker->Master())) worker->ReportFormatted(10, {int(FLastError), why, FTriedPath});
       throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 19), FTriedPath + "\r\n" + why);
     }
     return 0;
@@ -344,8 +343,8 @@ int32_t TZMDLLLoader::Release(TZMCore* worker, TCustomZipMate* comp) {
     }
   }
   if (FLoading == 0 && FLibHandle) {
-    bool held = std::any_of(FHolders.begin(), FHolders.end(),
-                            [](const THolder& x) { return x.Comp && x.Count > 0; });
+    bool held =
+        std::any_of(FHolders.begin(), FHolders.end(), [](const THolder& x) { return x.Comp && x.Count > 0; });
     if (!held) Unload(worker);
   }
   return result;
@@ -375,7 +374,8 @@ int32_t TZMDLLLoader::Exec(TZMCore* worker, const TDZCommand* cmd, uint32_t& key
 
 void TZMDLLLoader::AbortOp(TCustomZipMate* comp, uint32_t key) {
   std::lock_guard<std::recursive_mutex> guard(FLock);
-  if (FLibHandle && FAbort && FindHolder(comp) >= 0 && FHolders[size_t(FindHolder(comp))].Count > 0) FAbort(key);
+  if (FLibHandle && FAbort && FindHolder(comp) >= 0 && FHolders[size_t(FindHolder(comp))].Count > 0)
+    FAbort(key);
 }
 
 TZMDLLLoader& DLLLoader() {
@@ -389,7 +389,8 @@ TZMDLLLoader& DLLLoader() {
 }
 
 std::string MakeTempName(const TCustomZipMate& comp, const std::string& prefix, const std::string& ext) {
-  std::string folder = comp.TempDir().empty() ? plat::TempFolder() : SetTrailingDelimiter(comp.TempDir(), true);
+  std::string folder =
+      comp.TempDir().empty() ? plat::TempFolder() : SetTrailingDelimiter(comp.TempDir(), true);
   if (folder.empty()) return std::string();
   std::string name = plat::UniqueTempName(folder, prefix.empty() ? std::string("zip") : prefix);
   if (name.empty()) return name;

@@ -97,7 +97,7 @@ class TZMDLLLoader {
   uint32_t FLastError = 0;
   int32_t FResVersion = -99;
   std::string FTempDll;
-  plat::TLibImage FTempImage;  // the copy, where no folder holds it
+  plat::TLibImage FTempImage;          // the copy, where no folder holds it
   plat::TCleanupPath FTempDllCleanup;  // the copy's file otherwise
 };
 

@@ -52,9 +52,9 @@ uint32_t DateTimeToDos(double dt) {
   return date << 16 | time;
 }
 
-const char* const kSuffixNames[] = {"gif", "png", "z",   "zip", "zoo",  "arc", "lzh", "arj", "taz",
-                                    "tgz", "lha", "rar", "ace", "cab",  "gz",  "gzip", "jar", "exe",
-                                    "ext", "jpg", "jpeg", "7zp", "mp3", "wmv", "wma", "dvr-ms", "avi"};
+const char* const kSuffixNames[] = {"gif", "png", "z",    "zip", "zoo", "arc", "lzh",  "arj",    "taz",
+                                    "tgz", "lha", "rar",  "ace", "cab", "gz",  "gzip", "jar",    "exe",
+                                    "ext", "jpg", "jpeg", "7zp", "mp3", "wmv", "wma",  "dvr-ms", "avi"};
 
 }  // namespace
 
@@ -112,7 +112,9 @@ extern "C" int32_t DZ_CALL DZStreamCallback(void* record) {
 // ---- TZMDLLOpr ----
 
 TZMDLLOpr::TZMDLLOpr(TCustomZipMate& master)
-    : TZMModOpr(master), FCallback(std::make_unique<TDZCallback>()), FPipes(std::make_unique<TZMPipeListImp>()) {}
+    : TZMModOpr(master),
+      FCallback(std::make_unique<TDZCallback>()),
+      FPipes(std::make_unique<TZMPipeListImp>()) {}
 
 TZMDLLOpr::~TZMDLLOpr() {
   SetProgressMuted(true);
@@ -249,7 +251,8 @@ void TZMDLLOpr::InsertPipeSpecs() {
     TZMPipe* p = FPipes->Peek(i);
     if (!p) continue;
     std::string name = p->FileName();
-    if (!name.empty() && TZMZRec::IsInvalidName(name)) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, 103), true);
+    if (!name.empty() && TZMZRec::IsInvalidName(name))
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, 103), true);
     std::string item = std::to_string(i) + ":" + (name.empty() ? "#stream" + std::to_string(i) + "#" : name);
     // The list has no insertion: rebuild it with the item at index i.
     std::vector<std::string> lines;
@@ -371,7 +374,13 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
   try {
     FCallback->SetRecord(&rec);
     switch (action) {
-      case 1: case 2: case 3: case 4: case 5: case 6: case 7: {
+      case 1:
+      case 2:
+      case 3:
+      case 4:
+      case 5:
+      case 6:
+      case 7: {
         if (action <= 3) SetWrittenBytes(rec.ItemDone);
         int number = (action == 6 || action == 7) ? rec.Param1 : 0;
         int64_t size = action == 4 ? int64_t(uint32_t(rec.Param1)) : rec.ItemSize;
@@ -445,7 +454,8 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
         }
         if (m.OnFileExtra) {
           std::string data;
-          if (rec.Text2 && rec.Param1 > 0) data.assign(static_cast<const char*>(rec.Text2), size_t(rec.Param1));
+          if (rec.Text2 && rec.Param1 > 0)
+            data.assign(static_cast<const char*>(rec.Text2), size_t(rec.Param1));
           bool changed = false;
           m.OnFileExtra(&m, FCallback->Text1(), data, changed);
           if (changed) {
@@ -701,7 +711,8 @@ void TZMDLLOpr::RunExtract() {
   }
 }
 
-int32_t TZMDLLOpr::StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method, int64_t size) {
+int32_t TZMDLLOpr::StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method,
+                                 int64_t size) {
   if (!source) return ZM_ERROR(zmmZMDllOpr, 169);
   if (!dest) return ZM_ERROR(zmmZMDllOpr, 172);
   if (source == &WorkStream()) return ZM_ERROR(zmmZMDllOpr, 105);
@@ -757,7 +768,9 @@ int32_t TZMDLLOpr::StreamConvert(TStream* source, TStream* dest, uint32_t& crc, 
 
 void ZMRunExtract(TCustomZipMate& comp) { TZMFileOpr::Start<TZMDLLOpr>(comp)->RunExtract(); }
 
-void ZMSetEngineHeld(TCustomZipMate& comp, bool load) { TZMFileOpr::Start<TZMDLLOpr>(comp)->SetEngineHeld(load); }
+void ZMSetEngineHeld(TCustomZipMate& comp, bool load) {
+  TZMFileOpr::Start<TZMDLLOpr>(comp)->SetEngineHeld(load);
+}
 
 bool ZMEngineHeld(const TCustomZipMate& comp) {
   return DLLLoader().Holds(const_cast<TCustomZipMate*>(&comp));

@@ -59,7 +59,8 @@ class TZMDLLOpr : public TZMModOpr {
 
   // The whole Extract operation; failures of the component's kind are reported here.
   void RunExtract();
-  int32_t StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method, int64_t size) override;
+  int32_t StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method,
+                        int64_t size) override;
   // Loads (true) or releases (false) the engine for the component when that differs
   // from its current hold.
   void SetEngineHeld(bool load);

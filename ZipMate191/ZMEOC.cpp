@@ -228,11 +228,13 @@ int32_t TZMEOC::ReadZip64EOC(int32_t flags) {
       // Counts and sizes that do not fit the reader's fields are not believed.
       if (FEnd.CentralDisk == 0xFFFF) FCentralDisk = int32_t(f.CentralDisk & 0x7FFFFFFF);
       if (FEnd.Entries == 0xFFFF) {
-        if ((f.Entries & 0xFFFFFFFFu) > uint64_t(INT32_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        if ((f.Entries & 0xFFFFFFFFu) > uint64_t(INT32_MAX))
+          return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
         FTotalEntries = int32_t(f.Entries & 0xFFFFFFFFu);
       }
       if (FEnd.EntriesHere == 0xFFFF) {
-        if ((f.EntriesHere & 0xFFFFFFFFu) > uint64_t(INT32_MAX)) return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        if ((f.EntriesHere & 0xFFFFFFFFu) > uint64_t(INT32_MAX))
+          return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
         FCentralEntries = int32_t(f.EntriesHere & 0xFFFFFFFFu);
       }
       if (f.CentralSize > uint64_t(INT64_MAX) || f.CentralOffset > uint64_t(INT64_MAX))
@@ -391,7 +393,8 @@ int32_t TZMEOC::OpenMultiPart(bool eocOnly, int32_t previousError) {
           break;
         }
         if (fixed) {
-          if (!searching && ZMMsgOf(r) != zmsZipFileCouldNotBeOpened) r = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
+          if (!searching && ZMMsgOf(r) != zmsZipFileCouldNotBeOpened)
+            r = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
           result = r;
           break;
         }

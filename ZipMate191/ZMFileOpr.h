@@ -53,7 +53,8 @@ class TZMFileOpr : public TZMCore {
   TZMCore* FLister = nullptr;
 
  private:
-  int32_t Join(const std::string& source, std::string& dest, TZMNewFile& file, bool withConversion, bool scratch);
+  int32_t Join(const std::string& source, std::string& dest, TZMNewFile& file, bool withConversion,
+               bool scratch);
   // Raises message 116 when target is the same file as the source or one of its parts.
   void RefuseSourcePart(const TZMZipFile& source, const std::string& target);
   // TempDir, else the system's temporary folder, with a trailing delimiter.

@@ -266,8 +266,9 @@ int32_t TZMZRec::ReadZip64Extra() {
   size_t pos = 0, len = 0;
   if (!FindExtraBlock(FExtraField, kZip64Tag, pos, len)) return 0;
   if (!strict) {
-    const size_t need = (FUncompressedSize == 0xFFFFFFFFLL ? 8 : 0) + (FCompressedSize == 0xFFFFFFFFLL ? 8 : 0) +
-                        (FRelOffLocal == 0xFFFFFFFFLL ? 8 : 0) + (FStartOnDisk == 0xFFFF ? 4 : 0);
+    const size_t need = (FUncompressedSize == 0xFFFFFFFFLL ? 8 : 0) +
+                        (FCompressedSize == 0xFFFFFFFFLL ? 8 : 0) + (FRelOffLocal == 0xFFFFFFFFLL ? 8 : 0) +
+                        (FStartOnDisk == 0xFFFF ? 4 : 0);
     if (len < need) return 0;
   }
   const uint8_t* p = reinterpret_cast<const uint8_t*>(FExtraField.data()) + pos;
@@ -385,7 +386,14 @@ void TZMZRec::SetVersions(bool needsZip64) {
   uint16_t need;
   switch (FCompressionMethod) {
     case 0: need = 10; break;
-    case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: need = 20; break;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8: need = 20; break;
     case 9: need = 21; break;
     case 10: need = 25; break;
     case 12: need = 46; break;
@@ -701,8 +709,7 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
         sComment = utf8Mode ? Utf8ToNarrowWithEscapes(comment, false) : comment;
         if (HasNonPlainChars(sName) || HasNonPlainChars(sComment)) madeBy = 0x0B1E;
         break;
-      default:
-        break;
+      default: break;
     }
   }
   const std::string extra = DropExtraBlocks(FExtraField, kUnicodeTags, 1) + uName + uComment;
@@ -746,8 +753,7 @@ std::string TZMZRec::HeaderForm(const std::string& name) {
       r.append(name, i, len);  // trail bytes are no separators or special characters
     } else if (c == '\\' || c == '/') {
       r += '/';
-    } else if (c < 32 || c == '\'' || c == '*' || c == ':' || c == '<' || c == '>' || c == '?' ||
-               c == '|') {
+    } else if (c < 32 || c == '\'' || c == '*' || c == ':' || c == '<' || c == '>' || c == '?' || c == '|') {
       r += "#$";
       r += kHex[c >> 4];
       r += kHex[c & 15];
@@ -768,8 +774,7 @@ std::string TZMZRec::CleanName(const std::string& text, bool dropPath) const {
 std::string TZMZRec::CleanNameUncut(const std::string& text, bool dropPath) const {
   std::string s = WithPlatformSeparators(text);
   const char d = plat::PathDelim;
-  if (s.size() >= 2 && s[1] == ':' &&
-      ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'))) {
+  if (s.size() >= 2 && s[1] == ':' && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'))) {
     s.erase(0, (s.size() >= 3 && s[2] == d) ? 3 : 2);
   } else if (s.size() >= 2 && s[0] == d && s[1] == d) {
     // \\server\share\rest: server and share are dropped.

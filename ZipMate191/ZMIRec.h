@@ -29,15 +29,15 @@ inline constexpr uint32_t kDataDescSig = 0x08074B50;
 inline constexpr uint32_t zsbChanged = 1;
 inline constexpr uint32_t zsbSelected = 2;
 inline constexpr uint32_t zsbSkipped = 4;
-inline constexpr uint32_t zsbIgnore = 8;        // the directory is searched on its behalf
-inline constexpr uint32_t zsbDirOnly = 16;      // stored name ends with '/'
-inline constexpr uint32_t zsbInvalid = 32;      // being read
+inline constexpr uint32_t zsbIgnore = 8;    // the directory is searched on its behalf
+inline constexpr uint32_t zsbDirOnly = 16;  // stored name ends with '/'
+inline constexpr uint32_t zsbInvalid = 32;  // being read
 inline constexpr uint32_t zsbDiscard = 64;
-inline constexpr uint32_t zsbError = 128;       // passed over by name searches
-inline constexpr uint32_t zsbHashed = 256;      // FHash is valid
-inline constexpr uint32_t zsbLocalDone = 512;   // FLocalExtra is built
-inline constexpr uint32_t zsbLocal64 = 1024;    // local header needs Zip64 sizes
-inline constexpr uint32_t zsbEncMask = 0x70000; // bits 16-18: encoding kind
+inline constexpr uint32_t zsbError = 128;        // passed over by name searches
+inline constexpr uint32_t zsbHashed = 256;       // FHash is valid
+inline constexpr uint32_t zsbLocalDone = 512;    // FLocalExtra is built
+inline constexpr uint32_t zsbLocal64 = 1024;     // local header needs Zip64 sizes
+inline constexpr uint32_t zsbEncMask = 0x70000;  // bits 16-18: encoding kind
 inline constexpr int zsbEncShift = 16;
 
 // The block with the given tag inside an extra field (walk from the first block;

@@ -37,17 +37,11 @@ int32_t TZMInflate::Inflate() {
   zm::TZMInflateCore::TSink sink = [this](const uint8_t* p, size_t n) { return Emit(p, n); };
   int r = FCore.Inflate(reader, sink);
   switch (r) {
-    case zm::irOk:
-      Crc = ~Crc;
-      return 0;
-    case zm::irBadCodes:
-      return 2;
-    case zm::irWriteFailed:
-      return ZM_ERROR(zmmZMInflt, 175);
-    case zm::irNoTableSpace:
-      throw EZipMate::CreateCode(ZM_CODE(zmmZMInflt, 198));
-    default:
-      return 1;
+    case zm::irOk: Crc = ~Crc; return 0;
+    case zm::irBadCodes: return 2;
+    case zm::irWriteFailed: return ZM_ERROR(zmmZMInflt, 175);
+    case zm::irNoTableSpace: throw EZipMate::CreateCode(ZM_CODE(zmmZMInflt, 198));
+    default: return 1;
   }
 }
 
@@ -73,8 +67,7 @@ int32_t TZMInflate::CopyStored() {
   return 0;
 }
 
-int32_t InflateStream(TStream* output, TStream* input, uint16_t method, uint32_t& crc,
-                      int64_t size) {
+int32_t InflateStream(TStream* output, TStream* input, uint16_t method, uint32_t& crc, int64_t size) {
   if (method != 0 && method != 8) return ZM_ERROR(zmmZMInflt, 128);
   TZMInflate decoder;
   decoder.InStream = input;

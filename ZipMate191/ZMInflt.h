@@ -47,8 +47,7 @@ class TZMInflate : public TObject {
 // Decodes a block of the given method (0 stored, 8 deflated) and size from input into
 // output. A CRC that differs from crc gives the message-150 code and hands the computed
 // CRC back in crc; any other method gives the message-128 code.
-int32_t InflateStream(TStream* output, TStream* input, uint16_t method, uint32_t& crc,
-                      int64_t size);
+int32_t InflateStream(TStream* output, TStream* input, uint16_t method, uint32_t& crc, int64_t size);
 
 // Reads the block header (16-bit method, 32-bit CRC, little-endian) from the size bytes
 // of input, then decodes the rest with InflateStream.

@@ -143,7 +143,8 @@ bool TZMLister::IsDetachedSFXHeader(const std::string& name) {
   const int64_t d = eoc - central;
   if (d < kDetachedMin || d > kDetachedMax) return false;
   std::vector<uint8_t> image(size_t(d + 4));
-  if (probe->Seek(plat::soBeginning, 0) != 0 || !probe->Reads(image.data(), int32_t(image.size()))) return false;
+  if (probe->Seek(plat::soBeginning, 0) != 0 || !probe->Reads(image.data(), int32_t(image.size())))
+    return false;
   probe->File_Close();
   if (image.size() <= kMinStubImage || image[0] != 'M' || image[1] != 'Z') return false;
   const int64_t end = ImageEnd(image.data(), image.size());

@@ -78,8 +78,7 @@ TParsedSpec Parse(const std::u16string& s, size_t b, size_t e) {
 bool SpecMatches(const std::u16string& spec, const TParsedSpec& sp, const std::u16string& name,
                  const TParsedSpec& np) {
   const unsigned f = sp.Flags;
-  if ((f & kNameAllStars) && ((f & kExtAllStars) || !(f & (kHasDot | kHasExt | kExtAllStars))))
-    return true;
+  if ((f & kNameAllStars) && ((f & kExtAllStars) || !(f & (kHasDot | kHasExt | kExtAllStars)))) return true;
   if ((f & kHasExt) && !(f & kExtStars) && sp.ExtLen != np.ExtLen) return false;
   if (!(f & kNameStars) && sp.NameLen != np.NameLen) return false;
 
@@ -90,8 +89,7 @@ bool SpecMatches(const std::u16string& spec, const TParsedSpec& sp, const std::u
     if (np.ExtLen) return false;
   } else if (f & kHasExt) {
     if (!np.ExtLen) return false;
-    if (!zmmatch::WildCompare(spec.data() + sp.ExtStart, sp.ExtLen, name.data() + np.ExtStart,
-                              np.ExtLen))
+    if (!zmmatch::WildCompare(spec.data() + sp.ExtStart, sp.ExtLen, name.data() + np.ExtStart, np.ExtLen))
       return false;
   } else if (np.ExtLen) {
     rangeEnd = np.ExtEnd;  // no dot: the whole name, extension included

@@ -20,7 +20,8 @@ void TZMModOpr::WriteComment(const std::string& text) {
   TCustomZipMate& m = Master();
   const TZMSpanOpts savedSpan = SpanOptions();
   try {
-    if (m.ZipFileName().empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorNoZipFileSpecified), true);
+    if (m.ZipFileName().empty())
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorNoZipFileSpecified), true);
     // The end record holds a 16-bit length.
     if (text.size() > 0xFFFF) {
       EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);

@@ -5,9 +5,7 @@
 
 namespace {
 
-uint16_t WordAt(const TZMLangBlok& t, size_t at) {
-  return uint16_t(t[at] | (t[at + 1] << 8));
-}
+uint16_t WordAt(const TZMLangBlok& t, size_t at) { return uint16_t(t[at] | (t[at + 1] << 8)); }
 
 }  // namespace
 

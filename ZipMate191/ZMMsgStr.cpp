@@ -50,8 +50,7 @@ class TTableSink : public TStream {
   }
   int64_t Seek(int64_t offset, int origin) override {
     // Only position queries make sense on this sink.
-    if (offset == 0 && (origin == plat::soCurrent || origin == plat::soEnd))
-      return int64_t(FData.size());
+    if (offset == 0 && (origin == plat::soCurrent || origin == plat::soEnd)) return int64_t(FData.size());
     return -1;
   }
   TZMLangBlok& Data() { return FData; }
@@ -158,8 +157,10 @@ bool FindBlockByCode(TStream& s, const std::string& name, TBlockHead& found) {
           if (code[2] == want[2]) {
             ++places;
             if (valid > 3) {
-              if (code[3] == want[3]) ++places;
-              else all = false;
+              if (code[3] == want[3])
+                ++places;
+              else
+                all = false;
             }
           } else {
             all = false;
@@ -314,7 +315,8 @@ std::string LanguageInfo(int index, int kind) {
     if (std::unique_ptr<TStream> res = OpenLanguageSource()) {
       int seen = 0;
       TBlockHead h;
-      if (WalkBlocks(*res, kInfoTail, [&](const TBlockHead&) { return ++seen == index; }, h)) {
+      if (WalkBlocks(
+              *res, kInfoTail, [&](const TBlockHead&) { return ++seen == index; }, h)) {
         text = h.Code;
         id = h.Id;
       }

@@ -49,8 +49,7 @@ bool NameTaken(uint32_t error) { return error == plat::kErrFileExists || error =
 std::string NextHex() {
   static std::atomic<uint32_t> next{[] {
     std::random_device device;
-    return uint32_t(device()) ^
-           uint32_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    return uint32_t(device()) ^ uint32_t(std::chrono::steady_clock::now().time_since_epoch().count());
   }()};
   uint32_t v = next.fetch_add(0x9E3779B9u);
   static const char kHex[] = "0123456789ABCDEF";

@@ -49,7 +49,6 @@ void TZMSniffer::Close() {
 
 std::string TZMSniffer::StartingLine(const TComponent& component) {
   const std::string owner = component.Owner() ? component.Owner()->Name() + "." : std::string();
-  return Format("Starting %u.%u:%s<%p>(%s)",
-                {gMainThreadId, plat::CurrentThreadId(), owner, static_cast<const void*>(&component),
-                 component.Name()});
+  return Format("Starting %u.%u:%s<%p>(%s)", {gMainThreadId, plat::CurrentThreadId(), owner,
+                                              static_cast<const void*>(&component), component.Name()});
 }

@@ -9,10 +9,10 @@ class TComponent;
 
 // What a monitor's handshake reply means.
 struct TZMSnifferReply {
-  bool Link = false;          // the monitor accepted the link
-  uint32_t LinkId = 0;        // the id that tags every line sent
-  bool SetsVerbosity = false; // the monitor chose Verbose and Trace
-  uint8_t Verbosity = 0;      // bit 0 Verbose, bit 1 Trace (when SetsVerbosity)
+  bool Link = false;           // the monitor accepted the link
+  uint32_t LinkId = 0;         // the id that tags every line sent
+  bool SetsVerbosity = false;  // the monitor chose Verbose and Trace
+  uint8_t Verbosity = 0;       // bit 0 Verbose, bit 1 Trace (when SetsVerbosity)
 };
 
 // Decodes a reply r: negative, or a top byte of 8 or more, refuses the link; a top

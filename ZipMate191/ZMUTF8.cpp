@@ -56,9 +56,7 @@ void UpperWide(std::u16string& s) {
   plat::UpperCaseWide(s);
 }
 
-std::string AnsiFromUtf8(const char* bytes, int length) {
-  return AnsiFromWide(WideFromUtf8(bytes, length));
-}
+std::string AnsiFromUtf8(const char* bytes, int length) { return AnsiFromWide(WideFromUtf8(bytes, length)); }
 
 std::string AnsiFromWide(const std::u16string& s) {
   if (s.empty()) return {};
@@ -68,12 +66,10 @@ std::string AnsiFromWide(const std::u16string& s) {
 std::string Utf8FromWide(const char16_t* chars, int length) {
   if (length < 0) length = -1;
   if (length == 0) return {};
-  int size = plat::WideToMultiByte(plat::kCpUtf8, 0, chars, length, nullptr, 0, nullptr,
-                                   nullptr);
+  int size = plat::WideToMultiByte(plat::kCpUtf8, 0, chars, length, nullptr, 0, nullptr, nullptr);
   if (size < 1) plat::RaiseLastError();
   std::string out(size_t(size), '\0');
-  int got = plat::WideToMultiByte(plat::kCpUtf8, 0, chars, length, out.data(), size,
-                                  nullptr, nullptr);
+  int got = plat::WideToMultiByte(plat::kCpUtf8, 0, chars, length, out.data(), size, nullptr, nullptr);
   if (got < 1) return {};
   out.resize(size_t(got));
   if (length == -1 && !out.empty() && out.back() == '\0') out.pop_back();
@@ -137,8 +133,8 @@ std::string NarrowWithEscapes(const std::u16string& s, bool oem) {
     } else {
       out.append(conv, i, size_t(len));
       // A surrogate pair that converted gives one character for two units.
-      bool pair = unit >= 0xD800 && unit <= 0xDBFF && j + 1 < s.size() &&
-                  s[j + 1] >= 0xDC00 && s[j + 1] <= 0xDFFF;
+      bool pair =
+          unit >= 0xD800 && unit <= 0xDBFF && j + 1 < s.size() && s[j + 1] >= 0xDC00 && s[j + 1] <= 0xDFFF;
       j += pair ? 2 : 1;
     }
     i += size_t(len);
@@ -153,7 +149,8 @@ std::string Utf8ToNarrowWithEscapes(const std::string& utf8, bool oem) {
 std::string ToOemString(const std::string& s) {
   if (s.empty()) return {};
   std::u16string w = zm::WideFromMultiByte(plat::kCpAcp, 0, s.data(), int(s.size()));
-  std::string out = w.empty() ? std::string() : zm::MultiByteFromWide(plat::kCpOemCp, 0, w.data(), int(w.size()));
+  std::string out =
+      w.empty() ? std::string() : zm::MultiByteFromWide(plat::kCpOemCp, 0, w.data(), int(w.size()));
   if (out.size() > s.size() + 3) out.resize(s.size() + 3);
   size_t z = out.find('\0');
   if (z != std::string::npos) out.resize(z);

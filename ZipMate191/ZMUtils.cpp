@@ -28,8 +28,8 @@ uint32_t Crc32(const void* bytes, size_t count, uint32_t previous) {
 
 namespace {
 
-std::string FilterExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags,
-                              int highIndex, bool keep) {
+std::string FilterExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags, int highIndex,
+                              bool keep) {
   std::string out;
   const size_t size = extra.size();
   if (size < 4) return out;
@@ -47,13 +47,11 @@ std::string FilterExtraBlocks(const std::string& extra, const std::vector<uint32
 
 }  // namespace
 
-std::string KeepExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags,
-                            int highIndex) {
+std::string KeepExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags, int highIndex) {
   return FilterExtraBlocks(extra, tags, highIndex, true);
 }
 
-std::string DropExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags,
-                            int highIndex) {
+std::string DropExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags, int highIndex) {
   return FilterExtraBlocks(extra, tags, highIndex, false);
 }
 
@@ -95,7 +93,9 @@ bool IsBareName(const std::string& s) {
   return s.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
 }
 
-[[noreturn]] void RaiseUtils(int msg, int line) { throw EZipMate::CreateCode(ZMMakeCode(zmmZMUtils, line, msg)); }
+[[noreturn]] void RaiseUtils(int msg, int line) {
+  throw EZipMate::CreateCode(ZMMakeCode(zmmZMUtils, line, msg));
+}
 #define ZM_RAISE(msg) RaiseUtils((msg), __LINE__)
 
 TImageSectionHeader ParseSection(const uint8_t* b) {
@@ -189,8 +189,7 @@ uint32_t ExeImageSize(TStream& s) {
     uint8_t dos[64];
     if (!SeekTo(s, 0) || !ReadExact(s, dos, 64) || zm::GetLE16(dos) != kMZ) return 0;
     uint8_t sig[4];
-    if (!SeekTo(s, zm::GetLE32(dos + 60)) || !ReadExact(s, sig, 4) || zm::GetLE32(sig) != kPESig)
-      return 0;
+    if (!SeekTo(s, zm::GetLE32(dos + 60)) || !ReadExact(s, sig, 4) || zm::GetLE32(sig) != kPESig) return 0;
     uint8_t fh[20];
     if (!ReadExact(s, fh, 20) || zm::GetLE16(fh) != kMachineI386) return 0;
     const int sections = zm::GetLE16(fh + 2);
@@ -255,8 +254,8 @@ int ProbeStub(TStream& s, std::string& archiveName, int64_t& dataOffset) {
     // Lengths larger than what is left of the file are bad records, not allocations.
     const int64_t pos = s.Position();
     const int64_t remaining = pos < 0 ? 0 : s.Size() - pos;
-    if (pos < 0 || !SeekTo(s, pos) || int64_t(n1) + int64_t(n2) > remaining ||
-        n1 > 0x7FFFFFFFu || n2 > 0x7FFFFFFFu)
+    if (pos < 0 || !SeekTo(s, pos) || int64_t(n1) + int64_t(n2) > remaining || n1 > 0x7FFFFFFFu ||
+        n2 > 0x7FFFFFFFu)
       return kStubBadRecord;
     if (n1 > 0) {
       std::string bytes(n1, '\0');
@@ -292,8 +291,7 @@ bool FindIconEntry(TStream& s, TImageSectionHeader& section, TImageResourceDataE
   uint8_t dos[64];
   if (!SeekTo(s, 0) || !ReadExact(s, dos, 64) || zm::GetLE16(dos) != kMZ) ZM_RAISE(117);
   uint8_t nt[248];  // signature, file header, 32-bit optional header
-  if (!SeekTo(s, zm::GetLE32(dos + 60)) || !ReadExact(s, nt, 248) || zm::GetLE32(nt) != kPESig)
-    ZM_RAISE(117);
+  if (!SeekTo(s, zm::GetLE32(dos + 60)) || !ReadExact(s, nt, 248) || zm::GetLE32(nt) != kPESig) ZM_RAISE(117);
   const uint32_t resAddress = zm::GetLE32(nt + 136);
   const uint32_t resSize = zm::GetLE32(nt + 140);
   if (resAddress == 0 || resSize == 0) ZM_RAISE(147);

@@ -20,23 +20,21 @@ uint32_t Crc32(const void* bytes, size_t count, uint32_t previous = 0);
 // ---- ZIP extra fields (blocks of 16-bit tag, 16-bit length, data) ----
 
 // The blocks whose tag is among tags[0..highIndex], in their order.
-std::string KeepExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags,
-                            int highIndex);
+std::string KeepExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags, int highIndex);
 // The blocks whose tag is not among tags[0..highIndex], in their order.
-std::string DropExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags,
-                            int highIndex);
+std::string DropExtraBlocks(const std::string& extra, const std::vector<uint32_t>& tags, int highIndex);
 
 // ---- Executables ----
 
 // Results of ProbeStub.
-inline constexpr int kStubNotExe = 0;          // not an executable
-inline constexpr int kStubNone = 1;            // executable, no recognised trailer
-inline constexpr int kStubA = 0x11;            // format A, archive at the data offset
-inline constexpr int kStubAFile = 0x811;       // format A, archive in a separate file
-inline constexpr int kStubB = 0x13;            // format B, archive at the data offset
-inline constexpr int kStubBCentral = 0x813;    // format B, central directory at the offset
-inline constexpr int kStubBadRecord = -7;      // short/bad trailer record or failed seek
-inline constexpr int kStubException = -10;     // an exception while reading
+inline constexpr int kStubNotExe = 0;        // not an executable
+inline constexpr int kStubNone = 1;          // executable, no recognised trailer
+inline constexpr int kStubA = 0x11;          // format A, archive at the data offset
+inline constexpr int kStubAFile = 0x811;     // format A, archive in a separate file
+inline constexpr int kStubB = 0x13;          // format B, archive at the data offset
+inline constexpr int kStubBCentral = 0x813;  // format B, central directory at the offset
+inline constexpr int kStubBadRecord = -7;    // short/bad trailer record or failed seek
+inline constexpr int kStubException = -10;   // an exception while reading
 
 // End of the last section's raw data of a 32-bit x86 PE image, or 0.
 uint32_t ExeImageSize(plat::THandle h);

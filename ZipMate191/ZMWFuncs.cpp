@@ -70,8 +70,7 @@ bool FolderExists(const std::string& name) {
   if (name.empty()) return true;
   std::string n = name;
   if (IsDelim(n.back()) && n.size() > 1) n.pop_back();  // the root keeps its delimiter
-  uint32_t a = UTF8Mode() ? plat::FileAttributesW(WideFromUtf8String(n))
-                          : plat::FileAttributes(n);
+  uint32_t a = UTF8Mode() ? plat::FileAttributesW(WideFromUtf8String(n)) : plat::FileAttributes(n);
   return a != plat::kInvalidAttributes && (a & plat::faDirectory) != 0;
 }
 
@@ -89,8 +88,7 @@ bool FileIsPresent(const std::string& name) {
   uint32_t a = plat::FileAttributesW(wide);
   if (a != plat::kInvalidAttributes) return (a & plat::faDirectory) == 0;
   uint32_t err = plat::GetLastError();
-  if (err == plat::kErrFileNotFound || err == plat::kErrPathNotFound ||
-      err == plat::kErrInvalidName)
+  if (err == plat::kErrFileNotFound || err == plat::kErrPathNotFound || err == plat::kErrInvalidName)
     return false;
   // Attributes unreadable for another reason (e.g. a locked file): search for it.
   plat::TFindData data;
@@ -198,14 +196,12 @@ bool RemoveFolder(const std::string& name) {
 }
 
 bool RenameFile(const std::string& oldName, const std::string& newName) {
-  if (UTF8Mode())
-    return plat::FileMoveW(WideFromUtf8String(oldName), WideFromUtf8String(newName));
+  if (UTF8Mode()) return plat::FileMoveW(WideFromUtf8String(oldName), WideFromUtf8String(newName));
   return plat::FileMove(oldName, newName);
 }
 
 uint32_t ReplaceFile(const std::string& source, const std::string& target, bool toTrash) {
-  if (UTF8Mode())
-    return plat::FileReplaceW(WideFromUtf8String(source), WideFromUtf8String(target), toTrash);
+  if (UTF8Mode()) return plat::FileReplaceW(WideFromUtf8String(source), WideFromUtf8String(target), toTrash);
   return plat::FileReplace(source, target, toTrash);
 }
 
@@ -237,8 +233,7 @@ std::unique_ptr<TStream> OpenResourceStream(const std::string& name, int type) {
 double DosToDateTime(uint32_t dosDateTime) {
   plat::TFileTime local, utc;
   plat::TSystemTime st;
-  if (!plat::DosDateTimeToFileTime(uint16_t(dosDateTime >> 16), uint16_t(dosDateTime & 0xFFFF),
-                                   local) ||
+  if (!plat::DosDateTimeToFileTime(uint16_t(dosDateTime >> 16), uint16_t(dosDateTime & 0xFFFF), local) ||
       !plat::LocalFileTimeToFileTime(local, utc) || !plat::FileTimeToSystemTime(utc, st))
     return 0;
   return plat::SystemTimeToDateTime(st);
@@ -247,8 +242,7 @@ double DosToDateTime(uint32_t dosDateTime) {
 uint32_t FileTimeToDos(plat::TFileTime fileTime) {
   plat::TFileTime local;
   uint16_t date, time;
-  if (!plat::FileTimeToLocalFileTime(fileTime, local) ||
-      !plat::FileTimeToDosDateTime(local, date, time))
+  if (!plat::FileTimeToLocalFileTime(fileTime, local) || !plat::FileTimeToDosDateTime(local, date, time))
     return 0;
   return (uint32_t(date) << 16) | time;
 }

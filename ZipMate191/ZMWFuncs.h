@@ -58,8 +58,7 @@ void FindEndEntry(TZMSearchRec& rec);
 int32_t FileStamp(const std::string& name);
 // Creates every missing folder of the path (with the creator when given).
 bool MakeFolderPath(const std::string& name, const TZMFolderCreator& creator = nullptr);
-bool MakeFolderPathWide(const std::u16string& name,
-                        const TZMFolderCreatorWide& creator = nullptr);
+bool MakeFolderPathWide(const std::u16string& name, const TZMFolderCreatorWide& creator = nullptr);
 bool RemoveFolder(const std::string& name);
 bool RenameFile(const std::string& oldName, const std::string& newName);
 // Puts source in the place of target in one step, an existing target to the recycle

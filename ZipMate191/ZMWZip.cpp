@@ -183,8 +183,8 @@ int32_t TZMWorkZip::FileDateTime() {
 bool TZMWorkZip::FileChanged(bool ignoreWriteTime) {
   plat::TFileInfo now;
   if (!FileInformation(now)) return true;
-  if (now.Size != FFileInfo.Size || now.Attr != FFileInfo.Attr || now.VolumeSerial != FFileInfo.VolumeSerial ||
-      now.FileIndex != FFileInfo.FileIndex)
+  if (now.Size != FFileInfo.Size || now.Attr != FFileInfo.Attr ||
+      now.VolumeSerial != FFileInfo.VolumeSerial || now.FileIndex != FFileInfo.FileIndex)
     return true;
 #ifdef _WIN32
   if (now.CreationTime != FFileInfo.CreationTime) return true;
@@ -323,15 +323,13 @@ void TZMWorkZip::RaiseCancelled() {
 
 std::string TZMWorkZip::WritingPartName() const {
   switch (FNumbering) {
-    case kNumberingNumbered:
-      return NumberedName(FFileName, FDiskNr + 1, false);
+    case kNumberingNumbered: return NumberedName(FFileName, FDiskNr + 1, false);
     case kNumberingCompatible: {
       const int k = FDiskNr + 1;
       if (k > 999) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsMoreThan999Parts));
       return WithoutExt(FFileName) + (k <= 9 ? ".z0" : ".z") + std::to_string(k);
     }
-    default:
-      return FFileName;
+    default: return FFileName;
   }
 }
 
@@ -375,9 +373,10 @@ uint8_t TZMWorkZip::DiskStatusFor(const std::string& partName, int64_t space) co
       const std::string u = Upper(FDrive->VolumeLabel());
       previous = u == VolumeLabel(FDiskNr - 1) || u == VolumeLabelSpaced(FDiskNr - 1);
     } else {
-      const std::string before = FNumbering == kNumberingNumbered
-                                     ? NumberedName(FFileName, FDiskNr, false)
-                                     : WithoutExt(FFileName) + (FDiskNr <= 9 ? ".z0" : ".z") + std::to_string(FDiskNr);
+      const std::string before =
+          FNumbering == kNumberingNumbered
+              ? NumberedName(FFileName, FDiskNr, false)
+              : WithoutExt(FFileName) + (FDiskNr <= 9 ? ".z0" : ".z") + std::to_string(FDiskNr);
       previous = FileIsPresent(before);
     }
     if (previous) status |= uint8_t(1u << zdsPreviousDisk);
@@ -421,12 +420,14 @@ void TZMWorkZip::EraseDisk(bool tryFormat) {
   if (tryFormat) {
     formatted = FDrive->Format();
     if (!formatted && plat::GetLastError() == plat::kErrNotSupported)
-      EmitMessage(0, "Formatting " + FDrive->DriveRoot() + " is not offered on this system; its files are erased instead");
+      EmitMessage(0, "Formatting " + FDrive->DriveRoot() +
+                         " is not offered on this system; its files are erased instead");
   }
   if (!formatted) {
     if (ConfirmErase()) {
-      const int answer = AskUser(LoadMessageText(zmsConfirm), FormatMessageText(zmsErase, {FDrive->DriveRoot()}),
-                                 TMsgDlgButtons{mbYes, mbNo, mbCancel}, 0);
+      const int answer =
+          AskUser(LoadMessageText(zmsConfirm), FormatMessageText(zmsErase, {FDrive->DriveRoot()}),
+                  TMsgDlgButtons{mbYes, mbNo, mbCancel}, 0);
       if (answer == mrCancel) RaiseCancelled();
       if (answer != mrYes) return;
     }
@@ -485,30 +486,26 @@ void TZMWorkZip::PrepareVolumeForWriting() {
       if ((FDiskStatus & kAsk) != 0 && !FYesToAll) {
         TZMDiskAction action = zdaOk;
         if (Master().OnStatusDisk) {
-          Master().OnStatusDisk(&Master(), FDiskNr, partName, TZMZipDiskStatus::FromBits(FDiskStatus), action);
+          Master().OnStatusDisk(&Master(), FDiskNr, partName, TZMZipDiskStatus::FromBits(FDiskStatus),
+                                action);
         } else if ((FDiskStatus & kOverwrite) != 0) {
           const std::string msg = (FDiskStatus & (1u << zdsPreviousDisk))
                                       ? FormatMessageText(zmsAttentionThisIsPreviousDisk, {FDiskNr})
                                       : FormatMessageText(zmsThereIsAlreadyFile, {partName});
-          const int answer = AskUser(LoadMessageText(zmsConfirm), msg, TMsgDlgButtons{mbYes, mbNo, mbCancel}, 0);
+          const int answer =
+              AskUser(LoadMessageText(zmsConfirm), msg, TMsgDlgButtons{mbYes, mbNo, mbCancel}, 0);
           action = answer == mrYes ? zdaOk : (answer == mrNo ? zdaReject : zdaCancel);
         }
         FDiskAction = uint8_t(action);
         switch (action) {
-          case zdaCancel:
-            RaiseCancelled();
-          case zdaReject:
-            FNewDisk = true;
-            continue;
-          case zdaYesToAll:
-            FYesToAll = true;
-            break;
+          case zdaCancel: RaiseCancelled();
+          case zdaReject: FNewDisk = true; continue;
+          case zdaYesToAll: FYesToAll = true; break;
           case zdaErase:
             EraseDisk(tryFormat);
             space = VolumeSpace(partName);
             break;
-          default:
-            break;
+          default: break;
         }
       }
     } else {
@@ -653,7 +650,8 @@ void TZMWorkZip::AskDisk(bool writing, bool tryFormat) {
     bool ok;
     if (Master().OnGetNextDisk) {
       bool abort = false;
-      Master().OnGetNextDisk(&Master(), FDiskNr + 1, FTotalDisks, std::string(1, FDrive->DriveLetter()), abort);
+      Master().OnGetNextDisk(&Master(), FDiskNr + 1, FTotalDisks, std::string(1, FDrive->DriveLetter()),
+                             abort);
       ok = !abort;
     } else {
       ok = AskUser(std::string(), msg, TMsgDlgButtons{mbOK, mbCancel}, 0) == mrOk;
@@ -721,7 +719,8 @@ std::string TZMWorkZip::NumberedName(const std::string& name, int n, bool stripO
 
 std::vector<std::string> TZMWorkZip::PartNames() const {
   std::vector<std::string> names{FFileName};
-  if (FTotalDisks <= 1 || (FNumbering != kNumberingNumbered && FNumbering != kNumberingCompatible)) return names;
+  if (FTotalDisks <= 1 || (FNumbering != kNumberingNumbered && FNumbering != kNumberingCompatible))
+    return names;
   const std::string base = WithoutExt(FFileName);
   for (int n = 1; n <= FTotalDisks && n <= 999; ++n) {
     if (FNumbering == kNumberingNumbered)
@@ -761,17 +760,10 @@ bool TZMWorkZip::IsSpannedFirstPart(const std::string& name) {
 
 TZMSpanOpts TZMWorkZip::NumberingToSpanOptions(TZMSpanOpts options) const {
   switch (FNumbering) {
-    case kNumberingLabels:
-      options.Exclude(spNoVolumeName).Exclude(spCompatName);
-      break;
-    case kNumberingCompatible:
-      options.Include(spNoVolumeName).Include(spCompatName);
-      break;
-    case kNumberingNumbered:
-      options.Include(spNoVolumeName).Exclude(spCompatName);
-      break;
-    default:
-      break;
+    case kNumberingLabels: options.Exclude(spNoVolumeName).Exclude(spCompatName); break;
+    case kNumberingCompatible: options.Include(spNoVolumeName).Include(spCompatName); break;
+    case kNumberingNumbered: options.Include(spNoVolumeName).Exclude(spCompatName); break;
+    default: break;
   }
   return options;
 }

@@ -311,15 +311,15 @@ void TZMWorkFile::ProgReport(uint8_t kind, int id, int64_t size, const std::stri
       if (kind == 1 || kind == 4 || kind == 6) return;
       if (kind == 2 || kind == 3 || kind == 5 || kind == 7) kind = 0;
       break;
-    case 1:
-      break;
+    case 1: break;
     case 2:
       if (kind == 1 || kind == 4) return;
-      if (kind == 2) kind = 7;
-      else if (kind == 5) kind = 6;
+      if (kind == 2)
+        kind = 7;
+      else if (kind == 5)
+        kind = 6;
       break;
-    default:
-      break;
+    default: break;
   }
   // The message text is fetched only for a report that is made.
   NotifyProgress(kind, id, size, text.empty() && id > 32 ? LoadMessageText(id) : text);

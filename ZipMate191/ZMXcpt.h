@@ -14,10 +14,33 @@
 
 // Module numbers carried in error codes; the component's main module is 1.
 enum TZMModuleNo : int {
-  zmmZipMate = 1, zmmZMXcpt, zmmZMLister, zmmZMCenDir, zmmZMCore, zmmZMWorkFile, zmmZMDrv,
-  zmmZMWZip, zmmZMEOC, zmmZMIRec, zmmZMCentral, zmmZMHash, zmmZMZipFile, zmmZMDllLoad,
-  zmmZMDllOpr, zmmZMFileOpr, zmmZMModOpr, zmmZMMsgStr, zmmZMMsg, zmmZMDefMsgs, zmmZMInflt,
-  zmmZMUtils, zmmZMUTF8, zmmZMWFuncs, zmmZMMatch, zmmZMDlg, zmmZMNewFile
+  zmmZipMate = 1,
+  zmmZMXcpt,
+  zmmZMLister,
+  zmmZMCenDir,
+  zmmZMCore,
+  zmmZMWorkFile,
+  zmmZMDrv,
+  zmmZMWZip,
+  zmmZMEOC,
+  zmmZMIRec,
+  zmmZMCentral,
+  zmmZMHash,
+  zmmZMZipFile,
+  zmmZMDllLoad,
+  zmmZMDllOpr,
+  zmmZMFileOpr,
+  zmmZMModOpr,
+  zmmZMMsgStr,
+  zmmZMMsg,
+  zmmZMDefMsgs,
+  zmmZMInflt,
+  zmmZMUtils,
+  zmmZMUTF8,
+  zmmZMWFuncs,
+  zmmZMMatch,
+  zmmZMDlg,
+  zmmZMNewFile
 };
 
 // The absolute value of a code for a message raised at a module's line.
@@ -50,11 +73,11 @@ class EZMException : public std::exception {
   // The text to show for this exception, in the component's 8-bit form.
   std::string DisplayText() const;
 
-  uint8_t ArgKind = 0;     // 0: message text final; 1: format filled with StrArg
-  std::string StrArg;      // the string argument when ArgKind is 1
-  int32_t FullCode = 0;    // absolute value of the code
-  bool Show = true;        // shown in a dialog when reported
-  int32_t MsgId = 0;       // FullCode AND 0x1FF
+  uint8_t ArgKind = 0;   // 0: message text final; 1: format filled with StrArg
+  std::string StrArg;    // the string argument when ArgKind is 1
+  int32_t FullCode = 0;  // absolute value of the code
+  bool Show = true;      // shown in a dialog when reported
+  int32_t MsgId = 0;     // FullCode AND 0x1FF
   int HelpContext = 0;
 
  protected:

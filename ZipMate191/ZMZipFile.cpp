@@ -251,7 +251,8 @@ int32_t TZMZipFile::Commit(bool zipTime) {
       if (FIsMultiDisk) {
         uint8_t marker[4];
         zm::PutLE32(marker, kSpanningMarkerSig);
-        if (Write(marker, -4) != 4) throw EZipMate::CreateCode(ZM_CODE(zmmZMZipFile, zmsWriteErrorInOutputFile), true);
+        if (Write(marker, -4) != 4)
+          throw EZipMate::CreateCode(ZM_CODE(zmmZMZipFile, zmsWriteErrorInOutputFile), true);
         written = 4;
         FFileKind = kFileKindSpanned;
       } else if (withStub) {
@@ -344,7 +345,9 @@ int64_t TZMCopyRec::Process() {
 
 // ---------------------------------------------------------------- TZMZipCopy
 
-TZMZipCopy::TZMZipCopy(TCustomZipMate& master, TZMWorkBin* owner) : TZMZipFile(master, owner) { SetUseHash(false); }
+TZMZipCopy::TZMZipCopy(TCustomZipMate& master, TZMWorkBin* owner) : TZMZipFile(master, owner) {
+  SetUseHash(false);
+}
 
 TZMZRec* TZMZipCopy::NewRecFrom(const TZMZRec& rec) {
   auto r = std::make_unique<TZMCopyRec>(this);
@@ -366,7 +369,8 @@ int TZMZipCopy::Add(TZMZRec* rec) {
 
 int TZMZipCopy::Truncate(int n) {
   const int removed = TZMZipFile::Truncate(n);
-  for (auto it = FByHash.begin(); it != FByHash.end();) it = it->second >= FCount ? FByHash.erase(it) : std::next(it);
+  for (auto it = FByHash.begin(); it != FByHash.end();)
+    it = it->second >= FCount ? FByHash.erase(it) : std::next(it);
   return removed;
 }
 

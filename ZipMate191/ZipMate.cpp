@@ -26,10 +26,10 @@ const std::thread::id gMainThread = std::this_thread::get_id();
 constexpr uint32_t kErrorDialog = 0x122710;
 constexpr uint32_t kPasswordDialog = ZMDlgPassword;
 // Full codes of the messages reported by the frame and the prompts.
-constexpr int32_t kCodeUnknownError = 10101761;   // message 1
-constexpr int32_t kCodeErrorException = 11943106; // message 194
-constexpr int32_t kCodeNoAddPassword = 12221461;  // message 21
-constexpr int32_t kCodePasswordsDiffer = 12233862; // message 134
+constexpr int32_t kCodeUnknownError = 10101761;     // message 1
+constexpr int32_t kCodeErrorException = 11943106;   // message 194
+constexpr int32_t kCodeNoAddPassword = 12221461;    // message 21
+constexpr int32_t kCodePasswordsDiffer = 12233862;  // message 134
 
 // Runs f; an exception it raises is kept in pending (the first one only).
 template <typename F>
@@ -128,7 +128,8 @@ void TCustomZipMate::EndOperation(bool good) {
   }
   if (FBusyDepth > 0) --FBusyDepth;
   // Trace lines carry code 0 and leave the recorded outcome alone.
-  if (FVerbosity & 2) Guard(pending, [&] { EmitMessage(0, "Trace: done = " + std::to_string(FBusyDepth), true); });
+  if (FVerbosity & 2)
+    Guard(pending, [&] { EmitMessage(0, "Trace: done = " + std::to_string(FBusyDepth), true); });
   FSniffer.Close();
   if (FBusyDepth <= 0) {
     Guard(pending, [&] { SetState(FState == 4 ? 2 : 1); });
@@ -452,7 +453,8 @@ int32_t TCustomZipMate::Extract() {
 int32_t TCustomZipMate::JoinToSingleFile(std::string& dest) {
   if (FActive == 0) return 197;
   const bool ran = RunOperation([&] {
-    if (FZipFileName.empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZipMate, zmsErrorNoZipFileSpecified), true);
+    if (FZipFileName.empty())
+      throw EZipMate::CreateCode(ZM_CODE(zmmZipMate, zmsErrorNoZipFileSpecified), true);
     TZMFileOpr::Start<TZMFileOpr>(*this)->JoinToSingleFile(FZipFileName, dest, false);
   });
   if (!ran) dest.clear();
@@ -756,7 +758,8 @@ void TCustomZipMate::ShowMessageIdSuffix(int32_t code, const std::string& suffix
   int32_t full = ZMAbsCode(code);
   std::string text = LoadMessageText(full);
   if (text.empty())
-    text = Format("ZMRes_???.res is probably not linked to the executable\nMissing String ID is: %d ", {full});
+    text =
+        Format("ZMRes_???.res is probably not linked to the executable\nMissing String ID is: %d ", {full});
   ShowMessageText(text + suffix, full, true);
 }
 
@@ -821,9 +824,7 @@ std::string TCustomZipMate::OSErrorText(int number) const {
   return Format(" [0x%x] %s", {n, plat::SysErrorMessage(n)});
 }
 
-void TCustomZipMate::SniffLine(int32_t code, const std::string& text) {
-  FSniffer.SendLine(code, text);
-}
+void TCustomZipMate::SniffLine(int32_t code, const std::string& text) { FSniffer.SendLine(code, text); }
 
 void TCustomZipMate::CheckIndex(int index, int count) const {
   if (index < 0 || index >= count) throw EZipMate::CreateMsg(ZM_CODE(zmmZipMate, 199), {index, count - 1});
@@ -881,8 +882,8 @@ std::string TCustomZipMate::AskExtractPassword(TMsgDlgBtn& response) {
     if (FPassword.empty()) ShowMessageIdSuffix(22, "");
   } else {
     password = LoadMessageText(72);
-    response = PasswordResponse(MessageDialog(LoadMessageText(70), password,
-                                              TMsgDlgButtons{mbOK, mbCancel, mbAll}, kPasswordDialog + 10003));
+    response = PasswordResponse(MessageDialog(
+        LoadMessageText(70), password, TMsgDlgButtons{mbOK, mbCancel, mbAll}, kPasswordDialog + 10003));
     if (response != mbOK) password.clear();
   }
   if (FState < 3) FPassword = password;

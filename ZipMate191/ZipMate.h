@@ -18,7 +18,11 @@
 
 // Bits of the work deferred while the component is inactive or loading.
 enum TZMDeferredWork : uint32_t {
-  dwLanguage = 1, dwLanguageID = 2, dwZipFileName = 4, dwZipComment = 8, dwDLLLoad = 16
+  dwLanguage = 1,
+  dwLanguageID = 2,
+  dwZipFileName = 4,
+  dwZipComment = 8,
+  dwDLLLoad = 16
 };
 
 class TZMLister;

@@ -15,8 +15,7 @@ std::string StagingFolder() {
   size_t units = plat::WideName(t).size();
   if (t.empty() || units + 1 > kTempPathBuffer)
     throw EExportError("The temporary folder path is too long (" + std::to_string(units) +
-                       " characters, at most " + std::to_string(kTempPathBuffer - 1) +
-                       " allowed): " + t);
+                       " characters, at most " + std::to_string(kTempPathBuffer - 1) + " allowed): " + t);
   if (t.back() != plat::PathDelim) t.push_back(plat::PathDelim);
   return t;
 }
@@ -45,8 +44,7 @@ void WritePayload(TStream& payload, const std::string& path) {
                        "\": something of that name is in the way and cannot be removed");
   plat::THandle h = plat::FileCreate(path);
   if (h == plat::kInvalidHandle)
-    throw EExportError("Cannot create file \"" + path + "\". " +
-                       plat::SysErrorMessage(plat::GetLastError()));
+    throw EExportError("Cannot create file \"" + path + "\". " + plat::SysErrorMessage(plat::GetLastError()));
   payload.SetPosition(0);
   char buf[65536];
   bool ok = true;
@@ -143,9 +141,8 @@ bool ExportRateFile(UiOps& ui, TZipMate& zip) {
     ui.ShowSimpleMessage(kBadFolderText + target);
     return false;
   }
-  if (!IsFolderEmpty(target) &&
-      ui.ShowMessageBox(kNotEmptyText, kNotEmptyTitle, TUiIcon::Question, TUiButtons::YesNo) !=
-          TUiAnswer::Yes)
+  if (!IsFolderEmpty(target) && ui.ShowMessageBox(kNotEmptyText, kNotEmptyTitle, TUiIcon::Question,
+                                                  TUiButtons::YesNo) != TUiAnswer::Yes)
     return false;
 
   zip.SetExtrOptions(zip.ExtrOptions() + TZMExtrOpts{ExtrOverWrite});

@@ -62,31 +62,25 @@ int main(int argc, char** argv) {
   results.push_back(Measure("zlib crc32", buf, passes, [](uint32_t c, const uint8_t* p, size_t n) {
     return uint32_t(crc32(c, p, uInt(n)));
   }));
-  results.push_back(Measure("ZipMate slicing by 8 (portable fallback)", buf, passes,
-                            [](uint32_t c, const uint8_t* p, size_t n) {
-                              return ~zm::Crc32UpdateSliced(~c, p, n);
-                            }));
+  results.push_back(
+      Measure("ZipMate slicing by 8 (portable fallback)", buf, passes,
+              [](uint32_t c, const uint8_t* p, size_t n) { return ~zm::Crc32UpdateSliced(~c, p, n); }));
   results.push_back(Measure("ZipMate Crc32Update (table, 1 byte/lookup)", buf, passes,
-                            [](uint32_t c, const uint8_t* p, size_t n) {
-                              return ~Crc32Update(~c, p, n);
-                            }));
-  results.push_back(Measure(zm::Crc32HasClmul() ? "ZipMate Crc32 (carry-less multiply folding)"
-                                                 : "ZipMate Crc32 (slicing by 8)",
-                            buf, passes,
-                            [](uint32_t c, const uint8_t* p, size_t n) { return Crc32(p, n, c); }));
+                            [](uint32_t c, const uint8_t* p, size_t n) { return ~Crc32Update(~c, p, n); }));
+  results.push_back(Measure(
+      zm::Crc32HasClmul() ? "ZipMate Crc32 (carry-less multiply folding)" : "ZipMate Crc32 (slicing by 8)",
+      buf, passes, [](uint32_t c, const uint8_t* p, size_t n) { return Crc32(p, n, c); }));
 #ifdef ZM_HAVE_LIBDEFLATE
   results.push_back(Measure("libdeflate_crc32", buf, passes, [](uint32_t c, const uint8_t* p, size_t n) {
     return uint32_t(libdeflate_crc32(c, p, n));
   }));
 #endif
 
-  std::printf("CRC-32 over %d x %ld MiB = %ld MiB (best of 3 runs)\n", passes, bufMiB,
-              long(passes) * bufMiB);
+  std::printf("CRC-32 over %d x %ld MiB = %ld MiB (best of 3 runs)\n", passes, bufMiB, long(passes) * bufMiB);
   const double ref = results[0].MBps;
   bool agree = true;
   for (const TResult& r : results) {
-    std::printf("  %-44s %9.1f MB/s   %5.2fx zlib   crc %08X\n", r.Name.c_str(), r.MBps, r.MBps / ref,
-                r.Crc);
+    std::printf("  %-44s %9.1f MB/s   %5.2fx zlib   crc %08X\n", r.Name.c_str(), r.MBps, r.MBps / ref, r.Crc);
     agree = agree && r.Crc == results[0].Crc;
   }
   if (!agree) {

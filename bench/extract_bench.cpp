@@ -32,9 +32,7 @@ int Shell(const std::string& cmd) {
   return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
 }
 
-bool HaveTool(const std::string& tool) {
-  return Shell("command -v " + tool + " >/dev/null 2>&1") == 0;
-}
+bool HaveTool(const std::string& tool) { return Shell("command -v " + tool + " >/dev/null 2>&1") == 0; }
 
 // Several thousand files: text of varying redundancy, random and half-random binaries.
 uint64_t MakeData(const fs::path& root, uint64_t megabytes) {
@@ -66,8 +64,7 @@ uint64_t MakeData(const fs::path& root, uint64_t megabytes) {
     } else {  // binary with structure: records with small values
       for (size_t p = 0; p < size; ++p) buf[p] = char((p % 64 < 8) ? rng() % 256 : rng() % 4);
     }
-    std::ofstream(dir / ("f" + std::to_string(i) + (kind <= 1 ? ".txt" : ".bin")),
-                  std::ios::binary)
+    std::ofstream(dir / ("f" + std::to_string(i) + (kind <= 1 ? ".txt" : ".bin")), std::ios::binary)
         .write(buf.data(), std::streamsize(size));
     total += size;
   }
@@ -102,16 +99,20 @@ double Seconds(const std::chrono::steady_clock::time_point& t0) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string engine = (fs::canonical("/proc/self/exe").parent_path() / ".." / "engine" /
-                        "DzEngine190.dll").string();
+  std::string engine =
+      (fs::canonical("/proc/self/exe").parent_path() / ".." / "engine" / "DzEngine190.dll").string();
   fs::path work = fs::temp_directory_path() / "dz_extract_bench";
   uint64_t mb = 320;
   int reps = 3;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--engine")) engine = argv[i + 1];
-    else if (!std::strcmp(argv[i], "--dir")) work = argv[i + 1];
-    else if (!std::strcmp(argv[i], "--mb")) mb = std::strtoull(argv[i + 1], nullptr, 10);
-    else if (!std::strcmp(argv[i], "--reps")) reps = std::max(1, std::atoi(argv[i + 1]));
+    if (!std::strcmp(argv[i], "--engine"))
+      engine = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--dir"))
+      work = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--mb"))
+      mb = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--reps"))
+      reps = std::max(1, std::atoi(argv[i + 1]));
   }
   void* lib = dlopen(engine.c_str(), RTLD_NOW);
   if (!lib) {
@@ -187,9 +188,8 @@ int main(int argc, char** argv) {
   }
   runners.push_back({"DzEngine190 test", false, [&] { return engineRun(DZ_OPT_ALWAYS | DZ_OPT_TEST); }});
   if (HaveTool("unzip"))
-    runners.push_back({"unzip -t", false, [&] {
-                         return toolRun("unzip -t", "unzip -tqq '" + zip.string() + "' >/dev/null");
-                       }});
+    runners.push_back({"unzip -t", false,
+                       [&] { return toolRun("unzip -t", "unzip -tqq '" + zip.string() + "' >/dev/null"); }});
   std::vector<double> best(runners.size(), 1e30);
   for (int r = 0; r < reps; ++r)
     for (size_t i = 0; i < runners.size(); ++i) {

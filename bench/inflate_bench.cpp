@@ -25,10 +25,10 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes MakeText(size_t size, std::mt19937& rng) {
   static const char* const words[] = {
-      "the",     "of",    "and",      "to",     "in",       "a",      "is",     "that",
-      "rate",    "table", "labour",   "price",  "quarter",  "list",   "cost",   "work",
-      "machine", "hour",  "material", "region", "estimate", "update", "folder", "archive",
-      "which",   "with",  "for",      "from",   "construction",       "Tarnix", "value"};
+      "the",     "of",    "and",      "to",     "in",           "a",      "is",     "that",
+      "rate",    "table", "labour",   "price",  "quarter",      "list",   "cost",   "work",
+      "machine", "hour",  "material", "region", "estimate",     "update", "folder", "archive",
+      "which",   "with",  "for",      "from",   "construction", "Tarnix", "value"};
   Bytes d;
   d.reserve(size + 32);
   std::geometric_distribution<int> geo(0.15);
@@ -44,18 +44,25 @@ Bytes MakeText(size_t size, std::mt19937& rng) {
 }
 
 Bytes MakeSource(size_t size, std::mt19937& rng) {
-  static const char* const ids[] = {"FCount", "Result", "InStream", "OutCount", "Buffer",
-                                    "WindowPos", "BitCount", "Table", "Entry", "Length"};
+  static const char* const ids[] = {"FCount",    "Result",   "InStream", "OutCount", "Buffer",
+                                    "WindowPos", "BitCount", "Table",    "Entry",    "Length"};
   Bytes d;
   d.reserve(size + 128);
   while (d.size() < size) {
     std::string line(size_t(rng() % 4) * 2, ' ');
     switch (rng() % 5) {
-      case 0: line += "if (" + std::string(ids[rng() % 10]) + " > " + std::to_string(rng() % 100) + ") {\n"; break;
-      case 1: line += std::string(ids[rng() % 10]) + " = " + ids[rng() % 10] + " + " + std::to_string(rng() % 9) + ";\n"; break;
+      case 0:
+        line += "if (" + std::string(ids[rng() % 10]) + " > " + std::to_string(rng() % 100) + ") {\n";
+        break;
+      case 1:
+        line += std::string(ids[rng() % 10]) + " = " + ids[rng() % 10] + " + " + std::to_string(rng() % 9) +
+                ";\n";
+        break;
       case 2: line += "// " + std::string(ids[rng() % 10]) + " holds the next value\n"; break;
       case 3: line += "}\n"; break;
-      default: line += "return Read(" + std::string(ids[rng() % 10]) + ", " + std::to_string(rng() % 4096) + ");\n"; break;
+      default:
+        line += "return Read(" + std::string(ids[rng() % 10]) + ", " + std::to_string(rng() % 4096) + ");\n";
+        break;
     }
     d.insert(d.end(), line.begin(), line.end());
   }
@@ -196,8 +203,8 @@ int main(int argc, char** argv) {
 #ifdef ZM_HAVE_LIBDEFLATE
   libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
 #endif
-  std::printf("%-8s %8s %7s %10s %10s %10s %9s %9s\n", "kind", "MiB", "ratio", "ours MB/s",
-              "zlib MB/s", "ldef MB/s", "ours/zlib", "ours/ldef");
+  std::printf("%-8s %8s %7s %10s %10s %10s %9s %9s\n", "kind", "MiB", "ratio", "ours MB/s", "zlib MB/s",
+              "ldef MB/s", "ours/zlib", "ours/ldef");
   double tOurs = 0, tZlib = 0, tLd = 0, total = 0;
   for (TKind& k : kinds) {
     Bytes comp = Compress(k.Data);
@@ -218,11 +225,11 @@ int main(int argc, char** argv) {
     tLd += ldt;
     total += mb;
     std::printf("%-8s %8.1f %7.3f %10.1f %10.1f %10.1f %9.2f %9.2f\n", k.Name,
-                double(k.Data.size()) / 1048576.0, double(comp.size()) / double(k.Data.size()),
-                mb / ours, mb / zl, ldt > 0 ? mb / ldt : 0.0, zl / ours, ldt > 0 ? ldt / ours : 0.0);
+                double(k.Data.size()) / 1048576.0, double(comp.size()) / double(k.Data.size()), mb / ours,
+                mb / zl, ldt > 0 ? mb / ldt : 0.0, zl / ours, ldt > 0 ? ldt / ours : 0.0);
   }
-  std::printf("%-8s %8.1f %7s %10.1f %10.1f %10.1f %9.2f %9.2f\n", "overall", total * 1e6 / 1048576.0,
-              "", total / tOurs, total / tZlib, tLd > 0 ? total / tLd : 0.0, tZlib / tOurs,
+  std::printf("%-8s %8.1f %7s %10.1f %10.1f %10.1f %9.2f %9.2f\n", "overall", total * 1e6 / 1048576.0, "",
+              total / tOurs, total / tZlib, tLd > 0 ? total / tLd : 0.0, tZlib / tOurs,
               tLd > 0 ? tLd / tOurs : 0.0);
 #ifdef ZM_HAVE_LIBDEFLATE
   libdeflate_free_decompressor(ld);

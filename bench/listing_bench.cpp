@@ -131,7 +131,8 @@ int main(int argc, char** argv) {
       pyTime = std::min(pyTime, Since(t));
       pyInside = std::min(pyInside, std::atof(out.c_str()));
     }
-    std::printf("%-34s %9.1f ms  ratio %.2fx\n", "python3 zipfile (whole process)", pyTime * 1e3, pyTime / ours);
+    std::printf("%-34s %9.1f ms  ratio %.2fx\n", "python3 zipfile (whole process)", pyTime * 1e3,
+                pyTime / ours);
     std::printf("%-34s %9.1f ms  ratio %.2fx\n", "python3 zipfile (listing only)", pyInside * 1e3,
                 pyInside / ours);
     if (tmp.empty()) std::remove(script.c_str());

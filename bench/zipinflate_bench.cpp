@@ -37,7 +37,9 @@ struct TEntry {
 };
 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 // The deflated entries of the archive image; an empty error text on success.
 std::string ReadEntries(const Bytes& zip, std::vector<TEntry>& out, size_t& skipped) {
@@ -65,7 +67,8 @@ std::string ReadEntries(const Bytes& zip, std::vector<TEntry>& out, size_t& skip
     e.Crc = Get32(&zip[p + 16]);
     e.CompSize = Get32(&zip[p + 20]);
     e.Size = Get32(&zip[p + 24]);
-    const size_t nameLen = Get16(&zip[p + 28]), extraLen = Get16(&zip[p + 30]), commentLen = Get16(&zip[p + 32]);
+    const size_t nameLen = Get16(&zip[p + 28]), extraLen = Get16(&zip[p + 30]),
+                 commentLen = Get16(&zip[p + 32]);
     const size_t local = Get32(&zip[p + 42]);
     if (p + 46 + nameLen > cdOff + cdSize) return "bad central directory record";
     e.Name.assign(reinterpret_cast<const char*>(&zip[p + 46]), nameLen);
@@ -199,8 +202,9 @@ int main(int argc, char** argv) {
   size_t count = 0;
   auto print = [](const std::string& name, size_t n, double b, const double* t) {
     const double mb = b / 1e6;
-    std::printf("%-12s %8zu %9.1f %10.1f %10.1f %10.1f %9.2f %9.2f\n", name.c_str(), n, b / 1048576.0, mb / t[0],
-                mb / t[1], kDecoders > 2 ? mb / t[2] : 0.0, t[1] / t[0], kDecoders > 2 ? t[2] / t[0] : 0.0);
+    std::printf("%-12s %8zu %9.1f %10.1f %10.1f %10.1f %9.2f %9.2f\n", name.c_str(), n, b / 1048576.0,
+                mb / t[0], mb / t[1], kDecoders > 2 ? mb / t[2] : 0.0, t[1] / t[0],
+                kDecoders > 2 ? t[2] / t[0] : 0.0);
   };
   for (const auto& [name, list] : classes) {
     double best[3] = {1e30, 1e30, 1e30};

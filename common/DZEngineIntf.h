@@ -40,34 +40,34 @@ inline constexpr int32_t DZ_VERSION = 190;
 
 // Command block handed to DZ_Exec; zero-filled by the caller.
 struct TDZCommand {
-  void* ParentWindow;             // owner window or null
-  void* Worker;                   // returned unchanged in every callback record
-  int32_t CmdVersion;             // 190
-  TDZCallbackFunc Callback;       // main callback
-  TDZStreamFunc StreamCallback;   // stream callback
-  int32_t MsgLevel;               // -1 trace, 1 verbose, 0 quiet
-  int32_t NameEncoding;           // extract: encoding option; add: 2 OEM, 3 UTF-8, else 0
-  void* OpData;                   // null, or a TDZStreamConvert for the add command
-  int32_t CodePage;               // code page of 8-bit entry names (0: the user's OEM code page)
-  uint32_t Options;               // DZ_OPT_* bits
-  int32_t PwdReqCount;            // password questions per entry
+  void* ParentWindow;            // owner window or null
+  void* Worker;                  // returned unchanged in every callback record
+  int32_t CmdVersion;            // 190
+  TDZCallbackFunc Callback;      // main callback
+  TDZStreamFunc StreamCallback;  // stream callback
+  int32_t MsgLevel;              // -1 trace, 1 verbose, 0 quiet
+  int32_t NameEncoding;          // extract: encoding option; add: 2 OEM, 3 UTF-8, else 0
+  void* OpData;                  // null, or a TDZStreamConvert for the add command
+  int32_t CodePage;              // code page of 8-bit entry names (0: the user's OEM code page)
+  uint32_t Options;              // DZ_OPT_* bits
+  int32_t PwdReqCount;           // password questions per entry
   int32_t NameWriteEnc;
-  int32_t Level;                  // add: compression level 0-9
+  int32_t Level;  // add: compression level 0-9
   uint32_t FromDate;
   // The OEM code page the caller decodes names of MS-DOS and OS/2 entries with (0: the
   // user's), so that the engine writes the names the caller lists.
   int32_t OemCodePage;
   uint8_t Reserved[12];
-  uint32_t Magic;                 // DZ_CMD_MAGIC
+  uint32_t Magic;  // DZ_CMD_MAGIC
 };
 
 // Main callback record, filled by the engine; answers are written back into it.
 struct TDZCallbackRec {
   void* Worker;
   uint32_t Reserved;
-  int32_t ZipOp;       // non-zero in the add command
-  int32_t Request;     // action in the low 6 bits (DZ_CB_*)
-  int32_t TextForm;    // from the engine: non-zero = UTF-16 texts; back: 2 = UTF-8, 0 = 8-bit
+  int32_t ZipOp;     // non-zero in the add command
+  int32_t Request;   // action in the low 6 bits (DZ_CB_*)
+  int32_t TextForm;  // from the engine: non-zero = UTF-16 texts; back: 2 = UTF-8, 0 = 8-bit
   const void* Text1;
   const void* Text2;
   int64_t ItemSize;
@@ -75,44 +75,44 @@ struct TDZCallbackRec {
   int32_t Param1;
   int32_t Param2;
   int32_t Param3;
-  int32_t Magic;       // DZ_CALLBACK_MAGIC
+  int32_t Magic;  // DZ_CALLBACK_MAGIC
 };
 
 // Stream callback record.
 struct TDZStreamRec {
   void* Worker;
   uint32_t Reserved0;
-  void* StreamRef;     // the stream object; set by open, cleared by close
-  int32_t StreamNo;    // pipe index or application stream number
-  uint8_t StreamOp;    // DZ_SO_*
+  void* StreamRef;   // the stream object; set by open, cleared by close
+  int32_t StreamNo;  // pipe index or application stream number
+  uint8_t StreamOp;  // DZ_SO_*
   uint8_t Reserved1[3];
   void* DataPtr;
-  int64_t Pos;         // seek offset in, position out; size out for identify
-  int32_t ByteCount;   // count in, bytes moved out; seek: origin in the low byte
-  uint32_t Info1;      // identify: DOS date and time
-  uint32_t Info2;      // identify: attributes
-  int32_t Magic;       // DZ_STREAM_MAGIC
+  int64_t Pos;        // seek offset in, position out; size out for identify
+  int32_t ByteCount;  // count in, bytes moved out; seek: origin in the low byte
+  uint32_t Info1;     // identify: DOS date and time
+  uint32_t Info2;     // identify: attributes
+  int32_t Magic;      // DZ_STREAM_MAGIC
 };
 
 // Record of a stream conversion (OpData of the add command).
 struct TDZStreamConvert {
-  int32_t Method;      // 8 deflate, 0 store; the method used after the run
-  uint32_t Crc;        // CRC-32 of the source data after the run
-  int64_t Size;        // source bytes, negative for all; bytes read after the run
-  void* Source;        // stream reference of the source
-  void* Dest;          // stream reference of the destination
+  int32_t Method;  // 8 deflate, 0 store; the method used after the run
+  uint32_t Crc;    // CRC-32 of the source data after the run
+  int64_t Size;    // source bytes, negative for all; bytes read after the run
+  void* Source;    // stream reference of the source
+  void* Dest;      // stream reference of the destination
 };
 
 // Callback actions.
 enum : int32_t {
-  DZ_CB_ITEM = 1,        // new item (Text1 name, ItemSize size; -1 ends the item)
-  DZ_CB_STEP = 2,        // ItemSize bytes more done
+  DZ_CB_ITEM = 1,  // new item (Text1 name, ItemSize size; -1 ends the item)
+  DZ_CB_STEP = 2,  // ItemSize bytes more done
   DZ_CB_BATCH_END = 3,
-  DZ_CB_TOTAL_ITEMS = 4, // Param1 items
-  DZ_CB_TOTAL_BYTES = 5, // ItemSize bytes
-  DZ_CB_EXTRA = 6,       // Param1 stage number, ItemSize its size
+  DZ_CB_TOTAL_ITEMS = 4,  // Param1 items
+  DZ_CB_TOTAL_BYTES = 5,  // ItemSize bytes
+  DZ_CB_EXTRA = 6,        // Param1 stage number, ItemSize its size
   DZ_CB_EXTRA_STEP = 7,
-  DZ_CB_MESSAGE = 8,     // Text1 text, Param1 code
+  DZ_CB_MESSAGE = 8,  // Text1 text, Param1 code
   DZ_CB_ADD_NAME = 9,
   DZ_CB_PASSWORD = 10,   // Text1 entry, Param1 tries left; answer 1 new text, 2 skip, 3 none, -3 abort
   DZ_CB_CRC_ERROR = 11,  // Text1 entry, Param1 found, Param2 expected; answer 1 keep, 3 drop
@@ -121,8 +121,8 @@ enum : int32_t {
   DZ_CB_COMMENT = 14,
   DZ_CB_LEVEL = 15,
   DZ_CB_EXT_NAME = 16,
-  DZ_CB_OP_KEY = 18,     // Param1 key for DZ_Abort
-  DZ_CB_ARG = 19         // Param1 kind, Param3 index
+  DZ_CB_OP_KEY = 18,  // Param1 key for DZ_Abort
+  DZ_CB_ARG = 19      // Param1 kind, Param3 index
 };
 
 // Text argument kinds of action 19.

@@ -47,11 +47,10 @@ uint32_t Crc32UpdateBytewise(uint32_t reg, const void* bytes, size_t count) {
 uint32_t Crc32UpdateSliced(uint32_t reg, const void* bytes, size_t count) {
   const auto* p = static_cast<const uint8_t*>(bytes);
   while (count >= 8) {
-    uint32_t lo = reg ^ (uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                         (uint32_t(p[3]) << 24));
+    uint32_t lo =
+        reg ^ (uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24));
     reg = kSlices[7][lo & 0xFF] ^ kSlices[6][(lo >> 8) & 0xFF] ^ kSlices[5][(lo >> 16) & 0xFF] ^
-          kSlices[4][lo >> 24] ^ kSlices[3][p[4]] ^ kSlices[2][p[5]] ^ kSlices[1][p[6]] ^
-          kSlices[0][p[7]];
+          kSlices[4][lo >> 24] ^ kSlices[3][p[4]] ^ kSlices[2][p[5]] ^ kSlices[1][p[6]] ^ kSlices[0][p[7]];
     p += 8;
     count -= 8;
   }
@@ -74,12 +73,11 @@ ZM_CLMUL_TARGET inline __m128i Load128(const uint8_t* q) {
 
 // x * k folded forward, plus the data it lands on.
 ZM_CLMUL_TARGET inline __m128i Fold128(__m128i x, __m128i k, __m128i data) {
-  return _mm_xor_si128(
-      _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), data);
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)),
+                       data);
 }
 
-ZM_CLMUL_TARGET uint32_t Crc32Clmul(uint32_t reg, const uint8_t* p,
-                                                               size_t count, size_t& done) {
+ZM_CLMUL_TARGET uint32_t Crc32Clmul(uint32_t reg, const uint8_t* p, size_t count, size_t& done) {
   const __m128i k12 = _mm_set_epi64x(0x1C6E41596LL, 0x154442BD4LL);
   const __m128i k34 = _mm_set_epi64x(0x0CCAA009ELL, 0x1751997D0LL);
   const __m128i k5 = _mm_set_epi64x(0, 0x163CD6124LL);

@@ -40,14 +40,14 @@ constexpr uint32_t kEndOfBlock = MakeEntry(kSpecialFlag, 0, 0);
 constexpr uint32_t kInvalid = MakeEntry(kSpecialFlag, 0, 1);
 
 constexpr uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                               2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
-                                49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
-                                2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
-                                7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+                                    49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                    2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 const uint8_t kCodeLenOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 // Table entries of every symbol, per mode (0: Deflate, 1: Deflate64).
@@ -108,7 +108,7 @@ constexpr size_t kFastOutMargin = 258 + 16;
 
 const size_t TZMInflateCore::kDefaultPoolEntries =
     (size_t(1) << kLitRootBits) + (size_t(1) << kDistRootBits) +  // fixed tables
-    (size_t(1) << kCodeLenRootBits) +                 // code-length code table
+    (size_t(1) << kCodeLenRootBits) +                             // code-length code table
     TableBound(288, kLitRootBits) + TableBound(32, kDistRootBits);
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(__BMI2__)
@@ -138,8 +138,8 @@ uint64_t TZMInflateCore::InConsumed() const {
 // an incomplete or empty set, irBadCodes for an over-subscribed set, or irNoTableSpace.
 // A single code of length 1 is accepted for literal/length and distance codes, and a
 // distance set without codes (a block of literals only), as RFC 1951 allows.
-int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
-                               unsigned maxRoot, TTable& table) {
+int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind, unsigned maxRoot,
+                               TTable& table) {
   // Four sets of counters, so that runs of equal lengths do not wait on one counter.
   unsigned counts[4][16] = {};
   unsigned i = 0;
@@ -553,17 +553,17 @@ inline ZM_ALWAYS_INLINE int TZMInflateCore::FastLoopBody(const TTable& lit, cons
   const uint8_t* valid = FValidStart;
   int result = -1;
 
-#define ZM_REFILL()                  \
-  do {                               \
-    b |= LoadLE64(in) << n;          \
-    in += (63 - n) >> 3;             \
-    n |= 56;                         \
+#define ZM_REFILL()         \
+  do {                      \
+    b |= LoadLE64(in) << n; \
+    in += (63 - n) >> 3;    \
+    n |= 56;                \
   } while (0)
 // Takes the bits of entry e; the shift count needs no masking (at most 31).
-#define ZM_TAKE(e)                   \
-  do {                               \
-    b >>= ((e) & 63);                \
-    n -= ((e) & 63);                 \
+#define ZM_TAKE(e)  \
+  do {              \
+    b >>= ((e)&63); \
+    n -= ((e)&63);  \
   } while (0)
 
   // Each pass reads at most 16 bytes ahead of in and writes at most one match.
@@ -761,21 +761,15 @@ int TZMInflateCore::Inflate(const TReader& reader, const TSink& sink) {
     FPoolUsed = FPoolMark;
     int r;
     switch (type) {
-      case 0:
-        r = StoredBlock();
-        break;
-      case 1:
-        r = HuffBlock(FFixedLit, FFixedDist);
-        break;
+      case 0: r = StoredBlock(); break;
+      case 1: r = HuffBlock(FFixedLit, FFixedDist); break;
       case 2: {
         TTable lit, dist;
         r = DynamicTables(lit, dist);
         if (r == irOk) r = HuffBlock(lit, dist);
         break;
       }
-      default:
-        r = irBadCodes;
-        break;
+      default: r = irBadCodes; break;
     }
     if (r) return r;
   }

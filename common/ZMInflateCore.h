@@ -18,11 +18,11 @@ enum class TInflateMode {
 // Results of TZMInflateCore::Inflate.
 enum TInflateResult : int {
   irOk = 0,
-  irBadData = 1,       // truncated or invalid data, bad stored length, incomplete code set
-  irBadCodes = 2,      // reserved block type or an over-subscribed code set
-  irWriteFailed = 3,   // the sink refused bytes
-  irReadFailed = 4,    // the reader reported an error
-  irNoTableSpace = 5   // the table pool ran out
+  irBadData = 1,      // truncated or invalid data, bad stored length, incomplete code set
+  irBadCodes = 2,     // reserved block type or an over-subscribed code set
+  irWriteFailed = 3,  // the sink refused bytes
+  irReadFailed = 4,   // the reader reported an error
+  irNoTableSpace = 5  // the table pool ran out
 };
 
 class TZMInflateCore {
@@ -52,8 +52,8 @@ class TZMInflateCore {
   void SetOutChunk(size_t bytes) { FOutChunk = bytes ? bytes : kOutChunk; }
 
   TInflateMode Mode() const { return FMode; }
-  uint64_t OutCount() const { return FOutCount; }   // bytes handed to the sink
-  uint64_t InRead() const { return FInRead; }       // bytes taken from the reader
+  uint64_t OutCount() const { return FOutCount; }  // bytes handed to the sink
+  uint64_t InRead() const { return FInRead; }      // bytes taken from the reader
   // Bytes of input up to and including the last byte of the stream (after success).
   uint64_t InConsumed() const;
   size_t PoolUsed() const { return FPoolUsed; }
@@ -66,8 +66,7 @@ class TZMInflateCore {
   };
   enum TTableKind { tkCodeLen, tkLitLen, tkDist };
 
-  int BuildTable(const uint8_t* lens, unsigned n, TTableKind kind, unsigned maxRoot,
-                 TTable& table);
+  int BuildTable(const uint8_t* lens, unsigned n, TTableKind kind, unsigned maxRoot, TTable& table);
   bool FillInput();
   bool MoreBits();
   bool NeedBits(unsigned n);
@@ -131,10 +130,10 @@ class TZMInflateCore {
   TStoredRun FStored[kMaxStoredRuns];
   unsigned FStoredRuns = 0;
 
-  uint64_t FBits = 0;        // bit accumulator, next bit in bit 0
-  unsigned FBitCount = 0;    // valid bits in FBits
-  unsigned FPadBits = 0;     // zero bits appended after the end of input
-  int FFail = irOk;          // reason of the last failed bit request or flush
+  uint64_t FBits = 0;      // bit accumulator, next bit in bit 0
+  unsigned FBitCount = 0;  // valid bits in FBits
+  unsigned FPadBits = 0;   // zero bits appended after the end of input
+  int FFail = irOk;        // reason of the last failed bit request or flush
 
   const TReader* FReader = nullptr;
   const TSink* FSink = nullptr;

@@ -121,9 +121,7 @@ TDecodedText DecodeStoredText(const TStoredText& e, bool comment, int kind, unsi
         else
           r.Text = Utf8Of(WideFromUtf8Text(source.data(), int(source.size())));
         break;
-      case skUnicodeField:
-        r.Text = UnicodeFieldText(e, comment);
-        break;
+      case skUnicodeField: r.Text = UnicodeFieldText(e, comment); break;
       default: {
         // Strictly: bytes the code page has no characters for (text that is no UTF-8
         // where UTF-8 is the native code page) must not all become U+FFFD, which would

@@ -81,8 +81,7 @@ bool ParseZip64Locator(const uint8_t* p, TZip64Locator& loc) {
   return true;
 }
 
-TZip64Find FindZip64EndRecord(TArchiveBytes& src, uint64_t endPos, uint64_t offset,
-                              TZip64EndRecord& rec) {
+TZip64Find FindZip64EndRecord(TArchiveBytes& src, uint64_t endPos, uint64_t offset, TZip64EndRecord& rec) {
   bool readable = false;
   if (ReadZip64At(src, offset, rec, readable)) return TZip64Find::Found;
   // Data in front of the archive move the record by their length: it then stands
@@ -117,8 +116,7 @@ TDirectoryFields DirectoryFields(const TEndRecord& end, const TZip64EndRecord* r
   return f;
 }
 
-TCentralPlace LocateCentral(TArchiveBytes& src, uint64_t dirEnd, uint64_t size, uint64_t offset,
-                            bool empty) {
+TCentralPlace LocateCentral(TArchiveBytes& src, uint64_t dirEnd, uint64_t size, uint64_t offset, bool empty) {
   TCentralPlace p;
   const bool fits = size <= dirEnd;
   const uint64_t computed = fits ? dirEnd - size : 0;

@@ -83,8 +83,7 @@ enum class TZip64Find {
   Unreadable,  // the stated offset could not be read (and nothing was found)
 };
 // The Zip64 end record of the end record at endPos whose locator states offset.
-TZip64Find FindZip64EndRecord(TArchiveBytes& src, uint64_t endPos, uint64_t offset,
-                              TZip64EndRecord& rec);
+TZip64Find FindZip64EndRecord(TArchiveBytes& src, uint64_t endPos, uint64_t offset, TZip64EndRecord& rec);
 
 // The directory's values: the end record's, with those holding the marker replaced
 // from the Zip64 record when there is one.
@@ -98,12 +97,11 @@ TDirectoryFields DirectoryFields(const TEndRecord& end, const TZip64EndRecord* r
 enum class TCentralAt { Computed, Stated, Neither };
 struct TCentralPlace {
   TCentralAt At = TCentralAt::Neither;
-  int64_t Start = -1;         // the computed start (or -1) when At is Neither
-  int64_t Prefix = 0;         // bytes in front of the archive (negative: missing bytes)
+  int64_t Start = -1;             // the computed start (or -1) when At is Neither
+  int64_t Prefix = 0;             // bytes in front of the archive (negative: missing bytes)
   bool StatedUnreadable = false;  // the stated offset was tried and could not be read
 };
 // Where the directory of size bytes stated at offset starts when it ends at dirEnd.
-TCentralPlace LocateCentral(TArchiveBytes& src, uint64_t dirEnd, uint64_t size, uint64_t offset,
-                            bool empty);
+TCentralPlace LocateCentral(TArchiveBytes& src, uint64_t dirEnd, uint64_t size, uint64_t offset, bool empty);
 
 }  // namespace zm

@@ -33,16 +33,15 @@ TDZAesCipher::~TDZAesCipher() {
   Wipe(FStream, sizeof FStream);
 }
 
-bool TDZAesCipher::Init(const TDZAesField& f, const std::string& password,
-                        const uint8_t* header) {
+bool TDZAesCipher::Init(const TDZAesField& f, const std::string& password, const uint8_t* header) {
   const nettle_cipher* alg = CipherFor(f.Strength);
   if (!alg || alg->context_size > sizeof FCtx) return false;
   const size_t keyLen = f.KeyBytes(), saltLen = f.SaltBytes();
   // The AES key, the HMAC key and the verifier, in this order.
   uint8_t keys[2 * 32 + kVerifierSize];
   const size_t total = 2 * keyLen + kVerifierSize;
-  pbkdf2_hmac_sha1(password.size(), reinterpret_cast<const uint8_t*>(password.data()),
-                   kIterations, saltLen, header, total, keys);
+  pbkdf2_hmac_sha1(password.size(), reinterpret_cast<const uint8_t*>(password.data()), kIterations, saltLen,
+                   header, total, keys);
   const bool match = std::memcmp(keys + 2 * keyLen, header + saltLen, kVerifierSize) == 0;
   if (match) {
     FAlg = alg;

@@ -29,9 +29,8 @@ class TSourceBytes final : public zm::TArchiveBytes {
 
 }  // namespace
 
-std::string EntryName(std::string_view raw, std::string_view extra, uint16_t flags,
-                      uint16_t versionMadeBy, int nameEncoding, unsigned codePage,
-                      unsigned oemCodePage) {
+std::string EntryName(std::string_view raw, std::string_view extra, uint16_t flags, uint16_t versionMadeBy,
+                      int nameEncoding, unsigned codePage, unsigned oemCodePage) {
   zm::TStoredText t;
   t.Name = raw;
   t.Extra = extra;
@@ -63,9 +62,11 @@ int TDZArchive::Load(TDZSource& src, int nameEncoding, unsigned codePage, unsign
   if (end.HasZip64Marker() && endPos >= zm::kTrailerLocatorSize) {
     uint8_t loc[zm::kTrailerLocatorSize];
     zm::TZip64Locator locator;
-    if (src.ReadAt(endPos - zm::kTrailerLocatorSize, loc, sizeof loc) && zm::ParseZip64Locator(loc, locator)) {
+    if (src.ReadAt(endPos - zm::kTrailerLocatorSize, loc, sizeof loc) &&
+        zm::ParseZip64Locator(loc, locator)) {
       if (locator.Disks > 1) return deMultiPart;
-      if (zm::FindZip64EndRecord(bytes, endPos, locator.RecordOffset, rec) != zm::TZip64Find::Found) return deBadZip;
+      if (zm::FindZip64EndRecord(bytes, endPos, locator.RecordOffset, rec) != zm::TZip64Find::Found)
+        return deBadZip;
       zip64 = true;
       dirEnd = rec.Position;
     }
@@ -73,8 +74,10 @@ int TDZArchive::Load(TDZSource& src, int nameEncoding, unsigned codePage, unsign
   const zm::TDirectoryFields f = zm::DirectoryFields(end, zip64 ? &rec : nullptr);
   if (f.ThisDisk != 0 || f.CentralDisk != 0) return deMultiPart;
   if (f.Entries == 0 && f.CentralSize == 0) return deEmptyZip;
-  const zm::TCentralPlace place = zm::LocateCentral(bytes, dirEnd, f.CentralSize, f.CentralOffset, f.Entries == 0);
-  if (place.At == zm::TCentralAt::Neither || place.Start < 0 || uint64_t(place.Start) > dirEnd) return deNoCentral;
+  const zm::TCentralPlace place =
+      zm::LocateCentral(bytes, dirEnd, f.CentralSize, f.CentralOffset, f.Entries == 0);
+  if (place.At == zm::TCentralAt::Neither || place.Start < 0 || uint64_t(place.Start) > dirEnd)
+    return deNoCentral;
   // Data in front of the archive (a self-extractor stub) move every offset.
   FAdjust = place.Prefix;
   if (FAdjust > 0) warn = "data in front of the archive";
@@ -92,8 +95,7 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
   size_t p = 0;
   FEntries.reserve(size_t(count));
   for (uint64_t i = 0; i < count; ++i) {
-    if (p + 46 > cd.size() || zm::GetLE32(&cd[p]) != kSigCentral)
-      return i == 0 ? deNoCentral : deBadZip;
+    if (p + 46 > cd.size() || zm::GetLE32(&cd[p]) != kSigCentral) return i == 0 ? deNoCentral : deBadZip;
     const uint8_t* h = &cd[p];
     TDZEntry en;
     en.VersionMade = zm::GetLE16(h + 4);
@@ -158,8 +160,9 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
       x += 4 + len;
       left -= 4 + len;
     }
-    en.Name = EntryName(en.RawName, std::string_view(reinterpret_cast<const char*>(h + 46 + nameLen), extraLen),
-                        en.Flags, en.VersionMade, nameEncoding, codePage, oemCodePage);
+    en.Name =
+        EntryName(en.RawName, std::string_view(reinterpret_cast<const char*>(h + 46 + nameLen), extraLen),
+                  en.Flags, en.VersionMade, nameEncoding, codePage, oemCodePage);
     if (en.DiskStart != 0) return deMultiPart;
     if (en.LocalOffset > UINT64_MAX / 2) return deBadZip;
     en.LocalOffset += uint64_t(FAdjust);  // one before the file wraps far beyond it

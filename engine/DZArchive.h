@@ -16,8 +16,8 @@
 namespace dz {
 
 struct TDZEntry {
-  std::string RawName;     // bytes as stored
-  std::string Name;        // UTF-8, '/' separated
+  std::string RawName;  // bytes as stored
+  std::string Name;     // UTF-8, '/' separated
   uint16_t VersionMade = 0;
   uint16_t Flags = 0;
   uint16_t Method = 0;
@@ -28,12 +28,12 @@ struct TDZEntry {
   uint64_t LocalOffset = 0;  // adjusted for data in front of the archive
   uint32_t ExtAttr = 0;
   uint32_t DiskStart = 0;
-  bool HasFileTime = false;   // a UTC time from an extended-timestamp or NTFS field
+  bool HasFileTime = false;  // a UTC time from an extended-timestamp or NTFS field
   plat::TFileTime FileTime = 0;
-  TDZAesField Aes;            // the AES field (0x9901), when the entry has a sound one
+  TDZAesField Aes;  // the AES field (0x9901), when the entry has a sound one
   // Filled by CheckRanges.
-  uint64_t DataOffset = 0;   // first byte after the local header
-  int RangeError = 0;        // engine error when the data range cannot be trusted
+  uint64_t DataOffset = 0;  // first byte after the local header
+  int RangeError = 0;       // engine error when the data range cannot be trusted
 
   bool Encrypted() const { return (Flags & 1) != 0; }
   // Method 99 with its AES field: AES-encrypted data of the method the field names.
@@ -48,8 +48,7 @@ class TDZArchive {
  public:
   // Reads the directory, decoding names as EntryName does. Returns 0 or an engine
   // error; warnings go to warn.
-  int Load(TDZSource& src, int nameEncoding, unsigned codePage, unsigned oemCodePage,
-           std::string& warn);
+  int Load(TDZSource& src, int nameEncoding, unsigned codePage, unsigned oemCodePage, std::string& warn);
   // Reads every local header and refuses entries whose data leave the archive or
   // overlap other entries.
   void CheckRanges(TDZSource& src);
@@ -58,8 +57,8 @@ class TDZArchive {
   uint64_t CentralStart() const { return FCenStart; }
 
  private:
-  int ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int nameEncoding,
-                   unsigned codePage, unsigned oemCodePage, std::string& warn);
+  int ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int nameEncoding, unsigned codePage,
+                   unsigned oemCodePage, std::string& warn);
 
   std::vector<TDZEntry> FEntries;
   uint64_t FCenStart = 0;  // where the central directory really starts
@@ -71,8 +70,7 @@ class TDZArchive {
 // its flags, host and Unicode path field say, or as nameEncoding (the component's
 // Encoding, 0 automatic), codePage (its name code page) and oemCodePage (the OEM code
 // page it decodes with, 0 the user's) ask.
-std::string EntryName(std::string_view raw, std::string_view extra, uint16_t flags,
-                      uint16_t versionMadeBy, int nameEncoding, unsigned codePage,
-                      unsigned oemCodePage = 0);
+std::string EntryName(std::string_view raw, std::string_view extra, uint16_t flags, uint16_t versionMadeBy,
+                      int nameEncoding, unsigned codePage, unsigned oemCodePage = 0);
 
 }  // namespace dz

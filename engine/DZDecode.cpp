@@ -29,8 +29,7 @@ TDZMethodDecoder* TDZDecoder::DecoderFor(uint16_t method) {
   return FDecoders.back().second.get();
 }
 
-TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* cipher,
-                                const TSink& sink) {
+TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* cipher, const TSink& sink) {
   TDZDecodeResult r;
   const uint64_t head = cipher ? cipher->HeaderSize() : 0;
   const uint64_t trail = cipher ? cipher->TrailerSize() : 0;
@@ -39,8 +38,7 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
   uint32_t reg = 0xFFFFFFFFu;
 
   std::unique_ptr<TDZDecryptAhead> ahead;
-  if (trail && left >= kDecryptAheadMinSize && src.ThreadSafe() &&
-      std::thread::hardware_concurrency() != 1) {
+  if (trail && left >= kDecryptAheadMinSize && src.ThreadSafe() && std::thread::hardware_concurrency() != 1) {
     try {
       ahead = std::make_unique<TDZDecryptAhead>(src, *cipher, pos, left);
     } catch (const std::system_error&) {
@@ -102,8 +100,7 @@ bool DecodableAhead(const TDZEntry& en, bool tiny) {
   return MethodSupported(en.Method);
 }
 
-TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> order,
-                               std::string filesFolder)
+TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> order, std::string filesFolder)
     : FSource(src),
       FOrder(std::move(order)),
       FFilesFolder(std::move(filesFolder)),
@@ -256,8 +253,7 @@ void TDZDecodeAhead::Work() {
         slot->Piece.Data = nullptr;
         slot->Piece.Size = 0;
         slot->Piece.File = file;
-      } else if (flush() && !handedOver && job.SetTime && outcome.Result == zm::irOk &&
-                 !outcome.Abandoned) {
+      } else if (flush() && !handedOver && job.SetTime && outcome.Result == zm::irOk && !outcome.Abandoned) {
         outcome.TimeSet = plat::FileSetTime(file, job.Time);
       }
       outcome.WriteFailed = writeFailed;
@@ -279,8 +275,7 @@ void TDZDecodeAhead::ReleaseHeld() {
   if (FWorkerWaits && FCount <= kSlots / 2) FFreed.notify_one();
 }
 
-TDZDecodeAhead::TSlot* TDZDecodeAhead::WaitHead(std::unique_lock<std::mutex>& lock,
-                                                size_t ordinal) {
+TDZDecodeAhead::TSlot* TDZDecodeAhead::WaitHead(std::unique_lock<std::mutex>& lock, size_t ordinal) {
   if (FCount == 0 && !FStop) {
     FReaderWaits = true;
     FFilled.wait(lock, [this] { return FStop || FCount > 0; });
@@ -291,11 +286,9 @@ TDZDecodeAhead::TSlot* TDZDecodeAhead::WaitHead(std::unique_lock<std::mutex>& lo
   return s.Ordinal == ordinal ? &s : nullptr;  // entries come in order
 }
 
-TDZDecodeAhead::TSlot& TDZDecodeAhead::TakeHead(std::unique_lock<std::mutex>& lock,
-                                                size_t ordinal) {
+TDZDecodeAhead::TSlot& TDZDecodeAhead::TakeHead(std::unique_lock<std::mutex>& lock, size_t ordinal) {
   ReleaseHeld();
-  if (!Covers(ordinal) || FLastDone == ordinal)
-    throw std::logic_error("no decoded data for this entry");
+  if (!Covers(ordinal) || FLastDone == ordinal) throw std::logic_error("no decoded data for this entry");
   TSlot* s = WaitHead(lock, ordinal);
   if (!s) throw std::logic_error("decoded data out of order");
   return *s;

@@ -31,8 +31,8 @@ struct TDZDecodeResult {
   uint32_t Crc = 0;       // of the bytes handed on
   uint64_t Written = 0;   // bytes handed on
   bool ReadFailed = false;
-  bool TooLong = false;    // more data than the entry declares
-  bool Abandoned = false;  // the receiver stopped taking data
+  bool TooLong = false;      // more data than the entry declares
+  bool Abandoned = false;    // the receiver stopped taking data
   bool WriteFailed = false;  // the decoding thread could not write the entry's file
   bool TimeSet = false;      // it wrote all of the file and set its time
   uint32_t FileError = 0;    // why it could not make or write that file (system error)
@@ -89,9 +89,7 @@ class TDZDecodeAhead {
   TDZDecodeAhead(const TDZDecodeAhead&) = delete;
   TDZDecodeAhead& operator=(const TDZDecodeAhead&) = delete;
 
-  bool Covers(size_t ordinal) const {
-    return ordinal < FOrder.size() && FOrder[ordinal].Entry;
-  }
+  bool Covers(size_t ordinal) const { return ordinal < FOrder.size() && FOrder[ordinal].Entry; }
 
   // One hand-over: data of the entry, and with Last its outcome. With File, the data
   // belong at Offset in that file: the thread either wrote them there itself (Data is
@@ -147,15 +145,15 @@ class TDZDecodeAhead {
   TSlot FSlots[kSlots];
   std::mutex FLock;
   std::condition_variable FFilled, FFreed;
-  size_t FHead = 0;       // next slot to read
+  size_t FHead = 0;  // next slot to read
   // Published slots not yet released; read without the lock to see which side is
   // behind.
   std::atomic<size_t> FCount{0};
-  bool FHeld = false;     // the reader holds the slot at FHead
+  bool FHeld = false;  // the reader holds the slot at FHead
   bool FStop = false;
   bool FWorkerWaits = false, FReaderWaits = false;  // who sleeps, to be woken
-  size_t FAbandon = 0;    // entries below this ordinal are no longer wanted
-  size_t FLastDone = SIZE_MAX;  // ordinal whose last piece the reader has taken
+  size_t FAbandon = 0;                              // entries below this ordinal are no longer wanted
+  size_t FLastDone = SIZE_MAX;                      // ordinal whose last piece the reader has taken
   std::thread FThread;
 };
 

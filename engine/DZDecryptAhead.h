@@ -41,8 +41,8 @@ class TDZDecryptAhead {
 
   TDZSource& FSource;
   TDZCipher& FCipher;
-  uint64_t FPos, FLeft;  // worker side
-  TChunk FChunks[2];     // filled in turn
+  uint64_t FPos, FLeft;           // worker side
+  TChunk FChunks[2];              // filled in turn
   size_t FTake = 0, FOffset = 0;  // reader side: the chunk being read and where
   std::mutex FLock;
   std::condition_variable FChanged;

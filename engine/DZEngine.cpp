@@ -26,25 +26,25 @@
 namespace {
 
 const char kName[] = "DzEngine190.dll";
-const char kBanner[] = "DzEngine190 1.9.0.111 - extraction engine (stored, deflate, Deflate64, "
-                       "traditional encryption, Zip64)";
+const char kBanner[] =
+    "DzEngine190 1.9.0.111 - extraction engine (stored, deflate, Deflate64, "
+    "traditional encryption, Zip64)";
 
 // The file the library was loaded from, when the system tells.
 std::string LibraryPath() {
 #ifdef _WIN32
   HMODULE self = nullptr;
   wchar_t buf[MAX_PATH + 1];
-  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(&DZ_Version), &self)) {
+  if (GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(&DZ_Version), &self)) {
     const DWORD n = GetModuleFileNameW(self, buf, MAX_PATH);
     if (n > 0 && n < MAX_PATH)
       return Utf8FromWideString(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
   }
 #else
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&DZ_Version), &info) && info.dli_fname)
-    return info.dli_fname;
+  if (dladdr(reinterpret_cast<void*>(&DZ_Version), &info) && info.dli_fname) return info.dli_fname;
 #endif
   return kName;
 }
@@ -91,9 +91,7 @@ DZ_EXPORT int32_t DZ_CALL DZ_Exec(const TDZCommand* cmd) {
   }
 }
 
-DZ_EXPORT int32_t DZ_CALL DZ_Abort(uint32_t key) {
-  return dz::TDZHost::AbortByKey(key) ? 1 : 0;
-}
+DZ_EXPORT int32_t DZ_CALL DZ_Abort(uint32_t key) { return dz::TDZHost::AbortByKey(key) ? 1 : 0; }
 
 DZ_EXPORT int32_t DZ_CALL DZ_Version(void) { return DZ_VERSION; }
 

@@ -24,9 +24,7 @@ namespace {
 constexpr size_t kReadChunk = 256 * 1024;
 constexpr uint64_t kTwoSeconds = 20000000;  // in file-time units
 
-fs::path PathOf(const std::string& utf8) {
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
+fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 std::string Utf8Of(const fs::path& p) {
   std::u8string s = p.u8string();
@@ -36,7 +34,10 @@ std::string Utf8Of(const fs::path& p) {
 const char* MethodName(unsigned m) {
   switch (m) {
     case 1: return "Shrink";
-    case 2: case 3: case 4: case 5: return "Reduce";
+    case 2:
+    case 3:
+    case 4:
+    case 5: return "Reduce";
     case 6: return "Implode";
     case 12: return "bzip2";
     case 14: return "LZMA";
@@ -116,7 +117,7 @@ std::string Where(const std::string& path, const std::string& cause) {
 // The engine error for a file that could not be made: a refusal says so.
 int CreateError(uint32_t sysError) {
   return sysError == plat::kErrAccessDenied || sysError == plat::kErrWriteProtect ? deAccessDenied
-                                                                                   : deCreateFile;
+                                                                                  : deCreateFile;
 }
 
 // Copies the whole file from into to; false, with the last error set, on a failure.
@@ -149,8 +150,8 @@ bool TDZExtractor::EntryTime(const TDZEntry& en, bool useExtra, plat::TFileTime&
   // consults the time zone every time.
   if (!FDosValid || FDosStamp != en.DosDateTime) {
     plat::TFileTime local;
-    FDosOk = plat::DosDateTimeToFileTime(uint16_t(en.DosDateTime >> 16),
-                                         uint16_t(en.DosDateTime & 0xFFFF), local) &&
+    FDosOk = plat::DosDateTimeToFileTime(uint16_t(en.DosDateTime >> 16), uint16_t(en.DosDateTime & 0xFFFF),
+                                         local) &&
              plat::LocalFileTimeToFileTime(local, FDosTime);
     FDosStamp = en.DosDateTime;
     FDosValid = true;
@@ -401,8 +402,8 @@ void TDZExtractor::Fail(const TDZEntry& en, int skip, int err, const std::string
   FHost.Skipped(en.Name, skip, err);
 }
 
-bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::string>& parts,
-                               size_t n, std::string& path, const std::string& display) {
+bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::string>& parts, size_t n,
+                               std::string& path, const std::string& display) {
   path = base;
   for (size_t i = 0; i < n; ++i) {
     path += parts[i];
@@ -431,8 +432,7 @@ bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::s
   return true;
 }
 
-bool TDZExtractor::OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher& aes,
-                              TDZCipher*& cipher) {
+bool TDZExtractor::OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher& aes, TDZCipher*& cipher) {
   if (en.IsAes()) {
     // The salt and the password verifier.
     uint8_t header[16 + TDZAesCipher::kVerifierSize];
@@ -457,16 +457,14 @@ bool TDZExtractor::OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher&
     crypt.Init(pwd);
     TDZCrypt probe = crypt;
     TDZCrypt probe2 = crypt;
-    if (!probe.CheckHeader(header, crcCheck) &&
-        !((en.Flags & 8) && probe2.CheckHeader(header, timeCheck)))
+    if (!probe.CheckHeader(header, crcCheck) && !((en.Flags & 8) && probe2.CheckHeader(header, timeCheck)))
       return false;
     crypt.Decrypt(header, sizeof header);  // keys now stand at the first data byte
     return true;
   });
 }
 
-bool TDZExtractor::ObtainPassword(const TDZEntry& en,
-                                  const std::function<bool(const std::string&)>& tryPwd) {
+bool TDZExtractor::ObtainPassword(const TDZEntry& en, const std::function<bool(const std::string&)>& tryPwd) {
   bool tried = !FPassword.empty();
   if (!FPassword.empty() && tryPwd(FPassword)) return true;
   for (const std::string& p : FGoodPasswords)
@@ -549,8 +547,7 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher,
   FHost.CheckStop();
   crc = r.Crc;
   writeFailed = writeFailed || r.WriteFailed;
-  if (r.Result == zm::irOk && r.Written == en.UncompSize && !writeFailed && !r.AuthFailed)
-    return true;
+  if (r.Result == zm::irOk && r.Written == en.UncompSize && !writeFailed && !r.AuthFailed) return true;
   if (writeFailed) {
     Fail(en, skGeneralExtractError, deWriteFile,
          Where(out.TempName.empty() ? out.Target : out.TempName, out.Cause));
@@ -558,12 +555,11 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher,
     Fail(en, skReadError, deReadFile, "");
   } else if (r.AuthFailed) {
     // Whatever else went wrong, data that fail their authentication were altered.
-    FHost.ErrorMsg(deError, "authentication failed for " + en.Name +
-                                " (its encrypted data were altered or damaged)");
+    FHost.ErrorMsg(deError,
+                   "authentication failed for " + en.Name + " (its encrypted data were altered or damaged)");
     FHost.Skipped(en.Name, skGeneralExtractError, deError);
   } else if (r.Result == mrMemoryLimit) {
-    Fail(en, skGeneralExtractError, deNoMemory,
-         "(decoding needs more memory than the engine allows)");
+    Fail(en, skGeneralExtractError, deNoMemory, "(decoding needs more memory than the engine allows)");
   } else if (r.TooLong) {
     Fail(en, skSizeChange, deInvalidStruct, "(more data than its stated size)");
   } else if (r.Result == zm::irOk) {
@@ -577,8 +573,8 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher,
 bool TDZExtractor::TryTempNames(const std::string& folder, size_t index,
                                 const std::function<int(const std::string&)>& take) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const uint32_t r = uint32_t(plat::NowFileTime() * 2654435761u) ^ uint32_t(index * 40503u) ^
-                       uint32_t(attempt * 977u);
+    const uint32_t r =
+        uint32_t(plat::NowFileTime() * 2654435761u) ^ uint32_t(index * 40503u) ^ uint32_t(attempt * 977u);
     const int got = take(folder + ".dz" + Hex8(r) + ".tmp");
     if (got != 1) return got == 0;  // 1: the name is taken, try another
   }
@@ -598,8 +594,8 @@ bool TDZExtractor::CreateTemp(const std::string& folder, size_t index, TOutput& 
   });
 }
 
-bool TDZExtractor::PlaceUnnamed(const std::string& folder, size_t index, bool replace,
-                                TOutput& out, bool haveTime, plat::TFileTime time) {
+bool TDZExtractor::PlaceUnnamed(const std::string& folder, size_t index, bool replace, TOutput& out,
+                                bool haveTime, plat::TFileTime time) {
   if (out.File == plat::kInvalidHandle) return false;
   // A name still free is taken as it stands; one taken since it was checked is
   // replaced, as a file renamed into place would.
@@ -675,10 +671,9 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
     return false;
   }
   // Encryption bytes around the data.
-  const uint64_t cryptHead =
-      !en.Encrypted() ? 0
-      : en.IsAes()    ? TDZAesCipher::HeaderSizeFor(en.Aes) + TDZAesCipher::kMacSize
-                      : TDZCrypt::kHeaderSize;
+  const uint64_t cryptHead = !en.Encrypted() ? 0
+                             : en.IsAes()    ? TDZAesCipher::HeaderSizeFor(en.Aes) + TDZAesCipher::kMacSize
+                                             : TDZCrypt::kHeaderSize;
   if (en.CompSize < cryptHead || (method == 0 && en.CompSize - cryptHead != en.UncompSize)) {
     Fail(en, skZipFileFormatWrong, deInvalidStruct, "(sizes do not agree)");
     return false;
@@ -705,8 +700,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
     FHost.CheckStop();
     if (answer == 1 && renamed != offered) {
       std::vector<std::string> newParts;
-      if (!SplitSafeName(renamed, newParts) || renamed.back() == '/' ||
-          renamed.back() == plat::PathDelim) {
+      if (!SplitSafeName(renamed, newParts) || renamed.back() == '/' || renamed.back() == plat::PathDelim) {
         Fail(en, skBadName, deBadName, "(renamed to " + renamed + ")");
         return false;
       }
@@ -732,8 +726,8 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
       return false;
     }
     plat::TFileTime fileTime = 0;
-    const bool older = exists && haveEntryTime && FileTimeOf(target, fileTime) &&
-                       fileTime + kTwoSeconds <= entryTime;
+    const bool older =
+        exists && haveEntryTime && FileTimeOf(target, fileTime) && fileTime + kTwoSeconds <= entryTime;
     if (opts & (DZ_OPT_UPDATE | DZ_OPT_FRESHEN)) {
       // Update takes new files and newer versions; freshen only newer versions.
       if ((exists && !older) || (!exists && !(opts & DZ_OPT_UPDATE))) {
@@ -785,8 +779,8 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
   if (crc != en.Crc && (!en.IsAes() || en.Aes.ChecksCrc())) {
     const int r = FHost.CrcError(en.Name, crc, en.Crc);
     FHost.CheckStop();
-    FHost.ErrorMsg(deError, "CRC-32 mismatch in " + en.Name + " (found " + Hex8(crc) +
-                                ", expected " + Hex8(en.Crc) + ")");
+    FHost.ErrorMsg(deError, "CRC-32 mismatch in " + en.Name + " (found " + Hex8(crc) + ", expected " +
+                                Hex8(en.Crc) + ")");
     if (r != 1 || FTest) {
       FHost.Skipped(en.Name, skGeneralExtractError, deError);
       return false;
@@ -876,8 +870,8 @@ int TDZExtractor::Run() {
   FAhead.reset();
   FHost.Progress(DZ_CB_BATCH_END, 0, int64_t(FTotalDone), std::string());
   if (FHost.Verbose())
-    FHost.Message(0, std::to_string(done) + (FTest ? " tested, " : " extracted, ") +
-                         std::to_string(skipped) + " skipped");
+    FHost.Message(0, std::to_string(done) + (FTest ? " tested, " : " extracted, ") + std::to_string(skipped) +
+                         " skipped");
   FHost.CheckStop();
   return done;
 }

@@ -52,8 +52,7 @@ class TDZExtractor {
   // opened an earlier entry, or one the caller gives; false after a reported failure.
   bool ObtainPassword(const TDZEntry& en, const std::function<bool(const std::string&)>& tryPwd);
   // Decodes the entry into the output; false after a reported failure.
-  bool Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher, TOutput& out,
-              uint32_t& crc);
+  bool Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher, TOutput& out, uint32_t& crc);
   // Temporary names in folder for the entry at index: take makes the file or link and
   // answers 0 (done), 1 (the name is taken: try another) or 2 (failed).
   bool TryTempNames(const std::string& folder, size_t index,
@@ -62,8 +61,8 @@ class TDZExtractor {
   bool CreateTemp(const std::string& folder, size_t index, TOutput& out);
   // Names the file the other thread wrote: the target directly when it is free,
   // otherwise through a temporary name renamed over the file replaced.
-  bool PlaceUnnamed(const std::string& folder, size_t index, bool replace, TOutput& out,
-                    bool haveTime, plat::TFileTime time);
+  bool PlaceUnnamed(const std::string& folder, size_t index, bool replace, TOutput& out, bool haveTime,
+                    plat::TFileTime time);
   // Whether files without a name can be made in the base folder.
   bool UnnamedFilesWork();
   // UTC time of the entry (the MS-DOS stamp converted once per distinct stamp).

@@ -101,8 +101,7 @@ int TDZHost::ErrorMsg(int err, const std::string& detail) {
 
 int TDZHost::Info(const std::string& text) { return Verbose() ? Message(0, text) : 0; }
 
-int TDZHost::Progress(int action, int64_t size, int64_t done, const std::string& name,
-                      int32_t param) {
+int TDZHost::Progress(int action, int64_t size, int64_t done, const std::string& name, int32_t param) {
   if (!FCmd.Callback) return 0;
   Prepare(action, name.empty() ? nullptr : &name, nullptr);
   FRec.ItemSize = size;
@@ -111,8 +110,7 @@ int TDZHost::Progress(int action, int64_t size, int64_t done, const std::string&
   int r = Invoke(FCmd, FRec, FStop);
   // A stop request at the end of an item arrives as answer 1.
   int expected = 0;
-  if (action == DZ_CB_ITEM && size == -1 && r == 1)
-    FStop.compare_exchange_strong(expected, -deCancelled);
+  if (action == DZ_CB_ITEM && size == -1 && r == 1) FStop.compare_exchange_strong(expected, -deCancelled);
   return r;
 }
 
@@ -159,8 +157,7 @@ int TDZHost::CrcError(const std::string& name, uint32_t found, uint32_t expected
   return Invoke(FCmd, FRec, FStop);
 }
 
-int TDZHost::Overwrite(const std::string& name, bool defaultYes, int32_t index,
-                       bool existingOlder) {
+int TDZHost::Overwrite(const std::string& name, bool defaultYes, int32_t index, bool existingOlder) {
   if (!FCmd.Callback) return 0;
   Prepare(DZ_CB_OVERWRITE, &name, nullptr);
   FRec.Param1 = defaultYes ? 1 : 0;

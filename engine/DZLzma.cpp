@@ -24,7 +24,8 @@ bool ParseLzmaHeader(const uint8_t* p, TDZLzmaHeader& h) {
 int TDZLiblzmaDecoder::ResultOf(lzma_ret rc) {
   switch (rc) {
     case LZMA_OK: return zm::irOk;
-    case LZMA_MEM_ERROR: case LZMA_MEMLIMIT_ERROR: return mrMemoryLimit;
+    case LZMA_MEM_ERROR:
+    case LZMA_MEMLIMIT_ERROR: return mrMemoryLimit;
     default: return zm::irBadData;  // properties liblzma does not take
   }
 }

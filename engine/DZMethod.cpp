@@ -68,8 +68,19 @@ class TInflateDecoder : public TDZMethodDecoder {
 
 bool MethodSupported(uint16_t method) {
   switch (method) {
-    case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 8: case 9: case 12: case 14:
-    case 93: case 95: return true;
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 8:
+    case 9:
+    case 12:
+    case 14:
+    case 93:
+    case 95: return true;
     default: return false;
   }
 }
@@ -78,7 +89,10 @@ std::unique_ptr<TDZMethodDecoder> MakeMethodDecoder(uint16_t method) {
   switch (method) {
     case 0: return std::make_unique<TStoredDecoder>();
     case 1: return std::make_unique<TDZShrinkDecoder>();
-    case 2: case 3: case 4: case 5: return std::make_unique<TDZReduceDecoder>(method - 1u);
+    case 2:
+    case 3:
+    case 4:
+    case 5: return std::make_unique<TDZReduceDecoder>(method - 1u);
     case 6: return std::make_unique<TDZImplodeDecoder>();
     case 8: return std::make_unique<TInflateDecoder>(zm::TInflateMode::Deflate);
     case 9: return std::make_unique<TInflateDecoder>(zm::TInflateMode::Deflate64);

@@ -31,8 +31,8 @@ class TDZShrinkDecoder : public TDZMethodDecoder {
   unsigned LowestFree();
 
   uint16_t FParent[kCodes];
-  uint8_t FLast[kCodes];        // last byte of the code's string
-  uint16_t FChildren[kCodes];   // codes in use whose prefix is this one
+  uint8_t FLast[kCodes];           // last byte of the code's string
+  uint16_t FChildren[kCodes];      // codes in use whose prefix is this one
   uint64_t FFreeSet[kCodes / 64];  // bit set: the code is free
   unsigned FHint = 0;              // no free code below this one
   std::vector<uint16_t> FLeaves;   // codes that may be leaves: new ones, bared ones

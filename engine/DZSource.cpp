@@ -133,8 +133,7 @@ int64_t TDZStreamSource::ReadSome(uint64_t off, void* buf, size_t n) {
 }
 
 int StreamNumberOf(const std::string& text) {
-  if (text.size() >= 2 && text[0] >= '0' && text[0] <= '9' && text[1] == ':')
-    return text[0] - '0';
+  if (text.size() >= 2 && text[0] >= '0' && text[0] <= '9' && text[1] == ':') return text[0] - '0';
   return -1;
 }
 

@@ -13,8 +13,7 @@ class TXzDecoder : public TDZLiblzmaDecoder {
     FInUsed = 0;
     // Streams may follow each other, as the xz tool writes and reads them; each
     // checks its own integrity value.
-    const int setup =
-        ResultOf(lzma_stream_decoder(&FStream, kMethodMemoryLimit, LZMA_CONCATENATED));
+    const int setup = ResultOf(lzma_stream_decoder(&FStream, kMethodMemoryLimit, LZMA_CONCATENATED));
     return setup == zm::irOk ? Run(reader, sink) : setup;
   }
 };

@@ -18,8 +18,7 @@ class TZstdDecoder : public TDZBufferedDecoder {
       FCtx = ZSTD_createDStream();
       if (!FCtx) return mrMemoryLimit;
       // Frames whose window exceeds the engine's memory limit are refused.
-      ZSTD_DCtx_setParameter(FCtx, ZSTD_d_windowLogMax,
-                             int(std::bit_width(kMethodMemoryLimit) - 1));
+      ZSTD_DCtx_setParameter(FCtx, ZSTD_d_windowLogMax, int(std::bit_width(kMethodMemoryLimit) - 1));
     }
     ZSTD_DCtx_reset(FCtx, ZSTD_reset_session_only);
     Begin();

@@ -112,7 +112,7 @@ inline void Put32(std::string& s, uint32_t v) {
 }
 
 inline std::string Archive(uint16_t flags, uint16_t method, uint32_t crc, uint32_t usize,
-                    const std::string& data, const std::string& extra = {}) {
+                           const std::string& data, const std::string& extra = {}) {
   const std::string name = "f.bin";
   std::string a;
   Put32(a, 0x04034B50);

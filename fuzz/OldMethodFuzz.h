@@ -89,8 +89,7 @@ inline int FuzzOne(const TTarget& t, const uint8_t* data, size_t size) {
   if ((data[0] & 1) == 0) {
     if (size < 5) return 0;
     const uint64_t declared = (data[2] | data[3] << 8 | data[4] << 16) % (256 * 1024);
-    Run(std::string(reinterpret_cast<const char*>(data + 5), size - 5), method, flags, declared,
-        splitSeed);
+    Run(std::string(reinterpret_cast<const char*>(data + 5), size - 5), method, flags, declared, splitSeed);
     return 0;
   }
   const std::string content(reinterpret_cast<const char*>(data + 2), size - 2);

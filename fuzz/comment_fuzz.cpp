@@ -23,12 +23,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // A failed check names its line before it stops the run.
-#define Check(ok)                                                 \
-  do {                                                            \
-    if (!(ok)) {                                                  \
+#define Check(ok)                                                        \
+  do {                                                                   \
+    if (!(ok)) {                                                         \
       std::fprintf(stderr, "check failed: %s:%d\n", __FILE__, __LINE__); \
-      std::abort();                                               \
-    }                                                             \
+      std::abort();                                                      \
+    }                                                                    \
   } while (false)
 
 std::string ReadAll(const fs::path& p) {

@@ -83,20 +83,24 @@ class TBitWriter {
 };
 
 void FixedSymbol(TBitWriter& w, unsigned sym) {
-  if (sym < 144) w.Code(0x30 + sym, 8);
-  else if (sym < 256) w.Code(0x190 + sym - 144, 9);
-  else if (sym < 280) w.Code(sym - 256, 7);
-  else w.Code(0xC0 + sym - 280, 8);
+  if (sym < 144)
+    w.Code(0x30 + sym, 8);
+  else if (sym < 256)
+    w.Code(0x190 + sym - 144, 9);
+  else if (sym < 280)
+    w.Code(sym - 256, 7);
+  else
+    w.Code(0xC0 + sym - 280, 8);
 }
 
-const uint16_t kLenBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23,
+const uint16_t kLenBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11, 13,  15,  17,  19,  23,
                              27, 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227};
 const uint8_t kLenExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
                              2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
 const uint32_t kDistBase[] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
                               49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
                               2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-const uint8_t kDistExtra[] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+const uint8_t kDistExtra[] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                               7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 
 void FixedMatch(TBitWriter& w, unsigned len, unsigned dist) {

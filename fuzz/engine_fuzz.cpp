@@ -70,8 +70,9 @@ int32_t DZ_CALL StreamCallback(void* p) {
   const bool archive = rec.StreamRef == &run.Data;
   switch (rec.StreamOp) {
     case DZ_SO_OPEN:
-      rec.StreamRef = rec.StreamNo == 0 ? static_cast<void*>(&run.Data)
-                                        : rec.StreamNo == 1 ? static_cast<void*>(&run.Sink) : nullptr;
+      rec.StreamRef = rec.StreamNo == 0   ? static_cast<void*>(&run.Data)
+                      : rec.StreamNo == 1 ? static_cast<void*>(&run.Sink)
+                                          : nullptr;
       return rec.StreamRef ? 1 : 0;
     case DZ_SO_CLOSE: rec.StreamRef = nullptr; return 1;
     case DZ_SO_SEEK: {
@@ -126,8 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
   }
   const long handles = OpenHandles();
-  const uint32_t extract =
-      DZ_OPT_ALWAYS | DZ_OPT_EXTRACT | DZ_OPT_DIRNAMES | DZ_OPT_OVERWRITE | DZ_OPT_NTFS;
+  const uint32_t extract = DZ_OPT_ALWAYS | DZ_OPT_EXTRACT | DZ_OPT_DIRNAMES | DZ_OPT_OVERWRITE | DZ_OPT_NTFS;
   // Test, extract from the stream, then extract from the file over what the stream gave.
   const struct {
     uint32_t Opts;

@@ -35,13 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t offset = -1;
   const int kind = ProbeStub(ro, name, offset);
   switch (kind) {
-    case kStubNotExe:
-      Check(image == 0 && offset == 0 && name == "dir/setup.exe");
-      break;
+    case kStubNotExe: Check(image == 0 && offset == 0 && name == "dir/setup.exe"); break;
     case kStubNone:
-    case kStubBadRecord:
-      Check(image > 0);
-      break;
+    case kStubBadRecord: Check(image > 0); break;
     case kStubA:
     case kStubB:
     case kStubBCentral:
@@ -49,8 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(image > 0 && offset > int64_t(image) && offset <= int64_t(size));
       Check(!name.empty() && name.find('/') == std::string::npos);
       break;
-    default:
-      std::abort();  // memory streams never fail, so no exception result either
+    default: std::abort();  // memory streams never fail, so no exception result either
   }
 
   // The lister's reader of the image end agrees wherever the full reader finds an image.

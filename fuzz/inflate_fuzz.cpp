@@ -25,8 +25,7 @@ struct TRun {
   Bytes Out;
 };
 
-TRun Decode(const uint8_t* data, size_t size, zm::TInflateMode mode, uint8_t chunkSeed,
-            size_t outChunk) {
+TRun Decode(const uint8_t* data, size_t size, zm::TInflateMode mode, uint8_t chunkSeed, size_t outChunk) {
   TRun r;
   // Long-lived decoders, as the engine keeps them: reuse after failures is exercised too.
   static zm::TZMInflateCore deflate(zm::TInflateMode::Deflate);
@@ -66,8 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t flags = data[1];
   data += 2;
   size -= 2;
-  const zm::TInflateMode mode =
-      (flags & 1) ? zm::TInflateMode::Deflate64 : zm::TInflateMode::Deflate;
+  const zm::TInflateMode mode = (flags & 1) ? zm::TInflateMode::Deflate64 : zm::TInflateMode::Deflate;
 
   const bool expensive = fuzzkit::Sampled(data, size, 8);
   // The same stream read whole and read in pieces, with large and small output chunks.

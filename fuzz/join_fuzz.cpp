@@ -25,12 +25,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // A failed check names its line before it stops the run.
-#define Check(ok)                                                 \
-  do {                                                            \
-    if (!(ok)) {                                                  \
+#define Check(ok)                                                        \
+  do {                                                                   \
+    if (!(ok)) {                                                         \
       std::fprintf(stderr, "check failed: %s:%d\n", __FILE__, __LINE__); \
-      std::abort();                                               \
-    }                                                             \
+      std::abort();                                                      \
+    }                                                                    \
   } while (false)
 
 std::string ReadAll(const fs::path& p) {
@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int destKind = (mode >> 3) & 3;  // 0 new, 1 existing file, 2 a part, 3 a folder
   size_t pos = 1;
   std::vector<size_t> cuts;
-  for (size_t i = 1; i < parts && pos + 2 <= size; ++i, pos += 2) cuts.push_back(data[pos] | data[pos + 1] << 8);
+  for (size_t i = 1; i < parts && pos + 2 <= size; ++i, pos += 2)
+    cuts.push_back(data[pos] | data[pos + 1] << 8);
   const std::string bytes(reinterpret_cast<const char*>(data + pos), size - pos);
 
   const fs::path dir = Root() / "set", out = Root() / "out";

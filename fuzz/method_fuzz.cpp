@@ -15,9 +15,7 @@ namespace {
 
 class TMemorySource : public dz::TDZSource {
  public:
-  TMemorySource(const uint8_t* data, size_t size, size_t chunk) : FData(data), FChunk(chunk) {
-    FSize = size;
-  }
+  TMemorySource(const uint8_t* data, size_t size, size_t chunk) : FData(data), FChunk(chunk) { FSize = size; }
   int64_t ReadSome(uint64_t off, void* buf, size_t n) override {
     if (off > FSize) return -1;
     n = std::min({n, size_t(FSize - off), FChunk});

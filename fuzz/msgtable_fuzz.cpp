@@ -51,9 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The bytes stand in for the program's "DZResStr191" resource.
   const std::string bytes(reinterpret_cast<const char*>(p), n);
-  SetLanguageSource([bytes] {
-    return std::make_unique<TReadOnlyMemoryStream>(bytes.data(), bytes.size());
-  });
+  SetLanguageSource([bytes] { return std::make_unique<TReadOnlyMemoryStream>(bytes.data(), bytes.size()); });
   // The code of a block may be empty; the identifier form never is.
   for (int i = 0; i <= 4; ++i)
     for (int kind : {-1, 0, 2, 3}) Check(!LanguageInfo(i, kind).empty() || kind != 0);

@@ -8,8 +8,8 @@
 
 namespace plat {
 
-inline constexpr unsigned kCpAcp = 0;      // the ANSI code page
-inline constexpr unsigned kCpOemCp = 1;    // the OEM code page
+inline constexpr unsigned kCpAcp = 0;    // the ANSI code page
+inline constexpr unsigned kCpOemCp = 1;  // the OEM code page
 inline constexpr unsigned kCpUtf16Le = 1200;
 inline constexpr unsigned kCpUtf8 = 65001;
 
@@ -33,12 +33,11 @@ bool IsValidCodePage(unsigned cp);
 // True for code pages whose characters are one byte each.
 bool IsSingleByteCodePage(unsigned cp);
 
-int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen,
-                    char16_t* dst, int dstLen);
+int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen, char16_t* dst, int dstLen);
 // defaultChar (may be null): the byte used for unmappable characters ('?' if null);
 // usedDefault (may be null) is set when it was used.
-int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen,
-                    char* dst, int dstLen, const char* defaultChar, bool* usedDefault);
+int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen, char* dst, int dstLen,
+                    const char* defaultChar, bool* usedDefault);
 
 // Byte length (at least 1, at most len) of the character starting at p in that code page.
 int CharLength(unsigned cp, const char* p, int len);

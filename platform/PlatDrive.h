@@ -19,9 +19,9 @@ inline constexpr uint32_t kDriveCdRom = 5;
 inline constexpr uint32_t kDriveRamDisk = 6;
 
 // Last-error values of volume queries.
-inline constexpr uint32_t kErrNotReady = 21;       // no medium in the drive
-inline constexpr uint32_t kErrGenFailure = 31;     // medium present but not formatted
-inline constexpr uint32_t kErrCancelled = 1223;    // the user closed the format dialog
+inline constexpr uint32_t kErrNotReady = 21;     // no medium in the drive
+inline constexpr uint32_t kErrGenFailure = 31;   // medium present but not formatted
+inline constexpr uint32_t kErrCancelled = 1223;  // the user closed the format dialog
 
 // Cluster geometry as the classic free-space query reports it.
 struct TDiskGeometry {

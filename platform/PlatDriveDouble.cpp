@@ -102,8 +102,8 @@ int64_t TRemovableDriveDouble::UsedBytes() const {
   const int64_t cluster = std::max<int64_t>(int64_t(BytesPerSector) * SectorsPerCluster, 1);
   int64_t used = 0;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(FFolder, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(FFolder, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     std::error_code ec2;
     if (!it->is_regular_file(ec2)) continue;
     const auto size = int64_t(it->file_size(ec2));
@@ -121,17 +121,10 @@ bool TRemovableDriveDouble::FormatDrive(const std::string& root) {
   if (!IsMine(root)) return SystemDrives().FormatDrive(root);
   ++Formats;
   switch (FormatAnswer) {
-    case fmtNotOffered:
-      SetLastError(kErrNotSupported);
-      return false;
-    case fmtDeclined:
-      SetLastError(kErrCancelled);
-      return false;
-    case fmtFails:
-      SetLastError(MediaPresent ? kErrWriteProtect : kErrNotReady);
-      return false;
-    case fmtDone:
-      break;
+    case fmtNotOffered: SetLastError(kErrNotSupported); return false;
+    case fmtDeclined: SetLastError(kErrCancelled); return false;
+    case fmtFails: SetLastError(MediaPresent ? kErrWriteProtect : kErrNotReady); return false;
+    case fmtDone: break;
   }
   if (!MediaPresent || ReadOnly) {
     SetLastError(MediaPresent ? kErrWriteProtect : kErrNotReady);
@@ -155,9 +148,8 @@ bool TRemovableDriveDouble::IsMine(const std::string& root) const {
 
 std::string TRemovableDriveDouble::DrivePart(const std::string& path) {
   const std::string p = Normalised(path);
-  if (p == FFolder ||
-      (p.size() > FFolder.size() && p.compare(0, FFolder.size(), FFolder) == 0 &&
-       (p[FFolder.size()] == '/' || p[FFolder.size()] == '\\')))
+  if (p == FFolder || (p.size() > FFolder.size() && p.compare(0, FFolder.size(), FFolder) == 0 &&
+                       (p[FFolder.size()] == '/' || p[FFolder.size()] == '\\')))
     return std::string(1, FLetter) + ":";
   return SystemDrives().DrivePart(path);
 }
@@ -171,8 +163,7 @@ uint32_t TRemovableDriveDouble::DriveType(const std::string& root) {
   return SystemDrives().DriveType(root);
 }
 
-bool TRemovableDriveDouble::VolumeInformation(const std::string& root, std::string& label,
-                                              uint32_t& serial) {
+bool TRemovableDriveDouble::VolumeInformation(const std::string& root, std::string& label, uint32_t& serial) {
   if (!IsMine(root)) return SystemDrives().VolumeInformation(root, label, serial);
   ++VolumeQueries;
   label.clear();
@@ -221,8 +212,7 @@ bool TRemovableDriveDouble::DiskFreeSpace(const std::string& root, TDiskGeometry
   return true;
 }
 
-bool TRemovableDriveDouble::DiskFreeSpaceEx(const std::string& root, int64_t& freeToCaller,
-                                            int64_t& total) {
+bool TRemovableDriveDouble::DiskFreeSpaceEx(const std::string& root, int64_t& freeToCaller, int64_t& total) {
   if (!IsMine(root)) return SystemDrives().DiskFreeSpaceEx(root, freeToCaller, total);
   freeToCaller = total = 0;
   if (!MediaPresent || !Formatted || ExtendedQueryFails) {

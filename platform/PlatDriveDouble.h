@@ -40,14 +40,14 @@ class TRemovableDriveDouble : public TDriveLayer {
   // The simulated medium.
   std::string Label;
   uint32_t Serial = 0x1234ABCD;
-  bool MediaPresent = true;          // false: volume queries fail with kErrNotReady
-  bool Formatted = true;             // false: volume queries fail with kErrGenFailure
-  bool ReadOnly = false;             // label writes fail with kErrWriteProtect
+  bool MediaPresent = true;  // false: volume queries fail with kErrNotReady
+  bool Formatted = true;     // false: volume queries fail with kErrGenFailure
+  bool ReadOnly = false;     // label writes fail with kErrWriteProtect
   uint32_t BytesPerSector = 512;
   uint32_t SectorsPerCluster = 1;
-  int64_t TotalBytes = 1457664;      // a 1.44 MB floppy
+  int64_t TotalBytes = 1457664;  // a 1.44 MB floppy
   int64_t FreeBytes = 1457664;
-  bool ExtendedQueryFails = false;   // the extended free-space query fails
+  bool ExtendedQueryFails = false;  // the extended free-space query fails
   // Free space follows the files: TotalBytes less their sizes in whole clusters.
   bool FreeFromFiles = false;
 

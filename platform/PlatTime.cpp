@@ -87,8 +87,8 @@ bool FileTimeToSystemTime(TFileTime ft, TSystemTime& st) {
 
 bool SystemTimeToFileTime(const TSystemTime& st, TFileTime& ft) {
   if (st.Year < 1601 || st.Year > 30827 || st.Month < 1 || st.Month > 12 || st.Day < 1 ||
-      st.Day > DaysInMonth(st.Year, st.Month) || st.Hour > 23 || st.Minute > 59 ||
-      st.Second > 59 || st.Milliseconds > 999)
+      st.Day > DaysInMonth(st.Year, st.Month) || st.Hour > 23 || st.Minute > 59 || st.Second > 59 ||
+      st.Milliseconds > 999)
     return false;
   int64_t days = DaysFromCivil(st.Year, st.Month, st.Day) - kFileTimeEpochDays;
   int64_t ticks = days * kTicksPerDay +
@@ -118,10 +118,8 @@ bool DosDateTimeToFileTime(uint16_t date, uint16_t time, TFileTime& ft) {
 }
 
 double SystemTimeToDateTime(const TSystemTime& st) {
-  int64_t days = DaysFromCivil(st.Year, st.Month, st.Day) - kFileTimeEpochDays -
-                 kDateTimeEpochDays;
-  double frac = ((st.Hour * 60.0 + st.Minute) * 60.0 + st.Second + st.Milliseconds / 1000.0) /
-                86400.0;
+  int64_t days = DaysFromCivil(st.Year, st.Month, st.Day) - kFileTimeEpochDays - kDateTimeEpochDays;
+  double frac = ((st.Hour * 60.0 + st.Minute) * 60.0 + st.Second + st.Milliseconds / 1000.0) / 86400.0;
   // Before day 0 the fraction counts away from zero, as date-time values do.
   return days >= 0 ? double(days) + frac : double(days) - frac;
 }

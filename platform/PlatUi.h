@@ -43,9 +43,7 @@ inline constexpr int crDefault = 0;
 inline constexpr int crHourGlass = -11;
 
 // Icon and sound of a dialog; the values follow the dialog kinds 0 to 3.
-enum TDlgIcon : int {
-  diNone = -1, diExclamation = 0, diError = 1, diInformation = 2, diQuestion = 3
-};
+enum TDlgIcon : int { diNone = -1, diExclamation = 0, diError = 1, diInformation = 2, diQuestion = 3 };
 
 enum class TDlgControlKind : uint8_t { Image, Label, Edit, Button };
 
@@ -55,13 +53,13 @@ struct TDlgControl {
   std::string Name;
   std::u16string Caption;  // label text, button caption
   int Left = 0, Top = 0, Width = 0, Height = 0;
-  int ModalResult = 0;     // buttons
-  bool Default = false;    // buttons: pressed by Enter
-  bool Cancel = false;     // buttons: pressed by Escape
+  int ModalResult = 0;   // buttons
+  bool Default = false;  // buttons: pressed by Enter
+  bool Cancel = false;   // buttons: pressed by Escape
   bool TabStop = false;
   int TabOrder = -1;
-  bool WordWrap = false;   // labels
-  int MaxLength = 0;       // edits: 0 = no limit
+  bool WordWrap = false;      // labels
+  int MaxLength = 0;          // edits: 0 = no limit
   char16_t PasswordChar = 0;  // edits: shown for every typed character
 };
 
@@ -72,7 +70,7 @@ struct TDlgForm {
   int ClientWidth = 0, ClientHeight = 0;
   bool RightToLeft = false;
   TDlgIcon Icon = diNone;
-  bool Beep = false;       // play the icon's sound when shown
+  bool Beep = false;  // play the icon's sound when shown
   std::vector<TDlgControl> Controls;
   int ActiveControl = -1;  // index into Controls
 
@@ -181,7 +179,7 @@ class TScriptedUi : public TUserInterface {
   std::string Title = "ScriptedApp";
   intptr_t Window = 0;
   bool RTL = false;
-  TUiSize CharCell{7, 15};     // the average character's size
+  TUiSize CharCell{7, 15};  // the average character's size
   TUiSize Screen{1280, 1024};
 
   void ProcessMessages() override { ++ProcessCount; }

@@ -250,7 +250,8 @@ int TConsoleUi::ShowModalDialog(const TDlgForm& form, std::u16string& entered) {
     if (a.empty()) return cancelResult;
     char* end = nullptr;
     long n = std::strtol(a.c_str(), &end, 10);
-    if (end && *end == '\0' && n >= 1 && size_t(n) <= buttons.size()) return buttons[size_t(n - 1)]->ModalResult;
+    if (end && *end == '\0' && n >= 1 && size_t(n) <= buttons.size())
+      return buttons[size_t(n - 1)]->ModalResult;
     for (auto* b : buttons)
       if (Lower(WithoutAccel(b->Caption)) == a) return b->ModalResult;
     std::fprintf(FOut, "? ");

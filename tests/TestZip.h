@@ -13,16 +13,16 @@ namespace testzip {
 struct TEntrySpec {
   std::string Name = {};
   std::string Data = {};
-  uint16_t Method = 8;          // 0 stored, 8 deflate (compressed here), other: Data as is
-  std::string Packed = {};      // when not empty: the stored data, which decode to Data
+  uint16_t Method = 8;      // 0 stored, 8 deflate (compressed here), other: Data as is
+  std::string Packed = {};  // when not empty: the stored data, which decode to Data
   uint16_t Flags = 0;
   uint32_t DosTime = 0x5A2B6000;  // 2025-01-11 12:00:00
   std::string Extra = {};
-  uint16_t MadeBy = 0x031E;      // Unix, 3.0
+  uint16_t MadeBy = 0x031E;  // Unix, 3.0
   // Overrides for lying archives.
   int64_t CrcOverride = -1, CompOverride = -1, UncompOverride = -1, OffsetOverride = -1;
-  std::string Password = {};     // traditional encryption when not empty
-  uint32_t ExtAttr = 0;          // external attributes (a Unix mode in the high word)
+  std::string Password = {};  // traditional encryption when not empty
+  uint32_t ExtAttr = 0;       // external attributes (a Unix mode in the high word)
 };
 
 inline uint32_t Crc32(const std::string& data) {
@@ -57,9 +57,7 @@ inline void Put32(std::string& s, uint32_t v) {
 // Traditional encryption, written here independently of the engine.
 struct TKeys {
   uint32_t K[3] = {305419896u, 591751049u, 878082192u};
-  static uint32_t CrcByte(uint32_t c, uint8_t b) {
-    return (c >> 8) ^ Table()[(c ^ b) & 0xFF];
-  }
+  static uint32_t CrcByte(uint32_t c, uint8_t b) { return (c >> 8) ^ Table()[(c ^ b) & 0xFF]; }
   static const uint32_t* Table() {
     static uint32_t t[256];
     static bool init = false;
@@ -99,7 +97,8 @@ struct TKeys {
 }  // namespace detail
 
 // Builds a whole archive; offsets[i] receives the local header offset of entry i.
-inline std::string BuildZip(const std::vector<TEntrySpec>& entries, std::vector<uint64_t>* offsets = nullptr) {
+inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
+                            std::vector<uint64_t>* offsets = nullptr) {
   using detail::Put16;
   using detail::Put32;
   std::string zip, cd;

@@ -53,8 +53,14 @@ bool StaysBelow(const std::string& name) {
 class TExtraction {
  public:
   TExtraction(TZipMate& zm, const TOptions& o, TPasswords& pw, TProgressBar& bar)
-      : FZm(zm), FOpts(o), FPw(pw), FBar(bar), FMode(o.Overwrite), FTest(o.Command == TCommand::Test),
-        FWrites(!FTest && !o.ToStdout), FMeta(std::string(), !o.NoSymlinks) {}
+      : FZm(zm),
+        FOpts(o),
+        FPw(pw),
+        FBar(bar),
+        FMode(o.Overwrite),
+        FTest(o.Command == TCommand::Test),
+        FWrites(!FTest && !o.ToStdout),
+        FMeta(std::string(), !o.NoSymlinks) {}
   int Run();
 
  private:
@@ -88,7 +94,7 @@ class TExtraction {
   std::string FDest;  // absolute, without links, with no trailing separator
   TMetadata FMeta;
   std::map<std::string, std::deque<int>> FByName;
-  std::set<int> FNewFolders;  // folder entries whose folder did not exist before
+  std::set<int> FNewFolders;                    // folder entries whose folder did not exist before
   std::map<std::string, std::string> FWritten;  // file key -> the entry written there
   TCurrent FCur;
   std::string FPending;  // the engine's text about the current entry, not yet shown
@@ -262,9 +268,7 @@ void TExtraction::OnSkip(const std::string& name, TZMSkipTypes type) {
         ++FKept;
       }
       break;
-    case stOnFreshen:
-      ++FNotNewer;
-      break;
+    case stOnFreshen: ++FNotNewer; break;
     case stBadPassword:
       ++FFailed;
       FPending.clear();
@@ -303,7 +307,8 @@ void TExtraction::EntryDone() {
     if (e && FNewFolders.count(FCur.Index)) {
       const std::string path = Utf8Of(PathOf(FDest) / PathOf(Trimmed(e->FileName())));
       std::error_code ec;
-      if (fs::symlink_status(PathOf(path), ec).type() == fs::file_type::directory) FMeta.FolderMade(path, UnixMode(*e));
+      if (fs::symlink_status(PathOf(path), ec).type() == fs::file_type::directory)
+        FMeta.FolderMade(path, UnixMode(*e));
     }
   } else if (!FCur.Skipped) {
     ++FDone;

@@ -19,7 +19,10 @@ const char* PlainMethodName(unsigned m) {
   switch (m) {
     case 0: return "stored";
     case 1: return "shrunk";
-    case 2: case 3: case 4: case 5: return "reduced";
+    case 2:
+    case 3:
+    case 4:
+    case 5: return "reduced";
     case 6: return "imploded";
     case 7: return "tokenized";
     case 8: return "deflated";
@@ -30,7 +33,8 @@ const char* PlainMethodName(unsigned m) {
     case 16: return "ibm-cmpsc";
     case 18: return "ibm-terse";
     case 19: return "lz77";
-    case 20: case 93: return "zstd";
+    case 20:
+    case 93: return "zstd";
     case 94: return "mp3";
     case 95: return "xz";
     case 96: return "jpeg";
@@ -88,7 +92,11 @@ void PrintPlain(TZipMate& zm) {
   for (int i = 0; i < zm.Count(); ++i) {
     auto e = zm.DirEntry(i);
     if (!e) continue;
-    out.Add(TerminalSafe(ListedName(*e))).Add('\t').Dec(e->UncompressedSize()).Add('\t').Dec(e->CompressedSize());
+    out.Add(TerminalSafe(ListedName(*e)))
+        .Add('\t')
+        .Dec(e->UncompressedSize())
+        .Add('\t')
+        .Dec(e->CompressedSize());
     out.Add('\t').Add(MethodName(*e)).Add('\t').Hex8(e->CRC32()).Add('\t');
     AddDosText(out, e->DateTime());
     out.Add('\n').FlushIfFull();
@@ -115,8 +123,8 @@ void PrintJson(TZipMate& zm) {
     out.Add(", \"encrypted\": ").Add(e->Encrypted() ? "true" : "false");
     out.Add(", \"mode\": ");
     if (const uint32_t mode = UnixMode(*e)) {
-      const char digits[] = {char('0' + (mode >> 9 & 7)), char('0' + (mode >> 6 & 7)), char('0' + (mode >> 3 & 7)),
-                             char('0' + (mode & 7)), 0};
+      const char digits[] = {char('0' + (mode >> 9 & 7)), char('0' + (mode >> 6 & 7)),
+                             char('0' + (mode >> 3 & 7)), char('0' + (mode & 7)), 0};
       out.Add('"').Add(digits).Add('"');
     } else {
       out.Add("null");
@@ -156,7 +164,9 @@ void PrintLong(TZipMate& zm) {
     if (!e) continue;
     size += e->UncompressedSize();
     packed += e->CompressedSize();
-    out.Right(std::to_string(e->UncompressedSize()), 12).Add(' ').Right(std::to_string(e->CompressedSize()), 12);
+    out.Right(std::to_string(e->UncompressedSize()), 12)
+        .Add(' ')
+        .Right(std::to_string(e->CompressedSize()), 12);
     out.Add(' ').Right(Ratio(e->UncompressedSize(), e->CompressedSize()), 5).Add("  ");
     method(MethodName(*e, true));
     out.Add("  ");
@@ -168,7 +178,11 @@ void PrintLong(TZipMate& zm) {
     out.Add('\n').FlushIfFull();
   }
   out.Add(rule12).Add(' ').Add(rule12).Add(" -----").Add(std::string(methodWidth + 33, ' ')).Add("----\n");
-  out.Right(std::to_string(size), 12).Add(' ').Right(std::to_string(packed), 12).Add(' ').Right(Ratio(size, packed), 5);
+  out.Right(std::to_string(size), 12)
+      .Add(' ')
+      .Right(std::to_string(packed), 12)
+      .Add(' ')
+      .Right(Ratio(size, packed), 5);
   out.Add(std::string(methodWidth + 33, ' ')).Dec(count).Add(count == 1 ? " entry" : " entries");
   if (anyEncrypted) out.Add(" (* encrypted)");
   out.Add('\n');

@@ -113,16 +113,16 @@ void TMetadata::MakeLink(const TItem& item) {
   if (problem.empty() && !Inside(link.parent_path() / PathOf(target), PathOf(FDest)))
     problem = "its target " + target + " leads out of DEST";
   if (!problem.empty()) {
-    Complain("warning: " + TerminalSafe(item.Relative) + ": symbolic link written as a file holding its target (" +
-             TerminalSafe(problem) + ")");
+    Complain("warning: " + TerminalSafe(item.Relative) +
+             ": symbolic link written as a file holding its target (" + TerminalSafe(problem) + ")");
     return;
   }
   // Made beside the file under a new name, then renamed over it in one step.
   std::random_device rd;
   std::error_code ec;
   for (int attempt = 0; attempt < 20; ++attempt) {
-    const std::string tmp =
-        item.Path.substr(0, item.Path.rfind(plat::PathDelim) + 1) + ".zmtool-" + std::to_string(rd()) + ".lnk";
+    const std::string tmp = item.Path.substr(0, item.Path.rfind(plat::PathDelim) + 1) + ".zmtool-" +
+                            std::to_string(rd()) + ".lnk";
     if (!plat::CreateSymLink(target, tmp)) {
       if (plat::GetLastError() == plat::kErrFileExists) continue;
       break;

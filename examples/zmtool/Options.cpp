@@ -11,32 +11,56 @@ namespace {
 enum : unsigned { cList = 1, cExtract = 2, cTest = 4, cComment = 8, cJoin = 16, cAll = 31 };
 
 enum TOptionId {
-  oHelp, oVersion, oQuiet, oVerbose, oTrace, oLong, oJson, oExclude, oJunk, oOverwrite, oNever,
-  oFreshen, oUpdate, oForceDirs, oStdout, oNoSymlinks, oPassword, oPasswordFile, oEncoding, oCodePage
+  oHelp,
+  oVersion,
+  oQuiet,
+  oVerbose,
+  oTrace,
+  oLong,
+  oJson,
+  oExclude,
+  oJunk,
+  oOverwrite,
+  oNever,
+  oFreshen,
+  oUpdate,
+  oForceDirs,
+  oStdout,
+  oNoSymlinks,
+  oPassword,
+  oPasswordFile,
+  oEncoding,
+  oCodePage
 };
 
 struct TOptionDef {
   TOptionId Id;
   unsigned Commands;
-  char Short;         // 0: none
+  char Short;  // 0: none
   const char* Long;
-  const char* Arg;    // null: a flag
+  const char* Arg;  // null: a flag
   const char* Help;
 };
 
 const TOptionDef kOptions[] = {
-    {oLong, cList, 'l', "long", nullptr, "a table with a header and totals: sizes, ratio, method, date, CRC-32"},
+    {oLong, cList, 'l', "long", nullptr,
+     "a table with a header and totals: sizes, ratio, method, date, CRC-32"},
     {oJson, cList, 0, "json", nullptr, "a JSON array with every field of every entry"},
-    {oJunk, cExtract, 'j', "junk-paths", nullptr, "write every entry straight into DEST, without its folders"},
+    {oJunk, cExtract, 'j', "junk-paths", nullptr,
+     "write every entry straight into DEST, without its folders"},
     {oOverwrite, cExtract, 'o', "overwrite", nullptr, "replace existing files without asking"},
     {oNever, cExtract, 'n', "never-overwrite", nullptr, "skip existing files without asking (exit status 0)"},
-    {oFreshen, cExtract, 0, "freshen", nullptr, "only replace existing files that are older than their entry"},
+    {oFreshen, cExtract, 0, "freshen", nullptr,
+     "only replace existing files that are older than their entry"},
     {oUpdate, cExtract, 0, "update", nullptr, "replace older files and add new ones"},
     {oForceDirs, cExtract, 0, "force-dirs", nullptr, "create DEST when it is missing"},
-    {oStdout, cExtract, 'p', "stdout", nullptr, "write the contents of the entries to standard output (no DEST)"},
+    {oStdout, cExtract, 'p', "stdout", nullptr,
+     "write the contents of the entries to standard output (no DEST)"},
     {oNoSymlinks, cExtract, 0, "no-symlinks", nullptr, "write symbolic links as files holding their target"},
-    {oExclude, cExtract | cTest, 'x', "exclude", "PATTERN", "leave out the entries matching PATTERN (repeatable)"},
-    {oPassword, cExtract | cTest, 0, "password", "PW", "the password (other users can see it: prefer the two below)"},
+    {oExclude, cExtract | cTest, 'x', "exclude", "PATTERN",
+     "leave out the entries matching PATTERN (repeatable)"},
+    {oPassword, cExtract | cTest, 0, "password", "PW",
+     "the password (other users can see it: prefer the two below)"},
     {oPasswordFile, cExtract | cTest, 0, "password-file", "FILE", "the password is the first line of FILE"},
     {oEncoding, cList | cExtract | cTest, 0, "encoding", "auto|oem|ansi|utf8", "how entry names are stored"},
     {oCodePage, cList | cExtract | cTest, 0, "codepage", "N", "code page of 8-bit entry names (such as 852)"},
@@ -61,10 +85,12 @@ const TCommandDef kCommands[] = {
      "extract the entries below DEST, keeping their folders"},
     {TCommand::Extract, cExtract, "extract", "extract -p ARCHIVE [PATTERN...]",
      "write the entries' contents to standard output"},
-    {TCommand::Test, cTest, "test", "test ARCHIVE [PATTERN...]", "check the entries without writing anything"},
+    {TCommand::Test, cTest, "test", "test ARCHIVE [PATTERN...]",
+     "check the entries without writing anything"},
     {TCommand::Comment, cComment, "comment", "comment ARCHIVE [TEXT]",
      "print the archive comment; with TEXT replace it ('' removes it)"},
-    {TCommand::Join, cJoin, "join", "join ARCHIVE DEST", "copy a split archive (or any archive) into one file"},
+    {TCommand::Join, cJoin, "join", "join ARCHIVE DEST",
+     "copy a split archive (or any archive) into one file"},
 };
 
 const char* const kStatusHelp =
@@ -89,8 +115,10 @@ std::string OptionLine(const TOptionDef& d) {
   left += d.Short ? std::string("-") + d.Short + ", " : std::string("    ");
   left += std::string("--") + d.Long;
   if (d.Arg) left += std::string(" ") + d.Arg;
-  if (left.size() < 30) left.append(30 - left.size(), ' ');
-  else left += "  ";
+  if (left.size() < 30)
+    left.append(30 - left.size(), ' ');
+  else
+    left += "  ";
   return left + d.Help + "\n";
 }
 
@@ -125,11 +153,16 @@ std::string SetOption(const TOptionDef& d, const std::string& value, TOptions& o
       break;
     case oPasswordFile: o.PasswordFile = value; break;
     case oEncoding:
-      if (value == "auto") o.Encoding = TNameEncoding::Auto;
-      else if (value == "oem") o.Encoding = TNameEncoding::Oem;
-      else if (value == "ansi") o.Encoding = TNameEncoding::Ansi;
-      else if (value == "utf8" || value == "utf-8") o.Encoding = TNameEncoding::Utf8;
-      else return "--encoding takes auto, oem, ansi or utf8, not '" + value + "'";
+      if (value == "auto")
+        o.Encoding = TNameEncoding::Auto;
+      else if (value == "oem")
+        o.Encoding = TNameEncoding::Oem;
+      else if (value == "ansi")
+        o.Encoding = TNameEncoding::Ansi;
+      else if (value == "utf8" || value == "utf-8")
+        o.Encoding = TNameEncoding::Utf8;
+      else
+        return "--encoding takes auto, oem, ansi or utf8, not '" + value + "'";
       break;
     case oCodePage: {
       unsigned cp = 0;
@@ -167,8 +200,9 @@ std::string Settle(TOptions& o, std::vector<std::string>& pos) {
     o.HasComment = true;
     if (o.ReadsStdin()) return "comment cannot change an archive read from standard input";
   } else if (!selects && pos.size() > need) {
-    return o.Command == TCommand::Comment ? "comment takes ARCHIVE and at most one TEXT"
-                                          : cmd + (need == 2 ? " takes ARCHIVE and DEST" : " takes one ARCHIVE");
+    return o.Command == TCommand::Comment
+               ? "comment takes ARCHIVE and at most one TEXT"
+               : cmd + (need == 2 ? " takes ARCHIVE and DEST" : " takes one ARCHIVE");
   }
   if (selects) o.Specs.assign(pos.begin() + std::ptrdiff_t(need), pos.end());
   return std::string();
@@ -192,9 +226,12 @@ std::string ParseArguments(const std::vector<std::string>& args, TOptions& o) {
         if (!(d.Commands & allowed)) break;
         std::string value;
         if (d.Arg) {
-          if (eq != std::string::npos) value = a.substr(eq + 1);
-          else if (i + 1 < args.size()) value = args[++i];
-          else return "--" + name + " needs " + d.Arg;
+          if (eq != std::string::npos)
+            value = a.substr(eq + 1);
+          else if (i + 1 < args.size())
+            value = args[++i];
+          else
+            return "--" + name + " needs " + d.Arg;
         } else if (eq != std::string::npos) {
           return "--" + name + " takes no value";
         }
@@ -210,9 +247,12 @@ std::string ParseArguments(const std::vector<std::string>& args, TOptions& o) {
       if (!def) return "unknown option '-" + std::string(1, a[k]) + "'";
       std::string value;
       if (def->Arg) {
-        if (k + 1 < a.size()) value = a.substr(k + 1);
-        else if (i + 1 < args.size()) value = args[++i];
-        else return std::string("-") + def->Short + " needs " + def->Arg;
+        if (k + 1 < a.size())
+          value = a.substr(k + 1);
+        else if (i + 1 < args.size())
+          value = args[++i];
+        else
+          return std::string("-") + def->Short + " needs " + def->Arg;
         k = a.size();
       }
       std::string why = SetOption(*def, value, o);
@@ -246,12 +286,15 @@ std::string HelpText(TCommand c) {
     text = "usage: zmtool COMMAND [OPTION...] ARCHIVE ...\n\ncommands:\n";
     for (const TCommandDef& d : kCommands) {
       std::string left = std::string("  ") + d.Synopsis;
-      if (left.size() < 38) left.append(38 - left.size(), ' ');
-      else left += "  ";
+      if (left.size() < 38)
+        left.append(38 - left.size(), ' ');
+      else
+        left += "  ";
       text += left + d.Summary + "\n";
     }
-    text += "\nARCHIVE '-' reads the archive from standard input.\n"
-            "'zmtool COMMAND --help' describes the options of a command.\n\noptions of every command:\n";
+    text +=
+        "\nARCHIVE '-' reads the archive from standard input.\n"
+        "'zmtool COMMAND --help' describes the options of a command.\n\noptions of every command:\n";
     for (const TOptionDef& d : kOptions)
       if (d.Commands == cAll) text += OptionLine(d);
     return text + "\n" + kStatusHelp;
@@ -260,16 +303,19 @@ std::string HelpText(TCommand c) {
   text = "usage:";
   for (const TCommandDef& d : kCommands)
     if (d.Command == c)
-      text += std::string(text == "usage:" ? " zmtool " : "       zmtool ") + d.Synopsis + "\n         " + d.Summary + "\n";
+      text += std::string(text == "usage:" ? " zmtool " : "       zmtool ") + d.Synopsis + "\n         " +
+              d.Summary + "\n";
   text += "\noptions:\n" + OptionsOf(bit);
   if (c == TCommand::Extract)
-    text += "\nExisting files: on a terminal zmtool asks what to do; otherwise it skips them,\n"
-            "names each one and ends with status 1. Symbolic links are made last, and only\n"
-            "when their target stays inside DEST.\n";
+    text +=
+        "\nExisting files: on a terminal zmtool asks what to do; otherwise it skips them,\n"
+        "names each one and ends with status 1. Symbolic links are made last, and only\n"
+        "when their target stays inside DEST.\n";
   if (c == TCommand::Extract || c == TCommand::Test)
-    text += "\nPATTERN: * matches any run of characters, ? one character; | separates\n"
-            "alternatives. Without a password option an encrypted entry brings a prompt on\n"
-            "the terminal; ZMTOOL_PASSWORD is read too.\n";
+    text +=
+        "\nPATTERN: * matches any run of characters, ? one character; | separates\n"
+        "alternatives. Without a password option an encrypted entry brings a prompt on\n"
+        "the terminal; ZMTOOL_PASSWORD is read too.\n";
   return text + "\n" + kStatusHelp;
 }
 

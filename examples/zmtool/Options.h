@@ -8,11 +8,11 @@ namespace zmtool {
 
 // Exit statuses.
 enum TExitStatus : int {
-  esDone = 0,         // everything asked for was done
-  esPartly = 1,       // some entries were skipped or failed; the rest were done
-  esUsage = 2,        // usage error
-  esUnreadable = 3,   // the archive could not be read at all
-  esNoMatch = 4,      // nothing matched the given patterns
+  esDone = 0,        // everything asked for was done
+  esPartly = 1,      // some entries were skipped or failed; the rest were done
+  esUsage = 2,       // usage error
+  esUnreadable = 3,  // the archive could not be read at all
+  esNoMatch = 4,     // nothing matched the given patterns
   esInterrupted = 130
 };
 

@@ -32,7 +32,8 @@ bool TPasswords::Init(const TOptions& o, std::string& why) {
     FGiven = true;
   }
   // Standard input that carries the archive cannot answer questions.
-  FInteractive = !FGiven && !o.ReadsStdin() && plat::IsTerminal(plat::ssInput) && plat::IsTerminal(plat::ssError);
+  FInteractive =
+      !FGiven && !o.ReadsStdin() && plat::IsTerminal(plat::ssInput) && plat::IsTerminal(plat::ssError);
   return true;
 }
 
@@ -59,8 +60,8 @@ void TPasswords::Ask(const std::string& entry, std::string& password, TMsgDlgBtn
   FAsking = entry;
   PrintErr("");  // the progress bar makes room
   plat::SetExitOnInterrupt(true);
-  const bool got =
-      plat::ReadInputLine(again ? "wrong password; try again: " : TerminalSafe(entry) + " needs a password: ", password, false);
+  const bool got = plat::ReadInputLine(
+      again ? "wrong password; try again: " : TerminalSafe(entry) + " needs a password: ", password, false);
   plat::SetExitOnInterrupt(false);
   if (!got) {
     FNoMore = true;
@@ -75,7 +76,8 @@ void TPasswords::Ask(const std::string& entry, std::string& password, TMsgDlgBtn
 
 std::string TPasswords::RefusalText(const std::string& entry) const {
   if (FTried.count(entry)) return "wrong password";
-  return FInteractive ? "no password given" : "needs a password (give one with --password-file, ZMTOOL_PASSWORD or on a terminal)";
+  return FInteractive ? "no password given"
+                      : "needs a password (give one with --password-file, ZMTOOL_PASSWORD or on a terminal)";
 }
 
 }  // namespace zmtool

@@ -60,7 +60,8 @@ TProgressBar::TProgressBar(bool on) : FOn(on && plat::IsTerminal(plat::ssError))
   FStart = FLastDraw = std::chrono::steady_clock::now();
 }
 
-std::string TProgressBar::Line(int width, int64_t done, int64_t total, double seconds, const std::string& name) {
+std::string TProgressBar::Line(int width, int64_t done, int64_t total, double seconds,
+                               const std::string& name) {
   const size_t room = width > 1 ? size_t(width - 1) : 0;
   int pct = total > 0 ? int(done * 100 / total) : 0;
   pct = pct < 0 ? 0 : pct > 100 ? 100 : pct;
@@ -99,11 +100,8 @@ void TProgressBar::Show(const TZMProgressDetails& d) {
       FDone = d.TotalDone();
       break;
     case pkItemStep:
-    case pkItemEnd:
-      FDone = d.TotalDone();
-      break;
-    default:
-      return;
+    case pkItemEnd: FDone = d.TotalDone(); break;
+    default: return;
   }
   Draw(d.Kind() == pkItemEnd && FDone >= FTotal);
 }

@@ -27,7 +27,8 @@ class TTargetStream : public TMemoryStream {
 std::string Utf8OfNative(const std::string& native) {
   const std::u16string w = plat::WideName(native);
   if (w.empty()) return native;
-  const int n = plat::WideToMultiByte(plat::kCpUtf8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  const int n =
+      plat::WideToMultiByte(plat::kCpUtf8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
   std::string s(size_t(n > 0 ? n : 0), '\0');
   if (n > 0) plat::WideToMultiByte(plat::kCpUtf8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
   return s;
@@ -88,7 +89,8 @@ std::string TStdinArchive::Open(std::string& why) {
       FCopy = plat::FileOpen(FNamed, plat::fmOpenReadWrite | plat::fmShareDenyNone);
     }
     if (FCopy == plat::kInvalidHandle) {
-      why = "no temporary file for standard input in " + folder + ": " + plat::SysErrorMessage(plat::GetLastError());
+      why = "no temporary file for standard input in " + folder + ": " +
+            plat::SysErrorMessage(plat::GetLastError());
       return std::string();
     }
     // Where an open file can be opened again after its name is gone, it goes now.
@@ -133,12 +135,13 @@ int32_t ExtractToStdout(TZipMate& zm, const std::vector<std::string>& specs) {
   std::string pattern;
   for (const std::string& s : specs) pattern += (pattern.empty() ? "" : "|") + s;
   TStdoutStream out;
-  return RunStreamed(zm, "0:" + (pattern.empty() ? std::string("*") : pattern), nullptr,
-                     [&](TObject*, TZMStreamOp op, int, TStream*& strm, TZMSStats&, bool& done) {
-                       strm = op == zsoOpen ? &out : nullptr;
-                       done = op != zsoIdentify;
-                     },
-                     false);
+  return RunStreamed(
+      zm, "0:" + (pattern.empty() ? std::string("*") : pattern), nullptr,
+      [&](TObject*, TZMStreamOp op, int, TStream*& strm, TZMSStats&, bool& done) {
+        strm = op == zsoOpen ? &out : nullptr;
+        done = op != zsoIdentify;
+      },
+      false);
 }
 
 std::map<int, std::string> ReadLinkTargets(TZipMate& zm) {

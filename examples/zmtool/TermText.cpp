@@ -39,8 +39,8 @@ size_t Utf8At(const std::string& s, size_t i, uint32_t& cp) {
 }
 
 bool IsBidiControl(uint32_t cp) {
-  return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200E ||
-         cp == 0x200F || cp == 0x061C;
+  return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200E || cp == 0x200F ||
+         cp == 0x061C;
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ int PrintVersion() {
     return esPartly;
   }
   PrintOut("engine: " + TerminalSafe(engine.Name) + ", version " + std::to_string(engine.Version) +
-           ", private version " + std::to_string(engine.PrivVersion) + "\n" + TerminalSafe(engine.Banner, true) +
-           "\n");
+           ", private version " + std::to_string(engine.PrivVersion) + "\n" +
+           TerminalSafe(engine.Banner, true) + "\n");
   return esDone;
 }
 
@@ -84,7 +84,8 @@ int Comment(TZipMate& zm, const TOptions& o) {
 int Join(TZipMate& zm, const TOptions& o) {
   std::string dest = o.Dest;
   if (zm.JoinToSingleFile(dest) != 0) return Failed(zm, "");
-  if (!o.Quiet) PrintOut("joined " + std::to_string(zm.Count()) + " entries into " + TerminalSafe(dest) + "\n");
+  if (!o.Quiet)
+    PrintOut("joined " + std::to_string(zm.Count()) + " entries into " + TerminalSafe(dest) + "\n");
   return esDone;
 }
 
@@ -137,8 +138,8 @@ int main(int argc, char** argv) {
       Failed(zm, shown + ": ");
       return esUnreadable;
     }
-    Complain("warning: " + shown + ": " + TerminalSafe(zm.ErrMsg()) + " (warning " + std::to_string(zm.ErrCode()) +
-             ")");
+    Complain("warning: " + shown + ": " + TerminalSafe(zm.ErrMsg()) + " (warning " +
+             std::to_string(zm.ErrCode()) + ")");
   }
   switch (o.Command) {
     case TCommand::List: return PrintListing(zm, o);

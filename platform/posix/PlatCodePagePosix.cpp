@@ -49,14 +49,12 @@ const std::vector<int16_t>& ReverseOf(int idx) {
 
 char16_t LookupPair(const detail::TCasePair* pairs, int count, char16_t c) {
   const detail::TCasePair* end = pairs + count;
-  const detail::TCasePair* it = std::lower_bound(
-      pairs, end, c, [](const detail::TCasePair& p, char16_t v) { return p.Lower < v; });
+  const detail::TCasePair* it =
+      std::lower_bound(pairs, end, c, [](const detail::TCasePair& p, char16_t v) { return p.Lower < v; });
   return (it != end && it->Lower == c) ? it->Upper : 0;
 }
 
-char16_t BestFit(char16_t c) {
-  return LookupPair(detail::kBestFitPairs, detail::kBestFitPairCount, c);
-}
+char16_t BestFit(char16_t c) { return LookupPair(detail::kBestFitPairs, detail::kBestFitPairCount, c); }
 
 unsigned Resolve(unsigned cp) {
   switch (cp) {
@@ -82,13 +80,25 @@ bool DecodeUtf8(const uint8_t* s, int n, bool strict, std::u16string& out) {
     }
     int len = 0;
     uint32_t cp = 0, min = 0;
-    if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1F; min = 0x80; }
-    else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0F; min = 0x800; }
-    else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07; min = 0x10000; }
+    if ((b & 0xE0) == 0xC0) {
+      len = 2;
+      cp = b & 0x1F;
+      min = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      len = 3;
+      cp = b & 0x0F;
+      min = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      len = 4;
+      cp = b & 0x07;
+      min = 0x10000;
+    }
     bool ok = len > 0 && i + len <= n;
     for (int k = 1; ok && k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (s[i + k] & 0x3F);
+      if ((s[i + k] & 0xC0) != 0x80)
+        ok = false;
+      else
+        cp = (cp << 6) | (s[i + k] & 0x3F);
     }
     if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
     if (!ok) {
@@ -157,9 +167,7 @@ std::string IconvName(unsigned cp) {
 
 struct TIconv {
   iconv_t H = iconv_t(-1);
-  TIconv(const std::string& to, const std::string& from) {
-    H = iconv_open(to.c_str(), from.c_str());
-  }
+  TIconv(const std::string& to, const std::string& from) { H = iconv_open(to.c_str(), from.c_str()); }
   ~TIconv() {
     if (Ok()) iconv_close(H);
   }
@@ -386,10 +394,9 @@ unsigned SetOemCodePageOverride(unsigned cp) { return gOemOverride.exchange(cp);
 bool IsSingleByteCodePage(unsigned cp) {
   cp = Resolve(cp);
   if (PageIndex(cp) >= 0) return true;
-  return (cp >= 28591 && cp <= 28605) || cp == 20127 || cp == 20866 || cp == 21866 ||
-         cp == 10000 || (cp >= 1253 && cp <= 1258) || cp == 737 || cp == 775 ||
-         cp == 855 || cp == 857 || cp == 860 || cp == 861 || cp == 862 || cp == 863 ||
-         cp == 865 || cp == 869 || cp == 874;
+  return (cp >= 28591 && cp <= 28605) || cp == 20127 || cp == 20866 || cp == 21866 || cp == 10000 ||
+         (cp >= 1253 && cp <= 1258) || cp == 737 || cp == 775 || cp == 855 || cp == 857 || cp == 860 ||
+         cp == 861 || cp == 862 || cp == 863 || cp == 865 || cp == 869 || cp == 874;
 }
 
 bool IsValidCodePage(unsigned cp) {
@@ -399,8 +406,7 @@ bool IsValidCodePage(unsigned cp) {
   return cv.Ok();
 }
 
-int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen,
-                    char16_t* dst, int dstLen) {
+int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen, char16_t* dst, int dstLen) {
   if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst)) {
     SetLastError(kErrInvalidParameter);
     return 0;
@@ -415,8 +421,8 @@ int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen,
   return Deliver(out, dst, dstLen);
 }
 
-int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen,
-                    char* dst, int dstLen, const char* defaultChar, bool* usedDefault) {
+int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen, char* dst, int dstLen,
+                    const char* defaultChar, bool* usedDefault) {
   if (usedDefault) *usedDefault = false;
   if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst)) {
     SetLastError(kErrInvalidParameter);
@@ -445,8 +451,7 @@ int CharLength(unsigned cp, const char* p, int len) {
   cp = Resolve(cp);
   if (cp == kCpUtf8) {
     auto b = uint8_t(p[0]);
-    int k = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3
-            : (b & 0xF8) == 0xF0 ? 4 : 1;
+    int k = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
     if (k > len) return 1;
     for (int i = 1; i < k; ++i)
       if ((uint8_t(p[i]) & 0xC0) != 0x80) return 1;

@@ -18,8 +18,7 @@ uint32_t Clamp32(uint64_t v) {
 }
 
 int64_t Clamp64(unsigned long long v) {
-  return v > uint64_t(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max()
-                                                            : int64_t(v);
+  return v > uint64_t(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max() : int64_t(v);
 }
 
 bool StatRoot(const std::string& root, struct statvfs& sv) {

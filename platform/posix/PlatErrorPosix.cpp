@@ -26,8 +26,7 @@ const TErrText kTexts[] = {
     {kErrNotEnoughMemory, "Not enough storage is available to process this command"},
     {kErrNoMoreFiles, "There are no more files"},
     {kErrWriteProtect, "The media is write protected"},
-    {kErrSharingViolation,
-     "The process cannot access the file because it is being used by another process"},
+    {kErrSharingViolation, "The process cannot access the file because it is being used by another process"},
     {kErrHandleEof, "Reached the end of the file"},
     {kErrNotSupported, "The request is not supported"},
     {kErrFileExists, "The file exists"},
@@ -56,8 +55,7 @@ std::string SysErrorMessage(uint32_t code) {
 }
 
 EPlatError::EPlatError(uint32_t code)
-    : std::runtime_error("System Error.  Code: " + std::to_string(code) + ".\n" +
-                         SysErrorMessage(code)),
+    : std::runtime_error("System Error.  Code: " + std::to_string(code) + ".\n" + SysErrorMessage(code)),
       FCode(code) {}
 
 void RaiseLastError() { throw EPlatError(GetLastError()); }
@@ -88,7 +86,7 @@ uint32_t ErrorFromErrno(int e) {
     case EILSEQ: return kErrNoUnicodeTranslation;
     case ENOSYS:
     case EOPNOTSUPP: return kErrNotSupported;
-    case EXDEV: return 17;  // not same device
+    case EXDEV: return 17;                      // not same device
     default: return 0x20000000u | uint32_t(e);  // customer bit: a raw errno
   }
 }
@@ -101,8 +99,7 @@ void SetErrorFromErrno(int e, const std::string& path) {
     auto p = path.find_last_of('/');
     if (p != std::string::npos) dir = p == 0 ? std::string("/") : path.substr(0, p);
     struct stat st;
-    if (!dir.empty() && (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
-      code = kErrPathNotFound;
+    if (!dir.empty() && (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) code = kErrPathNotFound;
   }
   tLastError = code;
 }

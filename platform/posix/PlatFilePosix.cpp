@@ -19,9 +19,7 @@ THandle FileOpen(const std::string& name, uint32_t mode) {
     case 0: flags = O_RDONLY; break;
     case 1: flags = O_WRONLY; break;
     case 2: flags = O_RDWR; break;
-    default:
-      SetLastError(kErrInvalidParameter);
-      return kInvalidHandle;
+    default: SetLastError(kErrInvalidParameter); return kInvalidHandle;
   }
   // Opening a FIFO waits for a writer and a device may answer the open itself: only
   // a non-blocking open does neither.

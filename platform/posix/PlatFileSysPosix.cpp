@@ -31,8 +31,10 @@ std::string BaseName(const std::string& path) {
 
 uint32_t AttrFromStat(const struct stat& st, const std::string& baseName) {
   uint32_t a = 0;
-  if (S_ISDIR(st.st_mode)) a |= faDirectory;
-  else if (S_ISREG(st.st_mode)) a |= faArchive;
+  if (S_ISDIR(st.st_mode))
+    a |= faDirectory;
+  else if (S_ISREG(st.st_mode))
+    a |= faArchive;
   if ((st.st_mode & S_IWUSR) == 0) a |= faReadOnly;
   if (baseName.size() > 1 && baseName[0] == '.' && baseName != "..") a |= faHidden;
   return a ? a : faNormal;
@@ -209,8 +211,10 @@ bool FolderRemove(const std::string& name) {
   if (!CheckName(name)) return false;
   if (::rmdir(name.c_str()) != 0) {
     int e = errno;
-    if (e == ENOTDIR) SetLastError(kErrDirectory);
-    else SetErrorFromErrno(e, name);
+    if (e == ENOTDIR)
+      SetLastError(kErrDirectory);
+    else
+      SetErrorFromErrno(e, name);
     return false;
   }
   return true;
@@ -228,9 +232,7 @@ struct TFindState {
 
 namespace {
 
-bool HasWildcards(const std::u16string& s) {
-  return s.find_first_of(u"*?") != std::u16string::npos;
-}
+bool HasWildcards(const std::u16string& s) { return s.find_first_of(u"*?") != std::u16string::npos; }
 
 // Wildcard match of UTF-16 names, letters compared after upper-casing.
 bool WildMatch(const char16_t* p, const char16_t* pe, const char16_t* n, const char16_t* ne) {
@@ -311,8 +313,8 @@ TFindHandle FindFirstW(const std::u16string& pattern, TFindData& data) {
     while (dirent* ent = ::readdir(d)) {
       std::string name = ent->d_name;
       std::u16string wname = WideName(name);
-      if (matchAll || WildMatch(wlast.data(), wlast.data() + wlast.size(), wname.data(),
-                                wname.data() + wname.size()))
+      if (matchAll ||
+          WildMatch(wlast.data(), wlast.data() + wlast.size(), wname.data(), wname.data() + wname.size()))
         state->Names.push_back(name);
     }
     ::closedir(d);

@@ -12,14 +12,14 @@ namespace {
 
 struct TLocaleRow {
   uint16_t Id;
-  const char* Lang;       // ISO 639
-  const char* Ctry;       // ISO 3166 alpha-2
-  const char* Modifier;   // "@..." part of the locale name that selects this row, or ""
-  const char* Abbrev;     // three-letter language abbreviation
+  const char* Lang;      // ISO 639
+  const char* Ctry;      // ISO 3166 alpha-2
+  const char* Modifier;  // "@..." part of the locale name that selects this row, or ""
+  const char* Abbrev;    // three-letter language abbreviation
   const char* EngLang;
   const char* EngCtry;
   const char16_t* Native;
-  const char* Ctry3;      // ISO 3166 alpha-3
+  const char* Ctry3;  // ISO 3166 alpha-3
   uint16_t AnsiCp;
   uint16_t OemCp;
 };
@@ -160,11 +160,8 @@ std::u16string LocaleInfo(uint16_t langId, int kind) {
   if (!r) return {};
   char buf[16];
   switch (kind) {
-    case kLocaleILanguage:
-      std::snprintf(buf, sizeof buf, "%04x", unsigned(r->Id));
-      return Ascii(buf);
-    case kLocaleSLanguage:
-      return Ascii(std::string(r->EngLang) + " (" + r->EngCtry + ")");
+    case kLocaleILanguage: std::snprintf(buf, sizeof buf, "%04x", unsigned(r->Id)); return Ascii(buf);
+    case kLocaleSLanguage: return Ascii(std::string(r->EngLang) + " (" + r->EngCtry + ")");
     case kLocaleSAbbrevLangName: return Ascii(r->Abbrev);
     case kLocaleSNativeLangName: return r->Native;
     case kLocaleSAbbrevCtryName: return Ascii(r->Ctry3);

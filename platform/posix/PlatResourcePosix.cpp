@@ -73,10 +73,7 @@ bool FindResourceByName(const std::string& name, int type, TResourceData& out) {
 
 bool FindResourceById(int id, int type, TResourceData& out) {
   return Find(
-      [&](const TResourceEntry& e) {
-        return e.Type == type && (!e.Name || !e.Name[0]) && e.Id == id;
-      },
-      out);
+      [&](const TResourceEntry& e) { return e.Type == type && (!e.Name || !e.Name[0]) && e.Id == id; }, out);
 }
 
 }  // namespace plat

@@ -100,7 +100,9 @@ bool ReadInputLine(const std::string& prompt, std::string& line, bool echo) {
   return got;
 }
 
-bool WriteStdText(TStdStream s, const std::string& utf8) { return WriteAll(int(s), utf8.data(), utf8.size()); }
+bool WriteStdText(TStdStream s, const std::string& utf8) {
+  return WriteAll(int(s), utf8.data(), utf8.size());
+}
 
 bool WriteStdBytes(TStdStream s, const void* data, size_t n) {
   return WriteAll(int(s), static_cast<const char*>(data), n);
@@ -123,7 +125,9 @@ std::string ReopenName(THandle h) {
   return std::string();
 }
 
-bool ReopenSurvivesRemoval() { return ::access("/proc/self/fd", F_OK) == 0 || ::access("/dev/fd", F_OK) == 0; }
+bool ReopenSurvivesRemoval() {
+  return ::access("/proc/self/fd", F_OK) == 0 || ::access("/dev/fd", F_OK) == 0;
+}
 
 void CatchInterrupts() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {

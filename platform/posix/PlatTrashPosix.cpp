@@ -168,7 +168,7 @@ uint32_t ClaimTrashSlot(const std::string& name, TTrashSlot& slot) {
   if (fd < 0) return kErrFileExists;
 
   time_t now = ::time(nullptr);
-  struct tm lt{};
+  struct tm lt {};
   localtime_r(&now, &lt);
   char date[32];
   std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &lt);

@@ -24,7 +24,7 @@ unsigned Resolve(unsigned cp) {
     case kCpAcp: return AnsiCodePage();
     case kCpOemCp: return OemCodePage();
     case 3: return gAnsiOverride.load() ? gAnsiOverride.load() : ::GetACP();  // the thread's
-    case 2: return 10000;  // the Macintosh code page
+    case 2: return 10000;                                                     // the Macintosh code page
     default: return cp;
   }
 }
@@ -88,8 +88,7 @@ bool IsSingleByteCodePage(unsigned cp) {
   return cp != kCpUtf16Le && ::GetCPInfo(cp, &info) && info.MaxCharSize == 1;
 }
 
-int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen,
-                    char16_t* dst, int dstLen) {
+int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen, char16_t* dst, int dstLen) {
   if (BadArgs(src, srcLen, dst, dstLen)) return 0;
   cp = Resolve(cp);
   if (cp == kCpUtf16Le) {
@@ -112,8 +111,7 @@ int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen,
       ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return 0;
     }
-    for (int i = 0; i < units; ++i)
-      dst[i] = char16_t(uint8_t(src[2 * i]) | (uint8_t(src[2 * i + 1]) << 8));
+    for (int i = 0; i < units; ++i) dst[i] = char16_t(uint8_t(src[2 * i]) | (uint8_t(src[2 * i + 1]) << 8));
     return units;
   }
   DWORD f = flags;
@@ -121,8 +119,8 @@ int MultiByteToWide(unsigned cp, uint32_t flags, const char* src, int srcLen,
   return ::MultiByteToWideChar(cp, f, src, srcLen, reinterpret_cast<wchar_t*>(dst), dstLen);
 }
 
-int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen,
-                    char* dst, int dstLen, const char* defaultChar, bool* usedDefault) {
+int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen, char* dst, int dstLen,
+                    const char* defaultChar, bool* usedDefault) {
   if (usedDefault) *usedDefault = false;
   if (BadArgs(src, srcLen, dst, dstLen)) return 0;
   cp = Resolve(cp);
@@ -174,8 +172,8 @@ int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen
   }
   if (IsFlagless(cp)) return ::WideCharToMultiByte(cp, 0, w, int(n), dst, dstLen, nullptr, nullptr);
   BOOL used = FALSE;
-  int r = ::WideCharToMultiByte(cp, flags & ~DWORD(WC_ERR_INVALID_CHARS), w, int(n), dst, dstLen,
-                                defaultChar, &used);
+  int r = ::WideCharToMultiByte(cp, flags & ~DWORD(WC_ERR_INVALID_CHARS), w, int(n), dst, dstLen, defaultChar,
+                                &used);
   if (r && usedDefault) *usedDefault = used != FALSE;
   return r;
 }
@@ -185,8 +183,7 @@ int CharLength(unsigned cp, const char* p, int len) {
   cp = Resolve(cp);
   if (cp == kCpUtf8) {
     auto b = uint8_t(p[0]);
-    int k = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3
-            : (b & 0xF8) == 0xF0 ? 4 : 1;
+    int k = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
     if (k > len) return 1;
     for (int i = 1; i < k; ++i)
       if ((uint8_t(p[i]) & 0xC0) != 0x80) return 1;

@@ -29,8 +29,8 @@ TLibHandle LibLoad(const std::string& path) {
     if (n > 0 && n < sizeof full / sizeof full[0]) w.assign(full, n);
     // The libraries it needs come from its own folder and the system's, never from
     // the current folder or PATH; systems without these flags refuse them.
-    HMODULE h = ::LoadLibraryExW(w.c_str(), nullptr,
-                                 LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE h =
+        ::LoadLibraryExW(w.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!h && ::GetLastError() == ERROR_INVALID_PARAMETER)
       h = ::LoadLibraryExW(w.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (h) return reinterpret_cast<TLibHandle>(h);
@@ -92,8 +92,8 @@ bool NewGuidText(std::string& text) {
   if (FAILED(::CoCreateGuid(&g))) return false;
   char out[40];
   std::snprintf(out, sizeof out, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
   text = out;
   return true;
 }

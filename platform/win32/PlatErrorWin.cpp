@@ -16,8 +16,7 @@ std::string SysErrorMessage(uint32_t code) {
 }
 
 EPlatError::EPlatError(uint32_t code)
-    : std::runtime_error("System Error.  Code: " + std::to_string(code) + ".\n" +
-                         SysErrorMessage(code)),
+    : std::runtime_error("System Error.  Code: " + std::to_string(code) + ".\n" + SysErrorMessage(code)),
       FCode(code) {}
 
 void RaiseLastError() { throw EPlatError(GetLastError()); }

@@ -25,14 +25,15 @@ bool SetModeNoFollow(const std::string& name, uint32_t mode) {
     return false;
   }
   if (attr & FILE_ATTRIBUTE_DIRECTORY) return true;  // folders have no read-only state here
-  const DWORD want = (mode & 0200) ? (attr & ~DWORD(FILE_ATTRIBUTE_READONLY)) : (attr | FILE_ATTRIBUTE_READONLY);
+  const DWORD want =
+      (mode & 0200) ? (attr & ~DWORD(FILE_ATTRIBUTE_READONLY)) : (attr | FILE_ATTRIBUTE_READONLY);
   return want == attr || ::SetFileAttributesW(w.c_str(), want);
 }
 
 bool ReadSmallFileNoFollow(const std::string& name, size_t maxBytes, std::string& data) {
   data.clear();
-  HANDLE h = ::CreateFileW(win::WideFromUtf8(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h = ::CreateFileW(win::WideFromUtf8(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   bool ok = ::GetFileInformationByHandle(h, &info) &&
@@ -41,7 +42,8 @@ bool ReadSmallFileNoFollow(const std::string& name, size_t maxBytes, std::string
   if (ok) {
     data.resize(info.nFileSizeLow);
     DWORD got = 0;
-    ok = data.empty() || (::ReadFile(h, data.data(), DWORD(data.size()), &got, nullptr) && got == data.size());
+    ok =
+        data.empty() || (::ReadFile(h, data.data(), DWORD(data.size()), &got, nullptr) && got == data.size());
   } else {
     ::SetLastError(ERROR_ACCESS_DENIED);
   }

@@ -16,9 +16,7 @@ namespace {
 
 HANDLE H(THandle h) { return reinterpret_cast<HANDLE>(h); }
 
-TFileTime FromFt(const FILETIME& ft) {
-  return (TFileTime(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
+TFileTime FromFt(const FILETIME& ft) { return (TFileTime(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
 FILETIME ToFt(TFileTime t) {
   FILETIME ft;

@@ -19,8 +19,7 @@ OVERLAPPED At(uint64_t pos) {
 }
 
 constexpr DWORD kAccess[4] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE, 0};
-constexpr DWORD kShare[5] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE};
+constexpr DWORD kShare[5] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
 
 }  // namespace
 
@@ -33,8 +32,8 @@ THandle OpenWide(const std::wstring& name, uint32_t mode) {
     ::SetLastError(name.empty() ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
     return kInvalidHandle;
   }
-  HANDLE h = ::CreateFileW(name.c_str(), access, kShare[share], nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = ::CreateFileW(name.c_str(), access, kShare[share], nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
   // Devices (CON, COM1, pipes) are no files of a disk.
   if ((mode & fmRegularOnly) && h != INVALID_HANDLE_VALUE && ::GetFileType(h) != FILE_TYPE_DISK) {
     ::CloseHandle(h);

@@ -16,8 +16,8 @@ class TWinSnifferLink : public TSnifferLink {
   }
 
   int32_t Handshake(intptr_t monitor, intptr_t ownerWindow, uint8_t verbosity) override {
-    LRESULT r = ::SendMessageW(reinterpret_cast<HWND>(monitor), kSnifferHandshakeMsg,
-                               WPARAM(ownerWindow), LPARAM(verbosity));
+    LRESULT r = ::SendMessageW(reinterpret_cast<HWND>(monitor), kSnifferHandshakeMsg, WPARAM(ownerWindow),
+                               LPARAM(verbosity));
     return int32_t(uint32_t(uintptr_t(r)));
   }
 

@@ -51,9 +51,7 @@ inline char* mkdtemp(char* tmpl) {
   return nullptr;
 }
 
-inline std::tm* gmtime_r(const std::time_t* t, std::tm* out) {
-  return gmtime_s(out, t) == 0 ? out : nullptr;
-}
+inline std::tm* gmtime_r(const std::time_t* t, std::tm* out) { return gmtime_s(out, t) == 0 ? out : nullptr; }
 
 inline std::tm* localtime_r(const std::time_t* t, std::tm* out) {
   return localtime_s(out, t) == 0 ? out : nullptr;
@@ -76,14 +74,16 @@ inline int utimensat(int dirfd, const char* path, const struct timespec times[2]
     errno = EINVAL;
     return -1;
   }
-  struct _stat64 st{};
+  struct _stat64 st {};
   if (_stat64(path, &st) != 0) return -1;
   __time64_t value[2] = {st.st_atime, st.st_mtime};
   for (int i = 0; i < 2; ++i) {
     if (times && times[i].tv_nsec == UTIME_OMIT) continue;
     value[i] = (!times || times[i].tv_nsec == UTIME_NOW) ? _time64(nullptr) : __time64_t(times[i].tv_sec);
   }
-  struct __utimbuf64 buf{value[0], value[1]};
+  struct __utimbuf64 buf {
+    value[0], value[1]
+  };
   return _utime64(path, &buf);
 }
 #endif

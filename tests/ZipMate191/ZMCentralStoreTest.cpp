@@ -118,8 +118,8 @@ TEST_F(ZMCentralStore, LoadedRecordsShareOneBlockAndReadBack) {
   const int n = int(TZMRecordBlock::kBulkMin / TZMZRec::SlotSizeFor(sizeof(TZMZRec))) + 50;
   TArchiveSpec layout;
   for (int i = 0; i < n; ++i)
-    layout.Entries.push_back(Entry("folder" + std::to_string(i % 7) + "/entry" + std::to_string(i) + ".txt",
-                                 std::to_string(i)));
+    layout.Entries.push_back(
+        Entry("folder" + std::to_string(i % 7) + "/entry" + std::to_string(i) + ".txt", std::to_string(i)));
   const std::string path = dir.Write("many.zip", BuildArchive(layout));
   ASSERT_GE(f.Open(path), 0);
   ASSERT_EQ(f.Reader->Count(), n);

@@ -355,7 +355,9 @@ TEST_F(ZMCentralTest, EditingOperations) {
   EXPECT_FALSE(r->StatusBits() & zsbChanged);
   EXPECT_EQ(r->SetExtraField(Block(0x5455, "abcde") + UnicodeBlock(0x7075, "zz", "zz")), 0);
   EXPECT_EQ(r->ExtraField(), Block(0x5455, "abcde"));
-  EXPECT_EQ(MsgOf(r->SetExtraField(Block(0x5455, std::string(65000, 'e')) + Block(0x5456, std::string(600, 'f')))), 112);
+  EXPECT_EQ(
+      MsgOf(r->SetExtraField(Block(0x5455, std::string(65000, 'e')) + Block(0x5456, std::string(600, 'f')))),
+      112);
 
   EXPECT_EQ(r->SetExtFileAttrib(0x20), 0);
   EXPECT_EQ(r->ExtFileAttrib(), 0x20u);
@@ -384,7 +386,8 @@ TEST_F(ZMCentralTest, HeadersWrittenThroughTheWorkFileReadBack) {
   EXPECT_EQ(zm::GetLE32(bytes.data() + 44), 0x08074B50u);
   TZMZRec back(w.Reader.get());
   size_t used = 0;
-  ASSERT_EQ(back.ParseCentral(reinterpret_cast<const uint8_t*>(bytes.data()) + 68, bytes.size() - 68, used), 0);
+  ASSERT_EQ(back.ParseCentral(reinterpret_cast<const uint8_t*>(bytes.data()) + 68, bytes.size() - 68, used),
+            0);
   EXPECT_EQ(back.HeaderName(), "w.txt");
   EXPECT_EQ(back.CRC32(), Crc("payload"));
   EXPECT_EQ(back.ExtraData(0x5455), "12345");

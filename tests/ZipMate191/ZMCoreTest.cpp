@@ -199,7 +199,9 @@ TEST_F(ZMCoreReport, ZipDialogHandlerResults) {
   EXPECT_EQ(msg, "edited");
   EXPECT_TRUE(ui.Ui.Dialogs.empty());
   for (int r : {1, 10}) {
-    z.OnZipDialog = [r](TObject*, const std::string&, std::string&, int& result, TMsgDlgButtons) { result = r; };
+    z.OnZipDialog = [r](TObject*, const std::string&, std::string&, int& result, TMsgDlgButtons) {
+      result = r;
+    };
     EXPECT_EQ(z.MessageDialog("T", msg, TMsgDlgButtons{mbOK}, 0), r);
   }
   for (int r : {0, 11, -1}) {
@@ -279,7 +281,8 @@ TEST_F(ZMCoreReport, PasswordPromptsWhenUnattended) {
 }
 
 TEST_F(ZMCoreReport, ExtractPasswordResponses) {
-  const std::pair<int, TMsgDlgBtn> cases[] = {{1, mbOK}, {2, mbCancel}, {8, mbNoToAll}, {3, mbAbort}, {6, mbAbort}};
+  const std::pair<int, TMsgDlgBtn> cases[] = {
+      {1, mbOK}, {2, mbCancel}, {8, mbNoToAll}, {3, mbAbort}, {6, mbAbort}};
   for (auto [result, expect] : cases) {
     ui.Ui.Answers.push_back({result, u"pw"});
     TMsgDlgBtn r = mbHelp;
@@ -342,8 +345,9 @@ TEST_F(ZMCoreProgress, EveryAction) {
   w.NotifyProgress(3, 0, 0, "");
   EXPECT_FALSE(d.BatchOpen());
   EXPECT_FALSE(d.StopRequested());
-  EXPECT_EQ(kinds, (std::vector<TZMProgressKind>{pkTotalItems, pkTotalBytes, pkNewItem, pkItemStep, pkItemStep,
-                                                 pkItemEnd, pkNewExtra, pkNewExtra, pkExtraStep, pkBatchEnd}));
+  EXPECT_EQ(kinds,
+            (std::vector<TZMProgressKind>{pkTotalItems, pkTotalBytes, pkNewItem, pkItemStep, pkItemStep,
+                                          pkItemEnd, pkNewExtra, pkNewExtra, pkExtraStep, pkBatchEnd}));
   w.SetWrittenBytes(99);
   EXPECT_EQ(d.WrittenBytes(), 99);
   EXPECT_EQ(kinds.size(), 10u);

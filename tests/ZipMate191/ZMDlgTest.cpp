@@ -53,8 +53,8 @@ TEST(ZMDlgLayout, ButtonsInFixedOrderWithNamesAndResults) {
   EXPECT_EQ(b[3]->ModalResult, mrYesToAll);
   EXPECT_EQ(b[0]->Caption, WideFromModeString(LoadMessage(83)));
   EXPECT_EQ(b[3]->Caption, WideFromModeString(LoadMessage(92)));
-  EXPECT_TRUE(b[0]->Default);   // mbYes without mbOK
-  EXPECT_TRUE(b[2]->Cancel);    // mbCancel before mbNo
+  EXPECT_TRUE(b[0]->Default);  // mbYes without mbOK
+  EXPECT_TRUE(b[2]->Cancel);   // mbCancel before mbNo
   EXPECT_FALSE(b[1]->Cancel);
   EXPECT_EQ(b[0]->TabOrder, 1);
   EXPECT_EQ(b[3]->TabOrder, 4);
@@ -114,8 +114,8 @@ TEST(ZMDlgLayout, MeasuresFollowTheCharacterSize) {
   EXPECT_EQ(text.Width, 24);
   EXPECT_EQ(text.Left, 32 + 20 + 16);  // icon, 10w/4 spacing, margin
   const auto& ok = Get(f, "ZMDlg_A1");
-  EXPECT_EQ(ok.Width, 100);   // 50w/4
-  EXPECT_EQ(ok.Height, 28);   // 14h/8
+  EXPECT_EQ(ok.Width, 100);  // 50w/4
+  EXPECT_EQ(ok.Height, 28);  // 14h/8
   EXPECT_EQ(ok.Top, 32 + 16 + 20);
   EXPECT_EQ(f.ClientWidth, 100 + 32);
   EXPECT_EQ(f.ClientHeight, 32 + 28 + 20 + 32);

@@ -103,7 +103,8 @@ TEST_F(TLoaderFixture, LibraryWithoutTheEntryPointsIsRejected) {
 #ifdef _WIN32
   for (const char* p : {"C:\\windows\\system32\\version.dll", "C:\\windows\\system32\\lz32.dll"})
 #else
-  for (const char* p : {"/lib/x86_64-linux-gnu/libz.so.1", "/usr/lib/x86_64-linux-gnu/libz.so.1", "/lib64/libz.so.1"})
+  for (const char* p :
+       {"/lib/x86_64-linux-gnu/libz.so.1", "/usr/lib/x86_64-linux-gnu/libz.so.1", "/lib64/libz.so.1"})
 #endif
     if (lib.empty() && fs::exists(p)) lib = p;
   if (lib.empty()) GTEST_SKIP() << "no system library to stand in for a foreign library";

@@ -173,8 +173,10 @@ TEST_F(TCallbackFixture, ExtractNameMayNotTurnAFolderIntoAFile) {
   std::string base;
   Comp.OnSetExtName = [&](TObject*, std::string& name, const std::string& b, bool& changed) {
     base = b;
-    if (!name.empty() && name.back() == plat::PathDelim) name.pop_back();
-    else name = "renamed/" + name;
+    if (!name.empty() && name.back() == plat::PathDelim)
+      name.pop_back();
+    else
+      name = "renamed/" + name;
     changed = true;
   };
   Make(16, std::string("dir") + plat::PathDelim, "base/sub");
@@ -319,7 +321,8 @@ TEST_F(TCallbackFixture, ProgressAndStopRequest) {
   EXPECT_EQ(W->Details().CurrentName(), "a.txt");
   Make(1).ItemSize = -1;
   EXPECT_EQ(Call(), 1);  // the handler asked to stop at the end of the item
-  EXPECT_EQ(kinds, (std::vector<TZMProgressKind>{pkTotalItems, pkTotalBytes, pkNewItem, pkItemStep, pkItemEnd}));
+  EXPECT_EQ(kinds,
+            (std::vector<TZMProgressKind>{pkTotalItems, pkTotalBytes, pkNewItem, pkItemStep, pkItemEnd}));
 }
 
 TEST_F(TCallbackFixture, SkippedAndCrc) {

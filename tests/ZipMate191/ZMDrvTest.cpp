@@ -92,7 +92,8 @@ TEST_F(ZMDrvRoot, SimulatedFloppyIsChangeable) {
   const std::string tmp = plat::TempFolder();
   d.SetDrive(tmp + "elsewhere.zip");
   // A POSIX path names no drive; a Windows one names its own.
-  const char letter = tmp.size() > 1 && tmp[1] == ':' ? char(std::toupper(static_cast<unsigned char>(tmp[0]))) : 0;
+  const char letter =
+      tmp.size() > 1 && tmp[1] == ':' ? char(std::toupper(static_cast<unsigned char>(tmp[0]))) : 0;
   EXPECT_EQ(d.DriveLetter(), letter);
   EXPECT_TRUE(d.DriveIsFixed());
 }

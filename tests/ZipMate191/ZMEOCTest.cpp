@@ -110,7 +110,9 @@ std::string RunCmd(const std::string& cmd) {
   return out;
 }
 
-bool HaveTool(const std::string& tool) { return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0; }
+bool HaveTool(const std::string& tool) {
+  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 struct EOCFixture : ::testing::Test {
   TScopedUi ui;
@@ -138,9 +140,11 @@ struct EOCFixture : ::testing::Test {
   }
   // Python's reading of the end records: entries, central size, offset, comment (hex).
   std::string PythonEnd(const std::string& name) {
-    return RunCmd("python3 -c \"import zipfile,sys;f=open(sys.argv[1],'rb');e=zipfile._EndRecData(f);"
-               "print(e[zipfile._ECD_ENTRIES_TOTAL],e[zipfile._ECD_SIZE],e[zipfile._ECD_OFFSET],"
-               "e[zipfile._ECD_COMMENT].hex())\" '" + name + "'");
+    return RunCmd(
+        "python3 -c \"import zipfile,sys;f=open(sys.argv[1],'rb');e=zipfile._EndRecData(f);"
+        "print(e[zipfile._ECD_ENTRIES_TOTAL],e[zipfile._ECD_SIZE],e[zipfile._ECD_OFFSET],"
+        "e[zipfile._ECD_COMMENT].hex())\" '" +
+        name + "'");
   }
   std::string OurEnd() const {
     std::ostringstream s;
@@ -150,7 +154,8 @@ struct EOCFixture : ::testing::Test {
       std::snprintf(b, sizeof b, "%02x", c);
       hex += b;
     }
-    s << eoc->TotalEntries() << ' ' << eoc->CentralSize() << ' ' << eoc->CentralOffset() << ' ' << hex << '\n';
+    s << eoc->TotalEntries() << ' ' << eoc->CentralSize() << ' ' << eoc->CentralOffset() << ' ' << hex
+      << '\n';
     return s.str();
   }
 };
@@ -174,7 +179,10 @@ TEST_F(ZMEOCLocate, BareEndRecordOpensWithZeroCounts) {
 }
 
 TEST_F(ZMEOCLocate, CommentFoundBySearchByteForByte) {
-  const std::string comment("a\0b\xff" "cdefgh", 10);
+  const std::string comment(
+      "a\0b\xff"
+      "cdefgh",
+      10);
   TEnd e;
   e.Total = e.OnDisk = 3;
   e.Size = 0x30;
@@ -314,8 +322,8 @@ using ZMEOCZip64 = EOCFixture;
 
 namespace {
 // A Zip64 trailer in front of which `lead` bytes of central directory stand.
-std::string Zip64Trailer(const std::string& lead, const TZ64& rec, uint32_t locDisk = 0, uint32_t locTotal = 1,
-                         int64_t recOffset = -1) {
+std::string Zip64Trailer(const std::string& lead, const TZ64& rec, uint32_t locDisk = 0,
+                         uint32_t locTotal = 1, int64_t recOffset = -1) {
   TEnd e;
   e.ThisDisk = 0;
   e.OnDisk = e.Total = 0xFFFF;
@@ -394,7 +402,8 @@ TEST_F(ZMEOCZip64, LyingLocators) {
   EXPECT_EQ(ZMMsgOf(Open("d.zip", Zip64Trailer("", r, 3, 1))), zmsErrorReadingEndOfCentral);
   // No disks at all, or more than a count can hold.
   EXPECT_EQ(ZMMsgOf(Open("d0.zip", Zip64Trailer("", r, 0, 0))), zmsErrorReadingEndOfCentral);
-  EXPECT_EQ(ZMMsgOf(Open("dh.zip", Zip64Trailer("", r, 0xFFFFFFFE, 0xFFFFFFFF))), zmsErrorReadingEndOfCentral);
+  EXPECT_EQ(ZMMsgOf(Open("dh.zip", Zip64Trailer("", r, 0xFFFFFFFE, 0xFFFFFFFF))),
+            zmsErrorReadingEndOfCentral);
   // Record offset past the end of the file, or beyond any file.
   EXPECT_EQ(ZMMsgOf(Open("p.zip", Zip64Trailer("", r, 0, 1, 1 << 30))), zmsErrorReadingEndOfCentral);
   const int hm = ZMMsgOf(Open("h.zip", Zip64Trailer("", r, 0, 1, INT64_MAX)));
@@ -455,8 +464,9 @@ TEST_F(ZMEOCWrite, PlainTrailerRoundTrip) {
   EXPECT_EQ(back.ZipComment(), "written by us");
   EXPECT_EQ(back.TotalDisks(), 1);
   if (!HaveTool("python3")) GTEST_SKIP() << "python3 missing";
-  EXPECT_EQ(RunCmd("python3 -c \"import zipfile,sys;z=zipfile.ZipFile(sys.argv[1]);print(len(z.infolist()),z.comment)\" '" +
-                name + "'"),
+  EXPECT_EQ(RunCmd("python3 -c \"import "
+                   "zipfile,sys;z=zipfile.ZipFile(sys.argv[1]);print(len(z.infolist()),z.comment)\" '" +
+                   name + "'"),
             "0 b'written by us'\n");
 }
 
@@ -505,7 +515,10 @@ TEST_F(ZMEOCPeers, InfoZipArchivesAgreeWithPython) {
   const std::string cd = "cd '" + dir + "' && ";
   ASSERT_EQ(std::system((cd + "zip -qr plain.zip one.txt empty.txt sub").c_str()), 0);
   ASSERT_EQ(std::system((cd + "zip -qr -fz big.zip one.txt empty.txt sub").c_str()), 0);
-  ASSERT_EQ(std::system((cd + "cp plain.zip commented.zip && printf 'line one\\nline two' | zip -qz commented.zip").c_str()), 0);
+  ASSERT_EQ(
+      std::system((cd + "cp plain.zip commented.zip && printf 'line one\\nline two' | zip -qz commented.zip")
+                      .c_str()),
+      0);
   for (const char* n : {"plain.zip", "big.zip", "commented.zip"}) {
     SCOPED_TRACE(n);
     eoc->SetFileName(dir + n);
@@ -522,7 +535,8 @@ TEST_F(ZMEOCPeers, PythonZip64ArchiveOf70000Entries) {
   if (!HaveTool("python3")) GTEST_SKIP() << "python3 missing";
   const std::string name = dir + "many.zip";
   ASSERT_EQ(std::system(("python3 -c \"import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z:\n"
-                         " z.comment=b'many'\n for i in range(70000): z.writestr('f%d'%i,b'')\" '" + name + "'")
+                         " z.comment=b'many'\n for i in range(70000): z.writestr('f%d'%i,b'')\" '" +
+                         name + "'")
                             .c_str()),
             0);
   eoc->SetFileName(name);

@@ -68,7 +68,9 @@ struct TExtractFixture : ::testing::Test {
     }
     std::vector<testzip::TEntrySpec> entries;
     for (const char* entry : {"a.txt", "sub/b.txt"})
-      entries.push_back({.Name = entry, .Data = ReadAll(Src / entry), .Method = uint16_t(stored ? 0 : 8),
+      entries.push_back({.Name = entry,
+                         .Data = ReadAll(Src / entry),
+                         .Method = uint16_t(stored ? 0 : 8),
                          .Password = password});
     WriteAll(archive, testzip::BuildZip(entries));
     return archive;
@@ -149,11 +151,13 @@ TEST_F(TExtractFixture, AesPasswordsGoThroughThePasswordEvent) {
   GTEST_SKIP() << "7z, a POSIX program here, makes the archive";
 #endif
   const std::string a = (Tmp.Path / "aes.zip").string();
-  const std::string cmd = "cd '" + Src.string() + "' && 7z a -tzip -mem=AES256 -pright '" + a + "' a.txt sub/b.txt > /dev/null";
+  const std::string cmd =
+      "cd '" + Src.string() + "' && 7z a -tzip -mem=AES256 -pright '" + a + "' a.txt sub/b.txt > /dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   Comp.SetPasswordReqCount(3);
   std::vector<uint32_t> repeats;
-  Comp.OnPasswordError = [&](TObject*, bool, std::string& pw, const std::string&, uint32_t& repeat, TMsgDlgBtn&) {
+  Comp.OnPasswordError = [&](TObject*, bool, std::string& pw, const std::string&, uint32_t& repeat,
+                             TMsgDlgBtn&) {
     repeats.push_back(repeat);
     pw = repeats.size() < 3 ? "wrong" : "right";
   };

@@ -66,7 +66,7 @@ TEST_F(ZMHashTest, AddReportsDuplicatesAndFindHonoursMarks) {
   EXPECT_EQ(h.Add(1, false), nullptr);
   EXPECT_EQ(h.Add(2, false), F.Reader->Items(0));  // not entered
   EXPECT_EQ(h.Add(3, false), nullptr);
-  EXPECT_EQ(h.Add(4, true), F.Reader->Items(0));   // entered after the first
+  EXPECT_EQ(h.Add(4, true), F.Reader->Items(0));  // entered after the first
   EXPECT_EQ(h.Find("one.TXT", true), 0);
   EXPECT_EQ(h.Find("dir\\ONE.txt", true), 3);
   EXPECT_EQ(h.Find("three.txt", true), -1);

@@ -31,7 +31,9 @@ void WriteAll(const fs::path& p, const std::string& data) {
   std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
 }
 
-bool Have(const std::string& tool) { return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0; }
+bool Have(const std::string& tool) {
+  return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
+}
 
 int Sh(const std::string& cmd) {
   const int rc = std::system(cmd.c_str());
@@ -58,9 +60,10 @@ void ExpectPeersAccept(const fs::path& archive) {
   if (Have("7z")) {
     EXPECT_EQ(Sh("7z t " + Q(archive) + " > /dev/null"), 0) << archive;
   }
-  EXPECT_EQ(Sh("python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\" " +
-                Q(archive)),
-            0)
+  EXPECT_EQ(
+      Sh("python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\" " +
+         Q(archive)),
+      0)
       << archive;
 }
 
@@ -79,7 +82,8 @@ struct TSplitFixture : ::testing::Test {
     Comp.OnMessage = [this](TObject*, int c, const std::string& m) { Messages.emplace_back(c, m); };
     Src = Tmp.Path / "src";
     // Incompressible data spreads over several parts; text compresses.
-    ASSERT_EQ(Sh("mkdir -p " + Q(Src / "sub") + " && head -c 300000 /dev/urandom > " + Q(Src / "random.bin")), 0);
+    ASSERT_EQ(Sh("mkdir -p " + Q(Src / "sub") + " && head -c 300000 /dev/urandom > " + Q(Src / "random.bin")),
+              0);
     std::string text;
     for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + "\n";
     WriteAll(Src / "sub" / "text.txt", text);
@@ -88,7 +92,8 @@ struct TSplitFixture : ::testing::Test {
   // zip in the source folder with options; the archive's path (the last part of a set).
   fs::path Zip(const std::string& name, const std::string& opts) {
     const fs::path archive = Tmp.Path / name;
-    EXPECT_EQ(Sh("cd " + Q(Src) + " && zip -q -r " + opts + " " + Q(archive) + " random.bin sub small.txt"), 0);
+    EXPECT_EQ(Sh("cd " + Q(Src) + " && zip -q -r " + opts + " " + Q(archive) + " random.bin sub small.txt"),
+              0);
     return archive;
   }
   bool HasMessage(int number) const {
@@ -208,12 +213,16 @@ struct TScopedEnv {
   bool Had;
   TScopedEnv(const char* name, const char* value) : Name(name), Had(std::getenv(name) != nullptr) {
     if (Had) Old = std::getenv(name);
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
   }
   ~TScopedEnv() {
-    if (Had) setenv(Name.c_str(), Old.c_str(), 1);
-    else unsetenv(Name.c_str());
+    if (Had)
+      setenv(Name.c_str(), Old.c_str(), 1);
+    else
+      unsetenv(Name.c_str());
   }
 };
 
@@ -232,9 +241,12 @@ TEST_F(TSplitFixture, AJoinOntoItsSourceOrAPartOfItIsRefusedAndChangesNothing) {
   const auto before = Tree(Tmp.Path);
   // The same name, a hard and a symbolic link; a part by its name (set.z01 becomes
   // set.zip, the last part) and through a link.
-  for (const auto& [source, target] : std::vector<std::pair<fs::path, fs::path>>{
-           {plain, plain}, {plain, Tmp.Path / "hard.zip"}, {plain, Tmp.Path / "sym.zip"},
-           {set, dir / "set.z01"}, {set, dir / "part.zip"}}) {
+  for (const auto& [source, target] :
+       std::vector<std::pair<fs::path, fs::path>>{{plain, plain},
+                                                  {plain, Tmp.Path / "hard.zip"},
+                                                  {plain, Tmp.Path / "sym.zip"},
+                                                  {set, dir / "set.z01"},
+                                                  {set, dir / "part.zip"}}) {
     SCOPED_TRACE(target);
     Comp.SetZipFileName(source.string());
     ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
@@ -330,7 +342,8 @@ TEST_F(TSplitFixture, ACommentIsRewrittenInPlaceAndAnEmptyOneTruncates) {
   EXPECT_EQ(Comp.ZipComment(), "");
   ExpectPeersAccept(a);
   const std::string bytes = ReadAll(a);
-  EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - 22), kEndOfCentralSig);
+  EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - 22),
+            kEndOfCentralSig);
 }
 
 // A comment that does not fit on the disk leaves the archive byte for byte as it was,
@@ -349,8 +362,8 @@ TEST_F(TSplitFixture, ACommentThatDoesNotFitLeavesTheArchiveAsItWas) {
   ASSERT_EQ(Sh("cd " + Q(disk) + " && echo hello > a.txt && zip -q c.zip a.txt && rm a.txt"), 0);
   const std::string before = ReadAll(a);
   // Fill the disk but for a few blocks.
-  Sh("dd if=/dev/zero of=" + Q(disk / "fill") + " bs=1k count=" +
-     std::to_string(64 - 8 - (before.size() + 1023) / 1024) + " 2> /dev/null");
+  Sh("dd if=/dev/zero of=" + Q(disk / "fill") +
+     " bs=1k count=" + std::to_string(64 - 8 - (before.size() + 1023) / 1024) + " 2> /dev/null");
   Comp.SetZipFileName(a.string());
   ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
   Comp.SetZipComment(std::string(60000, 'c'));

@@ -153,7 +153,8 @@ TEST_F(ZMListerView, ExtraDataFindsLaterBlocksAndRefusesOverruns) {
   // A last block that claims more bytes than the field holds.
   std::string overrun = Block(0x1234, "ab");
   overrun += std::string("\xEF\xBE\x10\x00xyz", 7);
-  P.Z.SetZipFileName(Write("x.zip", BuildZip({{"a", "1", extra}, {"b", "2", overrun}, {"c", "3", "\x01\x00"}})));
+  P.Z.SetZipFileName(
+      Write("x.zip", BuildZip({{"a", "1", extra}, {"b", "2", overrun}, {"c", "3", "\x01\x00"}})));
   ASSERT_EQ(P.Z.Count(), 3);
   EXPECT_EQ(P.Z.DirEntry(0)->ExtraData(0xCAFE), "payload");
   EXPECT_EQ(P.Z.DirEntry(0)->ExtraData(0x5455), std::string("\x01\x02\x03\x04\x05", 5));
@@ -294,7 +295,8 @@ std::string HeaderV2(uint16_t options, uint16_t overwrite, uint8_t flags, const 
 }
 
 // A version 1 header with its end record.
-std::string HeaderV1(uint16_t options, uint8_t overwrite, uint8_t flags, const std::vector<std::string>& texts) {
+std::string HeaderV1(uint16_t options, uint8_t overwrite, uint8_t flags,
+                     const std::vector<std::string>& texts) {
   std::string t;
   for (const auto& s : texts) t += s;
   std::string h;
@@ -318,7 +320,9 @@ const std::vector<TEntry> kPayload = {{"inside.txt", "self-extracting"}};
 using ZMListerSFX = ZMListerFixture;
 
 TEST_F(ZMListerSFX, VersionTwoHeaderSettingsAreTakenOver) {
-  const std::string table = TextTable({{1, "Caption \xC5\x81\xC3\xB3""d\xC5\xBA"},
+  const std::string table = TextTable({{1,
+                                        "Caption \xC5\x81\xC3\xB3"
+                                        "d\xC5\xBA"},
                                        {2, "C:\\Target"},
                                        {3, "><setup.exe"},
                                        {4, "reg\\fail"},
@@ -330,19 +334,22 @@ TEST_F(ZMListerSFX, VersionTwoHeaderSettingsAreTakenOver) {
     SCOPED_TRACE(compress ? "compressed table" : "plain table");
     TListingProbe p;
     const std::string exe =
-        Write(compress ? "v2c.exe" : "v2.exe", BuildZip(kPayload, "", Str(StubImage()) + HeaderV2(opts, 1, 1, table, compress)));
+        Write(compress ? "v2c.exe" : "v2.exe",
+              BuildZip(kPayload, "", Str(StubImage()) + HeaderV2(opts, 1, 1, table, compress)));
     p.Z.SetZipFileName(exe);
     ASSERT_EQ(p.Z.ErrCode(), 0) << p.Z.ErrMsg();
     ASSERT_EQ(p.Z.Count(), 1);
     ASSERT_TRUE(p.View().CurrentReader()->Stub());
-    EXPECT_EQ(p.Z.SFXCaption(), "Caption \xC5\x81\xC3\xB3""d\xC5\xBA");
+    EXPECT_EQ(p.Z.SFXCaption(),
+              "Caption \xC5\x81\xC3\xB3"
+              "d\xC5\xBA");
     EXPECT_EQ(p.Z.SFXDefaultDir(), "C:\\Target");
     EXPECT_EQ(p.Z.SFXCommandLine(), "><setup.exe");
     EXPECT_EQ(p.Z.SFXRegFailPath(), "reg\\fail");
     EXPECT_EQ(p.Z.SFXMessage(), "1|Extract now?");
     EXPECT_EQ(p.Z.SFXOverwriteMode(), ovrNever);
-    EXPECT_EQ(p.Z.SFXOptions(), TZMSFXOpts({soAskCmdLine, soHideOverWriteBox, soCanBeCancelled, soCreateEmptyDirs,
-                                            soSuccessAlways}));
+    EXPECT_EQ(p.Z.SFXOptions(), TZMSFXOpts({soAskCmdLine, soHideOverWriteBox, soCanBeCancelled,
+                                            soCreateEmptyDirs, soSuccessAlways}));
     ASSERT_TRUE(p.Z.SFXIcon());
     EXPECT_EQ(p.Z.SFXIcon()->Bits(), zmtest::SampleIconBits());
     EXPECT_FALSE(p.Z.AuxChanged());
@@ -351,7 +358,8 @@ TEST_F(ZMListerSFX, VersionTwoHeaderSettingsAreTakenOver) {
 
 TEST_F(ZMListerSFX, VersionOneHeaderSettingsAreTakenOver) {
   const std::string exe = Write(
-      "v1.exe", BuildZip(kPayload, "", Str(StubImage()) + HeaderV1(0x1803, 7, 4, {"Cap", "Dir", "Cmd", "Reg", "Msg"})));
+      "v1.exe",
+      BuildZip(kPayload, "", Str(StubImage()) + HeaderV1(0x1803, 7, 4, {"Cap", "Dir", "Cmd", "Reg", "Msg"})));
   P.Z.SetZipFileName(exe);
   ASSERT_EQ(P.Z.ErrCode(), 0) << P.Z.ErrMsg();
   ASSERT_EQ(P.Z.Count(), 1);
@@ -407,11 +415,13 @@ TEST(ZMListerSFXParse, HeadersThatRunPastTheImageAreRefused) {
   // A version 1 header whose texts run past the end.
   std::string v1 = Str(image) + HeaderV1(0, 0, 0, {"a", "b", "c", "d", "e"});
   v1.resize(v1.size() - 12);
-  EXPECT_EQ(TZMLister::ParseSFXHeader(reinterpret_cast<const uint8_t*>(v1.data()), v1.size(), s), kSFXBadHeader);
+  EXPECT_EQ(TZMLister::ParseSFXHeader(reinterpret_cast<const uint8_t*>(v1.data()), v1.size(), s),
+            kSFXBadHeader);
   // A version 2 header claiming more bytes than there are.
   std::string v2 = Str(image) + HeaderV2(0, 0, 0, TextTable({{1, "x"}}), false);
   v2.resize(v2.size() - 2);
-  EXPECT_EQ(TZMLister::ParseSFXHeader(reinterpret_cast<const uint8_t*>(v2.data()), v2.size(), s), kSFXBadHeader);
+  EXPECT_EQ(TZMLister::ParseSFXHeader(reinterpret_cast<const uint8_t*>(v2.data()), v2.size(), s),
+            kSFXBadHeader);
   // A compressed table whose sizes disagree.
   std::string v2c = HeaderV2(0, 0, 0, TextTable({{1, "xyz"}}), true);
   v2c[14] = char(v2c[14] + 1);

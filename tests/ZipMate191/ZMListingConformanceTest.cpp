@@ -224,7 +224,8 @@ TEST_F(ZMListingConformance, SevenZipAndBsdtar) {
     ASSERT_TRUE(InSrc("bsdtar --format zip -cf " + Quote(arc) + " " + Files()));
     ExpectSameAsPython(Dir, arc, 5);
     const std::string stored = Dir / "bsdtar-stored.zip";
-    ASSERT_TRUE(InSrc("bsdtar --format zip --options zip:compression=store -cf " + Quote(stored) + " " + Files()));
+    ASSERT_TRUE(
+        InSrc("bsdtar --format zip --options zip:compression=store -cf " + Quote(stored) + " " + Files()));
     ExpectSameAsPython(Dir, stored, 5);
     any = true;
   }

@@ -34,7 +34,8 @@ const std::set<int> kArchiveMessages = {
 
 bool IsDocument(const fs::path& p) {
   const std::string n = p.filename().string();
-  return n == "README.md" || n == "LICENSE" || n == "COPYING" || p.extension() == ".md" || p.extension() == ".txt";
+  return n == "README.md" || n == "LICENSE" || n == "COPYING" || p.extension() == ".md" ||
+         p.extension() == ".txt";
 }
 
 std::string OneLine(std::string s) {

@@ -118,8 +118,7 @@ TEST(ZMMatchSpecs, EmptyAndBlankInputs) {
 
 // The wildcard compare exactly as it is defined step by step: front, back, and a
 // try of every split after a run of stars.
-bool RefWild(const std::u16string& s, size_t sb, size_t se, const std::u16string& n, size_t nb,
-             size_t ne) {
+bool RefWild(const std::u16string& s, size_t sb, size_t se, const std::u16string& n, size_t nb, size_t ne) {
   const auto unit = [](char16_t a, char16_t b) { return a == b || (a == u'?' && b != u'\\'); };
   if (se - sb == 1 && s[sb] == u'*') return true;
   if (nb == ne) return sb == se;
@@ -160,8 +159,8 @@ TEST(ZMMatchWild, AgreesWithTheStepwiseDefinition) {
     const bool want = RefWild(s, 0, s.size(), n, 0, n.size());
     matches += want;
     ASSERT_EQ(zmmatch::WildCompare(s.data(), s.size(), n.data(), n.size()), want)
-        << "spec '" << std::string(s.begin(), s.end()) << "' name '"
-        << std::string(n.begin(), n.end()) << "'";
+        << "spec '" << std::string(s.begin(), s.end()) << "' name '" << std::string(n.begin(), n.end())
+        << "'";
   }
   EXPECT_GT(matches, 10000);  // both outcomes well represented
 }

@@ -18,15 +18,19 @@ class TEnv {
   }
   ~TEnv() {
     for (int i = 0; i < 3; ++i) {
-      if (FOld[i]) setenv(kVars[i], FOld[i]->c_str(), 1);
-      else unsetenv(kVars[i]);
+      if (FOld[i])
+        setenv(kVars[i], FOld[i]->c_str(), 1);
+      else
+        unsetenv(kVars[i]);
     }
   }
   static void Set(const char* all, const char* messages, const char* lang) {
     const char* values[3] = {all, messages, lang};
     for (int i = 0; i < 3; ++i) {
-      if (values[i]) setenv(kVars[i], values[i], 1);
-      else unsetenv(kVars[i]);
+      if (values[i])
+        setenv(kVars[i], values[i], 1);
+      else
+        unsetenv(kVars[i]);
     }
   }
 

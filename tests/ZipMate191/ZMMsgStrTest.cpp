@@ -36,13 +36,17 @@ std::map<int, std::string> ReadMessageFile(const std::string& code) {
         continue;
       }
       const char e = line[++i];
-      if (e == 'r') t += '\r';
-      else if (e == 'n') t += '\n';
-      else if (e == 't') t += '\t';
+      if (e == 'r')
+        t += '\r';
+      else if (e == 'n')
+        t += '\n';
+      else if (e == 't')
+        t += '\t';
       else if (e == 'x') {
         t += char(std::stoi(line.substr(i + 1, 2), nullptr, 16));
         i += 2;
-      } else t += e;
+      } else
+        t += e;
     }
     out[n] = t;
   }
@@ -95,8 +99,7 @@ std::string Deflate(const TZMLangBlok& in) {
   return out;
 }
 
-std::string MakeBlock(int id, const std::string& code, const TZMLangBlok& table,
-                      uint32_t crcXor = 0) {
+std::string MakeBlock(int id, const std::string& code, const TZMLangBlok& table, uint32_t crcXor = 0) {
   const std::string packed = Deflate(table);
   std::vector<uint8_t> h(12, 0);
   Put16(h, 0, unsigned(id));
@@ -136,8 +139,10 @@ class TEnvScope {
     setenv(name, value, 1);
   }
   ~TEnvScope() {
-    if (FOld) setenv(FName, FOld->c_str(), 1);
-    else unsetenv(FName);
+    if (FOld)
+      setenv(FName, FOld->c_str(), 1);
+    else
+      unsetenv(FName);
   }
 
  private:
@@ -164,8 +169,7 @@ TEST_F(ZMMsgStrTest, EnglishTableMatchesTheTextFileForEveryNumber) {
   ASSERT_EQ(us.size(), 204u);
   for (int n = 1; n <= 511; ++n) {
     auto it = us.find(n);
-    const std::string want =
-        it != us.end() ? it->second : "Resource missing for " + std::to_string(n);
+    const std::string want = it != us.end() ? it->second : "Resource missing for " + std::to_string(n);
     EXPECT_EQ(LoadMessage(n), want) << n;
   }
 }
@@ -203,8 +207,7 @@ TEST_F(ZMMsgStrTest, BuiltInBlockIsEnglishAndWithinLimits) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.data()) + 4, 2), "US");
   EXPECT_LT(table.size(), ZMMaxLangTable);
   EXPECT_EQ(table[6] | (table[7] << 8), 0);  // 8-bit texts
-  EXPECT_EQ(table[2] | (table[3] << 8) | (table[4] << 16) | (uint32_t(table[5]) << 24),
-            0x409E4CAAu);
+  EXPECT_EQ(table[2] | (table[3] << 8) | (table[4] << 16) | (uint32_t(table[5]) << 24), 0x409E4CAAu);
 }
 
 // ---- the text hook ----
@@ -463,8 +466,7 @@ TEST_F(ZMMsgStrTest, TablesThatLieAboutTheirLayoutAreNotReadOutside) {
 
 TEST_F(ZMMsgStrTest, CodeMatchingCountsAgreeingPlaces) {
   const TZMLangBlok t = MakeTable({{1, u"t"}}, true);
-  TSourceScope src(MakeBlock(0x0401, "CCA", t) + MakeBlock(0x0402, "CCAB", t) +
-                   MakeBlock(0x0403, "CD", t));
+  TSourceScope src(MakeBlock(0x0401, "CCA", t) + MakeBlock(0x0402, "CCAB", t) + MakeBlock(0x0403, "CD", t));
   EXPECT_EQ(SelectLanguageByName("ccab"), "CCAB");  // exact
   EXPECT_EQ(SelectLanguageByName("ccaz"), "CCA");   // three places each: the first
   EXPECT_EQ(SelectLanguageByName("cc"), "CCA");     // two places compared, first block

@@ -19,9 +19,8 @@ namespace {
 class ZMMsgTablesToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FDir = fs::temp_directory_path() /
-           ("zm_msgtables_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    FDir = fs::temp_directory_path() / ("zm_msgtables_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(FDir);
     fs::create_directories(FDir);
   }
@@ -54,8 +53,7 @@ class ZMMsgTablesToolTest : public ::testing::Test {
   bool Exists(const std::string& name) { return fs::exists(FDir / name); }
   // Builds one block and decodes it; returns its identifier (0 on failure).
   int BuildAndDecode(const std::string& file, TZMLangBlok& table) {
-    if (Run("block \"" + Write("in.txt", file) + "\" \"" + (FDir / "out.bin").string() + "\"") != 0)
-      return 0;
+    if (Run("block \"" + Write("in.txt", file) + "\" \"" + (FDir / "out.bin").string() + "\"") != 0) return 0;
     const std::string b = Read("out.bin");
     TReadOnlyMemoryStream s(b.data(), b.size());
     return DecompressLanguageBlock(s, table);
@@ -97,8 +95,7 @@ TEST_F(ZMMsgTablesToolTest, BlockDecodesToTheTextsWithEscapes) {
 
 TEST_F(ZMMsgTablesToolTest, AnsiBlocksKeepBytes) {
   TZMLangBlok t;
-  ASSERT_EQ(BuildAndDecode("@code US\n@id 0x0409\n@kind ansi\n5 \"x\\xB3y\"\n6 \"plain\"\n", t),
-            0x0409)
+  ASSERT_EQ(BuildAndDecode("@code US\n@id 0x0409\n@kind ansi\n5 \"x\\xB3y\"\n6 \"plain\"\n", t), 0x0409)
       << Stderr();
   EXPECT_EQ(t[6] | (t[7] << 8), 0);
   EXPECT_EQ(t[2] | (t[3] << 8) | (t[4] << 16) | (uint32_t(t[5]) << 24), 0x409E4CAAu);
@@ -110,8 +107,7 @@ TEST_F(ZMMsgTablesToolTest, AnsiBlocksKeepBytes) {
 TEST_F(ZMMsgTablesToolTest, TableSizeLimitIsEnforced) {
   // One UTF-16 message of k characters makes a table of 20 + 2k bytes.
   TZMLangBlok t;
-  ASSERT_EQ(BuildAndDecode(std::string(kHead) + "1 \"" + std::string(9989, 'x') + "\"\n", t),
-            0x0415)
+  ASSERT_EQ(BuildAndDecode(std::string(kHead) + "1 \"" + std::string(9989, 'x') + "\"\n", t), 0x0415)
       << Stderr();
   EXPECT_EQ(t.size(), 19998u);
   EXPECT_EQ(BuildAndDecode(std::string(kHead) + "1 \"" + std::string(9990, 'x') + "\"\n", t), 0);
@@ -156,8 +152,8 @@ TEST_F(ZMMsgTablesToolTest, ResourceFollowsTheListAndChecksPlaceholders) {
   Write("CD.txt", "@code CD\n@id 0x0402\n@kind utf16\n5 \"%s kopiert\"\n");
   Write("blocks.txt", "CD\nAB\n");
   const std::string dir = FDir.string();
-  const std::string args = "resource \"" + dir + "/blocks.txt\" \"" + dir + "\" \"" + dir +
-                           "/US.txt\" \"" + dir + "/res.bin\"";
+  const std::string args =
+      "resource \"" + dir + "/blocks.txt\" \"" + dir + "\" \"" + dir + "/US.txt\" \"" + dir + "/res.bin\"";
   ASSERT_EQ(Run(args), 0) << Stderr();
   const std::string res = Read("res.bin");
   ASSERT_GT(res.size(), 16u);

@@ -125,10 +125,12 @@ TEST_F(ZMUTF8, SequenceLengthsAndCounts) {
   EXPECT_EQ(0, CountUtf8Sequences("plain text"));
   EXPECT_EQ(3, CountUtf8Sequences(kZolwUtf8));
   EXPECT_EQ(-1, CountUtf8Sequences("caf\xE9"));
-  EXPECT_EQ(-1, CountUtf8Sequences("\xC5"));           // runs past the end
-  EXPECT_EQ(-1, CountUtf8Sequences("\xC5\x82", 1));    // cut by the length
-  EXPECT_EQ(-1, CountUtf8Sequences("\xE2\x82\xC0"));   // bad continuation
-  EXPECT_EQ(1, CountUtf8Sequences("a\xC5\x82" "b\xFF", 4));
+  EXPECT_EQ(-1, CountUtf8Sequences("\xC5"));          // runs past the end
+  EXPECT_EQ(-1, CountUtf8Sequences("\xC5\x82", 1));   // cut by the length
+  EXPECT_EQ(-1, CountUtf8Sequences("\xE2\x82\xC0"));  // bad continuation
+  EXPECT_EQ(1, CountUtf8Sequences("a\xC5\x82"
+                                  "b\xFF",
+                                  4));
   EXPECT_EQ(0, CountUtf8SequencesRaw(nullptr, 4));
 
   plat::SetAnsiCodePageOverride(1252);
@@ -168,9 +170,11 @@ TEST_F(ZMUTF8, ToOemStringConvertsAndCutsAtZero) {
 }
 
 TEST_F(ZMUTF8, UpperWideIsFullAndLocaleIndependent) {
-  std::u16string s = u"za\u017C\u00F3\u0142\u0107 g\u0119\u015Bl\u0105 ja\u017A\u0144 \u0434\u043E\u043C \u03B1\u03B2";
+  std::u16string s =
+      u"za\u017C\u00F3\u0142\u0107 g\u0119\u015Bl\u0105 ja\u017A\u0144 \u0434\u043E\u043C \u03B1\u03B2";
   UpperWide(s);
-  EXPECT_EQ(u"ZA\u017B\u00D3\u0141\u0106 G\u0118\u015AL\u0104 JA\u0179\u0143 \u0414\u041E\u041C \u0391\u0392", s);
+  EXPECT_EQ(u"ZA\u017B\u00D3\u0141\u0106 G\u0118\u015AL\u0104 JA\u0179\u0143 \u0414\u041E\u041C \u0391\u0392",
+            s);
   std::u16string empty;
   UpperWide(empty);
   EXPECT_TRUE(empty.empty());

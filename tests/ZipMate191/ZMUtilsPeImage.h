@@ -72,10 +72,10 @@ struct TPeImage {
     // File header.
     Append16(b, Machine);
     Append16(b, uint16_t(Sections.size() + ExtraSectionCount));
-    Append32(b, 0);   // time stamp
-    Append32(b, 0);   // symbol table
-    Append32(b, 0);   // symbol count
-    Append16(b, 224); // optional header size
+    Append32(b, 0);    // time stamp
+    Append32(b, 0);    // symbol table
+    Append32(b, 0);    // symbol count
+    Append16(b, 224);  // optional header size
     Append16(b, 0x0102);
     // Optional header (32-bit), resource directory entry at index 2.
     const size_t opt = b.size();
@@ -124,11 +124,11 @@ inline void AppendResDir(Bytes& b, const std::vector<TResEntry>& entries) {
 // An icon image as stored in an icon resource: a 40-byte bitmap header and bits.
 inline Bytes SampleIconBits() {
   Bytes b;
-  Append32(b, 40);   // header size
-  Append32(b, 16);   // width
-  Append32(b, 32);   // height (image and mask)
-  Append16(b, 1);    // planes
-  Append16(b, 4);    // bits per pixel
+  Append32(b, 40);  // header size
+  Append32(b, 16);  // width
+  Append32(b, 32);  // height (image and mask)
+  Append16(b, 1);   // planes
+  Append16(b, 4);   // bits per pixel
   b.resize(40, 0);
   for (int i = 0; i < 16 * 4 + 16 * 8 + 16 * 4; ++i) b.push_back(uint8_t(i * 7 + 1));
   return b;

@@ -41,8 +41,7 @@ TEST(ZMUtilsCrc, UpdateAgreesWithZlibOverRandomBuffersAndSplits) {
     crc = Crc32(buf.data() + a, b - a, crc);
     crc = Crc32(buf.data() + b, buf.size() - b, crc);
     ASSERT_EQ(crc, want) << "size " << buf.size();
-    ASSERT_EQ(Crc32(buf.data(), buf.size(), 0x12345678u),
-              ~Crc32Update(~0x12345678u, buf.data(), buf.size()));
+    ASSERT_EQ(Crc32(buf.data(), buf.size(), 0x12345678u), ~Crc32Update(~0x12345678u, buf.data(), buf.size()));
   }
 }
 
@@ -150,8 +149,8 @@ class TTempFile {
     FPath = (std::filesystem::temp_directory_path() /
              ("zmutils_" + std::to_string(::getpid()) + "_" + std::to_string(++counter) + ".exe"))
                 .string();
-    std::ofstream(FPath, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                 std::streamsize(data.size()));
+    std::ofstream(FPath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     FHandle = plat::FileOpen(FPath, plat::fmOpenRead);
   }
   ~TTempFile() {
@@ -331,9 +330,9 @@ TEST(ZMUtilsExe, ProbeStubRejectsBadTrailerRecords) {
   const Bytes exe = TwoSectionImage().Build();
   const auto code = [&](std::initializer_list<Bytes> parts) { return Probe(With(exe, parts)).Code; };
 
-  EXPECT_EQ(code({StubA(16, 0x0BADBAD0), Record(kLocal)}), -7);  // wrong end signature
-  EXPECT_EQ(code({StubA(16), Record(0x11111111)}), -7);          // neither archive nor name
-  EXPECT_EQ(code({StubA(16), NameRecord("p", "", 0x99)}), -7);   // wrong name-end signature
+  EXPECT_EQ(code({StubA(16, 0x0BADBAD0), Record(kLocal)}), -7);           // wrong end signature
+  EXPECT_EQ(code({StubA(16), Record(0x11111111)}), -7);                   // neither archive nor name
+  EXPECT_EQ(code({StubA(16), NameRecord("p", "", 0x99)}), -7);            // wrong name-end signature
   EXPECT_EQ(code({StubA(16), NameRecord("p", ""), Record(kLocal)}), -7);  // no central header
   EXPECT_EQ(code({StubB(16), Record(0x22222222)}), -7);
   EXPECT_EQ(code({StubA(4)}), -7);  // header length shorter than its own record
@@ -552,8 +551,8 @@ TEST(ZMUtilsIcon, DamagedImagesGiveResultsOrComponentErrors) {
       const TIcon icon = IconFromExe(ms);
       ASSERT_FALSE(icon.Empty());
     } catch (const EZipMate& e) {
-      ASSERT_TRUE(e.MsgId == 117 || e.MsgId == 143 || e.MsgId == 144 || e.MsgId == 146 ||
-                  e.MsgId == 147 || e.MsgId == 149)
+      ASSERT_TRUE(e.MsgId == 117 || e.MsgId == 143 || e.MsgId == 144 || e.MsgId == 146 || e.MsgId == 147 ||
+                  e.MsgId == 149)
           << e.MsgId;
     }
   }

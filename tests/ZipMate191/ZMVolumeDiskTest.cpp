@@ -53,7 +53,7 @@ struct DiskFixture : ::testing::Test {
   std::vector<std::string> lines;
   std::vector<TAsked> asked;
   std::vector<TStatus> statuses;
-  std::vector<int> inserts;  // the medium put in at each prompt, in order
+  std::vector<int> inserts;            // the medium put in at each prompt, in order
   std::vector<TZMDiskAction> answers;  // answers to the status questions, in order
   int blank = -1, withFiles = -1, full = -1, sameName = -1, spare = -1;
 
@@ -77,7 +77,8 @@ struct DiskFixture : ::testing::Test {
       a->Insert(inserts.front());
       inserts.erase(inserts.begin());
     };
-    z.OnStatusDisk = [this](TObject*, int disk, std::string file, TZMZipDiskStatus st, TZMDiskAction& action) {
+    z.OnStatusDisk = [this](TObject*, int disk, std::string file, TZMZipDiskStatus st,
+                            TZMDiskAction& action) {
       statuses.push_back({disk, file, uint8_t(st.ToBits())});
       action = answers.empty() ? zdaCancel : answers.front();
       if (!answers.empty()) answers.erase(answers.begin());
@@ -150,7 +151,8 @@ TEST_F(ZMVolumeDisk, ThreeLabelledDisksThroughEveryQuestionThenReadBack) {
                           {1, part, uint8_t(Bit(zdsHasFiles) | Bit(zdsNotEnoughSpace))},
                           {2, part, uint8_t(Bit(zdsHasFiles) | Bit(zdsSameFileName))},
                       }));
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "This disk has not enough free space available"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "This disk has not enough free space available"),
+            lines.end());
   // What each disk holds: the free space of the disk decides the part's size.
   EXPECT_EQ(a->FilesOf(withFiles), (std::vector<std::string>{"arc.zip", "notes.txt"}));
   EXPECT_EQ(a->FilesOf(full), (std::vector<std::string>{"big.bin"}));
@@ -262,7 +264,8 @@ TEST_F(ZMVolumeDisk, QuestionsWithoutHandlersGoToTheUser) {
   // Once the disk's size is known the total is estimated too.
   EXPECT_EQ(prompts[2], "Please insert disk volume 1 of 1\r\nin drive: A:" + std::string(plat::PathDelimStr));
   EXPECT_EQ(prompts[3], "Please insert disk volume 2 of 2\r\nin drive: A:" + std::string(plat::PathDelimStr));
-  EXPECT_EQ(prompts[4], "ATTENTION: This is previous disk no 1!!!\r\nAre you sure you want to overwrite the contents");
+  EXPECT_EQ(prompts[4],
+            "ATTENTION: This is previous disk no 1!!!\r\nAre you sure you want to overwrite the contents");
   // The previous disk was overwritten with part 2: only the second part survives.
   EXPECT_EQ(ContentOf(blank, "arc.zip"), data.substr(4096));
   EXPECT_EQ(ContentOf(sameName, "arc.zip"), std::string(700, 'f'));

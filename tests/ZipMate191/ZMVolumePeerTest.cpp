@@ -54,15 +54,16 @@ struct PeerFixture : ::testing::Test {
     WriteFile(dir / "src/docs/readme.txt", std::string(5000, 'r') + "\n");
     WriteFile(dir / "src/docs/mid.bin", Random(70000, 2));
     WriteFile(dir / "src/tiny.txt", "tiny");
-    for (int i = 0; i < 40; ++i) WriteFile(dir / ("src/many/f" + std::to_string(i) + ".bin"), Random(900 + i * 37, 10 + i));
+    for (int i = 0; i < 40; ++i)
+      WriteFile(dir / ("src/many/f" + std::to_string(i) + ".bin"), Random(900 + i * 37, 10 + i));
   }
   // Splits the sample folder into dir/name/arc.zip; the parts' names, in order.
   std::vector<std::string> Split(const std::string& name, const std::string& size, const std::string& flags) {
     const std::string out = dir / name;
     fs::create_directories(out);
     int status = 0;
-    RunCapture("cd " + Quote(dir / "src") + " && zip -q -r " + flags + " -s " + size + " " + Quote(out + "/arc.zip") +
-                   " . 2>&1",
+    RunCapture("cd " + Quote(dir / "src") + " && zip -q -r " + flags + " -s " + size + " " +
+                   Quote(out + "/arc.zip") + " . 2>&1",
                &status);
     EXPECT_EQ(status, 0) << "zip -s " << size << " " << flags;
     std::vector<std::string> parts;
@@ -82,7 +83,8 @@ struct PeerFixture : ::testing::Test {
       r.push_back({Unhex(hex), std::stoll(size), uint32_t(std::stoul(crc))});
     return r;
   }
-  void ExpectListedLikeTheJoinedSet(const std::string& name, const std::string& size, const std::string& flags) {
+  void ExpectListedLikeTheJoinedSet(const std::string& name, const std::string& size,
+                                    const std::string& flags) {
     SCOPED_TRACE(name);
     const std::vector<std::string> parts = Split(name, size, flags);
     ASSERT_GE(parts.size(), 3u);

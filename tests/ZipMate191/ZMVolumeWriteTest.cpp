@@ -111,13 +111,15 @@ TEST_F(ZMVolumeWrite, CompatiblePartsEndInTheSetsOwnName) {
   EXPECT_EQ(w.FinishVolumes(), 0);
   EXPECT_EQ(w.RealFileName(), dir + "big.zip");
   std::vector<std::string> expected;
-  for (int k = 1; k <= 11; ++k) expected.push_back(k <= 9 ? "big.z0" + std::to_string(k) : "big.z" + std::to_string(k));
+  for (int k = 1; k <= 11; ++k)
+    expected.push_back(k <= 9 ? "big.z0" + std::to_string(k) : "big.z" + std::to_string(k));
   expected.push_back("big.zip");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(Listing(), expected);
   EXPECT_EQ(fs::file_size(dir + "big.z10"), 4096u);
   EXPECT_EQ(fs::file_size(dir + "big.zip"), 17u);
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "renamed " + dir + "big.z12 to " + dir + "big.zip"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "renamed " + dir + "big.z12 to " + dir + "big.zip"),
+            lines.end());
   EXPECT_EQ(ReadBack("big.zip", 12, TZMWorkZip::kNumberingCompatible), data);
 }
 
@@ -178,8 +180,8 @@ TEST_F(ZMVolumeWrite, AnExistingFileUnderTheFinalNameIsReplacedOnlyWhenAllowed) 
 
 TEST_F(ZMVolumeWrite, KeepFreeSettingsShrinkThePartsInWholeSectors) {
   z.SetMaxVolumeSize(4000);
-  z.SetKeepFreeOnDisk1(1000);     // rounded up to 1024 on the first part only
-  z.SetKeepFreeOnAllDisks(1);     // a fixed disk's size is far above the maximum
+  z.SetKeepFreeOnDisk1(1000);  // rounded up to 1024 on the first part only
+  z.SetKeepFreeOnAllDisks(1);  // a fixed disk's size is far above the maximum
   const std::string data = Bytes(9000, 6);
   TZMWorkZip w(z);
   WriteSet(w, "k.zip", data, 700);

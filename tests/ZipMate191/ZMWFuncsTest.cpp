@@ -33,8 +33,10 @@ class EnvVar {
     tzset();
   }
   ~EnvVar() {
-    if (FHad) setenv(FName, FOld.c_str(), 1);
-    else unsetenv(FName);
+    if (FHad)
+      setenv(FName, FOld.c_str(), 1);
+    else
+      unsetenv(FName);
     tzset();
   }
 
@@ -118,7 +120,9 @@ TEST_F(ZMWFuncs, FileIsPresentOnlyForFiles) {
 
 TEST_F(ZMWFuncs, RemoveRenameAndRemoveFolder) {
   SetUTF8Mode(true);
-  std::string a = Write("\xC5\xBC" "a.txt");
+  std::string a = Write(
+      "\xC5\xBC"
+      "a.txt");
   EXPECT_TRUE(RenameFile(a, FDir + "b.txt"));
   EXPECT_FALSE(RenameFile(a, FDir + "c.txt"));
   EXPECT_TRUE(RemoveFile(FDir + "b.txt"));
@@ -190,8 +194,7 @@ TEST_F(ZMWFuncs, FindFirstEntryAttributeMasks) {
   EXPECT_EQ((std::set<std::string>{"a.txt"}), Found(all, 0));
   EXPECT_EQ((std::set<std::string>{"a.txt", ".hidden.txt"}), Found(all, plat::faHidden));
   EXPECT_EQ((std::set<std::string>{".", "..", "a.txt", "sub"}), Found(all, plat::faDirectory));
-  EXPECT_EQ((std::set<std::string>{".", "..", "a.txt", ".hidden.txt", "sub"}),
-            Found(all, faAnyFile));
+  EXPECT_EQ((std::set<std::string>{".", "..", "a.txt", ".hidden.txt", "sub"}), Found(all, faAnyFile));
   EXPECT_EQ((std::set<std::string>{"a.txt", ".hidden.txt"}), Found(FDir + "*.txt", faAnyFile));
 
   TZMSearchRec rec;
@@ -243,7 +246,7 @@ TEST_F(ZMWFuncs, FileStampIsTheLocalDosTime) {
   EXPECT_EQ(int32_t(stamp), FileStamp(name));
   struct stat st;
   ASSERT_EQ(0, ::stat(name.c_str(), &st));
-  struct tm utc{};
+  struct tm utc {};
   gmtime_r(&st.st_mtime, &utc);
   EXPECT_EQ(12, utc.tm_hour);  // 14:30 in Warsaw's summer is 12:30 UTC
   EXPECT_EQ(-1, FileStamp(FDir + "none"));
@@ -258,8 +261,7 @@ TEST_F(ZMWFuncs, MakeFolderPathCreatesParentsFirst) {
   };
   const std::string d = plat::PathDelimStr;
   EXPECT_TRUE(MakeFolderPath(FDir + "a" + d + "b" + d + "c" + d, creator));
-  EXPECT_EQ((std::vector<std::string>{FDir + "a", FDir + "a" + d + "b",
-                                      FDir + "a" + d + "b" + d + "c"}),
+  EXPECT_EQ((std::vector<std::string>{FDir + "a", FDir + "a" + d + "b", FDir + "a" + d + "b" + d + "c"}),
             made);
   EXPECT_TRUE(FolderExists(FDir + "a" + d + "b" + d + "c"));
   made.clear();

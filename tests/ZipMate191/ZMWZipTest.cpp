@@ -86,8 +86,8 @@ TEST_F(ZMWZipNames, NumberingToSpanOptions) {
 }
 
 TEST_F(ZMWZipNames, FindFirstPartAndSpannedFirstParts) {
-  Make("arc.z00", "x");    // number 0: skipped
-  Make("arc.zab", "x");    // no number: skipped
+  Make("arc.z00", "x");  // number 0: skipped
+  Make("arc.zab", "x");  // no number: skipped
   Make("arc.z03", "x");
   Make("arc000.zip", "x");
   Make("arc004.zip", "x");
@@ -153,7 +153,7 @@ TEST_F(ZMWZipState, ChangeCaptureNoticesWritesAndSizes) {
 #ifdef _WIN32
   const bool creationMoved = now.CreationTime != w.CapturedFileInfo().CreationTime;
 #else
-  const bool creationMoved = false;  // the status-change time moves with every date change
+  const bool creationMoved = false;          // the status-change time moves with every date change
 #endif
   EXPECT_EQ(w.FileChanged(true), creationMoved);
   std::ofstream(name, std::ios::app) << "more";

@@ -198,7 +198,10 @@ TEST_F(ZMWorkFileOpen, TemporaryFileDeletedOnDestruction) {
   EXPECT_FALSE(fs::exists(name));
   EXPECT_TRUE(HasLine("Trace: Deleting " + name));
   const std::string kept = Make("k.bin", "x");
-  { TZMWorkFile f(z); f.SetFileName(kept); }
+  {
+    TZMWorkFile f(z);
+    f.SetFileName(kept);
+  }
   EXPECT_TRUE(fs::exists(kept));
 }
 

@@ -19,7 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Have(const std::string& tool) { return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0; }
+bool Have(const std::string& tool) {
+  return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
+}
 
 TEntrySpec Entry(const std::string& name, const std::string& data) {
   TEntrySpec e;
@@ -57,7 +59,8 @@ struct TCopyFixture : ::testing::Test {
         "z.writestr('dir/', b'')\n"
         "z.writestr('dir/b.bin', os.urandom(5000), zipfile.ZIP_STORED)\n"
         "z.comment=b'source comment'\n"
-        "z.close()\" '" + p + "'";
+        "z.close()\" '" +
+        p + "'";
     EXPECT_EQ(Sh(cmd), 0);
     return p;
   }
@@ -66,8 +69,10 @@ struct TCopyFixture : ::testing::Test {
   // The entry names of an archive as Python lists them, one per line.
   static std::string PyNames(const std::string& path) {
     const std::string out = path + ".names";
-    Sh("python3 -c \"import zipfile,sys\nprint('\\n'.join(i.filename+' '+str(i.CRC)+' '+str(i.file_size) for i in "
-        "zipfile.ZipFile(sys.argv[1]).infolist()))\" '" + path + "' > '" + out + "'");
+    Sh("python3 -c \"import zipfile,sys\nprint('\\n'.join(i.filename+' '+str(i.CRC)+' '+str(i.file_size) for "
+       "i in "
+       "zipfile.ZipFile(sys.argv[1]).infolist()))\" '" +
+       path + "' > '" + out + "'");
     return ReadFile(out);
   }
 };
@@ -152,7 +157,8 @@ TEST_F(TCopyFixture, DataDescriptorsOfPlainEntriesAreDroppedAndOfEncryptedOnesKe
       EXPECT_EQ(Sh("unzip -tqq -P secret '" + dst + "'"), 0);
       EXPECT_EQ(Sh(PyCheck(dst, "secret")), 0);
       const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
-      const size_t at = 30 + zm::GetLE16(b + 26) + zm::GetLE16(b + 28) + size_t(S.Reader->Items(0)->CompressedSize());
+      const size_t at =
+          30 + zm::GetLE16(b + 26) + zm::GetLE16(b + 28) + size_t(S.Reader->Items(0)->CompressedSize());
       ASSERT_GT(bytes.size(), at + 4);
       EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + at), kDataDescSig);
     } else {
@@ -173,7 +179,9 @@ TEST_F(TCopyFixture, CommitOfOnlyDiscardedEntriesWritesAnEmptyArchive) {
   const std::string bytes = ReadFile(dst);
   ASSERT_EQ(bytes.size(), size_t(kEndOfCentralSize));
   EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data())), kEndOfCentralSig);
-  EXPECT_EQ(Sh("python3 -c \"import zipfile,sys; assert zipfile.ZipFile(sys.argv[1]).namelist()==[]\" '" + dst + "'"), 0);
+  EXPECT_EQ(Sh("python3 -c \"import zipfile,sys; assert zipfile.ZipFile(sys.argv[1]).namelist()==[]\" '" +
+               dst + "'"),
+            0);
 }
 
 TEST_F(TCopyFixture, ZipTimeStampsTheArchiveWithItsNewestEntry) {
@@ -250,7 +258,8 @@ TEST_F(TCopyFixture, OffsetsPastFourGiBUseZip64Records) {
 TEST_F(TCopyFixture, MoreThan65535EntriesUseZip64Records) {
   const std::string src = Tmp.File("many.zip");
   ASSERT_EQ(Sh("python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n"
-                "for i in range(70000): z.writestr('f%05d' % i, str(i))\nz.close()\" '" + src + "'"),
+               "for i in range(70000): z.writestr('f%05d' % i, str(i))\nz.close()\" '" +
+               src + "'"),
             0);
   Load(src);
   ASSERT_EQ(F.Reader->Count(), 70000);
@@ -260,7 +269,8 @@ TEST_F(TCopyFixture, MoreThan65535EntriesUseZip64Records) {
   ASSERT_EQ(out.WriteFile(F.Reader.get(), true), 70000);
   EXPECT_EQ(Sh("unzip -tqq '" + dst + "'"), 0);
   EXPECT_EQ(Sh("python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
-                "assert len(z.infolist())==70000 and z.read('f69999')==b'69999'\" '" + dst + "'"),
+               "assert len(z.infolist())==70000 and z.read('f69999')==b'69999'\" '" +
+               dst + "'"),
             0);
   TReaderFixture G;
   G.Reader->SetFileName(dst);
@@ -273,10 +283,12 @@ TEST_F(TCopyFixture, MoreThan65535EntriesUseZip64Records) {
 // records stay whole within a part, and the set reads back and joins.
 TEST_F(TCopyFixture, ACommitSplitIntoCompatibleParts) {
   const std::string src = Tmp.File("big.zip");
-  ASSERT_EQ(Sh("python3 -c \"import zipfile,sys,random\nr=random.Random(7)\nz=zipfile.ZipFile(sys.argv[1],'w')\n"
-               "for i in range(6): z.writestr('part%d.bin' % i, bytes(r.getrandbits(8) for _ in range(40000)))\n"
-               "z.close()\" '" + src + "'"),
-            0);
+  ASSERT_EQ(
+      Sh("python3 -c \"import zipfile,sys,random\nr=random.Random(7)\nz=zipfile.ZipFile(sys.argv[1],'w')\n"
+         "for i in range(6): z.writestr('part%d.bin' % i, bytes(r.getrandbits(8) for _ in range(40000)))\n"
+         "z.close()\" '" +
+         src + "'"),
+      0);
   Load(src);
   TZMSpanOpts span;
   span.Include(spCompatName);

@@ -59,7 +59,9 @@ std::string Shell(const std::string& cmd) {
   return out;
 }
 
-bool HaveTool(const std::string& name) { return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
+bool HaveTool(const std::string& name) {
+  return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 std::string DosDateText(uint32_t v) {
   return std::to_string(1980 + (v >> 25)) + "-" + std::to_string((v >> 21) & 15) + "-" +
@@ -149,7 +151,9 @@ class ZMZipFileConformanceTest : public ::testing::Test {
       EXPECT_EQ(r.FindName(last->FileName(), idx, false), last);
     }
   }
-  std::string InSrc(const std::string& cmd) { return Shell("cd '" + Dir.File("src") + "' && " + cmd + " 2>&1"); }
+  std::string InSrc(const std::string& cmd) {
+    return Shell("cd '" + Dir.File("src") + "' && " + cmd + " 2>&1");
+  }
 };
 
 TEST_F(ZMZipFileConformanceTest, InfoZipPlainZip64CommentsAndNames) {
@@ -226,7 +230,8 @@ TEST_F(ZMZipFileConformanceTest, CorpusArchivesLoadOrFailWithAReaderMessage) {
   std::vector<std::filesystem::path> files;
   for (const auto& e : std::filesystem::recursive_directory_iterator(corpus)) {
     const std::string ext = e.path().extension().string();
-    if (e.is_regular_file() && ext != ".md" && e.path().filename() != "LICENSE" && e.path().filename() != "COPYING")
+    if (e.is_regular_file() && ext != ".md" && e.path().filename() != "LICENSE" &&
+        e.path().filename() != "COPYING")
       files.push_back(e.path());
   }
   std::sort(files.begin(), files.end());

@@ -56,29 +56,29 @@ inline std::string UnicodeBlock(uint16_t tag, const std::string& stored, const s
 
 struct TEntrySpec {
   std::string Name;
-  std::string Data;                  // stored as is (method 0 unless Method is set)
-  std::string Extra;                 // central extra field
+  std::string Data;   // stored as is (method 0 unless Method is set)
+  std::string Extra;  // central extra field
   std::string LocalExtra;
   std::string Comment;
-  uint16_t MadeBy = 0x031E;          // Unix, 3.0
+  uint16_t MadeBy = 0x031E;  // Unix, 3.0
   uint16_t Needed = 10;
   uint16_t Flag = 0;
   uint16_t Method = 0;
-  uint32_t DosTime = 0x5A2C6000;     // 2025-01-12 12:00:00
+  uint32_t DosTime = 0x5A2C6000;  // 2025-01-12 12:00:00
   uint32_t ExtAttr = 0;
   // Values written into the central header instead of the true ones (when set).
   int64_t CSize = -1, USize = -1, Offset = -1;
-  std::string LocalName;             // name in the local header when not empty
+  std::string LocalName;  // name in the local header when not empty
 };
 
 struct TArchiveSpec {
   std::vector<TEntrySpec> Entries;
   std::string Comment;
-  std::string Prefix;                // bytes in front of the archive (a stub)
+  std::string Prefix;  // bytes in front of the archive (a stub)
   // Values written into the end record instead of the true ones (when set).
   int64_t TotalEntries = -1, CentralOffset = -1, CentralSize = -1;
   int32_t CommentLength = -1;
-  std::string Trailing;              // bytes after the comment
+  std::string Trailing;  // bytes after the comment
 };
 
 inline std::string LocalHeader(const TEntrySpec& e) {
@@ -150,7 +150,9 @@ inline std::string BuildArchive(const TArchiveSpec& a) {
   Put32(out, 0x06054B50);
   Put16(out, 0);
   Put16(out, 0);
-  const uint16_t n = uint16_t(a.TotalEntries >= 0 ? a.TotalEntries : z64 ? 0xFFFF : int64_t(a.Entries.size()));
+  const uint16_t n = uint16_t(a.TotalEntries >= 0 ? a.TotalEntries
+                              : z64               ? 0xFFFF
+                                                  : int64_t(a.Entries.size()));
   Put16(out, n);
   Put16(out, n);
   Put32(out, a.CentralSize >= 0 ? uint32_t(a.CentralSize) : uint32_t(central.size()));

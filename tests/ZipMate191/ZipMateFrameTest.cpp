@@ -324,7 +324,7 @@ TEST(ZipMateFrame, OperationsWithoutAnArchiveReportTheirOwnErrors) {
   TScopedUi ui;
   TZipMate z;
   z.SetUnattended(true);
-  z.SetDLLDirectory("><");  // no folder and no built-in copy of the engine
+  z.SetDLLDirectory("><");      // no folder and no built-in copy of the engine
   EXPECT_EQ(z.Extract(), 133);  // no archive name
   z.SetZipFileName("definitely-missing.zip");
   EXPECT_EQ(z.ErrCode(), 123);

@@ -10,8 +10,8 @@
 
 class TTestZipMate : public TCustomZipMate {
  public:
-  using TCustomZipMate::TCustomZipMate;
   using TCustomZipMate::RunQuickOperation;
+  using TCustomZipMate::TCustomZipMate;
 
   std::function<void(const std::string&)> OnList;
   std::function<void()> OnExtract;

@@ -43,16 +43,15 @@ TEST(ConsoleUiOps, QuestionsAcceptPolishAndEnglishAnswers) {
     TUiAnswer Expected;
   };
   const TCase cases[] = {
-      {"t\n", TUiAnswer::Yes},   {"Tak\n", TUiAnswer::Yes},  {"y\n", TUiAnswer::Yes},
-      {" YES \r\n", TUiAnswer::Yes}, {"n\n", TUiAnswer::No}, {"nie\n", TUiAnswer::No},
-      {"no\n", TUiAnswer::No},   {"\n", TUiAnswer::No},      {"", TUiAnswer::No},
+      {"t\n", TUiAnswer::Yes},        {"Tak\n", TUiAnswer::Yes}, {"y\n", TUiAnswer::Yes},
+      {" YES \r\n", TUiAnswer::Yes},  {"n\n", TUiAnswer::No},    {"nie\n", TUiAnswer::No},
+      {"no\n", TUiAnswer::No},        {"\n", TUiAnswer::No},     {"", TUiAnswer::No},
       {"maybe\nt\n", TUiAnswer::Yes}, {"?\n", TUiAnswer::No},
   };
   for (const TCase& c : cases) {
     TStreams s(c.Input);
     TConsoleUiOps ops(s.In, s.Out, "App");
-    EXPECT_EQ(ops.ShowMessageBox("Q1\r\nQ2", "Title", TUiIcon::Question, TUiButtons::YesNo),
-              c.Expected)
+    EXPECT_EQ(ops.ShowMessageBox("Q1\r\nQ2", "Title", TUiIcon::Question, TUiButtons::YesNo), c.Expected)
         << "input '" << c.Input << "'";
     const std::string out = TStreams::Text(s.Out);
     EXPECT_NE(out.find("Title"), std::string::npos);
@@ -113,11 +112,11 @@ TEST_F(ConsoleFrontEndRun, EnterThenFolderWritesTheTable) {
   EXPECT_EQ(RunConsoleFrontEndOn(s.In, s.Out, s.Err), 0);
   EXPECT_EQ(ReadFile(target + "/ROB216.dbf"), ReadFile(ZM_RATE_TABLE_FILE));
   const std::string out = TStreams::Text(s.Out);
-  for (const char* text : {"Informacje Tarnix/Tarnix-MAX 2 kw 2016 - poprawka",
-                           "Program generuje poprawny plik rob216.dbf dla cennika Korvant",
-                           "z pozostałymi plikami .dbf wyekesportowanymi z płyty CD z cennikiem.",
-                           "Zapisz plik ROB216.dbf", "Wybierz folder do zapisu kopii",
-                           "Aktualizacja zakończona."})
+  for (const char* text :
+       {"Informacje Tarnix/Tarnix-MAX 2 kw 2016 - poprawka",
+        "Program generuje poprawny plik rob216.dbf dla cennika Korvant",
+        "z pozostałymi plikami .dbf wyekesportowanymi z płyty CD z cennikiem.", "Zapisz plik ROB216.dbf",
+        "Wybierz folder do zapisu kopii", "Aktualizacja zakończona."})
     EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
   EXPECT_EQ(out.find("z błędami"), std::string::npos);
   EXPECT_EQ(TStreams::Text(s.Err), "");

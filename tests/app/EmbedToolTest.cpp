@@ -13,8 +13,7 @@ TEST(EmbedTool, SourceFollowsTheFilesContent) {
   const std::string dir = std::string(ZM_TEST_TMP_DIR) + "/embedtool";
   RunCommand("rm -rf " + Quote(dir) + " && mkdir -p " + Quote(dir));
   const std::string data = dir + "/payload.bin", out = dir + "/res.cpp";
-  const std::string cmd =
-      Quote(ZM_EMBED_TOOL) + " " + Quote(out) + " PAYLOAD 10 " + Quote(data);
+  const std::string cmd = Quote(ZM_EMBED_TOOL) + " " + Quote(out) + " PAYLOAD 10 " + Quote(data);
 
   WriteFile(data, std::string(4096, 'a'));
   ASSERT_EQ(RunCommand(cmd).Exit, 0);
@@ -34,9 +33,7 @@ TEST(EmbedTool, SourceFollowsTheFilesContent) {
   EXPECT_NE(ReadFile(out), first);
 
   // A file that cannot be read is an error, not an empty resource.
-  EXPECT_NE(RunCommand(Quote(ZM_EMBED_TOOL) + " " + Quote(out) + " X 10 " +
-                       Quote(dir + "/missing.bin"))
-                .Exit,
+  EXPECT_NE(RunCommand(Quote(ZM_EMBED_TOOL) + " " + Quote(out) + " X 10 " + Quote(dir + "/missing.bin")).Exit,
             0);
   RunCommand("rm -rf " + Quote(dir));
 }

@@ -234,8 +234,7 @@ TEST_F(StagingFolderTest, ExportWithATooLongTemporaryFolderStagesNothing) {
     ExportRateFile(form);
     FAIL() << "no error raised";
   } catch (const EExportError& e) {
-    EXPECT_NE(std::string(e.what()).find("temporary folder path is too long"), std::string::npos)
-        << e.what();
+    EXPECT_NE(std::string(e.what()).find("temporary folder path is too long"), std::string::npos) << e.what();
   }
   EXPECT_TRUE(Ops.Calls.empty());
   EXPECT_FALSE(Exists(tooLong + "/_xkgcsa9fjsk8_.tmp"));
@@ -325,8 +324,7 @@ TEST_F(ExportRateFileFailures, FailedExtractionIsNotReportedAsSuccess) {
   // The engine's failure is recorded by the component (reported as a message, not in
   // a box of its own), so the result box is the only place the user learns of it.
   EXPECT_NE(form.ZipMate().ErrCode(), 0);
-  EXPECT_NE(form.ZipMate().ErrMsg().find("ROB216.dbf"), std::string::npos)
-      << form.ZipMate().ErrMsg();
+  EXPECT_NE(form.ZipMate().ErrMsg().find("ROB216.dbf"), std::string::npos) << form.ZipMate().ErrMsg();
   EXPECT_EQ(form.ZipMate().SuccessCnt(), 0);
   ASSERT_EQ(Ops.Calls.size(), 4u);
   EXPECT_EQ(Ops.Calls[2].Text, "Aktualizacja zakończona z błędami.");

@@ -22,18 +22,21 @@ class TScriptedOps : public UiOps {
   struct TCall {
     explicit TCall(std::string kind, std::string text = "", std::string title = "",
                    TUiIcon icon = TUiIcon::Information, TUiButtons buttons = TUiButtons::Ok)
-        : Kind(std::move(kind)), Text(std::move(text)), Title(std::move(title)), Icon(icon),
+        : Kind(std::move(kind)),
+          Text(std::move(text)),
+          Title(std::move(title)),
+          Icon(icon),
           Buttons(buttons) {}
     std::string Kind;  // "box", "simple", "choose", "terminate"
     std::string Text, Title;
     TUiIcon Icon;
     TUiButtons Buttons;
   };
-  std::deque<std::string> Folders;   // chooser answers; none left = cancel
-  std::deque<TUiAnswer> Answers;     // Yes/No answers; none left = No
+  std::deque<std::string> Folders;  // chooser answers; none left = cancel
+  std::deque<TUiAnswer> Answers;    // Yes/No answers; none left = No
   std::vector<TCall> Calls;
   std::vector<TFolderRequest> Requests;
-  std::function<void()> OnChoose;    // runs while the chooser is open
+  std::function<void()> OnChoose;  // runs while the chooser is open
 
   TUiAnswer ShowMessageBox(const std::string& text, const std::string& title, TUiIcon icon,
                            TUiButtons buttons) override {
@@ -85,8 +88,7 @@ class TExportFixture : public ::testing::Test {
       ::setenv("TMPDIR", FOldTmpDir.c_str(), 1);
     else
       ::unsetenv("TMPDIR");
-    ratetest::RunCommand("chmod -R u+rwx " + ratetest::Quote(Root) + "; rm -rf " +
-                         ratetest::Quote(Root));
+    ratetest::RunCommand("chmod -R u+rwx " + ratetest::Quote(Root) + "; rm -rf " + ratetest::Quote(Root));
   }
 
   std::string StagedArchive() const { return Temp + "/_xkgcsa9fjsk8_.tmp"; }

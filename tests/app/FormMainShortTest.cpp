@@ -20,8 +20,8 @@ TEST_F(FormMainShortTest, MemoHoldsFourLinesWithTheirTrailingBlanks) {
       "z pozostałymi plikami .dbf wyekesportowanymi z płyty CD z cennikiem.",
   };
   EXPECT_EQ(form.cxMemo1(), expected);
-  EXPECT_EQ(form.MemoText(), expected[0] + "\r\n" + expected[1] + "\r\n" + expected[2] + "\r\n" +
-                                 expected[3]);
+  EXPECT_EQ(form.MemoText(),
+            expected[0] + "\r\n" + expected[1] + "\r\n" + expected[2] + "\r\n" + expected[3]);
 }
 
 TEST_F(FormMainShortTest, OwnsALoadedComponentWithTheStoredValues) {

@@ -19,8 +19,7 @@ std::string PythonWithDbf() {
 }
 
 // The reader opens table and returns every value of the CSV source.
-void ExpectClientReadsCsvValues(const std::string& py, const std::string& table,
-                                const std::string& dir) {
+void ExpectClientReadsCsvValues(const std::string& py, const std::string& table, const std::string& dir) {
   RunCommand("mkdir -p " + Quote(dir));
   const std::string script =
       "import sys, dbf\n"
@@ -31,8 +30,8 @@ void ExpectClientReadsCsvValues(const std::string& py, const std::string& table,
       "    print('|'.join(v if isinstance(v, str) else '%.2f' % v for v in r))\n"
       "t.close()\n";
   WriteFile(dir + "/read.py", script);
-  const TRun r = RunCommand("PYTHONIOENCODING=utf-8 " + py + " -W ignore " +
-                            Quote(dir + "/read.py") + " " + Quote(table));
+  const TRun r = RunCommand("PYTHONIOENCODING=utf-8 " + py + " -W ignore " + Quote(dir + "/read.py") + " " +
+                            Quote(table));
   RunCommand("rm -f " + Quote(dir + "/read.py"));
   ASSERT_EQ(r.Exit, 0) << r.Output;
 
@@ -59,8 +58,7 @@ void ExpectClientReadsCsvValues(const std::string& py, const std::string& table,
     }
     ASSERT_EQ(got.size(), 9u) << lines[i + 1];
     for (size_t f = 0; f < 9; ++f)
-      EXPECT_EQ(TrimRight(got[f]), rows[i].Fields[f])
-          << "record " << i + 1 << " field " << kFields[f].Name;
+      EXPECT_EQ(TrimRight(got[f]), rows[i].Fields[f]) << "record " << i + 1 << " field " << kFields[f].Name;
   }
 }
 

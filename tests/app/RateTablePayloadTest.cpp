@@ -16,8 +16,8 @@ class RatePayload : public ::testing::Test {
     Table = ReadFile(ZM_RATE_TABLE_FILE);
     ASSERT_EQ(Table.size(), kTableSize);
     ASSERT_GT(Zip.size(), 40u + 46u + 22u + 20u);
-    Dir = std::string(ZM_TEST_TMP_DIR) + "/" +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    Dir =
+        std::string(ZM_TEST_TMP_DIR) + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     RunCommand("rm -rf " + Quote(Dir) + " && mkdir -p " + Quote(Dir));
   }
   void TearDown() override { RunCommand("rm -rf " + Quote(Dir)); }
@@ -122,11 +122,10 @@ TEST_F(RatePayload, PythonZipfile) {
       "sys.stdout.flush()\n"
       "open(sys.argv[2], 'wb').write(z.read(i))\n";
   WriteFile(Dir + "/check.py", script);
-  const TRun r = RunCommand("python3 " + Quote(Dir + "/check.py") + " " +
-                            Quote(ZM_RATE_PAYLOAD_FILE) + " " + Quote(Dir + "/out.dbf"));
+  const TRun r = RunCommand("python3 " + Quote(Dir + "/check.py") + " " + Quote(ZM_RATE_PAYLOAD_FILE) + " " +
+                            Quote(Dir + "/out.dbf"));
   ASSERT_EQ(r.Exit, 0) << r.Output;
-  EXPECT_EQ(r.Output,
-            "ROB216.dbf (2016, 6, 7, 8, 44, 2) 8 2 0x20 0 20 20 0x9cdff06e 17049 0 0 0\n");
+  EXPECT_EQ(r.Output, "ROB216.dbf (2016, 6, 7, 8, 44, 2) 8 2 0x20 0 20 20 0x9cdff06e 17049 0 0 0\n");
   EXPECT_EQ(ReadFile(Dir + "/out.dbf"), Table);
 }
 

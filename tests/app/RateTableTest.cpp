@@ -56,8 +56,8 @@ TEST_F(RateTable, FieldDescriptors) {
   for (size_t i = 0; i < 9; ++i) {
     const std::string d = Table.substr(32 + 32 * i, 32);
     std::string name = d.substr(0, 11);
-    EXPECT_EQ(name, std::string(kFields[i].Name) +
-                        std::string(11 - std::string(kFields[i].Name).size(), '\0'));
+    EXPECT_EQ(name,
+              std::string(kFields[i].Name) + std::string(11 - std::string(kFields[i].Name).size(), '\0'));
     EXPECT_EQ(d[11], kFields[i].Type) << kFields[i].Name;
     EXPECT_EQ(d.substr(12, 4), std::string(4, '\0'));
     EXPECT_EQ(uint8_t(d[16]), kFields[i].Length) << kFields[i].Name;

@@ -55,9 +55,7 @@ inline bool HaveProgram(const std::string& name) {
 inline uint32_t Le16(const std::string& b, size_t at) {
   return static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8;
 }
-inline uint32_t Le32(const std::string& b, size_t at) {
-  return Le16(b, at) | Le16(b, at + 2) << 16;
-}
+inline uint32_t Le32(const std::string& b, size_t at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
 
 // One row of the CSV source, fields as written there (UTF-8).
 struct TCsvRow {

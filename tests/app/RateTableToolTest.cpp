@@ -20,8 +20,8 @@ class RateTableTool : public ::testing::Test {
       Lines.push_back(Source.substr(pos, end - pos));
       pos = end == std::string::npos ? Source.size() : end + 1;
     }
-    Dir = std::string(ZM_TEST_TMP_DIR) + "/" +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    Dir =
+        std::string(ZM_TEST_TMP_DIR) + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     RunCommand("rm -rf " + Quote(Dir) + " && mkdir -p " + Quote(Dir));
     Csv = Dir + "/ROB216.csv";
     Out = Dir + "/ROB216.dbf";
@@ -35,8 +35,8 @@ class RateTableTool : public ::testing::Test {
   }
   TRun Build(const std::string& csv, const std::string& extra = "--crc 0x9CDFF06E") {
     WriteFile(Csv, csv);
-    return RunCommand(Quote(ZM_RATETABLE_TOOL) + " " + Quote(Csv) + " " + Quote(Out) +
-                      " --date 2016-06-07 " + extra);
+    return RunCommand(Quote(ZM_RATETABLE_TOOL) + " " + Quote(Csv) + " " + Quote(Out) + " --date 2016-06-07 " +
+                      extra);
   }
   // Replaces one comma-separated field of a 1-based line.
   void SetField(size_t line, size_t field, const std::string& value) {
@@ -50,8 +50,7 @@ class RateTableTool : public ::testing::Test {
   void ExpectFault(size_t line, const std::string& words) {
     const TRun r = Build(Joined());
     EXPECT_NE(r.Exit, 0) << r.Output;
-    EXPECT_NE(r.Output.find("ROB216.csv:" + std::to_string(line) + ":"), std::string::npos)
-        << r.Output;
+    EXPECT_NE(r.Output.find("ROB216.csv:" + std::to_string(line) + ":"), std::string::npos) << r.Output;
     EXPECT_NE(r.Output.find(words), std::string::npos) << r.Output;
     EXPECT_FALSE(FileExists(Out));
   }
@@ -85,8 +84,7 @@ TEST_F(RateTableTool, ChecksumPatchReachesAnyTarget) {
     ASSERT_EQ(r.Exit, 0) << r.Output;
     const std::string t = ReadFile(Out);
     ASSERT_EQ(t.size(), shipped.size());
-    EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>(t.data()), static_cast<uInt>(t.size())),
-              target);
+    EXPECT_EQ(crc32(0, reinterpret_cast<const Bytef*>(t.data()), static_cast<uInt>(t.size())), target);
     // Only the four reserved bytes differ.
     for (size_t i = 0; i < t.size(); ++i) {
       if (i >= 16 && i <= 19) continue;
@@ -176,9 +174,7 @@ TEST_F(RateTableTool, BadArgumentsAreRefused) {
   const std::string tool = Quote(ZM_RATETABLE_TOOL);
   EXPECT_EQ(RunCommand(tool + " " + Quote(Csv) + " " + Quote(Out)).Exit, 2);  // no date
   EXPECT_EQ(RunCommand(tool + " " + Quote(Csv) + " " + Quote(Out) + " --date 2016-13-01").Exit, 2);
-  EXPECT_EQ(
-      RunCommand(tool + " " + Quote(Csv) + " " + Quote(Out) + " --date 2016-06-07 --crc 9C").Exit,
-      2);
+  EXPECT_EQ(RunCommand(tool + " " + Quote(Csv) + " " + Quote(Out) + " --date 2016-06-07 --crc 9C").Exit, 2);
   const TRun missing =
       RunCommand(tool + " " + Quote(Dir + "/none.csv") + " " + Quote(Out) + " --date 2016-06-07");
   EXPECT_EQ(missing.Exit, 1);

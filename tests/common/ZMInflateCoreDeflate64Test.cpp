@@ -36,10 +36,14 @@ struct TBits {
     for (unsigned i = 0; i < len; ++i) Put((c >> (len - 1 - i)) & 1, 1);
   }
   void Lit(unsigned sym) {  // fixed literal/length code
-    if (sym < 144) Code(0x30 + sym, 8);
-    else if (sym < 256) Code(0x190 + sym - 144, 9);
-    else if (sym < 280) Code(sym - 256, 7);
-    else Code(0xC0 + sym - 280, 8);
+    if (sym < 144)
+      Code(0x30 + sym, 8);
+    else if (sym < 256)
+      Code(0x190 + sym - 144, 9);
+    else if (sym < 280)
+      Code(sym - 256, 7);
+    else
+      Code(0xC0 + sym - 280, 8);
   }
 };
 
@@ -139,7 +143,6 @@ TEST(InflateCoreDeflate64, DecodesSevenZipEntries) {
   }
   EXPECT_LT(raw.size(), data.size() / 3) << "the repeats were found";
 }
-
 
 // Long matches decoded inside the fast loop with tiny output chunks: the copy flushes
 // and slides the output, and decoding must carry on from the new position.

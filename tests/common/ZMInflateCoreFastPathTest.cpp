@@ -92,8 +92,7 @@ TEST(InflateCoreFastPath, MatchCopiesOfEveryShortPeriod) {
     }
     for (int level : {1, 6, 9}) {
       Bytes out;
-      ASSERT_EQ(Decode(ZDeflate(data, level, Z_DEFAULT_STRATEGY), out, zm::TInflateMode::Deflate),
-                zm::irOk)
+      ASSERT_EQ(Decode(ZDeflate(data, level, Z_DEFAULT_STRATEGY), out, zm::TInflateMode::Deflate), zm::irOk)
           << "period " << period << " level " << level;
       ASSERT_EQ(out, data) << "period " << period << " level " << level;
     }
@@ -116,8 +115,7 @@ TEST(InflateCoreFastPath, LiteralsWithLongCodes) {
       for (size_t chunk : {size_t(1) << 16, size_t(33), size_t(1)}) {
         if (chunk == 1 && round > 0) continue;  // byte by byte once is enough
         Bytes out;
-        ASSERT_EQ(Decode(ZDeflate(data, 9, strategy), out, zm::TInflateMode::Deflate, chunk),
-                  zm::irOk);
+        ASSERT_EQ(Decode(ZDeflate(data, 9, strategy), out, zm::TInflateMode::Deflate, chunk), zm::irOk);
         ASSERT_EQ(out, data) << "round " << round << " chunk " << chunk;
       }
     }
@@ -157,9 +155,7 @@ TEST(InflateCoreFastPath, Deflate64SymbolsOfTheMostBits) {
 
     // Reference output: the window before the first byte reads zeros.
     Bytes want;
-    auto at = [&](size_t back) -> uint8_t {
-      return back > want.size() ? 0 : want[want.size() - back];
-    };
+    auto at = [&](size_t back) -> uint8_t { return back > want.size() ? 0 : want[want.size() - back]; };
     for (int sym = 0; sym < 40; ++sym) {
       if (rng() % 3) {
         const unsigned lit = 13 - rng() % 3;  // the longest literal codes

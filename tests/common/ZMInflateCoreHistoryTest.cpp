@@ -23,7 +23,7 @@ const unsigned kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
 const unsigned kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
                                 49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
                                 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-const unsigned kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+const unsigned kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                  7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 
 struct TSymbol {
@@ -158,8 +158,8 @@ class TStreamWriter {
       unsigned lenBase = FD64 && ls == 285 ? 3 : kLenBase[ls - 257];
       // Long Deflate64 lengths now and then, so that the output stays small.
       const unsigned lenExtra = lenExtraBits == 16 && rng() % 8 ? unsigned(rng() % 300)
-                                : lenExtraBits                ? unsigned(rng() % (1u << lenExtraBits))
-                                                              : 0;
+                                : lenExtraBits                  ? unsigned(rng() % (1u << lenExtraBits))
+                                                                : 0;
       const unsigned ds = dists[rng() % dists.size()];
       const unsigned distExtra = kDistExtra[ds] ? unsigned(rng() % (1u << kDistExtra[ds])) : 0;
       Code(litCodes[ls], lit[ls]);
@@ -191,10 +191,14 @@ class TStreamWriter {
 
  private:
   void PutFixedLit(unsigned s) {
-    if (s < 144) Code(0x30 + s, 8);
-    else if (s < 256) Code(0x190 + s - 144, 9);
-    else if (s < 280) Code(s - 256, 7);
-    else Code(0xC0 + s - 280, 8);
+    if (s < 144)
+      Code(0x30 + s, 8);
+    else if (s < 256)
+      Code(0x190 + s - 144, 9);
+    else if (s < 280)
+      Code(s - 256, 7);
+    else
+      Code(0xC0 + s - 280, 8);
   }
   static std::vector<uint32_t> Canonical(const std::vector<unsigned>& lens) {
     unsigned count[16] = {0};
@@ -334,15 +338,9 @@ TEST(InflateCoreHistory, RandomCompleteCodeSetsAndMixedBlocks) {
       for (int b = 0; b < blocks; ++b) {
         const bool last = b == blocks - 1;
         switch (rng() % 4) {
-          case 0:
-            w.Stored(RandomBytes(rng, rng() % 2 ? rng() % 16 : rng() % 70000 % 65536), last);
-            break;
-          case 1:
-            w.Fixed(rng, rng() % 3000, last);
-            break;
-          default:
-            w.Dynamic(rng, rng() % 5000, last);
-            break;
+          case 0: w.Stored(RandomBytes(rng, rng() % 2 ? rng() % 16 : rng() % 70000 % 65536), last); break;
+          case 1: w.Fixed(rng, rng() % 3000, last); break;
+          default: w.Dynamic(rng, rng() % 5000, last); break;
         }
       }
       const Bytes comp = w.Finish();

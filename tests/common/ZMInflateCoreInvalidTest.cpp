@@ -61,10 +61,14 @@ std::vector<uint32_t> Canonical(const std::vector<uint8_t>& lens) {
 }
 
 void PutFixedLit(TBitWriter& w, unsigned sym) {
-  if (sym < 144) w.PutCode(0x30 + sym, 8);
-  else if (sym < 256) w.PutCode(0x190 + sym - 144, 9);
-  else if (sym < 280) w.PutCode(sym - 256, 7);
-  else w.PutCode(0xC0 + sym - 280, 8);
+  if (sym < 144)
+    w.PutCode(0x30 + sym, 8);
+  else if (sym < 256)
+    w.PutCode(0x190 + sym - 144, 9);
+  else if (sym < 280)
+    w.PutCode(sym - 256, 7);
+  else
+    w.PutCode(0xC0 + sym - 280, 8);
 }
 void PutFixedDist(TBitWriter& w, unsigned sym) { w.PutCode(sym, 5); }
 
@@ -87,8 +91,8 @@ std::vector<TClItem> Plain(const std::vector<uint8_t>& lens) {
 }
 
 // Writes a dynamic block header sending all 19 code-length code lengths.
-void PutDynamic(TBitWriter& w, bool last, unsigned nlit, unsigned ndist,
-                const std::vector<uint8_t>& clLens, const std::vector<TClItem>& items) {
+void PutDynamic(TBitWriter& w, bool last, unsigned nlit, unsigned ndist, const std::vector<uint8_t>& clLens,
+                const std::vector<TClItem>& items) {
   static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
   w.Put(last ? 1 : 0, 1);
   w.Put(2, 2);

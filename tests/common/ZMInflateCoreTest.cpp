@@ -37,9 +37,9 @@ Bytes MakeData(TKind kind, size_t size, uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes d;
   d.reserve(size + 64);
-  static const char* const words[] = {"the", "rate", "table", "of", "labour", "price", "list",
-                                      "quarter", "and", "construction", "estimate", "for", "a",
-                                      "value", "zip", "archive", "entry", "window", "Tarnix"};
+  static const char* const words[] = {
+      "the",      "rate", "table", "of",    "labour", "price",   "list",  "quarter", "and",   "construction",
+      "estimate", "for",  "a",     "value", "zip",    "archive", "entry", "window",  "Tarnix"};
   switch (kind) {
     case kText:
       while (d.size() < size) {
@@ -53,9 +53,8 @@ Bytes MakeData(TKind kind, size_t size, uint32_t seed) {
       while (d.size() < size) {
         int indent = int(rng() % 4) * 2;
         d.insert(d.end(), size_t(indent), ' ');
-        std::string line = "if (FCount" + std::to_string(rng() % 50) + " > " +
-                           std::to_string(rng() % 1000) + ") { Result = Read(Buf, " +
-                           std::to_string(rng() % 65536) + "); }\n";
+        std::string line = "if (FCount" + std::to_string(rng() % 50) + " > " + std::to_string(rng() % 1000) +
+                           ") { Result = Read(Buf, " + std::to_string(rng() % 65536) + "); }\n";
         d.insert(d.end(), line.begin(), line.end());
       }
       break;
@@ -87,8 +86,7 @@ Bytes MakeData(TKind kind, size_t size, uint32_t seed) {
         if (rng() % 3 == 0) d.push_back(uint8_t(rng()));
       }
       break;
-    default:
-      break;
+    default: break;
   }
   d.resize(size);
   return d;
@@ -169,10 +167,10 @@ TEST(InflateCore, MatchesZlibForEveryLevelStrategyKindAndSize) {
             default: got = Decode(comp, &rng, 1 << 16, 1 + rng() % 700); break;
           }
           ++streams;
-          ASSERT_EQ(got.Result, zm::irOk) << kKindNames[kind] << " size " << size << " level "
-                                          << level << " strategy " << st.Name;
-          ASSERT_TRUE(got.Data == data) << kKindNames[kind] << " size " << size << " level "
-                                        << level << " strategy " << st.Name;
+          ASSERT_EQ(got.Result, zm::irOk)
+              << kKindNames[kind] << " size " << size << " level " << level << " strategy " << st.Name;
+          ASSERT_TRUE(got.Data == data)
+              << kKindNames[kind] << " size " << size << " level " << level << " strategy " << st.Name;
           ASSERT_EQ(got.Crc, want);
           ASSERT_EQ(got.InConsumed, comp.size());
         }

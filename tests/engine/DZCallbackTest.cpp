@@ -38,10 +38,9 @@ uint32_t DosStamp(int y, int mo, int d, int h, int mi, int s) {
 
 TEST(DZCallbacks, PasswordQuestions) {
   const fs::path dir = FreshDir("cb_password");
-  const std::string zip = MakeArchive(
-      dir, {{.Name = "a.txt", .Data = "secret a", .Password = "right"},
-            {.Name = "b.txt", .Data = "secret b", .Password = "right"},
-            {.Name = "c.txt", .Data = "plain"}});
+  const std::string zip = MakeArchive(dir, {{.Name = "a.txt", .Data = "secret a", .Password = "right"},
+                                            {.Name = "b.txt", .Data = "secret b", .Password = "right"},
+                                            {.Name = "c.txt", .Data = "plain"}});
   // Wrong first answer, right second: both encrypted files come out, asked only
   // for the first (the password is remembered).
   {
@@ -115,8 +114,7 @@ TEST(DZCallbacks, PasswordQuestions) {
 
 TEST(DZCallbacks, CrcErrorAnswers) {
   const fs::path dir = FreshDir("cb_crc");
-  const std::string zip = MakeArchive(
-      dir, {{.Name = "a.txt", .Data = "payload", .CrcOverride = 0xDEADBEEF}});
+  const std::string zip = MakeArchive(dir, {{.Name = "a.txt", .Data = "payload", .CrcOverride = 0xDEADBEEF}});
   THarness keep;
   keep.Archive = zip;
   keep.Base = dir.string();
@@ -221,8 +219,8 @@ TEST(DZCallbacks, FreshenAndUpdateByDate) {
 
 TEST(DZCallbacks, TestModeWritesNothing) {
   const fs::path dir = FreshDir("cb_test");
-  const std::string zip = MakeArchive(dir, {{.Name = "a/b.txt", .Data = "one"},
-                                            {.Name = "c.txt", .Data = "two", .CrcOverride = 1}});
+  const std::string zip = MakeArchive(
+      dir, {{.Name = "a/b.txt", .Data = "one"}, {.Name = "c.txt", .Data = "two", .CrcOverride = 1}});
   THarness h;
   h.Archive = zip;
   h.Base = (dir / "never").string();
@@ -249,12 +247,11 @@ TEST(DZCallbacks, SelectionFoldersAndProgress) {
   h.Specs = {"docs/*", "*.h"};
   h.Excludes = {"*.log"};
   EXPECT_EQ(h.Exec(), 2);
-  EXPECT_EQ(Tree(dir / "o1"),
-            (std::map<std::string, std::string>{{"docs", "/"},
-                                                {"docs/readme.txt", "readme"},
-                                                {"src", "/"},
-                                                {"src/deep", "/"},
-                                                {"src/deep/x.h", "#pragma once"}}));
+  EXPECT_EQ(Tree(dir / "o1"), (std::map<std::string, std::string>{{"docs", "/"},
+                                                                  {"docs/readme.txt", "readme"},
+                                                                  {"src", "/"},
+                                                                  {"src/deep", "/"},
+                                                                  {"src/deep/x.h", "#pragma once"}}));
   EXPECT_EQ(h.TotalItems, 3);  // the folder entry, readme.txt and x.h
   EXPECT_EQ(h.TotalBytes, int64_t(6 + 12));
   EXPECT_EQ(h.StepBytes, int64_t(6 + 12));
@@ -330,9 +327,12 @@ TEST(DZCallbacks, RenamedEntriesObeyTheNameRules) {
   h.OnExtName = [](std::string& name, const std::string& base) {
     EXPECT_FALSE(base.empty());
     // Names come with the platform's separator.
-    if (name == NativeName("a/one.txt")) name = "renamed/uno.txt";
-    else if (name == NativeName("a/two.txt")) name = "../../escape.txt";
-    else return 0;
+    if (name == NativeName("a/one.txt"))
+      name = "renamed/uno.txt";
+    else if (name == NativeName("a/two.txt"))
+      name = "../../escape.txt";
+    else
+      return 0;
     return 1;
   };
   EXPECT_EQ(h.Exec(), 2);
@@ -357,10 +357,10 @@ TEST(DZCallbacks, NameEncodings) {
   extra += char(field.size() & 0xFF);
   extra += char(field.size() >> 8);
   extra += field;
-  const std::string zip = MakeArchive(
-      dir, {{.Name = "caf\x82.txt", .Data = "dos", .MadeBy = 0x0014},
-            {.Name = "\xc3\xa9t\xc3\xa9.txt", .Data = "utf8", .Flags = 0x800, .MadeBy = 0x0014},
-            {.Name = raw, .Data = "unicode path", .Extra = extra}});
+  const std::string zip =
+      MakeArchive(dir, {{.Name = "caf\x82.txt", .Data = "dos", .MadeBy = 0x0014},
+                        {.Name = "\xc3\xa9t\xc3\xa9.txt", .Data = "utf8", .Flags = 0x800, .MadeBy = 0x0014},
+                        {.Name = raw, .Data = "unicode path", .Extra = extra}});
   THarness h;
   h.Archive = zip;
   h.Base = (dir / "out").string();

@@ -27,7 +27,8 @@ std::vector<std::string> ExportedNames(void* module) {
   if (dir.VirtualAddress == 0) return names;
   const auto* exp = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
   const auto* rvas = reinterpret_cast<const DWORD*>(base + exp->AddressOfNames);
-  for (DWORD i = 0; i < exp->NumberOfNames; ++i) names.emplace_back(reinterpret_cast<const char*>(base + rvas[i]));
+  for (DWORD i = 0; i < exp->NumberOfNames; ++i)
+    names.emplace_back(reinterpret_cast<const char*>(base + rvas[i]));
   return names;
 }
 
@@ -69,8 +70,9 @@ TEST(DZEngineApi, ExportsOnlyEntryPoints) {
                                              "DZ_PrivVersion", "DZ_Version"}));
 #else
   // Internal symbols stay hidden, also those of the linked support code.
-  EXPECT_EQ(plat::LibSymbol(e.Handle, "_Z13FileNameMatchRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_"),
-            nullptr);
+  EXPECT_EQ(
+      plat::LibSymbol(e.Handle, "_Z13FileNameMatchRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES6_"),
+      nullptr);
   EXPECT_EQ(plat::LibSymbol(e.Handle, "_ZN2zm16Crc32UpdateFastEjPKvm"), nullptr);
 #endif
 }

@@ -20,8 +20,7 @@ using namespace dzt;
 
 namespace {
 
-constexpr int kSkipBadName = 4, kSkipFormat = 7, kSkipGeneral = 8, kSkipSize = 17,
-              kSkipMethod = 5;
+constexpr int kSkipBadName = 4, kSkipFormat = 7, kSkipGeneral = 8, kSkipSize = 17, kSkipMethod = 5;
 
 struct TRun {
   THarness H;
@@ -44,14 +43,10 @@ void RunOn(TRun& run, const fs::path& dir, const std::string& zip, uint32_t extr
 TEST(DZHostile, NamesThatLeaveTheBaseFolder) {
   const fs::path dir = FreshDir("hostile_names");
   std::vector<TEntrySpec> e = {
-      {.Name = "../evil1.txt", .Data = "x"},
-      {.Name = "a/../../evil2.txt", .Data = "x"},
-      {.Name = "/tmp/dz_evil3.txt", .Data = "x"},
-      {.Name = "C:\\evil4.txt", .Data = "x"},
-      {.Name = "..\\evil5.txt", .Data = "x"},
-      {.Name = "ok/fine.txt", .Data = "fine"},
-      {.Name = "ok/./also.txt", .Data = "also"},
-      {.Name = "bad\x01name.txt", .Data = "x"},
+      {.Name = "../evil1.txt", .Data = "x"},      {.Name = "a/../../evil2.txt", .Data = "x"},
+      {.Name = "/tmp/dz_evil3.txt", .Data = "x"}, {.Name = "C:\\evil4.txt", .Data = "x"},
+      {.Name = "..\\evil5.txt", .Data = "x"},     {.Name = "ok/fine.txt", .Data = "fine"},
+      {.Name = "ok/./also.txt", .Data = "also"},  {.Name = "bad\x01name.txt", .Data = "x"},
   };
   TRun r;
   RunOn(r, dir, BuildZip(e));
@@ -60,15 +55,15 @@ TEST(DZHostile, NamesThatLeaveTheBaseFolder) {
   for (const TSkip& s : r.H.Skips) bad += s.Type == kSkipBadName && s.Error == 26;
   EXPECT_EQ(bad, 6);
   int msgs = 0;
-  for (const TMsg& m : r.H.Messages) msgs += (m.Code & 0x3F) == 26 && m.Text.find("evil") != std::string::npos;
+  for (const TMsg& m : r.H.Messages)
+    msgs += (m.Code & 0x3F) == 26 && m.Text.find("evil") != std::string::npos;
   EXPECT_EQ(msgs, 5) << "each refusal is reported with its name";
   EXPECT_FALSE(fs::exists(dir / "evil1.txt"));
   EXPECT_FALSE(fs::exists(dir / "evil2.txt"));
   EXPECT_FALSE(fs::exists("/tmp/dz_evil3.txt"));
   EXPECT_FALSE(fs::exists(dir / "evil5.txt"));
   const auto t = Tree(dir);
-  for (const auto& [name, data] : t)
-    EXPECT_TRUE(name == "t.zip" || name.rfind("out", 0) == 0) << name;
+  for (const auto& [name, data] : t) EXPECT_TRUE(name == "t.zip" || name.rfind("out", 0) == 0) << name;
   EXPECT_EQ(ReadFile(r.Out / "ok" / "fine.txt"), "fine");
   EXPECT_EQ(ReadFile(r.Out / "ok" / "also.txt"), "also");
 }
@@ -131,7 +126,8 @@ TEST(DZHostile, OverlappingEntriesAreRefused) {
   // One deflated block of 1 MB, referenced by 50 directory entries.
   const std::string data(1 << 20, 'A');
   std::vector<TEntrySpec> e;
-  for (int i = 0; i < 50; ++i) e.push_back({.Name = "f" + std::to_string(i), .Data = data, .OffsetOverride = 0});
+  for (int i = 0; i < 50; ++i)
+    e.push_back({.Name = "f" + std::to_string(i), .Data = data, .OffsetOverride = 0});
   const fs::path dir = FreshDir("hostile_overlap");
   TRun r;
   RunOn(r, dir, BuildZip(e));
@@ -146,8 +142,9 @@ TEST(DZHostile, OverlappingEntriesAreRefused) {
 TEST(DZHostile, DataOutsideTheArchive) {
   const fs::path dir = FreshDir("hostile_range");
   TRun r;
-  RunOn(r, dir, BuildZip({{.Name = "a.txt", .Data = "hello", .CompOverride = 0x7FFFFFF0},
-                          {.Name = "b.txt", .Data = "world", .OffsetOverride = 0x10000000}}));
+  RunOn(r, dir,
+        BuildZip({{.Name = "a.txt", .Data = "hello", .CompOverride = 0x7FFFFFF0},
+                  {.Name = "b.txt", .Data = "world", .OffsetOverride = 0x10000000}}));
   EXPECT_EQ(r.Result, 0);
   EXPECT_EQ(r.H.Skips.size(), 2u);
   EXPECT_TRUE(Tree(r.Out).empty());
@@ -158,9 +155,10 @@ TEST(DZHostile, LyingSizes) {
   std::string big(200000, 'z');
   // Declares 100 bytes but inflates to 200000: stopped at the declared size.
   TRun r;
-  RunOn(r, dir, BuildZip({{.Name = "bomb.txt", .Data = big, .UncompOverride = 100},
-                          {.Name = "short.txt", .Data = "abc", .UncompOverride = 50},
-                          {.Name = "stored.txt", .Data = "abc", .Method = 0, .UncompOverride = 5}}));
+  RunOn(r, dir,
+        BuildZip({{.Name = "bomb.txt", .Data = big, .UncompOverride = 100},
+                  {.Name = "short.txt", .Data = "abc", .UncompOverride = 50},
+                  {.Name = "stored.txt", .Data = "abc", .Method = 0, .UncompOverride = 5}}));
   EXPECT_EQ(r.Result, 0) << r.H.AllMessages();
   EXPECT_TRUE(Tree(r.Out).empty());
   EXPECT_TRUE(r.H.HasSkip(kSkipSize));
@@ -190,10 +188,11 @@ TEST(DZHostile, UnsupportedMethodsAreSkipped) {
   const fs::path dir = FreshDir("hostile_method");
   TRun r;
   // Methods no decoder takes, and AES encryption without its extra field.
-  RunOn(r, dir, BuildZip({{.Name = "w.wv", .Data = "wvpk", .Method = 97},
-                          {.Name = "l.lz77", .Data = "xxxxxxxx", .Method = 19},
-                          {.Name = "a.aes", .Data = "xxxxxxxxxxxxxxxx", .Method = 99, .Flags = 1},
-                          {.Name = "ok.txt", .Data = "ok"}}));
+  RunOn(r, dir,
+        BuildZip({{.Name = "w.wv", .Data = "wvpk", .Method = 97},
+                  {.Name = "l.lz77", .Data = "xxxxxxxx", .Method = 19},
+                  {.Name = "a.aes", .Data = "xxxxxxxxxxxxxxxx", .Method = 99, .Flags = 1},
+                  {.Name = "ok.txt", .Data = "ok"}}));
   EXPECT_EQ(r.Result, 1);
   int n = 0;
   for (const TSkip& s : r.H.Skips) n += s.Type == kSkipMethod;

@@ -66,7 +66,8 @@ TEST(DZMethods, EachMethodDecodesToItsData) {
   std::vector<TEntrySpec> entries;
   for (const TPacked& p : PackEach(data)) {
     ASSERT_FALSE(p.Packed.empty()) << p.Name;
-    entries.push_back({.Name = p.Name, .Data = data, .Method = p.Method, .Packed = p.Packed, .Flags = p.Flags});
+    entries.push_back(
+        {.Name = p.Name, .Data = data, .Method = p.Method, .Packed = p.Packed, .Flags = p.Flags});
   }
   const fs::path dir = FreshDir("methods_each");
   WriteFile(dir / "m.zip", BuildZip(entries));
@@ -83,8 +84,9 @@ TEST(DZMethods, DamagedOrCutDataAreRefusedAndLeaveNoFile) {
     std::string flipped = p.Packed, cut = p.Packed.substr(0, p.Packed.size() / 2);
     flipped[flipped.size() / 2] = char(flipped[flipped.size() / 2] ^ 0x55);
     for (const std::string& bad : {flipped, cut}) {
-      WriteFile(dir / "d.zip", BuildZip({{.Name = p.Name, .Data = data, .Method = p.Method, .Packed = bad,
-                                          .Flags = p.Flags}}));
+      WriteFile(
+          dir / "d.zip",
+          BuildZip({{.Name = p.Name, .Data = data, .Method = p.Method, .Packed = bad, .Flags = p.Flags}}));
       TRun x(dir / "d.zip");
       EXPECT_EQ(x.Result, 0) << p.Name;
       EXPECT_TRUE(Tree(x.Out).empty()) << p.Name << ": no partial file";
@@ -142,10 +144,11 @@ TEST_F(DZMethodPeers, SevenZipInfoZipAndPython) {
   }
   for (const char* m : {"ZIP_BZIP2", "ZIP_LZMA"}) {
     const std::string zip = (Dir / (std::string(m) + ".zip")).string();
-    if (Make("python3", std::string("python3 -c \"import zipfile,os\nwith zipfile.ZipFile('") + zip +
-                            "','w',zipfile." + m +
-                            ") as z:\n  for r,d,f in os.walk('.'):\n    if r!='.': z.write(r)\n    for n in f: "
-                            "z.write(os.path.join(r,n))\"")) {
+    if (Make("python3",
+             std::string("python3 -c \"import zipfile,os\nwith zipfile.ZipFile('") + zip + "','w',zipfile." +
+                 m +
+                 ") as z:\n  for r,d,f in os.walk('.'):\n    if r!='.': z.write(r)\n    for n in f: "
+                 "z.write(os.path.join(r,n))\"")) {
       ExpectSameAs(Src, zip);
       ++made;
     }
@@ -170,7 +173,9 @@ TEST_F(DZMethodPeers, XzAndZstdToolOutput) {
 }
 
 TEST_F(DZMethodPeers, SevenZipAesBothStrengthsAndBothForms) {
-  if (!Make("7z", "7z a -tzip -mem=AES128 -pPa55 ../a128.zip . && 7z a -tzip -mem=AES256 -mm=BZip2 -pPa55 ../a256.zip ."))
+  if (!Make("7z",
+            "7z a -tzip -mem=AES128 -pPa55 ../a128.zip . && 7z a -tzip -mem=AES256 -mm=BZip2 -pPa55 "
+            "../a256.zip ."))
     GTEST_SKIP() << "7z is not installed";
   ExpectSameAs(Src, Dir / "a128.zip", "Pa55");
   ExpectSameAs(Src, Dir / "a256.zip", "Pa55");
@@ -179,7 +184,10 @@ TEST_F(DZMethodPeers, SevenZipAesBothStrengthsAndBothForms) {
   const std::string zip = ReadFile(Dir / "a128.zip");
   const TCentralSummary sum = SummarizeCentral(zip);
   ASSERT_TRUE(sum.Has(sum.Methods, 99) && sum.Has(sum.ExtraTags, 0x9901));
-  const size_t field = zip.find(std::string("\x01\x99\x07\x00\x02\x00" "AE", 8), zip.find("PK\x01\x02"));
+  const size_t field = zip.find(std::string("\x01\x99\x07\x00\x02\x00"
+                                            "AE",
+                                            8),
+                                zip.find("PK\x01\x02"));
   ASSERT_NE(field, std::string::npos);
   const size_t cen = zip.rfind("PK\x01\x02", field);
   const size_t nameLen = uint8_t(zip[cen + 28]) | uint8_t(zip[cen + 29]) << 8;

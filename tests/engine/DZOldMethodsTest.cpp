@@ -14,8 +14,8 @@ constexpr int kSkipFormat = 7;
 
 // Text with the escape byte of Reduce (144) and some binary noise.
 std::string Sample(size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"stawka ", "robocizny ", "ROB216 ", "\x90", "\x90\x90",
-                                       "zl/h ", "\n", "Informacje kwartalne "};
+  static const char* const kWords[] = {"stawka ",  "robocizny ", "ROB216 ", "\x90",
+                                       "\x90\x90", "zl/h ",      "\n",      "Informacje kwartalne "};
   std::string s;
   while (s.size() < n) {
     seed = seed * 1103515245u + 12345u;
@@ -70,11 +70,19 @@ TEST(DZOldMethods, ExtractWhatAnIndependentWriterMade) {
     peer.push_back({.Name = "shrink" + tag, .Data = d, .Method = 1, .Packed = Shrink(d)});
     peer.push_back({.Name = "shrink-clear" + tag, .Data = d, .Method = 1, .Packed = Shrink(d, 3)});
     for (unsigned flags = 0; flags <= 6; flags += 2)
-      peer.push_back({.Name = "implode" + std::to_string(flags) + "-" + tag, .Data = d, .Method = 6,
-                      .Packed = Implode(d, flags & 2, flags & 4), .Flags = uint16_t(flags)});
+      peer.push_back({.Name = "implode" + std::to_string(flags) + "-" + tag,
+                      .Data = d,
+                      .Method = 6,
+                      .Packed = Implode(d, flags & 2, flags & 4),
+                      .Flags = uint16_t(flags)});
     for (unsigned f = 1; f <= 4; ++f)
-      all.push_back({.Name = "reduce" + std::to_string(f) + "-" + tag, .Data = d,
-                     .Method = uint16_t(1 + f), .Packed = Reduce(d, f, f == 2 ? 1 : f == 3 ? 3 : 32)});
+      all.push_back({.Name = "reduce" + std::to_string(f) + "-" + tag,
+                     .Data = d,
+                     .Method = uint16_t(1 + f),
+                     .Packed = Reduce(d, f,
+                                      f == 2   ? 1
+                                      : f == 3 ? 3
+                                               : 32)});
   }
   all.insert(all.end(), peer.begin(), peer.end());
   const TRun r = Extract(dir, all);
@@ -95,20 +103,29 @@ TEST(DZOldMethods, HandMadeStreams) {
       // LZW codes 65 66 257 259 of 9 bits; 259 is the code its own step defines.
       {.Name = "shrink", .Data = "ABABABA", .Method = 1, .Packed = "\x41\x84\x04\x1c\x08"},
       // A, code size up to 10 bits, B, leaves freed (257 = AB), then 257 again, now BB.
-      {.Name = "shrink-clear", .Data = "ABBB", .Method = 1,
+      {.Name = "shrink-clear",
+       .Data = "ABBB",
+       .Method = 1,
        .Packed = std::string("\x41\x00\x06\x10\x02\x20\x01\x02\x02", 9)},
       // Factor 1: abc, then 6 bytes from 3 back, then an escaped 144.
-      {.Name = "reduce", .Data = "abcabcabc\x90", .Method = 2, .Packed = noSets + "abc\x90\x03\x02\x90" + '\0'},
+      {.Name = "reduce",
+       .Data = "abcabcabc\x90",
+       .Method = 2,
+       .Packed = noSets + "abc\x90\x03\x02\x90" + '\0'},
       // Factor 1: ab, then 127 + 4 + 3 bytes from 2 back (the length byte follows).
       {.Name = "reduce-long", .Data = Repeat("ab", 68), .Method = 2, .Packed = noSets + "ab\x90\x7f\x04\x01"},
       // Factor 4: 8 bytes from 266 back, before the start: zeros.
       {.Name = "reduce-zeros", .Data = std::string(8, '\0'), .Method = 5, .Packed = noSets + "\x90\x15\x09"},
       // The follower set of byte 0 is {x}: x by index (one bit), then y as it is.
-      {.Name = "reduce-followers", .Data = "xy", .Method = 3,
+      {.Name = "reduce-followers",
+       .Data = "xy",
+       .Method = 3,
        .Packed = std::string(191, '\0') + "\x04\x78\xe4\x01"},
       // Two trees of 64 codes of 6 bits (symbol s has code 63 - s), 4 KiB: a literal,
       // then 4 bytes from 1 back.
-      {.Name = "implode", .Data = "aaaaa", .Method = 6,
+      {.Name = "implode",
+       .Data = "aaaaa",
+       .Method = 6,
        .Packed = std::string("\x03\xf5\xf5\xf5\xf5\x03\xf5\xf5\xf5\xf5\xc3\x00\xff\x0b", 14)},
       // Empty files with no data at all: no sets, no trees.
       {.Name = "reduce-empty", .Data = "", .Method = 4},
@@ -127,16 +144,26 @@ TEST(DZOldMethods, DamagedDataAreRefusedAndLeaveNoFile) {
   const std::string noSets(192, '\0');
   const std::vector<TEntrySpec> e = {
       {.Name = "shrink-undefined", .Data = "AB", .Method = 1, .Packed = "\x2c\x01"},  // 300 first
-      {.Name = "shrink-control", .Data = "AB", .Method = 1, .Packed = std::string("\x41\x00\x0e", 3)},  // A, 256, 3
+      {.Name = "shrink-control",
+       .Data = "AB",
+       .Method = 1,
+       .Packed = std::string("\x41\x00\x0e", 3)},  // A, 256, 3
       {.Name = "shrink-cut", .Data = d, .Method = 1, .Packed = shrunk.substr(0, shrunk.size() / 2)},
       {.Name = "reduce-set", .Data = "ab", .Method = 5, .Packed = "\x3f\xff\xff"},  // 63 followers
       {.Name = "reduce-cut", .Data = d, .Method = 5, .Packed = reduced.substr(0, reduced.size() - 9)},
       // 64 codes of 1 bit, and runs that give 80 lengths for 64 codes.
-      {.Name = "implode-oversubscribed", .Data = "ab", .Method = 6,
+      {.Name = "implode-oversubscribed",
+       .Data = "ab",
+       .Method = 6,
        .Packed = "\x03\xf0\xf0\xf0\xf0\x03\xf5\xf5\xf5\xf5\xff\xff"},
-      {.Name = "implode-runs", .Data = "ab", .Method = 6,
+      {.Name = "implode-runs",
+       .Data = "ab",
+       .Method = 6,
        .Packed = "\x04\xf5\xf5\xf5\xf5\xf5\x03\xf5\xf5\xf5\xf5\xff\xff"},
-      {.Name = "implode-cut", .Data = d, .Method = 6, .Packed = imploded.substr(0, imploded.size() - 9),
+      {.Name = "implode-cut",
+       .Data = d,
+       .Method = 6,
+       .Packed = imploded.substr(0, imploded.size() - 9),
        .Flags = 6},
       {.Name = "reduce-empty", .Data = "abc", .Method = 2, .Packed = noSets},
   };
@@ -146,7 +173,8 @@ TEST(DZOldMethods, DamagedDataAreRefusedAndLeaveNoFile) {
   ASSERT_EQ(r.H.Skips.size(), e.size()) << r.H.AllMessages();
   for (const TSkip& s : r.H.Skips) EXPECT_EQ(s.Type, kSkipFormat) << s.Name;
   size_t damaged = 0;
-  for (const TMsg& m : r.H.Messages) damaged += m.Text.find("compressed data are damaged") != std::string::npos;
+  for (const TMsg& m : r.H.Messages)
+    damaged += m.Text.find("compressed data are damaged") != std::string::npos;
   EXPECT_EQ(damaged, e.size()) << r.H.AllMessages();
   EXPECT_TRUE(Tree(dir / "out").empty());
 }

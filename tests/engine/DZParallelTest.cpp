@@ -175,12 +175,12 @@ TEST(DZDecodeAhead, SkippedAndRenamedEntriesKeepTheirOwnData) {
   EXPECT_EQ(OpenHandles(), handles);  // the files written for skipped entries are gone
   EXPECT_EQ(asked, (std::vector<std::string>{"keep.txt", "keep2.bin"}));
   EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{{"a", "/"},
-                                                          {"a/keep.txt", "old one"},
-                                                          {"a/keep2.bin", "old two"},
-                                                          {"a/small.txt", "small"},
-                                                          {"a/last.txt", "last"},
-                                                          {"b", "/"},
-                                                          {"b/moved.txt", big3}}));
+                                                           {"a/keep.txt", "old one"},
+                                                           {"a/keep2.bin", "old two"},
+                                                           {"a/small.txt", "small"},
+                                                           {"a/last.txt", "last"},
+                                                           {"b", "/"},
+                                                           {"b/moved.txt", big3}}));
   ASSERT_EQ(h.Skips.size(), 3u);
   EXPECT_EQ(h.Skips[0].Name, "a/keep.txt");
   EXPECT_EQ(h.Skips[1].Name, "../escape.txt");
@@ -191,10 +191,11 @@ TEST(DZDecodeAhead, DamagedEntriesAreReportedByTheirOwnName) {
   const fs::path dir = FreshDir("ahead_damage");
   std::vector<TEntrySpec> entries;
   for (int i = 0; i < 12; ++i)
-    entries.push_back({.Name = "e" + std::to_string(i) + ".txt", .Data = Text(size_t(200000 + i * 1000), unsigned(i))});
+    entries.push_back(
+        {.Name = "e" + std::to_string(i) + ".txt", .Data = Text(size_t(200000 + i * 1000), unsigned(i))});
   entries[3].CrcOverride = 0x12345678;
-  entries[6].UncompOverride = 1000;     // the data run on past the stated size
-  entries[8].UncompOverride = 900000;   // the data end before it
+  entries[6].UncompOverride = 1000;    // the data run on past the stated size
+  entries[8].UncompOverride = 900000;  // the data end before it
   std::vector<uint64_t> offsets;
   std::string zip = BuildZip(entries, &offsets);
   zip[DataStart(zip, offsets[10])] = char(0x07);  // a final block of the reserved type
@@ -213,7 +214,8 @@ TEST(DZDecodeAhead, DamagedEntriesAreReportedByTheirOwnName) {
   EXPECT_EQ(crcAsked, std::vector<std::string>{"e3.txt"});
   std::map<std::string, int> skipped;
   for (const TSkip& s : h.Skips) skipped[s.Name] = s.Type;
-  EXPECT_EQ(skipped, (std::map<std::string, int>{{"e3.txt", 8}, {"e6.txt", 17}, {"e8.txt", 17}, {"e10.txt", 7}}));
+  EXPECT_EQ(skipped,
+            (std::map<std::string, int>{{"e3.txt", 8}, {"e6.txt", 17}, {"e8.txt", 17}, {"e10.txt", 7}}));
   const auto tree = Tree(dir / "out");
   EXPECT_EQ(tree.size(), 8u);
   for (int i : {0, 1, 2, 4, 5, 7, 9, 11})
@@ -244,7 +246,7 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
     EXPECT_LT(h.Exec(), 0);
     const auto tree = Tree(dir / "in");
     EXPECT_EQ(tree, (std::map<std::string, std::string>{{"big0.txt", entries[0].Data},
-                                                         {"big1.txt", entries[1].Data}}));
+                                                        {"big1.txt", entries[1].Data}}));
   }
   // Between: the end of the second item answers stop.
   {
@@ -326,7 +328,8 @@ TEST(DZDecodeAhead, ReplacedFilesGetNewDataAndTheEntryTime) {
 // (a mount below the base) gets a copy. /dev and /dev/shm are two such file systems
 // where this process may write there (as the superuser).
 TEST(DZDecodeAhead, TargetOnAnotherFileSystemGetsACopy) {
-  struct stat dev {}, shm {};
+  struct stat dev {
+  }, shm{};
   if (access("/dev", W_OK) != 0 || stat("/dev", &dev) != 0 || stat("/dev/shm", &shm) != 0 ||
       dev.st_dev == shm.st_dev)
     GTEST_SKIP() << "no writable base folder with another file system below it";

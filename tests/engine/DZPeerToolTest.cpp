@@ -34,7 +34,7 @@ class DZPeerTool : public ::testing::Test {
     }
     EXPECT_TRUE(h.Skips.empty()) << h.AllMessages();
     ASSERT_EQ(Shell("unzip -o -q " + std::string(password.empty() ? "" : "-P " + password + " ") +
-                  zip.string() + " -d " + theirs.string()),
+                    zip.string() + " -d " + theirs.string()),
               0);
     const auto a = Tree(mine), b = Tree(theirs);
     EXPECT_EQ(a.size(), b.size());
@@ -107,8 +107,7 @@ TEST_F(DZPeerTool, PythonZipfile) {
       "  z.writestr('unicode/\\u017c\\u00f3\\u0142w.txt','zolw')\n"
       "  with z.open('streamed.txt','w',force_zip64=True) as w: w.write(b'x'*100000)\n";
   WriteFile(Dir / "mk.py", script);
-  ASSERT_EQ(Shell("python3 " + (Dir / "mk.py").string() + " " + Src.string() + " " +
-                (Dir / "p.zip").string()),
-            0);
+  ASSERT_EQ(
+      Shell("python3 " + (Dir / "mk.py").string() + " " + Src.string() + " " + (Dir / "p.zip").string()), 0);
   Compare(Dir / "p.zip", "", 28);
 }

@@ -33,9 +33,12 @@ TSnapshot Snapshot(const fs::path& root) {
     const fs::path& p = it->path();
     const std::string rel = fs::relative(p, root).generic_string();
     const fs::file_status st = fs::symlink_status(p);
-    if (fs::is_symlink(st)) s[rel] = "l:" + fs::read_symlink(p).string();
-    else if (fs::is_directory(st)) s[rel] = "d";
-    else s[rel] = "f:" + ReadFile(p);
+    if (fs::is_symlink(st))
+      s[rel] = "l:" + fs::read_symlink(p).string();
+    else if (fs::is_directory(st))
+      s[rel] = "d";
+    else
+      s[rel] = "f:" + ReadFile(p);
   }
   return s;
 }
@@ -94,8 +97,10 @@ struct TSandbox {
       if (Before.count("out/" + k) && Before.at("out/" + k) == v) continue;
       if (v == "d") continue;
       auto it = files.find(k);
-      if (it == files.end()) bad += " unexpected " + k;
-      else if (v != "f:" + it->second) bad += " wrong contents " + k;
+      if (it == files.end())
+        bad += " unexpected " + k;
+      else if (v != "f:" + it->second)
+        bad += " wrong contents " + k;
     }
     for (const auto& [k, v] : files)
       if (!after.count(k)) bad += " missing " + k;
@@ -202,7 +207,8 @@ TEST(DZRobust, OverlappingAndQuotedEntriesAreRefused) {
   std::vector<TEntrySpec> e;
   e.push_back({.Name = "first", .Data = kernel});
   e.push_back({.Name = "inner", .Data = "quoted", .Method = 0});
-  for (int i = 0; i < 30; ++i) e.push_back({.Name = "copy" + std::to_string(i), .Data = kernel, .OffsetOverride = 0});
+  for (int i = 0; i < 30; ++i)
+    e.push_back({.Name = "copy" + std::to_string(i), .Data = kernel, .OffsetOverride = 0});
   // The second entry's header is placed 10 bytes into the first entry's data.
   e[1].OffsetOverride = 30 + 5 + 10;
   TSandbox s("robust_overlap");
@@ -234,7 +240,8 @@ TEST(DZRobust, LyingSizesProduceNoFile) {
 
 TEST(DZRobust, TruncationAtAnyPointLeavesNoPartialFile) {
   const std::string a = Noise(40000, 3), b = std::string(60000, 'b') + Noise(5000, 9);
-  const std::string zip = BuildZip({{.Name = "a.bin", .Data = a}, {.Name = "d/b.bin", .Data = b, .Method = 0}});
+  const std::string zip =
+      BuildZip({{.Name = "a.bin", .Data = a}, {.Name = "d/b.bin", .Data = b, .Method = 0}});
   // Cut points: inside each header, inside each entry's data, inside the directory.
   for (size_t cut = 0; cut < zip.size(); cut += zip.size() / 23 + 1) {
     TSandbox s("robust_cut" + std::to_string(cut));
@@ -296,8 +303,10 @@ TEST(DZRobust, CancelInTheMiddleOfAnEntry) {
     s.H.OnProgress = [&](int action, int64_t size) {
       if (action == DZ_CB_ITEM) inBig = size > 1000;
       if (action == DZ_CB_STEP && inBig && ++steps == 2) {
-        if (how == 0) TEngine::Main().Abort(s.H.Key);
-        else return -1;
+        if (how == 0)
+          TEngine::Main().Abort(s.H.Key);
+        else
+          return -1;
       }
       return 0;
     };

@@ -58,8 +58,7 @@ TEST(DZStreams, ArchiveStreamWithoutCallback) {
 namespace {
 
 // Wraps converted data as a one-entry archive, for checking by extraction.
-std::string Wrap(const std::string& data, const TDZStreamConvert& rec, bool encrypted,
-                 uint64_t plainSize) {
+std::string Wrap(const std::string& data, const TDZStreamConvert& rec, bool encrypted, uint64_t plainSize) {
   TEntrySpec e{.Name = "conv.bin", .Data = data, .Method = 0};
   std::string zip = BuildZip({e});
   // Patch method, flags, CRC and uncompressed size in both headers.

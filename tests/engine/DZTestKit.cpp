@@ -138,9 +138,7 @@ int32_t THarness::Handle(TDZCallbackRec& rec) {
       if (action == DZ_CB_TOTAL_BYTES) TotalBytes = rec.ItemSize;
       if (action == DZ_CB_STEP) StepBytes += rec.ItemSize;
       return OnProgress ? OnProgress(action, rec.ItemSize) : 0;
-    case DZ_CB_MESSAGE:
-      Messages.push_back({rec.Param1, TextOf(rec.Text1, rec.TextForm)});
-      return 0;
+    case DZ_CB_MESSAGE: Messages.push_back({rec.Param1, TextOf(rec.Text1, rec.TextForm)}); return 0;
     case DZ_CB_PASSWORD: {
       ++PasswordAsks;
       if (!OnPassword) return 2;  // no password to give
@@ -154,7 +152,8 @@ int32_t THarness::Handle(TDZCallbackRec& rec) {
     case DZ_CB_CRC_ERROR:
       return OnCrc ? OnCrc(TextOf(rec.Text1, rec.TextForm), uint32_t(rec.Param1), uint32_t(rec.Param2)) : 0;
     case DZ_CB_OVERWRITE:
-      return OnOverwrite ? OnOverwrite(TextOf(rec.Text1, rec.TextForm), rec.Param1, rec.Param2, rec.Param3) : 0;
+      return OnOverwrite ? OnOverwrite(TextOf(rec.Text1, rec.TextForm), rec.Param1, rec.Param2, rec.Param3)
+                         : 0;
     case DZ_CB_SKIPPED: {
       TSkip s{TextOf(rec.Text1, rec.TextForm), rec.Param2 - 1, rec.Param1};
       Skips.push_back(s);
@@ -167,9 +166,7 @@ int32_t THarness::Handle(TDZCallbackRec& rec) {
       if (r == 1) giveText(name);
       return r;
     }
-    case DZ_CB_OP_KEY:
-      Key = uint32_t(rec.Param1);
-      return 0;
+    case DZ_CB_OP_KEY: Key = uint32_t(rec.Param1); return 0;
     case DZ_CB_ARG: {
       const int kind = rec.Param1, index = rec.Param3;
       auto listItem = [&](const std::vector<std::string>& list) {
@@ -195,8 +192,7 @@ int32_t THarness::Handle(TDZCallbackRec& rec) {
         default: return -5;
       }
     }
-    default:
-      return -1;
+    default: return -1;
   }
 }
 
@@ -260,13 +256,12 @@ int32_t THarness::HandleStream(TDZStreamRec& rec) {
       TMemStream* s = find();
       if (!s) return 0;
       if (size_t(s->Pos) > s->Data.size()) s->Data.resize(size_t(s->Pos));
-      s->Data.replace(size_t(s->Pos), size_t(rec.ByteCount),
-                      static_cast<const char*>(rec.DataPtr), size_t(rec.ByteCount));
+      s->Data.replace(size_t(s->Pos), size_t(rec.ByteCount), static_cast<const char*>(rec.DataPtr),
+                      size_t(rec.ByteCount));
       s->Pos += rec.ByteCount;
       return 1;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -288,9 +283,7 @@ TCentralSummary SummarizeCentral(const std::string& zip) {
   return sum;
 }
 
-fs::path PathOf(const std::string& utf8) {
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
+fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 std::string Utf8Of(const fs::path& p) {
   const std::u8string s = p.u8string();
@@ -369,16 +362,15 @@ int Shell(const std::string& cmd) {
 std::string Filter(const std::string& cmd, const std::string& data) {
   const fs::path dir = FreshDir("filter");
   WriteFile(dir / "in", data);
-  if (Shell("(" + cmd + " < " + (dir / "in").string() + " > " + (dir / "out").string() + ")") != 0)
-    return {};
+  if (Shell("(" + cmd + " < " + (dir / "in").string() + " > " + (dir / "out").string() + ")") != 0) return {};
   return ReadFile(dir / "out");
 }
 
 std::string PackBzip2(const std::string& data) {
   std::string out(data.size() + data.size() / 100 + 600, '\0');
   unsigned n = unsigned(out.size());
-  if (BZ2_bzBuffToBuffCompress(out.data(), &n, const_cast<char*>(data.data()), unsigned(data.size()),
-                               9, 0, 0) != BZ_OK)
+  if (BZ2_bzBuffToBuffCompress(out.data(), &n, const_cast<char*>(data.data()), unsigned(data.size()), 9, 0,
+                               0) != BZ_OK)
     return {};
   out.resize(n);
   return out;
@@ -447,8 +439,7 @@ void MakeSampleTree(const fs::path& root) {
       WriteFile(root / ("dir" + std::to_string(d)) / ("text" + std::to_string(f) + ".txt"), text);
       std::string bin(size_t(1000 + rng() % 70000), '\0');
       for (char& c : bin) c = char(rng() % (f == 0 ? 256 : 16));
-      WriteFile(root / ("dir" + std::to_string(d)) / "sub" / ("data" + std::to_string(f) + ".bin"),
-                bin);
+      WriteFile(root / ("dir" + std::to_string(d)) / "sub" / ("data" + std::to_string(f) + ".bin"), bin);
     }
   }
   WriteFile(root / "empty.txt", "");

@@ -127,7 +127,7 @@ std::string Utf8Of(const fs::path& p);
 fs::path FreshDir(const std::string& name);
 // An entry name with '/' replaced by the platform's separator, as the engine reports
 // decoded names.
-std::string NativeName(std::string name);   // empty folder under the test's temp root
+std::string NativeName(std::string name);  // empty folder under the test's temp root
 void WriteFile(const fs::path& p, const std::string& data);
 std::string ReadFile(const fs::path& p);
 // Relative path -> contents ("/" for folders) of every file and folder below root.

@@ -21,28 +21,28 @@ static int ModeOf(int flags, va_list ap) {
   return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, int) : 0;
 }
 
-#define ZM_OPEN(name)                                    \
-  int name(const char* path, int flags, ...) {           \
-    static TOpen next;                                   \
-    va_list ap;                                          \
-    va_start(ap, flags);                                 \
-    const int mode = ModeOf(flags, ap);                  \
-    va_end(ap);                                          \
-    if (Refused(flags)) return -1;                       \
-    if (!next) next = (TOpen)dlsym(RTLD_NEXT, #name);    \
-    return next(path, flags, mode);                      \
+#define ZM_OPEN(name)                                 \
+  int name(const char* path, int flags, ...) {        \
+    static TOpen next;                                \
+    va_list ap;                                       \
+    va_start(ap, flags);                              \
+    const int mode = ModeOf(flags, ap);               \
+    va_end(ap);                                       \
+    if (Refused(flags)) return -1;                    \
+    if (!next) next = (TOpen)dlsym(RTLD_NEXT, #name); \
+    return next(path, flags, mode);                   \
   }
 
-#define ZM_OPENAT(name)                                           \
-  int name(int dir, const char* path, int flags, ...) {          \
-    static TOpenAt next;                                         \
-    va_list ap;                                                  \
-    va_start(ap, flags);                                         \
-    const int mode = ModeOf(flags, ap);                          \
-    va_end(ap);                                                  \
-    if (Refused(flags)) return -1;                               \
-    if (!next) next = (TOpenAt)dlsym(RTLD_NEXT, #name);          \
-    return next(dir, path, flags, mode);                         \
+#define ZM_OPENAT(name)                                 \
+  int name(int dir, const char* path, int flags, ...) { \
+    static TOpenAt next;                                \
+    va_list ap;                                         \
+    va_start(ap, flags);                                \
+    const int mode = ModeOf(flags, ap);                 \
+    va_end(ap);                                         \
+    if (Refused(flags)) return -1;                      \
+    if (!next) next = (TOpenAt)dlsym(RTLD_NEXT, #name); \
+    return next(dir, path, flags, mode);                \
   }
 
 ZM_OPEN(open)

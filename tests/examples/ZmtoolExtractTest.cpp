@@ -72,7 +72,8 @@ TEST_F(TZmtoolFixture, ExtractKeepsFoldersAndNeverLosesAFile) {
 
 TEST_F(TZmtoolFixture, ExitStatusesAndSummaries) {
   if (!Have("python3") || !Have("zip")) GTEST_SKIP() << "python3 or zip is not installed";
-  ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('none.zip', 'w').close()\"", Tmp.Path).Status, 0);
+  ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('none.zip', 'w').close()\"", Tmp.Path).Status,
+            0);
   fs::create_directories(Tmp.Path / "dirs" / "d1" / "d2");
   ASSERT_EQ(Shell("zip -qr ../dirs.zip d1", Tmp.Path / "dirs").Status, 0);
   const std::string a = Make("zip");
@@ -154,9 +155,10 @@ TEST_F(TZmtoolFixture, UnixModesAndSafeLinks) {
     EXPECT_EQ(ReadAll(out / "abs"), "/etc/passwd") << tool;
     EXPECT_EQ(ReadAll(out / "tools" / "escape"), "../../outside") << tool;
     EXPECT_EQ(Lines(r.Err, "zmtool: warning: "), 2u) << r.Err;
-    EXPECT_NE(r.Err.find("zmtool: warning: abs: symbolic link written as a file holding its target (its target "
-                         "/etc/passwd is absolute)"),
-              std::string::npos)
+    EXPECT_NE(
+        r.Err.find("zmtool: warning: abs: symbolic link written as a file holding its target (its target "
+                   "/etc/passwd is absolute)"),
+        std::string::npos)
         << r.Err;
     r = Run("extract --no-symlinks '" + a + "' nolinks" + tool + " --force-dirs");
     EXPECT_EQ(r.Status, 0) << r.Err;
@@ -245,8 +247,10 @@ TEST_F(TZmtoolFixture, PasswordSources) {
 // "zażółć.txt" as Polish DOS (code page 852) and Windows (1250) programs store it.
 TEST_F(TZmtoolFixture, NamesInDosAndWindowsCodePages) {
   const std::string want = "za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87.txt";
-  WriteAll(Tmp.Path / "dos.zip", testzip::BuildZip({{.Name = "za\xbe\xa2\x88\x86.txt", .Data = "dos", .MadeBy = 0x0014}}));
-  WriteAll(Tmp.Path / "win.zip", testzip::BuildZip({{.Name = "za\xbf\xf3\xb3\xe6.txt", .Data = "win", .MadeBy = 0x0A14}}));
+  WriteAll(Tmp.Path / "dos.zip",
+           testzip::BuildZip({{.Name = "za\xbe\xa2\x88\x86.txt", .Data = "dos", .MadeBy = 0x0014}}));
+  WriteAll(Tmp.Path / "win.zip",
+           testzip::BuildZip({{.Name = "za\xbf\xf3\xb3\xe6.txt", .Data = "win", .MadeBy = 0x0A14}}));
   const std::pair<std::string, std::string> cases[] = {{"--codepage 852 dos.zip", "dos"},
                                                        {"--encoding oem --codepage 852 dos.zip", "dos"},
                                                        {"--encoding ansi --codepage 1250 win.zip", "win"}};

@@ -29,10 +29,9 @@ TEST_F(TZmtoolFixture, LongListingNamesEveryMethod) {
       {.Name = "secret.txt", .Data = "hidden", .Method = 0, .Password = "pw"},
       {.Name = "aes.bin", .Data = "x", .Method = 99, .Extra = AesField(3, 8)},
   };
-  const std::pair<uint16_t, const char*> methods[] = {{1, "shrunk"},    {3, "reduced"}, {6, "imploded"},
-                                                      {9, "deflate64"}, {12, "bzip2"},  {14, "lzma"},
-                                                      {93, "zstd"},     {95, "xz"},     {98, "ppmd"},
-                                                      {77, "method 77"}};
+  const std::pair<uint16_t, const char*> methods[] = {
+      {1, "shrunk"}, {3, "reduced"}, {6, "imploded"}, {9, "deflate64"}, {12, "bzip2"},
+      {14, "lzma"},  {93, "zstd"},   {95, "xz"},      {98, "ppmd"},     {77, "method 77"}};
   for (const auto& [m, name] : methods)
     entries.push_back({.Name = std::string("m") + std::to_string(m), .Data = "d", .Method = m});
   WriteAll(Tmp.Path / "all.zip", testzip::BuildZip(entries));
@@ -61,10 +60,11 @@ TEST_F(TZmtoolFixture, LongListingNamesEveryMethod) {
   r = Run("list all.zip");
   EXPECT_EQ(r.Out.rfind("docs/\t0\t0\tstored\t00000000\t", 0), 0u) << r.Out;
   r = Run("list --json all.zip");
-  EXPECT_NE(r.Out.find("\"name\": \"docs/\", \"size\": 0, \"compressed\": 0, \"method\": \"stored\", \"crc\": "
-                       "\"00000000\", \"time\": \"2025-01-11 12:00:00\", \"comment\": \"\", \"dir\": true, "
-                       "\"encrypted\": false, \"mode\": \"0755\", \"link\": null}"),
-            std::string::npos)
+  EXPECT_NE(
+      r.Out.find("\"name\": \"docs/\", \"size\": 0, \"compressed\": 0, \"method\": \"stored\", \"crc\": "
+                 "\"00000000\", \"time\": \"2025-01-11 12:00:00\", \"comment\": \"\", \"dir\": true, "
+                 "\"encrypted\": false, \"mode\": \"0755\", \"link\": null}"),
+      std::string::npos)
       << r.Out;
   EXPECT_NE(r.Out.find("\"dir\": false, \"encrypted\": false, \"mode\": \"0777\", \"link\": \"plain.txt\"}"),
             std::string::npos)

@@ -34,7 +34,8 @@ std::vector<testzip::TEntrySpec> Letters(const std::string& data) {
 
 TEST_F(TZmtoolTerminal, ReplaceQuestionAnswers) {
   WriteAll(Tmp.Path / "l.zip", testzip::BuildZip(Letters("new\n")));
-  for (const char* n : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"}) WriteAll(Tmp.Path / "out" / n, "mine\n");
+  for (const char* n : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"})
+    WriteAll(Tmp.Path / "out" / n, "mine\n");
   TTerminal t(Tmp.Path, 120, 40);
   t.Command(Zm("extract l.zip out"));
   ASSERT_TRUE(t.WaitFor("replace a.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename:")) << t.Screen();
@@ -45,8 +46,7 @@ TEST_F(TZmtoolTerminal, ReplaceQuestionAnswers) {
   t.Keys("r\n", true);
   ASSERT_TRUE(t.WaitFor("new name:")) << t.Screen();
   t.Keys("b.txt\n", true);  // taken too: asked again
-  ASSERT_TRUE(t.WaitFor("new name: b.txt\nreplace b.txt?"))
-      << t.Screen();
+  ASSERT_TRUE(t.WaitFor("new name: b.txt\nreplace b.txt?")) << t.Screen();
   t.Keys("r\n", true);
   ASSERT_TRUE(t.WaitFor("new name: b.txt\nreplace b.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: r\nnew name:"))
       << t.Screen();
@@ -58,12 +58,12 @@ TEST_F(TZmtoolTerminal, ReplaceQuestionAnswers) {
   EXPECT_EQ(screen.find("replace e.txt?"), std::string::npos) << screen;
   EXPECT_NE(screen.find("4 entries extracted, 1 skipped (exist)"), std::string::npos) << screen;
   EXPECT_EQ(Tree(Tmp.Path / "out"), (std::map<std::string, std::string>{{"a.txt", "new\n"},
-                                                                         {"b.txt", "mine\n"},
-                                                                         {"c.txt", "mine\n"},
-                                                                         {"d.txt", "new\n"},
-                                                                         {"e.txt", "new\n"},
-                                                                         {"sub/", ""},
-                                                                         {"sub/c2.txt", "new\n"}}));
+                                                                        {"b.txt", "mine\n"},
+                                                                        {"c.txt", "mine\n"},
+                                                                        {"d.txt", "new\n"},
+                                                                        {"e.txt", "new\n"},
+                                                                        {"sub/", ""},
+                                                                        {"sub/c2.txt", "new\n"}}));
 }
 
 TEST_F(TZmtoolTerminal, PasswordPromptHidesWhatIsTyped) {
@@ -94,8 +94,9 @@ TEST_F(TZmtoolTerminal, PasswordPromptHidesWhatIsTyped) {
   t.Keys("clear\n", true);
   ASSERT_TRUE(t.WaitFor("[status 1]")) << t.Screen();
   screen = t.Screen();
-  EXPECT_NE(screen.find("wrong password; try again:\nwrong password; try again:\nzmtool: a.txt: wrong password\n"),
-            std::string::npos)
+  EXPECT_NE(
+      screen.find("wrong password; try again:\nwrong password; try again:\nzmtool: a.txt: wrong password\n"),
+      std::string::npos)
       << screen;
   EXPECT_NE(screen.find("\n0 tested OK, 1 failed\n"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("clear"), std::string::npos) << screen;
@@ -133,23 +134,26 @@ TEST_F(TZmtoolTerminal, CtrlCAtAQuestionEndsWith130AndLeavesNothing) {
   ASSERT_TRUE(t.WaitFor("replace c.txt?")) << t.Screen();
   t.Keys("C-c");
   ASSERT_TRUE(t.WaitFor("[status 130]")) << t.Screen();
-  EXPECT_EQ(Tree(Tmp.Path / "out"),
-            (std::map<std::string, std::string>{
-                {"a.txt", std::string(300000, 'z')}, {"b.txt", std::string(300000, 'z')}, {"c.txt", "mine\n"}}));
+  EXPECT_EQ(Tree(Tmp.Path / "out"), (std::map<std::string, std::string>{{"a.txt", std::string(300000, 'z')},
+                                                                        {"b.txt", std::string(300000, 'z')},
+                                                                        {"c.txt", "mine\n"}}));
 }
 
 // The bar's line for any width: never wider than the terminal, and with the speed and
 // the time left once they can be told.
 TEST(ZmtoolProgressLine, FitsEveryWidth) {
   for (int width = 0; width <= 200; ++width) {
-    const std::string line = zmtool::TProgressBar::Line(width, 1 << 20, 4 << 20, 2.0, "folder/a long name.bin");
+    const std::string line =
+        zmtool::TProgressBar::Line(width, 1 << 20, 4 << 20, 2.0, "folder/a long name.bin");
     EXPECT_LE(line.size(), size_t(width > 1 ? width - 1 : 0)) << width << ": " << line;
   }
   EXPECT_EQ(zmtool::TProgressBar::Line(100, 1 << 20, 4 << 20, 2.0, "folder/name.bin"),
             "[#######                     ] 25%  1.0 MiB / 4.0 MiB  512.0 KiB/s  0:06 left  folder/name.bin");
   // Narrow: the figures go first, then the bar and the name as far as they fit.
-  EXPECT_EQ(zmtool::TProgressBar::Line(30, 1 << 20, 4 << 20, 2.0, "dir/name"), "25%  1.0 MiB / 4.0 MiB  ...me");
+  EXPECT_EQ(zmtool::TProgressBar::Line(30, 1 << 20, 4 << 20, 2.0, "dir/name"),
+            "25%  1.0 MiB / 4.0 MiB  ...me");
   EXPECT_EQ(zmtool::TProgressBar::Line(5, 1 << 20, 4 << 20, 2.0, "x"), "25%");
   // Speed and time left wait for half a second of work.
-  EXPECT_EQ(zmtool::TProgressBar::Line(60, 1 << 20, 4 << 20, 0.1, ""), "[####             ] 25%  1.0 MiB / 4.0 MiB");
+  EXPECT_EQ(zmtool::TProgressBar::Line(60, 1 << 20, 4 << 20, 0.1, ""),
+            "[####             ] 25%  1.0 MiB / 4.0 MiB");
 }

@@ -87,7 +87,8 @@ TEST_F(TZmtoolFixture, ExtractMatchesUnzipForPeerArchives) {
   for (const char* tool : {"zip", "7z", "bsdtar", "python3"}) {
     std::string a = Make(tool);
     if (a.empty()) continue;
-    fs::path mine = Tmp.Path / (std::string(tool) + "_mine"), theirs = Tmp.Path / (std::string(tool) + "_unzip");
+    fs::path mine = Tmp.Path / (std::string(tool) + "_mine"),
+             theirs = Tmp.Path / (std::string(tool) + "_unzip");
     fs::create_directories(mine);
     TRun r = Run("extract -o -q '" + a + "' '" + mine.string() + "'");
     ASSERT_EQ(r.Status, 0) << tool << ": " << r.Err;
@@ -97,8 +98,7 @@ TEST_F(TZmtoolFixture, ExtractMatchesUnzipForPeerArchives) {
     auto t1 = Tree(mine), t2 = Tree(theirs);
     // Folders that hold files are made by both; empty folder entries are not at issue.
     for (auto* t : {&t1, &t2})
-      for (auto it = t->begin(); it != t->end();)
-        it = it->first.back() == '/' ? t->erase(it) : std::next(it);
+      for (auto it = t->begin(); it != t->end();) it = it->first.back() == '/' ? t->erase(it) : std::next(it);
     EXPECT_EQ(t1, t2) << tool;
     EXPECT_EQ(t1.size(), 5u) << tool;
     ++compared;
@@ -171,7 +171,10 @@ TEST_F(TZmtoolFixture, PasswordsAndUsage) {
 TEST_F(TZmtoolFixture, ListAndComment) {
   if (!Have("zip")) GTEST_SKIP() << "zip is not installed";
   std::string a = (Tmp.Path / "list.zip").string();
-  ASSERT_EQ(Shell("zip -q -X '" + a + "' readme.txt empty.dat && echo 'archive note' | zip -q -z '" + a + "'", Src).Status, 0);
+  ASSERT_EQ(
+      Shell("zip -q -X '" + a + "' readme.txt empty.dat && echo 'archive note' | zip -q -z '" + a + "'", Src)
+          .Status,
+      0);
   TRun r = Run("list '" + a + "'");
   ASSERT_EQ(r.Status, 0) << r.Err;
   std::string crc = Format("%.8X", {Crc32("hello zmtool\n", 13)});
@@ -191,12 +194,16 @@ TEST_F(TZmtoolFixture, ListAndComment) {
   r = Run("list --json '" + a + "'");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out.front(), '[');
-  EXPECT_NE(r.Out.find("{\"name\": \"readme.txt\", \"size\": 13, \"compressed\": 13, \"method\": \"stored\", \"crc\": \"" +
-                       crc + "\""),
-            std::string::npos)
+  EXPECT_NE(
+      r.Out.find(
+          "{\"name\": \"readme.txt\", \"size\": 13, \"compressed\": 13, \"method\": \"stored\", \"crc\": \"" +
+          crc + "\""),
+      std::string::npos)
       << r.Out;
-  EXPECT_NE(r.Out.find("\"comment\": \"\", \"dir\": false, \"encrypted\": false, \"mode\": \"0644\", \"link\": null}"),
-            std::string::npos)
+  EXPECT_NE(
+      r.Out.find(
+          "\"comment\": \"\", \"dir\": false, \"encrypted\": false, \"mode\": \"0644\", \"link\": null}"),
+      std::string::npos)
       << r.Out;
 
   r = Run("comment '" + a + "'");
@@ -239,8 +246,12 @@ TEST_F(TZmtoolFixture, ControlCharactersInNamesAreEscaped) {
 TEST_F(TZmtoolFixture, ListNamesTheMethodAndTheEncryption) {
   if (!Have("7z")) GTEST_SKIP() << "7z is not installed";
   std::string a = (Tmp.Path / "methods.zip").string();
-  ASSERT_EQ(Shell("7z a -tzip -mm=BZip2 '" + a + "' data/deep/more/notes.md > /dev/null && 7z a -tzip -mem=AES192 -ppw '" + a +
-                  "' data/bin.raw > /dev/null", Src).Status, 0);
+  ASSERT_EQ(Shell("7z a -tzip -mm=BZip2 '" + a +
+                      "' data/deep/more/notes.md > /dev/null && 7z a -tzip -mem=AES192 -ppw '" + a +
+                      "' data/bin.raw > /dev/null",
+                  Src)
+                .Status,
+            0);
   TRun r = Shell("'" + Tool() + "' list '" + a + "'", Tmp.Path);
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_NE(r.Out.find("notes.md\t20003\t"), std::string::npos) << r.Out;
@@ -253,7 +264,8 @@ TEST_F(TZmtoolFixture, ListNamesTheMethodAndTheEncryption) {
 TEST_F(TZmtoolFixture, CommentTextRewritesTheArchivesComment) {
   if (!Have("zip") || !Have("unzip")) GTEST_SKIP() << "zip or unzip is not installed";
   std::string a = (Tmp.Path / "note.zip").string();
-  ASSERT_EQ(Shell("zip -q -X '" + a + "' readme.txt && echo 'old note' | zip -q -z '" + a + "'", Src).Status, 0);
+  ASSERT_EQ(Shell("zip -q -X '" + a + "' readme.txt && echo 'old note' | zip -q -z '" + a + "'", Src).Status,
+            0);
   const auto withOld = fs::file_size(a);
   TRun r = Run("comment '" + a + "' 'weekly backup'");
   ASSERT_EQ(r.Status, 0) << r.Err;
@@ -292,7 +304,8 @@ TEST_F(TZmtoolFixture, JoinMakesOneArchiveOfASplitSet) {
   TRun r = Run("join '" + set + "' '" + (Tmp.Path / "whole.zip").string() + "'");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out.rfind("joined ", 0), 0u) << r.Out;
-  EXPECT_NE(r.Out.find(" entries into " + (Tmp.Path / "whole.zip").string() + "\n"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find(" entries into " + (Tmp.Path / "whole.zip").string() + "\n"), std::string::npos)
+      << r.Out;
   EXPECT_EQ(Shell("unzip -tqq whole.zip", Tmp.Path).Status, 0);
   EXPECT_EQ(Shell("zip -T whole.zip", Tmp.Path).Status, 0);
   fs::path out = Tmp.Path / "out";
@@ -313,7 +326,8 @@ TEST_F(TZmtoolFixture, JoinMakesOneArchiveOfASplitSet) {
   EXPECT_EQ(r.Status, 2);
   // Onto itself: refused, nothing changed (and nothing in the trash).
   const std::string whole = ReadAll(Tmp.Path / "whole.zip");
-  r = Shell("XDG_DATA_HOME='" + (Tmp.Path / "xdg").string() + "' " + Zm("join whole.zip ./whole.zip"), Tmp.Path);
+  r = Shell("XDG_DATA_HOME='" + (Tmp.Path / "xdg").string() + "' " + Zm("join whole.zip ./whole.zip"),
+            Tmp.Path);
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("(error 116)"), std::string::npos) << r.Err;
   EXPECT_EQ(ReadAll(Tmp.Path / "whole.zip"), whole);
@@ -357,7 +371,8 @@ TEST_F(TZmtoolFixture, ASignalInTheMiddleOfAJoinLeavesNoTemporaryAndTheOldFile) 
       env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:" + asan);
     }
     for (const auto& [args, where] : std::vector<std::pair<std::vector<std::string>, fs::path>>{
-             {{Tool(), "extract", set, out.string()}, tmp}, {{Tool(), "join", set, (dest / "old.zip").string()}, dest}}) {
+             {{Tool(), "extract", set, out.string()}, tmp},
+             {{Tool(), "join", set, (dest / "old.zip").string()}, dest}}) {
       SCOPED_TRACE(args[1] + (unnamed ? "" : " without unnamed files"));
       const pid_t pid = Spawn(args, env);
       ASSERT_GT(pid, 0);
@@ -465,7 +480,8 @@ open(sys.argv[3], 'w', encoding='utf-8', newline='').write('[' + ','.join(items)
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_TRUE(r.Out == ReadAll(Tmp.Path / "want.json")) << r.Out.substr(0, 400);
   // An empty archive: an empty listing, and an empty JSON list.
-  ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('none.zip', 'w').close()\"", Tmp.Path).Status, 0);
+  ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('none.zip', 'w').close()\"", Tmp.Path).Status,
+            0);
   r = Run("list none.zip");
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "");

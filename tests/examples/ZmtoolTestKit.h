@@ -67,10 +67,11 @@ struct TRun {
 inline TRun Shell(const std::string& cmd, const fs::path& folder) {
   // Captured output lives outside folder, so that archivers run there do not pack it.
   static int serial = 0;
-  fs::path base = fs::temp_directory_path() / ("zmtool_run_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
+  fs::path base = fs::temp_directory_path() /
+                  ("zmtool_run_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
   fs::path out = base.string() + ".out", err = base.string() + ".err";
-  std::string full = "cd '" + folder.string() + "' && ( " + cmd + " ) < /dev/null > '" + out.string() + "' 2> '" +
-                     err.string() + "'";
+  std::string full = "cd '" + folder.string() + "' && ( " + cmd + " ) < /dev/null > '" + out.string() +
+                     "' 2> '" + err.string() + "'";
   int rc = std::system(full.c_str());
   TRun r;
   r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -109,8 +110,8 @@ inline std::vector<std::string> Names(const fs::path& folder) {
 // tmpfs with the options is mounted at mountPoint; the mount goes with the command,
 // which therefore also looks at what is left there. Status 77 when no such namespace
 // or mount can be had.
-inline TRun InTmpfs(const std::string& options, const fs::path& mountPoint,
-                    const std::string& cmd, const fs::path& folder) {
+inline TRun InTmpfs(const std::string& options, const fs::path& mountPoint, const std::string& cmd,
+                    const fs::path& folder) {
   if (Shell("unshare -m true", folder).Status != 0) return TRun{77, "", "no mount namespace"};
   fs::create_directories(mountPoint);
   return Shell("unshare -m sh -c 'mount -t tmpfs -o " + options + " tmpfs \"" + mountPoint.string() +
@@ -185,11 +186,14 @@ struct TZmtoolFixture : ::testing::Test {
     else if (tool == "bsdtar")
       cmd = "bsdtar --format zip -cf '" + a + "' .";
     else if (tool == "python3")
-      cmd = "python3 -c \"import zipfile,os\n"
-            "z=zipfile.ZipFile('" + a + "','w',zipfile.ZIP_DEFLATED)\n"
-            "for r,d,f in os.walk('.'):\n"
-            "  for n in f: z.write(os.path.join(r,n))\n"
-            "z.close()\"";
+      cmd =
+          "python3 -c \"import zipfile,os\n"
+          "z=zipfile.ZipFile('" +
+          a +
+          "','w',zipfile.ZIP_DEFLATED)\n"
+          "for r,d,f in os.walk('.'):\n"
+          "  for n in f: z.write(os.path.join(r,n))\n"
+          "z.close()\"";
     if (!Have(tool)) return std::string();
     TRun r = Shell(cmd, Src);
     EXPECT_EQ(r.Status, 0) << cmd << "\n" << r.Err;

@@ -20,7 +20,8 @@ struct TTrustFixture : ::testing::Test {
   void SetUp() override {
     int64_t size;
     if (EngineResourceTooLarge(size))
-      GTEST_SKIP() << "zmtool's engine resource in this build is " << size << " bytes, beyond the accepted size";
+      GTEST_SKIP() << "zmtool's engine resource in this build is " << size
+                   << " bytes, beyond the accepted size";
   }
   std::string Archive(const std::string& name, const std::vector<testzip::TEntrySpec>& entries) {
     const fs::path a = Tmp.Path / name;
@@ -47,8 +48,8 @@ TEST_F(TTrustFixture, ALibraryFoundByTheSystemSearchIsNeverLoaded) {
   const std::string a = Archive("a.zip", {{.Name = "a.txt", .Data = "alpha\n"}});
   // An empty element of the library path is the current folder.
   for (const std::string& libPath : {std::string(":"), plant.string()}) {
-    TRun r = Shell("LD_LIBRARY_PATH='" + libPath + "' ZM_PLANTED_MARKER='" + marker.string() + "' '" + Tool() +
-                       "' test '" + a + "'",
+    TRun r = Shell("LD_LIBRARY_PATH='" + libPath + "' ZM_PLANTED_MARKER='" + marker.string() + "' '" +
+                       Tool() + "' test '" + a + "'",
                    plant);
     EXPECT_FALSE(fs::exists(marker)) << "planted library loaded with LD_LIBRARY_PATH=" << libPath;
     EXPECT_EQ(r.Status, 0) << r.Err;  // from its own packed copy
@@ -61,12 +62,14 @@ TEST_F(TTrustFixture, SignalsLeaveNeitherTheEngineCopyNorATemporaryFile) {
   // Large enough to be caught while it is written; zeros pack small.
   const std::string a = Archive("big.zip", {{.Name = "big.bin", .Data = std::string(192u << 20, '\0')}});
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
-    const fs::path tmp = Tmp.Path / ("tmp" + std::to_string(sig)), dest = Tmp.Path / ("dest" + std::to_string(sig));
+    const fs::path tmp = Tmp.Path / ("tmp" + std::to_string(sig)),
+                   dest = Tmp.Path / ("dest" + std::to_string(sig));
     fs::create_directories(tmp);
     fs::create_directories(dest);
     // Without files that have no name, the engine writes a named temporary beside the
     // target: its appearance shows the engine at work.
-    const pid_t pid = Spawn({Tool(), "extract", a, dest.string()}, {"TMPDIR=" + tmp.string(), "ZM_NO_UNNAMED_FILES=1"});
+    const pid_t pid =
+        Spawn({Tool(), "extract", a, dest.string()}, {"TMPDIR=" + tmp.string(), "ZM_NO_UNNAMED_FILES=1"});
     bool seen = false;
     for (int i = 0; i < 60000 && !seen; ++i) {
       seen = AnyStartsWith(dest, ".dz");
@@ -85,7 +88,8 @@ TEST_F(TTrustFixture, SignalsLeaveNeitherTheEngineCopyNorATemporaryFile) {
     if (sig == SIGINT)
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << "status " << status;
     else
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig << ", status " << status;
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig)
+          << "signal " << sig << ", status " << status;
     EXPECT_EQ(Names(tmp), std::vector<std::string>{}) << "signal " << sig;
     // A killed process cannot remove its named temporary file; it can avoid the copy.
     if (sig != SIGKILL) {
@@ -98,7 +102,8 @@ TEST_F(TTrustFixture, FailuresOnAFullOrReadOnlyDiskNameTheirCauseAndPath) {
   std::string noise(2u << 20, '\0');
   uint32_t x = 12345;
   for (char& c : noise) c = char((x = x * 1103515245u + 12345u) >> 24);
-  const std::string a = Archive("two.zip", {{.Name = "a.txt", .Data = "alpha\n"}, {.Name = "big.bin", .Data = noise}});
+  const std::string a =
+      Archive("two.zip", {{.Name = "a.txt", .Data = "alpha\n"}, {.Name = "big.bin", .Data = noise}});
   const fs::path dest = Tmp.Path / "dest";
   const std::string extract = "\"" + Tool() + "\" extract \"" + a + "\" \"" + dest.string() + "\"";
   const std::string left = "; echo left: $(ls -A \"" + dest.string() + "\")";
@@ -106,7 +111,8 @@ TEST_F(TTrustFixture, FailuresOnAFullOrReadOnlyDiskNameTheirCauseAndPath) {
   TRun r = InTmpfs("ro", dest, extract, Tmp.Path);
   if (r.Status == 77) GTEST_SKIP() << "no mount namespace: " << r.Err;
   EXPECT_EQ(r.Status, 1);
-  EXPECT_NE(r.Err.find("Access denied a.txt (" + dest.string() + "/: The media is write protected)"), std::string::npos)
+  EXPECT_NE(r.Err.find("Access denied a.txt (" + dest.string() + "/: The media is write protected)"),
+            std::string::npos)
       << r.Err;
 
   // The small entry fits, the large one does not; nothing of it stays.

@@ -101,9 +101,7 @@ TEST(PlatCleanup, HandlersScopePutsBackTheHandlersFound) {
     bool inside = true;
     {
       plat::TCleanupHandlersScope outer;
-      {
-        plat::TCleanupHandlersScope inner;
-      }
+      { plat::TCleanupHandlersScope inner; }
       inside = current();
     }
     _exit(!inside && current() ? 0 : 1);

@@ -17,8 +17,8 @@ std::u16string ToWide(unsigned cp, const std::string& s, uint32_t flags = 0) {
   return out;
 }
 
-std::string ToNarrow(unsigned cp, const std::u16string& s, uint32_t flags = 0,
-                     const char* def = nullptr, bool* used = nullptr) {
+std::string ToNarrow(unsigned cp, const std::u16string& s, uint32_t flags = 0, const char* def = nullptr,
+                     bool* used = nullptr) {
   int n = WideToMultiByte(cp, flags, s.data(), int(s.size()), nullptr, 0, def, used);
   if (n <= 0) return "<fail>";
   std::string out(size_t(n), '\0');
@@ -56,7 +56,10 @@ TEST(PlatCodePage, EverySingleBytePageRoundTripsAllBytes) {
 
 TEST(PlatCodePage, UnmappableCharactersUseTheDefaultOrABestFit) {
   bool used = false;
-  EXPECT_EQ("a\x1B" "b", ToNarrow(1252, u"a\u0142b", kWcNoBestFitChars, "\x1B", &used));
+  EXPECT_EQ(
+      "a\x1B"
+      "b",
+      ToNarrow(1252, u"a\u0142b", kWcNoBestFitChars, "\x1B", &used));
   EXPECT_TRUE(used);
   // Without the no-best-fit flag an accented letter falls back to its base letter.
   // (l with stroke has no base-letter form.)
@@ -72,13 +75,17 @@ TEST(PlatCodePage, UnmappableCharactersUseTheDefaultOrABestFit) {
 TEST(PlatCodePage, Utf8StrictAndLenientDecoding) {
   EXPECT_EQ(u"za\u017C\u00F3\u0142\u0107", ToWide(kCpUtf8, "za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87"));
   EXPECT_EQ(u"\U0001F600", ToWide(kCpUtf8, "\xF0\x9F\x98\x80"));
-  for (const char* bad : {"\xC5", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\xFF" "b",
+  for (const char* bad : {"\xC5", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "a\xFF"
+                          "b",
                           "\xE2\x82"}) {
     SetLastError(0);
     EXPECT_EQ(u"<fail>", ToWide(kCpUtf8, bad, kMbErrInvalidChars)) << bad;
     EXPECT_EQ(kErrNoUnicodeTranslation, GetLastError());
   }
-  EXPECT_EQ(u"a\uFFFDb", ToWide(kCpUtf8, "a\xFF" "b"));
+  EXPECT_EQ(u"a\uFFFDb", ToWide(kCpUtf8,
+                                "a\xFF"
+                                "b"));
 }
 
 TEST(PlatCodePage, Utf8EncodingOfSurrogates) {
@@ -121,7 +128,9 @@ TEST(PlatCodePage, OtherCodePagesThroughTheSystemConverter) {
 
 TEST(PlatCodePage, DoubleByteCharacterLengths) {
   if (!IsValidCodePage(932)) GTEST_SKIP() << "no CP932 converter";
-  const char sjis[] = "\x82\xA0" "a";  // HIRAGANA A, then 'a'
+  const char sjis[] =
+      "\x82\xA0"
+      "a";  // HIRAGANA A, then 'a'
   EXPECT_EQ(2, CharLength(932, sjis, 3));
   EXPECT_EQ(1, CharLength(932, sjis + 2, 1));
   EXPECT_EQ(u"\u3042a", ToWide(932, std::string(sjis, 3)));

@@ -103,10 +103,8 @@ TEST_F(PlatFileSys, FindReportsDotEntriesAndMatchesWildcards) {
   Write("a22.txt", "22");
   Write("b.dat", "");
   ASSERT_TRUE(FolderCreate(FDir + "sub"));
-  EXPECT_EQ((std::set<std::string>{".", "..", "a1.txt", "a22.txt", "b.dat", "sub"}),
-            FindAll(FDir + "*"));
-  EXPECT_EQ((std::set<std::string>{".", "..", "a1.txt", "a22.txt", "b.dat", "sub"}),
-            FindAll(FDir + "*.*"));
+  EXPECT_EQ((std::set<std::string>{".", "..", "a1.txt", "a22.txt", "b.dat", "sub"}), FindAll(FDir + "*"));
+  EXPECT_EQ((std::set<std::string>{".", "..", "a1.txt", "a22.txt", "b.dat", "sub"}), FindAll(FDir + "*.*"));
   EXPECT_EQ((std::set<std::string>{"a1.txt"}), FindAll(FDir + "a?.txt"));
   EXPECT_EQ((std::set<std::string>{"a1.txt", "a22.txt"}), FindAll(FDir + "A*T"));
   EXPECT_EQ((std::set<std::string>{"b.dat"}), FindAll(FDir + "b.dat"));
@@ -203,8 +201,10 @@ TEST_F(PlatFileSys, TrashFollowsTheDesktopLayout) {
   Write("my file%.txt", "two");
   EXPECT_EQ(kErrSuccess, FileDeleteToTrash(FDir + "my file%.txt"));
   EXPECT_EQ(kErrFileNotFound, FileDeleteToTrash(FDir + "my file%.txt"));
-  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  else unsetenv("XDG_DATA_HOME");
+  if (old)
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else
+    unsetenv("XDG_DATA_HOME");
 
   const std::string trash = FDir + "data/Trash/";
   EXPECT_FALSE(fs::exists(FDir + "my file%.txt"));

@@ -21,8 +21,10 @@ class TimeZone {
     tzset();
   }
   ~TimeZone() {
-    if (FHad) setenv("TZ", FOld.c_str(), 1);
-    else unsetenv("TZ");
+    if (FHad)
+      setenv("TZ", FOld.c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
 

@@ -85,7 +85,7 @@ TEST_F(PlatWin32Files, SharingModesAreThoseOfTheOpenMode) {
   EXPECT_EQ(kInvalidHandle, FileOpen(name, fmOpenWrite | fmShareDenyNone));
   FileClose(r1);
   FileClose(r2);
-  EXPECT_EQ(kInvalidHandle, FileOpen(name, 3));  // no such access
+  EXPECT_EQ(kInvalidHandle, FileOpen(name, 3));           // no such access
   EXPECT_EQ(kInvalidHandle, FileOpen(FDir, fmOpenRead));  // a folder is no file
 }
 

@@ -150,13 +150,17 @@ TEST_F(ZMSnifferTest, LinesGoOutAsUtf8InEitherMode) {
   ASSERT_TRUE(S.Open(0, verbosity));
   unsigned prevCp = plat::SetAnsiCodePageOverride(1250);
   bool prevMode = SetUTF8Mode(false);
-  S.SendLine(0, "Zak\xB3" "ad \xB9");  // "Zakład ą" in Windows-1250
+  S.SendLine(0,
+             "Zak\xB3"
+             "ad \xB9");  // "Zakład ą" in Windows-1250
   SetUTF8Mode(true);
-  S.SendLine(0, "\xC5\x82");           // already UTF-8: sent unchanged
+  S.SendLine(0, "\xC5\x82");  // already UTF-8: sent unchanged
   SetUTF8Mode(prevMode);
   plat::SetAnsiCodePageOverride(prevCp);
   ASSERT_EQ(Fake.Lines.size(), 2u);
-  EXPECT_EQ(Fake.Lines[0].Text, "Zak\xC5\x82" "ad \xC4\x85");
+  EXPECT_EQ(Fake.Lines[0].Text,
+            "Zak\xC5\x82"
+            "ad \xC4\x85");
   EXPECT_EQ(Fake.Lines[1].Text, "\xC5\x82");
 }
 

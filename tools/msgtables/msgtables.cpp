@@ -154,8 +154,7 @@ std::string ParseQuoted(const MessageFile& mf, int lineNo, const std::string& s,
         }
         break;
       }
-      default:
-        Fail(mf.Path, lineNo, std::string("unknown escape \\") + e);
+      default: Fail(mf.Path, lineNo, std::string("unknown escape \\") + e);
     }
   }
   if (!Trim(s.substr(i + 1)).empty()) Fail(mf.Path, lineNo, "characters after the closing quote");
@@ -193,9 +192,12 @@ MessageFile ParseMessageFile(const std::string& path) {
         mf.Id = uint32_t(v);
         mf.HaveId = true;
       } else if (key == "@kind") {
-        if (val == "utf16") mf.Wide = true;
-        else if (val == "ansi") mf.Wide = false;
-        else Fail(path, lineNo, "@kind is utf16 or ansi");
+        if (val == "utf16")
+          mf.Wide = true;
+        else if (val == "ansi")
+          mf.Wide = false;
+        else
+          Fail(path, lineNo, "@kind is utf16 or ansi");
         mf.HaveKind = true;
       } else {
         Fail(path, lineNo, "unknown header " + key);
@@ -204,8 +206,7 @@ MessageFile ParseMessageFile(const std::string& path) {
     }
     size_t p = 0;
     while (p < line.size() && line[p] >= '0' && line[p] <= '9') ++p;
-    if (p == 0 || p > 3 || p >= line.size() || line[p] != ' ' || p + 1 >= line.size() ||
-        line[p + 1] != '"')
+    if (p == 0 || p > 3 || p >= line.size() || line[p] != ' ' || p + 1 >= line.size() || line[p + 1] != '"')
       Fail(path, lineNo, "expected: <number> \"<text>\"");
     const int n = std::stoi(line.substr(0, p));
     if (n < 1 || n > kMaxNumber) Fail(path, lineNo, "message number out of 1..511");
@@ -236,8 +237,10 @@ std::vector<uint8_t> BuildTable(const MessageFile& mf) {
   std::vector<Range> ranges;
   for (const auto& [n, text] : mf.Texts) {
     (void)text;
-    if (!ranges.empty() && n - ranges.back().Last <= 3) ranges.back().Last = n;
-    else ranges.push_back({n, n});
+    if (!ranges.empty() && n - ranges.back().Last <= 3)
+      ranges.back().Last = n;
+    else
+      ranges.push_back({n, n});
   }
   size_t words = 0;
   for (const auto& r : ranges) words += size_t(r.Last - r.First + 1);
@@ -295,8 +298,7 @@ std::vector<uint8_t> BuildTable(const MessageFile& mf) {
   if (t.size() < kMinTable) t.resize(kMinTable, 0);
   if (t.size() >= kMaxTable)
     Fail(mf.Path, 0,
-         "table of " + std::to_string(t.size()) + " bytes; it must stay below " +
-             std::to_string(kMaxTable));
+         "table of " + std::to_string(t.size()) + " bytes; it must stay below " + std::to_string(kMaxTable));
   return t;
 }
 

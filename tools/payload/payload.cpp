@@ -61,8 +61,8 @@ bool ParseDosTime(const std::string& s, uint16_t& time, uint16_t& date) {
       std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &y, &mo, &d, &t, &h, &mi, &se) != 7 ||
       (t != 'T' && t != ' '))
     return false;
-  if (y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-      se > 59 || h < 0 || mi < 0 || se < 0 || se % 2 != 0)
+  if (y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59 || h < 0 ||
+      mi < 0 || se < 0 || se % 2 != 0)
     return false;
   time = static_cast<uint16_t>((h << 11) | (mi << 5) | (se / 2));
   date = static_cast<uint16_t>(((y - 1980) << 9) | (mo << 5) | d);
@@ -142,13 +142,11 @@ int main(int argc, char** argv) {
   }
   // One entry without Zip64 records: sizes and offsets must stay below 4 GiB.
   if (data.size() >= 0xFFFFFFFFull) {
-    std::fprintf(stderr, "zm_payload: %s is too large for an archive without Zip64\n",
-                 pos[0].c_str());
+    std::fprintf(stderr, "zm_payload: %s is too large for an archive without Zip64\n", pos[0].c_str());
     return 1;
   }
-  const uint32_t crc =
-      static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()),
-                                  static_cast<uInt>(data.size())));
+  const uint32_t crc = static_cast<uint32_t>(crc32(
+      crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
   if (haveCrc && crc != wantCrc) {
     std::fprintf(stderr, "zm_payload: %s has CRC-32 %08X, expected %08X\n", pos[0].c_str(),
                  static_cast<unsigned>(crc), static_cast<unsigned>(wantCrc));
@@ -232,7 +230,7 @@ int main(int argc, char** argv) {
     std::remove(tmp.c_str());
     return 1;
   }
-  std::printf("%s: entry %s, %u bytes deflated to %u, archive %zu bytes\n", pos[1].c_str(),
-              name.c_str(), static_cast<unsigned>(usize), static_cast<unsigned>(csize), zip.size());
+  std::printf("%s: entry %s, %u bytes deflated to %u, archive %zu bytes\n", pos[1].c_str(), name.c_str(),
+              static_cast<unsigned>(usize), static_cast<unsigned>(csize), zip.size());
   return 0;
 }

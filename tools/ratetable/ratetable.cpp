@@ -149,8 +149,8 @@ std::string ToCp852(const std::string& utf8, size_t line, const char* field) {
     if (found < 0) {
       char buf[16];
       std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
-      throw ECsvError(line, std::string("field ") + field + ": character " + buf +
-                                " cannot be stored in code page 852");
+      throw ECsvError(
+          line, std::string("field ") + field + ": character " + buf + " cannot be stored in code page 852");
     }
     out.push_back(static_cast<char>(0x80 + found));
   }
@@ -176,8 +176,7 @@ std::vector<std::string> SplitCsvLine(const std::string& text, size_t line) {
       fields.emplace_back();
       wasQuoted = false;
     } else if (c == '"') {
-      if (!fields.back().empty() || wasQuoted)
-        throw ECsvError(line, "quote inside an unquoted field");
+      if (!fields.back().empty() || wasQuoted) throw ECsvError(line, "quote inside an unquoted field");
       quoted = wasQuoted = true;
     } else {
       if (wasQuoted) throw ECsvError(line, "text after a closing quote");
@@ -201,8 +200,7 @@ int64_t ParseAmount(const std::string& s, const TFieldDef& f, size_t line) {
       if (c < '0' || c > '9') return false;
     return true;
   };
-  if (whole.empty() || !digits(whole) || !digits(frac) ||
-      (dot != std::string::npos && frac.empty()))
+  if (whole.empty() || !digits(whole) || !digits(frac) || (dot != std::string::npos && frac.empty()))
     throw bad("is not an amount (digits, optionally a full stop and up to two decimals)");
   if (frac.size() > f.Decimals) throw bad("has more than two decimals");
   // Integer digits available: length minus the point and the decimals.
@@ -218,8 +216,7 @@ int64_t ParseAmount(const std::string& s, const TFieldDef& f, size_t line) {
 
 // An amount as written in the CSV, e.g. "19.20".
 std::string PlainAmount(int64_t cents) {
-  return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") +
-         std::to_string(cents % 100);
+  return std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100);
 }
 
 // Right-aligned in the field's width; amounts were checked to fit when read.
@@ -288,18 +285,16 @@ std::vector<TRecord> ReadRates(const std::string& content) {
       std::string s = ToCp852(cols[i], lineNo, f.Name);
       while (!s.empty() && s.back() == ' ') s.pop_back();
       if (s.size() > f.Length)
-        throw ECsvError(lineNo, std::string("field ") + f.Name + ": \"" + cols[i] +
-                                    "\" is longer than " + std::to_string(f.Length) +
-                                    " characters");
+        throw ECsvError(lineNo, std::string("field ") + f.Name + ": \"" + cols[i] + "\" is longer than " +
+                                    std::to_string(f.Length) + " characters");
       if (s.empty()) throw ECsvError(lineNo, std::string("field ") + f.Name + " is empty");
       r.Text[i] = s;
     }
 
     const auto expect = [&](size_t field, const std::string& want) {
       if (r.Text[field] != want)
-        throw ECsvError(lineNo, std::string("field ") + kFields[field].Name + ": expected \"" +
-                                    want + "\" at this position of the stored order, found \"" +
-                                    cols[field] + "\"");
+        throw ECsvError(lineNo, std::string("field ") + kFields[field].Name + ": expected \"" + want +
+                                    "\" at this position of the stored order, found \"" + cols[field] + "\"");
     };
     expect(kFieldKind, std::to_string(kind));
     expect(kFieldRegion, kRegions[region]);
@@ -307,15 +302,12 @@ std::vector<TRecord> ReadRates(const std::string& content) {
     if (kindNames[kind - 1].empty())
       kindNames[kind - 1] = r.Text[kFieldName];
     else if (r.Text[kFieldName] != kindNames[kind - 1])
-      throw ECsvError(lineNo,
-                      "field NAZWA differs from the first record of kind " + std::to_string(kind));
-    if (!(r.Min <= r.Sr && r.Sr <= r.Max))
-      throw ECsvError(lineNo, "MIN <= SR <= MAX does not hold");
+      throw ECsvError(lineNo, "field NAZWA differs from the first record of kind " + std::to_string(kind));
+    if (!(r.Min <= r.Sr && r.Sr <= r.Max)) throw ECsvError(lineNo, "MIN <= SR <= MAX does not hold");
 
     const std::string& name = cols[kFields.size()];
     DecodeUtf8(name, lineNo);
-    if (name.empty())
-      throw ECsvError(lineNo, std::string("field ") + kRegionNameColumn + " is empty");
+    if (name.empty()) throw ECsvError(lineNo, std::string("field ") + kRegionNameColumn + " is empty");
     const std::string code = kRegions[region];
     auto [it, fresh] = regionNames.emplace(code, name);
     if (!fresh && it->second != name)
@@ -438,8 +430,7 @@ bool ParseHex32(const std::string& s, uint32_t& v) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: zm_ratetable <rates.csv> <out.dbf> --date YYYY-MM-DD [--crc 0xXXXXXXXX]\n");
+  std::fprintf(stderr, "usage: zm_ratetable <rates.csv> <out.dbf> --date YYYY-MM-DD [--crc 0xXXXXXXXX]\n");
   return 2;
 }
 
@@ -494,8 +485,7 @@ int main(int argc, char** argv) {
   const std::string tmp = outPath + ".part";
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(table.data()),
-              static_cast<std::streamsize>(table.size()));
+    out.write(reinterpret_cast<const char*>(table.data()), static_cast<std::streamsize>(table.size()));
     if (!out.flush()) {
       std::fprintf(stderr, "zm_ratetable: cannot write %s\n", tmp.c_str());
       std::remove(tmp.c_str());
@@ -510,7 +500,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const uint32_t got = ~zm::Crc32UpdateFast(0xFFFFFFFFu, table.data(), table.size());
-  std::printf("%s: %zu records, %zu bytes, CRC-32 %08X\n", outPath.c_str(), kRecordCount,
-              table.size(), static_cast<unsigned>(got));
+  std::printf("%s: %zu records, %zu bytes, CRC-32 %08X\n", outPath.c_str(), kRecordCount, table.size(),
+              static_cast<unsigned>(got));
   return 0;
 }

@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   }
 
   z_stream zs{};
-  if (deflateInit2(&zs, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return Fail("deflateInit2 failed");
+  if (deflateInit2(&zs, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    return Fail("deflateInit2 failed");
   std::vector<unsigned char> packed(deflateBound(&zs, uLong(image.size())));
   zs.next_in = image.data();
   zs.avail_in = uInt(image.size());

@@ -94,8 +94,8 @@ void TConsoleUiOps::WaitForOk() {
   Print("\n");
 }
 
-TUiAnswer TConsoleUiOps::ShowMessageBox(const std::string& text, const std::string& title,
-                                        TUiIcon icon, TUiButtons buttons) {
+TUiAnswer TConsoleUiOps::ShowMessageBox(const std::string& text, const std::string& title, TUiIcon icon,
+                                        TUiButtons buttons) {
   Print("\n");
   if (!title.empty()) Print("== " + title + " ==\n");
   Print((icon == TUiIcon::Question ? "(?) " : "(i) ") + text + "\n");

@@ -23,8 +23,8 @@ TGtkMainWindow::TGtkMainWindow(TFormMainShort& form, TGtkUserInterface& ui) : FF
   gtk_window_set_type_hint(GTK_WINDOW(FWindow), GDK_WINDOW_TYPE_HINT_DIALOG);
   gtk_window_set_position(GTK_WINDOW(FWindow), GTK_WIN_POS_CENTER);
 
-  std::string css = gtkui::MainWindowCss(kWindowName, kMemoName, TFormMainShort::kFontName,
-                                         TFormMainShort::kFontHeight);
+  std::string css =
+      gtkui::MainWindowCss(kWindowName, kMemoName, TFormMainShort::kFontName, TFormMainShort::kFontHeight);
   FCss = gtk_css_provider_new();
   gtk_css_provider_load_from_data(FCss, css.c_str(), -1, nullptr);
   gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(FWindow), GTK_STYLE_PROVIDER(FCss),

@@ -8,12 +8,11 @@ namespace gtkui {
 
 std::string Utf8Of(const std::u16string& text) {
   if (text.empty()) return {};
-  int n = plat::WideToMultiByte(plat::kCpUtf8, 0, text.data(), int(text.size()), nullptr, 0,
-                                nullptr, nullptr);
+  int n =
+      plat::WideToMultiByte(plat::kCpUtf8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(size_t(std::max(n, 0)), '\0');
   if (n > 0)
-    plat::WideToMultiByte(plat::kCpUtf8, 0, text.data(), int(text.size()), out.data(), n,
-                          nullptr, nullptr);
+    plat::WideToMultiByte(plat::kCpUtf8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 
@@ -57,9 +56,9 @@ TBoxIcon BoxIconOf(uint32_t flags) {
 }
 
 namespace {
-constexpr TBoxButton kOk{"_OK", 1}, kCancel{"_Cancel", 2}, kAbort{"_Abort", 3},
-    kRetry{"_Retry", 4}, kIgnore{"_Ignore", 5}, kYes{"_Yes", 6}, kNo{"_No", 7},
-    kTryAgain{"_Try Again", 10}, kContinue{"_Continue", 11};
+constexpr TBoxButton kOk{"_OK", 1}, kCancel{"_Cancel", 2}, kAbort{"_Abort", 3}, kRetry{"_Retry", 4},
+    kIgnore{"_Ignore", 5}, kYes{"_Yes", 6}, kNo{"_No", 7}, kTryAgain{"_Try Again", 10},
+    kContinue{"_Continue", 11};
 }  // namespace
 
 std::vector<TBoxButton> BoxButtonsOf(uint32_t flags) {
@@ -76,10 +75,10 @@ std::vector<TBoxButton> BoxButtonsOf(uint32_t flags) {
 
 int BoxCloseResultOf(uint32_t flags) {
   switch (flags & 0xF) {
-    case 0: return 1;              // a lone OK answers OK
-    case 2: return 3;              // abort
+    case 0: return 1;               // a lone OK answers OK
+    case 2: return 3;               // abort
     case plat::MB_YESNO: return 7;  // no cancel button: the closing answer is No
-    default: return 2;             // cancel
+    default: return 2;              // cancel
   }
 }
 
@@ -118,8 +117,7 @@ int EscapeResultOf(const plat::TDlgForm& form) {
   return 0;
 }
 
-std::string TypedFolderPath(const std::string& typed, const std::string& current,
-                            const std::string& home) {
+std::string TypedFolderPath(const std::string& typed, const std::string& current, const std::string& home) {
   size_t a = typed.find_first_not_of(" \t\r\n");
   if (a == std::string::npos) return {};
   size_t b = typed.find_last_not_of(" \t\r\n");
@@ -149,13 +147,14 @@ std::string MainWindowCss(const std::string& windowName, const std::string& memo
                           const std::string& fontFamily, int fontPx) {
   const std::string w = "#" + windowName, m = "#" + memoName;
   std::string css;
-  css += w + ", " + w + " * {\n  font-family: " + FontFamilyList(fontFamily) + ";\n  font-size: " +
-         std::to_string(fontPx) + "px;\n}\n";
+  css += w + ", " + w + " * {\n  font-family: " + FontFamilyList(fontFamily) +
+         ";\n  font-size: " + std::to_string(fontPx) + "px;\n}\n";
   css += w + " { background-color: @theme_bg_color; }\n";
   // Buttons keep the size they are given instead of the theme's larger minimum.
   css += w + " button { min-height: 0; min-width: 0; padding: 0 4px; }\n";
   // The memo is insensitive but reads as normal text.
-  css += m + ", " + m + ":disabled, " + m + " text, " + m + " text:disabled {\n"
+  css += m + ", " + m + ":disabled, " + m + " text, " + m +
+         " text:disabled {\n"
          "  color: @theme_text_color;\n  background-color: @theme_base_color;\n}\n";
   return css;
 }

@@ -47,8 +47,7 @@ int EscapeResultOf(const plat::TDlgForm& form);
 // relative path at the folder the chooser shows (current); blanks around it are
 // dropped and the rest is kept as typed. Empty when nothing usable was typed (an
 // empty text, or a relative path with no folder to start from).
-std::string TypedFolderPath(const std::string& typed, const std::string& current,
-                            const std::string& home);
+std::string TypedFolderPath(const std::string& typed, const std::string& current, const std::string& home);
 
 // Style sheet for a window named windowName: its font (family with fallbacks, size
 // in pixels) and button-face background, flat compact buttons, and the memo named

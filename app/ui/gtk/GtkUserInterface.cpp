@@ -151,8 +151,7 @@ void InstallDialogCss() {
 
 }  // namespace
 
-int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::string& title,
-                     uint32_t flags) {
+int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::string& title, uint32_t flags) {
   GtkWidget* dlg = gtk_dialog_new();
   gtk_window_set_title(GTK_WINDOW(dlg), title.c_str());
   gtk_window_set_resizable(GTK_WINDOW(dlg), FALSE);
@@ -191,7 +190,8 @@ int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::stri
   gtk_box_pack_start(GTK_BOX(area), row, TRUE, TRUE, 0);
 
   std::vector<gtkui::TBoxButton> buttons = gtkui::BoxButtonsOf(flags);
-  for (const auto& b : buttons) gtk_dialog_add_button(GTK_DIALOG(dlg), g_dgettext("gtk30", b.Label), b.Result);
+  for (const auto& b : buttons)
+    gtk_dialog_add_button(GTK_DIALOG(dlg), g_dgettext("gtk30", b.Label), b.Result);
   gtk_dialog_set_default_response(GTK_DIALOG(dlg), buttons.front().Result);
 
   TBoxState state;

@@ -48,5 +48,4 @@ class TGtkUserInterface : public plat::TUserInterface {
 // A message box in the platform's terms: flags choose buttons and icon; parent may
 // be null (the box then leaves every other window usable, and is not modal). The
 // result is the pressed button's identifier, or the closing answer of those flags.
-int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::string& title,
-                     uint32_t flags);
+int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::string& title, uint32_t flags);

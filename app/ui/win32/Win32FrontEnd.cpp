@@ -99,8 +99,7 @@ LRESULT CALLBACK MainProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
       }
       break;
-    case DM_GETDEFID:
-      return MAKELRESULT(kButtonId, DC_HASDEFID);
+    case DM_GETDEFID: return MAKELRESULT(kButtonId, DC_HASDEFID);
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
       if (m && reinterpret_cast<HWND>(lp) == m->Memo) {
@@ -121,11 +120,8 @@ LRESULT CALLBACK MainProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
       if (m && m->Busy) return 0;
       ::DestroyWindow(w);
       return 0;
-    case WM_DESTROY:
-      ::PostQuitMessage(0);
-      return 0;
-    default:
-      break;
+    case WM_DESTROY: ::PostQuitMessage(0); return 0;
+    default: break;
   }
   return ::DefWindowProcW(w, msg, wp, lp);
 }
@@ -158,9 +154,10 @@ bool CreateMainWindow(TMainWindow& m, HINSTANCE inst) {
                          DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
   // Tab order: the button first, the memo (no tab stop) after it.
   constexpr TControlGeom b = TFormMainShort::kButtonGeom;
-  m.Button = ::CreateWindowExW(0, L"BUTTON", WideFromUtf8(TFormMainShort::kButtonCaption).c_str(),
-                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, b.Left, b.Top, b.Width,
-                               b.Height, m.Window, reinterpret_cast<HMENU>(intptr_t(kButtonId)), inst, nullptr);
+  m.Button =
+      ::CreateWindowExW(0, L"BUTTON", WideFromUtf8(TFormMainShort::kButtonCaption).c_str(),
+                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, b.Left, b.Top, b.Width,
+                        b.Height, m.Window, reinterpret_cast<HMENU>(intptr_t(kButtonId)), inst, nullptr);
   constexpr TControlGeom t = TFormMainShort::kMemoGeom;
   m.Memo = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", MemoText(*m.Form).c_str(),
                              WS_CHILD | WS_VISIBLE | WS_DISABLED | ES_MULTILINE | ES_READONLY, t.Left, t.Top,

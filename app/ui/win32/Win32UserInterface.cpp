@@ -7,7 +7,6 @@
 #include "Win32Text.h"
 #include "Win32UiOps.h"
 
-
 namespace {
 
 std::wstring Wide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
@@ -67,8 +66,7 @@ LRESULT CALLBACK DialogProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLORSTATIC:
       ::SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-    default:
-      break;
+    default: break;
   }
   return ::DefWindowProcW(w, msg, wp, lp);
 }

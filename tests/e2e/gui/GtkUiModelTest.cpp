@@ -140,7 +140,7 @@ TEST(GtkUiModel, TypedFolderPathsAreKeptAsTypedOrResolvedAgainstTheShownFolder) 
   EXPECT_EQ(TypedFolderPath("~", "/x", "/home/u"), "/home/u");
   EXPECT_EQ(TypedFolderPath("~/kopia", "/x", "/home/u/"), "/home/u/kopia");
   EXPECT_EQ(TypedFolderPath("~kopia", "/x", "/home/u"), "/x/~kopia");  // not the home folder
-  EXPECT_EQ(TypedFolderPath("nowy", "", "/h"), "");  // no folder to start from
+  EXPECT_EQ(TypedFolderPath("nowy", "", "/h"), "");                    // no folder to start from
   EXPECT_EQ(TypedFolderPath(" \t ", "/x", "/h"), "");
 }
 
@@ -163,9 +163,10 @@ TEST(GtkUiModel, MainWindowStyleSheetParsesCleanly) {
 
   GtkCssProvider* provider = gtk_css_provider_new();
   int errors = 0;
-  g_signal_connect(provider, "parsing-error",
-                   G_CALLBACK(+[](GtkCssProvider*, GtkCssSection*, GError*, gpointer n) { ++*static_cast<int*>(n); }),
-                   &errors);
+  g_signal_connect(
+      provider, "parsing-error",
+      G_CALLBACK(+[](GtkCssProvider*, GtkCssSection*, GError*, gpointer n) { ++*static_cast<int*>(n); }),
+      &errors);
   GError* error = nullptr;
   EXPECT_TRUE(gtk_css_provider_load_from_data(provider, css.c_str(), -1, &error));
   if (error) {
