@@ -160,6 +160,13 @@ bool TDZExtractor::EntryTime(const TDZEntry& en, bool useExtra, plat::TFileTime&
   return FDosOk;
 }
 
+std::string TargetPath(const std::string& base, const std::vector<std::string>& parts, bool dirs) {
+  std::string target = base;
+  if (dirs)
+    for (size_t i = 0; i + 1 < parts.size(); ++i) target += parts[i] + plat::PathDelim;
+  return target + parts.back();
+}
+
 bool SplitSafeName(const std::string& name, std::vector<std::string>& parts) {
   parts.clear();
   if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
@@ -708,9 +715,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
       dirs = true;
     }
     const size_t nFolders = dirs ? parts.size() - 1 : 0;
-    target = FBase;
-    for (size_t i = 0; i < nFolders; ++i) target += parts[i] + plat::PathDelim;
-    target += parts.back();
+    target = TargetPath(FBase, parts, dirs);
 
     std::error_code ec;
     const fs::file_status st = fs::symlink_status(PathOf(target), ec);

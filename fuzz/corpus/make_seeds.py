@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of irec_fuzz, deflate64_fuzz, decrypt_fuzz, aes_fuzz,
-method_fuzz, msgtable_fuzz, exe_fuzz, join_fuzz and comment_fuzz, and adds archives to
+method_fuzz, msgtable_fuzz, exe_fuzz, join_fuzz, comment_fuzz and names_fuzz, and adds archives to
 engine_fuzz and real deflate streams to inflate_fuzz, from the shared corpus
 (../shared/corpus beside the work tree), from archives
 made here by zip, 7z and Python, and from the message tables built by zm_msgtables.
@@ -413,6 +413,32 @@ def comment_seeds(archives):
         put("comment", struct.pack("<H", len(c)) + c + data)
 
 
+def names_seeds():
+    """names_fuzz: flags/host byte, encoding, code page and OEM code page indexes, name
+    length, the stored name, then the extra field."""
+    def upath(name, text):
+        body = b"\x01" + struct.pack("<I", zlib.crc32(name)) + text
+        return struct.pack("<HH", 0x7075, len(body)) + body
+
+    cases = [
+        (0, 0, 0, 0, b"docs/readme.txt", b""),
+        (1, 0, 0, 0, "zażółć/gęślą.txt".encode(), b""),
+        (0, 0, 5, 5, "表示/ファイル.txt".encode("cp932"), b""),
+        (0, 1, 5, 5, b"\x95\x5c\\\x95\x5c.txt", b""),
+        (0, 2, 0, 3, "zażółć.txt".encode("cp852"), b""),
+        (6, 0, 0, 1, b"DOS\\NAME.TXT", b""),
+        (1, 0, 0, 0, b"\x01\x02bad", upath(b"\x01\x02bad", "dobry.txt".encode())),
+        (0, 4, 0, 0, b"a.txt", upath(b"a.txt", "../../etc/passwd".encode())),
+        (0, 0, 0, 0, b"../../etc/passwd", b""),
+        (0, 0, 0, 0, b"C:\\Windows\\x", b""),
+        (0, 0, 0, 0, b"a/./b//c/", b""),
+        (0, 0, 0, 0, b"/abs/path", b""),
+        (0, 0, 9, 9, "Привет.txt".encode("cp1251"), b""),
+    ]
+    for f, enc, cp, oem, name, extra in cases:
+        put("names", bytes([f, enc, cp, oem, len(name)]) + name + extra)
+
+
 def main():
     rng = random.Random(4053)
     archives = {}
@@ -438,8 +464,9 @@ def main():
     exe_seeds(rng)
     join_seeds(archives)
     comment_seeds(archives)
+    names_seeds()
     for t in ("irec", "deflate64", "decrypt", "aes", "method", "msgtable", "exe", "engine", "inflate",
-              "join", "comment"):
+              "join", "comment", "names"):
         d = os.path.join(HERE, t)
         print(t, len(os.listdir(d)) if os.path.isdir(d) else 0, "seeds")
 
