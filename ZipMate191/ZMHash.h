@@ -1,5 +1,8 @@
 // The name hash table of a loaded directory: buckets of node chains, nodes taken from
-// fixed-size blocks so that no node is allocated alone.
+// fixed-size blocks so that no node is allocated alone. Names are hashed with a keyed
+// hash whose key is drawn once per process, so that no set of names, however chosen,
+// makes the chains long; the table grows with the directory, at most one entry per
+// bucket on average once sized for it.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -11,7 +14,8 @@ class TZMZRec;
 class TZMDirHashList {
  public:
   // One chain link: the next node of the bucket, the entry's index + 1 (0: empty) and
-  // its name hash, so that a chain is walked without visiting the other records.
+  // the key of its name (KeyOf), so that a chain is walked without visiting the other
+  // records.
   struct THashNode {
     THashNode* Next;
     uint32_t IndexPlus1;
@@ -19,7 +23,7 @@ class TZMDirHashList {
   };
   static constexpr int kNodesPerBlock = 511;
   static constexpr int kMinBuckets = 61;
-  static constexpr int kMaxBuckets = 65537;
+  static constexpr int kMaxBuckets = 1 << 28;
   static constexpr int kDefaultBuckets = 1283;
 
   explicit TZMDirHashList(TZMZipFile* owner);
@@ -33,19 +37,27 @@ class TZMDirHashList {
   // Index of the first entry with this name (case-insensitive; '/' equals '\'), or -1.
   // Without includeMarked entries with status bit 128 are passed over.
   int Find(const std::string& name, bool includeMarked) const;
-  // Empty table with a bucket count from the prime table suited to n entries.
+  // Empty table with the bucket count suited to n entries (SizeFor).
   void SetSizeFor(int n);
-  // Empty table of n buckets (clamped to 61..65537); 0 turns the list off.
+  // Empty table of n buckets (clamped to kMinBuckets..kMaxBuckets); 0 turns the list off.
   void SetSize(int n);
+  // The entered nodes relinked into the bucket count suited to n entries, each name's
+  // entries kept in the order they were entered; nothing happens to a table that is off.
+  void ResizeFor(int n);
   void Clear();
   void ClearNodes();
   THashNode* NewNode();
   int BucketCount() const { return int(FBuckets.size()); }
   int BlockCount() const { return FBlockCount; }
-  bool Matches(const THashNode* node, uint32_t hash, const std::string& name) const;
+  int NodeCount() const { return FNodeCount; }
+  bool Matches(const THashNode* node, uint32_t key, const std::string& name) const;
 
-  // The bucket count SetSizeFor would choose.
+  // The bucket count SetSizeFor would choose: the first of the prime table not below n,
+  // past its end n rounded up to a multiple of 65,536, plus one.
   static int SizeFor(int n);
+  // The key of a name: the same for names equal but for the case of ASCII letters (as
+  // NameHashUpper), otherwise as good as random.
+  static uint32_t KeyOf(const std::string& name);
 
  private:
   struct TNodeBlock {
@@ -58,5 +70,6 @@ class TZMDirHashList {
   int FNextFree = -1;
   std::vector<THashNode*> FBuckets;
   int FBlockCount = 0;
+  int FNodeCount = 0;  // nodes entered in the buckets
   THashNode* FFreeNodes = nullptr;
 };

@@ -55,12 +55,9 @@ void TZMZipFile::ClearEntries() {
 void TZMZipFile::SetCapacity(int n) {
   TZMCentral::SetCapacity(n);
   if (!FUseHash) return;
-  // A table that already holds entries is refilled at its new size.
+  // A table that already holds entries keeps them at its new size.
   if (FCount > 0 && FHashList->BucketCount() > 0) {
-    if (TZMDirHashList::SizeFor(n) != FHashList->BucketCount()) {
-      FHashList->SetSizeFor(n);
-      for (int i = 0; i < FCount; ++i) FHashList->Add(i, false);
-    }
+    FHashList->ResizeFor(n);
   } else {
     FHashList->SetSizeFor(n);
   }

@@ -1,7 +1,11 @@
-// The name hash table: bucket sizes from the prime table, node blocks, duplicates and
-// marked entries.
+// The name hash table: bucket sizes, keys, growth, node blocks, duplicates and marked
+// entries.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <set>
+
+#include "ZMMatch.h"
 #include "ZMZipFileTestKit.h"
 
 using namespace zmtest;
@@ -24,24 +28,58 @@ class ZMHashTest : public ::testing::Test {
   }
 };
 
-TEST_F(ZMHashTest, BucketCountsComeFromThePrimeTable) {
+TEST_F(ZMHashTest, BucketCountsKeepUpWithTheEntries) {
   EXPECT_EQ(TZMDirHashList::SizeFor(0), 61);
   EXPECT_EQ(TZMDirHashList::SizeFor(61), 61);
   EXPECT_EQ(TZMDirHashList::SizeFor(62), 131);
   EXPECT_EQ(TZMDirHashList::SizeFor(1000), 1031);
-  EXPECT_EQ(TZMDirHashList::SizeFor(11999), 12289);
-  // Above 11999: the largest prime below n.
-  EXPECT_EQ(TZMDirHashList::SizeFor(12000), 10243);
-  EXPECT_EQ(TZMDirHashList::SizeFor(40000), 32771);
-  EXPECT_EQ(TZMDirHashList::SizeFor(100000), 65537);
+  EXPECT_EQ(TZMDirHashList::SizeFor(12000), 12289);
+  EXPECT_EQ(TZMDirHashList::SizeFor(65537), 65537);
+  // Past the prime table: steps of 65,536, never fewer buckets than entries.
+  EXPECT_EQ(TZMDirHashList::SizeFor(65538), 131073);
+  EXPECT_EQ(TZMDirHashList::SizeFor(1000000), 1048577);
   TZMDirHashList h(F.Reader.get());
   h.SetSize(5);
   EXPECT_EQ(h.BucketCount(), 61);
   h.SetSize(1000000);
-  EXPECT_EQ(h.BucketCount(), 65537);
+  EXPECT_EQ(h.BucketCount(), 1000000);
   h.SetSize(0);
   EXPECT_EQ(h.BucketCount(), 0);
   EXPECT_EQ(h.Find("x", true), -1);
+}
+
+// Numbered names in numbered folders collide in bulk under the published name hash;
+// the table's own keys must not, whatever the names.
+TEST_F(ZMHashTest, NumberedNamesGetDistinctKeys) {
+  std::set<uint32_t> published, keys;
+  const int n = 20000;
+  for (int i = 0; i < n; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "d%04d/f%07d.txt", i / 1000, i);
+    published.insert(NameHashUpper(name));
+    keys.insert(TZMDirHashList::KeyOf(name));
+  }
+  EXPECT_LT(published.size(), size_t(n / 2));
+  EXPECT_GE(keys.size(), size_t(n - 2));  // 32-bit keys: a chance collision or two at most
+  EXPECT_EQ(TZMDirHashList::KeyOf("Dir\\Read.Me"), TZMDirHashList::KeyOf("dir\\READ.ME"));
+}
+
+// A table filled without being sized grows, and still finds the first of equal names.
+TEST_F(ZMHashTest, AnUnsizedTableGrowsAndKeepsTheOrderOfEqualNames) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 5000; ++i) names.push_back("n" + std::to_string(i % 2500));
+  Load(names);
+  TZMDirHashList h(F.Reader.get());
+  for (int i = 0; i < 5000; ++i) h.Add(i, true);
+  EXPECT_EQ(h.NodeCount(), 5000);
+  EXPECT_GE(h.BucketCount(), 2500);
+  for (int i = 0; i < 2500; i += 97) EXPECT_EQ(h.Find("N" + std::to_string(i), true), i);
+  F.Reader->Items(7)->SetStatusBit(128);
+  EXPECT_EQ(h.Find("n7", false), 2507);
+  h.ResizeFor(100000);
+  EXPECT_EQ(h.BucketCount(), 131073);
+  EXPECT_EQ(h.Find("n7", true), 7);
+  EXPECT_EQ(h.Find("n7", false), 2507);
 }
 
 TEST_F(ZMHashTest, NodesComeFromBlocksOf511) {
