@@ -6,7 +6,7 @@
 #include <string>
 
 #include "UiOps.h"
-#include "ZipMate.h"
+#include "ZipMate191/ZipMate.h"
 
 class TFormMainShort;
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "UiOps.h"
-#include "ZipMate.h"
+#include "ZipMate191/ZipMate.h"
 
 // Position and size of a control in client coordinates (pixels at 96 dpi).
 struct TControlGeom {

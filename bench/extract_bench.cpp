@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "DZEngineIntf.h"
+#include "TestPeers.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +33,7 @@ int Shell(const std::string& cmd) {
   return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
 }
 
-bool HaveTool(const std::string& tool) { return Shell("command -v " + tool + " >/dev/null 2>&1") == 0; }
+using zmtest::HaveTool;
 
 // Several thousand files: text of varying redundancy, random and half-random binaries.
 uint64_t MakeData(const fs::path& root, uint64_t megabytes) {

@@ -13,9 +13,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "PlatUi.h"
+#include "TestPeers.h"
+#include "TestTempDir.h"
 #include "ZMIRec.h"
 #include "ZipMate.h"
 
@@ -38,7 +41,7 @@ int Run(const std::string& cmd, std::string* out = nullptr) {
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-bool Have(const std::string& tool) { return Run("command -v " + tool + " >/dev/null 2>&1") == 0; }
+using zmtest::HaveTool;
 
 // Wall time of a command (its output discarded), or -1 when it failed.
 double TimeCommand(const std::string& cmd) {
@@ -54,13 +57,14 @@ int main(int argc, char** argv) {
   const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   std::string archive = argc > 3 ? argv[3] : "";
   std::string tmp;
+  std::unique_ptr<zmtest::TTempDir> tmpDir;  // the written archive's folder
   if (archive.empty()) {
-    if (!Have("python3")) {
+    if (!HaveTool("python3")) {
       std::fprintf(stderr, "python3 is needed to write the archive\n");
       return 2;
     }
-    char tmpl[] = "/tmp/zmlistbenchXXXXXX";
-    tmp = mkdtemp(tmpl);
+    tmpDir = std::make_unique<zmtest::TTempDir>("zmlistbench");
+    tmp = tmpDir->Path.string();
     archive = tmp + "/many.zip";
     const std::string py =
         "import sys, zipfile\n"
@@ -103,14 +107,14 @@ int main(int argc, char** argv) {
               uintmax_t(check));
 
   double unzipTime = -1, pyTime = -1, pyInside = -1;
-  if (Have("unzip")) {
+  if (HaveTool("unzip")) {
     unzipTime = 1e9;
     for (int r = 0; r < rounds; ++r) unzipTime = std::min(unzipTime, TimeCommand("unzip -Z1 " + archive));
     std::printf("%-34s %9.1f ms  ratio %.2fx\n", "unzip -Z1", unzipTime * 1e3, unzipTime / ours);
   } else {
     std::printf("unzip is not installed\n");
   }
-  if (Have("python3")) {
+  if (HaveTool("python3")) {
     const std::string code =
         "import sys, time, zipfile\n"
         "t = time.perf_counter()\n"
@@ -137,6 +141,5 @@ int main(int argc, char** argv) {
                 pyInside / ours);
     if (tmp.empty()) std::remove(script.c_str());
   }
-  if (!tmp.empty()) fs::remove_all(tmp);
   return 0;
 }

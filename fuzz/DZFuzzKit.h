@@ -15,6 +15,8 @@
 #include <string>
 
 #include "DZEngineIntf.h"
+#include "TestTempDir.h"
+#include "TestZip.h"
 
 namespace dzfuzz {
 
@@ -102,14 +104,8 @@ inline int32_t DZ_CALL StreamCallback(void* p) {
   }
 }
 
-inline void Put16(std::string& s, uint32_t v) {
-  s += char(v & 0xFF);
-  s += char((v >> 8) & 0xFF);
-}
-inline void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
-}
+using testzip::Put16;
+using testzip::Put32;
 
 inline std::string Archive(uint16_t flags, uint16_t method, uint32_t crc, uint32_t usize,
                            const std::string& data, const std::string& extra = {}) {
@@ -196,15 +192,8 @@ inline std::string ReadAll(const fs::path& p) {
 
 // A private folder for the run's files, removed when the process ends.
 inline fs::path FuzzRoot(const std::string& name) {
-  static std::string folder;
-  folder = name + "_" + std::to_string(getpid());
-  fs::path r = fs::temp_directory_path() / folder;
-  fs::create_directories(r);
-  std::atexit([] {
-    std::error_code ec;
-    fs::remove_all(fs::temp_directory_path() / folder, ec);
-  });
-  return r;
+  static const zmtest::TTempDir root(name + "_");
+  return root.Path;
 }
 
 // Nothing but the target in the output folder (no temporary left) and nothing beside it.

@@ -9,30 +9,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "TestTempDir.h"
 #include "ZMLister.h"
 #include "ZipMate.h"
 
-namespace {
-
-std::string gDir;
-
-void MakeDir() {
-  if (!gDir.empty()) return;
-  char tmpl[] = "/tmp/zmlistfuzzXXXXXX";
-  const char* d = mkdtemp(tmpl);
-  gDir = d ? d : "/tmp";
-  std::atexit([] {
-    for (const char* n : {"/in.zip", "/in.exe"}) std::remove((gDir + n).c_str());
-    rmdir(gDir.c_str());
-  });
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MakeDir();
+  static const zmtest::TTempDir dir("zmlistfuzz");
   const bool exe = size >= 2 && data[0] == 'M' && data[1] == 'Z';
-  const std::string path = gDir + (exe ? "/in.exe" : "/in.zip");
+  const std::string path = dir.File(exe ? "in.exe" : "in.zip");
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;
   if (size) std::fwrite(data, 1, size, f);

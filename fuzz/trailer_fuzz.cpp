@@ -9,25 +9,13 @@
 #include <filesystem>
 #include <string>
 
+#include "TestTempDir.h"
 #include "ZMEOC.h"
 #include "ZipMate.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TFuzzDir {
-  std::string Dir;
-  TFuzzDir() {
-    std::string tmpl = fs::temp_directory_path().string() + "/zmtrailerXXXXXX";
-    if (!mkdtemp(tmpl.data())) std::abort();
-    Dir = tmpl + "/";
-  }
-  ~TFuzzDir() {
-    std::error_code ec;
-    fs::remove_all(Dir, ec);
-  }
-};
 
 void Check(bool ok) {
   if (!ok) std::abort();
@@ -36,11 +24,11 @@ void Check(bool ok) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static TFuzzDir dir;
+  static const zmtest::TTempDir dir("zmtrailer");
   static TZipMate zm;
   // The first byte picks the file's name (a numbered part or not) and the open.
   const uint8_t mode = size > 0 ? data[0] : 0;
-  const std::string name = dir.Dir + ((mode & 1) ? "arc001.zip" : "arc.exe");
+  const std::string name = dir.Dir() + ((mode & 1) ? "arc001.zip" : "arc.exe");
   {
     FILE* f = std::fopen(name.c_str(), "wb");
     if (!f) return 0;

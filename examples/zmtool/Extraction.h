@@ -6,7 +6,7 @@
 // counts them. Unix modes and symbolic links are restored at the end.
 #pragma once
 #include "Options.h"
-#include "ZipMate.h"
+#include "ZipMate191/ZipMate.h"
 
 namespace zmtool {
 

@@ -10,7 +10,7 @@
 #include "PlatFileMode.h"
 #include "PlatPath.h"
 #include "TermText.h"
-#include "ZipMate.h"
+#include "ZipMate191/ZipMate.h"
 
 namespace fs = std::filesystem;
 

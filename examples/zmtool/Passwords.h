@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Options.h"
-#include "ZipMate.h"
+#include "ZipMate191/ZipMate.h"
 
 namespace zmtool {
 

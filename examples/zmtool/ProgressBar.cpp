@@ -6,7 +6,7 @@
 
 #include "PlatTerminal.h"
 #include "TermText.h"
-#include "ZipMate.h"
+#include "ZipMate191/ZipMate.h"
 
 namespace zmtool {
 

@@ -9,7 +9,7 @@
 
 #include "PlatCleanup.h"
 #include "PlatFile.h"
-#include "ZipMate.h"
+#include "ZipMate191/ZipMate.h"
 
 namespace zmtool {
 

@@ -16,7 +16,7 @@
 #include "ProgressBar.h"
 #include "Streams.h"
 #include "TermText.h"
-#include "ZipMate.h"
+#include "ZipMate191/ZipMate.h"
 
 using namespace zmtool;
 

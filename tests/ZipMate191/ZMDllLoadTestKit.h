@@ -2,11 +2,10 @@
 // callbacks); temporary folders; the built engine
 // libraries (their paths come from the build when it knows them).
 #pragma once
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 
+#include "TestTempDir.h"
 #include "ZMDllLoad.h"
 #include "ZMDllOpr.h"
 #include "ZipMate.h"
@@ -22,24 +21,7 @@ class TBindZipMate : public TCustomZipMate {
   bool EngineHeld() const override { return ZMEngineHeld(*this); }
 };
 
-// A fresh folder, removed with its contents at the end of the scope.
-struct TTempFolder {
-  std::filesystem::path Path;
-  explicit TTempFolder(const std::string& tag) {
-    static int serial = 0;
-    Path = std::filesystem::temp_directory_path() /
-           ("zmbind_" + tag + "_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
-    std::filesystem::remove_all(Path);
-    std::filesystem::create_directories(Path);
-  }
-  ~TTempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(Path, ec);
-  }
-  std::string Str() const { return Path.string(); }
-  TTempFolder(const TTempFolder&) = delete;
-  TTempFolder& operator=(const TTempFolder&) = delete;
-};
+using zmtest::TTempDir;
 
 #ifdef ZM_ENGINE_PATH
 inline std::string EnginePath() { return ZM_ENGINE_PATH; }

@@ -1,19 +1,15 @@
 // Shared by the listing suites: temporary folders, running tools, small archives built
 // byte by byte, and a component that records its listing events.
 #pragma once
-#include <stdio.h>
-#include <stdlib.h>
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "TestPeers.h"
+#include "TestTempDir.h"
+#include "TestZip.h"
 #include "ZMCrc32.h"
 #include "ZMEndian.h"
 #include "ZMLister.h"
@@ -24,23 +20,7 @@ namespace zmlist {
 
 namespace fs = std::filesystem;
 
-// A folder removed with everything in it when the object goes.
-struct TTempDir {
-  fs::path Path;
-  bool Made = false;
-  TTempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "zmlistXXXXXX").string();
-    Made = mkdtemp(tmpl.data()) != nullptr;
-    Path = Made ? fs::path(tmpl) : fs::temp_directory_path();
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    if (Made) fs::remove_all(Path, ec);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  std::string operator/(const std::string& name) const { return (Path / name).string(); }
-};
+using zmtest::TTempDir;
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   fs::create_directories(fs::path(path).parent_path());
@@ -53,65 +33,12 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-// Runs a shell command; its standard output, and the exit status in status.
-inline std::string RunCapture(const std::string& cmd, int* status = nullptr) {
-  std::string out;
-#ifdef _WIN32
-  FILE* p = _popen(cmd.c_str(), "rb");
-#else
-  FILE* p = popen(cmd.c_str(), "r");
-#endif
-  if (!p) {
-    if (status) *status = -1;
-    return out;
-  }
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-#ifdef _WIN32
-  const int rc = _pclose(p);
-  if (status) *status = rc;
-#else
-  const int rc = pclose(p);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-#endif
-  return out;
-}
+using testzip::Put16;
+using testzip::Put32;
+using zmtest::HaveTool;
+using zmtest::Quote;
+using zmtest::RunCapture;
 
-// The peers (zip, 7z, bsdtar, python3) are POSIX programs run through sh: never on
-// Windows.
-inline bool HaveTool(const std::string& name) {
-#ifdef _WIN32
-  (void)name;
-  return false;
-#else
-  int status = 0;
-  RunCapture("command -v " + name + " >/dev/null 2>&1", &status);
-  return status == 0;
-#endif
-}
-
-inline std::string Quote(const std::string& s) {
-  std::string r = "'";
-  for (char c : s) {
-    if (c == '\'')
-      r += "'\\''";
-    else
-      r += c;
-  }
-  return r + "'";
-}
-
-inline void Put16(std::string& s, uint16_t v) {
-  char b[2];
-  zm::PutLE16(b, v);
-  s.append(b, 2);
-}
-inline void Put32(std::string& s, uint32_t v) {
-  char b[4];
-  zm::PutLE32(b, v);
-  s.append(b, 4);
-}
 inline uint32_t Crc(const std::string& s) {
   return zm::Crc32UpdateBytewise(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(s.data()), s.size()) ^
          0xFFFFFFFFu;

@@ -1,8 +1,6 @@
-// Archives built byte by byte for the reader's tests, temporary folders, and a reader
+// Archives built byte by byte for the reader's tests, and a reader
 // bound to a component that collects its messages.
 #pragma once
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "TestPeers.h"
+#include "TestTempDir.h"
+#include "TestZip.h"
 #include "ZMCrc32.h"
 #include "ZMEndian.h"
 #include "ZMZipFile.h"
@@ -19,16 +20,8 @@
 
 namespace zmtest {
 
-inline void Put16(std::string& s, uint16_t v) {
-  char b[2];
-  zm::PutLE16(b, v);
-  s.append(b, 2);
-}
-inline void Put32(std::string& s, uint32_t v) {
-  char b[4];
-  zm::PutLE32(b, v);
-  s.append(b, 4);
-}
+using testzip::Put16;
+using testzip::Put32;
 inline void Put64(std::string& s, uint64_t v) {
   char b[8];
   zm::PutLE64(b, v);
@@ -161,31 +154,7 @@ inline std::string BuildArchive(const TArchiveSpec& a) {
   return out + a.Comment + a.Trailing;
 }
 
-// A folder removed with its contents at the end of the test.
-struct TTempDir {
-  std::filesystem::path Path;
-  TTempDir() {
-    std::string t = (std::filesystem::temp_directory_path() / "zmreader2-XXXXXX").string();
-    if (mkdtemp(t.data())) Path = t;
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(Path, ec);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  std::string File(const std::string& name) const { return (Path / name).string(); }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::string p = File(name);
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-    return p;
-  }
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline std::string ReadFile(const std::string& path) { return Slurp(path); }
 
 // A component without dialogs whose messages are collected, and its reader.
 struct TReaderFixture {

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "PlatUi.h"
+#include "ZMCore.h"
+#include "ZMMsgStr.h"
+#include "ZMXcpt.h"
 #include "ZipMate.h"
 
 class TTestZipMate : public TCustomZipMate {

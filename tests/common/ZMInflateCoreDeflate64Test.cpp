@@ -2,6 +2,8 @@
 #include "ZMCrc32.h"
 #include "ZMEndian.h"
 #include "ZMInflateCore.h"
+#include "TestPeers.h"
+#include "TestTempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -81,10 +83,9 @@ TEST(InflateCoreDeflate64, LongLengthAndFarDistances) {
 
 // The raw data of the first entry of a zip archive made by 7z with method 9.
 bool SevenZipDeflate64(const Bytes& data, Bytes& raw, uint32_t& crc) {
-  if (std::system("command -v 7z >/dev/null 2>&1") != 0) return false;
-  char dir[] = "/tmp/zm-inflate64-XXXXXX";
-  if (!mkdtemp(dir)) return false;
-  std::string d = dir;
+  if (!zmtest::HaveTool("7z")) return false;
+  zmtest::TTempDir tmp("zm-inflate64-");
+  const std::string d = tmp.Path.string();
   {
     std::ofstream f(d + "/data.bin", std::ios::binary);
     f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
@@ -93,7 +94,6 @@ bool SevenZipDeflate64(const Bytes& data, Bytes& raw, uint32_t& crc) {
   int rc = std::system(cmd.c_str());
   std::ifstream z(d + "/a.zip", std::ios::binary);
   Bytes zip((std::istreambuf_iterator<char>(z)), std::istreambuf_iterator<char>());
-  std::system(("rm -rf " + d).c_str());
   if (rc != 0 || zip.size() < 30 || zm::GetLE32(zip.data()) != 0x04034b50u) return false;
   EXPECT_EQ(zm::GetLE16(zip.data() + 8), 9) << "method";
   crc = zm::GetLE32(zip.data() + 14);

@@ -350,15 +350,6 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   return t;
 }
 
-int Shell(const std::string& cmd) {
-#ifdef _WIN32
-  return std::system((cmd + " >NUL 2>&1").c_str());
-#else
-  const int r = std::system((cmd + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
-#endif
-}
-
 std::string Filter(const std::string& cmd, const std::string& data) {
   const fs::path dir = FreshDir("filter");
   WriteFile(dir / "in", data);
@@ -417,15 +408,6 @@ std::string PackZstd(const std::string& data) {
   if (ZSTD_isError(n)) return {};
   out.resize(n);
   return out;
-}
-
-bool HaveTool(const std::string& tool) {
-#ifdef _WIN32
-  (void)tool;
-  return false;
-#else
-  return Shell("command -v " + tool) == 0;
-#endif
 }
 
 void MakeSampleTree(const fs::path& root) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DZEngineIntf.h"
+#include "TestPeers.h"
 #include "TestZip.h"
 
 namespace dzt {
@@ -132,13 +133,11 @@ void WriteFile(const fs::path& p, const std::string& data);
 std::string ReadFile(const fs::path& p);
 // Relative path -> contents ("/" for folders) of every file and folder below root.
 std::map<std::string, std::string> Tree(const fs::path& root);
-// Runs a shell command, its output discarded; its exit code.
-int Shell(const std::string& cmd);
+// Shell commands and peer tools (POSIX programs run through sh: never on Windows).
+using zmtest::HaveTool;
+using zmtest::Shell;
 // What a filter command (such as "xz -c") makes of data; empty when it fails.
 std::string Filter(const std::string& cmd, const std::string& data);
-// Whether a peer tool can be run by Shell. The peers (zip, unzip, 7z, bsdtar, python3)
-// are POSIX programs run through sh: never on Windows.
-bool HaveTool(const std::string& tool);
 // A folder of mixed text and binary files for the peer-tool tests.
 void MakeSampleTree(const fs::path& root);
 

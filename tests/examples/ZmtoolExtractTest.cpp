@@ -3,7 +3,7 @@
 // DOS and Windows code pages.
 #include <sys/stat.h>
 
-#include "../TestZip.h"
+#include "TestZip.h"
 #include "ZmtoolTestKit.h"
 
 using namespace zmt;

@@ -1,5 +1,5 @@
 // zmtool list: folders, the table for people (-l) and the JSON fields of the metadata.
-#include "../TestZip.h"
+#include "TestZip.h"
 #include "ZmtoolTestKit.h"
 
 using namespace zmt;

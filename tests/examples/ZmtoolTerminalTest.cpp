@@ -1,6 +1,6 @@
 // zmtool on a terminal (a tmux pane): the question about existing files, the password
 // prompt, the progress bar and Ctrl+C.
-#include "../TestZip.h"
+#include "TestZip.h"
 #include "ProgressBar.h"
 #include "ZmtoolTestKit.h"
 

@@ -8,7 +8,7 @@
 
 #include <sstream>
 
-#include "../TestZip.h"
+#include "TestZip.h"
 #include "ZMDllLoadTestKit.h"
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
@@ -21,7 +21,7 @@ using namespace zmt;
 
 struct TResourceFixture : ::testing::Test {
   TScopedUi Ui;
-  TTempFolder Tmp{"res"};
+  TTempDir Tmp{"res"};
   TZMDLLLoader Loader;
   TBindZipMate Comp;
   void SetUp() override {
@@ -29,7 +29,7 @@ struct TResourceFixture : ::testing::Test {
     if (EngineResourceTooLarge(size))
       GTEST_SKIP() << "the engine resource of this build is " << size << " bytes, beyond the accepted size";
     Comp.SetUnattended(true);
-    Comp.SetTempDir(Tmp.Str());
+    Comp.SetTempDir(Tmp.Path.string());
   }
   void TearDown() override { Loader.Shutdown(); }
 };

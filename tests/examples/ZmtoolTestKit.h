@@ -143,7 +143,7 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
 
 // A folder of files to pack (Src), and archives of it made by the peer tools.
 struct TZmtoolFixture : ::testing::Test {
-  TTempFolder Tmp{"zmtool"};
+  TTempDir Tmp{"zmtool"};
   fs::path Src;
   void SetUp() override {
     Src = Tmp.Path / "src";

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct TTrustFixture : ::testing::Test {
-  TTempFolder Tmp{"trust"};
+  TTempDir Tmp{"trust"};
   void SetUp() override {
     int64_t size;
     if (EngineResourceTooLarge(size))

@@ -11,22 +11,16 @@
 #include "PlatError.h"
 #include "PlatFileSys.h"
 #include "PlatPath.h"
+#include "TestTempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct DoubleFixture : ::testing::Test {
+  zmtest::TTempDir FTemp{"zmdbl"};
   std::string dir;
-  void SetUp() override {
-    std::string tmpl = plat::TempFolder() + "zmdblXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    dir = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
+  void SetUp() override { dir = FTemp.Path.string(); }
   void Put(const std::string& name, size_t size) {
     std::ofstream(dir + plat::PathDelimStr + name, std::ios::binary) << std::string(size, 'x');
   }

@@ -11,6 +11,7 @@
 
 #include "PlatError.h"
 #include "PlatFileSys.h"
+#include "TestTempDir.h"
 
 using namespace plat;
 namespace fs = std::filesystem;
@@ -19,16 +20,8 @@ namespace {
 
 class PlatFileSys : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = TempFolder() + "zmplatXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    FDir = tmpl + "/";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(FDir, fs::perms::owner_all, ec);
-    fs::remove_all(FDir, ec);
-  }
+  zmtest::TTempDir FTemp{"zmplat"};
+  void SetUp() override { FDir = FTemp.Dir(); }
   void Write(const std::string& name, const std::string& text) {
     std::ofstream(FDir + name, std::ios::binary) << text;
   }

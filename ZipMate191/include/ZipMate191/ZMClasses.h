@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "PlatFile.h"
-
 class TObject {
  public:
   virtual ~TObject() = default;
@@ -26,12 +24,14 @@ class TStream : public TObject {
   virtual int Read(void* buffer, int count) = 0;
   // Bytes written; fewer than count means failure. Never raises.
   virtual int Write(const void* buffer, int count) = 0;
-  // New position, or -1 on failure. Origins are plat::soBeginning/soCurrent/soEnd.
+  // Origins of Seek (the platform's file-seek origins).
+  static constexpr int soBeginning = 0, soCurrent = 1, soEnd = 2;
+  // New position, or -1 on failure.
   virtual int64_t Seek(int64_t offset, int origin) = 0;
   virtual void SetSize(int64_t newSize);
 
-  int64_t Position() { return Seek(0, plat::soCurrent); }
-  void SetPosition(int64_t pos) { Seek(pos, plat::soBeginning); }
+  int64_t Position() { return Seek(0, soCurrent); }
+  void SetPosition(int64_t pos) { Seek(pos, soBeginning); }
   int64_t Size();
 
   // Exactly count bytes or EStreamError.
@@ -79,15 +79,16 @@ class TReadOnlyMemoryStream : public TStream {
 // A stream over an operating-system file handle; the handle is not owned.
 class THandleStream : public TStream {
  public:
-  explicit THandleStream(plat::THandle h) : FHandle(h) {}
+  // h is a handle of the platform's file calls.
+  explicit THandleStream(intptr_t h) : FHandle(h) {}
   int Read(void* buffer, int count) override;
   int Write(const void* buffer, int count) override;
   int64_t Seek(int64_t offset, int origin) override;
   void SetSize(int64_t newSize) override;
-  plat::THandle Handle() const { return FHandle; }
+  intptr_t Handle() const { return FHandle; }
 
  protected:
-  plat::THandle FHandle;
+  intptr_t FHandle;
 };
 
 // Mode value that creates the file instead of opening it.

@@ -6,12 +6,14 @@
 
 #include "PlatError.h"
 #include "PlatUi.h"
+#include "ZMCore.h"
 #include "ZMDlg.h"
 #include "ZMDllOpr.h"
 #include "ZMLister.h"
 #include "ZMModOpr.h"
 #include "ZMMsg.h"
 #include "ZMMsgStr.h"
+#include "ZMSniffer.h"
 #include "ZMUTF8.h"
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
@@ -49,6 +51,7 @@ TCustomZipMate::TCustomZipMate(TComponent* owner)
       FFSpecArgsExcl(std::make_unique<TStringList>()),
       FWorkingSpecs(std::make_unique<TStringList>()),
       FWorkingExclSpecs(std::make_unique<TStringList>()),
+      FSniffer(std::make_unique<TZMSniffer>()),
       FPipes(std::make_unique<TZMPipeListImp>()) {
   FAddStoreSuffixes = TZMAddStoreExts::FromBits((1u << (assAVI + 1)) - 1);
   FAddStoreSuffixes.Exclude(assEXE).Exclude(assEXT);
@@ -106,7 +109,7 @@ void TCustomZipMate::StartOperation() {
   FErrCode = 0;
   FFullErrCode = 0;
   FSuccessCnt = 0;
-  if (FSniffer.Open(FOwnerWindow, FVerbosity)) FSniffer.SendLine(0, TZMSniffer::StartingLine(*this));
+  if (FSniffer->Open(FOwnerWindow, FVerbosity)) FSniffer->SendLine(0, TZMSniffer::StartingLine(*this));
   FWorkingSpecs->Assign(*FFSpecArgs);
   FWorkingExclSpecs->Assign(*FFSpecArgsExcl);
   if (FLister) FLister->Prepare();
@@ -130,7 +133,7 @@ void TCustomZipMate::EndOperation(bool good) {
   // Trace lines carry code 0 and leave the recorded outcome alone.
   if (FVerbosity & 2)
     Guard(pending, [&] { EmitMessage(0, "Trace: done = " + std::to_string(FBusyDepth), true); });
-  FSniffer.Close();
+  FSniffer->Close();
   if (FBusyDepth <= 0) {
     Guard(pending, [&] { SetState(FState == 4 ? 2 : 1); });
     if (FActive < 0) {
@@ -824,7 +827,7 @@ std::string TCustomZipMate::OSErrorText(int number) const {
   return Format(" [0x%x] %s", {n, plat::SysErrorMessage(n)});
 }
 
-void TCustomZipMate::SniffLine(int32_t code, const std::string& text) { FSniffer.SendLine(code, text); }
+void TCustomZipMate::SniffLine(int32_t code, const std::string& text) { FSniffer->SendLine(code, text); }
 
 void TCustomZipMate::CheckIndex(int index, int count) const {
   if (index < 0 || index >= count) throw EZipMate::CreateMsg(ZM_CODE(zmmZipMate, 199), {index, count - 1});

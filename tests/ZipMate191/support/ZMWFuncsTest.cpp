@@ -18,6 +18,7 @@
 #include "ZMClasses.h"
 #include "ZMUTF8.h"
 #include "ZMWFuncs.h"
+#include "TestTempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -48,17 +49,12 @@ class EnvVar {
 
 class ZMWFuncs : public ::testing::Test {
  protected:
+  zmtest::TTempDir FTemp{"zmwf"};
   void SetUp() override {
-    std::string tmpl = plat::TempFolder() + "zmwfXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    FDir = tmpl + plat::PathDelimStr;
+    FDir = FTemp.Dir();
     FOldMode = SetUTF8Mode(false);
   }
-  void TearDown() override {
-    SetUTF8Mode(FOldMode);
-    std::error_code ec;
-    fs::remove_all(FDir, ec);
-  }
+  void TearDown() override { SetUTF8Mode(FOldMode); }
   std::string Write(const std::string& name, const std::string& text = "data") {
     std::ofstream(FDir + name, std::ios::binary) << text;
     return FDir + name;

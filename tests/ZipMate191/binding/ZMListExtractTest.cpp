@@ -18,15 +18,6 @@ using namespace zmtest;
 
 namespace {
 
-bool HaveTool(const std::string& tool) {
-#ifdef _WIN32
-  (void)tool;
-  return false;
-#else
-  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-#endif
-}
-
 // A variable of the environment, set for the scope (the engine reads the locale itself).
 struct TScopedEnv {
   std::string Name, Old;
@@ -47,7 +38,7 @@ struct TScopedEnv {
 
 struct ZMListExtract : ::testing::Test {
   TScopedUi Ui;
-  TTempFolder Tmp{"listextract"};
+  TTempDir Tmp{"listextract"};
   TBindZipMate Comp;
   bool PrevMode = UTF8Mode();
 

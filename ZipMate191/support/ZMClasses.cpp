@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+
+#include "PlatFile.h"
+
+static_assert(TStream::soBeginning == plat::soBeginning && TStream::soCurrent == plat::soCurrent &&
+              TStream::soEnd == plat::soEnd);
+static_assert(std::is_same_v<plat::THandle, intptr_t>);
 
 void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
 

@@ -14,22 +14,16 @@
 #include "PlatPath.h"
 #include "ZMMsg.h"
 #include "ZMXcpt.h"
+#include "TestTempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct DriveFixture : ::testing::Test {
+  zmtest::TTempDir FTemp{"zmdrv"};
   std::string dir;
-  void SetUp() override {
-    std::string tmpl = plat::TempFolder() + "zmdrvXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    dir = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
+  void SetUp() override { dir = FTemp.Path.string(); }
 };
 
 // A layer that puts every path on drive `Letter`: (for the letter checks).

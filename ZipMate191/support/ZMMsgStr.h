@@ -6,12 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "ZMBase.h"
 #include "ZMClasses.h"
 #include "ZMMsg.h"
-
-// The application's text hook (the component's OnLoadStr): receives the masked message
-// number and the text found so far; a non-empty DefStr afterwards replaces the text.
-using TZMLoadStrEvent = std::function<void(int Ident, std::string& DefStr)>;
 
 // Name and raw-data type of the resource that holds the translated tables.
 inline constexpr const char* ZMLanguageResourceName = "DZResStr191";

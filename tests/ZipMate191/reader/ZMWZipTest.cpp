@@ -17,25 +17,21 @@
 #include "ZMEOC.h"
 #include "ZMMsg.h"
 #include "ZipMateTestKit.h"
+#include "TestTempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct WZipFixture : ::testing::Test {
+  zmtest::TTempDir FTemp{"zmwzip"};
   TScopedUi ui;
   TTestZipMate z;
   std::vector<std::string> lines;
   std::string dir;
   void SetUp() override {
     z.OnMessage = [this](TObject*, int, const std::string& m) { lines.push_back(m); };
-    std::string tmpl = plat::TempFolder() + "zmwzipXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    dir = tmpl + plat::PathDelimStr;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    dir = FTemp.Dir();
   }
   std::string Make(const std::string& name, const std::string& bytes) {
     std::ofstream(dir + name, std::ios::binary) << bytes;

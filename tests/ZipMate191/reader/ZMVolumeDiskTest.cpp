@@ -18,6 +18,7 @@
 #include "ZMMsg.h"
 #include "ZMWZip.h"
 #include "ZipMateTestKit.h"
+#include "TestTempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -45,6 +46,7 @@ std::ostream& operator<<(std::ostream& os, const TStatus& s) {
 }
 
 struct DiskFixture : ::testing::Test {
+  zmtest::TTempDir FTemp{"zmvold"};
   TScopedUi ui;
   TTestZipMate z;
   std::string dir;
@@ -58,10 +60,8 @@ struct DiskFixture : ::testing::Test {
   int blank = -1, withFiles = -1, full = -1, sameName = -1, spare = -1;
 
   void SetUp() override {
-    std::string tmpl = plat::TempFolder() + "zmvoldXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    dir = tmpl + plat::PathDelimStr;
-    a = std::make_unique<plat::TRemovableDriveDouble>(tmpl);
+    dir = FTemp.Dir();
+    a = std::make_unique<plat::TRemovableDriveDouble>(FTemp.Path.string());
     scope = std::make_unique<plat::TScopedDrives>(a.get());
     a->BytesPerSector = 512;
     a->SectorsPerCluster = 1;
@@ -87,8 +87,6 @@ struct DiskFixture : ::testing::Test {
   void TearDown() override {
     scope.reset();
     a.reset();
-    std::error_code ec;
-    fs::remove_all(dir, ec);
   }
   void PutOn(int medium, const std::string& name, size_t size) {
     a->Insert(medium);

@@ -22,6 +22,8 @@
 #include "ZMMsg.h"
 #include "ZMUtilsPeImage.h"
 #include "ZipMateTestKit.h"
+#include "TestPeers.h"
+#include "TestTempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -94,42 +96,21 @@ std::string Zip64Record(const TZ64& r) {
   return s;
 }
 
-std::string Slurp(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string RunCmd(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-bool HaveTool(const std::string& tool) {
-  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+using zmtest::HaveTool;
+using zmtest::RunCapture;
+using zmtest::Slurp;
 
 struct EOCFixture : ::testing::Test {
+  zmtest::TTempDir FTemp{"zmeoc"};
   TScopedUi ui;
   TTestZipMate z;
   std::unique_ptr<TZMEOC> eoc;
   std::string dir;
   void SetUp() override {
-    std::string tmpl = plat::TempFolder() + "zmeocXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    dir = tmpl + plat::PathDelimStr;
+    dir = FTemp.Dir();
     eoc = std::make_unique<TZMEOC>(z);
   }
-  void TearDown() override {
-    eoc.reset();
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
+  void TearDown() override { eoc.reset(); }
   std::string Make(const std::string& name, const std::string& bytes) {
     std::ofstream(dir + name, std::ios::binary) << bytes;
     return dir + name;
@@ -140,7 +121,7 @@ struct EOCFixture : ::testing::Test {
   }
   // Python's reading of the end records: entries, central size, offset, comment (hex).
   std::string PythonEnd(const std::string& name) {
-    return RunCmd(
+    return RunCapture(
         "python3 -c \"import zipfile,sys;f=open(sys.argv[1],'rb');e=zipfile._EndRecData(f);"
         "print(e[zipfile._ECD_ENTRIES_TOTAL],e[zipfile._ECD_SIZE],e[zipfile._ECD_OFFSET],"
         "e[zipfile._ECD_COMMENT].hex())\" '" +
@@ -464,9 +445,9 @@ TEST_F(ZMEOCWrite, PlainTrailerRoundTrip) {
   EXPECT_EQ(back.ZipComment(), "written by us");
   EXPECT_EQ(back.TotalDisks(), 1);
   if (!HaveTool("python3")) GTEST_SKIP() << "python3 missing";
-  EXPECT_EQ(RunCmd("python3 -c \"import "
-                   "zipfile,sys;z=zipfile.ZipFile(sys.argv[1]);print(len(z.infolist()),z.comment)\" '" +
-                   name + "'"),
+  EXPECT_EQ(RunCapture("python3 -c \"import "
+                       "zipfile,sys;z=zipfile.ZipFile(sys.argv[1]);print(len(z.infolist()),z.comment)\" '" +
+                       name + "'"),
             "0 b'written by us'\n");
 }
 

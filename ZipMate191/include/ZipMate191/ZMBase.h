@@ -6,10 +6,13 @@
 #include <string>
 
 #include "ZMClasses.h"
-#include "ZMMsgStr.h"
 #include "ZMSet.h"
 
 using TDateTime = double;  // days since 1899-12-30
+
+// The application's text hook (the component's OnLoadStr): receives the masked message
+// number and the text found so far; a non-empty DefStr afterwards replaces the text.
+using TZMLoadStrEvent = std::function<void(int Ident, std::string& DefStr)>;
 
 enum TZMExtrOptsEnum : int {
   ExtrDirNames,

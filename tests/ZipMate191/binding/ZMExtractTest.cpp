@@ -40,7 +40,7 @@ void WriteAll(const fs::path& p, const std::string& data) {
 
 struct TExtractFixture : ::testing::Test {
   TScopedUi Ui;
-  TTempFolder Tmp{"extract"};
+  TTempDir Tmp{"extract"};
   TBindZipMate Comp;
   std::vector<std::pair<int, std::string>> Messages;
   fs::path Src, Out;

@@ -64,7 +64,7 @@ TEST_F(TLoaderFixture, DotFolderIsRelativeToTheProgram) {
 
 TEST_F(TLoaderFixture, NamedFileLoadsThatFileWhateverTheCaseOfItsExtension) {
   ZM_NEED_ENGINE();
-  TTempFolder tmp("named");
+  TTempDir tmp("named");
   std::string copy = (tmp.Path / "Other.DLL").string();
   fs::copy_file(EnginePath(), copy);
   Comp.SetDLLDirectory(copy);
@@ -98,7 +98,7 @@ TEST_F(TLoaderFixture, OldPrivateVersionIsRejectedWithMessage18) {
 }
 
 TEST_F(TLoaderFixture, LibraryWithoutTheEntryPointsIsRejected) {
-  TTempFolder tmp("foreign");
+  TTempDir tmp("foreign");
   std::string lib;
 #ifdef _WIN32
   for (const char* p : {"C:\\windows\\system32\\version.dll", "C:\\windows\\system32\\lz32.dll"})
@@ -118,12 +118,13 @@ TEST_F(TLoaderFixture, LibraryWithoutTheEntryPointsIsRejected) {
 }
 
 TEST_F(TLoaderFixture, MissingLibraryGivesMessage19WithThePath) {
-  TTempFolder tmp("missing");
-  Comp.SetDLLDirectory(tmp.Str());  // an existing folder without the library
+  TTempDir tmp("missing");
+  Comp.SetDLLDirectory(tmp.Path.string());  // an existing folder without the library
   TZMDLLOpr w(Comp);
   EXPECT_EQ(Loader.Load(&w), 0);
   EXPECT_EQ(Comp.ErrCode(), 19);
-  EXPECT_NE(Comp.ErrMsg().find(JoinPath(tmp.Str(), "DzEngine190.dll")), std::string::npos) << Comp.ErrMsg();
+  EXPECT_NE(Comp.ErrMsg().find(JoinPath(tmp.Path.string(), "DzEngine190.dll")), std::string::npos)
+      << Comp.ErrMsg();
   EXPECT_NE(Loader.LastError(), 0u);
   EXPECT_FALSE(Loader.Holds(&Comp));
   EXPECT_EQ(Loader.TableSize(), 4);  // the entry was taken and freed again
@@ -173,7 +174,7 @@ TEST_F(TLoaderFixture, ResourceOnlyWithoutResourceFailsWithMessage19) {
 }
 
 TEST_F(TLoaderFixture, GarbageFileNamedAsLibraryGivesMessage19) {
-  TTempFolder tmp("garbage");
+  TTempDir tmp("garbage");
   std::string path = (tmp.Path / "DzEngine190.dll").string();
   {
     TFileStream f(path, fmCreate);
@@ -230,8 +231,8 @@ TEST_F(TLoaderFixture, ComponentsHoldInTurnAndAFifthHolderGrowsTheTable) {
 }
 
 TEST_F(TLoaderFixture, ExecWithoutALibraryAnswersMinusOneAndClearsTheKey) {
-  TTempFolder tmp("exec");
-  Comp.SetDLLDirectory(tmp.Str());
+  TTempDir tmp("exec");
+  Comp.SetDLLDirectory(tmp.Path.string());
   TZMDLLOpr w(Comp);
   uint32_t key = 1234;
   TDZCommand cmd{};
@@ -252,9 +253,9 @@ TEST_F(TLoaderFixture, AbortWithoutAHoldCallsNothing) {
 }
 
 TEST(ZMDllLoadTempName, MakesANameInTempDirWithTheExtension) {
-  TTempFolder tmp("tempname");
+  TTempDir tmp("tempname");
   TBindZipMate comp;
-  comp.SetTempDir(tmp.Str());
+  comp.SetTempDir(tmp.Path.string());
   std::string a = MakeTempName(comp, "DZ_", ".dll");
   std::string b = MakeTempName(comp);
   ASSERT_FALSE(a.empty());
@@ -265,7 +266,7 @@ TEST(ZMDllLoadTempName, MakesANameInTempDirWithTheExtension) {
   EXPECT_EQ(fs::path(b).filename().string().rfind("zip", 0), 0u);
   EXPECT_FALSE(fs::exists(a));  // only a name
   EXPECT_NE(a, b);
-  comp.SetTempDir(tmp.Str() + "/missing");
+  comp.SetTempDir(tmp.Path.string() + "/missing");
   EXPECT_TRUE(MakeTempName(comp).empty());
 }
 

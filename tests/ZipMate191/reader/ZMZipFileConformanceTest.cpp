@@ -48,21 +48,6 @@ std::string Unhex(const std::string& h) {
   return out;
 }
 
-std::string Shell(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-bool HaveTool(const std::string& name) {
-  return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 std::string DosDateText(uint32_t v) {
   return std::to_string(1980 + (v >> 25)) + "-" + std::to_string((v >> 21) & 15) + "-" +
          std::to_string((v >> 16) & 31) + "-" + std::to_string((v >> 11) & 31) + "-" +
@@ -92,7 +77,7 @@ class ZMZipFileConformanceTest : public ::testing::Test {
 
   std::vector<TPyEntry> PythonList(const std::string& archive, std::string& comment) {
     std::vector<TPyEntry> list;
-    std::istringstream in(Shell("python3 " + Dir.File("lister.py") + " '" + archive + "'"));
+    std::istringstream in(RunCapture("python3 " + Dir.File("lister.py") + " '" + archive + "'"));
     std::string tag;
     while (in >> tag) {
       if (tag == "C") {
@@ -152,7 +137,7 @@ class ZMZipFileConformanceTest : public ::testing::Test {
     }
   }
   std::string InSrc(const std::string& cmd) {
-    return Shell("cd '" + Dir.File("src") + "' && " + cmd + " 2>&1");
+    return RunCapture("cd '" + Dir.File("src") + "' && " + cmd + " 2>&1");
   }
 };
 
@@ -215,7 +200,7 @@ with open(out + '/descr.zip', 'wb') as raw:
 with zipfile.ZipFile(out + '/many.zip', 'w', zipfile.ZIP_STORED) as z:
     for i in range(70001): z.writestr('m/%06d' % i, '')
 )PY");
-  const std::string err = Shell("python3 " + Dir.File("make.py") + " '" + Dir.Path.string() + "' 2>&1");
+  const std::string err = RunCapture("python3 " + Dir.File("make.py") + " '" + Dir.Path.string() + "' 2>&1");
   ASSERT_EQ(err, "");
   Compare(Dir.File("stored.zip"), 3);
   Compare(Dir.File("deflated.zip"), 51);

@@ -15,26 +15,22 @@
 #include "ZMMsg.h"
 #include "ZMWZip.h"
 #include "ZipMateTestKit.h"
+#include "TestTempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct VolumeWriteFixture : ::testing::Test {
+  zmtest::TTempDir FTemp{"zmvolw"};
   TScopedUi ui;
   TTestZipMate z;
   std::string dir;
   std::vector<std::string> lines;
   void SetUp() override {
     z.OnMessage = [this](TObject*, int, const std::string& m) { lines.push_back(m); };
-    std::string tmpl = plat::TempFolder() + "zmvolwXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    dir = tmpl + plat::PathDelimStr;
+    dir = FTemp.Dir();
     z.SetMinFreeVolumeSize(1);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
   }
   static std::string Slurp(const std::string& name) {
     std::ifstream in(name, std::ios::binary);

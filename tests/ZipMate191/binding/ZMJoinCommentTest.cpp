@@ -69,7 +69,7 @@ void ExpectPeersAccept(const fs::path& archive) {
 
 struct TSplitFixture : ::testing::Test {
   TScopedUi Ui;
-  TTempFolder Tmp{"join"};
+  TTempDir Tmp{"join"};
   TBindZipMate Comp;
   std::vector<std::pair<int, std::string>> Messages;
   fs::path Src;

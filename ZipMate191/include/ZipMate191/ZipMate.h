@@ -11,10 +11,7 @@
 
 #include "ZMBase.h"
 #include "ZMClasses.h"
-#include "ZMCore.h"
 #include "ZMDirEntry.h"
-#include "ZMSniffer.h"
-#include "ZMXcpt.h"
 
 // Bits of the work deferred while the component is inactive or loading.
 enum TZMDeferredWork : uint32_t {
@@ -25,7 +22,12 @@ enum TZMDeferredWork : uint32_t {
   dwDLLLoad = 16
 };
 
+// The component's inner parts; an application sees them only through the operations below.
+class TZMCore;
 class TZMLister;
+class TZMPipeListImp;
+class TZMSniffer;
+class TZMWorkBase;
 
 // Version, private version, name and banner of a loaded engine.
 struct TZMEngineInfo {
@@ -341,7 +343,7 @@ class TCustomZipMate : public TComponent {
   int32_t FCancel = 0;
   int32_t FSuccessCnt = 0;
   intptr_t FOwnerWindow = 0;
-  TZMSniffer FSniffer;  // the monitor link of the running operation
+  std::unique_ptr<TZMSniffer> FSniffer;  // the monitor link of the running operation
   bool FRunsInOtherThread = false;
   // Frame state
   int FState = 0;

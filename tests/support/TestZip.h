@@ -43,8 +43,7 @@ inline std::string RawDeflate(const std::string& data, int level = 6) {
   return out;
 }
 
-namespace detail {
-
+// Little-endian fields appended to an archive being written.
 inline void Put16(std::string& s, uint32_t v) {
   s += char(v & 0xFF);
   s += char((v >> 8) & 0xFF);
@@ -53,6 +52,8 @@ inline void Put32(std::string& s, uint32_t v) {
   Put16(s, v & 0xFFFF);
   Put16(s, v >> 16);
 }
+
+namespace detail {
 
 // Traditional encryption, written here independently of the engine.
 struct TKeys {
@@ -99,8 +100,6 @@ struct TKeys {
 // Builds a whole archive; offsets[i] receives the local header offset of entry i.
 inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
                             std::vector<uint64_t>* offsets = nullptr) {
-  using detail::Put16;
-  using detail::Put32;
   std::string zip, cd;
   for (const TEntrySpec& e : entries) {
     std::string payload = !e.Packed.empty() ? e.Packed : e.Method == 8 ? RawDeflate(e.Data) : e.Data;

@@ -15,6 +15,7 @@
 #include "ZMMsg.h"
 #include "ZMWFuncs.h"
 #include "ZipMateTestKit.h"
+#include "TestTempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -36,19 +37,14 @@ class TCountingFile : public TZMWorkFile {
 };
 
 struct WorkFileFixture : ::testing::Test {
+  zmtest::TTempDir FTemp{"zmwfile"};
   TScopedUi ui;
   TTestZipMate z;
   std::vector<std::string> lines;
   std::string dir;
   void SetUp() override {
     z.OnMessage = [this](TObject*, int, const std::string& m) { lines.push_back(m); };
-    std::string tmpl = plat::TempFolder() + "zmwfileXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-    dir = tmpl + plat::PathDelimStr;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    dir = FTemp.Dir();
   }
   std::string Make(const std::string& name, const std::string& bytes) {
     std::ofstream(dir + name, std::ios::binary) << bytes;
