@@ -75,6 +75,8 @@ class TLzmaDecoder : public TDZLiblzmaDecoder {
     // back to have all been decoded by then.
     opt.dict_size = uint32_t(std::clamp<uint64_t>(en.UncompSize, LZMA_DICT_SIZE_MIN,
                                                   std::max<uint32_t>(h.DictSize, LZMA_DICT_SIZE_MIN)));
+    // A dictionary is taken whole when decoding starts, whatever the data hold.
+    if (opt.dict_size > kMethodMemoryLimit) return mrMemoryLimit;
     opt.lc = h.Lc;
     opt.lp = h.Lp;
     opt.pb = h.Pb;

@@ -226,7 +226,12 @@ int32_t TZMEOC::ReadZip64EOC(int32_t flags) {
       FEOCOffset = int64_t(rec.Position);
       const zm::TDirectoryFields f = zm::DirectoryFields(FEnd, &rec);
       // Counts and sizes that do not fit the reader's fields are not believed.
-      if (FEnd.CentralDisk == 0xFFFF) FCentralDisk = int32_t(f.CentralDisk & 0x7FFFFFFF);
+      if (FEnd.CentralDisk == 0xFFFF) {
+        // A directory that starts after the last disk is in no part there is.
+        if (f.CentralDisk >= uint32_t(FTotalDisks))
+          return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));
+        FCentralDisk = int32_t(f.CentralDisk);
+      }
       if (FEnd.Entries == 0xFFFF) {
         if ((f.Entries & 0xFFFFFFFFu) > uint64_t(INT32_MAX))
           return fail(ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral));

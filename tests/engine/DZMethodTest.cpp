@@ -110,6 +110,15 @@ TEST(DZMethods, AWindowBeyondTheMemoryLimitIsNamedAsSuch) {
   EXPECT_TRUE(x.H.HasSkip(kSkipGeneral));
   EXPECT_NE(x.H.AllMessages().find("(decoding needs more memory than the engine allows)"), std::string::npos)
       << x.H.AllMessages();
+  // An LZMA entry of 3 GB with a 2 GiB dictionary: the dictionary would be taken whole.
+  const std::string lzma("\x09\x14\x05\x00\x5D\x00\x00\x00\x80\x00\x00\x00\x00", 13);
+  WriteFile(
+      dir / "l.zip",
+      BuildZip({{.Name = "l.txt", .Data = "x", .Method = 14, .Packed = lzma, .UncompOverride = 3000000000}}));
+  TRun l(dir / "l.zip");
+  EXPECT_TRUE(l.H.HasSkip(kSkipGeneral));
+  EXPECT_NE(l.H.AllMessages().find("(decoding needs more memory than the engine allows)"), std::string::npos)
+      << l.H.AllMessages();
 }
 
 class DZMethodPeers : public ::testing::Test {

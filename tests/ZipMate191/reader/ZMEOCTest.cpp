@@ -404,6 +404,21 @@ TEST_F(ZMEOCZip64, CountsBeyondTheReaderAreRefused) {
   EXPECT_EQ(ZMMsgOf(Open("s.zip", Zip64Trailer("", r))), zmsErrorReadingEndOfCentral);
 }
 
+TEST_F(ZMEOCZip64, ADirectoryAfterTheLastDiskIsRefused) {
+  TZ64 r;
+  r.CenDisk = 0x7FFFFFFF;  // once taken, naming the part to open overflowed
+  TEnd e;
+  e.CenDisk = e.OnDisk = e.Total = 0xFFFF;
+  e.Size = e.Offset = 0xFFFFFFFFu;
+  EXPECT_EQ(ZMMsgOf(Open("cd.zip", Zip64Record(r) + Locator(0, 0, 1) + EndRecord(e))),
+            zmsErrorReadingEndOfCentral);
+  r.CenDisk = 1;
+  EXPECT_EQ(ZMMsgOf(Open("cd1.zip", Zip64Record(r) + Locator(0, 0, 1) + EndRecord(e))),
+            zmsErrorReadingEndOfCentral);
+  r.CenDisk = 0;
+  EXPECT_GE(Open("cd0.zip", Zip64Record(r) + Locator(0, 0, 1) + EndRecord(e)), 0);
+}
+
 TEST_F(ZMEOCZip64, WrongRecordSignatureKeepsEndRecordValues) {
   TZ64 r;
   std::string bytes = Zip64Trailer(std::string(8, 'x'), r);
