@@ -246,10 +246,19 @@ uint32_t TDZPpmdModel::UsedMemory() const {
 
 // ---- Model -----------------------------------------------------------------------
 
+TDZPpmdModel::TState* TDZPpmdModel::Find(TContext* c, uint8_t sym) {
+  TState* s = Stats(c);
+  for (TState* last = s + c->NumStats; s <= last; ++s)
+    if (s->Symbol == sym) return s;
+  FBroken = true;  // a suffix lacks a symbol of its longer context: never so
+  return Stats(c);
+}
+
 void TDZPpmdModel::Start(unsigned maxOrder, unsigned restore) {
   FMaxOrder = maxOrder;
   FRestore = restore;
   FInitEsc = 0;
+  FBroken = false;
   Restart();
   FDummySee.Shift = kPeriodBits;
   FDummySee.Summ = 0;
@@ -472,8 +481,7 @@ TDZPpmdModel::TContext* TDZPpmdModel::CreateSuccessors(bool skip, TState* s1, TC
       s = s1;
       s1 = nullptr;
     } else if (c->NumStats != 0) {
-      for (s = Stats(c); s->Symbol != sym; ++s) {
-      }
+      s = Find(c, sym);
       if (s->Freq < kMaxFreq - 9) {
         ++s->Freq;
         SetSummFreq(c, SummFreq(c) + 1);
@@ -500,9 +508,7 @@ TDZPpmdModel::TContext* TDZPpmdModel::CreateSuccessors(bool skip, TState* s1, TC
   if (c->NumStats == 0) {
     up.Freq = c->One.Freq;
   } else {
-    TState* s = Stats(c);
-    for (; s->Symbol != up.Symbol; ++s) {
-    }
+    const TState* s = Find(c, up.Symbol);
     const uint32_t cf = s->Freq - 1u;
     const uint32_t s0 = std::max<uint32_t>(SummFreq(c) - c->NumStats - cf, 1);
     up.Freq = uint8_t(1 + (2 * cf <= s0 ? uint32_t(5 * cf > s0) : (cf + 2 * s0 - 3) / s0));
@@ -537,8 +543,7 @@ TDZPpmdModel::TContext* TDZPpmdModel::ReduceOrder(TState* s1, TContext* c) {
       if (!c->Suffix) return c;
       c = Suffix(c);
       if (c->NumStats) {
-        for (s = Stats(c); s->Symbol != sym; ++s) {
-        }
+        s = Find(c, sym);
         if (s->Freq < kMaxFreq - 9) {
           s->Freq += 2;
           SetSummFreq(c, SummFreq(c) + 2);
@@ -578,10 +583,8 @@ void TDZPpmdModel::UpdateModel() {
       s = &c->One;
       if (s->Freq < 32) ++s->Freq;
     } else {
-      s = Stats(c);
-      if (s->Symbol != fSymbol) {
-        do ++s;
-        while (s->Symbol != fSymbol);
+      s = Find(c, fSymbol);
+      if (s != Stats(c)) {
         if (s[0].Freq >= s[-1].Freq) {
           std::swap(s[0], s[-1]);
           --s;
@@ -752,8 +755,11 @@ TDZPpmdModel::TSee* TDZPpmdModel::MakeEscFreq(unsigned numMasked, uint32_t& escF
 
 uint16_t& TDZPpmdModel::BinSumm() {
   const TContext* mc = FMinContext;
-  return FBinSumm[FNS2Indx[mc->One.Freq - 1u]][FNS2BSIndx[Suffix(mc)->NumStats] + FPrevSuccess + mc->Flags +
-                                              ((uint32_t(FRunLength) >> 26) & 0x20)];
+  // Counts of binary contexts are 1 to 196 and their flags two bits (0x08, 0x10), so
+  // the masks change nothing; they only keep any index within the table.
+  return FBinSumm[FNS2Indx[(mc->One.Freq - 1u) & 0xFF]]
+                 [(FNS2BSIndx[Suffix(mc)->NumStats] + FPrevSuccess + mc->Flags + ((uint32_t(FRunLength) >> 26) & 0x20)) &
+                  63];
 }
 
 // ---- Decoding --------------------------------------------------------------------
@@ -771,7 +777,7 @@ int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
       FFoundState = s;
       const uint8_t sym = s->Symbol;
       Update1First();
-      return sym;
+      return FBroken ? kBadData : sym;
     }
     FPrevSuccess = 0;
     unsigned i = mc->NumStats;
@@ -782,7 +788,7 @@ int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
         FFoundState = s;
         const uint8_t sym = s->Symbol;
         Update1();
-        return sym;
+        return FBroken ? kBadData : sym;
       }
     } while (--i);
     if (count >= summ) return kBadData;
@@ -801,7 +807,7 @@ int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
       FFoundState = &mc->One;
       const uint8_t sym = mc->One.Symbol;
       UpdateBin();
-      return sym;
+      return FBroken ? kBadData : sym;
     }
     if (count >= kBinScale) return kBadData;
     rc.Decode(prob, kBinScale - prob);
@@ -851,7 +857,7 @@ int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
       FFoundState = s;
       const uint8_t sym = s->Symbol;
       Update2();
-      return sym;
+      return FBroken ? kBadData : sym;
     }
     if (count >= freqSum) return kBadData;
     rc.Decode(hi, freqSum - hi);

@@ -13,8 +13,10 @@
 // a list hands out, must be the one the compressor made.
 //
 // Everything the heap holds is the model's own (sizes and offsets it made itself);
-// the data only pick symbols among those a context offers. The walks over the heap
-// still stop at its ends, and a guard unit lies past them.
+// the data only pick symbols among those a context offers, so every offset is one
+// the allocator handed out. The walks over the heap still stop at its ends (a guard
+// unit lies past them), searches stop at the end of a context's list, and table
+// indexes are masked to the tables' sizes.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +113,8 @@ class TDZPpmdModel {
   uint32_t UsedMemory() const;
 
   // Model.
+  // The state of sym in c, which a longer context's symbol always has.
+  TState* Find(TContext* c, uint8_t sym);
   void Restart();
   void Rescale();
   void Refresh(TContext* c, unsigned oldNU, unsigned scale);
@@ -150,6 +154,7 @@ class TDZPpmdModel {
   // value is 26), so that no count can index past them.
   uint16_t FBinSumm[27][64] = {};
   bool FTables = false;
+  bool FBroken = false;  // a step found the model unsound: the entry's data are refused
 };
 
 }  // namespace dz
