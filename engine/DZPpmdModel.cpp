@@ -765,7 +765,7 @@ uint16_t& TDZPpmdModel::BinSumm() {
 // ---- Decoding --------------------------------------------------------------------
 
 int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
-  bool masked[256];
+  uint8_t keep[256];  // 1 for the symbols not yet escaped from
   TContext* mc = FMinContext;
   if (mc->NumStats != 0) {
     TState* s = Stats(mc);
@@ -793,10 +793,10 @@ int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
     } while (--i);
     if (count >= summ) return kBadData;
     rc.Decode(hi, summ - hi);
-    std::memset(masked, 0, sizeof masked);
+    std::memset(keep, 1, sizeof keep);
     i = mc->NumStats;
-    masked[s->Symbol] = true;
-    do masked[(--s)->Symbol] = true;
+    keep[s->Symbol] = 0;
+    do keep[(--s)->Symbol] = 0;
     while (--i);
   } else {
     uint16_t& prob = BinSumm();
@@ -813,8 +813,8 @@ int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
     rc.Decode(prob, kBinScale - prob);
     prob = ProbMiss(prob);
     FInitEsc = kExpEscape[prob >> 10];
-    std::memset(masked, 0, sizeof masked);
-    masked[mc->One.Symbol] = true;
+    std::memset(keep, 1, sizeof keep);
+    keep[mc->One.Symbol] = 0;
     FPrevSuccess = 0;
   }
 
@@ -833,13 +833,13 @@ int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
     const unsigned num = mc->NumStats - numMasked;
     unsigned n = 0;
     uint32_t hi = 0;
-    for (TState *s = Stats(mc), *last = s + mc->NumStats; n != num; ++s) {
-      if (s > last) return kBadData;
-      if (!masked[s->Symbol]) {
-        hi += s->Freq;
-        ps[n++] = s;
-      }
+    for (TState *s = Stats(mc), *last = s + mc->NumStats; s <= last; ++s) {
+      const unsigned k = keep[s->Symbol];
+      hi += s->Freq & (0u - k);
+      ps[n] = s;
+      n += k;
     }
+    if (n != num) return kBadData;
     uint32_t escFreq;
     TSee* see = MakeEscFreq(numMasked, escFreq);
     const uint32_t freqSum = escFreq + hi;
@@ -862,7 +862,7 @@ int TDZPpmdModel::DecodeSymbol(TDZPpmdRange& rc) {
     if (count >= freqSum) return kBadData;
     rc.Decode(hi, freqSum - hi);
     see->Summ = uint16_t(see->Summ + freqSum);
-    for (unsigned k = 0; k < n; ++k) masked[ps[k]->Symbol] = true;
+    for (unsigned k = 0; k < n; ++k) keep[ps[k]->Symbol] = 0;
   }
 }
 
