@@ -329,6 +329,12 @@ TEST_F(DZMethodPeers, DamagedPpmdIsRefusedAndLeavesNoFile) {
                 (&bad == &flipped && m.find("CRC-32 mismatch") != std::string::npos))
         << bad.size() << ": " << m;
   }
+  // The compressor's end mark comes before a size stated too large.
+  WriteFile(Dir / "l.zip", BuildZip({{.Name = "t.txt", .Data = text + "more", .Method = 98, .Packed = packed}}));
+  TRun longer(Dir / "l.zip");
+  EXPECT_NE(longer.H.AllMessages().find("t.txt (less data than its stated size)"), std::string::npos)
+      << longer.H.AllMessages();
+  EXPECT_TRUE(Tree(longer.Out).empty());
   // The largest heap the head can declare is allocated; while it is not full, the
   // model's steps are those of the smaller one.
   WriteFile(Dir / "h.zip", BuildZip({{.Name = "t.txt", .Data = text, .Method = 98, .Packed = huge}}));
