@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "DZImplode.h"
+#include "DZPpmd.h"
 #include "DZReduce.h"
 #include "DZShrink.h"
 #include "DZBzip2.h"
@@ -80,7 +81,8 @@ bool MethodSupported(uint16_t method) {
     case 12:
     case 14:
     case 93:
-    case 95: return true;
+    case 95:
+    case 98: return true;
     default: return false;
   }
 }
@@ -100,6 +102,7 @@ std::unique_ptr<TDZMethodDecoder> MakeMethodDecoder(uint16_t method) {
     case 14: return MakeLzmaDecoder();
     case 93: return MakeZstdDecoder();
     case 95: return MakeXzDecoder();
+    case 98: return std::make_unique<TDZPpmdDecoder>();
     default: return nullptr;
   }
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of irec_fuzz, deflate64_fuzz, decrypt_fuzz, aes_fuzz,
-method_fuzz, msgtable_fuzz, exe_fuzz, join_fuzz, comment_fuzz and names_fuzz, and adds archives to
+method_fuzz, msgtable_fuzz, exe_fuzz, join_fuzz, comment_fuzz, names_fuzz and ppmd_fuzz, and adds archives to
 engine_fuzz and real deflate streams to inflate_fuzz, from the shared corpus
 (../shared/corpus beside the work tree), from archives
 made here by zip, 7z and Python, and from the message tables built by zm_msgtables.
@@ -439,6 +439,28 @@ def names_seeds():
         put("names", bytes([f, enc, cp, oem, len(name)]) + name + extra)
 
 
+def ppmd_seeds(rng):
+    """ppmd_fuzz: 7z's PPMd streams of the sample files at several settings, each behind
+    the target's four bytes (settings, split, declared size), for both of its modes; the
+    settings byte is the stream's head word folded as the target unfolds it."""
+    with tempfile.TemporaryDirectory() as tmp:
+        files = sample_files(tmp, rng)
+        for i, opts in enumerate((["-mo=2"], ["-mo=6", "-mmem=2m"], ["-mo=16"], ["-mx=9", "-mo=16"],
+                                  ["-mx=9", "-mo=4", "-mmem=4m"])):
+            out = os.path.join(tmp, "p%d.zip" % i)
+            run(["7z", "a", "-tzip", "-mm=PPMd", "-mmem=1m"] + opts + [out, "src"], tmp)
+            with open(out, "rb") as f:
+                for method, _, _, _, usize, payload in local_entries(f.read()):
+                    word = payload[0] | payload[1] << 8 if len(payload) > 1 else 0
+                    if method != 98 or (word >> 4 & 0xFF) > 3:
+                        continue
+                    settings = (word & 0x0F) | (word >> 4 & 3) << 4 | (word >> 12 & 1) << 6
+                    size = min(usize, 4 * 1024)
+                    for mode in (0, 0x80):  # the engine's loop, the model on a small heap
+                        put("ppmd", bytes([settings | mode, i * 3, size & 0xFF, size >> 8]) + payload[2:4096], "7z")
+    del files
+
+
 def main():
     rng = random.Random(4053)
     archives = {}
@@ -465,8 +487,9 @@ def main():
     join_seeds(archives)
     comment_seeds(archives)
     names_seeds()
+    ppmd_seeds(rng)
     for t in ("irec", "deflate64", "decrypt", "aes", "method", "msgtable", "exe", "engine", "inflate",
-              "join", "comment", "names"):
+              "join", "comment", "names", "ppmd"):
         d = os.path.join(HERE, t)
         print(t, len(os.listdir(d)) if os.path.isdir(d) else 0, "seeds")
 

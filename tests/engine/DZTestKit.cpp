@@ -283,6 +283,18 @@ TCentralSummary SummarizeCentral(const std::string& zip) {
   return sum;
 }
 
+std::string PackedData(const std::string& zip, size_t index) {
+  auto u16 = [&](size_t p) { return size_t(uint8_t(zip[p]) | (uint8_t(zip[p + 1]) << 8)); };
+  auto u32 = [&](size_t p) { return u16(p) | u16(p + 2) << 16; };
+  size_t p = zip.find("PK\x01\x02");
+  for (; p != std::string::npos && index; --index) p = zip.find("PK\x01\x02", p + 4);
+  if (p == std::string::npos || p + 46 > zip.size()) return "";
+  const size_t local = u32(p + 42), size = u32(p + 20);
+  if (local + 30 > zip.size()) return "";
+  const size_t data = local + 30 + u16(local + 26) + u16(local + 28);
+  return data <= zip.size() ? zip.substr(data, size) : "";
+}
+
 fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 std::string Utf8Of(const fs::path& p) {

@@ -112,6 +112,9 @@ struct TCentralSummary {
   }
 };
 TCentralSummary SummarizeCentral(const std::string& zip);
+// The stored (compressed) data of the archive's entry in central-directory order,
+// found through its local header; empty when there is no such entry.
+std::string PackedData(const std::string& zip, size_t index = 0);
 
 // Data compressed by the libraries behind the engine's methods, as the entries of those
 // methods store them: bzip2 (12), LZMA with its 4-byte head and properties (14; with
