@@ -58,9 +58,12 @@ struct TExtractFixture : ::testing::Test {
   }
   // An archive of a.txt and sub/b.txt, deflated or stored, encrypted when a password is
   // given; the archive's path.
-  std::string Zip(const std::string& name, bool stored = false, const std::string& password = {}) {
+  // With kitOnly the kit writes the archive, whose encryption headers are the same on
+  // every run; zip draws them at random, and one wrong password in 256 passes the check.
+  std::string Zip(const std::string& name, bool stored = false, const std::string& password = {},
+                  bool kitOnly = false) {
     std::string archive = (Tmp.Path / name).string();
-    if (HaveZip()) {
+    if (HaveZip() && !kitOnly) {
       const std::string opts = std::string(stored ? "-0 " : "") + (password.empty() ? "" : "-P " + password);
       std::string cmd = "cd '" + Src.string() + "' && zip -q " + opts + " '" + archive + "' a.txt sub/b.txt";
       EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
@@ -122,7 +125,7 @@ TEST_F(TExtractFixture, ExistingFilesNeedOverwrite) {
 }
 
 TEST_F(TExtractFixture, WrongAndRightPasswords) {
-  std::string a = Zip("enc.zip", false, "right");
+  std::string a = Zip("enc.zip", false, "right", true);
   Comp.SetPassword("wrong");
   Run(a, TZMExtrOpts{ExtrDirNames});
   EXPECT_EQ(Comp.SuccessCnt(), 0);
