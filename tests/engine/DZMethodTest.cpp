@@ -298,6 +298,34 @@ TEST_F(DZMethodPeers, SevenZipPpmdOrdersHeapsAndFullHeaps) {
   }
 }
 
+// Shapes that drive the model to its edges: long runs (binary contexts at their
+// highest counts, long streaks of hits), fixed-size records and pieces repeated from
+// far back, at the highest order on a full heap, started afresh and cut off.
+TEST_F(DZMethodPeers, SevenZipPpmdRunsRecordsAndRepeats) {
+  if (!HaveTool("7z")) GTEST_SKIP() << "7z is not installed";
+  const fs::path shapes = Dir / "shapes";
+  std::string runs = std::string(200000, 'A'), records, repeats;
+  for (int i = 0; i < 50000; ++i) runs += "AB";
+  for (int i = 0; i < 100000; ++i) runs += char(i & 0xFF);
+  runs += std::string(300000, '\0');
+  for (uint32_t i = 0; i < 200000; ++i)
+    for (int b = 0; b < 4; ++b) records += char(i % 7 ? (b == 3) : (i * 2654435761u) >> (8 * b));
+  uint32_t x = 11;
+  auto next = [&](uint32_t n) { return ((x = x * 1103515245u + 12345u) >> 8) % n; };
+  std::string base(5000, ' ');
+  for (char& c : base) c = char(next(256));
+  while (repeats.size() < 2000000)
+    repeats += next(10) < 7 ? base.substr(next(4000), 50 + next(950)) : std::string(1 + next(300), char(next(256)));
+  WriteFile(shapes / "runs.bin", runs);
+  WriteFile(shapes / "records.bin", records);
+  WriteFile(shapes / "repeats.bin", repeats);
+  for (const char* opts : {"-mo=16 -mmem=1m", "-mx=9 -mo=16 -mmem=1m"}) {
+    ASSERT_EQ(Shell("cd " + shapes.string() + " && 7z a -tzip -mm=PPMd " + opts + " ../s.zip ."), 0) << opts;
+    ExpectSameAs(shapes, Dir / "s.zip");
+    fs::remove(Dir / "s.zip");
+  }
+}
+
 // Entries 7-Zip keeps stored (empty and tiny ones) made as PPMd entries: the head
 // alone, and a stream of which a declared size of 1 takes the first byte only.
 TEST_F(DZMethodPeers, PpmdEmptyAndOneByteEntries) {
