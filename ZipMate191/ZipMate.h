@@ -211,6 +211,11 @@ class TCustomZipMate : public TComponent {
   // file dest (its extension becomes .zip); dest receives the name written, or is
   // emptied on failure. Returns ErrCode (197 when inactive).
   int32_t JoinToSingleFile(std::string& dest);
+  // Adds the files FSpecArgs names (below RootDir, as AddOptions say) to ZipFileName,
+  // making it when it does not exist; returns ErrCode (197 when inactive).
+  int32_t Add();
+  // Removes the entries FSpecArgs selects from ZipFileName; returns ErrCode.
+  int32_t Delete();
   void Loaded() override;
 
   // ---- Reporting ----
