@@ -24,10 +24,11 @@ namespace {
 
 // Files up to this size are read and compressed whole, one file per thread.
 constexpr int64_t kWhole = 4 << 20;
-// Larger files are cut into pieces of this size, compressed in parallel; each piece
-// starts with the end of the one before as its dictionary and all but the last end on
-// a byte boundary, so that the pieces join into one deflate stream.
-constexpr int64_t kPiece = 1 << 20;
+// Larger files are cut into pieces of this size, compressed in parallel; all but the
+// last end on a byte boundary without the final mark, so that the pieces join into one
+// deflate stream (with zlib, each piece also starts with the end of the one before as
+// its dictionary).
+constexpr int64_t kPiece = 2 << 20;
 constexpr size_t kDictionary = 32 * 1024;
 // Input bytes of the pieces in flight (read, compressed or waiting to be written).
 constexpr int64_t kBudget = 64 << 20;
@@ -63,6 +64,44 @@ struct TPiece {
   uint32_t Crc = 0;
   std::vector<uint8_t> Out;
 };
+
+#ifdef DZ_HAVE_LIBDEFLATE
+// Turns a complete raw deflate stream into the first part of a longer one: its last
+// block loses the final mark, and an empty stored block ends it on a byte boundary, so
+// that the next piece's stream can follow. The last block is found by decoding the
+// stream block by block.
+bool Continuable(std::vector<uint8_t>& data) {
+  z_stream zs{};
+  if (inflateInit2(&zs, -15) != Z_OK) return false;
+  std::vector<uint8_t> sink(64 * 1024);
+  zs.next_in = data.data();
+  zs.avail_in = uInt(data.size());
+  uint64_t lastBlock = 0;  // bit position of the last block's header
+  uint64_t end = 0;        // and of its end
+  int r = Z_OK;
+  while (r == Z_OK) {
+    zs.next_out = sink.data();
+    zs.avail_out = uInt(sink.size());
+    r = inflate(&zs, Z_BLOCK);
+    // At the end of a block (data_type counts the bits taken but not used): the next
+    // one begins here, or, after the last, the stream ends (later the decoder skips
+    // to the byte boundary).
+    if (r == Z_OK && (zs.data_type & 128)) {
+      const uint64_t at = uint64_t(zs.total_in) * 8 - uint64_t(zs.data_type & 63);
+      (zs.data_type & 64 ? end : lastBlock) = at;
+    }
+  }
+  inflateEnd(&zs);
+  if (r != Z_STREAM_END || end == 0) return false;
+  data[size_t(lastBlock >> 3)] &= uint8_t(~(1u << (lastBlock & 7)));
+  data.resize(size_t((end + 7) / 8));
+  if (end % 8) data.back() &= uint8_t((1u << (end % 8)) - 1);
+  // The empty stored block: three zero header bits, then to the byte boundary.
+  if ((8 - end % 8) % 8 < 3) data.push_back(0);
+  for (uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) data.push_back(b);
+  return true;
+}
+#endif
 
 class TPacker {
  public:
@@ -186,7 +225,7 @@ void TPacker::Compress(TPiece& p) {
     return;
   }
 #ifdef DZ_HAVE_LIBDEFLATE
-  if (p.Length < 0) {
+  {
     thread_local std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c{
         nullptr, libdeflate_free_compressor};
     thread_local int cLevel = -1;
@@ -200,13 +239,20 @@ void TPacker::Compress(TPiece& p) {
     }
     p.Out.resize(libdeflate_deflate_compress_bound(c.get(), in.size()));
     const size_t n = libdeflate_deflate_compress(c.get(), in.data(), in.size(), p.Out.data(), p.Out.size());
-    if (n == 0 || n >= in.size()) {
-      // Data that does not shrink is stored.
-      p.Method = 0;
-      p.Out = std::move(in);
-    } else {
-      p.Out.resize(n);
+    p.Out.resize(n);
+    if (p.Length < 0) {
+      if (n == 0 || n >= in.size()) {
+        // Data that does not shrink is stored.
+        p.Method = 0;
+        p.Out = std::move(in);
+      }
+      return;
     }
+    if (n == 0) {
+      p.Err = deFatal;
+      return;
+    }
+    if (!p.Last && !Continuable(p.Out)) p.Err = deFatal;
     return;
   }
 #endif

@@ -18,6 +18,16 @@ struct ZmtoolWrite : TZmtoolFixture {
     WriteAll(Src / ".hidden", "dot\n");
     fs::permissions(Src / "readme.txt", fs::perms(0750));
   }
+  // A file large enough to be compressed in pieces that join into one stream.
+  void AddLarge() {
+    std::string text;
+    uint32_t x = 7;
+    while (text.size() < (9u << 20)) {
+      x = x * 1103515245u + 12345u;
+      text += "line " + std::to_string(x >> 20) + (x & 0x100 ? " of text\n" : " more words\n");
+    }
+    WriteAll(Src / "large.txt", text);
+  }
   // Extracts archive with zmtool and with unzip; both give the tree and stamps of Src.
   void ExpectRoundTrip(const std::string& archive, const std::string& password = "") {
     for (const char* how : {"zmtool", "unzip"}) {
@@ -37,6 +47,7 @@ struct ZmtoolWrite : TZmtoolFixture {
 };
 
 TEST_F(ZmtoolWrite, CreatedArchivesPassEveryPeerAndRoundTrip) {
+  AddLarge();
   for (const char* level : {"-6", "-0", "-9 --store-suffixes .bin:.raw"}) {
     const std::string archive = (Tmp.Path / "made.zip").string();
     fs::remove(archive);
