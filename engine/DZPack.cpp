@@ -53,6 +53,8 @@ struct TSource {
 
 struct TPiece {
   size_t Item = 0;
+  int Level = 0;        // of the item, taken before the run (the writer changes the item)
+  int64_t Reserve = 0;  // input bytes counted in flight while the piece is
   int64_t Offset = 0;
   int64_t Length = 0;  // input bytes; -1: the whole file, as long as it is
   bool Last = false;
@@ -139,21 +141,21 @@ void TPacker::Plan() {
   for (int i = 0; i < FJob.Count; ++i) {
     const TDZPackItem& it = FJob.Items[i];
     const int64_t size = std::max<int64_t>(it.Size, 0);
+    TPiece p;
+    p.Item = size_t(i);
+    p.Level = std::clamp<int>(it.Level, 0, 9);
     if (size <= kWhole) {
-      TPiece p;
-      p.Item = size_t(i);
       p.Length = -1;
+      p.Reserve = size;
       p.Last = true;
-      FPieces.push_back(std::move(p));
+      FPieces.push_back(p);
       continue;
     }
     for (int64_t at = 0; at < size; at += kPiece) {
-      TPiece p;
-      p.Item = size_t(i);
       p.Offset = at;
-      p.Length = std::min(kPiece, size - at);
+      p.Reserve = p.Length = std::min(kPiece, size - at);
       p.Last = at + p.Length >= size;
-      FPieces.push_back(std::move(p));
+      FPieces.push_back(p);
     }
   }
 }
@@ -186,12 +188,12 @@ void TPacker::Compress(TPiece& p) {
     p.Err = deFileNotFound;
     return;
   }
-  const int level = std::clamp<int>(it.Level, 0, 9);
+  const int level = p.Level;
   std::vector<uint8_t> in;
   if (p.Length < 0) {
     // A small file, read as long as it is now.
     int64_t got = 0;
-    in.resize(size_t(std::max<int64_t>(it.Size, 0)) + 1);
+    in.resize(size_t(p.Reserve) + 1);
     for (;;) {
       int64_t n = 0;
       if (!ReadAt(src->Handle, in.data() + got, int64_t(in.size()) - got, got, n)) {
@@ -300,14 +302,11 @@ void TPacker::Work() {
       std::unique_lock<std::mutex> lock(FLock);
       FRoomCv.wait(lock, [&] {
         if (FQuit || FNext >= FPieces.size()) return true;
-        const TPiece& p = FPieces[FNext];
-        const int64_t need = p.Length < 0 ? std::max<int64_t>(FJob.Items[p.Item].Size, 0) : p.Length;
-        return FNext == FHead || FInFlight + need <= kBudget;
+        return FNext == FHead || FInFlight + FPieces[FNext].Reserve <= kBudget;
       });
       if (FQuit || FNext >= FPieces.size()) return;
       index = FNext++;
-      const TPiece& p = FPieces[index];
-      FInFlight += p.Length < 0 ? std::max<int64_t>(FJob.Items[p.Item].Size, 0) : p.Length;
+      FInFlight += FPieces[index].Reserve;
     }
     TPiece& p = FPieces[index];
     try {
@@ -344,7 +343,7 @@ void TPacker::Release(size_t index) {
   {
     std::lock_guard<std::mutex> g(FLock);
     TPiece& p = FPieces[index];
-    FInFlight -= p.Length < 0 ? std::max<int64_t>(FJob.Items[p.Item].Size, 0) : p.Length;
+    FInFlight -= p.Reserve;
     std::vector<uint8_t>().swap(p.Out);
     FHead = index + 1;
   }

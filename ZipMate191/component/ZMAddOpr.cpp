@@ -441,10 +441,16 @@ int32_t TZMAddOpr::OpenItem(TDZStreamRec& rec, size_t index) {
   std::string h = r.LocalBytes(r.DateTime(), r.CRC32());
   r.SetFlag(flag);
   if (descriptor) {
+    // The descriptor has 64-bit sizes exactly when the header has a Zip64 block.
+    const uint16_t need = r.TestStatusBit(zsbLocal64) ? 45 : 20;
+    r.SetVersionNeeded(uint16_t((r.VersionNeeded() & 0xFF00) | need));
+    zm::PutLE16(&h[4], r.VersionNeeded());
     zm::PutLE16(&h[6], flag);
-    for (int k = 14; k < 26; ++k) h[size_t(k)] = 0;
-    if (uint8_t(h[18]) == 0xFF || zm::GetLE16(&h[28]) >= 20) {
-      // Zip64 sizes of the local extra stay 0 too; the descriptor holds them.
+    // CRC and sizes follow in the descriptor; a Zip64 block keeps its place with 0.
+    for (int k = 14; k < 18; ++k) h[size_t(k)] = 0;
+    if (!r.TestStatusBit(zsbLocal64)) {
+      for (int k = 18; k < 26; ++k) h[size_t(k)] = 0;
+    } else {
       const size_t x = 30 + r.HeaderName().size();
       if (h.size() >= x + 20 && zm::GetLE16(&h[x]) == kZip64Tag)
         for (size_t k = x + 4; k < x + 20; ++k) h[k] = 0;

@@ -69,6 +69,7 @@ TEST_F(ZmtoolWrite, CreatedArchivesPassEveryPeerAndRoundTrip) {
 }
 
 TEST_F(ZmtoolWrite, EncryptedArchivesOpenWithThePassword) {
+  AddLarge();  // its sizes follow its data
   ASSERT_EQ(Run("create -r --password 's3cret' locked.zip src").Status, 0);
   EXPECT_EQ(PeerComplaints(Tmp.Path / "locked.zip", "s3cret"), "");
   EXPECT_NE(Shell("unzip -tq -P wrong locked.zip", Tmp.Path).Status, 0);
