@@ -7,6 +7,7 @@
 
 #include "PlatPath.h"
 #include "ZMDllLoadTestKit.h"
+#include "ZMWFuncs.h"
 #include "ZipMateTestKit.h"
 
 namespace fs = std::filesystem;
@@ -93,6 +94,12 @@ TEST_F(TAddFixture, EventsNameLevelAndSkipEachFile) {
   EXPECT_EQ(m.count("gone.txt"), 0u);
   EXPECT_EQ(Skips, std::vector<TZMSkipTypes>{stNoOpen});
   EXPECT_EQ(Comp.SuccessCnt(), int(m.size()));
+  // AddFromDate leaves out the files older than AddFrom: here all of them.
+  Comp.SetZipFileName((Tmp.Path / "later.zip").string());
+  Comp.SetAddFrom(DosToDateTime(FileStamp((Src / "b.jpg").string())) + 1.0);
+  o.Include(AddFromDate);
+  EXPECT_EQ(Add({"*"}, o), 11);
+  EXPECT_FALSE(fs::exists(Tmp.Path / "later.zip"));
 }
 
 TEST_F(TAddFixture, CancelLeavesTheOldArchiveAndMoveWaitsForTheCommit) {
