@@ -12,6 +12,7 @@
 
 #include "DZCrypt.h"
 #include "PlatFile.h"
+#include "PlatFileSys.h"
 #include "ZMCrc32.h"
 #include "ZMUTF8.h"
 #ifdef DZ_HAVE_LIBDEFLATE
