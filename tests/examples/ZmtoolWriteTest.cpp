@@ -143,6 +143,26 @@ TEST_F(ZmtoolWrite, AFailedWriteLeavesTheOldArchive) {
   EXPECT_NE(r.Err.find("is unchanged"), std::string::npos) << r.Err;
 }
 
+TEST_F(ZmtoolWrite, AnInterruptLeavesTheOldArchive) {
+  ASSERT_EQ(Run("create -q a.zip src/readme.txt").Status, 0);
+  const std::string before = ReadAll(Tmp.Path / "a.zip");
+  std::string noise(64 << 20, '\0');
+  uint64_t x = 99;
+  for (char& c : noise) c = char((x = x * 6364136223846793005ULL + 1442695040888963407ULL) >> 56);
+  WriteAll(Tmp.Path / "big.bin", noise);
+  const auto names = Names(Tmp.Path);
+  const pid_t pid =
+      Spawn({Tool(), "add", "-q", "-9", (Tmp.Path / "a.zip").string(), (Tmp.Path / "big.bin").string()}, {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(ReadAll(Tmp.Path / "a.zip"), before);
+  EXPECT_EQ(Names(Tmp.Path), names);
+}
+
 TEST_F(ZmtoolWrite, MoreThanFourGibibytesGoToZip64) {
   // A sparse file of 4.5 GiB: the archive needs Zip64 sizes; written and read back
   // where the disk has room for the extracted copy.
