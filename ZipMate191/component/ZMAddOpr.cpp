@@ -60,6 +60,16 @@ std::u16string NameKey(const std::string& name) {
   return key;
 }
 
+// A relative path as an entry's name: "." and ".." parts resolved, and none that
+// would climb out of the folder it is extracted to.
+std::string StoredRelative(const std::string& rel) {
+  std::string r = TextOf(PathOf(rel).lexically_normal());
+  while (r == ".." || r.compare(0, 3, std::string("..") + plat::PathDelim) == 0)
+    r.erase(0, r.size() > 2 ? 3 : 2);
+  if (r == ".") r.clear();
+  return r;
+}
+
 bool IsAscii(const std::string& s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
@@ -223,10 +233,12 @@ std::vector<TZMAddItem> TZMAddOpr::CollectFiles() {
     std::string rel = spec;
     if (absolute && full.compare(0, root.size(), root) == 0) rel = full.substr(root.size());
     if (absolute && rel == spec) rel = TextOf(PathOf(spec).relative_path());
+    rel = StoredRelative(rel);
     if (!HasWildcards(spec) && FolderExists(full)) {
       const std::string prefix = WithDelim(rel);
       TZMAddItem item;
-      if (opts.Contains(AddDirNames) && Describe(PathOf(full), item) && !Excluded(prefix)) {
+      if (!prefix.empty() && opts.Contains(AddDirNames) && Describe(PathOf(full), item) &&
+          !Excluded(prefix)) {
         item.Path = full;
         item.Name = prefix;
         found.push_back(item);

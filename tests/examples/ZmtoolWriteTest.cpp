@@ -68,6 +68,18 @@ TEST_F(ZmtoolWrite, CreatedArchivesPassEveryPeerAndRoundTrip) {
   }
 }
 
+TEST_F(ZmtoolWrite, NamesAreStoredBelowTheArchivesRoot) {
+  // "." adds the folder's contents without a "./" part, and ".." parts never reach
+  // the names, also through patterns.
+  ASSERT_EQ(
+      Shell(Zm("create -q -r ../dot.zip . '../src/data/../readme.txt' '../src/data/*.raw'"), Src).Status, 0);
+  const std::string names = Shell("unzip -Z1 dot.zip", Tmp.Path).Out;
+  EXPECT_NE(names.find("\ndata/bin.raw\n"), std::string::npos) << names;
+  EXPECT_NE(names.find("\nsrc/readme.txt\n"), std::string::npos) << names;
+  EXPECT_NE(names.find("\nsrc/data/bin.raw\n"), std::string::npos) << names;
+  EXPECT_EQ(names.find("./"), std::string::npos) << names;
+}
+
 TEST_F(ZmtoolWrite, EncryptedArchivesOpenWithThePassword) {
   AddLarge();  // its sizes follow its data
   ASSERT_EQ(Run("create -r --password 's3cret' locked.zip src").Status, 0);
