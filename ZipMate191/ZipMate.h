@@ -27,6 +27,9 @@ enum TZMDeferredWork : uint32_t {
 
 class TZMLister;
 
+// The encryption AddEncrypt applies: traditional, or AES with 256-bit keys.
+enum TZMAddEncryption : uint8_t { zaeTraditional, zaeAes256 };
+
 // Version, private version, name and banner of a loaded engine.
 struct TZMEngineInfo {
   int32_t Version = 0, PrivVersion = 0;
@@ -85,6 +88,11 @@ class TCustomZipMate : public TComponent {
   void SetAddOptions(TZMAddOpts v);
   int AddCompLevel() const { return FAddCompLevel; }
   void SetAddCompLevel(int v);
+  // Run-time setting, stored.
+  TZMAddEncryption AddEncryption() const { return FAddEncryption; }
+  void SetAddEncryption(TZMAddEncryption v) {
+    if (MayStore()) FAddEncryption = v;
+  }
   TDateTime AddFrom() const { return FAddFrom; }
   void SetAddFrom(TDateTime v);
   TZMAddStoreExts AddStoreSuffixes() const { return FAddStoreSuffixes; }
@@ -314,6 +322,7 @@ class TCustomZipMate : public TComponent {
   // Adding and writing
   TZMAddOpts FAddOptions;
   int FAddCompLevel = 9;
+  TZMAddEncryption FAddEncryption = zaeTraditional;
   TDateTime FAddFrom = 0;
   TZMAddStoreExts FAddStoreSuffixes;
   std::string FExtAddStoreSuffixes;

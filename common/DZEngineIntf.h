@@ -124,6 +124,7 @@ struct TDZPackJob {
   TDZPackItem* Items;
 };
 inline constexpr uint32_t DZ_PACK_ENCRYPT = 1;  // traditional encryption with the password
+inline constexpr uint32_t DZ_PACK_AES = 2;      // with DZ_PACK_ENCRYPT: AES-256 (AE-2) instead
 // The item's CRC and sizes are final when its stream is opened (else they are so when
 // it is closed, and an encryption header checks the time instead of the CRC).
 inline constexpr uint32_t DZ_PACK_KNOWN = 0x100;

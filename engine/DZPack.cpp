@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "DZAes.h"
 #include "DZCrypt.h"
 #include "PlatFile.h"
 #include "PlatFileSys.h"
@@ -121,7 +122,8 @@ class TPacker {
   void Stop();
   // Waits for piece index to be done; the lock is held.
   void WaitDone(std::unique_lock<std::mutex>& lock, size_t index);
-  void Emit(TDZStreamRec& rec, TDZCrypt* crypt, uint8_t* data, size_t n, int64_t& written);
+  // Writes n bytes, encrypted first with crypt or aes when given.
+  void Emit(TDZStreamRec& rec, TDZCrypt* crypt, TDZAesCipher* aes, uint8_t* data, size_t n, int64_t& written);
   void Release(size_t index);
 
   TDZHost& FHost;
@@ -351,10 +353,12 @@ void TPacker::Release(size_t index) {
   FRoomCv.notify_all();
 }
 
-void TPacker::Emit(TDZStreamRec& rec, TDZCrypt* crypt, uint8_t* data, size_t n, int64_t& written) {
+void TPacker::Emit(TDZStreamRec& rec, TDZCrypt* crypt, TDZAesCipher* aes, uint8_t* data, size_t n,
+                   int64_t& written) {
   for (size_t at = 0; at < n;) {
     const size_t k = std::min(kWriteStep, n - at);
     if (crypt) crypt->Encrypt(data + at, k);
+    if (aes) aes->Encrypt(data + at, k);
     rec.StreamOp = DZ_SO_WRITE;
     rec.DataPtr = data + at;
     rec.ByteCount = int32_t(k);
@@ -425,12 +429,22 @@ int TPacker::Run() {
       continue;
     }
     const bool crypted = (it.Flags & DZ_PACK_ENCRYPT) != 0;
+    const bool aes = crypted && (it.Flags & DZ_PACK_AES) != 0;
+    TDZAesField field;
+    field.Valid = true;
+    field.Version = 2;
+    field.Strength = 3;
+    field.Method = uint16_t(head.Method);
+    // Bytes around the data: the salt, verifier and code, or the traditional header.
+    const int64_t around = aes       ? int64_t(TDZAesCipher::HeaderSizeFor(field) + TDZAesCipher::kMacSize)
+                           : crypted ? int64_t(TDZCrypt::kHeaderSize)
+                                     : 0;
     it.Level = head.Method;
     if (whole) {
       it.Flags |= DZ_PACK_KNOWN;
       it.Crc = head.Crc;
       it.Size = head.Read;
-      it.CompSize = int64_t(head.Out.size()) + (crypted ? int64_t(TDZCrypt::kHeaderSize) : 0);
+      it.CompSize = int64_t(head.Out.size()) + around;
     } else {
       it.Flags &= ~DZ_PACK_KNOWN;
     }
@@ -445,12 +459,22 @@ int TPacker::Run() {
     FHost.CheckStop();
     int64_t written = 0;
     TDZCrypt crypt;
-    if (crypted) {
+    TDZAesCipher cipher;
+    if (aes) {
+      uint8_t h[32 + TDZAesCipher::kVerifierSize];
+      const size_t salt = field.SaltBytes();
+      for (size_t i = 0; i < salt; ++i) h[i] = uint8_t(rd());
+      if (!cipher.InitNew(field, FPassword, h)) {
+        FHost.ErrorMsg(deFatal, " (AES keys)");
+        return -deFatal;
+      }
+      Emit(rec, nullptr, nullptr, h, salt + TDZAesCipher::kVerifierSize, written);
+    } else if (crypted) {
       crypt.Init(FPassword);
       uint8_t h[TDZCrypt::kHeaderSize];
       for (size_t i = 0; i + 1 < sizeof h; ++i) h[i] = uint8_t(rd());
       h[sizeof h - 1] = whole ? uint8_t(it.Crc >> 24) : uint8_t(it.DosTime >> 8);
-      Emit(rec, &crypt, h, sizeof h, written);
+      Emit(rec, &crypt, nullptr, h, sizeof h, written);
     }
     uint32_t crc = 0;
     int64_t read = 0;
@@ -465,9 +489,15 @@ int TPacker::Run() {
       if (!err) {
         crc = j == first ? p.Crc : uint32_t(crc32_combine(crc, p.Crc, z_off_t(p.Read)));
         read += p.Read;
-        Emit(rec, crypted ? &crypt : nullptr, p.Out.data(), p.Out.size(), written);
+        Emit(rec, crypted && !aes ? &crypt : nullptr, aes ? &cipher : nullptr, p.Out.data(), p.Out.size(),
+             written);
       }
       Release(j);
+    }
+    if (aes && !err) {
+      uint8_t code[TDZAesCipher::kMacSize];
+      cipher.Code(code);
+      Emit(rec, nullptr, nullptr, code, sizeof code, written);
     }
     if (err) {
       // Part of the item is written: the caller takes it out again.

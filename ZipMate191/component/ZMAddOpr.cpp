@@ -29,6 +29,7 @@ namespace {
 constexpr bool kUnixHost = plat::PathDelim == '/';
 constexpr uint16_t kExtTimeTag = 0x5455;
 constexpr uint16_t kUtf8Flag = 0x800;
+constexpr uint16_t kAesTag = 0x9901, kAesMethod = 99;
 
 fs::path PathOf(const std::string& s) { return fs::path(WideFromModeString(s)); }
 std::string TextOf(const fs::path& p) { return ModeStringFromWide(p.u16string()); }
@@ -377,7 +378,9 @@ void TZMAddOpr::PackItems(std::vector<TZMAddItem>& items, TZMZipCopy& out) {
     }
     TDZPackItem pi{};
     pi.Level = level;
-    pi.Flags = encrypt ? DZ_PACK_ENCRYPT : 0;
+    pi.Flags = !encrypt                         ? 0
+               : m.AddEncryption() == zaeAes256 ? DZ_PACK_ENCRYPT | DZ_PACK_AES
+                                                : DZ_PACK_ENCRYPT;
     pi.DosTime = item.DosTime;
     pi.Size = int64_t(item.Size);
     FPackItems.push_back(pi);
@@ -431,16 +434,30 @@ int32_t TZMAddOpr::OpenItem(TDZStreamRec& rec, size_t index) {
   TZMZRec& r = *p.Rec;
   const bool known = (it.Flags & DZ_PACK_KNOWN) != 0;
   const bool crypted = (it.Flags & DZ_PACK_ENCRYPT) != 0;
+  const bool aes = crypted && (it.Flags & DZ_PACK_AES) != 0;
   r.SetCompressionMethod(it.Level == 8 ? 8 : 0);
+  if (aes) {
+    // The method inside goes to the AES block; the headers name AES and carry no CRC.
+    std::string x(11, '\0');
+    zm::PutLE16(&x[0], kAesTag);
+    zm::PutLE16(&x[2], 7);
+    zm::PutLE16(&x[4], 2);
+    x[6] = 'A';
+    x[7] = 'E';
+    x[8] = 3;
+    zm::PutLE16(&x[9], r.CompressionMethod());
+    r.SetRawExtraField(r.ExtraField() + x);
+    r.SetCompressionMethod(kAesMethod);
+  }
   uint16_t flag = uint16_t(r.Flag() & kUtf8Flag);
   if (crypted) flag |= 1;
   // Sizes found only at the end go after the data with encryption that checks the
   // time instead of the CRC; otherwise the header is written again (in its part).
-  const bool descriptor = !known && crypted;
+  const bool descriptor = !known && crypted && !aes;
   if (descriptor) flag |= 8;
   r.SetFlag(flag);
   if (known) {
-    r.SetCRC32(it.Crc);
+    r.SetCRC32(aes ? 0 : it.Crc);
     r.SetUncompressedSize(it.Size);
     r.SetCompressedSize(it.CompSize);
   } else {
@@ -452,6 +469,10 @@ int32_t TZMAddOpr::OpenItem(TDZStreamRec& rec, size_t index) {
   }
   std::string h = r.LocalBytes(r.DateTime(), r.CRC32());
   r.SetFlag(flag);
+  if (aes) {
+    r.SetVersionNeeded(uint16_t((r.VersionNeeded() & 0xFF00) | 51));
+    zm::PutLE16(&h[4], r.VersionNeeded());
+  }
   if (descriptor) {
     // The descriptor has 64-bit sizes exactly when the header has a Zip64 block.
     const uint16_t need = r.TestStatusBit(zsbLocal64) ? 45 : 20;
@@ -493,14 +514,15 @@ int32_t TZMAddOpr::CloseItem(TDZStreamRec& rec, size_t index) {
     r.SetStatusBit(zsbDiscard);
     return 1;
   }
-  r.SetCRC32(it.Crc);
+  const uint32_t crc = r.CompressionMethod() == kAesMethod ? 0 : it.Crc;
+  r.SetCRC32(crc);
   r.SetUncompressedSize(it.Size);
   r.SetCompressedSize(it.CompSize);
   if (r.Flag() & 8) return r.WriteDataDesc() > 0 ? 1 : 0;
   if (it.Flags & DZ_PACK_KNOWN) return 1;
   // The header is written again with the CRC and sizes, in the same length.
   std::string& h = p.Header;
-  zm::PutLE32(&h[14], it.Crc);
+  zm::PutLE32(&h[14], crc);
   const size_t x = 30 + r.HeaderName().size();
   if (zm::GetLE32(&h[18]) == 0xFFFFFFFFu && h.size() >= x + 20 && zm::GetLE16(&h[x]) == kZip64Tag) {
     zm::PutLE64(&h[x + 4], uint64_t(it.Size));

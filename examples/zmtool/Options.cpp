@@ -47,7 +47,8 @@ enum TOptionId {
   oMove,
   oEncrypt,
   oSplit,
-  oStoreSuffixes
+  oStoreSuffixes,
+  oAes
 };
 
 struct TOptionDef {
@@ -78,6 +79,7 @@ const TOptionDef kOptions[] = {
     {oLevel, cCreate, 0, "level", "N", "compression level 0 (store) to 9 (smallest); -0 ... -9 alike; 6"},
     {oMove, cCreate, 'm', "move", nullptr, "delete the files once the archive holding them is written"},
     {oEncrypt, cCreate, 'e', "encrypt", nullptr, "encrypt the files added (asks for the password)"},
+    {oAes, cCreate, 0, "aes", nullptr, "encrypt with AES-256 instead of the traditional encryption"},
     {oSplit, cCreate, 0, "split", "SIZE", "write parts of at most SIZE bytes (such as 10m, 650k)"},
     {oStoreSuffixes, cCreate, 0, "store-suffixes", "LIST",
      "store files with these suffixes uncompressed (such as .jpg:.png)"},
@@ -205,6 +207,7 @@ std::string SetOption(const TOptionDef& d, const std::string& value, TOptions& o
       break;
     case oMove: o.Move = true; break;
     case oEncrypt: o.Encrypt = true; break;
+    case oAes: o.Aes = o.Encrypt = true; break;
     case oSplit:
       o.SplitSize = ParseSize(value);
       if (o.SplitSize < 65536)

@@ -35,7 +35,7 @@ struct TOptions {
   bool NoSymlinks = false;
   TOverwrite Overwrite = TOverwrite::Ask;
   // create, add, update, freshen, delete
-  bool Recurse = false, Move = false, Encrypt = false;
+  bool Recurse = false, Move = false, Encrypt = false, Aes = false;
   int Level = 6;
   int64_t SplitSize = 0;
   bool HasStoreSuffixes = false;

@@ -84,6 +84,7 @@ int RunWriting(TZipMate& zm, const TOptions& o, TPasswords& passwords, TProgress
   if (o.Command == TCommand::Freshen) a.Include(AddFreshen);
   if (o.Encrypt) {
     a.Include(AddEncrypt);
+    zm.SetAddEncryption(o.Aes ? zaeAes256 : zaeTraditional);
     std::string pw;
     if (!passwords.ForWriting(pw)) {
       Complain("no password: give one with --password-file, ZMTOOL_PASSWORD or on a terminal");

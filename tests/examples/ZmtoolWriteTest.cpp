@@ -29,8 +29,9 @@ struct ZmtoolWrite : TZmtoolFixture {
     WriteAll(Src / "large.txt", text);
   }
   // Extracts archive with zmtool and with unzip; both give the tree and stamps of Src.
-  void ExpectRoundTrip(const std::string& archive, const std::string& password = "") {
+  void ExpectRoundTrip(const std::string& archive, const std::string& password = "", bool withUnzip = true) {
     for (const char* how : {"zmtool", "unzip"}) {
+      if (!withUnzip && std::string(how) == "unzip") continue;
       const fs::path out = Tmp.Path / (std::string("out-") + how);
       fs::remove_all(out);
       fs::create_directories(out);
@@ -86,6 +87,19 @@ TEST_F(ZmtoolWrite, EncryptedArchivesOpenWithThePassword) {
   EXPECT_EQ(PeerComplaints(Tmp.Path / "locked.zip", "s3cret"), "");
   EXPECT_NE(Shell("unzip -tq -P wrong locked.zip", Tmp.Path).Status, 0);
   ExpectRoundTrip((Tmp.Path / "locked.zip").string(), "s3cret");
+  // AES-256, which Info-ZIP's unzip and Python cannot read; 7-Zip and bsdtar can.
+  ASSERT_EQ(Run("create -r --aes --password 's3cret' aes.zip src").Status, 0);
+  EXPECT_NE(Run("list aes.zip").Out.find("AES-256, deflated"), std::string::npos);
+  if (Have("7z")) {
+    EXPECT_EQ(Shell("7z t -ps3cret aes.zip", Tmp.Path).Status, 0);
+    EXPECT_NE(Shell("7z t -pwrong aes.zip", Tmp.Path).Status, 0);
+  }
+  if (Have("bsdtar")) {
+    fs::create_directories(Tmp.Path / "out-bsdtar");
+    ASSERT_EQ(Shell("bsdtar --passphrase s3cret -xf aes.zip -C out-bsdtar", Tmp.Path).Status, 0);
+    EXPECT_EQ(Tree(Tmp.Path / "out-bsdtar" / "src"), Tree(Src));
+  }
+  ExpectRoundTrip((Tmp.Path / "aes.zip").string(), "s3cret", false);
 }
 
 TEST_F(ZmtoolWrite, UpdateFreshenAndDeleteChangeOnlyWhatTheySay) {
