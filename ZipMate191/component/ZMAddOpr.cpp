@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -578,77 +579,13 @@ void TZMAddOpr::Finish(TZMNewFile& file, TZMZipCopy& out) {
   if (!out.IsMultiDisk()) file.Commit();
 }
 
-void TZMAddOpr::RunAdd() {
-  TCustomZipMate& m = Master();
+void TZMAddOpr::Guarded(const std::function<void()>& work) {
   try {
     SetCancelCode(0);
     SetSuccessCnt(0);
-    if (m.ZipFileName().empty())
+    if (Master().ZipFileName().empty())
       throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, zmsErrorNoZipFileSpecified), true);
-    const TZMAddOpts opts = AddOptions();
-    std::vector<TZMAddItem> items = CollectFiles();
-    const bool anyFound = !items.empty();
-    std::unique_ptr<TZMZipFile> old = OpenOld();
-    const bool update = opts.Contains(AddUpdate);
-    const bool freshen = opts.Contains(AddFreshen) && !update;
-    size_t replaced = 0;
-    if (old) {
-      std::map<std::u16string, TZMZRec*> byName;
-      for (int i = 0; i < old->Count(); ++i) {
-        TZMZRec* r = old->Items(i);
-        r->SetStatusBit(zsbSelected);
-        byName.emplace(NameKey(r->FileName()), r);
-      }
-      std::vector<TZMAddItem> kept;
-      for (TZMAddItem& item : items) {
-        const auto found = byName.find(NameKey(item.Name));
-        TZMZRec* was = found == byName.end() ? nullptr : found->second;
-        if ((freshen || update) && was && item.DosTime <= was->DateTime()) continue;
-        if (freshen && !was) continue;
-        if (was) {
-          was->ClearStatusBit(zsbSelected);
-          ++replaced;
-        }
-        kept.push_back(std::move(item));
-      }
-      items.swap(kept);
-    } else if (freshen) {
-      items.clear();
-    }
-    if (items.empty()) {
-      if (!anyFound) throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, zmsErrorNoFilesToZip), true);
-      // Everything is as new in the archive as on the disk.
-      ReportFormatted(zmsNothingToDo, {});
-      return;
-    }
-    TZMNewFile file(*this);
-    auto out = std::make_unique<TZMZipCopy>(m);
-    TPartsGuard parts{*out};
-    BeginTarget(file, *out);
-    if (old) CopyKept(*old, *out);
-    PackItems(items, *out);
-    if (old) old->File_Close();
-    Finish(file, *out);
-    parts.Done = true;
-    out.reset();
-    SetSuccessCnt(FWritten);
-    // Sources go only now that the archive holding them is in its place.
-    if (opts.Contains(AddMove)) {
-      std::vector<std::string> folders;
-      size_t k = 0;
-      for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i].Folder) {
-          folders.push_back(items[i].Path);
-          continue;
-        }
-        const bool written = k < FPending.size() && FPending[k].Item == i && FPackItems[k].Result == 1;
-        if (k < FPending.size() && FPending[k].Item == i) ++k;
-        if (written && DiscardFile(items[i].Path, HowToDelete() == htdFinal) != 0)
-          ReportSkipped(items[i].Path, 0, stNoAccess);
-      }
-      std::sort(folders.rbegin(), folders.rend());
-      for (const std::string& f : folders) RemoveFolder(SetTrailingDelimiter(f, false));
-    }
+    work();
   } catch (EZMException& e) {
     if (!FEventErr.empty()) {
       e.SetMessage(e.DisplayText() + FEventErr);
@@ -659,45 +596,110 @@ void TZMAddOpr::RunAdd() {
   }
 }
 
+void TZMAddOpr::RunAdd() {
+  Guarded([this] { Add(); });
+}
+
 void TZMAddOpr::RunDelete() {
+  Guarded([this] { Delete(); });
+}
+
+void TZMAddOpr::Add() {
   TCustomZipMate& m = Master();
-  try {
-    SetCancelCode(0);
-    SetSuccessCnt(0);
-    if (m.ZipFileName().empty())
-      throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, zmsErrorNoZipFileSpecified), true);
-    std::unique_ptr<TZMZipFile> old = OpenOld();
-    if (!old) throw EZipMate::CreateStr(ZM_CODE(zmmZMAddOpr, 123), m.ZipFileName());
-    const TStrings& specs = m.WorkingSpecs();
-    int removed = 0;
+  const TZMAddOpts opts = AddOptions();
+  std::vector<TZMAddItem> items = CollectFiles();
+  const bool anyFound = !items.empty();
+  std::unique_ptr<TZMZipFile> old = OpenOld();
+  const bool update = opts.Contains(AddUpdate);
+  const bool freshen = opts.Contains(AddFreshen) && !update;
+  if (old) {
+    std::map<std::u16string, TZMZRec*> byName;
     for (int i = 0; i < old->Count(); ++i) {
       TZMZRec* r = old->Items(i);
-      const std::string name = r->FileName();
-      bool hit = false;
-      for (int s = 0; s < specs.Count() && !hit; ++s)
-        hit = !specs.Strings(s).empty() && FileNameMatch(Native(specs.Strings(s)), name);
-      if (hit && !Excluded(name)) {
-        r->ClearStatusBit(zsbSelected);
-        ++removed;
-      } else {
-        r->SetStatusBit(zsbSelected);
-      }
+      r->SetStatusBit(zsbSelected);
+      byName.emplace(NameKey(r->FileName()), r);
     }
-    if (removed == 0)
-      throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, zmsErrorNoFilesSelectedForDeletion), true);
-    TZMNewFile file(*this);
-    auto out = std::make_unique<TZMZipCopy>(m);
-    TPartsGuard parts{*out};
-    BeginTarget(file, *out);
-    CopyKept(*old, *out);
-    old->File_Close();
-    Finish(file, *out);
-    parts.Done = true;
-    SetSuccessCnt(removed);
-  } catch (EZMException& e) {
-    ShowExceptionError(e);
-    SetSuccessCnt(0);
+    std::vector<TZMAddItem> kept;
+    for (TZMAddItem& item : items) {
+      const auto found = byName.find(NameKey(item.Name));
+      TZMZRec* was = found == byName.end() ? nullptr : found->second;
+      if ((freshen || update) && was && item.DosTime <= was->DateTime()) continue;
+      if (freshen && !was) continue;
+      if (was) {
+        was->ClearStatusBit(zsbSelected);
+      }
+      kept.push_back(std::move(item));
+    }
+    items.swap(kept);
+  } else if (freshen) {
+    items.clear();
   }
+  if (items.empty()) {
+    if (!anyFound) throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, zmsErrorNoFilesToZip), true);
+    // Everything is as new in the archive as on the disk.
+    ReportFormatted(zmsNothingToDo, {});
+    return;
+  }
+  TZMNewFile file(*this);
+  auto out = std::make_unique<TZMZipCopy>(m);
+  TPartsGuard parts{*out};
+  BeginTarget(file, *out);
+  if (old) CopyKept(*old, *out);
+  PackItems(items, *out);
+  if (old) old->File_Close();
+  Finish(file, *out);
+  parts.Done = true;
+  out.reset();
+  SetSuccessCnt(FWritten);
+  // Sources go only now that the archive holding them is in its place.
+  if (opts.Contains(AddMove)) {
+    std::vector<std::string> folders;
+    size_t k = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (items[i].Folder) {
+        folders.push_back(items[i].Path);
+        continue;
+      }
+      const bool written = k < FPending.size() && FPending[k].Item == i && FPackItems[k].Result == 1;
+      if (k < FPending.size() && FPending[k].Item == i) ++k;
+      if (written && DiscardFile(items[i].Path, HowToDelete() == htdFinal) != 0)
+        ReportSkipped(items[i].Path, 0, stNoAccess);
+    }
+    std::sort(folders.rbegin(), folders.rend());
+    for (const std::string& f : folders) RemoveFolder(SetTrailingDelimiter(f, false));
+  }
+}
+
+void TZMAddOpr::Delete() {
+  TCustomZipMate& m = Master();
+  std::unique_ptr<TZMZipFile> old = OpenOld();
+  if (!old) throw EZipMate::CreateStr(ZM_CODE(zmmZMAddOpr, 123), m.ZipFileName());
+  const TStrings& specs = m.WorkingSpecs();
+  int removed = 0;
+  for (int i = 0; i < old->Count(); ++i) {
+    TZMZRec* r = old->Items(i);
+    const std::string name = r->FileName();
+    bool hit = false;
+    for (int s = 0; s < specs.Count() && !hit; ++s)
+      hit = !specs.Strings(s).empty() && FileNameMatch(Native(specs.Strings(s)), name);
+    if (hit && !Excluded(name)) {
+      r->ClearStatusBit(zsbSelected);
+      ++removed;
+    } else {
+      r->SetStatusBit(zsbSelected);
+    }
+  }
+  if (removed == 0)
+    throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, zmsErrorNoFilesSelectedForDeletion), true);
+  TZMNewFile file(*this);
+  auto out = std::make_unique<TZMZipCopy>(m);
+  TPartsGuard parts{*out};
+  BeginTarget(file, *out);
+  CopyKept(*old, *out);
+  old->File_Close();
+  Finish(file, *out);
+  parts.Done = true;
+  SetSuccessCnt(removed);
 }
 
 void ZMRunAdd(TCustomZipMate& comp) { TZMFileOpr::Start<TZMAddOpr>(comp)->RunAdd(); }

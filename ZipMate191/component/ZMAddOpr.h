@@ -5,6 +5,7 @@
 // complete: a failure or cancel leaves the old archive as it was and no temporary.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,10 @@ class TZMAddOpr : public TZMDLLOpr {
  private:
   class TSink;
   struct TPending;
+  // Runs work with the checks every operation starts with; failures are reported.
+  void Guarded(const std::function<void()>& work);
+  void Add();
+  void Delete();
   void Walk(const std::string& folder, const std::string& prefix, const std::string& pattern, bool recurse,
             std::vector<TZMAddItem>& out);
   bool Excluded(const std::string& name) const;

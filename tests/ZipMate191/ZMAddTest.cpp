@@ -2,11 +2,9 @@
 // cancel that leaves the old archive, Move after the commit only, unreadable files.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "PlatPath.h"
 #include "ZMDllLoadTestKit.h"
+#include "ZMListingTestKit.h"
 #include "ZMWFuncs.h"
 #include "ZipMateTestKit.h"
 
@@ -14,17 +12,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using zmlist::ReadFile;
 
-void WriteAll(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
-}
+void WriteAll(const fs::path& p, const std::string& data) { zmlist::WriteFile(p.string(), data); }
 
 struct TAddFixture : ::testing::Test {
   TScopedUi Ui;
@@ -106,7 +96,7 @@ TEST_F(TAddFixture, CancelLeavesTheOldArchiveAndMoveWaitsForTheCommit) {
   TZMAddOpts o;
   o.Include(AddDirNames);
   ASSERT_EQ(Add({"a.txt"}, o), 0) << Comp.ErrMsg();
-  const std::string before = ReadAll(Archive);
+  const std::string before = ReadFile(Archive.string());
   // A cancel from the progress event while the large file is written.
   Comp.OnProgress = [this](TObject*, TZMProgressDetails* d) {
     if (d && d->CurrentName().find("c.txt") != std::string::npos && d->CurrentDone() > 0)
@@ -115,7 +105,7 @@ TEST_F(TAddFixture, CancelLeavesTheOldArchiveAndMoveWaitsForTheCommit) {
   o.Include(AddRecurseDirs);
   o.Include(AddMove);
   EXPECT_EQ(Add({"sub", "b.jpg"}, o), 2);
-  EXPECT_EQ(ReadAll(Archive), before);
+  EXPECT_EQ(ReadFile(Archive.string()), before);
   EXPECT_TRUE(fs::exists(Src / "sub" / "c.txt"));
   EXPECT_TRUE(fs::exists(Src / "b.jpg"));
   size_t files = 0;
