@@ -103,6 +103,33 @@ struct TDZStreamConvert {
   void* Dest;      // stream reference of the destination
 };
 
+// One file of a packing run (the add command with DZ_OPT_PACK): the engine reads and
+// compresses it and writes its data, in the order of the items, to the stream it opens
+// with number DZ_PACK_STREAM + index and closes again after the data.
+struct TDZPackItem {
+  const char* Path;  // UTF-8 name of the file to read
+  int32_t Level;     // in: 0 store, 1-9 deflate; out (at the open): the method, 0 or 8
+  uint32_t Flags;    // DZ_PACK_* bits; DZ_PACK_KNOWN is set by the engine
+  uint32_t DosTime;  // the entry's date and time
+  int32_t Result;    // out: 1 written, 0 skipped before any data, negative error
+  int64_t Size;      // in: the size the file had; out: bytes read
+  int64_t CompSize;  // out: bytes written, with an encryption header
+  uint32_t Crc;      // out: CRC-32 of the bytes read
+  uint32_t Reserved;
+};
+// OpData of the packing run.
+struct TDZPackJob {
+  int32_t Count;
+  int32_t Threads;  // compressing threads; 0 or less: one per processor
+  TDZPackItem* Items;
+};
+inline constexpr uint32_t DZ_PACK_ENCRYPT = 1;  // traditional encryption with the password
+inline constexpr uint32_t DZ_PACK_AES = 2;      // with DZ_PACK_ENCRYPT: AES-256 (AE-2) instead
+// The item's CRC and sizes are final when its stream is opened (else they are so when
+// it is closed, and an encryption header checks the time instead of the CRC).
+inline constexpr uint32_t DZ_PACK_KNOWN = 0x100;
+inline constexpr int32_t DZ_PACK_STREAM = 0x40000000;
+
 // Callback actions.
 enum : int32_t {
   DZ_CB_ITEM = 1,  // new item (Text1 name, ItemSize size; -1 ends the item)
@@ -153,6 +180,7 @@ inline constexpr uint32_t DZ_OPT_ADD = 0x01;
 inline constexpr uint32_t DZ_OPT_EXTRACT = 0x04;
 inline constexpr uint32_t DZ_OPT_TEST = 0x08;
 inline constexpr uint32_t DZ_OPT_ALWAYS = 0x20;
+inline constexpr uint32_t DZ_OPT_PACK = 0x40;  // add: OpData is a TDZPackJob
 inline constexpr uint32_t DZ_OPT_UPDATE = 0x80;
 inline constexpr uint32_t DZ_OPT_FRESHEN = 0x100;
 inline constexpr uint32_t DZ_OPT_DIRNAMES = 0x200;

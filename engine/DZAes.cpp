@@ -34,6 +34,16 @@ TDZAesCipher::~TDZAesCipher() {
 }
 
 bool TDZAesCipher::Init(const TDZAesField& f, const std::string& password, const uint8_t* header) {
+  uint8_t verifier[kVerifierSize];
+  return Start(f, password, header, verifier, header + f.SaltBytes());
+}
+
+bool TDZAesCipher::InitNew(const TDZAesField& f, const std::string& password, uint8_t* header) {
+  return Start(f, password, header, header + f.SaltBytes(), nullptr);
+}
+
+bool TDZAesCipher::Start(const TDZAesField& f, const std::string& password, const uint8_t* salt,
+                         uint8_t* verifier, const uint8_t* expected) {
   const nettle_cipher* alg = CipherFor(f.Strength);
   if (!alg || alg->context_size > sizeof FCtx) return false;
   const size_t keyLen = f.KeyBytes(), saltLen = f.SaltBytes();
@@ -41,8 +51,9 @@ bool TDZAesCipher::Init(const TDZAesField& f, const std::string& password, const
   uint8_t keys[2 * 32 + kVerifierSize];
   const size_t total = 2 * keyLen + kVerifierSize;
   pbkdf2_hmac_sha1(password.size(), reinterpret_cast<const uint8_t*>(password.data()), kIterations, saltLen,
-                   header, total, keys);
-  const bool match = std::memcmp(keys + 2 * keyLen, header + saltLen, kVerifierSize) == 0;
+                   salt, total, keys);
+  std::memcpy(verifier, keys + 2 * keyLen, kVerifierSize);
+  const bool match = !expected || std::memcmp(verifier, expected, kVerifierSize) == 0;
   if (match) {
     FAlg = alg;
     FAlg->set_encrypt_key(FCtx, keys);
@@ -69,6 +80,15 @@ void TDZAesCipher::Refill() {
 void TDZAesCipher::Decrypt(uint8_t* data, size_t n) {
   // The code authenticates the encrypted bytes.
   hmac_sha1_update(&FMac, n, data);
+  Xor(data, n);
+}
+
+void TDZAesCipher::Encrypt(uint8_t* data, size_t n) {
+  Xor(data, n);
+  hmac_sha1_update(&FMac, n, data);
+}
+
+void TDZAesCipher::Xor(uint8_t* data, size_t n) {
   while (n) {
     if (FUsed == sizeof FStream) Refill();
     const size_t k = std::min(n, sizeof FStream - FUsed);
@@ -78,6 +98,8 @@ void TDZAesCipher::Decrypt(uint8_t* data, size_t n) {
     n -= k;
   }
 }
+
+void TDZAesCipher::Code(uint8_t* mac) { hmac_sha1_digest(&FMac, kMacSize, mac); }
 
 bool TDZAesCipher::Authentic(const uint8_t* mac) {
   uint8_t digest[kMacSize];

@@ -31,16 +31,28 @@ class TDZAesCipher : public TDZCipher {
   // Derives the keys for the field's strength from the password and the header (salt,
   // then verifier); false, with nothing set up, when the verifier does not match.
   bool Init(const TDZAesField& f, const std::string& password, const uint8_t* header);
+  // For writing: derives the keys from the password and the salt at the start of
+  // header, and puts the verifier behind the salt.
+  bool InitNew(const TDZAesField& f, const std::string& password, uint8_t* header);
 
   size_t HeaderSize() const override { return FHeaderSize; }
   size_t TrailerSize() const override { return kMacSize; }
   void Decrypt(uint8_t* data, size_t n) override;
   bool Authentic(const uint8_t* mac) override;
+  // For writing: encrypts, and authenticates what it wrote.
+  void Encrypt(uint8_t* data, size_t n);
+  // The authentication code of everything encrypted (kMacSize bytes).
+  void Code(uint8_t* mac);
 
  private:
   static constexpr size_t kStreamBlocks = 256;  // key stream made at a time
   static constexpr size_t kBlock = 16;
   void Refill();
+  void Xor(uint8_t* data, size_t n);
+  // The keys from the salt; the verifier they give goes to verifier, and with
+  // expected nothing is set up unless it matches.
+  bool Start(const TDZAesField& f, const std::string& password, const uint8_t* salt, uint8_t* verifier,
+             const uint8_t* expected);
 
   const nettle_cipher* FAlg = nullptr;
   alignas(16) uint8_t FCtx[512];  // the cipher's key schedule

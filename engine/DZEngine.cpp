@@ -8,6 +8,7 @@
 #include "DZEngineIntf.h"
 #include "DZExtract.h"
 #include "DZHost.h"
+#include "DZPack.h"
 #include "PlatCleanup.h"
 #include "ZMUTF8.h"
 
@@ -67,7 +68,9 @@ DZ_EXPORT int32_t DZ_CALL DZ_Exec(const TDZCommand* cmd) {
       host.SendKey();
       host.CheckStop();
       int r;
-      if (cmd->Options & DZ_OPT_ADD) {
+      if ((cmd->Options & DZ_OPT_ADD) && (cmd->Options & DZ_OPT_PACK)) {
+        r = dz::RunPack(host);
+      } else if (cmd->Options & DZ_OPT_ADD) {
         r = dz::RunStreamConvert(host);
       } else {
         dz::TDZExtractor ex(host);

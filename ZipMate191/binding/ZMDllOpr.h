@@ -86,7 +86,7 @@ class TZMDLLOpr : public TZMModOpr {
 
   // Callback entry points (called through DZMainCallback / DZStreamCallback).
   int32_t HandleCallback(TDZCallbackRec& rec);
-  int32_t HandleStream(TDZStreamRec& rec);
+  virtual int32_t HandleStream(TDZStreamRec& rec);
 
   uint32_t OpKey() const { return FOpKey; }
   const std::string& Arg0() const { return FArg0; }

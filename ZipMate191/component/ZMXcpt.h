@@ -40,7 +40,8 @@ enum TZMModuleNo : int {
   zmmZMWFuncs,
   zmmZMMatch,
   zmmZMDlg,
-  zmmZMNewFile
+  zmmZMNewFile,
+  zmmZMAddOpr
 };
 
 // The absolute value of a code for a message raised at a module's line.

@@ -6,6 +6,7 @@
 
 #include "PlatError.h"
 #include "PlatUi.h"
+#include "ZMAddOpr.h"
 #include "ZMCore.h"
 #include "ZMDlg.h"
 #include "ZMDllOpr.h"
@@ -461,6 +462,25 @@ int32_t TCustomZipMate::JoinToSingleFile(std::string& dest) {
     TZMFileOpr::Start<TZMFileOpr>(*this)->JoinToSingleFile(FZipFileName, dest, false);
   });
   if (!ran) dest.clear();
+  return ErrCode();
+}
+
+int32_t TCustomZipMate::Add() {
+  if (FActive == 0) return 197;
+  RunOperation([this] {
+    ZMRunAdd(*this);
+    // The listing shows the archive as written.
+    if (FErrCode == 0 && FileIsPresent(FZipFileName)) ListArchive(FZipFileName);
+  });
+  return ErrCode();
+}
+
+int32_t TCustomZipMate::Delete() {
+  if (FActive == 0) return 197;
+  RunOperation([this] {
+    ZMRunDelete(*this);
+    if (FErrCode == 0 && FileIsPresent(FZipFileName)) ListArchive(FZipFileName);
+  });
   return ErrCode();
 }
 

@@ -136,6 +136,8 @@ void TExtraction::Select() {
     if (FOpts.Freshen) opts.Include(ExtrFreshen);
     if (FOpts.Update) opts.Include(ExtrUpdate);
     if (FOpts.ForceDirs) opts.Include(ExtrForceDirs);
+    // Times to the second where the entry has them, not the two seconds of its date.
+    opts.Include(ExtrNTFS);
   }
   FZm.SetExtrOptions(opts);
 }

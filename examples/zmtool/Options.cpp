@@ -3,12 +3,23 @@
 #include <charconv>
 #include <cstring>
 
+#include "Writing.h"
+
 namespace zmtool {
 
 namespace {
 
 // Commands as bits, for the commands an option belongs to.
-enum : unsigned { cList = 1, cExtract = 2, cTest = 4, cComment = 8, cJoin = 16, cAll = 31 };
+enum : unsigned {
+  cList = 1,
+  cExtract = 2,
+  cTest = 4,
+  cComment = 8,
+  cJoin = 16,
+  cCreate = 32,  // create, add, update and freshen
+  cDelete = 64,
+  cAll = 127
+};
 
 enum TOptionId {
   oHelp,
@@ -30,7 +41,14 @@ enum TOptionId {
   oPassword,
   oPasswordFile,
   oEncoding,
-  oCodePage
+  oCodePage,
+  oRecurse,
+  oLevel,
+  oMove,
+  oEncrypt,
+  oSplit,
+  oStoreSuffixes,
+  oAes
 };
 
 struct TOptionDef {
@@ -57,11 +75,20 @@ const TOptionDef kOptions[] = {
     {oStdout, cExtract, 'p', "stdout", nullptr,
      "write the contents of the entries to standard output (no DEST)"},
     {oNoSymlinks, cExtract, 0, "no-symlinks", nullptr, "write symbolic links as files holding their target"},
-    {oExclude, cExtract | cTest, 'x', "exclude", "PATTERN",
-     "leave out the entries matching PATTERN (repeatable)"},
-    {oPassword, cExtract | cTest, 0, "password", "PW",
+    {oRecurse, cCreate, 'r', "recurse", nullptr, "add the contents of folders, all the way down"},
+    {oLevel, cCreate, 0, "level", "N", "compression level 0 (store) to 9 (smallest); -0 ... -9 alike; 6"},
+    {oMove, cCreate, 'm', "move", nullptr, "delete the files once the archive holding them is written"},
+    {oEncrypt, cCreate, 'e', "encrypt", nullptr, "encrypt the files added (asks for the password)"},
+    {oAes, cCreate, 0, "aes", nullptr, "encrypt with AES-256 instead of the traditional encryption"},
+    {oSplit, cCreate, 0, "split", "SIZE", "write parts of at most SIZE bytes (such as 10m, 650k)"},
+    {oStoreSuffixes, cCreate, 0, "store-suffixes", "LIST",
+     "store files with these suffixes uncompressed (such as .jpg:.png)"},
+    {oExclude, cExtract | cTest | cCreate | cDelete, 'x', "exclude", "PATTERN",
+     "leave out the entries (or files) matching PATTERN (repeatable)"},
+    {oPassword, cExtract | cTest | cCreate, 0, "password", "PW",
      "the password (other users can see it: prefer the two below)"},
-    {oPasswordFile, cExtract | cTest, 0, "password-file", "FILE", "the password is the first line of FILE"},
+    {oPasswordFile, cExtract | cTest | cCreate, 0, "password-file", "FILE",
+     "the password is the first line of FILE"},
     {oEncoding, cList | cExtract | cTest, 0, "encoding", "auto|oem|ansi|utf8", "how entry names are stored"},
     {oCodePage, cList | cExtract | cTest, 0, "codepage", "N", "code page of 8-bit entry names (such as 852)"},
     {oQuiet, cAll, 'q', "quiet", nullptr, "no progress bar and no summary (problems are still reported)"},
@@ -91,6 +118,14 @@ const TCommandDef kCommands[] = {
      "print the archive comment; with TEXT replace it ('' removes it)"},
     {TCommand::Join, cJoin, "join", "join ARCHIVE DEST",
      "copy a split archive (or any archive) into one file"},
+    {TCommand::Create, cCreate, "create", "create [-r] ARCHIVE PATH...", "make a new archive of the files"},
+    {TCommand::Add, cCreate, "add", "add [-r] ARCHIVE PATH...",
+     "add the files to the archive, replacing entries of the same name"},
+    {TCommand::Update, cCreate, "update", "update [-r] ARCHIVE PATH...",
+     "replace entries older than their file, and add new files"},
+    {TCommand::Freshen, cCreate, "freshen", "freshen [-r] ARCHIVE PATH...",
+     "replace entries older than their file; add nothing new"},
+    {TCommand::Delete, cDelete, "delete", "delete ARCHIVE PATTERN...", "remove the matching entries"},
 };
 
 const char* const kStatusHelp =
@@ -164,6 +199,24 @@ std::string SetOption(const TOptionDef& d, const std::string& value, TOptions& o
       else
         return "--encoding takes auto, oem, ansi or utf8, not '" + value + "'";
       break;
+    case oRecurse: o.Recurse = true; break;
+    case oLevel:
+      if (value.size() != 1 || value[0] < '0' || value[0] > '9')
+        return "--level takes a digit from 0 to 9, not '" + value + "'";
+      o.Level = value[0] - '0';
+      break;
+    case oMove: o.Move = true; break;
+    case oEncrypt: o.Encrypt = true; break;
+    case oAes: o.Aes = o.Encrypt = true; break;
+    case oSplit:
+      o.SplitSize = ParseSize(value);
+      if (o.SplitSize < 65536)
+        return "--split takes a size of at least 64k (such as 10m or 650k), not '" + value + "'";
+      break;
+    case oStoreSuffixes:
+      o.StoreSuffixes = value;
+      o.HasStoreSuffixes = true;
+      break;
     case oCodePage: {
       unsigned cp = 0;
       const auto r = std::from_chars(value.data(), value.data() + value.size(), cp);
@@ -179,16 +232,23 @@ std::string SetOption(const TOptionDef& d, const std::string& value, TOptions& o
 // Checks what the options and the positional arguments say together.
 std::string Settle(TOptions& o, std::vector<std::string>& pos) {
   if (o.Help || o.Version) return std::string();
-  const std::string cmd = o.Command == TCommand::List      ? "list"
-                          : o.Command == TCommand::Extract ? "extract"
-                          : o.Command == TCommand::Test    ? "test"
-                          : o.Command == TCommand::Comment ? "comment"
-                                                           : "join";
+  std::string cmd;
+  for (const TCommandDef& d : kCommands)
+    if (d.Command == o.Command) cmd = d.Name;
   if (o.Freshen && o.Update) return "--freshen and --update exclude each other";
   if (o.Long && o.Json) return "--long and --json exclude each other";
   if (o.ToStdout && (o.JunkPaths || o.Overwrite != TOverwrite::Ask || o.Freshen || o.Update || o.ForceDirs))
     return "--stdout writes no files: it takes none of -j, -o, -n, --freshen, --update, --force-dirs";
   if (o.HasPassword && !o.PasswordFile.empty()) return "--password and --password-file exclude each other";
+  if (o.Writes()) {
+    if (pos.size() < 2)
+      return cmd + (o.Command == TCommand::Delete ? " needs ARCHIVE and PATTERN" : " needs ARCHIVE and PATH");
+    o.Archive = pos[0];
+    if (o.ReadsStdin()) return cmd + " cannot write an archive to standard input";
+    o.Specs.assign(pos.begin() + 1, pos.end());
+    o.Encrypt = o.Encrypt || o.HasPassword || !o.PasswordFile.empty();
+    return std::string();
+  }
   const bool needsDest = o.Command == TCommand::Join || (o.Command == TCommand::Extract && !o.ToStdout);
   const size_t need = needsDest ? 2 : 1;
   if (pos.size() < need) return cmd + (needsDest ? " needs ARCHIVE and DEST" : " needs ARCHIVE");
@@ -241,6 +301,10 @@ std::string ParseArguments(const std::vector<std::string>& args, TOptions& o) {
     }
     // One or more short options in one word; one with a value takes the rest or the next.
     for (size_t k = 1; k < a.size(); ++k) {
+      if ((allowed & cCreate) && a[k] >= '0' && a[k] <= '9') {
+        o.Level = a[k] - '0';
+        continue;
+      }
       const TOptionDef* def = nullptr;
       for (const TOptionDef& d : kOptions)
         if (d.Short == a[k] && (d.Commands & allowed)) def = &d;
@@ -311,6 +375,11 @@ std::string HelpText(TCommand c) {
         "\nExisting files: on a terminal zmtool asks what to do; otherwise it skips them,\n"
         "names each one and ends with status 1. Symbolic links are made last, and only\n"
         "when their target stays inside DEST.\n";
+  if (bit & cCreate)
+    text +=
+        "\nPATH: a file, a folder (its contents with -r) or a pattern of file names; names\n"
+        "are stored as given, below the current folder. The archive is written beside the\n"
+        "old one and takes its place only when complete.\n";
   if (c == TCommand::Extract || c == TCommand::Test)
     text +=
         "\nPATTERN: * matches any run of characters, ? one character; | separates\n"

@@ -1,6 +1,7 @@
 // zmtool's command line: the commands, their options (one table, from which both the
 // parser and the help texts are made) and the exit statuses.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ enum TExitStatus : int {
   esInterrupted = 130
 };
 
-enum class TCommand { None, List, Extract, Test, Comment, Join };
+enum class TCommand { None, List, Extract, Test, Comment, Join, Create, Add, Update, Freshen, Delete };
 enum class TOverwrite { Ask, Always, Never };
 enum class TNameEncoding { Auto, Oem, Ansi, Utf8 };
 
@@ -33,6 +34,12 @@ struct TOptions {
   bool JunkPaths = false, ToStdout = false, Freshen = false, Update = false, ForceDirs = false;
   bool NoSymlinks = false;
   TOverwrite Overwrite = TOverwrite::Ask;
+  // create, add, update, freshen, delete
+  bool Recurse = false, Move = false, Encrypt = false, Aes = false;
+  int Level = 6;
+  int64_t SplitSize = 0;
+  bool HasStoreSuffixes = false;
+  std::string StoreSuffixes;
   // passwords
   bool HasPassword = false;
   std::string Password, PasswordFile;
@@ -41,6 +48,7 @@ struct TOptions {
   unsigned CodePage = 0;
 
   bool ReadsStdin() const { return Archive == "-"; }
+  bool Writes() const { return Command >= TCommand::Create; }
 };
 
 // Parses the arguments (without the program's name) into o: empty on success, else

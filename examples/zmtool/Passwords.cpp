@@ -74,6 +74,25 @@ void TPasswords::Ask(const std::string& entry, std::string& password, TMsgDlgBtn
   }
 }
 
+bool TPasswords::ForWriting(std::string& password) {
+  if (FGiven) {
+    password = FPassword;
+    return !password.empty();
+  }
+  if (!FInteractive) return false;
+  std::string again;
+  plat::SetExitOnInterrupt(true);
+  const bool got = plat::ReadInputLine("password: ", password, false) &&
+                   plat::ReadInputLine("the password again: ", again, false);
+  plat::SetExitOnInterrupt(false);
+  if (!got || password.empty()) return false;
+  if (password != again) {
+    PrintErr("the two passwords differ\n");
+    return false;
+  }
+  return true;
+}
+
 std::string TPasswords::RefusalText(const std::string& entry) const {
   if (FTried.count(entry)) return "wrong password";
   return FInteractive ? "no password given"

@@ -19,6 +19,9 @@ class TPasswords {
   bool Init(const TOptions& o, std::string& why);
   // Lends the password to the component and answers its password questions.
   void Attach(TZipMate& zm);
+  // The password to encrypt with: the one given, else asked twice on the terminal.
+  // False when there is none.
+  bool ForWriting(std::string& password);
   // Why the entry was refused for its password.
   std::string RefusalText(const std::string& entry) const;
 

@@ -16,6 +16,7 @@
 #include "ProgressBar.h"
 #include "Streams.h"
 #include "TermText.h"
+#include "Writing.h"
 #include "ZipMate191/ZipMate.h"
 
 using namespace zmtool;
@@ -120,6 +121,7 @@ int main(int argc, char** argv) {
     if (chatty) PrintErr(TerminalSafe(text) + "\n");
   };
 
+  if (o.Writes()) return RunWriting(zm, o, passwords, bar);
   TStdinArchive input;
   std::string archive = o.Archive;
   const std::string shown = o.ReadsStdin() ? "standard input" : TerminalSafe(o.Archive);

@@ -17,7 +17,7 @@ TEST(ZmtoolDocs, HelpReadmeAndManPageAgree) {
                                        std::regex(R"(\\f[BIRP]|\\f\(CW)"), "");
   man = std::regex_replace(man, std::regex(R"(\\-)"), "-");
   std::set<std::string> options;
-  for (const char* command : {"", "list ", "extract ", "test ", "comment ", "join "}) {
+  for (const char* command : {"", "list ", "extract ", "test ", "comment ", "join ", "create ", "delete "}) {
     const TRun r = Shell(Zm(std::string(command) + "--help"), fs::temp_directory_path());
     ASSERT_EQ(r.Status, 0) << command;
     const std::regex option(R"((^|[ ,])(--?[a-zA-Z][a-z-]*))");

@@ -98,6 +98,43 @@ inline std::map<std::string, std::string> Tree(const fs::path& root) {
   return t;
 }
 
+// Mode bits and modification time (whole seconds) of everything below root, by
+// relative path.
+inline std::map<std::string, std::string> Stamps(const fs::path& root) {
+  std::map<std::string, std::string> t;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    const auto secs = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::file_clock::to_sys(fs::last_write_time(e.path())).time_since_epoch());
+    const bool folder = e.is_directory();
+    t[fs::relative(e.path(), root).generic_string()] =
+        std::to_string(unsigned(fs::status(e.path()).permissions())) +
+        (folder ? "" : " " + std::to_string(secs.count()));
+  }
+  return t;
+}
+
+// What each peer archiver's test, and zmtool's, say about an archive: empty when all
+// of them pass.
+inline std::string PeerComplaints(const fs::path& archive, const std::string& password = "") {
+  const std::string a = "'" + archive.string() + "'";
+  const std::string pw = password.empty() ? "" : " -P '" + password + "'";
+  std::string bad;
+  const fs::path here = archive.parent_path();
+  if (Have("unzip") && Shell("unzip -tq" + pw + " " + a, here).Status != 0) bad += " unzip";
+  if (Have("7z") && Shell("7z t -p'" + password + "' " + a, here).Status != 0) bad += " 7z";
+  if (Have("python3") &&
+      Shell("python3 -c \"import "
+            "sys,zipfile;z=zipfile.ZipFile(sys.argv[1]);z.setpassword(sys.argv[2].encode());"
+            "sys.exit(z.testzip() is not None)\" " +
+                a + " '" + password + "'",
+            here)
+              .Status != 0)
+    bad += " python";
+  const std::string zpw = password.empty() ? "" : " --password '" + password + "'";
+  if (Shell(Zm("test -q" + zpw + " " + a), here).Status != 0) bad += " zmtool";
+  return bad;
+}
+
 // The names in a folder (none when it is missing).
 inline std::vector<std::string> Names(const fs::path& folder) {
   std::vector<std::string> names;

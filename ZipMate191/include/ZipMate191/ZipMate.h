@@ -29,6 +29,9 @@ class TZMPipeListImp;
 class TZMSniffer;
 class TZMWorkBase;
 
+// The encryption AddEncrypt applies: traditional, or AES with 256-bit keys.
+enum TZMAddEncryption : uint8_t { zaeTraditional, zaeAes256 };
+
 // Version, private version, name and banner of a loaded engine.
 struct TZMEngineInfo {
   int32_t Version = 0, PrivVersion = 0;
@@ -87,6 +90,11 @@ class TCustomZipMate : public TComponent {
   void SetAddOptions(TZMAddOpts v);
   int AddCompLevel() const { return FAddCompLevel; }
   void SetAddCompLevel(int v);
+  // Run-time setting, stored.
+  TZMAddEncryption AddEncryption() const { return FAddEncryption; }
+  void SetAddEncryption(TZMAddEncryption v) {
+    if (MayStore()) FAddEncryption = v;
+  }
   TDateTime AddFrom() const { return FAddFrom; }
   void SetAddFrom(TDateTime v);
   TZMAddStoreExts AddStoreSuffixes() const { return FAddStoreSuffixes; }
@@ -213,6 +221,11 @@ class TCustomZipMate : public TComponent {
   // file dest (its extension becomes .zip); dest receives the name written, or is
   // emptied on failure. Returns ErrCode (197 when inactive).
   int32_t JoinToSingleFile(std::string& dest);
+  // Adds the files FSpecArgs names (below RootDir, as AddOptions say) to ZipFileName,
+  // making it when it does not exist; returns ErrCode (197 when inactive).
+  int32_t Add();
+  // Removes the entries FSpecArgs selects from ZipFileName; returns ErrCode.
+  int32_t Delete();
   void Loaded() override;
 
   // ---- Reporting ----
@@ -311,6 +324,7 @@ class TCustomZipMate : public TComponent {
   // Adding and writing
   TZMAddOpts FAddOptions;
   int FAddCompLevel = 9;
+  TZMAddEncryption FAddEncryption = zaeTraditional;
   TDateTime FAddFrom = 0;
   TZMAddStoreExts FAddStoreSuffixes;
   std::string FExtAddStoreSuffixes;

@@ -262,6 +262,64 @@ def bench_extract(progs, archive, manifest, work, rounds, label):
     return rows
 
 
+def bench_create(progs, data_root, work, rounds, label):
+    """Archives of the whole data set: zmtool create -r -6 next to zip -r -6 and 7z -mx=5;
+    each run writes a new archive, which is checked (and removed) after the run."""
+    members = sorted(os.listdir(data_root))
+    size_of = {}
+
+    def tool(name, argv, key):
+        target = os.path.join(work, key + ".zip")
+        t = measure.Tool(name, list(argv) + [target] + members)
+        t.cmd = ["sh", "-c", 'cd "$0" && exec "$@"', data_root] + t.cmd
+
+        def prepare(_r):
+            if os.path.exists(target):
+                os.remove(target)
+
+        def check(_r):
+            size_of[name] = os.path.getsize(target)
+            with zipfile.ZipFile(target) as z:
+                bad = z.testzip()
+                if bad is not None:
+                    return f"entry {bad} does not test"
+                if len(z.infolist()) < len(members):
+                    return "entries missing"
+            return None
+
+        t.prepare, t.check = prepare, check
+        return t
+
+    cands = [("zmtool create -r -6", [progs["zmtool"], "create", "-q", "-r", "-6"], None, "ours"),
+             ("zip -r -6", ["zip", "-q", "-r", "-6"], "zip", "zip"),
+             ("7z a -tzip -mx=5", ["7z", "a", "-bd", "-bso0", "-tzip", "-mx=5"], "7z", "7z")]
+    tools = [tool(n, c, k) for n, c, need, k in cands if need is None or have(need)]
+    log("creating archives")
+    measure.run_rounds(tools, rounds, log)
+    keys = {"zip -r -6": "create/zip", "7z a -tzip -mx=5": "create/7z"}
+    rows = [_time_row("Creating an archive", label, tools[0], t, keys.get(t.name)) for t in tools[1:]]
+    ours = size_of.get(tools[0].name)
+    for t in tools[1:]:
+        theirs = size_of.get(t.name)
+        rows.append(report.Row("Size of the created archive", label,
+                               f"{ours / 1e6:.2f} MB" if ours else "—", t.name,
+                               f"{theirs / 1e6:.2f} MB" if theirs else "—",
+                               theirs / ours if (ours and theirs) else None,
+                               report.TARGETS.get("create-size/zip") if t.name == "zip -r -6" else None))
+    rows.append(report.Row("Peak memory of creating", label, report.fmt_mib(measure.median_rss_mib(tools[0])),
+                           tools[1].name if len(tools) > 1 else "—",
+                           report.fmt_mib(measure.median_rss_mib(tools[1])) if len(tools) > 1 else "—"))
+    for n, _c, need, _k in cands[1:]:
+        if need and not have(need):
+            rows.append(missing_row("Creating an archive", label,
+                                    report.fmt_seconds(measure.median_seconds(tools[0])), n, keys.get(n)))
+    for k in ("ours", "zip", "7z"):
+        target = os.path.join(work, k + ".zip")
+        if os.path.exists(target):
+            os.remove(target)
+    return rows
+
+
 def bench_test(progs, archive, rounds, label):
     tools = [measure.Tool("zmtool test", [progs["zmtool"], "test", "--quiet", archive])]
     if have("unzip"):
@@ -528,6 +586,7 @@ def main(argv):
     rows += bench_listing(progs, archives["all.zip"], entries, a.rounds)
     rows += bench_extract(progs, archives["all.zip"], manifest, work, a.rounds, label)
     rows += bench_test(progs, archives["all.zip"], a.rounds, label)
+    rows += bench_create(progs, data_root, work, a.rounds, f"{total / 1e6:.0f} MB in {len(manifest['files'])} files")
     rows += bench_zipinflate(progs, archives["all.zip"], a.rounds)
     rows += bench_inflate(progs, a.rounds, 4 if a.quick else 32)
     crc_rows, crc_name = bench_crc(progs, a.rounds, 64 if a.quick else 512)
@@ -553,6 +612,9 @@ def main(argv):
                  "The in-process listing row times the component inside one process (listing_bench), "
                  "against the whole unzip process; it has no target.",
                  "Peak memory is the maximum resident set size of the extracting process (/usr/bin/time's %M).",
+                 "Creating times zmtool create -q -r -6, zip -q -r -6 and 7z a -tzip -mx=5 on the data "
+                 "set's folders, each into a new archive that Python's zipfile then tests; the size row "
+                 "is zip's (or 7-Zip's) archive over ours.",
                  "The rows of the other methods test one archive per method of a part of the data set "
                  "(7z a -tzip -mm=BZip2 / -mm=LZMA; XZ and Zstandard entries assembled from the output "
                  "of xz -6 and zstd -3); the bare library is method_bench, a process that decodes the "

@@ -35,6 +35,11 @@ TARGETS = {
     # zmtool test against the bare library on the same streams; AES over deflate alone.
     "method/bare": Target("min", 0.9),
     "aes/deflate": Target("min", 0.8),
+    # Creating an archive of the data set: time against zip -r -6 and 7-Zip's -mx=5, and
+    # the archive's size against zip's (zip's size over ours).
+    "create/zip": Target("min", 2.5),
+    "create/7z": Target("min", 1.0),
+    "create-size/zip": Target("min", 1.0),
     # Peak memory of a huge entry's extraction over a small one's.
     "memory/huge-small": Target("max", 1.25),
 }
