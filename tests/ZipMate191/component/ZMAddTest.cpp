@@ -18,7 +18,7 @@ void WriteAll(const fs::path& p, const std::string& data) { zmlist::WriteFile(p.
 
 struct TAddFixture : ::testing::Test {
   TScopedUi Ui;
-  TTempFolder Tmp{"add"};
+  zmtest::TTempDir Tmp{"add"};
   TBindZipMate Comp;
   fs::path Src, Archive;
   std::vector<TZMSkipTypes> Skips;
