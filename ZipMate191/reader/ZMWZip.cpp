@@ -20,6 +20,7 @@
 #include "ZMWFuncs.h"
 #include "ZMXcpt.h"
 #include "ZipMate.h"
+#include "ZMRecords.h"
 
 namespace {
 
@@ -753,7 +754,8 @@ bool TZMWorkZip::IsSpannedFirstPart(const std::string& name) {
   const int64_t size = plat::FileSeek(h, 0, plat::soEnd);
   uint8_t head[8];
   if (size > 34 && plat::FileSeek(h, 0, plat::soBeginning) == 0 && plat::FileRead(h, head, 8) == 8)
-    result = zm::GetLE32(head) == 0x08074B50u && zm::GetLE32(head + 4) == 0x04034B50u;
+    result = zm::GetLE32(head) == zm::kDataDescriptorSig &&
+             zm::GetLE32(head + 4) == zm::layout::TLocalHeader::Signature;
   plat::FileClose(h);
   return result;
 }
