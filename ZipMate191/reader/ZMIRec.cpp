@@ -262,8 +262,8 @@ int32_t TZMZRec::ParseCentral(const uint8_t* data, size_t size, size_t& consumed
 }
 
 int32_t TZMZRec::ReadZip64Extra() {
-  // Writers also mark sizes of entries whose version needed is below 4.5 (Info-ZIP
-  // does so for folders); such blocks are taken when they hold every marked value.
+  // Writers also mark sizes of entries whose version needed is below 4.5 (common
+  // for folders); such blocks are taken when they hold every marked value.
   const bool strict = (FVersionNeeded & 0xFF) >= 45;
   if (!strict && FUncompressedSize != 0xFFFFFFFFLL && FCompressedSize != 0xFFFFFFFFLL &&
       FRelOffLocal != 0xFFFFFFFFLL && FStartOnDisk != 0xFFFF)
