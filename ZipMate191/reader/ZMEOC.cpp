@@ -9,6 +9,7 @@
 #include "PlatPath.h"
 #include "ZMEndian.h"
 #include "ZMMsg.h"
+#include "ZMNameParts.h"
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
 #include "ZMXcpt.h"
@@ -21,48 +22,7 @@ using zm::PutLE16;
 using zm::PutLE32;
 using zm::PutLE64;
 
-namespace {
-
-bool IsDelim(char c) { return c == '/' || c == '\\' || c == ':'; }
-
-size_t ExtPos(const std::string& name) {
-  for (size_t i = name.size(); i > 0; --i) {
-    const char c = name[i - 1];
-    if (c == '.') return i - 1;
-    if (IsDelim(c)) break;
-  }
-  return std::string::npos;
-}
-
-std::string ExtOf(const std::string& name) {
-  const size_t p = ExtPos(name);
-  return p == std::string::npos ? std::string() : name.substr(p);
-}
-
-std::string WithoutExt(const std::string& name) {
-  const size_t p = ExtPos(name);
-  return p == std::string::npos ? name : name.substr(0, p);
-}
-
-std::string FolderOf(const std::string& name) {
-  for (size_t i = name.size(); i > 0; --i)
-    if (IsDelim(name[i - 1])) return name.substr(0, i);
-  return std::string();
-}
-
-std::string NameOnly(const std::string& name) { return name.substr(FolderOf(name).size()); }
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string ThreeDigits(int v) {
-  std::string s = std::to_string(1000 + (v % 1000 + 1000) % 1000);
-  return s.substr(s.size() - 3);
-}
-
-}  // namespace
+using namespace zmname;
 
 TZMEOC::TZMEOC(TCustomZipMate& master, TZMWorkBin* owner) : TZMWorkZip(master, owner) {}
 
