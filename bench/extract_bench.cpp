@@ -79,9 +79,9 @@ struct TBenchRun {
 int32_t DZ_CALL Callback(void* p) {
   auto& rec = *static_cast<TDZCallbackRec*>(p);
   auto& run = *static_cast<TBenchRun*>(rec.Worker);
-  if ((rec.Request & 0x3F) == DZ_CB_MESSAGE && (rec.Param1 & 0x3F))
+  if (DZCallbackAction(rec.Request) == DZ_CB_MESSAGE && DZErrorNumber(rec.Param1))
     fprintf(stderr, "engine: %s\n", static_cast<const char*>(rec.Text1));
-  if ((rec.Request & 0x3F) != DZ_CB_ARG) return 0;
+  if (DZCallbackAction(rec.Request) != DZ_CB_ARG) return 0;
   run.Text = rec.Param1 == DZ_ARG_ARCHIVE ? run.Archive : rec.Param1 == DZ_ARG_BASE ? run.Base : "";
   if (rec.Param1 == DZ_ARG_SPEC || rec.Param1 == DZ_ARG_EXCLUDE) {
     rec.Param3 = 0;

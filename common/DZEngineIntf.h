@@ -152,7 +152,13 @@ enum : int32_t {
   DZ_CB_ARG = 19      // Param1 kind, Param3 index
 };
 
-// Text argument kinds of action 19.
+// The action of a callback request: its low 6 bits (the rest carry flags).
+inline constexpr int32_t DZ_CB_ACTION_MASK = 0x3F;
+inline int DZCallbackAction(int32_t request) { return int(request & DZ_CB_ACTION_MASK); }
+// The engine's error number in a message code or skip reason: its low 6 bits.
+inline int32_t DZErrorNumber(int32_t code) { return code & 0x3F; }
+
+// Text argument kinds of DZ_CB_ARG.
 enum : int32_t {
   DZ_ARG_ARCHIVE = 0,
   DZ_ARG_PASSWORD = 1,

@@ -6,10 +6,6 @@ namespace zm {
 
 namespace {
 
-constexpr uint32_t kTrailerEndSig = 0x06054B50;
-constexpr uint32_t kTrailerLocatorSig = 0x07064B50;
-constexpr uint32_t kTrailerZip64Sig = 0x06064B50;
-constexpr uint32_t kTrailerCentralSig = 0x02014B50;
 constexpr uint16_t kMarker16 = 0xFFFF;
 constexpr uint32_t kMarker32 = 0xFFFFFFFFu;
 
@@ -23,18 +19,19 @@ bool SignatureAt(TArchiveBytes& src, uint64_t pos, uint32_t sig, bool* readable 
 bool ReadZip64At(TArchiveBytes& src, uint64_t pos, TZip64EndRecord& rec, bool& readable) {
   uint8_t b[kTrailerZip64Size];
   readable = src.ReadAt(pos, b, sizeof b);
-  if (!readable || GetLE32(b) != kTrailerZip64Sig) return false;
+  TLECursor c(b, sizeof b);
+  if (!readable || c.U32() != layout::TZip64EndOfCentral::Signature) return false;
   rec.Position = pos;
-  rec.RestSize = GetLE64(b + 4);
-  rec.MadeBy = GetLE16(b + 12);
-  rec.Needed = GetLE16(b + 14);
-  rec.ThisDisk = GetLE32(b + 16);
-  rec.CentralDisk = GetLE32(b + 20);
-  rec.EntriesHere = GetLE64(b + 24);
-  rec.Entries = GetLE64(b + 32);
-  rec.CentralSize = GetLE64(b + 40);
-  rec.CentralOffset = GetLE64(b + 48);
-  return true;
+  rec.RestSize = c.U64();
+  rec.MadeBy = c.U16();
+  rec.Needed = c.U16();
+  rec.ThisDisk = c.U32();
+  rec.CentralDisk = c.U32();
+  rec.EntriesHere = c.U64();
+  rec.Entries = c.U64();
+  rec.CentralSize = c.U64();
+  rec.CentralOffset = c.U64();
+  return c.Ok();
 }
 
 }  // namespace
@@ -46,13 +43,15 @@ bool TEndRecord::HasZip64Marker() const {
 
 TEndRecord ParseEndRecord(const uint8_t* rec) {
   TEndRecord e;
-  e.ThisDisk = GetLE16(rec + 4);
-  e.CentralDisk = GetLE16(rec + 6);
-  e.EntriesHere = GetLE16(rec + 8);
-  e.Entries = GetLE16(rec + 10);
-  e.CentralSize = GetLE32(rec + 12);
-  e.CentralOffset = GetLE32(rec + 16);
-  e.CommentLength = GetLE16(rec + 20);
+  TLECursor c(rec, layout::TEndOfCentral::FixedSize);
+  c.Seek(layout::TEndOfCentral::ThisDisk);
+  e.ThisDisk = c.U16();
+  e.CentralDisk = c.U16();
+  e.EntriesHere = c.U16();
+  e.Entries = c.U16();
+  e.CentralSize = c.U32();
+  e.CentralOffset = c.U32();
+  e.CommentLength = c.U16();
   return e;
 }
 
@@ -68,16 +67,18 @@ int64_t FindEndRecord(const uint8_t* tail, size_t n, uint64_t fileSize) {
   if (n < kTrailerEndSize || n > fileSize) return -1;
   const uint64_t tailStart = fileSize - n;
   for (size_t i = n - kTrailerEndSize + 1; i-- > 0;)
-    if (GetLE32(tail + i) == kTrailerEndSig && EndRecordPlausible(tail + i, tailStart + i, fileSize))
+    if (GetLE32(tail + i) == layout::TEndOfCentral::Signature &&
+        EndRecordPlausible(tail + i, tailStart + i, fileSize))
       return int64_t(i);
   return -1;
 }
 
 bool ParseZip64Locator(const uint8_t* p, TZip64Locator& loc) {
-  if (GetLE32(p) != kTrailerLocatorSig) return false;
-  loc.RecordDisk = GetLE32(p + 4);
-  loc.RecordOffset = GetLE64(p + 8);
-  loc.Disks = GetLE32(p + 16);
+  TLECursor c(p, layout::TZip64Locator::FixedSize);
+  if (c.U32() != layout::TZip64Locator::Signature) return false;
+  loc.RecordDisk = c.U32();
+  loc.RecordOffset = c.U64();
+  loc.Disks = c.U32();
   return true;
 }
 
@@ -120,7 +121,7 @@ TCentralPlace LocateCentral(TArchiveBytes& src, uint64_t dirEnd, uint64_t size, 
   TCentralPlace p;
   const bool fits = size <= dirEnd;
   const uint64_t computed = fits ? dirEnd - size : 0;
-  if (fits && (empty || SignatureAt(src, computed, kTrailerCentralSig))) {
+  if (fits && (empty || SignatureAt(src, computed, layout::TCentralHeader::Signature))) {
     p.At = TCentralAt::Computed;
     p.Start = int64_t(computed);
     p.Prefix = int64_t(computed - offset);  // wraps to a negative count of missing bytes
@@ -128,7 +129,7 @@ TCentralPlace LocateCentral(TArchiveBytes& src, uint64_t dirEnd, uint64_t size, 
   }
   if (!empty && (!fits || offset != computed)) {
     bool readable = false;
-    if (SignatureAt(src, offset, kTrailerCentralSig, &readable)) {
+    if (SignatureAt(src, offset, layout::TCentralHeader::Signature, &readable)) {
       p.At = TCentralAt::Stated;
       p.Start = int64_t(offset);
       return p;

@@ -27,11 +27,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ZMRecords.h"
+
 namespace zm {
 
-inline constexpr size_t kTrailerEndSize = 22;
-inline constexpr size_t kTrailerLocatorSize = 20;
-inline constexpr size_t kTrailerZip64Size = 56;
+inline constexpr size_t kTrailerEndSize = layout::TEndOfCentral::FixedSize;
+inline constexpr size_t kTrailerLocatorSize = layout::TZip64Locator::FixedSize;
+inline constexpr size_t kTrailerZip64Size = layout::TZip64EndOfCentral::FixedSize;
 // The end record and the longest comment: the part of a file searched for the record.
 inline constexpr size_t kTrailerSearchSpan = 65535 + kTrailerEndSize;
 

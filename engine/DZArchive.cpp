@@ -7,13 +7,12 @@
 #include "ZMEndian.h"
 #include "ZMStoredText.h"
 #include "ZMTrailer.h"
+#include "ZMRecords.h"
 
 namespace dz {
 
 namespace {
 
-constexpr uint32_t kSigLocal = 0x04034b50;
-constexpr uint32_t kSigCentral = 0x02014b50;
 constexpr uint64_t kMaxCentral = uint64_t(1) << 31;  // memory bound for the directory
 
 class TSourceBytes final : public zm::TArchiveBytes {
@@ -95,26 +94,31 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
   size_t p = 0;
   FEntries.reserve(size_t(count));
   for (uint64_t i = 0; i < count; ++i) {
-    if (p + 46 > cd.size() || zm::GetLE32(&cd[p]) != kSigCentral) return i == 0 ? deNoCentral : deBadZip;
+    using H = zm::layout::TCentralHeader;
+    zm::TLECursor c(cd.data() + std::min(p, cd.size()), cd.size() - std::min(p, cd.size()));
+    if (c.Left() < H::FixedSize || c.U32() != H::Signature) return i == 0 ? deNoCentral : deBadZip;
     const uint8_t* h = &cd[p];
     TDZEntry en;
-    en.VersionMade = zm::GetLE16(h + 4);
-    en.Flags = zm::GetLE16(h + 8);
-    en.Method = zm::GetLE16(h + 10);
-    en.DosDateTime = (uint32_t(zm::GetLE16(h + 14)) << 16) | zm::GetLE16(h + 12);
-    en.Crc = zm::GetLE32(h + 16);
-    en.CompSize = zm::GetLE32(h + 20);
-    en.UncompSize = zm::GetLE32(h + 24);
-    const size_t nameLen = zm::GetLE16(h + 28);
-    const size_t extraLen = zm::GetLE16(h + 30);
-    const size_t commentLen = zm::GetLE16(h + 32);
-    en.DiskStart = zm::GetLE16(h + 34);
-    en.ExtAttr = zm::GetLE32(h + 38);
-    en.LocalOffset = zm::GetLE32(h + 42);
-    if (p + 46 + nameLen + extraLen + commentLen > cd.size()) return deBadZip;
-    en.RawName.assign(reinterpret_cast<const char*>(h + 46), nameLen);
+    en.VersionMade = c.U16();
+    c.Skip(2);  // version needed
+    en.Flags = c.U16();
+    en.Method = c.U16();
+    const uint16_t dosTime = c.U16();
+    en.DosDateTime = (uint32_t(c.U16()) << 16) | dosTime;
+    en.Crc = c.U32();
+    en.CompSize = c.U32();
+    en.UncompSize = c.U32();
+    const size_t nameLen = c.U16();
+    const size_t extraLen = c.U16();
+    const size_t commentLen = c.U16();
+    en.DiskStart = c.U16();
+    c.Skip(2);  // internal attributes
+    en.ExtAttr = c.U32();
+    en.LocalOffset = c.U32();
+    if (c.Left() < nameLen + extraLen + commentLen) return deBadZip;
+    en.RawName.assign(reinterpret_cast<const char*>(h + H::FixedSize), nameLen);
     // Extra fields.
-    const uint8_t* x = h + 46 + nameLen;
+    const uint8_t* x = h + H::FixedSize + nameLen;
     size_t left = extraLen;
     while (left >= 4) {
       const uint16_t tag = zm::GetLE16(x);
@@ -167,7 +171,7 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
     if (en.LocalOffset > UINT64_MAX / 2) return deBadZip;
     en.LocalOffset += uint64_t(FAdjust);  // one before the file wraps far beyond it
     FEntries.push_back(std::move(en));
-    p += 46 + nameLen + extraLen + commentLen;
+    p += H::FixedSize + nameLen + extraLen + commentLen;
   }
   if (p != cd.size() && warn.empty()) warn = "unexpected bytes after the central directory";
   return 0;
@@ -178,17 +182,19 @@ void TDZArchive::CheckRanges(TDZSource& src) {
   std::vector<size_t> order(FEntries.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   for (TDZEntry& en : FEntries) {
-    uint8_t lh[30];
-    if (en.LocalOffset > FCenStart || FCenStart - en.LocalOffset < 30 ||
-        !src.ReadAt(en.LocalOffset, lh, 30)) {
+    using L = zm::layout::TLocalHeader;
+    uint8_t lh[L::FixedSize];
+    if (en.LocalOffset > FCenStart || FCenStart - en.LocalOffset < L::FixedSize ||
+        !src.ReadAt(en.LocalOffset, lh, L::FixedSize)) {
       en.RangeError = deUnexpectedEnd;
       continue;
     }
-    if (zm::GetLE32(lh) != kSigLocal) {
+    if (zm::GetLE32(lh) != zm::layout::TLocalHeader::Signature) {
       en.RangeError = deBadZip;
       continue;
     }
-    const uint64_t start = en.LocalOffset + 30 + zm::GetLE16(lh + 26) + zm::GetLE16(lh + 28);
+    const uint64_t start =
+        en.LocalOffset + L::FixedSize + zm::GetLE16(lh + L::NameLen) + zm::GetLE16(lh + L::ExtraLen);
     en.DataOffset = start;
     if (start > FCenStart || en.CompSize > FCenStart - start) en.RangeError = deUnexpectedEnd;
   }

@@ -743,8 +743,8 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
       const bool dflt = (opts & DZ_OPT_OVERWRITE) != 0;
       const int r = FHost.Overwrite(target, dflt, int32_t(index), older);
       FHost.CheckStop();
-      const bool replace = r == 1 || (r == 0 && dflt);
-      if (!replace) {
+      const bool overwrite = r == 1 || (r == 0 && dflt);
+      if (!overwrite) {
         FHost.Skipped(en.Name, skNoOverwrite, 0);
         return false;
       }

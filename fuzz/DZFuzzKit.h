@@ -49,7 +49,7 @@ inline int32_t DZ_CALL Callback(void* p) {
     rec.Text1 = run.Text.data();
     rec.TextForm = 2;
   };
-  switch (rec.Request & 0x3F) {
+  switch (DZCallbackAction(rec.Request)) {
     case DZ_CB_ARG:
       switch (rec.Param1) {
         case DZ_ARG_ARCHIVE: give("0:"); return 1;

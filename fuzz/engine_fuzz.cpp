@@ -39,7 +39,7 @@ int32_t DZ_CALL Callback(void* p) {
     rec.Text1 = run.Text.data();
     rec.TextForm = 2;
   };
-  switch (rec.Request & 0x3F) {
+  switch (DZCallbackAction(rec.Request)) {
     case DZ_CB_ARG:
       switch (rec.Param1) {
         case DZ_ARG_ARCHIVE: give(run.Archive); return 1;

@@ -13,6 +13,7 @@
 #include "ZMWFuncs.h"
 #include "ZMXcpt.h"
 #include "ZipMate.h"
+#include "ZMMsg.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ int32_t TZMDLLLoader::TryLoad(TZMCore* worker, const std::string& path, bool rep
     ClearLib();
     if (report) {
       if (worker && Chatty(worker->Master())) worker->ReportFormatted(10, {int(FLastError), why, FTriedPath});
-      throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 19), FTriedPath + "\r\n" + why);
+      throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, zmsFailedToLoad), FTriedPath + "\r\n" + why);
     }
     return 0;
   }
@@ -147,7 +148,7 @@ int32_t TZMDLLLoader::TryLoad(TZMCore* worker, const std::string& path, bool rep
     ClearLib();
     if (report) {
       if (worker && Chatty(worker->Master())) worker->ReportFormatted(18, {FTriedPath});
-      throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 18), name);
+      throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, zmsUnableToLoadOldOrCorrupt), name);
     }
   }
   return FPrivVersion;
@@ -190,13 +191,15 @@ int32_t TZMDLLLoader::ExtractResDll(TZMCore* worker, bool write) {
 
   std::string folder = worker && !worker->TempDir().empty() ? SetTrailingDelimiter(worker->TempDir(), true)
                                                             : plat::TempFolder();
-  if (folder.empty() || folder.size() > 260) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllLoad, 173), true);
+  if (folder.empty() || folder.size() > 260)
+    throw EZipMate::CreateCode(ZM_CODE(zmmZMDllLoad, zmsTemporaryFileCouldNotBeCreated), true);
   std::string guid, name;
   if (plat::NewGuidText(guid))
     name = folder + guid + ".dll";
   else if (worker)
     name = MakeTempName(worker->Master(), "DZ_", ".dll");
-  if (name.empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllLoad, 173), true);
+  if (name.empty())
+    throw EZipMate::CreateCode(ZM_CODE(zmmZMDllLoad, zmsTemporaryFileCouldNotBeCreated), true);
 
   // A signal that ends the program removes the file; so does the end of the program.
   FTempDllCleanup.Reset(name);
@@ -227,7 +230,7 @@ int32_t TZMDLLLoader::LoadEngine(TZMCore* worker) {
       TryLoad(worker, FTempDll, true);
     else if (ExtractResDll(worker, true) >= MinPrivVersion && !FTempDll.empty())
       TryLoad(worker, FTempDll, true);
-    if (FVersion <= 0) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 19), LibName);
+    if (FVersion <= 0) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, zmsFailedToLoad), LibName);
     return FVersion;
   }
 
@@ -260,7 +263,7 @@ int32_t TZMDLLLoader::LoadEngine(TZMCore* worker) {
   }
   // A quiet search that found nothing usable, resource copy included, is a failure to
   // load, not an operation that silently does nothing.
-  if (FVersion <= 0) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, 19), LibName);
+  if (FVersion <= 0) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllLoad, zmsFailedToLoad), LibName);
   return FVersion;
 }
 

@@ -18,6 +18,7 @@
 #include "ZMXcpt.h"
 #include "ZMZipFile.h"
 #include "ZipMate.h"
+#include "ZMMsg.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ constexpr int kMaxExtra = 2047;
 
 // The message id of an engine error number (1 to 35: 232 to 266; above: 237).
 int32_t EngineErrorId(int32_t err) {
-  int32_t low = err & 0x3F;
+  int32_t low = DZErrorNumber(err);
   if (low == 0) return 0;
   int32_t id = 231 + low;
   return id > 266 ? 237 : id;
@@ -168,8 +169,8 @@ int32_t TZMDLLOpr::ExecEngine(TDZCommand* cmd) {
 void TZMDLLOpr::CheckEngineResult(int32_t result) {
   if (result >= 0) return;
   int64_t n = -int64_t(result);
-  if (n > 36) throw EZipMate::CreateMsg(ZM_CODE(zmmZMDllOpr, 192), {n});
-  if (n <= 2) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, 2), true);
+  if (n > 36) throw EZipMate::CreateMsg(ZM_CODE(zmmZMDllOpr, zmsCriticalDllError), {n});
+  if (n <= 2) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, zmsUserCanceledOperation), true);
   throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, int(231 + n)), true);
 }
 
@@ -252,7 +253,7 @@ void TZMDLLOpr::InsertPipeSpecs() {
     if (!p) continue;
     std::string name = p->FileName();
     if (!name.empty() && TZMZRec::IsInvalidName(name))
-      throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, 103), true);
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, zmsInvalidFilename), true);
     std::string item = std::to_string(i) + ":" + (name.empty() ? "#stream" + std::to_string(i) + "#" : name);
     // The list has no insertion: rebuild it with the item at index i.
     std::vector<std::string> lines;
@@ -279,20 +280,20 @@ std::string TZMDLLOpr::StoreSuffixText() const {
 int32_t TZMDLLOpr::TextArgument(int32_t kind, TDZCallbackRec& rec) {
   const TCustomZipMate& m = Master();
   switch (kind) {
-    case 0: FCallback->SetText(FArg0); return 1;
-    case 1: FCallback->SetText(m.Password()); return 1;
-    case 2: FCallback->SetText(m.RootDir()); return 1;
-    case 3: FCallback->SetText(m.ExtrBaseDir()); return 1;
-    case 4:
+    case DZ_ARG_ARCHIVE: FCallback->SetText(FArg0); return 1;
+    case DZ_ARG_PASSWORD: FCallback->SetText(m.Password()); return 1;
+    case DZ_ARG_ROOT: FCallback->SetText(m.RootDir()); return 1;
+    case DZ_ARG_BASE: FCallback->SetText(m.ExtrBaseDir()); return 1;
+    case DZ_ARG_COMMENT:
       FCallback->SetRaw(m.ZipComment());
       rec.TextForm = 0;
       rec.Param1 = int32_t(m.ZipComment().size());
       return 1;
-    case 5:
-    case 6: {
+    case DZ_ARG_SPEC:
+    case DZ_ARG_EXCLUDE: {
       int32_t index = rec.Param3;
       if (index < 0) return -5;
-      TStrings& list = kind == 5 ? WorkingSpecs() : WorkingExclSpecs();
+      TStrings& list = kind == DZ_ARG_SPEC ? WorkingSpecs() : WorkingExclSpecs();
       rec.Param3 = list.Count();
       if (index >= list.Count()) {
         FCallback->SetText(std::string());
@@ -301,8 +302,8 @@ int32_t TZMDLLOpr::TextArgument(int32_t kind, TDZCallbackRec& rec) {
       FCallback->SetText(list.Strings(index));
       return 1;
     }
-    case 7: FCallback->SetText(StoreSuffixText()); return 1;
-    case 8: FCallback->SetText(TempDir()); return 1;
+    case DZ_ARG_STORE_SUFFIX: FCallback->SetText(StoreSuffixText()); return 1;
+    case DZ_ARG_TEMP: FCallback->SetText(TempDir()); return 1;
     default: return -5;
   }
 }
@@ -360,7 +361,7 @@ int32_t TZMDLLOpr::DoPassword(TDZCallbackRec& rec) {
 int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
   int32_t answer = 0;
   if (ProgressMuted()) return 0;
-  const int action = rec.Request & 0x3F;
+  const int action = DZCallbackAction(rec.Request);
   TCustomZipMate& m = Master();
   auto absorb = [&](const std::string& what) {
     if (FEventErr.empty()) FEventErr = " #" + std::to_string(action) + " \"" + what + "\"";
@@ -374,23 +375,24 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
   try {
     FCallback->SetRecord(&rec);
     switch (action) {
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-      case 5:
-      case 6:
-      case 7: {
-        if (action <= 3) SetWrittenBytes(rec.ItemDone);
-        int number = (action == 6 || action == 7) ? rec.Param1 : 0;
-        int64_t size = action == 4 ? int64_t(uint32_t(rec.Param1)) : rec.ItemSize;
-        std::string name = (action == 1 || action == 6) ? FCallback->Text1() : std::string();
+      case DZ_CB_ITEM:
+      case DZ_CB_STEP:
+      case DZ_CB_BATCH_END:
+      case DZ_CB_TOTAL_ITEMS:
+      case DZ_CB_TOTAL_BYTES:
+      case DZ_CB_EXTRA:
+      case DZ_CB_EXTRA_STEP: {
+        if (action <= DZ_CB_BATCH_END) SetWrittenBytes(rec.ItemDone);
+        int number = (action == DZ_CB_EXTRA || action == DZ_CB_EXTRA_STEP) ? rec.Param1 : 0;
+        int64_t size = action == DZ_CB_TOTAL_ITEMS ? int64_t(uint32_t(rec.Param1)) : rec.ItemSize;
+        std::string name =
+            (action == DZ_CB_ITEM || action == DZ_CB_EXTRA) ? FCallback->Text1() : std::string();
         NotifyProgress(uint8_t(action), number, size, name);
-        answer = action == 1 && rec.ItemSize == -1 && Details().StopRequested() ? 1 : 0;
+        answer = action == DZ_CB_ITEM && rec.ItemSize == -1 && Details().StopRequested() ? 1 : 0;
         break;
       }
-      case 8: answer = DoMessage(rec); break;
-      case 9:
+      case DZ_CB_MESSAGE: answer = DoMessage(rec); break;
+      case DZ_CB_ADD_NAME:
         if (m.OnSetAddName) {
           std::string fileName = FCallback->Text1();
           bool changed = false;
@@ -401,15 +403,15 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
           }
         }
         break;
-      case 10: answer = DoPassword(rec); break;
-      case 11:
+      case DZ_CB_PASSWORD: answer = DoPassword(rec); break;
+      case DZ_CB_CRC_ERROR:
         if (m.OnCRC32Error) {
           bool doExtract = true;
           m.OnCRC32Error(&m, FCallback->Text1(), uint32_t(rec.Param1), uint32_t(rec.Param2), doExtract);
           answer = doExtract ? 1 : 3;
         }
         break;
-      case 12:
+      case DZ_CB_OVERWRITE:
         if (m.OnExtractOverwrite) {
           bool doOverwrite = rec.Param1 != 0;
           m.OnExtractOverwrite(&m, FCallback->Text1(), rec.Param3 != 2, doOverwrite, rec.Param2);
@@ -417,7 +419,7 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
           SniffLine(0, Format("[Overwrite] IN=%d,%d OUT=%d", {rec.Param1, rec.Param2, answer}));
         }
         break;
-      case 13: {
+      case DZ_CB_SKIPPED: {
         int32_t id = 0;
         if (rec.Param1 != 0) {
           id = EngineErrorId(rec.Param1);
@@ -428,7 +430,7 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
         answer = ReportSkipped(FCallback->Text1(), id, TZMSkipTypes(type)) ? 1 : 0;
         break;
       }
-      case 14:
+      case DZ_CB_COMMENT:
         if (m.OnFileComment) {
           std::string comment = FCallback->Text2();
           bool changed = false;
@@ -441,7 +443,7 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
           }
         }
         break;
-      case 15: {
+      case DZ_CB_LEVEL: {
         bool levelChanged = false, dataChanged = false;
         if (m.OnSetCompLevel) {
           int level = rec.Param2;
@@ -468,7 +470,7 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
         answer = (dataChanged ? 1 : 0) | (levelChanged ? 2 : 0);
         break;
       }
-      case 16:
+      case DZ_CB_EXT_NAME:
         if (m.OnSetExtName) {
           const std::string original = FCallback->Text1();
           std::string fileName = original;
@@ -481,11 +483,11 @@ int32_t TZMDLLOpr::HandleCallback(TDZCallbackRec& rec) {
           }
         }
         break;
-      case 18: FOpKey = uint32_t(rec.Param1); break;
-      case 19: answer = TextArgument(rec.Param1, rec); break;
+      case DZ_CB_OP_KEY: FOpKey = uint32_t(rec.Param1); break;
+      case DZ_CB_ARG: answer = TextArgument(rec.Param1, rec); break;
       default: answer = -1; break;
     }
-    if (action >= 9 && action <= 17) Poll();
+    if (action >= DZ_CB_ADD_NAME && action < DZ_CB_OP_KEY) Poll();
     // A stop asked for earlier wins over an ordinary answer; a stronger one (abort)
     // stands.
     if (CancelCode() != 0 && answer >= -1) {
@@ -506,7 +508,7 @@ int32_t TZMDLLOpr::DoStreamOp(TDZStreamRec& rec) {
   const int op = rec.StreamOp;
   int32_t answer = 0;
   switch (op) {
-    case 0: {
+    case DZ_SO_IDENTIFY: {
       bool done = false;
       if (m.OnStream) {
         TStream* s = nullptr;
@@ -528,7 +530,7 @@ int32_t TZMDLLOpr::DoStreamOp(TDZStreamRec& rec) {
       }
       break;
     }
-    case 1: {
+    case DZ_SO_OPEN: {
       rec.StreamRef = nullptr;
       bool done = false;
       if (m.OnStream) {
@@ -546,7 +548,7 @@ int32_t TZMDLLOpr::DoStreamOp(TDZStreamRec& rec) {
       }
       break;
     }
-    case 2: {
+    case DZ_SO_CLOSE: {
       auto* s = static_cast<TStream*>(rec.StreamRef);
       if (!s) break;
       if (s == &WorkStream()) {
@@ -570,7 +572,7 @@ int32_t TZMDLLOpr::DoStreamOp(TDZStreamRec& rec) {
       }
       break;
     }
-    case 3: {
+    case DZ_SO_SEEK: {
       auto* s = static_cast<TStream*>(rec.StreamRef);
       if (!s) break;
       int64_t pos = s->Seek(rec.Pos, rec.ByteCount & 0xFF);
@@ -578,7 +580,7 @@ int32_t TZMDLLOpr::DoStreamOp(TDZStreamRec& rec) {
       answer = pos >= 0 ? 1 : 0;
       break;
     }
-    case 4: {
+    case DZ_SO_READ: {
       auto* s = static_cast<TStream*>(rec.StreamRef);
       if (!s || !rec.DataPtr || rec.ByteCount < 0) break;
       int64_t left = s->Size() - s->Position();
@@ -588,7 +590,7 @@ int32_t TZMDLLOpr::DoStreamOp(TDZStreamRec& rec) {
       answer = n == count ? 1 : 0;
       break;
     }
-    case 5: {
+    case DZ_SO_WRITE: {
       auto* s = static_cast<TStream*>(rec.StreamRef);
       if (!s || !rec.DataPtr || rec.ByteCount < 0) break;
       int32_t count = rec.ByteCount;
@@ -656,9 +658,10 @@ void TZMDLLOpr::RunExtract() {
   try {
     SetCancelCode(0);
     TCustomZipMate& m = Master();
-    if (m.ZipFileName().empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, 133), true);
+    if (m.ZipFileName().empty())
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, zmsErrorNoZipFileSpecified), true);
     if (ListedEntryCount() <= 0) {
-      if (ErrCode() == 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, 164), true);
+      if (ErrCode() == 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, zmsZipFileCouldNotBeOpened), true);
       return;
     }
     SetCancelCode(0);
@@ -672,7 +675,8 @@ void TZMDLLOpr::RunExtract() {
       }
       base = SetTrailingDelimiter(base, true);
       if (opts.Contains(ExtrForceDirs)) MakeFolderPath(SetTrailingDelimiter(base, false));
-      if (!FolderExists(base)) throw EZipMate::CreateStr(ZM_CODE(zmmZMDllOpr, 129), base);
+      if (!FolderExists(base))
+        throw EZipMate::CreateStr(ZM_CODE(zmmZMDllOpr, zmsExtractDirectoryMustExist), base);
     }
     FArg0 = m.ZipFileName();
     // The engine reads single files: a split archive is first joined into a scratch
@@ -713,12 +717,13 @@ void TZMDLLOpr::RunExtract() {
 
 int32_t TZMDLLOpr::StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method,
                                  int64_t size) {
-  if (!source) return ZM_ERROR(zmmZMDllOpr, 169);
-  if (!dest) return ZM_ERROR(zmmZMDllOpr, 172);
-  if (source == &WorkStream()) return ZM_ERROR(zmmZMDllOpr, 105);
+  if (!source) return ZM_ERROR(zmmZMDllOpr, zmsNoInputStream);
+  if (!dest) return ZM_ERROR(zmmZMDllOpr, zmsNoOutputStream);
+  if (source == &WorkStream()) return ZM_ERROR(zmmZMDllOpr, zmsInputStreamIsOutputStream);
   bool encrypt = method == 1 || method == 3;
   bool deflate = method == 2 || method == 3;
-  if (encrypt && Unattended() && Master().Password().empty()) return ZM_ERROR(zmmZMDllOpr, 110);
+  if (encrypt && Unattended() && Master().Password().empty())
+    return ZM_ERROR(zmmZMDllOpr, zmsUnattendedWithoutPassword);
   TZMAddOpts saved = AddOptions();
   TZMAddOpts a = saved;
   if (encrypt)
@@ -726,7 +731,7 @@ int32_t TZMDLLOpr::StreamConvert(TStream* source, TStream* dest, uint32_t& crc, 
   else
     a.Exclude(AddEncrypt);
   SetAddOptions(a);
-  const int32_t failed = ZM_ERROR(zmmZMDllOpr, 19);
+  const int32_t failed = ZM_ERROR(zmmZMDllOpr, zmsFailedToLoad);
   int32_t result = failed;
   if (LoadEngineDll() <= 0) {
     SetAddOptions(saved);

@@ -36,7 +36,7 @@ TZMFileOpr::~TZMFileOpr() = default;
 
 int32_t TZMFileOpr::StreamConvert(TStream*, TStream*, uint32_t&, int32_t&, int64_t) {
   TraceLine("Deflate not available");
-  return ZM_ERROR(zmmZMFileOpr, 140);
+  return ZM_ERROR(zmmZMFileOpr, zmsInternalError);
 }
 
 int32_t TZMFileOpr::JoinToSingleFile(const std::string& source, std::string& dest, bool withConversion) {

@@ -11,6 +11,7 @@
 #include "ZMXcpt.h"
 #include "ZMZipFile.h"
 #include "ZipMate.h"
+#include "ZMRecords.h"
 
 TZMModOpr::TZMModOpr(TCustomZipMate& master) : TZMFileOpr(master) { SetProgressMuted(false); }
 
@@ -62,7 +63,7 @@ void TZMModOpr::WriteComment(const std::string& text) {
     uint8_t rec[kEndOfCentralSize];
     if (plat::FileRead(h, rec, kEndOfCentralSize) != kEndOfCentralSize)
       throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
-    if (zm::GetLE32(rec) != kEndOfCentralSig)
+    if (zm::GetLE32(rec) != zm::layout::TEndOfCentral::Signature)
       throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
     // The text goes first and the length last, so that the archive opens at every step
     // (an interrupted rewrite leaves at worst a garbled comment or bytes after it); a

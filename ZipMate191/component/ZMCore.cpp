@@ -7,6 +7,7 @@
 #include "PlatPath.h"
 #include "ZMWFuncs.h"
 #include "ZipMate.h"
+#include "ZMMsg.h"
 
 // ---- TProgDetails ----
 
@@ -128,7 +129,7 @@ void TZMPipeImp::SetStream(TStream* v) {
 
 void TZMPipeListImp::CheckRange(int index) const {
   if (index < 0 || index >= MaxPipes)
-    throw EZipMate::CreateMsg(ZM_CODE(zmmZMCore, 199), {index, MaxPipes - 1});
+    throw EZipMate::CreateMsg(ZM_CODE(zmmZMCore, zmsIndexOutsideRange), {index, MaxPipes - 1});
 }
 
 TZMPipe* TZMPipeListImp::Items(int index) {

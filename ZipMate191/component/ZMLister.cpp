@@ -10,6 +10,7 @@
 #include "ZMUtils.h"
 #include "ZMZipFile.h"
 #include "ZipMate.h"
+#include "ZMRecords.h"
 
 namespace {
 
@@ -151,7 +152,8 @@ bool TZMLister::IsDetachedSFXHeader(const std::string& name) {
   if (end < 0 || end + 6 > int64_t(image.size())) return false;
   if (zm::GetLE32(image.data() + end) != kSFXHeaderV2Sig) return false;
   const int64_t after = end + zm::GetLE16(image.data() + end + 4);
-  return after + 4 <= int64_t(image.size()) && zm::GetLE32(image.data() + after) == kCentralHeaderSig;
+  return after + 4 <= int64_t(image.size()) &&
+         zm::GetLE32(image.data() + after) == zm::layout::TCentralHeader::Signature;
 }
 
 // ---- Settings stored with the archive ----

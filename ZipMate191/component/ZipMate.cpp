@@ -850,7 +850,8 @@ std::string TCustomZipMate::OSErrorText(int number) const {
 void TCustomZipMate::SniffLine(int32_t code, const std::string& text) { FSniffer->SendLine(code, text); }
 
 void TCustomZipMate::CheckIndex(int index, int count) const {
-  if (index < 0 || index >= count) throw EZipMate::CreateMsg(ZM_CODE(zmmZipMate, 199), {index, count - 1});
+  if (index < 0 || index >= count)
+    throw EZipMate::CreateMsg(ZM_CODE(zmmZipMate, zmsIndexOutsideRange), {index, count - 1});
 }
 
 void TCustomZipMate::ShowExceptionError(const std::exception& e) {

@@ -7,6 +7,8 @@
 #include "ZMMatch.h"
 #include "ZMUtils.h"
 #include "ZMXcpt.h"
+#include "ZMRecords.h"
+#include "ZMMsg.h"
 
 namespace {
 
@@ -113,14 +115,16 @@ void TZMCentral::EntryRenamed(TZMZRec*) {}
 
 TZMZRec* TZMCentral::Items(int i) const {
   if (i < 0 || i >= FCount) CheckIndex(i, FCount);
-  if (i < 0 || i >= FCount) throw EZipMate::CreateMsg(ZM_CODE(zmmZMCentral, 199), {i, FCount - 1});
+  if (i < 0 || i >= FCount)
+    throw EZipMate::CreateMsg(ZM_CODE(zmmZMCentral, zmsIndexOutsideRange), {i, FCount - 1});
   return FEntries[size_t(i)].get();
 }
 
 void TZMCentral::SetItem(int i, TZMZRec* rec) {
   std::unique_ptr<TZMZRec> owned(rec);
   if (i < 0 || i >= FCount) CheckIndex(i, FCount);
-  if (i < 0 || i >= FCount) throw EZipMate::CreateMsg(ZM_CODE(zmmZMCentral, 199), {i, FCount - 1});
+  if (i < 0 || i >= FCount)
+    throw EZipMate::CreateMsg(ZM_CODE(zmmZMCentral, zmsIndexOutsideRange), {i, FCount - 1});
   std::unique_ptr<TZMZRec>& slot = FEntries[size_t(i)];
   if (slot.get() == rec) {
     owned.release();
@@ -223,7 +227,8 @@ void TZMCentral::LoadRecordsBuffered(int64_t capLimit) {
   for (int32_t n = 0; n < FTotalEntries; ++n) {
     fill(kFixedCentral);
     size_t need = kFixedCentral;
-    if (end - start >= size_t(kFixedCentral) && zm::GetLE32(buf.get() + start) == kCentralHeaderSig) {
+    if (end - start >= size_t(kFixedCentral) &&
+        zm::GetLE32(buf.get() + start) == zm::layout::TCentralHeader::Signature) {
       const uint8_t* p = buf.get() + start;
       need += size_t(zm::GetLE16(p + 28)) + zm::GetLE16(p + 30) + zm::GetLE16(p + 32);
       fill(need);
@@ -238,7 +243,7 @@ void TZMCentral::LoadRecordsBuffered(int64_t capLimit) {
 
 int32_t TZMCentral::LoadCentral() {
   if (!IsOpen()) return -164;
-  if (!(FInfo & kInfoTrailerFound)) return -ZM_CODE(zmmZMCentral, 1);
+  if (!(FInfo & kInfoTrailerFound)) return -ZM_CODE(zmmZMCentral, zmsUnknownError);
   try {
     ClearEntries();
     FGeneration = NextSerial();
@@ -248,36 +253,39 @@ int32_t TZMCentral::LoadCentral() {
     const bool here = FDiskNr == FCentralDisk;
     if (!here) {
       SelectDisk(FCentralDisk);
-      FArchiveSize = SeekCheck(2, ZM_CODE(zmmZMCentral, 204), 0);
+      FArchiveSize = SeekCheck(2, ZM_CODE(zmmZMCentral, zmsSeekErrorReadingZipArchive), 0);
     } else {
       // The directory ends where the (Zip64) end record begins.
       expected = FEOCOffset - FCentralSize;
     }
     FCentralPos = expected;
     if (FCentralOffset != expected) {
-      ShowMessageIdSuffix(ZM_CODE(zmmZMCentral, 20), "");
+      ShowMessageIdSuffix(ZM_CODE(zmmZMCentral, zmsWarningErrorInZipStructure), "");
       if (here) {
         // The place the engine reads too (the rules are in ZMTrailer.h).
-        TZMWorkFileBytes bytes(*this, ZM_CODE(zmmZMCentral, 204), ZM_CODE(zmmZMCentral, 152));
+        TZMWorkFileBytes bytes(*this, ZM_CODE(zmmZMCentral, zmsSeekErrorReadingZipArchive),
+                               ZM_CODE(zmmZMCentral, zmsErrorWhileReadingCentralHeader));
         const zm::TCentralPlace place = zm::LocateCentral(bytes, uint64_t(FEOCOffset), uint64_t(FCentralSize),
                                                           uint64_t(FCentralOffset), FTotalEntries == 0);
         if (place.At == zm::TCentralAt::Neither && place.StatedUnreadable)
           throw EZipMate::CreateMsg(ZMAbsCode(bytes.FailCode()));
         FCentralPos = place.Start;
       } else {
-        SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralOffset);
+        SeekCheck(0, ZM_CODE(zmmZMCentral, zmsSeekErrorReadingZipArchive), FCentralOffset);
         uint8_t sig[4];
-        ReadCheck(sig, 4, ZM_CODE(zmmZMCentral, 152));
-        if (zm::GetLE32(sig) == kCentralHeaderSig) FCentralPos = FCentralOffset;
+        ReadCheck(sig, 4, ZM_CODE(zmmZMCentral, zmsErrorWhileReadingCentralHeader));
+        if (zm::GetLE32(sig) == zm::layout::TCentralHeader::Signature) FCentralPos = FCentralOffset;
       }
     }
-    if (FCentralPos < 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMCentral, 204), true);
-    SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralPos);
+    if (FCentralPos < 0)
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMCentral, zmsSeekErrorReadingZipArchive), true);
+    SeekCheck(0, ZM_CODE(zmmZMCentral, zmsSeekErrorReadingZipArchive), FCentralPos);
     ProgReport(1, 41, FTotalEntries);
-    if (FTotalEntries < 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMCentral, 152), true);
+    if (FTotalEntries < 0)
+      throw EZipMate::CreateCode(ZM_CODE(zmmZMCentral, zmsErrorWhileReadingCentralHeader), true);
     // Every record takes at least 46 bytes: no more slots than the file can hold.
     const int64_t fileSize = Seek(2, 0);
-    SeekCheck(0, ZM_CODE(zmmZMCentral, 204), FCentralPos);
+    SeekCheck(0, ZM_CODE(zmmZMCentral, zmsSeekErrorReadingZipArchive), FCentralPos);
     const int64_t room = fileSize > FCentralPos ? (fileSize - FCentralPos) / kFixedCentral + 1 : 1;
     const int slots = int(std::min<int64_t>(FTotalEntries, room));
     SetCapacity(slots);

@@ -9,9 +9,11 @@
 #include "PlatPath.h"
 #include "ZMEndian.h"
 #include "ZMMsg.h"
+#include "ZMNameParts.h"
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
 #include "ZMXcpt.h"
+#include "ZMRecords.h"
 
 using zm::GetLE16;
 using zm::GetLE32;
@@ -20,48 +22,7 @@ using zm::PutLE16;
 using zm::PutLE32;
 using zm::PutLE64;
 
-namespace {
-
-bool IsDelim(char c) { return c == '/' || c == '\\' || c == ':'; }
-
-size_t ExtPos(const std::string& name) {
-  for (size_t i = name.size(); i > 0; --i) {
-    const char c = name[i - 1];
-    if (c == '.') return i - 1;
-    if (IsDelim(c)) break;
-  }
-  return std::string::npos;
-}
-
-std::string ExtOf(const std::string& name) {
-  const size_t p = ExtPos(name);
-  return p == std::string::npos ? std::string() : name.substr(p);
-}
-
-std::string WithoutExt(const std::string& name) {
-  const size_t p = ExtPos(name);
-  return p == std::string::npos ? name : name.substr(0, p);
-}
-
-std::string FolderOf(const std::string& name) {
-  for (size_t i = name.size(); i > 0; --i)
-    if (IsDelim(name[i - 1])) return name.substr(0, i);
-  return std::string();
-}
-
-std::string NameOnly(const std::string& name) { return name.substr(FolderOf(name).size()); }
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string ThreeDigits(int v) {
-  std::string s = std::to_string(1000 + (v % 1000 + 1000) % 1000);
-  return s.substr(s.size() - 3);
-}
-
-}  // namespace
+using namespace zmname;
 
 TZMEOC::TZMEOC(TCustomZipMate& master, TZMWorkBin* owner) : TZMWorkZip(master, owner) {}
 
@@ -121,10 +82,10 @@ int32_t TZMEOC::LocateEOC() {
     const uint32_t sig = GetLE32(head);
     if (head[0] == 'M' && head[1] == 'Z') {
       FFileKind = kFileKindExe;
-    } else if (sig == kLocalFileHeaderSig) {
+    } else if (sig == zm::layout::TLocalHeader::Signature) {
       FFileKind = kFileKindLocal;
-    } else if (sig == kSpanningMarkerSig) {
-      if (Reads(head + 4, 4) && GetLE32(head + 4) == kLocalFileHeaderSig) {
+    } else if (sig == zm::kDataDescriptorSig) {
+      if (Reads(head + 4, 4) && GetLE32(head + 4) == zm::layout::TLocalHeader::Signature) {
         FFileKind = kFileKindSpanned;
         FMultiPart = true;
       }
@@ -141,11 +102,13 @@ int32_t TZMEOC::LocateEOC() {
       result = ZM_ERROR(zmmZMEOC, zmsErrorReadingEndOfCentral);
       break;
     }
-    if (GetLE32(rec) == kEndOfCentralSig && zm::EndRecordPlausible(rec, uint64_t(at), uint64_t(size))) {
+    if (GetLE32(rec) == zm::layout::TEndOfCentral::Signature &&
+        zm::EndRecordPlausible(rec, uint64_t(at), uint64_t(size))) {
       found = rec;
       FEOCOffset = at;
       result = 8;
-      if (GetLE16(rec + 20) != 0) result = 1;  // the comment cannot be there
+      if (GetLE16(rec + zm::layout::TEndOfCentral::CommentLen) != 0)
+        result = 1;  // the comment cannot be there
       break;
     }
     // Search the last 64 KiB (the largest comment plus the record).
@@ -166,7 +129,7 @@ int32_t TZMEOC::LocateEOC() {
       FEOCOffset = size - span + o;
       result = 8;
       const int64_t room = span - o - kEndOfCentralSize;
-      const int64_t len = std::min<int64_t>(GetLE16(found + 20), room);
+      const int64_t len = std::min<int64_t>(GetLE16(found + zm::layout::TEndOfCentral::CommentLen), room);
       FZipComment.assign(reinterpret_cast<const char*>(found + kEndOfCentralSize), size_t(len));
       if (o + kEndOfCentralSize + len != span) {
         FArchiveSize = FEOCOffset + kEndOfCentralSize + len;
@@ -468,7 +431,7 @@ int32_t TZMEOC::WriteEOC() {
   std::vector<uint8_t> buf(size_t(kZip64LocatorSize + kEndOfCentralSize + clen));
   uint8_t* loc = buf.data();
   uint8_t* eoc = loc + kZip64LocatorSize;
-  PutLE32(loc, kZip64LocatorSig);
+  PutLE32(loc, zm::layout::TZip64Locator::Signature);
   bool need64 = false;
   const auto f16 = [&need64](int64_t v) -> uint16_t {
     if (v < 0 || v >= 0xFFFF) {
@@ -484,7 +447,7 @@ int32_t TZMEOC::WriteEOC() {
     }
     return uint32_t(v);
   };
-  PutLE32(eoc, kEndOfCentralSig);
+  PutLE32(eoc, zm::layout::TEndOfCentral::Signature);
   PutLE16(eoc + 4, f16(FTotalDisks - 1));
   PutLE16(eoc + 6, f16(FCentralDisk));
   PutLE16(eoc + 8, f16(FCentralEntries));
@@ -514,7 +477,7 @@ int32_t TZMEOC::WriteEOC() {
 
   FZ64 = true;
   uint8_t rec[kZip64EndOfCentralSize] = {};
-  PutLE32(rec, kZip64EndOfCentralSig);
+  PutLE32(rec, zm::layout::TZip64EndOfCentral::Signature);
   PutLE64(rec + 4, 44);
   PutLE16(rec + 12, 45);
   PutLE16(rec + 14, 45);

@@ -10,19 +10,12 @@
 #include "ZMClasses.h"
 #include "ZMTrailer.h"
 #include "ZMWZip.h"
-
-// Record signatures.
-inline constexpr uint32_t kLocalFileHeaderSig = 0x04034B50;
-inline constexpr uint32_t kCentralFileHeaderSig = 0x02014B50;
-inline constexpr uint32_t kEndOfCentralSig = 0x06054B50;
-inline constexpr uint32_t kZip64LocatorSig = 0x07064B50;
-inline constexpr uint32_t kZip64EndOfCentralSig = 0x06064B50;
-inline constexpr uint32_t kSpanningMarkerSig = 0x08074B50;
+#include "ZMRecords.h"
 
 // Record sizes.
-inline constexpr int kEndOfCentralSize = 22;
-inline constexpr int kZip64LocatorSize = 20;
-inline constexpr int kZip64EndOfCentralSize = 56;
+inline constexpr int kEndOfCentralSize = int(zm::layout::TEndOfCentral::FixedSize);
+inline constexpr int kZip64LocatorSize = int(zm::layout::TZip64Locator::FixedSize);
+inline constexpr int kZip64EndOfCentralSize = int(zm::layout::TZip64EndOfCentral::FixedSize);
 // The largest comment plus the end record.
 inline constexpr int kEOCSearchWindow = 65535 + kEndOfCentralSize;
 

@@ -12,6 +12,8 @@
 #include "ZMUTF8.h"
 #include "ZMUtils.h"
 #include "ZMXcpt.h"
+#include "ZMRecords.h"
+#include "ZMMsg.h"
 
 namespace {
 
@@ -175,24 +177,26 @@ void TZMZRec::SetHeaderComment(const std::string& v) {
   ClearCache();
 }
 
-// Takes the fixed 46 bytes; the variable lengths stay to be read.
+// Takes the fixed part of the header; the variable lengths stay to be read.
 int32_t TZMZRec::TakeFixed(const uint8_t* p, uint16_t& extraLen) {
-  if (zm::GetLE32(p) != kCentralHeaderSig) return ZM_ERROR(zmmZMIRec, 119);
-  FVersionMadeBy = uint16_t(p[4] | (p[5] << 8));
-  FVersionNeeded = zm::GetLE16(p + 6);
-  FFlag = zm::GetLE16(p + 8);
-  FCompressionMethod = zm::GetLE16(p + 10);
-  FModifDateTime = zm::GetLE32(p + 12);
-  FCRC32 = zm::GetLE32(p + 16);
-  FCompressedSize = zm::GetLE32(p + 20);
-  FUncompressedSize = zm::GetLE32(p + 24);
-  FNameLen = zm::GetLE16(p + 28);
-  extraLen = zm::GetLE16(p + 30);
-  FCommentLen = zm::GetLE16(p + 32);
-  FStartOnDisk = zm::GetLE16(p + 34);
-  FIntFileAttrib = zm::GetLE16(p + 36);
-  FExtFileAttrib = zm::GetLE32(p + 38);
-  FRelOffLocal = zm::GetLE32(p + 42);
+  zm::TLECursor c(p, zm::layout::TCentralHeader::FixedSize);
+  if (c.U32() != zm::layout::TCentralHeader::Signature)
+    return ZM_ERROR(zmmZMIRec, zmsCentralHeaderSignatureWrong);
+  FVersionMadeBy = c.U16();
+  FVersionNeeded = c.U16();
+  FFlag = c.U16();
+  FCompressionMethod = c.U16();
+  FModifDateTime = c.U32();
+  FCRC32 = c.U32();
+  FCompressedSize = c.U32();
+  FUncompressedSize = c.U32();
+  FNameLen = c.U16();
+  extraLen = c.U16();
+  FCommentLen = c.U16();
+  FStartOnDisk = c.U16();
+  FIntFileAttrib = c.U16();
+  FExtFileAttrib = c.U32();
+  FRelOffLocal = c.U32();
   return 0;
 }
 
@@ -215,11 +219,12 @@ void TZMZRec::TakeVariable(const uint8_t* p, uint16_t extraLen) {
 
 int32_t TZMZRec::ReadCentral() {
   assert(FOwner && "no WorkFile");
-  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, zmsUnknownError);
   if (!FOwner->IsOpen()) return -1;
   FStatusBits = zsbInvalid;
   uint8_t fixed[kCentralFixed];
-  if (FOwner->ReadFields(fixed, kCentralSizes, 17) != kCentralFixed) return ZM_ERROR(zmmZMIRec, 152);
+  if (FOwner->ReadFields(fixed, kCentralSizes, 17) != kCentralFixed)
+    return ZM_ERROR(zmmZMIRec, zmsErrorWhileReadingCentralHeader);
   uint16_t extraLen = 0;
   int32_t r = TakeFixed(fixed, extraLen);
   if (r < 0) return r;
@@ -229,9 +234,9 @@ int32_t TZMZRec::ReadCentral() {
     const int sizes[3] = {FNameLen, extraLen, FCommentLen};
     const int got = FOwner->ReadFields(var.data(), sizes, 2);
     if (got != total) {
-      if (got < FNameLen) return ZM_ERROR(zmmZMIRec, 154);
-      if (got < FNameLen + extraLen) return ZM_ERROR(zmmZMIRec, 204);
-      return ZM_ERROR(zmmZMIRec, 151);
+      if (got < FNameLen) return ZM_ERROR(zmmZMIRec, zmsErrorReadingCentralFileName);
+      if (got < FNameLen + extraLen) return ZM_ERROR(zmmZMIRec, zmsSeekErrorReadingZipArchive);
+      return ZM_ERROR(zmmZMIRec, zmsErrorWhileReadingFileComment);
     }
   }
   TakeVariable(reinterpret_cast<const uint8_t*>(var.data()), extraLen);
@@ -241,15 +246,15 @@ int32_t TZMZRec::ReadCentral() {
 int32_t TZMZRec::ParseCentral(const uint8_t* data, size_t size, size_t& consumed) {
   consumed = 0;
   FStatusBits = zsbInvalid;
-  if (size < size_t(kCentralFixed)) return ZM_ERROR(zmmZMIRec, 152);
+  if (size < size_t(kCentralFixed)) return ZM_ERROR(zmmZMIRec, zmsErrorWhileReadingCentralHeader);
   uint16_t extraLen = 0;
   int32_t r = TakeFixed(data, extraLen);
   if (r < 0) return r;
   const size_t avail = size - kCentralFixed;
   if (avail < size_t(FNameLen) + extraLen + FCommentLen) {
-    if (avail < FNameLen) return ZM_ERROR(zmmZMIRec, 154);
-    if (avail < size_t(FNameLen) + extraLen) return ZM_ERROR(zmmZMIRec, 204);
-    return ZM_ERROR(zmmZMIRec, 151);
+    if (avail < FNameLen) return ZM_ERROR(zmmZMIRec, zmsErrorReadingCentralFileName);
+    if (avail < size_t(FNameLen) + extraLen) return ZM_ERROR(zmmZMIRec, zmsSeekErrorReadingZipArchive);
+    return ZM_ERROR(zmmZMIRec, zmsErrorWhileReadingFileComment);
   }
   TakeVariable(data + kCentralFixed, extraLen);
   consumed = kCentralFixed + size_t(FNameLen) + extraLen + FCommentLen;
@@ -257,8 +262,8 @@ int32_t TZMZRec::ParseCentral(const uint8_t* data, size_t size, size_t& consumed
 }
 
 int32_t TZMZRec::ReadZip64Extra() {
-  // Writers also mark sizes of entries whose version needed is below 4.5 (Info-ZIP
-  // does so for folders); such blocks are taken when they hold every marked value.
+  // Writers also mark sizes of entries whose version needed is below 4.5 (common
+  // for folders); such blocks are taken when they hold every marked value.
   const bool strict = (FVersionNeeded & 0xFF) >= 45;
   if (!strict && FUncompressedSize != 0xFFFFFFFFLL && FCompressedSize != 0xFFFFFFFFLL &&
       FRelOffLocal != 0xFFFFFFFFLL && FStartOnDisk != 0xFFFF)
@@ -282,9 +287,9 @@ int32_t TZMZRec::ReadZip64Extra() {
     return true;
   };
   if (!take8(FUncompressedSize) || !take8(FCompressedSize) || !take8(FRelOffLocal))
-    return ZM_ERROR(zmmZMIRec, 181);
+    return ZM_ERROR(zmmZMIRec, zmsErrorReadingZip64Field);
   if (FStartOnDisk == 0xFFFF) {
-    if (left < 4) return ZM_ERROR(zmmZMIRec, 181);
+    if (left < 4) return ZM_ERROR(zmmZMIRec, zmsErrorReadingZip64Field);
     // The disk number is kept in 16 bits; larger numbers are not addressable here.
     const uint32_t disk = zm::GetLE32(p);
     FStartOnDisk = disk > 0xFFFF ? 0xFFFF : uint16_t(disk);
@@ -469,7 +474,7 @@ std::string TZMZRec::CentralBytes() {
   }
   std::string h(kCentralFixed, '\0');
   char* p = h.data();
-  zm::PutLE32(p, kCentralHeaderSig);
+  zm::PutLE32(p, zm::layout::TCentralHeader::Signature);
   zm::PutLE16(p + 4, FVersionMadeBy);
   zm::PutLE16(p + 6, FVersionNeeded);
   zm::PutLE16(p + 8, FFlag);
@@ -490,12 +495,13 @@ std::string TZMZRec::CentralBytes() {
 
 int32_t TZMZRec::WriteCentral() {
   assert(FOwner && "no WorkFile");
-  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, zmsUnknownError);
   if (!FOwner->IsOpen()) return -1;
   const std::string h = CentralBytes();
   // Zip64 values that find no room in the extra field cannot be written truthfully.
-  if (h.empty()) return ZM_ERROR(zmmZMIRec, 112);
-  if (!FOwner->Writes(h.data(), -int32_t(h.size()))) return ZM_ERROR(zmmZMIRec, 153);
+  if (h.empty()) return ZM_ERROR(zmmZMIRec, zmsCombinedHeaderLengthTooLarge);
+  if (!FOwner->Writes(h.data(), -int32_t(h.size())))
+    return ZM_ERROR(zmmZMIRec, zmsErrorWhileWritingCentralHeader);
   FStatusBits &= ~zsbChanged;
   return 0;
 }
@@ -515,7 +521,7 @@ std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
   }
   std::string h(kLocalFixed, '\0');
   char* p = h.data();
-  zm::PutLE32(p, kLocalHeaderSig);
+  zm::PutLE32(p, zm::layout::TLocalHeader::Signature);
   zm::PutLE16(p + 4, FVersionNeeded);
   zm::PutLE16(p + 6, FFlag);
   zm::PutLE16(p + 8, FCompressionMethod);
@@ -530,21 +536,22 @@ std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
 
 int32_t TZMZRec::WriteLocal(uint32_t dateTime, uint32_t crc) {
   assert(FOwner && "no WorkFile");
-  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, zmsUnknownError);
   if (!FOwner->IsOpen()) return -1;
   const std::string h = LocalBytes(dateTime, crc);
-  if (!FOwner->Writes(h.data(), -int32_t(h.size()))) return ZM_ERROR(zmmZMIRec, 166);
+  if (!FOwner->Writes(h.data(), -int32_t(h.size())))
+    return ZM_ERROR(zmmZMIRec, zmsErrorWhileWritingLocalHeader);
   FStatusBits &= ~zsbChanged;
   return 0;
 }
 
 int32_t TZMZRec::WriteDataDesc() {
   assert(FOwner && "no WorkFile");
-  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, zmsUnknownError);
   if (!FOwner->IsOpen()) return -1;
   if (!(FFlag & 8)) return 0;
   char b[24];
-  zm::PutLE32(b, kDataDescSig);
+  zm::PutLE32(b, zm::kDataDescriptorSig);
   zm::PutLE32(b + 4, FCRC32);
   int n;
   if ((FVersionNeeded & 0xFF) >= 45) {
@@ -556,7 +563,7 @@ int32_t TZMZRec::WriteDataDesc() {
     zm::PutLE32(b + 12, uint32_t(FUncompressedSize));
     n = 16;
   }
-  if (!FOwner->Writes(b, -n)) return ZM_ERROR(zmmZMIRec, 157);
+  if (!FOwner->Writes(b, -n)) return ZM_ERROR(zmmZMIRec, zmsErrorReadingWritingDataDescriptor);
   return n;
 }
 
@@ -586,18 +593,19 @@ void TZMZRec::AssignFrom(const TZMIRec& source) {
 
 int32_t TZMZRec::CheckLocal() {
   assert(FOwner && "no MyFile");
-  if (!FOwner) return ZM_ERROR(zmmZMCentral, 1);
-  if (!FOwner->IsOpen()) return ZM_ERROR(zmmZMIRec, 164);
-  int32_t result = ZM_ERROR(zmmZMIRec, 165);
+  if (!FOwner) return ZM_ERROR(zmmZMCentral, zmsUnknownError);
+  if (!FOwner->IsOpen()) return ZM_ERROR(zmmZMIRec, zmsZipFileCouldNotBeOpened);
+  int32_t result = ZM_ERROR(zmmZMIRec, zmsErrorWhileReadingLocalHeader);
   try {
     FOwner->SelectEntryDisk(FStartOnDisk);
     if (FOwner->Seek(0, FRelOffLocal) == FRelOffLocal) {
+      using L = zm::layout::TLocalHeader;
       uint8_t sig[4];
-      uint8_t fixed[26];
-      if (FOwner->Reads(sig, 4) && zm::GetLE32(sig) == kLocalHeaderSig &&
-          FOwner->ReadFields(fixed, kLocalSizes, 9) == 26) {
-        const size_t nameLen = zm::GetLE16(fixed + 22);
-        const size_t extraLen = zm::GetLE16(fixed + 24);
+      uint8_t fixed[L::FixedSize - 4];  // behind the signature
+      if (FOwner->Reads(sig, 4) && zm::GetLE32(sig) == L::Signature &&
+          FOwner->ReadFields(fixed, kLocalSizes, 9) == int(sizeof fixed)) {
+        const size_t nameLen = zm::GetLE16(fixed + L::NameLen - 4);
+        const size_t extraLen = zm::GetLE16(fixed + L::ExtraLen - 4);
         const std::string& readName = ReadName();
         if (nameLen == readName.size()) {
           std::string var(nameLen + extraLen, '\0');
@@ -606,7 +614,7 @@ int32_t TZMZRec::CheckLocal() {
             if (std::memcmp(var.data(), readName.data(), nameLen) == 0)
               result = 0;
             else
-              result = ZM_ERROR(zmmZMIRec, 167);
+              result = ZM_ERROR(zmmZMIRec, zmsLocalAndCentralNamesDifferent);
           }
         }
       }
@@ -631,10 +639,10 @@ int32_t TZMZRec::SetExtFileAttrib(uint32_t value) {
 }
 
 int32_t TZMZRec::SetDateStamp(uint32_t dosDateTime) {
-  if (Encrypted()) return ZM_ERROR(zmmZMIRec, 114);
+  if (Encrypted()) return ZM_ERROR(zmmZMIRec, zmsCannotChangeEncryptedDetails);
   if (!ValidDosDateTime(dosDateTime)) {
     Report("Invalid date " + FileName());
-    return ZM_ERROR(zmmZMIRec, 135);
+    return ZM_ERROR(zmmZMIRec, zmsInvalidDateTimeArgumentFor);
   }
   if (dosDateTime != FModifDateTime) {
     FModifDateTime = dosDateTime;
@@ -648,7 +656,7 @@ int32_t TZMZRec::SetExtraField(const std::string& bytes) {
   const std::string keep = KeepExtraBlocks(FExtraField, kUnicodeTags, 1);
   const std::string add = DropExtraBlocks(bytes, kUnicodeTags, 1);
   if (keep.size() + add.size() + FileComment().size() + FileName().size() > 65534)
-    return ZM_ERROR(zmmZMIRec, 112);
+    return ZM_ERROR(zmmZMIRec, zmsCombinedHeaderLengthTooLarge);
   FExtraField = keep + add;
   FStatusBits &= ~zsbLocalDone;
   FStatusBits |= zsbChanged;
@@ -665,7 +673,7 @@ int32_t TZMZRec::SetFileName(const std::string& text) {
   int32_t r = CheckedName(text, name);
   if (r < 0) return r;
   if (EndsWithDelimiter(FHeaderName) != EndsWithDelimiter(name) || name == FileName())
-    return ZM_ERROR(zmmZMIRec, 113);
+    return ZM_ERROR(zmmZMIRec, zmsCannotChangePath);
   return ReEncodeTo(name, FileComment());
 }
 
@@ -678,7 +686,7 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
     TZMZRec* hit = FOwner->FindName(name, idx, false);
     while (hit && (hit == this || (hit->StatusBits() & zsbError))) hit = FOwner->FindName(name, idx, false);
     if (!prev) ClearStatusBit(zsbIgnore);
-    if (hit) return ZM_ERROR(zmmZMIRec, 104);
+    if (hit) return ZM_ERROR(zmmZMIRec, zmsDuplicateFilename);
   }
   const bool utf8Mode = UTF8Mode();
   const std::string hName = HeaderForm(name);
@@ -713,7 +721,8 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
     }
   }
   const std::string extra = DropExtraBlocks(FExtraField, kUnicodeTags, 1) + uName + uComment;
-  if (sComment.size() + sName.size() + extra.size() >= 65535) return ZM_ERROR(zmmZMIRec, 112);
+  if (sComment.size() + sName.size() + extra.size() >= 65535)
+    return ZM_ERROR(zmmZMIRec, zmsCombinedHeaderLengthTooLarge);
   KeepReadName();
   FHeaderName = sName;
   FNameLen = uint16_t(sName.size());
@@ -801,7 +810,7 @@ int32_t TZMZRec::CheckedName(const std::string& text, std::string& name) const {
     name.resize(260);
     Report("Truncated " + old + " to " + name);
   }
-  if (IsInvalidName(name)) return ZM_ERROR(zmmZMIRec, 103);
+  if (IsInvalidName(name)) return ZM_ERROR(zmmZMIRec, zmsInvalidFilename);
   return 0;
 }
 

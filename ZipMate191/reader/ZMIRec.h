@@ -10,6 +10,7 @@
 #include "ZMClasses.h"
 #include "ZMDirEntry.h"
 #include "ZMStoredText.h"
+#include "ZMRecords.h"
 
 class TZMCentral;
 class TZMRecordBlock;
@@ -19,11 +20,6 @@ inline constexpr uint16_t kZip64Tag = 0x0001;
 inline constexpr uint16_t kNtfsTag = 0x000A;
 inline constexpr uint16_t kUPathTag = 0x7075;
 inline constexpr uint16_t kUCommentTag = 0x6375;
-
-// Header signatures.
-inline constexpr uint32_t kCentralHeaderSig = 0x02014B50;
-inline constexpr uint32_t kLocalHeaderSig = 0x04034B50;
-inline constexpr uint32_t kDataDescSig = 0x08074B50;
 
 // Record status bits.
 inline constexpr uint32_t zsbChanged = 1;

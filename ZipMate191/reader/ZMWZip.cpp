@@ -16,52 +16,16 @@
 #include "PlatPath.h"
 #include "ZMEndian.h"
 #include "ZMMsg.h"
+#include "ZMNameParts.h"
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
 #include "ZMXcpt.h"
 #include "ZipMate.h"
+#include "ZMRecords.h"
+
+using namespace zmname;
 
 namespace {
-
-bool IsDelim(char c) { return c == '/' || c == '\\' || c == ':'; }
-
-// Index of the extension's '.', or npos.
-size_t ExtPos(const std::string& name) {
-  for (size_t i = name.size(); i > 0; --i) {
-    const char c = name[i - 1];
-    if (c == '.') return i - 1;
-    if (IsDelim(c)) break;
-  }
-  return std::string::npos;
-}
-
-std::string ExtOf(const std::string& name) {
-  const size_t p = ExtPos(name);
-  return p == std::string::npos ? std::string() : name.substr(p);
-}
-
-std::string WithoutExt(const std::string& name) {
-  const size_t p = ExtPos(name);
-  return p == std::string::npos ? name : name.substr(0, p);
-}
-
-std::string FolderOf(const std::string& name) {
-  for (size_t i = name.size(); i > 0; --i)
-    if (IsDelim(name[i - 1])) return name.substr(0, i);
-  return std::string();
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-// The last three digits of v.
-std::string ThreeDigits(int v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%03d", ((v % 1000) + 1000) % 1000);
-  return buf;
-}
 
 // A decimal number made of digits only; 0 otherwise.
 int ParseNumber(const std::string& s) {
@@ -753,7 +717,8 @@ bool TZMWorkZip::IsSpannedFirstPart(const std::string& name) {
   const int64_t size = plat::FileSeek(h, 0, plat::soEnd);
   uint8_t head[8];
   if (size > 34 && plat::FileSeek(h, 0, plat::soBeginning) == 0 && plat::FileRead(h, head, 8) == 8)
-    result = zm::GetLE32(head) == 0x08074B50u && zm::GetLE32(head + 4) == 0x04034B50u;
+    result = zm::GetLE32(head) == zm::kDataDescriptorSig &&
+             zm::GetLE32(head + 4) == zm::layout::TLocalHeader::Signature;
   plat::FileClose(h);
   return result;
 }

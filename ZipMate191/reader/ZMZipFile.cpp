@@ -10,6 +10,7 @@
 #include "ZMMsgStr.h"
 #include "ZMXcpt.h"
 #include "ZipMate.h"
+#include "ZMRecords.h"
 
 TZMZipFile::TZMZipFile(TCustomZipMate& master, TZMWorkBin* owner)
     : TZMCentral(master, owner), FHashList(std::make_unique<TZMDirHashList>(this)) {}
@@ -42,7 +43,7 @@ int32_t TZMZipFile::File_Reopen(uint32_t mode) {
   const int32_t r = TZMCentral::File_Reopen(mode);
   if (r == 0 && (FInfo & kInfoLoaded) && FileChanged((mode & 3) != 0)) {
     TraceLine("File has changed! " + FRealFileName);
-    return ZM_ERROR(zmmZMZipFile, 196);
+    return ZM_ERROR(zmmZMZipFile, zmsZipFileWasChanged);
   }
   return r;
 }
@@ -167,8 +168,8 @@ int32_t TZMZipFile::OpenZip(bool eocOnly, bool noLoad) {
       DetectNumbering();
       if (!eocOnly && !noLoad) {
         FInfo |= kInfoTrailerFound;
-        if (r & 1) ShowMessageIdSuffix(ZM_CODE(zmmZMZipFile, 151), "");
-        if (r & 2) ShowMessageIdSuffix(ZM_CODE(zmmZMZipFile, 20), "");
+        if (r & 1) ShowMessageIdSuffix(ZM_CODE(zmmZMZipFile, zmsErrorWhileReadingFileComment), "");
+        if (r & 2) ShowMessageIdSuffix(ZM_CODE(zmmZMZipFile, zmsWarningErrorInZipStructure), "");
         const int32_t lr = LoadCentral();
         if (lr != 0) {
           r = lr;
@@ -190,10 +191,10 @@ int32_t TZMZipFile::OpenZip(bool eocOnly, bool noLoad) {
 }
 
 int32_t TZMZipFile::CheckUnchanged() {
-  if (!IsOpen() && !File_Open(kReadShareDenyWrite)) return ZM_CODE(zmmZMZipFile, 164);
+  if (!IsOpen() && !File_Open(kReadShareDenyWrite)) return ZM_CODE(zmmZMZipFile, zmsZipFileCouldNotBeOpened);
   plat::TFileTime now = 0;
-  if (!LastWriteTime(now)) return ZM_CODE(zmmZMZipFile, 164);
-  const int32_t r = now != FLastWriteTime ? ZM_ERROR(zmmZMZipFile, 162) : 0;
+  if (!LastWriteTime(now)) return ZM_CODE(zmmZMZipFile, zmsZipFileCouldNotBeOpened);
+  const int32_t r = now != FLastWriteTime ? ZM_ERROR(zmmZMZipFile, zmsFileChanged) : 0;
   FLastWriteTime = now;
   return r;
 }
@@ -247,7 +248,7 @@ int32_t TZMZipFile::Commit(bool zipTime) {
       int64_t written = 0;
       if (FIsMultiDisk) {
         uint8_t marker[4];
-        zm::PutLE32(marker, kSpanningMarkerSig);
+        zm::PutLE32(marker, zm::kDataDescriptorSig);
         if (Write(marker, -4) != 4)
           throw EZipMate::CreateCode(ZM_CODE(zmmZMZipFile, zmsWriteErrorInOutputFile), true);
         written = 4;

@@ -6,6 +6,7 @@
 #include "ZMCrc32.h"
 #include "ZMEndian.h"
 #include "ZMXcpt.h"
+#include "ZMMsg.h"
 
 TZMInflate::TZMInflate(size_t poolEntries) : FCore(zm::TInflateMode::Deflate, poolEntries) {}
 
@@ -39,8 +40,8 @@ int32_t TZMInflate::Inflate() {
   switch (r) {
     case zm::irOk: Crc = ~Crc; return 0;
     case zm::irBadCodes: return 2;
-    case zm::irWriteFailed: return ZM_ERROR(zmmZMInflt, 175);
-    case zm::irNoTableSpace: throw EZipMate::CreateCode(ZM_CODE(zmmZMInflt, 198));
+    case zm::irWriteFailed: return ZM_ERROR(zmmZMInflt, zmsWriteErrorInOutputFile);
+    case zm::irNoTableSpace: throw EZipMate::CreateCode(ZM_CODE(zmmZMInflt, zmsRequestedMemoryNotAvailable));
     default: return 1;
   }
 }
@@ -60,15 +61,15 @@ int32_t TZMInflate::CopyStored() {
       got += n;
     }
     InRemaining -= got;
-    if (got < chunk) return ZM_ERROR(zmmZMInflt, 175);
-    if (!Emit(window.data(), size_t(chunk))) return ZM_ERROR(zmmZMInflt, 175);
+    if (got < chunk) return ZM_ERROR(zmmZMInflt, zmsWriteErrorInOutputFile);
+    if (!Emit(window.data(), size_t(chunk))) return ZM_ERROR(zmmZMInflt, zmsWriteErrorInOutputFile);
   }
   Crc = ~Crc;
   return 0;
 }
 
 int32_t InflateStream(TStream* output, TStream* input, uint16_t method, uint32_t& crc, int64_t size) {
-  if (method != 0 && method != 8) return ZM_ERROR(zmmZMInflt, 128);
+  if (method != 0 && method != 8) return ZM_ERROR(zmmZMInflt, zmsUnsupportedZipVersion);
   TZMInflate decoder;
   decoder.InStream = input;
   decoder.OutStream = output;
@@ -77,7 +78,7 @@ int32_t InflateStream(TStream* output, TStream* input, uint16_t method, uint32_t
   if (r != 0) return r;
   if (decoder.Crc == crc) return 0;
   crc = decoder.Crc;
-  return ZM_ERROR(zmmZMInflt, 150);
+  return ZM_ERROR(zmmZMInflt, zmsCrcError);
 }
 
 int32_t InflateResource(TStream* output, TStream* input, int64_t size) {
@@ -89,7 +90,7 @@ int32_t InflateResource(TStream* output, TStream* input, int64_t size) {
     if (n <= 0) break;
     got += n;
   }
-  if (got < 6) return ZM_ERROR(zmmZMInflt, 176);
+  if (got < 6) return ZM_ERROR(zmmZMInflt, zmsErrorReadingFile);
   uint16_t method = zm::GetLE16(head);
   uint32_t crc = zm::GetLE32(head + 2);
   return InflateStream(output, input, method, crc, size - 6);

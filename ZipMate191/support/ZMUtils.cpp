@@ -10,6 +10,7 @@
 #include "ZMStoredText.h"
 #include "ZMUTF8.h"
 #include "ZMXcpt.h"
+#include "ZMRecords.h"
 
 // ---------------------------------------------------------------- CRC-32
 
@@ -70,8 +71,6 @@ constexpr uint32_t kStubAEndSig = 0x010A5A44;
 constexpr uint32_t kStubANameSig = 0x01145A44;
 constexpr uint32_t kStubANameEndSig = 0x02145A44;
 constexpr uint32_t kStubBSig = 0x0C005A44;
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kLocalSig = 0x04034B50;
 
 bool ReadExact(TStream& s, void* buf, int n) { return s.Read(buf, n) == n; }
 bool SeekTo(TStream& s, int64_t pos) { return pos >= 0 && s.Seek(pos, plat::soBeginning) == pos; }
@@ -237,8 +236,8 @@ int ProbeStub(TStream& s, std::string& archiveName, int64_t& dataOffset) {
     if (sig == kStubBSig) {
       dataOffset += headerLen - 8;
       const uint32_t next = zm::GetLE32(rec);
-      if (next == kCentralSig) return kStubBCentral;
-      if (next == kLocalSig) return kStubB;
+      if (next == zm::layout::TCentralHeader::Signature) return kStubBCentral;
+      if (next == zm::layout::TLocalHeader::Signature) return kStubB;
       return kStubBadRecord;
     }
 
@@ -246,7 +245,7 @@ int ProbeStub(TStream& s, std::string& archiveName, int64_t& dataOffset) {
     dataOffset += headerLen;
     if (!ReadExact(s, rec, 12)) return kStubBadRecord;
     const uint32_t kind = zm::GetLE32(rec);
-    if (kind == kLocalSig) return kStubA;
+    if (kind == zm::layout::TLocalHeader::Signature) return kStubA;
     if (kind != kStubANameSig) return kStubBadRecord;
     dataOffset += 12;
     const uint32_t n1 = zm::GetLE32(rec + 4);
@@ -271,7 +270,8 @@ int ProbeStub(TStream& s, std::string& archiveName, int64_t& dataOffset) {
     }
     if (!ReadExact(s, rec, 12) || zm::GetLE32(rec) != kStubANameEndSig) return kStubBadRecord;
     dataOffset += 12;
-    if (!ReadExact(s, rec, 4) || zm::GetLE32(rec) != kCentralSig) return kStubBadRecord;
+    if (!ReadExact(s, rec, 4) || zm::GetLE32(rec) != zm::layout::TCentralHeader::Signature)
+      return kStubBadRecord;
     return kStubAFile;
   } catch (...) {
     return kStubException;

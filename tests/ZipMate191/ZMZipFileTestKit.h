@@ -15,6 +15,7 @@
 #include "TestZip.h"
 #include "ZMCrc32.h"
 #include "ZMEndian.h"
+#include "ZMMsg.h"
 #include "ZMZipFile.h"
 #include "ZipMate.h"
 

@@ -108,7 +108,7 @@ bool THarness::HasSkip(int type) const {
 
 std::string THarness::AllMessages() const {
   std::string s;
-  for (const TMsg& m : Messages) s += std::to_string(m.Code & 0x3F) + ":" + m.Text + "\n";
+  for (const TMsg& m : Messages) s += std::to_string(DZErrorNumber(m.Code)) + ":" + m.Text + "\n";
   return s;
 }
 
@@ -119,7 +119,7 @@ int32_t DZ_CALL THarness::Callback(void* p) {
 }
 
 int32_t THarness::Handle(TDZCallbackRec& rec) {
-  const int action = rec.Request & 0x3F;
+  const int action = DZCallbackAction(rec.Request);
   Actions.push_back(action);
   auto giveText = [&](const std::string& s) {
     FTextBuf = s;

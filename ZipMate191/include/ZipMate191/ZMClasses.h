@@ -1,5 +1,7 @@
 // The small base classes the component is built on: objects, components, string
-// lists, streams, icons and Delphi-style text formatting.
+// lists, streams, icons, and the filling of message texts: placeholders (%d %u %x %X
+// %s %p) take the arguments in order, each with an optional left alignment, width and
+// precision.
 #pragma once
 #include <cstdint>
 #include <initializer_list>

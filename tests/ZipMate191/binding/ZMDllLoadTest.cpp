@@ -83,7 +83,7 @@ TEST_F(TLoaderFixture, OldPrivateVersionIsRejectedWithMessage18) {
   EXPECT_FALSE(Loader.Loaded());
   EXPECT_EQ(Loader.PrivVersion(), 0);
   EXPECT_FALSE(Loader.Holds(&Comp));
-  EXPECT_EQ(Comp.ErrCode(), 18);
+  EXPECT_EQ(Comp.ErrCode(), zmsUnableToLoadOldOrCorrupt);
   EXPECT_NE(Comp.ErrMsg().find("It is old or corrupt"), std::string::npos) << Comp.ErrMsg();
   // The verbose report names the tried path.
   // (Windows joins the folder and the name with '\\' while the build names it with '/'.)
@@ -114,7 +114,7 @@ TEST_F(TLoaderFixture, LibraryWithoutTheEntryPointsIsRejected) {
   TZMDLLOpr w(Comp);
   EXPECT_EQ(Loader.Load(&w), 0);
   EXPECT_FALSE(Loader.Loaded());
-  EXPECT_EQ(Comp.ErrCode(), 18);
+  EXPECT_EQ(Comp.ErrCode(), zmsUnableToLoadOldOrCorrupt);
 }
 
 TEST_F(TLoaderFixture, MissingLibraryGivesMessage19WithThePath) {
@@ -122,7 +122,7 @@ TEST_F(TLoaderFixture, MissingLibraryGivesMessage19WithThePath) {
   Comp.SetDLLDirectory(tmp.Path.string());  // an existing folder without the library
   TZMDLLOpr w(Comp);
   EXPECT_EQ(Loader.Load(&w), 0);
-  EXPECT_EQ(Comp.ErrCode(), 19);
+  EXPECT_EQ(Comp.ErrCode(), zmsFailedToLoad);
   EXPECT_NE(Comp.ErrMsg().find(JoinPath(tmp.Path.string(), "DzEngine190.dll")), std::string::npos)
       << Comp.ErrMsg();
   EXPECT_NE(Loader.LastError(), 0u);
@@ -138,7 +138,7 @@ TEST_F(TLoaderFixture, MissingParentFolderFallsBackToTheProgramsFolder) {
   TZMDLLOpr w(Comp);
   EXPECT_EQ(Loader.Load(&w), 0);
   EXPECT_EQ(Loader.TriedPath(), JoinPath(plat::ProgramFolder(), "DzEngine190.dll"));
-  EXPECT_EQ(Comp.ErrCode(), 19);
+  EXPECT_EQ(Comp.ErrCode(), zmsFailedToLoad);
 }
 
 TEST_F(TLoaderFixture, ARelativeLibraryNameIsTakenFromTheCurrentFolder) {
@@ -161,14 +161,14 @@ TEST_F(TLoaderFixture, EmptyDirectoryWithoutResourceFailsWithMessage19) {
   EXPECT_EQ(Loader.Load(&w), 0);
   EXPECT_EQ(Loader.TriedPath(), JoinPath(plat::ProgramFolder(), "DzEngine190.dll"));
   EXPECT_EQ(Loader.ResVersion(), -1);  // examined: this program carries no copy
-  EXPECT_EQ(Comp.ErrCode(), 19);
+  EXPECT_EQ(Comp.ErrCode(), zmsFailedToLoad);
 }
 
 TEST_F(TLoaderFixture, ResourceOnlyWithoutResourceFailsWithMessage19) {
   Comp.SetDLLDirectory("><");
   TZMDLLOpr w(Comp);
   EXPECT_EQ(Loader.Load(&w), 0);
-  EXPECT_EQ(Comp.ErrCode(), 19);
+  EXPECT_EQ(Comp.ErrCode(), zmsFailedToLoad);
   EXPECT_NE(Comp.ErrMsg().find("DzEngine190.dll"), std::string::npos);
   EXPECT_TRUE(Loader.TempDll().empty());
 }
@@ -183,7 +183,7 @@ TEST_F(TLoaderFixture, GarbageFileNamedAsLibraryGivesMessage19) {
   Comp.SetDLLDirectory(path);
   TZMDLLOpr w(Comp);
   EXPECT_EQ(Loader.Load(&w), 0);
-  EXPECT_EQ(Comp.ErrCode(), 19);
+  EXPECT_EQ(Comp.ErrCode(), zmsFailedToLoad);
 }
 
 TEST_F(TLoaderFixture, VerboseLoadAndUnloadAreReported) {

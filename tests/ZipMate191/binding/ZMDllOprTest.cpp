@@ -150,7 +150,7 @@ TEST_F(TCallbackFixture, UnattendedPasswordQuestionGivesNoneAndReports22) {
   Make(10, "f").Param1 = 2;
   EXPECT_EQ(Call(), 2);
   EXPECT_EQ(Rec.Param1, 0);
-  EXPECT_EQ(Comp.ErrCode(), 22);
+  EXPECT_EQ(Comp.ErrCode(), zmsErrorNoExtractPasswordGiven);
 }
 
 TEST_F(TCallbackFixture, CommentIsCutTo255) {
@@ -197,7 +197,7 @@ TEST_F(TCallbackFixture, EngineMessageWithPrefixTakesTheComponentsText) {
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0].first, 0x0610A000 + 236);
   EXPECT_EQ(Messages[0].second, LoadMessage(236) + " (detail)");
-  EXPECT_EQ(Comp.ErrCode(), 236);
+  EXPECT_EQ(Comp.ErrCode(), zmsEngineInvalidStructure);
   EXPECT_EQ(Comp.ErrMsg(), Messages[0].second);
   EXPECT_EQ(uint32_t(Comp.FullErrCode()), 0x80000A05u);
   // A later error keeps the first; errors past 35 map to 237; no code is no error.
@@ -205,7 +205,7 @@ TEST_F(TCallbackFixture, EngineMessageWithPrefixTakesTheComponentsText) {
   Call();
   EXPECT_EQ(Messages.back().first, 0x0610A000 + 237);
   EXPECT_EQ(Messages.back().second, "later");  // no prefix without bit 11
-  EXPECT_EQ(Comp.ErrCode(), 236);
+  EXPECT_EQ(Comp.ErrCode(), zmsEngineInvalidStructure);
   Make(8, "info").Param1 = 0;
   Call();
   EXPECT_EQ(Messages.back().first, 0);
@@ -336,7 +336,7 @@ TEST_F(TCallbackFixture, SkippedAndCrc) {
   EXPECT_EQ(Call(), 0);
   ASSERT_EQ(skipped.size(), 1u);
   EXPECT_EQ(skipped[0], "bad.txt:3:236");
-  EXPECT_EQ(Comp.FullErrCode(), 236);
+  EXPECT_EQ(Comp.FullErrCode(), zmsEngineInvalidStructure);
   // A skip kind the component refuses to pass over stops the run.
   Comp.SetNoSkipping(TZMSkipAborts{stBadPassword});
   auto& r2 = Make(13, "bad.txt");
@@ -528,7 +528,7 @@ TEST(ZMDllOprCommand, PipesBecomeSpecifications) {
     w2.InsertPipeSpecs();
     FAIL() << "an invalid pipe name was accepted";
   } catch (const EZMException& e) {
-    EXPECT_EQ(e.MsgId, 103);
+    EXPECT_EQ(e.MsgId, zmsInvalidFilename);
   }
 }
 
@@ -539,12 +539,12 @@ TEST(ZMDllOprCommand, StreamConvertRefusesBadArguments) {
   TMemoryStream a, b;
   uint32_t crc = 0;
   int32_t method = 2;
-  EXPECT_EQ(ZMMsgOf(w.StreamConvert(nullptr, &b, crc, method, -1)), 169);
-  EXPECT_EQ(ZMMsgOf(w.StreamConvert(&a, nullptr, crc, method, -1)), 172);
+  EXPECT_EQ(ZMMsgOf(w.StreamConvert(nullptr, &b, crc, method, -1)), zmsNoInputStream);
+  EXPECT_EQ(ZMMsgOf(w.StreamConvert(&a, nullptr, crc, method, -1)), zmsNoOutputStream);
   EXPECT_EQ(ZMMsgOf(w.StreamConvert(&w.WorkStream(), &b, crc, method, -1)), 105);
   comp.SetUnattended(true);
   method = 3;
-  EXPECT_EQ(ZMMsgOf(w.StreamConvert(&a, &b, crc, method, -1)), 110);
+  EXPECT_EQ(ZMMsgOf(w.StreamConvert(&a, &b, crc, method, -1)), zmsUnattendedWithoutPassword);
   TZMFileOpr base(comp);
-  EXPECT_EQ(ZMMsgOf(base.StreamConvert(&a, &b, crc, method, -1)), 140);
+  EXPECT_EQ(ZMMsgOf(base.StreamConvert(&a, &b, crc, method, -1)), zmsInternalError);
 }

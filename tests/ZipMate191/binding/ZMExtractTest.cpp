@@ -132,7 +132,7 @@ TEST_F(TExtractFixture, WrongAndRightPasswords) {
   EXPECT_FALSE(fs::exists(Out / "a.txt"));
   // The engine asked again and, unattended, nobody answered: the cause stays the wrong
   // password, not a missing one.
-  EXPECT_EQ(Comp.ErrCode(), 238);
+  EXPECT_EQ(Comp.ErrCode(), zmsEnginePasswordFailed);
   EXPECT_NE(Comp.ErrMsg().find("a.txt (wrong password)"), std::string::npos) << Comp.ErrMsg();
   // The password handler gives the right one.
   int asked = 0;
@@ -195,7 +195,7 @@ TEST_F(TExtractFixture, CrcErrorIsReported) {
   bytes[at] = 'A';
   WriteAll(a, bytes);
   Run(a, TZMExtrOpts{ExtrDirNames});
-  EXPECT_EQ(Comp.ErrCode(), 258);
+  EXPECT_EQ(Comp.ErrCode(), zmsError);
   EXPECT_NE(Comp.ErrMsg().find("a.txt"), std::string::npos) << Comp.ErrMsg();
   EXPECT_EQ(Comp.SuccessCnt(), 1);
   EXPECT_FALSE(fs::exists(Out / "a.txt"));  // a bad file is not left behind
@@ -226,7 +226,7 @@ TEST_F(TExtractFixture, ExceptionInHandlerEndsTheRunWithItsDescription) {
     throw std::runtime_error("handler broke");
   };
   Run(a, TZMExtrOpts{ExtrDirNames});
-  EXPECT_EQ(Comp.ErrCode(), 234);
+  EXPECT_EQ(Comp.ErrCode(), zmsEngineCallbackException);
   EXPECT_NE(Comp.ErrMsg().find(" #12 \"handler broke\""), std::string::npos) << Comp.ErrMsg();
   EXPECT_EQ(ReadAll(Out / "a.txt"), "mine");
 }

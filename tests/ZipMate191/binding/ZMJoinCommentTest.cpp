@@ -14,6 +14,7 @@
 #include "ZMLister.h"
 #include "ZMWFuncs.h"
 #include "ZipMateTestKit.h"
+#include "ZMRecords.h"
 
 namespace fs = std::filesystem;
 
@@ -343,7 +344,7 @@ TEST_F(TSplitFixture, ACommentIsRewrittenInPlaceAndAnEmptyOneTruncates) {
   ExpectPeersAccept(a);
   const std::string bytes = ReadAll(a);
   EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - 22),
-            kEndOfCentralSig);
+            zm::layout::TEndOfCentral::Signature);
 }
 
 // A comment that does not fit on the disk leaves the archive byte for byte as it was,
@@ -399,7 +400,7 @@ TEST_F(TSplitFixture, ATooLongCommentLeavesTheArchiveAlone) {
   const std::string before = ReadAll(a);
   Comp.SetZipFileName(a.string());
   Comp.SetZipComment(std::string(70000, 'x'));
-  EXPECT_EQ(Comp.ErrCode(), 159);
+  EXPECT_EQ(Comp.ErrCode(), zmsErrorWritingEndOfCentral);
   EXPECT_EQ(Comp.ZipComment(), "");
   EXPECT_EQ(ReadAll(a), before);
 }
@@ -410,7 +411,7 @@ TEST_F(TSplitFixture, ACommentHoldingAnEndRecordSignatureIsRefused) {
   Comp.SetZipFileName(a.string());
   // An end record of an empty archive, as readers searching backwards would take it.
   Comp.SetZipComment("see PK\5\6" + std::string(18, '\0') + " for more");
-  EXPECT_EQ(Comp.ErrCode(), 159);
+  EXPECT_EQ(Comp.ErrCode(), zmsErrorWritingEndOfCentral);
   EXPECT_NE(Comp.ErrMsg().find("PK\\5\\6 at byte 4"), std::string::npos) << Comp.ErrMsg();
   EXPECT_EQ(ReadAll(a), before);
 }

@@ -11,6 +11,7 @@
 #include "PlatPath.h"
 #include "ZMMsgStr.h"
 #include "ZipMateTestKit.h"
+#include "ZMMsg.h"
 
 namespace fs = std::filesystem;
 
@@ -40,7 +41,7 @@ struct ZMCoreFixture : ::testing::Test {
 using ZMCoreReport = ZMCoreFixture;
 
 TEST_F(ZMCoreReport, EmitMessageRecordsOnlyTheFirstError) {
-  const int32_t code = ZM_CODE(zmmZMCore, 5);
+  const int32_t code = ZM_CODE(zmmZMCore, zmsCopying);
   z.OnExtract = [&] {
     z.EmitMessage(-code, "first", true);
     z.EmitMessage(7, "second", true);
@@ -61,8 +62,8 @@ TEST_F(ZMCoreReport, ShowMessageTextAlwaysOverwrites) {
     z.ShowMessageText("later", -140, true);
   };
   z.Extract();
-  EXPECT_EQ(z.ErrCode(), 140);
-  EXPECT_EQ(z.FullErrCode(), 140);
+  EXPECT_EQ(z.ErrCode(), zmsInternalError);
+  EXPECT_EQ(z.FullErrCode(), zmsInternalError);
   EXPECT_EQ(z.ErrMsg(), "later");
   ASSERT_EQ(msgs.size(), 2u);
   EXPECT_EQ(msgs[1].Code, 140 & 0x1F);  // the short code
@@ -84,7 +85,7 @@ TEST_F(ZMCoreReport, InactiveComponentRecordsNothing) {
   z.SetActive(false);
   z.EmitMessage(5, "x", true);
   EXPECT_EQ(z.ErrMsg(), "");
-  EXPECT_EQ(z.ErrCode(), 197);
+  EXPECT_EQ(z.ErrCode(), zmsNotActive);
 }
 
 TEST_F(ZMCoreReport, MessageByIdAndSuffix) {
@@ -177,7 +178,7 @@ TEST_F(ZMCoreReport, CheckIndexRaises199) {
     z.CheckIndex(3, 3);
     FAIL();
   } catch (const EZipMate& e) {
-    EXPECT_EQ(e.MsgId, 199);
+    EXPECT_EQ(e.MsgId, zmsIndexOutsideRange);
     EXPECT_EQ(e.Message(), "Index (3) outside range 0..2");
   }
 }
@@ -250,7 +251,7 @@ TEST_F(ZMCoreReport, AddPasswordMismatchIsRefused) {
   EXPECT_EQ(z.AskAddPassword(r), "");
   EXPECT_EQ(r, mbOK);
   ASSERT_EQ(ui.Ui.Dialogs.size(), 3u);
-  EXPECT_EQ(z.ErrCode(), 134);
+  EXPECT_EQ(z.ErrCode(), zmsErrorPasswordsDoNotMatch);
   EXPECT_EQ(z.ErrMsg(), LoadMessage(134));
   EXPECT_NE(ui.Ui.Dialogs[0].Find("zmdEdit"), nullptr);
 }
@@ -272,11 +273,11 @@ TEST_F(ZMCoreReport, PasswordPromptsWhenUnattended) {
   TMsgDlgBtn r = mbRetry;
   EXPECT_EQ(z.AskAddPassword(r), "");
   EXPECT_EQ(r, mbRetry);
-  EXPECT_EQ(z.ErrCode(), 21);
+  EXPECT_EQ(z.ErrCode(), zmsErrorNoAddPasswordGiven);
   EXPECT_EQ(z.FullErrCode(), 12221461);
   EXPECT_EQ(z.AskExtractPassword(r), "");
-  EXPECT_EQ(z.ErrCode(), 22);
-  EXPECT_EQ(z.FullErrCode(), 22);
+  EXPECT_EQ(z.ErrCode(), zmsErrorNoExtractPasswordGiven);
+  EXPECT_EQ(z.FullErrCode(), zmsErrorNoExtractPasswordGiven);
   EXPECT_TRUE(ui.Ui.Dialogs.empty());
 }
 
@@ -489,7 +490,7 @@ TEST(ZMCoreWorkBase, ForwardsToTheComponent) {
   EXPECT_EQ(w.NextSerial(), s1 + 1);
   EXPECT_EQ(w.Lister(), nullptr);
   w.SetErrCode(-33);
-  EXPECT_EQ(z.ErrCode(), 33);
+  EXPECT_EQ(z.ErrCode(), zmsStageResettingArchiveBit);
   w.SetSpanOptions(TZMSpanOpts{spExactName});
   EXPECT_TRUE(z.SpanOptions().Contains(spExactName));
   EXPECT_FALSE(z.AuxChanged());  // accessors skip the setters' rules
@@ -529,7 +530,7 @@ TEST(ZMCorePipes, ItemsGrowAndRangeIsChecked) {
       l.Items(bad);
       FAIL() << bad;
     } catch (const EZipMate& e) {
-      EXPECT_EQ(e.MsgId, 199);
+      EXPECT_EQ(e.MsgId, zmsIndexOutsideRange);
       EXPECT_EQ(e.Message(), "Index (" + std::to_string(bad) + ") outside range 0..9");
     }
   }

@@ -9,6 +9,7 @@
 #include "ZMListingTestKit.h"
 #include "ZMUtilsPeImage.h"
 #include "ZMZipFile.h"
+#include "ZMMsg.h"
 
 using namespace zmlist;
 
@@ -53,7 +54,7 @@ TEST_F(ZMListerEvents, MissingFileGivesSilentError123AndNoFile) {
   const std::string missing = Dir / "absent.zip";
   P.Z.SetZipFileName(missing);
   EXPECT_EQ(P.Z.Count(), 0);
-  EXPECT_EQ(P.Z.ErrCode(), 123);
+  EXPECT_EQ(P.Z.ErrCode(), zmsInputFileDoesNotExist);
   EXPECT_EQ(P.Z.FullErrCode(), kMissingArchiveCode);
   EXPECT_EQ(P.Z.ErrMsg(), P.Z.LoadMessageText(123));
   EXPECT_TRUE(P.Messages.empty());
@@ -68,7 +69,7 @@ TEST_F(ZMListerEvents, NotAnArchiveIsReportedAndListsNothing) {
   P.Z.SetZipFileName(junk);
   EXPECT_EQ(P.Z.Count(), 0);
   EXPECT_NE(P.Z.ErrCode(), 0);
-  EXPECT_NE(P.Z.ErrCode(), 123);
+  EXPECT_NE(P.Z.ErrCode(), zmsInputFileDoesNotExist);
   ASSERT_FALSE(P.Messages.empty());
   EXPECT_EQ(P.Messages.back().second, P.Z.ErrMsg());
   EXPECT_GE(P.DirUpdates, 1);
@@ -208,7 +209,7 @@ TEST_F(ZMListerFinish, FailedOperationReducesTheReaderState) {
   ASSERT_TRUE(reader);
   EXPECT_NE(reader->Info() & kInfoLoaded, 0u);
   reader->SetInfo(reader->Info() | TZMWorkZip::kInfoDiskCancelled);
-  z.RunOperation([] { throw EZipMate::CreateCode(ZM_CODE(zmmZMLister, 1), false); });
+  z.RunOperation([] { throw EZipMate::CreateCode(ZM_CODE(zmmZMLister, zmsUnknownError), false); });
   EXPECT_EQ(reader->Info(), TZMWorkZip::kInfoDiskCancelled | 0x08u);
   EXPECT_FALSE(z.ZipLister()->CanProcess());
   // The view stays as it was.

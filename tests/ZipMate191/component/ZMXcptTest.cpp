@@ -4,11 +4,12 @@
 
 #include "ZMMsgStr.h"
 #include "ZMUTF8.h"
+#include "ZMMsg.h"
 
 TEST(ZMXcptCodes, BitLayoutMatchesKnownCodes) {
   EXPECT_EQ(ZMMakeCode(1, 6942, 194), 11943106);
   EXPECT_EQ(ZMMakeCode(1, 3346, 1), 10101761);
-  EXPECT_EQ(ZMMsgOf(-11943106), 194);
+  EXPECT_EQ(ZMMsgOf(-11943106), zmsErrorException);
   EXPECT_EQ(ZMMsgOf(INT32_MIN), 0);
   EXPECT_EQ(ZMAbsCode(-22), 22);
   EXPECT_GE(ZMAbsCode(INT32_MIN), 0);
@@ -19,7 +20,7 @@ TEST(ZMXcptCodes, BitLayoutMatchesKnownCodes) {
 TEST(ZMXcptCreate, CodeTakesAbsoluteValueAndMessageText) {
   EZipMate e = EZipMate::CreateCode(-ZMMakeCode(zmmZipMate, 100, 197), false);
   EXPECT_EQ(e.FullCode, ZMMakeCode(zmmZipMate, 100, 197));
-  EXPECT_EQ(e.MsgId, 197);
+  EXPECT_EQ(e.MsgId, zmsNotActive);
   EXPECT_FALSE(e.Show);
   EXPECT_EQ(e.ArgKind, 0);
   EXPECT_EQ(e.Message(), "not Active");
@@ -29,14 +30,14 @@ TEST(ZMXcptCreate, CodeTakesAbsoluteValueAndMessageText) {
 TEST(ZMXcptCreate, BareMessageNumberIsAValidCode) {
   EZipMate e = EZipMate::CreateCode(22);
   EXPECT_EQ(e.FullCode, 22);
-  EXPECT_EQ(e.MsgId, 22);
+  EXPECT_EQ(e.MsgId, zmsErrorNoExtractPasswordGiven);
   EXPECT_TRUE(e.Show);
   EXPECT_EQ(e.Message(), "Error - no extract password given");
 }
 
 TEST(ZMXcptCreate, MsgFormatsTheArguments) {
-  EZipMate e = EZipMate::CreateMsg(ZM_CODE(zmmZMCore, 199), {12, 9});
-  EXPECT_EQ(e.MsgId, 199);
+  EZipMate e = EZipMate::CreateMsg(ZM_CODE(zmmZMCore, zmsIndexOutsideRange), {12, 9});
+  EXPECT_EQ(e.MsgId, zmsIndexOutsideRange);
   EXPECT_TRUE(e.Show);
   EXPECT_EQ(e.Message(), "Index (12) outside range 0..9");
   EZMException b = EZMException::CreateMsg(202);
@@ -47,11 +48,11 @@ TEST(ZMXcptCreate, IntAndStrKeepTheirArgument) {
   EZipMate i = EZipMate::CreateInt(192, 77);
   EXPECT_EQ(i.Message(), "critical DLL Error 77");
   EXPECT_EQ(i.ArgKind, 0);
-  EZipMate s = EZipMate::CreateStr(ZM_CODE(zmmZipMate, 19), "DzEngine190.dll");
+  EZipMate s = EZipMate::CreateStr(ZM_CODE(zmmZipMate, zmsFailedToLoad), "DzEngine190.dll");
   EXPECT_EQ(s.Message(), "Failed to load DzEngine190.dll");
   EXPECT_EQ(s.ArgKind, 1);
   EXPECT_EQ(s.StrArg, "DzEngine190.dll");
-  EXPECT_EQ(s.MsgId, 19);
+  EXPECT_EQ(s.MsgId, zmsFailedToLoad);
 }
 
 TEST(ZMXcptCreate, MissingArgumentsLeaveThePlaceholders) {

@@ -29,7 +29,7 @@ TEST(ZipMateBaseSet, OutOfRangeOrdinalsAreNeverMembers) {
   EXPECT_EQ(TZMExtrOpts::FromBits(0x1FF).ToBits(), 0xFF);
 }
 
-TEST(ZipMateBaseFormat, DelphiPlaceholders) {
+TEST(ZipMateBaseFormat, PlaceholdersTakeArgumentsInOrderWithWidthAndPrecision) {
   EXPECT_EQ(Format("Skipped %s %d", {"a.txt", 3}), "Skipped a.txt 3");
   EXPECT_EQ(Format(" [0x%x] %s", {255, "x"}), " [0xff] x");
   EXPECT_EQ(Format("%u", {-1}), "4294967295");

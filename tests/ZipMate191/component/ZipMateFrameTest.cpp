@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "ZipMateTestKit.h"
+#include "ZMMsg.h"
 
 TEST(ZipMateFrame, FirstOperationGoesBusyThenIdleWithHourglass) {
   TScopedUi ui;
@@ -93,7 +94,7 @@ TEST(ZipMateFrame, DeactivationWhileBusyWaitsForTheEnd) {
   EXPECT_EQ(z.State(), 0);
   z.TrackStates();
   EXPECT_EQ(z.Extract(), 197);
-  EXPECT_EQ(z.ErrCode(), 197);
+  EXPECT_EQ(z.ErrCode(), zmsNotActive);
   EXPECT_TRUE(z.States.empty());
 }
 
@@ -174,12 +175,14 @@ TEST(ZipMateFrame, FailuresAreRecordedAndShown) {
   TTestZipMate z;
   z.OnExtract = [] { throw EZipMate::CreateCode(22); };
   EXPECT_EQ(z.Extract(), 22);
-  EXPECT_EQ(z.FullErrCode(), 22);
+  EXPECT_EQ(z.FullErrCode(), zmsErrorNoExtractPasswordGiven);
   EXPECT_EQ(z.ErrMsg(), "Error - no extract password given");
   ASSERT_EQ(ui.Ui.Dialogs.size(), 1u);
   EXPECT_EQ(z.State(), 1);
 
-  z.OnExtract = [] { throw EZipMate::CreateCode(ZM_CODE(zmmZipMate, 198), false); };
+  z.OnExtract = [] {
+    throw EZipMate::CreateCode(ZM_CODE(zmmZipMate, zmsRequestedMemoryNotAvailable), false);
+  };
   EXPECT_EQ(z.Extract(), 198);
   EXPECT_EQ(ui.Ui.Dialogs.size(), 1u);  // Show false: no dialog
 
@@ -223,12 +226,12 @@ TEST(ZipMateFrame, QuickOperationFailureIsSilent) {
   TTestZipMate z;
   z.OnExtract = [] { throw EZipMate::CreateCode(198); };
   z.Extract();
-  ASSERT_EQ(z.ErrCode(), 198);
+  ASSERT_EQ(z.ErrCode(), zmsRequestedMemoryNotAvailable);
   size_t dialogs = ui.Ui.Dialogs.size();
   z.OnListingChanged = [](auto) { throw EZipMate::CreateCode(202); };
   z.SetEncoding(zeoUTF8);
   EXPECT_EQ(z.Encoding(), zeoUTF8);
-  EXPECT_EQ(z.ErrCode(), 198);
+  EXPECT_EQ(z.ErrCode(), zmsRequestedMemoryNotAvailable);
   EXPECT_EQ(ui.Ui.Dialogs.size(), dialogs);
   EXPECT_EQ(z.State(), 1);
 }
@@ -327,10 +330,10 @@ TEST(ZipMateFrame, OperationsWithoutAnArchiveReportTheirOwnErrors) {
   z.SetDLLDirectory("><");      // no folder and no built-in copy of the engine
   EXPECT_EQ(z.Extract(), 133);  // no archive name
   z.SetZipFileName("definitely-missing.zip");
-  EXPECT_EQ(z.ErrCode(), 123);
+  EXPECT_EQ(z.ErrCode(), zmsInputFileDoesNotExist);
   z.SetDLL_Load(true);
   EXPECT_FALSE(z.DLL_Load());
-  EXPECT_EQ(z.ErrCode(), 19);
+  EXPECT_EQ(z.ErrCode(), zmsFailedToLoad);
   EXPECT_EQ(z.State(), 1);
 }
 
@@ -342,11 +345,14 @@ TEST(ZipMateFrame, TraceLinesDoNotEraseTheRecordedError) {
   std::vector<std::pair<int, std::string>> msgs;
   z.OnMessage = [&](TObject*, int c, const std::string& m) { msgs.emplace_back(c, m); };
   // A worker reports its own failure and lets the operation end well.
-  z.OnExtract = [&] { z.ShowMessageText("Requested memory not available", ZM_CODE(zmmZipMate, 198), true); };
+  z.OnExtract = [&] {
+    z.ShowMessageText("Requested memory not available", ZM_CODE(zmmZipMate, zmsRequestedMemoryNotAvailable),
+                      true);
+  };
   EXPECT_EQ(z.Extract(), 198);
   ASSERT_EQ(msgs.size(), 2u);
   EXPECT_EQ(msgs[0].first, 198 & 0x1F);
   EXPECT_EQ(msgs[1], std::make_pair(0, std::string("Trace: done = 0")));
-  EXPECT_EQ(z.ErrCode(), 198);
+  EXPECT_EQ(z.ErrCode(), zmsRequestedMemoryNotAvailable);
   EXPECT_EQ(z.ErrMsg(), "Requested memory not available");
 }

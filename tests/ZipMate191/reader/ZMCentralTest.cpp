@@ -113,7 +113,7 @@ TEST_F(ZMCentralTest, TruncatedDirectoryFailsAndCleansUp) {
   cut += eocd;
   const int32_t r = F.Open(Dir.Write("t.zip", cut));
   EXPECT_LT(r, 0);
-  EXPECT_EQ(MsgOf(r), 152);  // the second record runs into the end record
+  EXPECT_EQ(MsgOf(r), zmsErrorWhileReadingCentralHeader);  // the second record runs into the end record
   EXPECT_FALSE(F.Reader->IsOpen());
   EXPECT_EQ(F.Reader->FileName(), "");
   ASSERT_FALSE(F.Changes.empty());
@@ -154,7 +154,7 @@ TEST_F(ZMCentralTest, ItemsOutsideTheRangeRaise199) {
     F.Reader->Items(2);
     FAIL() << "no exception";
   } catch (const EZMException& e) {
-    EXPECT_EQ(e.MsgId, 199);
+    EXPECT_EQ(e.MsgId, zmsIndexOutsideRange);
     EXPECT_NE(e.Message().find("0..1"), std::string::npos) << e.Message();
   }
   EXPECT_THROW(F.Reader->Items(-1), EZMException);
@@ -236,7 +236,7 @@ TEST_F(ZMCentralTest, ReopenRefusesAChangedArchive) {
   std::filesystem::remove(path);
   Dir.Write("r.zip", BuildArchive(a) + "more");
   F.Zip.SetVerbose(true);
-  EXPECT_EQ(MsgOf(F.Reader->File_Reopen(TZMWorkFile::kReadShareDenyWrite)), 196);
+  EXPECT_EQ(MsgOf(F.Reader->File_Reopen(TZMWorkFile::kReadShareDenyWrite)), zmsZipFileWasChanged);
   EXPECT_TRUE(F.HasText("File has changed! "));
 }
 
@@ -249,17 +249,17 @@ TEST_F(ZMCentralTest, CheckUnchangedComparesTheLastWriteTime) {
   EXPECT_EQ(F.Reader->CheckUnchanged(), 0);
   F.Reader->File_Close();
   std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
-  EXPECT_EQ(MsgOf(F.Reader->CheckUnchanged()), 162);
+  EXPECT_EQ(MsgOf(F.Reader->CheckUnchanged()), zmsFileChanged);
   EXPECT_EQ(F.Reader->CheckUnchanged(), 0);  // the new time was taken
   F.Reader->File_Close();
   std::filesystem::remove(path);
-  EXPECT_EQ(MsgOf(F.Reader->CheckUnchanged()), 164);
+  EXPECT_EQ(MsgOf(F.Reader->CheckUnchanged()), zmsZipFileCouldNotBeOpened);
   EXPECT_GT(F.Reader->CheckUnchanged(), 0);
 }
 
 TEST_F(ZMCentralTest, MissingFileIs123) {
   const int32_t r = F.Open(Dir.File("none.zip"));
-  EXPECT_EQ(MsgOf(r), 123);
+  EXPECT_EQ(MsgOf(r), zmsInputFileDoesNotExist);
   EXPECT_EQ(F.Reader->Count(), 0);
 }
 
@@ -290,7 +290,7 @@ TEST_F(ZMCentralTest, HostileNamesAndExtraFieldsLoadVerbatim) {
   a.Entries[1].Needed = 45;
   a.Entries[1].CSize = 0xFFFFFFFF;
   ASSERT_LT(OpenBuilt(a), 0);  // the empty Zip64 block cannot supply the size: 181
-  EXPECT_EQ(MsgOf(OpenBuilt(a)), 181);
+  EXPECT_EQ(MsgOf(OpenBuilt(a)), zmsErrorReadingZip64Field);
 
   TReaderFixture g;
   a.Entries[1].Extra.clear();
@@ -309,14 +309,14 @@ TEST_F(ZMCentralTest, EditingOperations) {
   TZMZRec* r0 = F.Reader->Items(0);
   TZMZRec* r1 = F.Reader->Items(1);
   TZMZRec* r2 = F.Reader->Items(2);
-  EXPECT_EQ(MsgOf(r0->SetFileName("B.TXT")), 104);
-  EXPECT_EQ(MsgOf(r0->SetFileName("a.txt")), 113);
-  EXPECT_EQ(MsgOf(r0->SetFileName("x/")), 113);
-  EXPECT_EQ(MsgOf(r2->SetFileName("plain")), 113);
-  EXPECT_EQ(MsgOf(r0->SetFileName("bad|name")), 103);
+  EXPECT_EQ(MsgOf(r0->SetFileName("B.TXT")), zmsDuplicateFilename);
+  EXPECT_EQ(MsgOf(r0->SetFileName("a.txt")), zmsCannotChangePath);
+  EXPECT_EQ(MsgOf(r0->SetFileName("x/")), zmsCannotChangePath);
+  EXPECT_EQ(MsgOf(r2->SetFileName("plain")), zmsCannotChangePath);
+  EXPECT_EQ(MsgOf(r0->SetFileName("bad|name")), zmsInvalidFilename);
   EXPECT_FALSE(r0->StatusBits() & zsbChanged);
   EXPECT_EQ(r0->SetFileName("A.txt"), 0);  // only the case changes: not a duplicate of itself
-  EXPECT_EQ(MsgOf(r0->SetFileName("new" + D + "name:x.txt")), 103);
+  EXPECT_EQ(MsgOf(r0->SetFileName("new" + D + "name:x.txt")), zmsInvalidFilename);
   EXPECT_EQ(r0->SetFileName("C:" + D + "new" + D + "n.txt"), 0);
   EXPECT_EQ(r0->HeaderName(), "new/n.txt");
   EXPECT_EQ(r0->FileName(), "new" + D + "n.txt");
@@ -339,11 +339,11 @@ TEST_F(ZMCentralTest, EditingOperations) {
   EXPECT_EQ(F.Reader->FindName("\xC3\xA9t\xC3\xA9.txt", idx, false), r0);
 
   // Dates.
-  EXPECT_EQ(MsgOf(r1->SetDateStamp(0x5A2C6000)), 114);
+  EXPECT_EQ(MsgOf(r1->SetDateStamp(0x5A2C6000)), zmsCannotChangeEncryptedDetails);
   F.Zip.SetVerbose(true);
-  EXPECT_EQ(MsgOf(r2->SetDateStamp(0x5A406000)), 135);  // day 0
+  EXPECT_EQ(MsgOf(r2->SetDateStamp(0x5A406000)), zmsInvalidDateTimeArgumentFor);  // day 0
   EXPECT_TRUE(F.HasText("Trace: Invalid date folder"));
-  EXPECT_EQ(MsgOf(r2->SetDateStamp(0x5A5D6000)), 135);  // 2025-02-29
+  EXPECT_EQ(MsgOf(r2->SetDateStamp(0x5A5D6000)), zmsInvalidDateTimeArgumentFor);  // 2025-02-29
   EXPECT_EQ(r2->SetDateStamp(0x5A2D6000), 0);
   EXPECT_EQ(r2->DateTime(), 0x5A2D6000u);
 

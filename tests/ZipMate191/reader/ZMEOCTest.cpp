@@ -24,6 +24,7 @@
 #include "ZipMateTestKit.h"
 #include "TestPeers.h"
 #include "TestTempDir.h"
+#include "ZMRecords.h"
 
 namespace fs = std::filesystem;
 
@@ -54,7 +55,7 @@ struct TEnd {
 
 std::string EndRecord(const TEnd& e) {
   std::string s;
-  P32(s, kEndOfCentralSig);
+  P32(s, zm::layout::TEndOfCentral::Signature);
   P16(s, e.ThisDisk);
   P16(s, e.CenDisk);
   P16(s, e.OnDisk);
@@ -67,7 +68,7 @@ std::string EndRecord(const TEnd& e) {
 
 std::string Locator(uint32_t disk, uint64_t offset, uint32_t total) {
   std::string s;
-  P32(s, kZip64LocatorSig);
+  P32(s, zm::layout::TZip64Locator::Signature);
   P32(s, disk);
   P64(s, offset);
   P32(s, total);
@@ -83,7 +84,7 @@ struct TZ64 {
 
 std::string Zip64Record(const TZ64& r) {
   std::string s;
-  P32(s, kZip64EndOfCentralSig);
+  P32(s, zm::layout::TZip64EndOfCentral::Signature);
   P64(s, r.RestSize);
   P16(s, 45);
   P16(s, r.Needed);
@@ -480,7 +481,7 @@ TEST_F(ZMEOCWrite, LargeValuesUseZip64Records) {
   eoc->File_Close();
   const std::string bytes = Slurp(name);
   ASSERT_EQ(bytes.size(), size_t(100 + 56 + 20 + 22 + 1));
-  EXPECT_EQ(zm::GetLE32(bytes.data() + 100), kZip64EndOfCentralSig);
+  EXPECT_EQ(zm::GetLE32(bytes.data() + 100), zm::layout::TZip64EndOfCentral::Signature);
   EXPECT_EQ(zm::GetLE64(bytes.data() + 156 + 8), 100u);  // the locator points at the record
   EXPECT_EQ(zm::GetLE32(bytes.data() + 156 + 16), 1u);
   EXPECT_EQ(zm::GetLE16(bytes.data() + 176 + 10), 0xFFFF);
@@ -731,7 +732,7 @@ TEST_F(ZMEOCNumbered, DetachedHeaderNamesTheSet) {
   P32(s, 0x02145A44);
   P32(s, 0);
   P32(s, 0);
-  P32(s, kCentralFileHeaderSig);
+  P32(s, zm::layout::TCentralHeader::Signature);
   eoc->SetFileName(Make("setup.exe", s + EndRecord({})));
   EXPECT_EQ(eoc->OpenTrailer(false), 0);
   EXPECT_EQ(eoc->FileName(), dir + "arc002.zip");

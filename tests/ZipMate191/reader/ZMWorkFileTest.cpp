@@ -291,10 +291,10 @@ TEST_F(ZMWorkFileTransfer, FailuresGiveTheirMessages) {
     EXPECT_EQ(e.MsgId, zmsErrorReadingFile);
   }
   try {
-    f.WriteCheck(buf, 1, ZM_CODE(zmmZMEOC, 159));
+    f.WriteCheck(buf, 1, ZM_CODE(zmmZMEOC, zmsErrorWritingEndOfCentral));
     FAIL() << "failed write not raised";
   } catch (const EZipMate& e) {
-    EXPECT_EQ(e.MsgId, 159);
+    EXPECT_EQ(e.MsgId, zmsErrorWritingEndOfCentral);
   }
 }
 
@@ -319,7 +319,7 @@ TEST_F(ZMWorkFileTransfer, SeekCheckCodes) {
     f.SeekCheck(0, 128, -5);
     FAIL();
   } catch (const EZipMate& e) {
-    EXPECT_EQ(e.MsgId, 128);
+    EXPECT_EQ(e.MsgId, zmsUnsupportedZipVersion);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "ZMMsg.h"
 #include "ZMWFuncs.h"
 #include "ZMZipFileTestKit.h"
+#include "ZMRecords.h"
 
 using namespace zmtest;
 namespace fs = std::filesystem;
@@ -129,7 +130,7 @@ TEST_F(TCopyFixture, CaseVariantsInTheSourceMakeTheCopyFail) {
   TZMZipCopy out(F.Zip);
   ASSERT_TRUE(out.File_Create(Tmp.File("x.zip")));
   const int64_t r = out.WriteFile(F.Reader.get(), true);
-  EXPECT_EQ(MsgOf(int32_t(r)), 104);
+  EXPECT_EQ(MsgOf(int32_t(r)), zmsDuplicateFilename);
   out.File_Close();
 }
 
@@ -160,7 +161,7 @@ TEST_F(TCopyFixture, DataDescriptorsOfPlainEntriesAreDroppedAndOfEncryptedOnesKe
       const size_t at =
           30 + zm::GetLE16(b + 26) + zm::GetLE16(b + 28) + size_t(S.Reader->Items(0)->CompressedSize());
       ASSERT_GT(bytes.size(), at + 4);
-      EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + at), kDataDescSig);
+      EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + at), zm::kDataDescriptorSig);
     } else {
       EXPECT_EQ(Sh("unzip -tqq '" + dst + "'"), 0);
       EXPECT_EQ(Sh(PyCheck(dst)), 0);
@@ -178,7 +179,8 @@ TEST_F(TCopyFixture, CommitOfOnlyDiscardedEntriesWritesAnEmptyArchive) {
   EXPECT_EQ(out.Commit(false), 0);
   const std::string bytes = ReadFile(dst);
   ASSERT_EQ(bytes.size(), size_t(kEndOfCentralSize));
-  EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data())), kEndOfCentralSig);
+  EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data())),
+            zm::layout::TEndOfCentral::Signature);
   EXPECT_EQ(Sh("python3 -c \"import zipfile,sys; assert zipfile.ZipFile(sys.argv[1]).namelist()==[]\" '" +
                dst + "'"),
             0);
@@ -307,7 +309,7 @@ TEST_F(TCopyFixture, ACommitSplitIntoCompatibleParts) {
   ASSERT_TRUE(fs::exists(dir / "set.z01"));
   ASSERT_TRUE(fs::exists(set));
   const std::string first = ReadFile((dir / "set.z01").string());
-  EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(first.data())), kSpanningMarkerSig);
+  EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(first.data())), zm::kDataDescriptorSig);
   for (auto& e : fs::directory_iterator(dir)) EXPECT_LE(fs::file_size(e.path()), 65536u) << e.path();
 
   // Our reader lists the set from its last part and joins it into one archive.
