@@ -15,6 +15,7 @@
 #include "ZMIRec.h"
 #include "ZMMatch.h"
 #include "ZMMsg.h"
+#include "ZMRecords.h"
 #include "ZMNewFile.h"
 #include "ZMUTF8.h"
 #include "ZMUtils.h"
@@ -316,7 +317,7 @@ void TZMAddOpr::BeginTarget(TZMNewFile& file, TZMZipCopy& out) {
     out.File_Create(name);
     // The spanning marker begins the first part.
     uint8_t marker[4];
-    zm::PutLE32(marker, kDataDescSig);
+    zm::PutLE32(marker, zm::kDataDescriptorSig);
     if (!out.Writes(marker, -4)) throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, 175), true);
     return;
   }
