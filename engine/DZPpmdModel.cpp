@@ -312,7 +312,8 @@ void TDZPpmdModel::Restart() {
 
 void TDZPpmdModel::Refresh(TContext* c, unsigned oldNU, unsigned scale) {
   unsigned i = c->NumStats;
-  TState* s = reinterpret_cast<TState*>(ShrinkUnits(reinterpret_cast<uint8_t*>(Stats(c)), oldNU, (i + 2) >> 1));
+  TState* s =
+      reinterpret_cast<TState*>(ShrinkUnits(reinterpret_cast<uint8_t*>(Stats(c)), oldNU, (i + 2) >> 1));
   SetStats(c, s);
   unsigned flags = (c->Flags & (kPrevHigh + kRescaled * scale)) + HighFlag(s->Symbol);
   unsigned escFreq = SummFreq(c) - s->Freq;
@@ -757,9 +758,9 @@ uint16_t& TDZPpmdModel::BinSumm() {
   const TContext* mc = FMinContext;
   // Counts of binary contexts are 1 to 196 and their flags two bits (0x08, 0x10), so
   // the masks change nothing; they only keep any index within the table.
-  return FBinSumm[FNS2Indx[(mc->One.Freq - 1u) & 0xFF]]
-                 [(FNS2BSIndx[Suffix(mc)->NumStats] + FPrevSuccess + mc->Flags + ((uint32_t(FRunLength) >> 26) & 0x20)) &
-                  63];
+  return FBinSumm[FNS2Indx[(mc->One.Freq - 1u) & 0xFF]][(FNS2BSIndx[Suffix(mc)->NumStats] + FPrevSuccess +
+                                                         mc->Flags + ((uint32_t(FRunLength) >> 26) & 0x20)) &
+                                                        63];
 }
 
 // ---- Decoding --------------------------------------------------------------------

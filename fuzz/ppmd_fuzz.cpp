@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SmallHeap(settings, data + 4, size - 4, declared);
     return 0;
   }
-  const uint16_t word = uint16_t((settings & 0x0F) | ((settings >> 4) & 3) << 4 | ((settings >> 6) & 1) << 12);
+  const uint16_t word =
+      uint16_t((settings & 0x0F) | ((settings >> 4) & 3) << 4 | ((settings >> 6) & 1) << 12);
   std::string packed;
   packed += char(word & 0xFF);
   packed += char(word >> 8);

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   std::printf("%d entries in %s\n", zip.Count(), argv[1]);
   for (int i = 0; i < zip.Count(); ++i) {
     auto entry = zip.DirEntry(i);
-    std::printf("  %10lld  %s\n", static_cast<long long>(entry->UncompressedSize()), entry->FileName().c_str());
+    std::printf("  %10lld  %s\n", static_cast<long long>(entry->UncompressedSize()),
+                entry->FileName().c_str());
   }
 
   int lastPercent = -1;

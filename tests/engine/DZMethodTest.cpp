@@ -274,14 +274,15 @@ TEST_F(DZMethodPeers, SevenZipPpmdOrdersHeapsAndFullHeaps) {
   if (!HaveTool("7z")) GTEST_SKIP() << "7z is not installed";
   std::string mixed = Sample(1 << 20);
   uint32_t x = 7;
-  for (int i = 0; i < (1 << 20); ++i) mixed += char((x = x * 1103515245u + 12345u) >> (i & 0x10000 ? 24 : 29));
+  for (int i = 0; i < (1 << 20); ++i)
+    mixed += char((x = x * 1103515245u + 12345u) >> (i & 0x10000 ? 24 : 29));
   mixed += ReadFile(Src / "dir0" / "sub" / "data0.bin") + Sample(1 << 20).substr(4096);
   WriteFile(Src / "mixed.bin", mixed);
   WriteFile(Src / "one.txt", "1");
   // The settings and the head word each must give: order less one, MiB less one,
   // and (bit 12) cutting off rather than starting afresh.
   const std::pair<const char*, uint16_t> settings[] = {
-      {"-mx=1", 0x003},          {"-m0=PPMd:o=2:mem=1m", 0x001}, {"-mo=6 -mmem=3m", 0x025},
+      {"-mx=1", 0x003},           {"-m0=PPMd:o=2:mem=1m", 0x001},    {"-mo=6 -mmem=3m", 0x025},
       {"-mo=16 -mmem=1m", 0x00F}, {"-mx=9 -mo=16 -mmem=1m", 0x100F}, {"-mx=9 -mo=3 -mmem=1m", 0x1002}};
   for (const auto& [opts, word] : settings) {
     const std::string zip = "../p" + std::to_string(word) + ".zip";
@@ -315,7 +316,8 @@ TEST_F(DZMethodPeers, SevenZipPpmdRunsRecordsAndRepeats) {
   std::string base(5000, ' ');
   for (char& c : base) c = char(next(256));
   while (repeats.size() < 2000000)
-    repeats += next(10) < 7 ? base.substr(next(4000), 50 + next(950)) : std::string(1 + next(300), char(next(256)));
+    repeats +=
+        next(10) < 7 ? base.substr(next(4000), 50 + next(950)) : std::string(1 + next(300), char(next(256)));
   WriteFile(shapes / "runs.bin", runs);
   WriteFile(shapes / "records.bin", records);
   WriteFile(shapes / "repeats.bin", repeats);
@@ -333,9 +335,10 @@ TEST_F(DZMethodPeers, PpmdEmptyAndOneByteEntries) {
   const std::string packed = PackedData(ReadFile(Dir / "t.zip"));
   const std::string first = ReadFile(Src / "dir0" / "text0.txt").substr(0, 1);
   ASSERT_GT(packed.size(), 6u);
-  WriteFile(Dir / "e.zip", BuildZip({{.Name = "empty", .Data = "", .Method = 98, .Packed = packed.substr(0, 2)},
-                                     {.Name = "empty2", .Data = "", .Method = 98, .Packed = packed},
-                                     {.Name = "one", .Data = first, .Method = 98, .Packed = packed}}));
+  WriteFile(Dir / "e.zip",
+            BuildZip({{.Name = "empty", .Data = "", .Method = 98, .Packed = packed.substr(0, 2)},
+                      {.Name = "empty2", .Data = "", .Method = 98, .Packed = packed},
+                      {.Name = "one", .Data = first, .Method = 98, .Packed = packed}}));
   TRun r(Dir / "e.zip");
   EXPECT_EQ(r.Result, 3) << r.H.AllMessages();
   EXPECT_EQ(ReadFile(r.Out / "empty"), "");
@@ -367,7 +370,8 @@ TEST_F(DZMethodPeers, DamagedPpmdIsRefusedAndLeavesNoFile) {
         << bad.size() << ": " << m;
   }
   // The compressor's end mark comes before a size stated too large.
-  WriteFile(Dir / "l.zip", BuildZip({{.Name = "t.txt", .Data = text + "more", .Method = 98, .Packed = packed}}));
+  WriteFile(Dir / "l.zip",
+            BuildZip({{.Name = "t.txt", .Data = text + "more", .Method = 98, .Packed = packed}}));
   TRun longer(Dir / "l.zip");
   EXPECT_NE(longer.H.AllMessages().find("t.txt (less data than its stated size)"), std::string::npos)
       << longer.H.AllMessages();
