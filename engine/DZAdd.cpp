@@ -81,17 +81,7 @@ int RunStreamConvert(TDZHost& host) {
   uint32_t crc = 0;
   if (encrypt) {
     std::string pwd;
-    host.GetText(DZ_ARG_PASSWORD, 0, pwd);
-    host.CheckStop();
-    if (pwd.empty()) {
-      int32_t tries = 1;
-      const int r = host.AskPassword(std::string(), tries, pwd);
-      host.CheckStop();
-      if (r != 1 || pwd.empty()) {
-        host.ErrorMsg(dePasswordCancelled, "");
-        return -dePasswordCancelled;
-      }
-    }
+    if (const int r = host.PasswordForWriting(pwd); r != 0) return r;
     // The encryption header carries the CRC's high byte, so the source is read
     // once for its CRC and then again for the data.
     const int64_t start = in.Seek(0, 1);

@@ -75,16 +75,6 @@ bool DeleteUtf8(const std::string& name) {
 #endif
 }
 
-// Opens a regular file for reading; never waits for a FIFO's writer or a device.
-plat::THandle OpenRegularUtf8(const std::string& name) {
-  const uint32_t mode = plat::fmOpenRead | plat::fmShareDenyNone | plat::fmRegularOnly;
-#ifdef _WIN32
-  return plat::FileOpenW(WideFromUtf8String(name), mode);
-#else
-  return plat::FileOpen(name, mode);
-#endif
-}
-
 // What stands at path when it is neither a regular file, a folder nor missing (a link
 // is followed): "a FIFO", "a socket", "a device"; null otherwise.
 const char* SpecialFileAt(const fs::path& path, fs::file_status st) {

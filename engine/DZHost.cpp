@@ -138,6 +138,21 @@ int TDZHost::GetText(int kind, int index, std::string& text, int32_t* count) {
   return r;
 }
 
+int TDZHost::PasswordForWriting(std::string& password) {
+  GetText(DZ_ARG_PASSWORD, 0, password);
+  CheckStop();
+  if (password.empty()) {
+    int32_t tries = 1;
+    const int r = AskPassword(std::string(), tries, password);
+    CheckStop();
+    if (r != 1 || password.empty()) {
+      ErrorMsg(dePasswordCancelled, "");
+      return -dePasswordCancelled;
+    }
+  }
+  return 0;
+}
+
 int TDZHost::AskPassword(const std::string& name, int32_t& triesLeft, std::string& password) {
   password.clear();
   if (!FCmd.Callback) return 0;

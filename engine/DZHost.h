@@ -44,6 +44,9 @@ class TDZHost {
   int GetText(int kind, int index, std::string& text, int32_t* count = nullptr);
   // Password question: answer 1 gives a new password; triesLeft is updated.
   int AskPassword(const std::string& name, int32_t& triesLeft, std::string& password);
+  // The password new entries are encrypted with: the command's, else asked for once.
+  // 0, or -dePasswordCancelled (reported) when none is given.
+  int PasswordForWriting(std::string& password);
   int CrcError(const std::string& name, uint32_t found, uint32_t expected);
   int Overwrite(const std::string& name, bool defaultYes, int32_t index, bool existingOlder);
   // Offers the name an entry gets below the base folder; answer 1 replaces it.

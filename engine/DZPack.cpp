@@ -12,6 +12,7 @@
 
 #include "DZAes.h"
 #include "DZCrypt.h"
+#include "DZSource.h"
 #include "PlatFile.h"
 #include "PlatFileSys.h"
 #include "ZMCrc32.h"
@@ -35,15 +36,6 @@ constexpr size_t kDictionary = 32 * 1024;
 // Input bytes of the pieces in flight (read, compressed or waiting to be written).
 constexpr int64_t kBudget = 64 << 20;
 constexpr size_t kWriteStep = 256 * 1024;
-
-plat::THandle OpenSource(const std::string& name) {
-  const uint32_t mode = plat::fmOpenRead | plat::fmShareDenyNone | plat::fmRegularOnly;
-#ifdef _WIN32
-  return plat::FileOpenW(WideFromUtf8String(name), mode);
-#else
-  return plat::FileOpen(name, mode);
-#endif
-}
 
 // An open source file shared by the pieces of one item.
 struct TSource {
@@ -183,7 +175,7 @@ void TPacker::Compress(TPiece& p) {
     src = FSources[p.Item];
     if (!src) {
       src = std::make_shared<TSource>();
-      src->Handle = OpenSource(it.Path ? it.Path : "");
+      src->Handle = OpenRegularUtf8(it.Path ? it.Path : "");
       FSources[p.Item] = src;
     }
   }
@@ -381,17 +373,7 @@ int TPacker::Run() {
     total += std::max<int64_t>(FJob.Items[i].Size, 0);
   }
   if (encrypt) {
-    FHost.GetText(DZ_ARG_PASSWORD, 0, FPassword);
-    FHost.CheckStop();
-    if (FPassword.empty()) {
-      int32_t tries = 1;
-      const int r = FHost.AskPassword(std::string(), tries, FPassword);
-      FHost.CheckStop();
-      if (r != 1 || FPassword.empty()) {
-        FHost.ErrorMsg(dePasswordCancelled, "");
-        return -dePasswordCancelled;
-      }
-    }
+    if (const int r = FHost.PasswordForWriting(FPassword); r != 0) return r;
   }
   Plan();
   FHost.Progress(DZ_CB_TOTAL_ITEMS, 0, 0, std::string(), FJob.Count);

@@ -137,6 +137,15 @@ int StreamNumberOf(const std::string& text) {
   return -1;
 }
 
+plat::THandle OpenRegularUtf8(const std::string& name) {
+  const uint32_t mode = plat::fmOpenRead | plat::fmShareDenyNone | plat::fmRegularOnly;
+#ifdef _WIN32
+  return plat::FileOpenW(WideFromUtf8String(name), mode);
+#else
+  return plat::FileOpen(name, mode);
+#endif
+}
+
 std::unique_ptr<TDZSource> OpenSource(TDZHost& host, const std::string& name, int& err) {
   err = deNone;
   int no = StreamNumberOf(name);

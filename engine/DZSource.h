@@ -59,4 +59,8 @@ int StreamNumberOf(const std::string& text);
 // Opens the archive named by the text.
 std::unique_ptr<TDZSource> OpenSource(TDZHost& host, const std::string& name, int& err);
 
+// Opens the regular file of a UTF-8 name for reading; never waits for a FIFO's writer or
+// a device.
+plat::THandle OpenRegularUtf8(const std::string& name);
+
 }  // namespace dz

@@ -227,17 +227,17 @@ std::vector<TZMAddItem> TZMAddOpr::CollectFiles() {
   const TStrings& specs = m.WorkingSpecs();
   std::vector<TZMAddItem> found;
   for (int i = 0; i < specs.Count(); ++i) {
-    std::string spec = Native(specs.Strings(i));
-    if (spec.empty()) continue;
+    std::string given = Native(specs.Strings(i));
+    if (given.empty()) continue;
     const size_t before = found.size();
-    const bool absolute = PathOf(spec).is_absolute();
-    const std::string full = absolute ? spec : root + spec;
-    // Names below the root keep their folders from it; others only from the spec.
-    std::string rel = spec;
+    const bool absolute = PathOf(given).is_absolute();
+    const std::string full = absolute ? given : root + given;
+    // Names below the root keep their folders from it; others only from the name given.
+    std::string rel = given;
     if (absolute && full.compare(0, root.size(), root) == 0) rel = full.substr(root.size());
-    if (absolute && rel == spec) rel = TextOf(PathOf(spec).relative_path());
+    if (absolute && rel == given) rel = TextOf(PathOf(given).relative_path());
     rel = StoredRelative(rel);
-    if (!HasWildcards(spec) && FolderExists(full)) {
+    if (!HasWildcards(given) && FolderExists(full)) {
       const std::string prefix = WithDelim(rel);
       TZMAddItem item;
       if (!prefix.empty() && opts.Contains(AddDirNames) && Describe(PathOf(full), item) &&
@@ -248,7 +248,7 @@ std::vector<TZMAddItem> TZMAddOpr::CollectFiles() {
       }
       if (opts.Contains(AddRecurseDirs))
         Walk(full, opts.Contains(AddDirNames) ? prefix : "", "*", true, found);
-    } else if (!HasWildcards(spec)) {
+    } else if (!HasWildcards(given)) {
       TZMAddItem item;
       const std::string name = opts.Contains(AddDirNames) ? rel : BareFileName(rel);
       if (Describe(PathOf(full), item) && !item.Folder && !Excluded(name)) {
