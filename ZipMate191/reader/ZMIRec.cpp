@@ -604,8 +604,8 @@ int32_t TZMZRec::CheckLocal() {
       uint8_t fixed[L::FixedSize - 4];  // behind the signature
       if (FOwner->Reads(sig, 4) && zm::GetLE32(sig) == L::Signature &&
           FOwner->ReadFields(fixed, kLocalSizes, 9) == int(sizeof fixed)) {
-        const size_t nameLen = zm::GetLE16(fixed + L::NameLen - 4);
-        const size_t extraLen = zm::GetLE16(fixed + L::ExtraLen - 4);
+        const size_t nameLen = zm::GetLE16(fixed + (L::NameLen - 4));
+        const size_t extraLen = zm::GetLE16(fixed + (L::ExtraLen - 4));
         const std::string& readName = ReadName();
         if (nameLen == readName.size()) {
           std::string var(nameLen + extraLen, '\0');
