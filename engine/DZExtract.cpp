@@ -196,6 +196,8 @@ struct TDZExtractor::TOutput {
   bool Unnamed = false;
   bool TimeSet = false;  // by that thread
   std::string Target;
+  std::string Folder;    // the target's, made already
+  bool Replace = false;  // a file of that name is replaced
   void* Stream = nullptr;
   int StreamNo = -1;
   // Why the file could not be made, written or placed: the system's error and text.
@@ -629,10 +631,8 @@ bool TDZExtractor::PlaceUnnamed(const std::string& folder, size_t index, bool re
   return out.Commit();
 }
 
-bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
-  TDZEntry& en = FArchive.Entries()[index];
+bool TDZExtractor::CheckEntry(const TDZEntry& en, std::vector<std::string>& parts, int pipe) {
   const uint32_t opts = FHost.Cmd().Options;
-  std::vector<std::string> parts;
   if (en.IsFolder() && en.Name.find_first_not_of("./") == std::string::npos &&
       en.Name.find("..") == std::string::npos)
     return false;  // "./": the base folder itself
@@ -675,92 +675,135 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
     Fail(en, skZipFileFormatWrong, deInvalidStruct, "(sizes do not agree)");
     return false;
   }
+  return true;
+}
 
-  const bool useExtraTime = (opts & DZ_OPT_NTFS) != 0;
+bool TDZExtractor::PrepareFile(const TDZEntry& en, size_t index, size_t ordinal,
+                               std::vector<std::string>& parts, bool haveEntryTime, plat::TFileTime entryTime,
+                               TOutput& out) {
+  const uint32_t opts = FHost.Cmd().Options;
+  bool dirs = (opts & DZ_OPT_DIRNAMES) != 0;
+  // The caller may rename the file; the new name obeys the same rules.
+  std::string offered;
+  if (dirs)
+    for (size_t i = 0; i < parts.size(); ++i) offered += (i ? plat::PathDelimStr : "") + parts[i];
+  else
+    offered = parts.back();
+  std::string renamed = offered;
+  const int answer = FHost.ExtractName(renamed, FBase);
+  FHost.CheckStop();
+  if (answer == 1 && renamed != offered) {
+    std::vector<std::string> newParts;
+    if (!SplitSafeName(renamed, newParts) || renamed.back() == '/' || renamed.back() == plat::PathDelim) {
+      Fail(en, skBadName, deBadName, "(renamed to " + renamed + ")");
+      return false;
+    }
+    parts.swap(newParts);
+    dirs = true;
+  }
+  const size_t nFolders = dirs ? parts.size() - 1 : 0;
+  const std::string target = TargetPath(FBase, parts, dirs);
+
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(PathOf(target), ec);
+  const bool exists = st.type() != fs::file_type::not_found;
+  if (exists && st.type() == fs::file_type::directory) {
+    Fail(en, skFileExists, deCreateFile, "(a folder of that name exists)");
+    return false;
+  }
+  // Only regular files are opened or replaced: a FIFO would block the open and a
+  // device would take the data.
+  if (const char* special = exists ? SpecialFileAt(PathOf(target), st) : nullptr) {
+    Fail(en, skFileExists, deCreateFile, std::string("(") + special + " is in the way: " + target + ")");
+    return false;
+  }
+  plat::TFileTime fileTime = 0;
+  const bool older =
+      exists && haveEntryTime && FileTimeOf(target, fileTime) && fileTime + kTwoSeconds <= entryTime;
+  if (opts & (DZ_OPT_UPDATE | DZ_OPT_FRESHEN)) {
+    // Update takes new files and newer versions; freshen only newer versions.
+    if ((exists && !older) || (!exists && !(opts & DZ_OPT_UPDATE))) {
+      FHost.Skipped(en.Name, skOnFreshen, 0);
+      return false;
+    }
+  } else if (exists) {
+    const bool dflt = (opts & DZ_OPT_OVERWRITE) != 0;
+    const int r = FHost.Overwrite(target, dflt, int32_t(index), older);
+    FHost.CheckStop();
+    const bool overwrite = r == 1 || (r == 0 && dflt);
+    if (!overwrite) {
+      FHost.Skipped(en.Name, skNoOverwrite, 0);
+      return false;
+    }
+  }
+  if (!MakeFolders(FBase, parts, nFolders, out.Folder, en.Name)) return false;
+  out.Target = target;
+  out.Replace = exists;
+  if (FAhead && FAhead->Covers(ordinal) && FAhead->WritesFile(ordinal)) {
+    out.Unnamed = true;
+  } else if (!CreateTemp(out.Folder, index, out)) {
+    // The data go to a temporary file beside the target first.
+    Fail(en, skNoOpen, CreateError(out.Error), Where(out.Folder, out.Cause));
+    return false;
+  }
+  return true;
+}
+
+bool TDZExtractor::OpenStream(const TDZEntry& en, int pipe, TOutput& out) {
+  TDZStreamRec rec{};
+  rec.StreamNo = pipe;
+  rec.StreamOp = DZ_SO_OPEN;
+  if (!FHost.StreamCall(rec) || !rec.StreamRef) {
+    FHost.CheckStop();
+    Fail(en, skNoOpen, deCreateFile, "(stream " + std::to_string(pipe) + ")");
+    return false;
+  }
+  out.Stream = rec.StreamRef;
+  out.StreamNo = pipe;
+  return true;
+}
+
+bool TDZExtractor::AcceptCrc(const TDZEntry& en, uint32_t crc) {
+  // The second form of AES encryption leaves the CRC out: its code authenticated the data.
+  if (crc == en.Crc || (en.IsAes() && !en.Aes.ChecksCrc())) return true;
+  const int r = FHost.CrcError(en.Name, crc, en.Crc);
+  FHost.CheckStop();
+  FHost.ErrorMsg(
+      deError, "CRC-32 mismatch in " + en.Name + " (found " + Hex8(crc) + ", expected " + Hex8(en.Crc) + ")");
+  if (r != 1 || FTest) {
+    FHost.Skipped(en.Name, skGeneralExtractError, deError);
+    return false;
+  }
+  return true;
+}
+
+bool TDZExtractor::PlaceFile(const TDZEntry& en, size_t index, bool haveEntryTime, plat::TFileTime entryTime,
+                             TOutput& out) {
+  bool placed = true;
+  if (out.Unnamed) {
+    if (haveEntryTime && !out.TimeSet && out.File != plat::kInvalidHandle)
+      plat::FileSetTime(out.File, entryTime);
+    placed = PlaceUnnamed(out.Folder, index, out.Replace, out, haveEntryTime, entryTime);
+  } else if (out.File != plat::kInvalidHandle) {
+    if (haveEntryTime) plat::FileSetTime(out.File, entryTime);
+    placed = out.Commit();
+  }
+  if (!placed) Fail(en, skNoAccess, CreateError(out.Error), Where(out.Target, out.Cause));
+  return placed;
+}
+
+bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
+  TDZEntry& en = FArchive.Entries()[index];
+  std::vector<std::string> parts;
+  if (!CheckEntry(en, parts, pipe)) return false;
   plat::TFileTime entryTime = 0;
-  const bool haveEntryTime = EntryTime(en, useExtraTime, entryTime);
+  const bool haveEntryTime = EntryTime(en, (FHost.Cmd().Options & DZ_OPT_NTFS) != 0, entryTime);
 
   TOutput out;
   out.Host = &FHost;
-  std::string target, folder;
-  bool replace = false;
-  if (!FTest && pipe < 0) {
-    bool dirs = (opts & DZ_OPT_DIRNAMES) != 0;
-    // The caller may rename the file; the new name obeys the same rules.
-    std::string offered;
-    if (dirs)
-      for (size_t i = 0; i < parts.size(); ++i) offered += (i ? plat::PathDelimStr : "") + parts[i];
-    else
-      offered = parts.back();
-    std::string renamed = offered;
-    const int answer = FHost.ExtractName(renamed, FBase);
-    FHost.CheckStop();
-    if (answer == 1 && renamed != offered) {
-      std::vector<std::string> newParts;
-      if (!SplitSafeName(renamed, newParts) || renamed.back() == '/' || renamed.back() == plat::PathDelim) {
-        Fail(en, skBadName, deBadName, "(renamed to " + renamed + ")");
-        return false;
-      }
-      parts.swap(newParts);
-      dirs = true;
-    }
-    const size_t nFolders = dirs ? parts.size() - 1 : 0;
-    target = TargetPath(FBase, parts, dirs);
-
-    std::error_code ec;
-    const fs::file_status st = fs::symlink_status(PathOf(target), ec);
-    const bool exists = st.type() != fs::file_type::not_found;
-    if (exists && st.type() == fs::file_type::directory) {
-      Fail(en, skFileExists, deCreateFile, "(a folder of that name exists)");
-      return false;
-    }
-    // Only regular files are opened or replaced: a FIFO would block the open and a
-    // device would take the data.
-    if (const char* special = exists ? SpecialFileAt(PathOf(target), st) : nullptr) {
-      Fail(en, skFileExists, deCreateFile, std::string("(") + special + " is in the way: " + target + ")");
-      return false;
-    }
-    plat::TFileTime fileTime = 0;
-    const bool older =
-        exists && haveEntryTime && FileTimeOf(target, fileTime) && fileTime + kTwoSeconds <= entryTime;
-    if (opts & (DZ_OPT_UPDATE | DZ_OPT_FRESHEN)) {
-      // Update takes new files and newer versions; freshen only newer versions.
-      if ((exists && !older) || (!exists && !(opts & DZ_OPT_UPDATE))) {
-        FHost.Skipped(en.Name, skOnFreshen, 0);
-        return false;
-      }
-    } else if (exists) {
-      const bool dflt = (opts & DZ_OPT_OVERWRITE) != 0;
-      const int r = FHost.Overwrite(target, dflt, int32_t(index), older);
-      FHost.CheckStop();
-      const bool overwrite = r == 1 || (r == 0 && dflt);
-      if (!overwrite) {
-        FHost.Skipped(en.Name, skNoOverwrite, 0);
-        return false;
-      }
-    }
-    if (!MakeFolders(FBase, parts, nFolders, folder, en.Name)) return false;
-    out.Target = target;
-    replace = exists;
-    if (FAhead && FAhead->Covers(ordinal) && FAhead->WritesFile(ordinal)) {
-      out.Unnamed = true;
-    } else if (!CreateTemp(folder, index, out)) {
-      // The data go to a temporary file beside the target first.
-      Fail(en, skNoOpen, CreateError(out.Error), Where(folder, out.Cause));
-      return false;
-    }
-  } else if (pipe >= 0) {
-    TDZStreamRec rec{};
-    rec.StreamNo = pipe;
-    rec.StreamOp = DZ_SO_OPEN;
-    if (!FHost.StreamCall(rec) || !rec.StreamRef) {
-      FHost.CheckStop();
-      Fail(en, skNoOpen, deCreateFile, "(stream " + std::to_string(pipe) + ")");
-      return false;
-    }
-    out.Stream = rec.StreamRef;
-    out.StreamNo = pipe;
-  }
+  if (!FTest && pipe < 0 && !PrepareFile(en, index, ordinal, parts, haveEntryTime, entryTime, out))
+    return false;
+  if (pipe >= 0 && !OpenStream(en, pipe, out)) return false;
 
   TDZCrypt crypt;
   TDZAesCipher aes;
@@ -769,29 +812,8 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
 
   if (FHost.Verbose()) FHost.Info((FTest ? "testing: " : "extracting: ") + en.Name);
   uint32_t crc = 0;
-  if (!Decode(en, ordinal, cipher, out, crc)) return false;
-  // The second form of AES encryption leaves the CRC out: its code authenticated the data.
-  if (crc != en.Crc && (!en.IsAes() || en.Aes.ChecksCrc())) {
-    const int r = FHost.CrcError(en.Name, crc, en.Crc);
-    FHost.CheckStop();
-    FHost.ErrorMsg(deError, "CRC-32 mismatch in " + en.Name + " (found " + Hex8(crc) + ", expected " +
-                                Hex8(en.Crc) + ")");
-    if (r != 1 || FTest) {
-      FHost.Skipped(en.Name, skGeneralExtractError, deError);
-      return false;
-    }
-  }
-  bool placed = true;
-  if (out.Unnamed) {
-    if (haveEntryTime && !out.TimeSet && out.File != plat::kInvalidHandle)
-      plat::FileSetTime(out.File, entryTime);
-    placed = PlaceUnnamed(folder, index, replace, out, haveEntryTime, entryTime);
-  } else if (out.File != plat::kInvalidHandle) {
-    if (haveEntryTime) plat::FileSetTime(out.File, entryTime);
-    placed = out.Commit();
-  }
-  if (!placed) Fail(en, skNoAccess, CreateError(out.Error), Where(target, out.Cause));
-  return placed;
+  if (!Decode(en, ordinal, cipher, out, crc) || !AcceptCrc(en, crc)) return false;
+  return PlaceFile(en, index, haveEntryTime, entryTime, out);
 }
 
 bool TDZExtractor::UnnamedFilesWork() {

@@ -45,7 +45,25 @@ class TDZExtractor {
   int Prepare();
   void ReadSpecs(int kind, std::vector<std::string>& out);
   void Select(std::vector<size_t>& chosen);
+  // Extracts or tests one entry, in steps that each report their own failure and answer
+  // whether to go on; false when the entry was not done (folders included).
   bool ProcessEntry(size_t index, size_t ordinal, int pipe);
+  // The entry's name split into safe parts, and whether its data can be decoded at all;
+  // folders are made here (and answer false).
+  bool CheckEntry(const TDZEntry& en, std::vector<std::string>& parts, int pipe);
+  // The target of an entry extracted to a file: its name (the caller may rename it),
+  // what stands there now (replaced, skipped, or asked about), its folders, and the
+  // temporary file (or the other thread's unnamed one) that takes the data.
+  bool PrepareFile(const TDZEntry& en, size_t index, size_t ordinal, std::vector<std::string>& parts,
+                   bool haveEntryTime, plat::TFileTime entryTime, TOutput& out);
+  // The caller's stream that takes an entry sent to a pipe.
+  bool OpenStream(const TDZEntry& en, int pipe, TOutput& out);
+  // Whether the data's CRC lets the entry be kept (the caller may accept a mismatch when
+  // extracting).
+  bool AcceptCrc(const TDZEntry& en, uint32_t crc);
+  // The decoded file renamed into place with the entry's time.
+  bool PlaceFile(const TDZEntry& en, size_t index, bool haveEntryTime, plat::TFileTime entryTime,
+                 TOutput& out);
   bool MakeFolders(const std::string& base, const std::vector<std::string>& parts, size_t n,
                    std::string& path, const std::string& display);
   // Sets up the decryption of an encrypted entry (traditional or AES) in crypt or aes

@@ -66,4 +66,18 @@ TDriveLayer& Drives();
 // Replaces the drive layer (null restores the system's); returns the previous one.
 TDriveLayer* SetDrives(TDriveLayer* layer);
 
+// A layer's critical-error mode set for as long as the scope lives, the old one put back
+// however it ends.
+class TErrorModeScope {
+ public:
+  TErrorModeScope(TDriveLayer& layer, uint32_t mode) : FLayer(layer), FSaved(layer.SetErrorMode(mode)) {}
+  ~TErrorModeScope() { FLayer.SetErrorMode(FSaved); }
+  TErrorModeScope(const TErrorModeScope&) = delete;
+  TErrorModeScope& operator=(const TErrorModeScope&) = delete;
+
+ private:
+  TDriveLayer& FLayer;
+  uint32_t FSaved;
+};
+
 }  // namespace plat

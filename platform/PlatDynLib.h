@@ -37,9 +37,6 @@ bool LibFree(TLibHandle lib);
 uint32_t LastLibError();
 std::string LastLibErrorText();
 
-// Sets the process error mode (where the platform has one) and returns the previous
-// mode; a no-op answering 0 elsewhere.
-uint32_t SetLibErrorMode(uint32_t mode);
 
 // The folder of the running program with a trailing delimiter; empty when unknown.
 std::string ProgramFolder();

@@ -1,9 +1,9 @@
 #include "ZMDllLoad.h"
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 
+#include "PlatDrive.h"
 #include "PlatError.h"
 #include "PlatFileSys.h"
 #include "PlatPath.h"
@@ -14,32 +14,13 @@
 #include "ZMXcpt.h"
 #include "ZipMate.h"
 #include "ZMMsg.h"
+#include "ZMNameParts.h"
 
 namespace {
 
 constexpr uint32_t kFailCriticalErrors = 3;
 
 bool Chatty(const TCustomZipMate& comp) { return comp.Verbosity() != 0; }
-
-// The extension of a path (from its last full stop after the last folder part).
-std::string ExtensionOf(const std::string& path) {
-  size_t dot = path.find_last_of('.');
-  size_t delim = path.find_last_of("\\/:");
-  if (dot == std::string::npos || (delim != std::string::npos && dot < delim)) return std::string();
-  return path.substr(dot);
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-// Restores the process error mode however the load ends.
-struct TErrorModeScope {
-  uint32_t Saved;
-  explicit TErrorModeScope(uint32_t mode) : Saved(plat::SetLibErrorMode(mode)) {}
-  ~TErrorModeScope() { plat::SetLibErrorMode(Saved); }
-};
 
 }  // namespace
 
@@ -107,7 +88,7 @@ int32_t TZMDLLLoader::TryLoad(TZMCore* worker, const std::string& path, bool rep
   FTriedPath = path;
   plat::TLibHandle h;
   {
-    TErrorModeScope mode(kFailCriticalErrors);
+    plat::TErrorModeScope mode(plat::SystemDrives(), kFailCriticalErrors);
     h = plat::LibLoad(path);
   }
   if (!h) {
@@ -239,7 +220,7 @@ int32_t TZMDLLLoader::LoadEngine(TZMCore* worker) {
     // folder: the library is only ever loaded by its full path.
     f = d[0] == '.' ? plat::ProgramFolder() + d : d;
     if (!plat::IsFullPath(f)) f = JoinPath(plat::CurrentFolder(), f);
-    if (!BareFileName(d).empty() && Upper(ExtensionOf(d)) == ".DLL") {
+    if (!BareFileName(d).empty() && zmname::Upper(zmname::ExtOf(d)) == ".DLL") {
       TryLoad(worker, f, true);
       return FVersion;
     }

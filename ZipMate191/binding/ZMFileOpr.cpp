@@ -2,33 +2,13 @@
 
 #include "PlatFileSys.h"
 #include "ZMMsg.h"
+#include "ZMNameParts.h"
 #include "ZMNewFile.h"
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
 #include "ZMXcpt.h"
 #include "ZMZipFile.h"
 #include "ZipMate.h"
-
-namespace {
-
-// path with its extension (after the last '.' of the file-name part) replaced.
-std::string WithExtension(const std::string& path, const std::string& ext) {
-  const size_t slash = path.find_last_of("/\\");
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ext;
-  return path.substr(0, dot) + ext;
-}
-
-bool IsZipExtension(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-  std::string e = path.substr(dot);
-  for (char& c : e) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return e == ".ZIP";
-}
-
-}  // namespace
 
 TZMFileOpr::TZMFileOpr(TCustomZipMate& master) : TZMCore(master), FLister(master.Lister()) {}
 
@@ -81,7 +61,7 @@ int32_t TZMFileOpr::Join(const std::string& source, std::string& dest, TZMNewFil
         file.BeginScratch(TempFolder());
       } else if (!BareFileName(dest).empty()) {
         // The name keeps a .zip extension of any case; others get .zip.
-        if (!IsZipExtension(dest)) dest = WithExtension(dest, ".zip");
+        if (zmname::Upper(zmname::ExtOf(dest)) != ".ZIP") dest = zmname::WithoutExt(dest) + ".zip";
         RefuseSourcePart(*in, dest);
         file.Begin(dest, true);
       } else {

@@ -1,13 +1,13 @@
 // The drive of an archive, read through the platform's drive layer.
 #include "ZMDrv.h"
 
-#include <cctype>
 #include <filesystem>
 
 #include "PlatDrive.h"
 #include "PlatError.h"
 #include "PlatPath.h"
 #include "ZMMsg.h"
+#include "ZMNameParts.h"
 #include "ZMXcpt.h"
 
 namespace {
@@ -17,20 +17,6 @@ std::string ExpandedPath(const std::string& path) {
   std::string s = std::filesystem::absolute(std::filesystem::path(path), ec).string();
   return ec ? path : s;
 }
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-// Restores the critical-error mode when it goes out of scope.
-struct TErrorModeGuard {
-  uint32_t Prev;
-  TErrorModeGuard() : Prev(plat::Drives().SetErrorMode(1)) {}
-  ~TErrorModeGuard() { plat::Drives().SetErrorMode(Prev); }
-  TErrorModeGuard(const TErrorModeGuard&) = delete;
-  TErrorModeGuard& operator=(const TErrorModeGuard&) = delete;
-};
 
 }  // namespace
 
@@ -51,7 +37,7 @@ void TZMWorkDrive::Clear() {
 }
 
 void TZMWorkDrive::SetDrive(const std::string& path) {
-  const std::string root = Upper(plat::Drives().DrivePart(ExpandedPath(path)) + plat::PathDelimStr);
+  const std::string root = zmname::Upper(plat::Drives().DrivePart(ExpandedPath(path)) + plat::PathDelimStr);
   if (root == FLastPath) return;
   Clear();
   if (root.size() == 3 && root[1] == ':') {
@@ -83,7 +69,7 @@ bool TZMWorkDrive::HasMedia(bool tryFormat) {
   bool queried = false;
   bool unformatted = false;
   {
-    TErrorModeGuard guard;
+    plat::TErrorModeScope guard(plat::Drives(), 1);
     std::string label;
     uint32_t serial = 0;
     if (plat::Drives().VolumeInformation(FDriveRoot, label, serial)) {
@@ -140,7 +126,7 @@ bool TZMWorkDrive::Format() {
   }
   bool ok;
   {
-    TErrorModeGuard guard;
+    plat::TErrorModeScope guard(plat::Drives(), 1);
     ok = plat::Drives().FormatDrive(FDriveRoot);
   }
   const uint32_t err = plat::GetLastError();

@@ -87,18 +87,8 @@ TPosixDrives& PosixDrives() {
   return drives;
 }
 
-TDriveLayer* gCurrent = nullptr;
-
 }  // namespace
 
 TDriveLayer& SystemDrives() { return PosixDrives(); }
-
-TDriveLayer& Drives() { return gCurrent ? *gCurrent : SystemDrives(); }
-
-TDriveLayer* SetDrives(TDriveLayer* layer) {
-  TDriveLayer* prev = gCurrent;
-  gCurrent = layer;
-  return prev;
-}
 
 }  // namespace plat

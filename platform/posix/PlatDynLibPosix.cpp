@@ -105,7 +105,6 @@ bool LibFree(TLibHandle lib) { return lib && dlclose(lib) == 0; }
 uint32_t LastLibError() { return tLibError; }
 std::string LastLibErrorText() { return tLibErrorText; }
 
-uint32_t SetLibErrorMode(uint32_t) { return 0; }
 
 std::string ProgramFolder() {
   char buf[4096];

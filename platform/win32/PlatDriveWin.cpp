@@ -114,18 +114,8 @@ TWinDrives& WinDrives() {
   return drives;
 }
 
-TDriveLayer* gCurrent = nullptr;
-
 }  // namespace
 
 TDriveLayer& SystemDrives() { return WinDrives(); }
-
-TDriveLayer& Drives() { return gCurrent ? *gCurrent : SystemDrives(); }
-
-TDriveLayer* SetDrives(TDriveLayer* layer) {
-  TDriveLayer* prev = gCurrent;
-  gCurrent = layer;
-  return prev;
-}
 
 }  // namespace plat

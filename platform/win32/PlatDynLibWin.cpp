@@ -69,7 +69,6 @@ bool LibFree(TLibHandle lib) { return lib && ::FreeLibrary(static_cast<HMODULE>(
 uint32_t LastLibError() { return tLibError; }
 std::string LastLibErrorText() { return tLibErrorText; }
 
-uint32_t SetLibErrorMode(uint32_t mode) { return ::SetErrorMode(mode); }
 
 std::string ProgramFolder() {
   std::wstring buf(MAX_PATH, L'\0');
