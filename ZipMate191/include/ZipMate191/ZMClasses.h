@@ -36,9 +36,11 @@ class TStream : public TObject {
   /// Writes \p count bytes at the position: the number written; fewer than \p count
   /// means failure. Never raises.
   virtual int Write(const void* buffer, int count) = 0;
+  ///@{
   /// Origins of Seek (the platform's file-seek origins): from the start, from the
   /// position, from the end.
   static constexpr int soBeginning = 0, soCurrent = 1, soEnd = 2;
+  ///@}
   /// Moves the position to \p offset bytes from \p origin (soBeginning, soCurrent or
   /// soEnd): the new position, or -1 on failure.
   virtual int64_t Seek(int64_t offset, int origin) = 0;

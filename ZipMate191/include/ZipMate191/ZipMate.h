@@ -423,6 +423,7 @@ class TCustomZipMate : public TComponent {
   /// Whether a stop was requested. Setting it true asks the running operation to stop
   /// (ErrCode 2 "User canceled operation" or the engine's cancel); false clears the request.
   bool Cancel() const { return FCancel != 0; }
+  /// True asks the running operation (and the lister) to stop; false clears the request.
   void SetCancel(bool v);
   ///@}
   /// The operation state: 0 inactive, 1 idle, 2 idle after a refused re-entry, 3 busy,
@@ -441,6 +442,7 @@ class TCustomZipMate : public TComponent {
   /// The window dialogs and the engine are parented to: the application's main window by
   /// default (0 where there is none).
   intptr_t OwnerWindow() const { return FOwnerWindow; }
+  /// Sets the window handle later dialogs and engine runs are parented to (0: none).
   void SetOwnerWindow(intptr_t w) { FOwnerWindow = w; }
   ///@}
   /// Whether the component was created or used on a thread other than the program's first;
@@ -647,12 +649,13 @@ class TCustomZipMate : public TComponent {
   virtual void ExtractEntries();
   /// Whether the engine loader holds the engine for this component.
   virtual bool EngineHeld() const;
-  /// The listed archive's names or view must follow a changed setting. Without a
-  /// listing there is nothing to refresh.
+  /// What a changed setting asks of the listing (ListingChanged).
   enum TZMListingChange {
     lcNames,   ///< names must be decoded again (Encoding, NameCodePage, UseUTF8)
     lcDirOnly  ///< the view must follow UseDirOnlyEntries
   };
+  /// The listed archive's names or view must follow a changed setting. Without a
+  /// listing there is nothing to refresh.
   virtual void ListingChanged(TZMListingChange change);
 
   /// Makes \p w the running operation's worker (the component owns it).
