@@ -386,13 +386,14 @@ class TCustomZipMate : public TComponent {
   void SetUnattended(bool v);
   ///@}
   ///@{
-  /// Whether information lines ("Loaded ...", skipped items) reach OnMessage; false by
-  /// default. Stored.
+  /// Whether information and trace lines ("Loaded ...", skipped items, "Trace: ...") of
+  /// the component and the engine reach OnMessage; false by default. Stored.
   bool Verbose() const { return FVerbosity & 1; }
   void SetVerbose(bool v);
   ///@}
   ///@{
-  /// Whether trace lines ("Trace: ...") reach OnMessage too; false by default. Stored.
+  /// Like Verbose, and besides the operation frame's own lines ("Trace: done = 0") and
+  /// the engine's most detailed level of reports; false by default. Stored.
   bool Trace() const { return FVerbosity & 2; }
   void SetTrace(bool v);
   ///@}
