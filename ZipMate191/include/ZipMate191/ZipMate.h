@@ -66,8 +66,9 @@ class TCustomZipMate : public TComponent {
   friend class TZMModOpr;
 
  public:
-  /// An active, idle component with every setting at its default, owned by \p owner
-  /// when one is given. It notes the application's main window for its dialogs.
+  /// An active component with every setting at its default (State 0 until its first
+  /// operation), owned by \p owner when one is given. It notes the application's main
+  /// window for its dialogs.
   explicit TCustomZipMate(TComponent* owner = nullptr);
   /// Cancels a running operation, detaches OnMessage, OnStateChange, OnStream, OnTick
   /// and OnZipDialog, and drops this component's holds of the engine.
@@ -349,10 +350,11 @@ class TCustomZipMate : public TComponent {
   void SetActive(bool v);
   ///@}
   ///@{
-  /// Where the engine is looked for; empty by default: next to the program, then the copy
-  /// packed into the program. A folder (a leading "." is relative to the program's folder)
-  /// or the full name of a ".dll" file; "><" takes the packed copy only. The engine is
-  /// always loaded by its full path. Stored.
+  /// Where the engine is looked for; empty by default: next to the program (or the
+  /// installed engine next to the library), then the copy packed into the program. A
+  /// folder (a leading "." is relative to the program's folder) or the full name of a
+  /// ".dll" file; "><" takes the packed copy only. The engine is always loaded by its
+  /// full path. Stored.
   const std::string& DLLDirectory() const { return FDLLDirectory; }
   void SetDLLDirectory(const std::string& v);
   ///@}
