@@ -68,7 +68,8 @@ int64_t TMemoryStream::Seek(int64_t offset, int origin) {
 }
 
 void TMemoryStream::SetSize(int64_t newSize) {
-  FData.resize(size_t(std::max<int64_t>(newSize, 0)));
+  newSize = std::max<int64_t>(newSize, 0);  // a negative size is an empty stream
+  FData.resize(size_t(newSize));
   if (FPos > newSize) FPos = newSize;
 }
 

@@ -69,6 +69,18 @@ TEST(ZipMateBaseStrings, ListOperations) {
   EXPECT_THROW(b.Delete(-1), std::out_of_range);
 }
 
+TEST(ZipMateBaseStream, ANegativeSizeEmptiesTheStreamAndReadsNothing) {
+  TMemoryStream s;
+  s.Write("abcdef", 6);
+  s.SetSize(-5);
+  char buf[8] = {};
+  EXPECT_EQ(0, s.Read(buf, 8));
+  EXPECT_EQ(0, s.Position());
+  EXPECT_EQ(0, s.Size());
+  EXPECT_EQ(3, s.Write("xyz", 3));
+  EXPECT_EQ(3, s.Size());
+}
+
 TEST(ZipMateBaseComponent, OwnerDestroysWhatItStillOwns) {
   static int destroyed = 0;
   struct TCounted : TComponent {
