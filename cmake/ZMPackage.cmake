@@ -90,8 +90,14 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libzipmate191 (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_ZMTOOL_PACKAGE_NAME zmtool)
 set(CPACK_DEBIAN_UTILITY_PACKAGE_NAME rob216-update)
+# Both programs carry the engine, which dpkg-shlibdeps does not see inside them.
+set(CPACK_DEBIAN_ZMTOOL_PACKAGE_DEPENDS "libbz2-1.0, libzstd1, zlib1g")
+set(CPACK_DEBIAN_UTILITY_PACKAGE_DEPENDS "libbz2-1.0, libzstd1, zlib1g")
 
-set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+if(WIN32)
+  # One archive of every component but Debug (the grouping would join the DEBs too).
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+endif()
 set(CPACK_ARCHIVE_FILE_NAME zipmate191-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
 include(CPack)
