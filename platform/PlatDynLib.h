@@ -1,6 +1,6 @@
 // Dynamic libraries: loading by path, binding entry points by name, freeing; the
-// "error mode" around a load; the running program's own folder; GUID texts for
-// unique file names.
+// "error mode" around a load; the folders of the running program and of a library;
+// GUID texts for unique file names.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +40,9 @@ std::string LastLibErrorText();
 
 // The folder of the running program with a trailing delimiter; empty when unknown.
 std::string ProgramFolder();
+// The folder, with a trailing delimiter, of the program or shared library whose code
+// holds address (a library's own folder, wherever the program is); empty when unknown.
+std::string ModuleFolder(const void* address);
 
 // A new GUID as text in braces ("{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"); false
 // when none can be made.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "PlatDrive.h"
 #include "PlatError.h"
@@ -21,6 +22,23 @@ namespace {
 constexpr uint32_t kFailCriticalErrors = 3;
 
 bool Chatty(const TCustomZipMate& comp) { return comp.Verbosity() != 0; }
+
+// Where the engine stands when DLLDirectory is empty, full paths only: the program's
+// folder, the folder of the library that holds this code (a shared build's own), the
+// library folder the build installs into, then that folder relative to the program's
+// and this library's folders (an installed tree moved elsewhere; a library installed
+// beside the programs). The first that holds the engine; else the program's folder, so
+// that a failure names that path.
+std::string DefaultEngineFolder() {
+  static const char anchor = 0;
+  const std::string program = plat::ProgramFolder(), module = plat::ModuleFolder(&anchor);
+  std::vector<std::string> folders{program, module, ZM_INSTALL_LIBDIR};
+  for (const std::string& base : {program, module})
+    if (!base.empty()) folders.push_back(JoinPath(base, ZM_BIN_TO_LIBDIR));
+  for (const std::string& folder : folders)
+    if (plat::IsFullPath(folder) && FileIsPresent(JoinPath(folder, TZMDLLLoader::LibName))) return folder;
+  return program;
+}
 
 }  // namespace
 
@@ -235,8 +253,9 @@ int32_t TZMDLLLoader::LoadEngine(TZMCore* worker) {
     quiet = FResVersion >= MinPrivVersion;
   }
   // Never the system's search, which would also take a library of that name planted
-  // in the current folder or on the library path: without a folder, the program's own.
-  if (f.empty()) f = plat::ProgramFolder();
+  // in the current folder or on the library path: without a folder, the program's own
+  // or the installed engine's.
+  if (f.empty()) f = d.empty() ? DefaultEngineFolder() : plat::ProgramFolder();
   int32_t r = TryLoad(worker, f.empty() ? std::string(LibName) : JoinPath(f, LibName), !quiet);
   if (r < MinPrivVersion) {
     bool haveCopy = !FTempDll.empty() || ExtractResDll(worker, true) > 0;

@@ -115,6 +115,14 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
 }
 
+std::string ModuleFolder(const void* address) {
+  Dl_info info{};
+  if (!address || dladdr(address, &info) == 0 || !info.dli_fname || info.dli_fname[0] != '/')
+    return std::string();
+  const std::string p(info.dli_fname);
+  return p.substr(0, p.rfind('/') + 1);
+}
+
 bool NewGuidText(std::string& text) {
   unsigned char b[16];
   int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);

@@ -70,10 +70,12 @@ uint32_t LastLibError() { return tLibError; }
 std::string LastLibErrorText() { return tLibErrorText; }
 
 
-std::string ProgramFolder() {
+namespace {
+// The folder of a loaded module's file (the program's for null), with its delimiter.
+std::string FolderOfModule(HMODULE module) {
   std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
-    DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), DWORD(buf.size()));
+    DWORD n = ::GetModuleFileNameW(module, buf.data(), DWORD(buf.size()));
     if (n == 0) return {};
     if (n < buf.size()) {
       buf.resize(n);
@@ -84,6 +86,18 @@ std::string ProgramFolder() {
   }
   size_t slash = buf.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::string() : win::Narrow(buf.substr(0, slash + 1));
+}
+}  // namespace
+
+std::string ProgramFolder() { return FolderOfModule(nullptr); }
+
+std::string ModuleFolder(const void* address) {
+  HMODULE module = nullptr;
+  if (!address || !::GetModuleHandleExW(
+                      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                      static_cast<LPCWSTR>(address), &module))
+    return {};
+  return FolderOfModule(module);
 }
 
 bool NewGuidText(std::string& text) {

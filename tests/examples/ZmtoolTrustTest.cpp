@@ -58,6 +58,22 @@ TEST_F(TTrustFixture, ALibraryFoundByTheSystemSearchIsNeverLoaded) {
 #endif
 }
 
+// Installed, zmtool finds the engine in the library folder beside its own (by full path,
+// before its packed copy), wherever the tree was moved.
+TEST_F(TTrustFixture, TheEngineInstalledBesideTheProgramIsLoaded) {
+  const fs::path bin = Tmp.Path / "bin", lib = (bin / ZM_BIN_TO_LIBDIR).lexically_normal();
+  fs::create_directories(lib);
+  fs::create_directories(bin);
+  fs::copy_file(Tool(), bin / "zmtool");
+  fs::copy_file(EnginePath(), lib / "DzEngine190.dll");
+  const TRun r = Shell("'" + (bin / "zmtool").string() + "' --version", Tmp.Path);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const size_t at = r.Out.find("engine: "), end = r.Out.find(", version ", at);
+  ASSERT_NE(end, std::string::npos) << r.Out;
+  std::error_code ec;
+  EXPECT_TRUE(fs::equivalent(r.Out.substr(at + 8, end - at - 8), lib / "DzEngine190.dll", ec)) << r.Out;
+}
+
 TEST_F(TTrustFixture, SignalsLeaveNeitherTheEngineCopyNorATemporaryFile) {
   // Large enough to be caught while it is written; zeros pack small.
   const std::string a = Archive("big.zip", {{.Name = "big.bin", .Data = std::string(192u << 20, '\0')}});
