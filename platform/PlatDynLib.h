@@ -37,7 +37,6 @@ bool LibFree(TLibHandle lib);
 uint32_t LastLibError();
 std::string LastLibErrorText();
 
-
 // The folder of the running program with a trailing delimiter; empty when unknown.
 std::string ProgramFolder();
 // The folder, with a trailing delimiter, of the program or shared library whose code

@@ -105,7 +105,6 @@ bool LibFree(TLibHandle lib) { return lib && dlclose(lib) == 0; }
 uint32_t LastLibError() { return tLibError; }
 std::string LastLibErrorText() { return tLibErrorText; }
 
-
 std::string ProgramFolder() {
   char buf[4096];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

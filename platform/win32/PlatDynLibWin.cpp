@@ -69,7 +69,6 @@ bool LibFree(TLibHandle lib) { return lib && ::FreeLibrary(static_cast<HMODULE>(
 uint32_t LastLibError() { return tLibError; }
 std::string LastLibErrorText() { return tLibErrorText; }
 
-
 namespace {
 // The folder of a loaded module's file (the program's for null), with its delimiter.
 std::string FolderOfModule(HMODULE module) {
