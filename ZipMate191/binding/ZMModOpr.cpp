@@ -1,6 +1,7 @@
 #include "ZMModOpr.h"
 
 #include <string_view>
+#include <vector>
 
 #include "PlatError.h"
 #include "PlatFile.h"
@@ -16,6 +17,31 @@
 TZMModOpr::TZMModOpr(TCustomZipMate& master) : TZMFileOpr(master) { SetProgressMuted(false); }
 
 TZMModOpr::~TZMModOpr() { SetProgressMuted(true); }
+
+namespace {
+
+// Whether a record of the directory (count records from dirStart, each as long as its
+// lengths say) reaches past eoc, into the end record and its comment, whose bytes it
+// would then share. Only directories of up to 64 MiB in one file are walked.
+bool DirectoryRunsIntoEnd(plat::THandle h, int64_t dirStart, int64_t count, int64_t eoc) {
+  using C = zm::layout::TCentralHeader;
+  if (dirStart < 0 || dirStart > eoc || eoc - dirStart > (int64_t(64) << 20) || count <= 0) return false;
+  std::vector<uint8_t> dir(size_t(eoc - dirStart));
+  if (plat::FileSeek(h, dirStart, plat::soBeginning) != dirStart ||
+      (!dir.empty() && plat::FileRead(h, dir.data(), int(dir.size())) != int(dir.size())))
+    return false;
+  size_t at = 0;
+  for (int64_t i = 0; i < count; ++i) {
+    // A header cut short or without its signature is not read as a record: nothing to tell.
+    if (at + C::FixedSize > dir.size() || zm::GetLE32(dir.data() + at) != C::Signature) return false;
+    at += C::FixedSize + zm::GetLE16(dir.data() + at + C::NameLen) +
+          zm::GetLE16(dir.data() + at + C::ExtraLen) + zm::GetLE16(dir.data() + at + C::CommentLen);
+    if (at > dir.size()) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 void TZMModOpr::WriteComment(const std::string& text) {
   TCustomZipMate& m = Master();
@@ -65,6 +91,15 @@ void TZMModOpr::WriteComment(const std::string& text) {
       throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
     if (zm::GetLE32(rec) != zm::layout::TEndOfCentral::Signature)
       throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
+    if (!zip.MultiPart() &&
+        DirectoryRunsIntoEnd(h, zip.ArchiveStart() + zip.CentralOffset(), zip.TotalEntries(), eoc)) {
+      EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);
+      e.SetMessage(LoadMessageText(zmsErrorWritingEndOfCentral) + ": a record of the central directory of " +
+                   m.ZipFileName() +
+                   " runs into its end record, so a new comment would change that record; the archive is "
+                   "left unchanged");
+      throw e;
+    }
     // The text goes first and the length last, so that the archive opens at every step
     // (an interrupted rewrite leaves at worst a garbled comment or bytes after it); a
     // failed write (a full disk) puts the old comment back.

@@ -283,114 +283,99 @@ int32_t TZMEOC::OpenTrailer(bool eocOnly) {
   return r;
 }
 
+TZMEOC::TPartStep TZMEOC::FindRemovableFirstPart(const TPartSearch& s) {
+  std::string part = FindFirstPart(s.Base, false);
+  if (part.empty()) part = FindFirstPart(s.Base, true);
+  if (part.empty()) return {ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist), true};
+  SetFileName(s.Folder + part);
+  return {ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened), false};
+}
+
+TZMEOC::TPartStep TZMEOC::OpenNumberedParts(bool eocOnly, TPartSearch& s) {
+  if (Upper(ExtOf(FFileName)) != ".ZIP") return {ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist), true};
+  int32_t reference = -1;
+  for (int k = 1; k <= 1000; ++k) {
+    if (Poll() || CancelCode() != 0) return {ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened), true};
+    const std::string name = s.Base + ThreeDigits(k) + ".zip";
+    const int32_t stamp = FileStamp(name);
+    if (k == 1) reference = stamp;
+    if (stamp == -1 || (!SpanOptions().Contains(spAnyTime) && stamp != reference))
+      return {ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist), true};
+    s.PartIndex = k - 1;
+    SetFileName(name);
+    const int32_t r = OpenEOC(eocOnly);
+    if (r < 0) continue;
+    if (FTotalDisks != k) {
+      File_Close();
+      return {ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened), true};
+    }
+    FNumbering = kNumberingNumbered;
+    if (FileIsPresent(WithoutExt(FFileName) + ".z01")) {
+      // Parts of both schemes: which set is meant cannot be told.
+      File_Close();
+      return {r, true};
+    }
+    return {r, false};
+  }
+  return {ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist), true};
+}
+
+int32_t TZMEOC::OpenAskingForDisks(bool eocOnly, TPartSearch& s) {
+  while (!FIsOpen) {
+    int32_t r = OpenEOC(eocOnly);
+    if (r >= 0) return r;
+    if (s.Fixed) {
+      if (!s.Searching && ZMMsgOf(r) != zmsZipFileCouldNotBeOpened)
+        r = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
+      return r;
+    }
+    FNewDisk = true;
+    FDiskNr = -1;
+    AskDisk(false, false);
+    if (!s.Searching) continue;
+    s.Scheme = kNumberingNumbered;
+    std::string part = FindFirstPart(s.Base, false);
+    if (part.empty()) {
+      part = FindFirstPart(s.Base, true);
+      s.Scheme = kNumberingCompatible;
+    }
+    if (part.empty()) {
+      s.Searching = false;
+      return ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
+    }
+    SetFileName(s.Folder + part);
+  }
+  return ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
+}
+
+int32_t TZMEOC::CheckFoundSet(int32_t result, const TPartSearch& s) {
+  if (!s.Searching || result < 0) return result;
+  if (FFileKind != kFileKindSpanned && FTotalDisks == 1 && s.PartIndex >= 0)
+    return ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
+  if (s.Fixed && FTotalDisks != s.PartIndex + 1) {
+    File_Close();
+    return ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
+  }
+  return result;
+}
+
 int32_t TZMEOC::OpenMultiPart(bool eocOnly, int32_t previousError) {
-  bool searching = ZMMsgOf(previousError) == zmsInputFileDoesNotExist;
+  TPartSearch s;
+  s.Searching = ZMMsgOf(previousError) == zmsInputFileDoesNotExist;
   int32_t result = ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
-  int partIndex = -1;
-  int scheme = 0;
   FNumbering = kNumberingUnknown;
   try {
     FDrive->SetDriveIfChanged(FFileName);
     FDrive->HasMedia(false);
-    const bool fixed = FDrive->DriveIsFixed();
-    const std::string base = WithoutExt(FFileName);
-    const std::string folder = FolderOf(FFileName);
-    bool finished = false;
-    if (searching && !fixed) {
-      std::string part = FindFirstPart(base, false);
-      if (part.empty()) part = FindFirstPart(base, true);
-      if (part.empty()) {
-        result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
-        finished = true;
-      } else {
-        SetFileName(folder + part);
-      }
-    } else if (searching) {
-      if (Upper(ExtOf(FFileName)) != ".ZIP") {
-        result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
-        finished = true;
-      } else {
-        bool opened = false;
-        int32_t reference = -1;
-        int32_t r = result;
-        for (int k = 1; k <= 1000 && !opened && !finished; ++k) {
-          if (Poll() || CancelCode() != 0) {
-            finished = true;
-            break;
-          }
-          const std::string name = base + ThreeDigits(k) + ".zip";
-          const int32_t stamp = FileStamp(name);
-          if (k == 1) reference = stamp;
-          if (stamp == -1 || (!SpanOptions().Contains(spAnyTime) && stamp != reference)) {
-            result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
-            finished = true;
-            break;
-          }
-          partIndex = k - 1;
-          SetFileName(name);
-          r = OpenEOC(eocOnly);
-          if (r >= 0) {
-            opened = true;
-            result = r;
-            if (FTotalDisks != k) {
-              File_Close();
-              result = ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
-              finished = true;
-            } else {
-              FNumbering = kNumberingNumbered;
-            }
-          }
-        }
-        if (!finished && !opened) {
-          result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
-          finished = true;
-        }
-        if (!finished && FileIsPresent(WithoutExt(FFileName) + ".z01")) {
-          // Parts of both schemes: which set is meant cannot be told.
-          File_Close();
-          result = r;
-          finished = true;
-        }
-      }
-    }
-    if (!finished) {
-      while (!FIsOpen) {
-        int32_t r = OpenEOC(eocOnly);
-        if (r >= 0) {
-          result = r;
-          break;
-        }
-        if (fixed) {
-          if (!searching && ZMMsgOf(r) != zmsZipFileCouldNotBeOpened)
-            r = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
-          result = r;
-          break;
-        }
-        FNewDisk = true;
-        FDiskNr = -1;
-        AskDisk(false, false);
-        if (!searching) continue;
-        scheme = kNumberingNumbered;
-        std::string part = FindFirstPart(base, false);
-        if (part.empty()) {
-          part = FindFirstPart(base, true);
-          scheme = kNumberingCompatible;
-        }
-        if (part.empty()) {
-          result = ZM_ERROR(zmmZMEOC, zmsInputFileDoesNotExist);
-          searching = false;
-          break;
-        }
-        SetFileName(folder + part);
-      }
-      if (searching && result >= 0) {
-        if (FFileKind != kFileKindSpanned && FTotalDisks == 1 && partIndex >= 0) {
-          result = ZM_ERROR(zmmZMEOC, zmsZipFileCouldNotBeOpened);
-        } else if (fixed && FTotalDisks != partIndex + 1) {
-          File_Close();
-          result = ZM_ERROR(zmmZMEOC, zmsNotValidZipArchive);
-        }
-      }
+    s.Fixed = FDrive->DriveIsFixed();
+    s.Base = WithoutExt(FFileName);
+    s.Folder = FolderOf(FFileName);
+    TPartStep step{result, false};
+    if (s.Searching) step = s.Fixed ? OpenNumberedParts(eocOnly, s) : FindRemovableFirstPart(s);
+    result = step.Result;
+    if (!step.Final) {
+      if (!FIsOpen) result = OpenAskingForDisks(eocOnly, s);
+      result = CheckFoundSet(result, s);
     }
   } catch (const EZMException& e) {
     result = -ZMAbsCode(int32_t(e.FullCode));
@@ -399,8 +384,8 @@ int32_t TZMEOC::OpenMultiPart(bool eocOnly, int32_t previousError) {
   if (result < 0) {
     File_Close();
     SetFileName(std::string());
-  } else if (FNumbering != kNumberingLabels && scheme != 0) {
-    FNumbering = uint8_t(scheme);
+  } else if (FNumbering != kNumberingLabels && s.Scheme != 0) {
+    FNumbering = uint8_t(s.Scheme);
   }
   return result;
 }

@@ -84,6 +84,34 @@ class TZMEOC : public TZMWorkZip {
   void ClearTrailer();
   int32_t OpenEOCInner(bool eocOnly);
 
+ private:
+  // What the search for a multi-part set knows as it goes.
+  struct TPartSearch {
+    bool Searching = false;  // the name given does not exist: look for the set's parts
+    bool Fixed = false;      // a fixed drive: no disk to ask for
+    std::string Base, Folder;
+    int PartIndex = -1;  // the numbered part opened last
+    int Scheme = 0;      // the numbering of the part found on a new disk
+  };
+  // A step's result, and whether it is the search's result (else the search goes on).
+  struct TPartStep {
+    int32_t Result;
+    bool Final;
+  };
+  // Removable media: the set's first part, in either numbering, becomes the name.
+  TPartStep FindRemovableFirstPart(const TPartSearch& s);
+  // A fixed drive: name001.zip, name002.zip ... of one time (unless any time will do)
+  // until the part holding the trailer, which must be the set's last.
+  TPartStep OpenNumberedParts(bool eocOnly, TPartSearch& s);
+  // The trailer, asking for disks on removable media until one holds it (a set searched
+  // for: its first part on each new disk).
+  int32_t OpenAskingForDisks(bool eocOnly, TPartSearch& s);
+  // A set found by searching must be whole: a single-part archive that is a numbered
+  // part, or a set on a fixed drive that ends at another part than the one opened, is
+  // not the archive asked for.
+  int32_t CheckFoundSet(int32_t result, const TPartSearch& s);
+
+ protected:
   int32_t FCentralDisk = 0;
   int32_t FCentralEntries = 0;
   int64_t FCentralOffset = 0;
