@@ -6,6 +6,7 @@
 #include "PlatPath.h"
 #include "ZMEndian.h"
 #include "ZMInflt.h"
+#include "ZMNameParts.h"
 #include "ZMUTF8.h"
 #include "ZMUtils.h"
 #include "ZMZipFile.h"
@@ -61,13 +62,6 @@ bool EqualsNoCase(const std::string& a, const char* b) {
     if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
-}
-
-std::string ExtensionOf(const std::string& name) {
-  const size_t dot = name.rfind('.');
-  const size_t delim = name.find_last_of(std::string(1, plat::PathDelim) + ":");
-  if (dot == std::string::npos || (delim != std::string::npos && dot < delim)) return {};
-  return name.substr(dot);
 }
 
 }  // namespace
@@ -134,7 +128,7 @@ void TZMLister::Finished(bool good) {
 // ---- Detached self-extractor header ----
 
 bool TZMLister::IsDetachedSFXHeader(const std::string& name) {
-  if (!EqualsNoCase(ExtensionOf(name), ".exe")) return false;
+  if (!EqualsNoCase(zmname::ExtOf(name), ".exe")) return false;
   auto probe = std::make_unique<TZMZipFile>(Master());
   probe->SetFileName(name);
   if (probe->OpenEOC(true) < 0) return false;
