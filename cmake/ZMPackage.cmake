@@ -75,8 +75,8 @@ string(CONCAT CPACK_COMPONENT_ZMTOOL_DESCRIPTION
   "of unzip and bsdtar. It carries its engine inside itself.")
 string(CONCAT CPACK_COMPONENT_UTILITY_DESCRIPTION
   "Writes the corrected labour-rate table ROB216.dbf\n"
-  "rob216-update writes the table ROB216.dbf of the price list \"Informacje kwartalne\n"
-  "Tarnix/Tarnix-MAX 2 kw 2016\" into a folder the user picks.")
+  "rob216-update writes the table ROB216.dbf of the price list „Informacje kwartalne\n"
+  "Tarnix/Tarnix-MAX 2 kw 2016” into a folder the user picks.")
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
