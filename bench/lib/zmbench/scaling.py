@@ -288,10 +288,10 @@ def plot(results, img_dir):
         return json.loads(r.stdout) if r.returncode == 0 else None
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    from matplotlib.ticker import FuncFormatter
+    from matplotlib.ticker import FuncFormatter, LogLocator, NullFormatter
     os.makedirs(img_dir, exist_ok=True)
     names = []
-    plain = FuncFormatter(lambda v, _pos: f"{v:,g}")
+    plain = FuncFormatter(lambda v, _pos: f"{v:,.0f}" if v >= 1 else f"{v:g}")
     for op in TOOLS:
         layouts = [k[1] for k in results if k[0] == op]
         if not layouts:
@@ -307,7 +307,9 @@ def plot(results, img_dir):
                     ax.set_xscale("log")
                     ax.set_yscale("log")
                     ax.xaxis.set_major_formatter(plain)
+                    ax.yaxis.set_major_locator(LogLocator(subs=(1.0, 2.0, 5.0)))
                     ax.yaxis.set_major_formatter(plain)
+                    ax.yaxis.set_minor_formatter(NullFormatter())
                     ax.set_ylabel(unit)
                     ax.grid(True, which="both", alpha=0.3)
             axes[0][col].set_title(f"{op}, {layout} ({LAYOUTS[layout][1]})")
@@ -324,7 +326,8 @@ def plot(results, img_dir):
 def block(results, big, size, pictures, command, date, rounds, loads):
     """The scaling section of docs/performance.md, between its markers."""
     out = [BEGIN, "## Scaling", "",
-           f"Written by `{command}` on {date}; every figure is the median of {rounds} runs, the tools",
+           f"Written by `{command}` on {date}; every figure is the median of {rounds} run"
+           f"{'s' if rounds != 1 else ''}, the tools",
            "taking turns in an order rotated every round. Each cell is the whole process's wall time and",
            "peak resident memory. The machine is shared with other builds and test runs (load average",
            f"{loads[0]:.2f} before and {loads[1]:.2f} after this part), so the figures are noisy; the growth",
