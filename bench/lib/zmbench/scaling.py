@@ -107,7 +107,7 @@ def big_archive(cache, size, seed, log):
     want = f"generator {GENERATOR_VERSION}, one entry of {size} bytes, seed {seed}"
     if _stamp_ok(path, want):
         return path
-    src_dir = os.path.join(cache, "big-src")
+    src_dir = os.path.join(cache, f"big-src-{size}")
     shutil.rmtree(src_dir, ignore_errors=True)
     os.makedirs(src_dir)
     src = os.path.join(src_dir, "big.bin")
