@@ -364,13 +364,6 @@ def splice(page, blk):
     return page.rstrip("\n") + "\n\n" + blk
 
 
-def old_block(page):
-    """The scaling block of an existing page, or None."""
-    if BEGIN in page and END in page:
-        return BEGIN + page.split(BEGIN, 1)[1].split(END, 1)[0] + END + "\n"
-    return None
-
-
 def run(progs, cache, quick, rounds, seed, log):
     """Measures everything; returns (results, big results, big size)."""
     cache = os.path.join(cache, "scaling")
