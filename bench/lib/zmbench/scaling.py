@@ -258,7 +258,8 @@ def listing_rows(results):
 
 
 def big_table(big, size):
-    lines = [f"| Extracting one entry of {size / 2**30:g} GiB | Time | Peak memory | MB/s written |", "|---|---:|---:|---:|"]
+    lines = [f"| Extracting one entry of {size / 2**30:g} GiB | Time | Peak memory | MB/s written |",
+             "|---|---:|---:|---:|"]
     for name, v in big.items():
         if isinstance(v, str):
             lines.append(f"| {name} | {v} | — | — |")
@@ -379,5 +380,6 @@ if __name__ == "__main__":  # the pictures, drawn for an interpreter without mat
     _rows = json.load(sys.stdin)
     _results = {}
     for _op, _layout, _n, _per in _rows:
-        _results.setdefault((_op, _layout), {})[_n] = {k: v if isinstance(v, str) else tuple(v) for k, v in _per.items()}
+        _results.setdefault((_op, _layout), {})[_n] = {k: v if isinstance(v, str) else tuple(v)
+                                                       for k, v in _per.items()}
     print(json.dumps(plot(_results, sys.argv[1])))
