@@ -560,7 +560,7 @@ def dataset_lines(manifest, small_rel, huge_rel):
 
 # ---------------------------------------------------------------- main
 
-def run_scaling(a, progs, argv):
+def run_scaling(a, progs, argv, built_from):
     """The scaling part: measured, printed, and returned as the page's section (pictures
     written under docs/img/ when the docs are written)."""
     loads = [os.getloadavg()[0]]
@@ -574,7 +574,8 @@ def run_scaling(a, progs, argv):
             log("scaling: no matplotlib (python3-matplotlib), so no pictures")
     cmd = "bench/run " + " ".join(shlex.quote(x) for x in argv)
     date = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
-    return scaling.block(results, big, size, pictures, cmd, date, a.rounds, loads), scaling.listing_rows(results)
+    return (scaling.block(results, big, size, pictures, cmd, date, a.rounds, loads,
+                          built_from or source_note(a.build_dir)), scaling.listing_rows(results))
 
 
 def main(argv):
@@ -588,7 +589,7 @@ def main(argv):
     if a.commit:
         a.build_dir, built_from = export_commit(a.commit, a.cache)
     if a.only == "scaling":
-        blk, _rows = run_scaling(a, build(a.build_dir, a.no_build, PROGRAMS[:1]), argv)
+        blk, _rows = run_scaling(a, build(a.build_dir, a.no_build, PROGRAMS[:1]), argv, built_from)
         if a.write_docs:
             page = open(a.docs).read() if os.path.isfile(a.docs) else ""
             with open(a.docs, "w") as fh:
@@ -624,7 +625,7 @@ def main(argv):
                                                  manifest, log)
     rows += methods.bench(progs, m_archives, m_labels, a.rounds, have, log)
     shutil.rmtree(work, ignore_errors=True)
-    blk, scale_rows = run_scaling(a, progs, argv)
+    blk, scale_rows = run_scaling(a, progs, argv, built_from)
     rows += scale_rows
     load_after = os.getloadavg()[0]
 

@@ -324,7 +324,7 @@ def plot(results, img_dir):
     return names
 
 
-def block(results, big, size, pictures, command, date, rounds, loads):
+def block(results, big, size, pictures, command, date, rounds, loads, built=""):
     """The scaling section of docs/performance.md, between its markers."""
     out = [BEGIN, "## Scaling", "",
            f"Written by `{command}` on {date}; every figure is the median of {rounds} run"
@@ -332,7 +332,7 @@ def block(results, big, size, pictures, command, date, rounds, loads):
            "taking turns in an order rotated every round. Each cell is the whole process's wall time and",
            "peak resident memory. The machine is shared with other builds and test runs (load average",
            f"{loads[0]:.2f} before and {loads[1]:.2f} after this part), so the figures are noisy; the growth",
-           "from one size to the next is what to read.", "",
+           "from one size to the next is what to read." + (f" {built}" if built else ""), "",
            "The archives hold empty stored entries (names `x/000000.txt`, or `d0000/f0000000.txt` in",
            f"{FOLDERS:,} numbered folders in turn), written record by record by the bench; past 65,535",
            "entries they end in the 64-bit end records. Listings go to /dev/null; bsdtar tests by",
