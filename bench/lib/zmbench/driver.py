@@ -1,6 +1,7 @@
 """bench/run: builds the programs, the data set and its archives, measures our component
 next to unzip, bsdtar, 7z, Python's zipfile, zlib and libdeflate, prints one table of
-ratios and, with --write-docs, writes docs/performance.md."""
+ratios and, with --write-docs, writes docs/performance.md (and the scaling pictures under
+docs/img/). With --only scaling just the scaling part runs and replaces its own section."""
 
 import argparse
 import datetime
@@ -13,7 +14,7 @@ import subprocess
 import sys
 import zipfile
 
-from . import dataset, measure, methods, report
+from . import dataset, measure, methods, report, scaling
 
 SRC = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 PROGRAMS = ("zmtool", "inflate_bench", "crc32_bench", "listing_bench", "zipinflate_bench", "method_bench")
@@ -36,6 +37,8 @@ def parse_args(argv):
                         "(not from the work tree)")
     p.add_argument("--seed", type=int, default=2016, help="seed of the generated data")
     p.add_argument("--write-docs", action="store_true", help="write docs/performance.md")
+    p.add_argument("--only", choices=("scaling",),
+                   help="run only this part (with --write-docs: replace only its section of the page)")
     p.add_argument("--docs", default=os.path.join(SRC, "docs", "performance.md"), help=argparse.SUPPRESS)
     p.add_argument("--note", action="append", default=[], help="a line for the notes of the document")
     p.add_argument("--self-check", action="store_true",
@@ -115,9 +118,9 @@ def export_commit(rev, cache):
     return build_dir, f"Programs built from commit {sha[:12]} (exported with git archive; the default preset's settings)."
 
 
-def build(build_dir, no_build):
+def build(build_dir, no_build, programs=PROGRAMS):
     progs = {"zmtool": os.path.join(build_dir, "examples", "zmtool", "zmtool")}
-    for b in PROGRAMS[1:]:
+    for b in programs[1:]:
         progs[b] = os.path.join(build_dir, "bench", b)
     if not no_build:
         if not os.path.isfile(os.path.join(build_dir, "CMakeCache.txt")):
@@ -127,7 +130,7 @@ def build(build_dir, no_build):
                 cfg = ["cmake", "-S", SRC, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
             log("build: " + " ".join(cfg))
             subprocess.run(cfg, cwd=SRC, check=True, stdout=subprocess.DEVNULL)
-        cmd = ["cmake", "--build", build_dir, "-j2", "--target", *PROGRAMS]
+        cmd = ["cmake", "--build", build_dir, "-j2", "--target", *programs]
         log("build: " + " ".join(cmd))
         r = subprocess.run(cmd, cwd=SRC, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         if r.returncode != 0:
@@ -557,6 +560,24 @@ def dataset_lines(manifest, small_rel, huge_rel):
 
 # ---------------------------------------------------------------- main
 
+def run_scaling(a, progs, argv, built_from):
+    """The scaling part: measured, printed, and returned as the page's section (pictures
+    written under docs/img/ when the docs are written)."""
+    loads = [os.getloadavg()[0]]
+    results, big, size = scaling.run(progs, a.cache, a.quick, a.rounds, a.seed, log)
+    loads.append(os.getloadavg()[0])
+    print("\n".join(scaling.entry_tables(results) + scaling.big_table(big, size)))
+    pictures = None
+    if a.write_docs:
+        pictures = scaling.plot(results, os.path.join(os.path.dirname(a.docs), "img"))
+        if pictures is None:
+            log("scaling: no matplotlib (python3-matplotlib), so no pictures")
+    cmd = "bench/run " + " ".join(shlex.quote(x) for x in argv)
+    date = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    return (scaling.block(results, big, size, pictures, cmd, date, a.rounds, loads,
+                          built_from or source_note(a.build_dir)), scaling.listing_rows(results))
+
+
 def main(argv):
     a = parse_args(argv)
     if a.self_check:
@@ -567,6 +588,14 @@ def main(argv):
     built_from = None
     if a.commit:
         a.build_dir, built_from = export_commit(a.commit, a.cache)
+    if a.only == "scaling":
+        blk, _rows = run_scaling(a, build(a.build_dir, a.no_build, PROGRAMS[:1]), argv, built_from)
+        if a.write_docs:
+            page = open(a.docs).read() if os.path.isfile(a.docs) else ""
+            with open(a.docs, "w") as fh:
+                fh.write(scaling.splice(page, blk))
+            log(f"wrote the scaling section of {a.docs}")
+        return 0
     progs = build(a.build_dir, a.no_build)
     mode = "quick" if a.quick else "full"
     plan = dataset.quick_plan(a.seed) if a.quick else dataset.full_plan(a.seed)
@@ -596,6 +625,8 @@ def main(argv):
                                                  manifest, log)
     rows += methods.bench(progs, m_archives, m_labels, a.rounds, have, log)
     shutil.rmtree(work, ignore_errors=True)
+    blk, scale_rows = run_scaling(a, progs, argv, built_from)
+    rows += scale_rows
     load_after = os.getloadavg()[0]
 
     print(report.table(rows))
@@ -631,6 +662,6 @@ def main(argv):
                               a.rounds, [n for n in notes if n])
         os.makedirs(os.path.dirname(a.docs), exist_ok=True)
         with open(a.docs, "w") as fh:
-            fh.write(doc)
+            fh.write(scaling.splice(doc, blk))
         log(f"wrote {a.docs}")
     return 0

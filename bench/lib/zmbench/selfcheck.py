@@ -9,9 +9,13 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
 import zlib
 
-from . import dataset, measure, report
+from . import dataset, measure, report, scaling
+
+SRC_BUILD = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))))), "build", "default")
 
 
 def _tiny(seed=2016):
@@ -376,6 +380,64 @@ class TableTests(unittest.TestCase):
         self.assertEqual(report.fmt_seconds(None), "—")
         self.assertEqual(report.fmt_ratio(1.234), "1.23×")
         self.assertEqual(report.fmt_mib(3.0), "3.0 MiB")
+
+
+class ScalingTests(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="zmbench-scale-")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def test_many_entries_read_back_past_the_16_bit_count(self):
+        n = 70_000
+        path = os.path.join(self.tmp, "f.zip")
+        scaling.write_archive(path, [scaling.folder_name(i, n) for i in range(n)])
+        with zipfile.ZipFile(path) as z:
+            names = z.namelist()
+            self.assertIsNone(z.testzip())
+        self.assertEqual(len(names), n)
+        self.assertEqual((names[0], names[-1]), ("d0000/f0000000.txt", "d0999/f0069999.txt"))
+        self.assertEqual(len({x.split("/")[0] for x in names}), scaling.FOLDERS)
+        if shutil.which("unzip"):
+            out = subprocess.run(["unzip", "-Z1", path], stdout=subprocess.PIPE, text=True, check=True).stdout
+            self.assertEqual(out.split(), names)
+
+    def test_section_replaces_only_its_own_block(self):
+        res = {("Listing", "flat"): {10: {"zmtool list": (0.01, 3.0), "unzip -Z1": (0.04, 2.0)},
+                                     100: {"zmtool list": (0.02, 4.0), "unzip -Z1": "failed: exit status 9"}},
+               ("Listing", "folders"): {100: {"zmtool list": (0.5, 300.0), "unzip -Z1": (1.0, 2.5)}}}
+        blk = scaling.block(res, {"unzip -o -q": (2.0, 3.0)}, 1 << 30, ["scaling-listing.png"], "bench/run",
+                            "2026-01-01 00:00 UTC", 3, (1.5, 2.5))
+        self.assertIn("| flat | 100 | 20.0 ms, 4.0 MiB | failed: exit status 9 |", blk)
+        self.assertIn("load average\n1.50 before and 2.50 after", blk)
+        self.assertIn("(img/scaling-listing.png)", blk)
+        self.assertIn("| unzip -o -q | 2.00 s | 3.0 MiB | 537 MB/s |", blk)
+        rows = scaling.listing_rows(res)
+        self.assertEqual([(r.ratio, r.verdict()) for r in rows], [(None, "not measured"), (2.0, "not met")])
+        page = "# P\n\n" + blk + "\n## Machine\n- CPU: x\n"
+        again = scaling.splice(page, blk.replace("20.0 ms", "30.0 ms"))
+        self.assertEqual(again, page.replace("20.0 ms", "30.0 ms"))
+        self.assertEqual(scaling.splice("# P\n\n## Machine\n- CPU: x\n", blk), page)
+
+    @unittest.skipUnless(os.access(os.path.join(SRC_BUILD, "examples", "zmtool", "zmtool"), os.X_OK) and
+                         shutil.which("zip"), "needs the default build's zmtool and Info-ZIP zip")
+    def test_quick_run_measures_every_tool(self):
+        progs = {"zmtool": os.path.join(SRC_BUILD, "examples", "zmtool", "zmtool")}
+        res = scaling.bench_entries(progs, (300,), 1, self.tmp, lambda _m: None)
+        self.assertEqual(set(res), {(op, lay) for op in scaling.TOOLS for lay in scaling.LAYOUTS})
+        for per_n in res.values():
+            for per_tool in per_n.values():
+                self.assertTrue(all(not isinstance(v, str) for v in per_tool.values()), per_tool)
+        size = 1 << 20
+        big = scaling.bench_big(progs, scaling.big_archive(self.tmp, size, 1, lambda _m: None), size,
+                                self.tmp, 1, lambda _m: None)
+        self.assertTrue(all(not isinstance(v, str) for v in big.values()), big)
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "big-out")))
+        pictures = scaling.plot(res, os.path.join(self.tmp, "img"))
+        for p in pictures or ():
+            with open(os.path.join(self.tmp, "img", p), "rb") as fh:
+                self.assertEqual(fh.read(8), b"\x89PNG\r\n\x1a\n")
 
 
 def run():
