@@ -25,16 +25,13 @@ void TProgDetails::NewItem(const std::string& name, int64_t size) {
     return;
   }
   ++FCurrentIndex;
-  FCurrentName = name;
-  FCurrentSize = size;
-  FCurrentDone = 0;
+  NewExtra(name, size);
   FKind = pkNewItem;
 }
 
 void TProgDetails::Step(int64_t n) {
-  FStepSize = n;
+  ExtraStep(n);
   FTotalDone += n;
-  FCurrentDone += n;
   FKind = pkItemStep;
 }
 
@@ -321,6 +318,16 @@ void TZMCore::ShowMessageById(int32_t code, bool show) {
   if (text.empty())
     text = Format("ZMRes_???.res is probably not linked to the executable\nMissing String ID is: %d ", {c});
   ShowMessageText(text, c, show);
+}
+
+void TZMCore::ReportOpenFailure(int32_t code) {
+  if (ZMMsgOf(code) != zmsInputFileDoesNotExist) {
+    ShowMessageById(code, true);
+    return;
+  }
+  SetFullErrCode(kMissingArchiveCode);
+  SetErrCode(zmsInputFileDoesNotExist);
+  SetErrMsg(LoadMessageText(zmsInputFileDoesNotExist));
 }
 
 std::string TZMCore::LoadMessageText(int number) const { return Master().LoadMessageText(number); }

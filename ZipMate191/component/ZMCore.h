@@ -13,6 +13,9 @@
 
 class TCustomZipMate;
 
+// Full code recorded for a missing archive (message 123).
+inline constexpr int32_t kMissingArchiveCode = 168213627;
+
 // ---- Progress record ----
 
 class TProgDetails : public TZMProgressDetails {
@@ -224,6 +227,9 @@ class TZMCore : public TZMWorkBase {
   void ThrowIfCancelled();
   void NotifyProgress(uint8_t action, int number, int64_t size, const std::string& name);
   void ShowMessageById(int32_t code, bool show);
+  // The failure to open the archive: a missing archive is recorded without a dialog,
+  // any other failure is shown.
+  void ReportOpenFailure(int32_t code);
   std::string LoadMessageText(int number) const;
   int AskUser(const std::string& title, const std::string& msg, TMsgDlgButtons btns, uint32_t context);
   void SetWrittenBytes(int64_t v) { FDetails->SetWrittenBytes(v); }
@@ -265,6 +271,7 @@ class TZMCore : public TZMWorkBase {
   void SetSFXIcon(const TIcon* v);
   TMemoryStream& WorkStream();
   void SetWorkStream(std::unique_ptr<TMemoryStream> v);
+
 
  private:
   int32_t FCancelCode = 0;
