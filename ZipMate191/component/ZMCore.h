@@ -272,6 +272,17 @@ class TZMCore : public TZMWorkBase {
   TMemoryStream& WorkStream();
   void SetWorkStream(std::unique_ptr<TMemoryStream> v);
 
+  // The volume settings and the disk events of the component, for the workers that
+  // read and write the parts of a split archive.
+  int64_t MaxVolumeSize() const;
+  uint32_t MinFreeVolumeSize() const;
+  uint32_t KeepFreeOnDisk1() const;
+  uint32_t KeepFreeOnAllDisks() const;
+  // Whether the application answers for each next disk itself (OnGetNextDisk).
+  bool AsksForNextDisk() const;
+  // Each raises its event; false, changing nothing, when the application handles none.
+  bool RaiseStatusDisk(int disk, const std::string& name, uint8_t statusBits, TZMDiskAction& action);
+  bool RaiseGetNextDisk(int disk, int total, const std::string& drive, bool& abort);
 
  private:
   int32_t FCancelCode = 0;
