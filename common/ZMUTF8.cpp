@@ -34,9 +34,7 @@ std::u16string WideFromUtf8(const char* bytes, int length) {
 }
 
 std::u16string WideFromUtf8String(const std::string& s, int length) {
-  int n = ClampLength(s.size(), length);
-  if (n == 0) return {};
-  return WideFromUtf8(s.data(), n);
+  return WideFromUtf8(s.data(), ClampLength(s.size(), length));
 }
 
 std::u16string WideFromModeString(const std::string& s) {
@@ -77,9 +75,7 @@ std::string Utf8FromWide(const char16_t* chars, int length) {
 }
 
 std::string Utf8FromWideString(const std::u16string& s, int length) {
-  int n = ClampLength(s.size(), length);
-  if (n == 0) return {};
-  return Utf8FromWide(s.data(), n);
+  return Utf8FromWide(s.data(), ClampLength(s.size(), length));
 }
 
 std::string Utf8FromAnsi(const std::string& s) {

@@ -2,6 +2,8 @@
 // unless a test put another one in its place.
 #include "PlatDrive.h"
 
+#include <utility>
+
 namespace plat {
 
 namespace {
@@ -12,10 +14,6 @@ TDriveLayer* gCurrent = nullptr;
 
 TDriveLayer& Drives() { return gCurrent ? *gCurrent : SystemDrives(); }
 
-TDriveLayer* SetDrives(TDriveLayer* layer) {
-  TDriveLayer* prev = gCurrent;
-  gCurrent = layer;
-  return prev;
-}
+TDriveLayer* SetDrives(TDriveLayer* layer) { return std::exchange(gCurrent, layer); }
 
 }  // namespace plat

@@ -30,8 +30,14 @@ std::u16string WideName(const std::string& name);
 uint32_t FileAttributes(const std::string& name);
 uint32_t FileAttributesW(const std::u16string& name);
 // True for an existing file that is not a folder.
-bool FileExists(const std::string& name);
-bool DirectoryExists(const std::string& name);
+inline bool FileExists(const std::string& name) {
+  uint32_t a = FileAttributes(name);
+  return a != kInvalidAttributes && (a & faDirectory) == 0;
+}
+inline bool DirectoryExists(const std::string& name) {
+  uint32_t a = FileAttributes(name);
+  return a != kInvalidAttributes && (a & faDirectory) != 0;
+}
 
 THandle FileOpenW(const std::u16string& name, uint32_t mode);
 THandle FileCreateW(const std::u16string& name);

@@ -1,6 +1,8 @@
 // The process-wide choice of the monitor link.
 #include "PlatSniffer.h"
 
+#include <utility>
+
 namespace plat {
 
 TSnifferLink& SystemSnifferLink();  // per platform
@@ -11,10 +13,6 @@ TSnifferLink* gLink = nullptr;
 
 TSnifferLink& SnifferLink() { return gLink ? *gLink : SystemSnifferLink(); }
 
-TSnifferLink* SetSnifferLink(TSnifferLink* link) {
-  TSnifferLink* prev = gLink;
-  gLink = link;
-  return prev;
-}
+TSnifferLink* SetSnifferLink(TSnifferLink* link) { return std::exchange(gLink, link); }
 
 }  // namespace plat

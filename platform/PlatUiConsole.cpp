@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "PlatCodePage.h"
 #include "PlatUi.h"
 
 namespace plat {
@@ -19,31 +20,12 @@ TUserInterface* gUi = nullptr;
 
 // UTF-16 to UTF-8 for terminal output; unpaired surrogates become U+FFFD.
 std::string ToUtf8(const std::u16string& w) {
-  std::string s;
-  for (size_t i = 0; i < w.size(); ++i) {
-    uint32_t c = w[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      s += char(c);
-    } else if (c < 0x800) {
-      s += char(0xC0 | (c >> 6));
-      s += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      s += char(0xE0 | (c >> 12));
-      s += char(0x80 | ((c >> 6) & 0x3F));
-      s += char(0x80 | (c & 0x3F));
-    } else {
-      s += char(0xF0 | (c >> 18));
-      s += char(0x80 | ((c >> 12) & 0x3F));
-      s += char(0x80 | ((c >> 6) & 0x3F));
-      s += char(0x80 | (c & 0x3F));
-    }
-  }
+  if (w.empty()) return {};
+  const int n = WideToMultiByte(kCpUtf8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string s(size_t(n), '\0');
+  const int got = WideToMultiByte(kCpUtf8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
+  s.resize(size_t(got > 0 ? got : 0));
   return s;
 }
 

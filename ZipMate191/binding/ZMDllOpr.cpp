@@ -23,7 +23,6 @@
 namespace {
 
 constexpr int32_t kMessageCodeBase = 0x0610A000;
-constexpr int32_t kCodeNoArchive = 168213627;  // message 123 as the lister records it
 constexpr int kMaxComment = 255;
 constexpr int kMaxExtra = 2047;
 
@@ -155,6 +154,12 @@ void TZMDLLOpr::SetEngineHeld(bool load) {
 }
 
 int32_t TZMDLLOpr::ExecEngine(TDZCommand* cmd) {
+  const int32_t r = RunEngine(cmd);
+  CheckEngineResult(r);
+  return r;
+}
+
+int32_t TZMDLLOpr::RunEngine(TDZCommand* cmd) {
   int32_t r;
   try {
     r = DLLLoader().Exec(this, cmd, FOpKey);
@@ -162,8 +167,16 @@ int32_t TZMDLLOpr::ExecEngine(TDZCommand* cmd) {
     r = -6;
   }
   FOpKey = 0;
-  CheckEngineResult(r);
   return r;
+}
+
+void TZMDLLOpr::ShowRunFailure(EZMException& e) {
+  if (!FEventErr.empty()) {
+    e.SetMessage(e.DisplayText() + FEventErr);
+    e.ArgKind = 0;
+  }
+  ShowExceptionError(e);
+  SetSuccessCnt(0);
 }
 
 void TZMDLLOpr::CheckEngineResult(int32_t result) {
@@ -642,13 +655,8 @@ int32_t TZMDLLOpr::ArchiveEntryCount() {
   int32_t count = 0;
   if (r >= 0) {
     count = reader.Count();
-  } else if (ZMMsgOf(r) == 123) {
-    // A missing archive is recorded without a dialog.
-    SetFullErrCode(kCodeNoArchive);
-    SetErrCode(123);
-    SetErrMsg(LoadMessageText(123));
   } else {
-    ShowMessageById(r, true);
+    ReportOpenFailure(r);
   }
   reader.File_Close();
   return count;
@@ -687,18 +695,11 @@ void TZMDLLOpr::RunExtract() {
       FArg0 = joined.OpenName();
     }
     if (LoadEngineDll() <= 0) return;
-    struct TAfterRun {
-      TZMDLLOpr& W;
-      ~TAfterRun() {
-        try {
-          W.ReleaseEngineDll();
-        } catch (...) {
-        }
-        W.WorkingSpecs().Clear();
-        W.FPipes->Clear();
-        W.FreeCommand();
-      }
-    } after{*this};
+    const TZMEngineRun after(*this, [this] {
+      WorkingSpecs().Clear();
+      FPipes->Clear();
+      FreeCommand();
+    });
     m.Pipes().MoveTo(FPipes.get());
     InsertPipeSpecs();
     TDZCommand* cmd = BuildExtractCommand(FArg0);
@@ -706,12 +707,7 @@ void TZMDLLOpr::RunExtract() {
     if (Unattended() && m.Password().empty() && !m.OnPasswordError) ReportFormatted(130, {});
     SetSuccessCnt(ExecEngine(cmd));
   } catch (EZMException& e) {
-    if (!FEventErr.empty()) {
-      e.SetMessage(e.DisplayText() + FEventErr);
-      e.ArgKind = 0;
-    }
-    ShowExceptionError(e);
-    SetSuccessCnt(0);
+    ShowRunFailure(e);
   }
 }
 
@@ -747,14 +743,7 @@ int32_t TZMDLLOpr::StreamConvert(TStream* source, TStream* dest, uint32_t& crc, 
     FConvert->Dest = dest;
     cmd->OpData = FConvert.get();
     FEventErr.clear();
-    int32_t r;
-    try {
-      r = DLLLoader().Exec(this, cmd, FOpKey);
-    } catch (...) {
-      r = -6;
-    }
-    FOpKey = 0;
-    if (r == 1) {
+    if (RunEngine(cmd) == 1) {
       SetSuccessCnt(1);
       method = FConvert->Method == 8 ? 2 : 0;
       crc = FConvert->Crc;

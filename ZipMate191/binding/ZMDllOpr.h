@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DZEngineIntf.h"
@@ -69,6 +70,11 @@ class TZMDLLOpr : public TZMModOpr {
   int32_t ReleaseEngineDll();
   // Runs the command: the engine's result, after CheckEngineResult.
   int32_t ExecEngine(TDZCommand* cmd);
+  // Runs the command: the engine's result as it is (-6 when the call itself failed).
+  int32_t RunEngine(TDZCommand* cmd);
+  // Shows the error that ended an operation, with the failure of a callback (if one
+  // failed) appended, and counts nothing done.
+  void ShowRunFailure(EZMException& e);
   // Raises the component's error for a negative engine result.
   void CheckEngineResult(int32_t result);
 
@@ -113,6 +119,27 @@ class TZMDLLOpr : public TZMModOpr {
   std::unique_ptr<TZMPipeListImp> FPipes;
   std::unique_ptr<TDZCommand> FCommand;
   std::unique_ptr<TDZStreamConvert> FConvert;
+};
+
+// Releases the engine a worker loaded for one run as it leaves scope (a failure to
+// release is dropped), then runs the worker's own clean-up.
+template <class TCleanup>
+class TZMEngineRun {
+ public:
+  TZMEngineRun(TZMDLLOpr& worker, TCleanup cleanup) : FWorker(worker), FCleanup(std::move(cleanup)) {}
+  ~TZMEngineRun() {
+    try {
+      FWorker.ReleaseEngineDll();
+    } catch (...) {
+    }
+    FCleanup();
+  }
+  TZMEngineRun(const TZMEngineRun&) = delete;
+  TZMEngineRun& operator=(const TZMEngineRun&) = delete;
+
+ private:
+  TZMDLLOpr& FWorker;
+  TCleanup FCleanup;
 };
 
 // The component-side entries: Extract, and DLL_Load's load or release.

@@ -401,17 +401,10 @@ void TZMAddOpr::PackItems(std::vector<TZMAddItem>& items, TZMZipCopy& out) {
   if (encrypt && Unattended() && m.Password().empty())
     throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, 110), true);
   if (LoadEngineDll() <= 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, 19), true);
-  struct TAfterRun {
-    TZMAddOpr& W;
-    ~TAfterRun() {
-      try {
-        W.ReleaseEngineDll();
-      } catch (...) {
-      }
-      W.FreeCommand();
-      W.FOut = nullptr;
-    }
-  } after{*this};
+  const TZMEngineRun after(*this, [this] {
+    FreeCommand();
+    FOut = nullptr;
+  });
   TDZPackJob job{};
   job.Count = int32_t(FPackItems.size());
   job.Items = FPackItems.data();
@@ -588,12 +581,7 @@ void TZMAddOpr::Guarded(const std::function<void()>& work) {
       throw EZipMate::CreateCode(ZM_CODE(zmmZMAddOpr, zmsErrorNoZipFileSpecified), true);
     work();
   } catch (EZMException& e) {
-    if (!FEventErr.empty()) {
-      e.SetMessage(e.DisplayText() + FEventErr);
-      e.ArgKind = 0;
-    }
-    ShowExceptionError(e);
-    SetSuccessCnt(0);
+    ShowRunFailure(e);
   }
 }
 

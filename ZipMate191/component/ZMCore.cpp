@@ -25,16 +25,13 @@ void TProgDetails::NewItem(const std::string& name, int64_t size) {
     return;
   }
   ++FCurrentIndex;
-  FCurrentName = name;
-  FCurrentSize = size;
-  FCurrentDone = 0;
+  NewExtra(name, size);
   FKind = pkNewItem;
 }
 
 void TProgDetails::Step(int64_t n) {
-  FStepSize = n;
+  ExtraStep(n);
   FTotalDone += n;
-  FCurrentDone += n;
   FKind = pkItemStep;
 }
 
@@ -323,6 +320,16 @@ void TZMCore::ShowMessageById(int32_t code, bool show) {
   ShowMessageText(text, c, show);
 }
 
+void TZMCore::ReportOpenFailure(int32_t code) {
+  if (ZMMsgOf(code) != zmsInputFileDoesNotExist) {
+    ShowMessageById(code, true);
+    return;
+  }
+  SetFullErrCode(kMissingArchiveCode);
+  SetErrCode(zmsInputFileDoesNotExist);
+  SetErrMsg(LoadMessageText(zmsInputFileDoesNotExist));
+}
+
 std::string TZMCore::LoadMessageText(int number) const { return Master().LoadMessageText(number); }
 
 int TZMCore::AskUser(const std::string& title, const std::string& msg, TMsgDlgButtons btns,
@@ -389,6 +396,26 @@ TZMDeleteOpts TZMCore::HowToDelete() const { return Master().FHowToDelete; }
 TZMSpanOpts TZMCore::SpanOptions() const { return Master().FSpanOptions; }
 void TZMCore::SetSpanOptions(TZMSpanOpts v) { Master().FSpanOptions = v; }
 std::string TZMCore::TempDir() const { return Master().FTempDir; }
+int64_t TZMCore::MaxVolumeSize() const { return Master().MaxVolumeSize(); }
+uint32_t TZMCore::MinFreeVolumeSize() const { return Master().MinFreeVolumeSize(); }
+uint32_t TZMCore::KeepFreeOnDisk1() const { return Master().KeepFreeOnDisk1(); }
+uint32_t TZMCore::KeepFreeOnAllDisks() const { return Master().KeepFreeOnAllDisks(); }
+bool TZMCore::AsksForNextDisk() const { return bool(Master().OnGetNextDisk); }
+
+bool TZMCore::RaiseStatusDisk(int disk, const std::string& name, uint8_t statusBits, TZMDiskAction& action) {
+  TCustomZipMate& m = Master();
+  if (!m.OnStatusDisk) return false;
+  m.OnStatusDisk(&m, disk, name, TZMZipDiskStatus::FromBits(statusBits), action);
+  return true;
+}
+
+bool TZMCore::RaiseGetNextDisk(int disk, int total, const std::string& drive, bool& abort) {
+  TCustomZipMate& m = Master();
+  if (!m.OnGetNextDisk) return false;
+  m.OnGetNextDisk(&m, disk, total, drive, abort);
+  return true;
+}
+
 bool TZMCore::Unattended() const { return Master().FUnattended; }
 bool TZMCore::UseDirOnlyEntries() const { return Master().FUseDirOnlyEntries; }
 TZMWriteOpts TZMCore::WriteOptions() const { return Master().FWriteOptions; }

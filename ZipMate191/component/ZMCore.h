@@ -13,6 +13,9 @@
 
 class TCustomZipMate;
 
+// Full code recorded for a missing archive (message 123).
+inline constexpr int32_t kMissingArchiveCode = 168213627;
+
 // ---- Progress record ----
 
 class TProgDetails : public TZMProgressDetails {
@@ -224,6 +227,9 @@ class TZMCore : public TZMWorkBase {
   void ThrowIfCancelled();
   void NotifyProgress(uint8_t action, int number, int64_t size, const std::string& name);
   void ShowMessageById(int32_t code, bool show);
+  // The failure to open the archive: a missing archive is recorded without a dialog,
+  // any other failure is shown.
+  void ReportOpenFailure(int32_t code);
   std::string LoadMessageText(int number) const;
   int AskUser(const std::string& title, const std::string& msg, TMsgDlgButtons btns, uint32_t context);
   void SetWrittenBytes(int64_t v) { FDetails->SetWrittenBytes(v); }
@@ -265,6 +271,18 @@ class TZMCore : public TZMWorkBase {
   void SetSFXIcon(const TIcon* v);
   TMemoryStream& WorkStream();
   void SetWorkStream(std::unique_ptr<TMemoryStream> v);
+
+  // The volume settings and the disk events of the component, for the workers that
+  // read and write the parts of a split archive.
+  int64_t MaxVolumeSize() const;
+  uint32_t MinFreeVolumeSize() const;
+  uint32_t KeepFreeOnDisk1() const;
+  uint32_t KeepFreeOnAllDisks() const;
+  // Whether the application answers for each next disk itself (OnGetNextDisk).
+  bool AsksForNextDisk() const;
+  // Each raises its event; false, changing nothing, when the application handles none.
+  bool RaiseStatusDisk(int disk, const std::string& name, uint8_t statusBits, TZMDiskAction& action);
+  bool RaiseGetNextDisk(int disk, int total, const std::string& drive, bool& abort);
 
  private:
   int32_t FCancelCode = 0;

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kSFXHeaderV1Sig = 0x01005A44;
-constexpr uint32_t kSFXHeaderV2Sig = 0x0C005A44;
 // Images this short carry no self-extractor.
 constexpr size_t kMinStubImage = 12000;
 // Where a detached header's central directory may begin.
@@ -88,12 +86,8 @@ void TZMLister::LoadArchive(const std::string& name, bool quiet) {
     if (r >= 0) {
       Master().FZipComment = FCenDir->ArchiveComment();
       FState = kListerListed;
-    } else if (ZMMsgOf(r) == 123) {
-      SetFullErrCode(kMissingArchiveCode);
-      SetErrCode(123);
-      SetErrMsg(LoadMessageText(123));
     } else {
-      ShowMessageById(r, true);
+      ReportOpenFailure(r);
     }
   }
   if (!quiet) RaiseDirUpdate();
@@ -144,7 +138,7 @@ bool TZMLister::IsDetachedSFXHeader(const std::string& name) {
   if (image.size() <= kMinStubImage || image[0] != 'M' || image[1] != 'Z') return false;
   const int64_t end = ImageEnd(image.data(), image.size());
   if (end < 0 || end + 6 > int64_t(image.size())) return false;
-  if (zm::GetLE32(image.data() + end) != kSFXHeaderV2Sig) return false;
+  if (zm::GetLE32(image.data() + end) != kStubBSig) return false;
   const int64_t after = end + zm::GetLE16(image.data() + end + 4);
   return after + 4 <= int64_t(image.size()) &&
          zm::GetLE32(image.data() + after) == zm::layout::TCentralHeader::Signature;
@@ -191,7 +185,7 @@ int32_t TZMLister::ParseSFXHeader(const uint8_t* image, size_t size, TZMSFXSetti
   const uint8_t* h = image + start;
   const size_t avail = size - size_t(start);
   const uint32_t sig = zm::GetLE32(h);
-  if (sig == kSFXHeaderV1Sig) {
+  if (sig == kStubASig) {
     if (avail < 18) return kSFXBadHeader;
     s.Version = 1;
     s.Options = zm::GetLE16(h + 6);
@@ -207,7 +201,7 @@ int32_t TZMLister::ParseSFXHeader(const uint8_t* image, size_t size, TZMSFXSetti
     }
     return 1;
   }
-  if (sig != kSFXHeaderV2Sig) return kSFXBadHeader;
+  if (sig != kStubBSig) return kSFXBadHeader;
   const size_t headerLen = zm::GetLE16(h + 4);
   if (headerLen < 12 || headerLen > avail) return kSFXBadHeader;
   s.Version = 2;

@@ -20,8 +20,6 @@ inline constexpr uint8_t kListerRewritten = 3;
 // Results of reading a self-extractor stub's settings.
 inline constexpr int32_t kSFXBadHeader = int32_t(0xF5F7174Eu);     // message 178
 inline constexpr int32_t kSFXBadTextTable = int32_t(0xF5F5834Eu);  // message 178
-// Full code recorded for a missing archive (message 123).
-inline constexpr int32_t kMissingArchiveCode = 168213627;
 
 // The settings a self-extractor stub carries.
 struct TZMSFXSettings {

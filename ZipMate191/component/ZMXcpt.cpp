@@ -39,28 +39,16 @@ std::string EZMException::DisplayText() const {
 }
 
 EZMException EZMException::CreateMsg(int32_t code, std::initializer_list<TFmtArg> args) {
-  EZMException e;
-  e.InitMsg(code, args);
-  return e;
+  return MadeMsg<EZMException>(code, args);
 }
 
-EZMException EZMException::CreateCode(int32_t code, bool show) {
-  EZMException e;
-  e.InitCode(code, show);
-  return e;
-}
+EZMException EZMException::CreateCode(int32_t code, bool show) { return MadeCode<EZMException>(code, show); }
 
 EZipMate EZipMate::CreateMsg(int32_t code, std::initializer_list<TFmtArg> args) {
-  EZipMate e;
-  e.InitMsg(code, args);
-  return e;
+  return MadeMsg<EZipMate>(code, args);
 }
 
-EZipMate EZipMate::CreateCode(int32_t code, bool show) {
-  EZipMate e;
-  e.InitCode(code, show);
-  return e;
-}
+EZipMate EZipMate::CreateCode(int32_t code, bool show) { return MadeCode<EZipMate>(code, show); }
 
 EZipMate EZipMate::CreateInt(int32_t code, int64_t value) { return CreateMsg(code, {value}); }
 

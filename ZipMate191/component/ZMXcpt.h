@@ -88,6 +88,19 @@ class EZMException : public std::exception {
   bool SetCode(int32_t code);
   void InitMsg(int32_t code, const std::vector<TFmtArg>& args);
   void InitCode(int32_t code, bool show);
+  // The factories' work for this class and those derived from it.
+  template <class E>
+  static E MadeMsg(int32_t code, const std::vector<TFmtArg>& args) {
+    E e;
+    e.InitMsg(code, args);
+    return e;
+  }
+  template <class E>
+  static E MadeCode(int32_t code, bool show) {
+    E e;
+    e.InitCode(code, show);
+    return e;
+  }
   std::string FMessage;
 };
 

@@ -20,21 +20,7 @@ std::string ExpandedPath(const std::string& path) {
 
 }  // namespace
 
-void TZMWorkDrive::Clear() {
-  FVolumeLabel.clear();
-  FDriveRoot.clear();
-  FLastPath.clear();
-  FDriveType = 0;
-  FVolumeSerial = 0;
-  FIsFloppy = false;
-  FDriveLetter = 0;
-  FBytesPerSector = 512;
-  FSectorsPerCluster = 4;
-  FVolumeSize = 0;
-  FVolumeFree = 0;
-  FFreeClusters = 0;
-  FTotalClusters = 0;
-}
+void TZMWorkDrive::Clear() { *this = TZMWorkDrive(); }
 
 void TZMWorkDrive::SetDrive(const std::string& path) {
   const std::string root = zmname::Upper(plat::Drives().DrivePart(ExpandedPath(path)) + plat::PathDelimStr);

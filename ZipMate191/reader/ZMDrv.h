@@ -6,9 +6,10 @@
 
 class TZMWorkDrive {
  public:
-  TZMWorkDrive() { Clear(); }
+  // 512 bytes per sector, 4 sectors per cluster, every other field empty or 0.
+  TZMWorkDrive() = default;
 
-  // Resets every field (512 bytes per sector, 4 sectors per cluster, sizes 0).
+  // Back to the fields of a new drive.
   void Clear();
   // Examines the drive of a path (nothing when its root was the last one examined).
   void SetDrive(const std::string& path);

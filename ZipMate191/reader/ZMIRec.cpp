@@ -39,6 +39,31 @@ bool ValidDosDateTime(uint32_t v) {
   return day <= dim;
 }
 
+// The fields from "version needed" to the extra field's length, which the local
+// header holds from its offset 4 and the central header from its offset 6.
+struct TSharedFields {
+  uint16_t Needed, Flags, Method;
+  uint32_t DateTime, Crc, CompSize, UncompSize;
+  uint16_t NameLen, ExtraLen;
+};
+using TLocal = zm::layout::TLocalHeader;
+using TCentral = zm::layout::TCentralHeader;
+static_assert(TLocal::ExtraLen - TLocal::Needed == TCentral::ExtraLen - TCentral::Needed);
+
+// Writes the shared fields at p, where "version needed" goes.
+void PutSharedFields(char* p, const TSharedFields& f) {
+  const auto at = [p](size_t field) { return p + (field - TLocal::Needed); };
+  zm::PutLE16(at(TLocal::Needed), f.Needed);
+  zm::PutLE16(at(TLocal::Flags), f.Flags);
+  zm::PutLE16(at(TLocal::Method), f.Method);
+  zm::PutLE32(at(TLocal::Time), f.DateTime);
+  zm::PutLE32(at(TLocal::Crc), f.Crc);
+  zm::PutLE32(at(TLocal::CompSize), f.CompSize);
+  zm::PutLE32(at(TLocal::UncompSize), f.UncompSize);
+  zm::PutLE16(at(TLocal::NameLen), f.NameLen);
+  zm::PutLE16(at(TLocal::ExtraLen), f.ExtraLen);
+}
+
 std::string UnicodeBlock(uint16_t tag, const std::string& stored, const std::string& utf8) {
   std::string b(9, '\0');
   zm::PutLE16(&b[0], tag);
@@ -391,18 +416,11 @@ void TZMZRec::SetVersions(bool needsZip64) {
   uint16_t need;
   switch (FCompressionMethod) {
     case 0: need = 10; break;
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 8: need = 20; break;
     case 9: need = 21; break;
     case 10: need = 25; break;
     case 12: need = 46; break;
-    default: need = 45; break;
+    // 1 to 8: the methods of the first format versions.
+    default: need = FCompressionMethod <= 8 ? 20 : 45; break;
   }
   if ((FFlag & 0x20) && need < 27) need = 27;
   if (needsZip64 && need < 45) need = 45;
@@ -475,21 +493,16 @@ std::string TZMZRec::CentralBytes() {
   std::string h(kCentralFixed, '\0');
   char* p = h.data();
   zm::PutLE32(p, zm::layout::TCentralHeader::Signature);
-  zm::PutLE16(p + 4, FVersionMadeBy);
-  zm::PutLE16(p + 6, FVersionNeeded);
-  zm::PutLE16(p + 8, FFlag);
-  zm::PutLE16(p + 10, FCompressionMethod);
-  zm::PutLE32(p + 12, FModifDateTime);
-  zm::PutLE32(p + 16, FCRC32);
-  zm::PutLE32(p + 20, bigC ? 0xFFFFFFFFu : uint32_t(FCompressedSize));
-  zm::PutLE32(p + 24, bigU ? 0xFFFFFFFFu : uint32_t(FUncompressedSize));
-  zm::PutLE16(p + 28, uint16_t(FHeaderName.size()));
-  zm::PutLE16(p + 30, uint16_t(FExtraField.size()));
-  zm::PutLE16(p + 32, uint16_t(FHeaderComment.Size()));
-  zm::PutLE16(p + 34, bigD ? 0xFFFF : FStartOnDisk);
-  zm::PutLE16(p + 36, FIntFileAttrib);
-  zm::PutLE32(p + 38, FExtFileAttrib);
-  zm::PutLE32(p + 42, bigO ? 0xFFFFFFFFu : uint32_t(FRelOffLocal));
+  zm::PutLE16(p + TCentral::MadeBy, FVersionMadeBy);
+  PutSharedFields(p + TCentral::Needed, {FVersionNeeded, FFlag, FCompressionMethod, FModifDateTime, FCRC32,
+                                         bigC ? 0xFFFFFFFFu : uint32_t(FCompressedSize),
+                                         bigU ? 0xFFFFFFFFu : uint32_t(FUncompressedSize),
+                                         uint16_t(FHeaderName.size()), uint16_t(FExtraField.size())});
+  zm::PutLE16(p + TCentral::CommentLen, uint16_t(FHeaderComment.Size()));
+  zm::PutLE16(p + TCentral::DiskStart, bigD ? 0xFFFF : FStartOnDisk);
+  zm::PutLE16(p + TCentral::IntAttr, FIntFileAttrib);
+  zm::PutLE32(p + TCentral::ExtAttr, FExtFileAttrib);
+  zm::PutLE32(p + TCentral::LocalOffset, bigO ? 0xFFFFFFFFu : uint32_t(FRelOffLocal));
   return h + FHeaderName + FExtraField + FHeaderComment.Get();
 }
 
@@ -522,15 +535,8 @@ std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
   std::string h(kLocalFixed, '\0');
   char* p = h.data();
   zm::PutLE32(p, zm::layout::TLocalHeader::Signature);
-  zm::PutLE16(p + 4, FVersionNeeded);
-  zm::PutLE16(p + 6, FFlag);
-  zm::PutLE16(p + 8, FCompressionMethod);
-  zm::PutLE32(p + 10, dateTime);
-  zm::PutLE32(p + 14, crc);
-  zm::PutLE32(p + 18, cs);
-  zm::PutLE32(p + 22, us);
-  zm::PutLE16(p + 26, uint16_t(FHeaderName.size()));
-  zm::PutLE16(p + 28, uint16_t(FLocalExtra.Size()));
+  PutSharedFields(p + TLocal::Needed, {FVersionNeeded, FFlag, FCompressionMethod, dateTime, crc, cs, us,
+                                       uint16_t(FHeaderName.size()), uint16_t(FLocalExtra.Size())});
   return h + FHeaderName + FLocalExtra.Get();
 }
 

@@ -20,7 +20,6 @@
 #include "ZMUtils.h"
 #include "ZMWFuncs.h"
 #include "ZMXcpt.h"
-#include "ZipMate.h"
 #include "ZMRecords.h"
 
 using namespace zmname;
@@ -345,7 +344,7 @@ uint8_t TZMWorkZip::DiskStatusFor(const std::string& partName, int64_t space) co
     }
     if (previous) status |= uint8_t(1u << zdsPreviousDisk);
   }
-  if (space <= 0 || space < int64_t(Master().MinFreeVolumeSize())) status |= uint8_t(1u << zdsNotEnoughSpace);
+  if (space <= 0 || space < int64_t(MinFreeVolumeSize())) status |= uint8_t(1u << zdsNotEnoughSpace);
   return status;
 }
 
@@ -353,9 +352,9 @@ int64_t TZMWorkZip::VolumeSpace(const std::string& partName) {
   FDrive->RefreshAll();
   const int64_t sector = std::max<int64_t>(FDrive->BytesPerSector(), 1);
   const auto whole = [sector](uint32_t v) { return (int64_t(v) + sector - 1) / sector * sector; };
-  const int64_t keepAll = whole(Master().KeepFreeOnAllDisks());
-  const int64_t keepFirst = whole(Master().KeepFreeOnDisk1());
-  const int64_t maxSize = Master().MaxVolumeSize();
+  const int64_t keepAll = whole(KeepFreeOnAllDisks());
+  const int64_t keepFirst = whole(KeepFreeOnDisk1());
+  const int64_t maxSize = MaxVolumeSize();
   int64_t space;
   if (FDrive->DriveIsFixed()) {
     if (maxSize <= 0) return INT64_MAX;
@@ -444,15 +443,12 @@ void TZMWorkZip::PrepareVolumeForWriting() {
     const std::string partName = WritingPartName();
     int64_t space;
     if (!FDrive->DriveIsFixed()) {
-      if (wipe && (FDiskAction == zdaErase || !Master().OnGetNextDisk)) EraseDisk(tryFormat);
+      if (wipe && (FDiskAction == zdaErase || !AsksForNextDisk())) EraseDisk(tryFormat);
       space = VolumeSpace(partName);
       FDiskStatus = DiskStatusFor(partName, space);
       if ((FDiskStatus & kAsk) != 0 && !FYesToAll) {
         TZMDiskAction action = zdaOk;
-        if (Master().OnStatusDisk) {
-          Master().OnStatusDisk(&Master(), FDiskNr, partName, TZMZipDiskStatus::FromBits(FDiskStatus),
-                                action);
-        } else if ((FDiskStatus & kOverwrite) != 0) {
+        if (!RaiseStatusDisk(FDiskNr, partName, FDiskStatus, action) && (FDiskStatus & kOverwrite) != 0) {
           const std::string msg = (FDiskStatus & (1u << zdsPreviousDisk))
                                       ? FormatMessageText(zmsAttentionThisIsPreviousDisk, {FDiskNr})
                                       : FormatMessageText(zmsThereIsAlreadyFile, {partName});
@@ -475,7 +471,7 @@ void TZMWorkZip::PrepareVolumeForWriting() {
     } else {
       space = VolumeSpace(partName);
     }
-    if (space <= 0 || space < int64_t(Master().MinFreeVolumeSize())) {
+    if (space <= 0 || space < int64_t(MinFreeVolumeSize())) {
       if (FDrive->DriveIsFixed()) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsNotEnoughFreeSpace));
       ShowMessageIdSuffix(ZM_CODE(zmmZMWZip, zmsNotEnoughFreeSpace), "");
       FNewDisk = true;
@@ -505,9 +501,8 @@ int32_t TZMWorkZip::FinishVolumes() {
     FDiskStatus |= uint8_t(1u << zdsSameFileName);
     bool yes = FYesToAll;
     if (!yes) {
-      if (Master().OnStatusDisk) {
-        TZMDiskAction action = zdaOk;
-        Master().OnStatusDisk(&Master(), FDiskNr, FFileName, TZMZipDiskStatus::FromBits(FDiskStatus), action);
+      TZMDiskAction action = zdaOk;
+      if (RaiseStatusDisk(FDiskNr, FFileName, FDiskStatus, action)) {
         FDiskAction = uint8_t(action);
         if (action == zdaYesToAll) FYesToAll = true;
         yes = action == zdaYesToAll || action == zdaOk;
@@ -595,11 +590,11 @@ void TZMWorkZip::AskDisk(bool writing, bool tryFormat) {
     } else if (writing) {
       if (FDiskNr + 1 >= 1000) throw EZipMate::CreateMsg(ZM_CODE(zmmZMWZip, zmsMoreThan999Parts));
       FTotalDisks = FDiskNr + 1;
-      int64_t space = FDrive->VolumeSize() - int64_t(Master().KeepFreeOnAllDisks());
-      const int64_t maxSize = Master().MaxVolumeSize();
+      int64_t space = FDrive->VolumeSize() - int64_t(KeepFreeOnAllDisks());
+      const int64_t maxSize = MaxVolumeSize();
       if (maxSize > 0 && maxSize < space) space = maxSize;
       if (space > 0) {
-        const int64_t estimate = (FArchiveSize + int64_t(Master().KeepFreeOnDisk1()) + 4) / space;
+        const int64_t estimate = (FArchiveSize + int64_t(KeepFreeOnDisk1()) + 4) / space;
         if (estimate > FTotalDisks && estimate < 1000) FTotalDisks = int32_t(estimate);
         msg = FormatMessageText(zmsPleaseInsertDiskVolumeOf, {FDiskNr + 1, FTotalDisks});
       } else {
@@ -612,10 +607,8 @@ void TZMWorkZip::AskDisk(bool writing, bool tryFormat) {
     }
     msg += FormatMessageText(zmsInDrive, {FDrive->DriveRoot()});
     bool ok;
-    if (Master().OnGetNextDisk) {
-      bool abort = false;
-      Master().OnGetNextDisk(&Master(), FDiskNr + 1, FTotalDisks, std::string(1, FDrive->DriveLetter()),
-                             abort);
+    bool abort = false;
+    if (RaiseGetNextDisk(FDiskNr + 1, FTotalDisks, std::string(1, FDrive->DriveLetter()), abort)) {
       ok = !abort;
     } else {
       ok = AskUser(std::string(), msg, TMsgDlgButtons{mbOK, mbCancel}, 0) == mrOk;

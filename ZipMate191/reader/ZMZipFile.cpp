@@ -9,7 +9,6 @@
 #include "ZMMatch.h"
 #include "ZMMsgStr.h"
 #include "ZMXcpt.h"
-#include "ZipMate.h"
 #include "ZMRecords.h"
 
 TZMZipFile::TZMZipFile(TCustomZipMate& master, TZMWorkBin* owner)

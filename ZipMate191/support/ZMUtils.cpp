@@ -66,11 +66,9 @@ constexpr uint16_t kMachineI386 = 0x014C;
 constexpr int kOptHeader32Size = 224;
 constexpr int kSectionHeaderSize = 40;
 
-constexpr uint32_t kStubASig = 0x01005A44;
 constexpr uint32_t kStubAEndSig = 0x010A5A44;
 constexpr uint32_t kStubANameSig = 0x01145A44;
 constexpr uint32_t kStubANameEndSig = 0x02145A44;
-constexpr uint32_t kStubBSig = 0x0C005A44;
 
 bool ReadExact(TStream& s, void* buf, int n) { return s.Read(buf, n) == n; }
 bool SeekTo(TStream& s, int64_t pos) { return pos >= 0 && s.Seek(pos, plat::soBeginning) == pos; }

@@ -26,6 +26,10 @@ std::string DropExtraBlocks(const std::string& extra, const std::vector<uint32_t
 
 // ---- Executables ----
 
+// Signatures that open the header of a self-extractor stub: format A and format B.
+inline constexpr uint32_t kStubASig = 0x01005A44;
+inline constexpr uint32_t kStubBSig = 0x0C005A44;
+
 // Results of ProbeStub.
 inline constexpr int kStubNotExe = 0;        // not an executable
 inline constexpr int kStubNone = 1;          // executable, no recognised trailer

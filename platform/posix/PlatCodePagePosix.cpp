@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PlatCodePage.h"
+#include "PlatCodePageSystem.h"
 #include "PlatCodeTables.h"
 #include "PlatError.h"
 
@@ -412,13 +413,7 @@ int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen
     SetLastError(kErrInvalidParameter);
     return 0;
   }
-  size_t n = 0;
-  if (srcLen < 0) {
-    while (src[n]) ++n;
-    ++n;
-  } else {
-    n = size_t(srcLen);
-  }
+  const size_t n = detail::UnitsToConvert(src, srcLen);
   if (n > size_t(INT_MAX)) {
     SetLastError(kErrInvalidParameter);
     return 0;
@@ -430,18 +425,11 @@ int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen
   return Deliver(out, dst, dstLen);
 }
 
-int CharLength(unsigned cp, const char* p, int len) {
-  if (len <= 1 || !p) return len < 1 ? 0 : 1;
-  cp = Resolve(cp);
-  if (cp == kCpUtf8) {
-    auto b = uint8_t(p[0]);
-    int k = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
-    if (k > len) return 1;
-    for (int i = 1; i < k; ++i)
-      if ((uint8_t(p[i]) & 0xC0) != 0x80) return 1;
-    return k;
-  }
-  if (cp == kCpUtf16Le) return 2;
+namespace detail {
+
+unsigned ResolveCodePage(unsigned cp) { return Resolve(cp); }
+
+int SystemCharLength(unsigned cp, const char* p, int len) {
   if (IsSingleByteCodePage(cp)) return 1;
   TIconv cv("UTF-16LE", IconvName(cp));
   if (!cv.Ok()) return 1;
@@ -451,15 +439,7 @@ int CharLength(unsigned cp, const char* p, int len) {
   return 1;
 }
 
-char16_t UpperChar(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
-  char16_t u = LookupPair(detail::kUpperPairs, detail::kUpperPairCount, c);
-  return u ? u : c;
-}
-
-void UpperCaseWide(std::u16string& s) {
-  for (auto& c : s) c = UpperChar(c);
-}
+}  // namespace detail
 
 int OsMajorVersion() { return 10; }  // POSIX systems count as modern NT-family ones
 bool IsNTFamily() { return true; }

@@ -82,13 +82,11 @@ class TPosixDrives : public TDriveLayer {
   uint32_t FMode = 0;
 };
 
-TPosixDrives& PosixDrives() {
+}  // namespace
+
+TDriveLayer& SystemDrives() {
   static TPosixDrives drives;
   return drives;
 }
-
-}  // namespace
-
-TDriveLayer& SystemDrives() { return PosixDrives(); }
 
 }  // namespace plat

@@ -5,46 +5,42 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <fcntl.h>
 
 #include "PlatDynLib.h"
+#include "PlatDynLibSystem.h"
 #include "PlatError.h"
 
 namespace plat {
 
-namespace {
-thread_local uint32_t tLibError = 0;
-thread_local std::string tLibErrorText;
-}  // namespace
-
 TLibHandle LibLoad(const std::string& path) {
-  tLibError = 0;
-  tLibErrorText.clear();
+  detail::RecordLibError(0, {});
   if (path.empty()) {
-    tLibError = kErrInvalidParameter;
-    tLibErrorText = SysErrorMessage(tLibError);
+    detail::RecordLibError(kErrInvalidParameter, SysErrorMessage(kErrInvalidParameter));
     return nullptr;
   }
   if (!IsFullPath(path)) {
-    tLibError = kErrInvalidName;
-    tLibErrorText = "not a full path: " + path;
-    SetLastError(tLibError);
+    detail::RecordLibError(kErrInvalidName, "not a full path: " + path);
+    SetLastError(kErrInvalidName);
     return nullptr;
   }
   dlerror();
   void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) {
     const char* why = dlerror();
-    tLibErrorText = why ? why : "unknown error";
+    std::string text = why ? why : "unknown error";
     // dlopen keeps no error number; a missing file is the usual cause.
+    uint32_t code;
     if (access(path.c_str(), F_OK) != 0)
-      tLibError = kErrFileNotFound;
-    else if (tLibErrorText.find("No such file") != std::string::npos ||
-             tLibErrorText.find("cannot open shared object") != std::string::npos)
-      tLibError = kErrFileNotFound;
+      code = kErrFileNotFound;
+    else if (text.find("No such file") != std::string::npos ||
+             text.find("cannot open shared object") != std::string::npos)
+      code = kErrFileNotFound;
     else
-      tLibError = 193;  // not a valid library image
-    SetLastError(tLibError);
+      code = 193;  // not a valid library image
+    detail::RecordLibError(code, std::move(text));
+    SetLastError(code);
   }
   return h;
 }
@@ -101,9 +97,6 @@ void* LibSymbol(TLibHandle lib, const char* name) {
 }
 
 bool LibFree(TLibHandle lib) { return lib && dlclose(lib) == 0; }
-
-uint32_t LastLibError() { return tLibError; }
-std::string LastLibErrorText() { return tLibErrorText; }
 
 std::string ProgramFolder() {
   char buf[4096];

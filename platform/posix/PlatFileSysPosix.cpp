@@ -91,16 +91,6 @@ uint32_t FileAttributes(const std::string& name) {
 
 uint32_t FileAttributesW(const std::u16string& name) { return FileAttributes(NativeName(name)); }
 
-bool FileExists(const std::string& name) {
-  uint32_t a = FileAttributes(name);
-  return a != kInvalidAttributes && (a & faDirectory) == 0;
-}
-
-bool DirectoryExists(const std::string& name) {
-  uint32_t a = FileAttributes(name);
-  return a != kInvalidAttributes && (a & faDirectory) != 0;
-}
-
 THandle FileOpenW(const std::u16string& name, uint32_t mode) {
   std::string n = NativeName(name);
   if (!CheckName(n)) return kInvalidHandle;

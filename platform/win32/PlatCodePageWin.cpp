@@ -1,5 +1,4 @@
-// Code pages through the system's conversions; upper case from the shared tables so
-// that it does not depend on the locale.
+// Code pages through the system's conversions.
 #include <windows.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <cstring>
 
 #include "PlatCodePage.h"
+#include "PlatCodePageSystem.h"
 #include "PlatCodeTables.h"
 #include "PlatError.h"
 
@@ -108,13 +108,7 @@ int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen
   if (usedDefault) *usedDefault = false;
   if (BadArgs(src, srcLen, dst, dstLen)) return 0;
   cp = Resolve(cp);
-  size_t n = 0;
-  if (srcLen < 0) {
-    while (src[n]) ++n;
-    ++n;
-  } else {
-    n = size_t(srcLen);
-  }
+  const size_t n = detail::UnitsToConvert(src, srcLen);
   if (n > size_t(INT_MAX / 2)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -162,18 +156,11 @@ int WideToMultiByte(unsigned cp, uint32_t flags, const char16_t* src, int srcLen
   return r;
 }
 
-int CharLength(unsigned cp, const char* p, int len) {
-  if (len <= 1 || !p) return len < 1 ? 0 : 1;
-  cp = Resolve(cp);
-  if (cp == kCpUtf8) {
-    auto b = uint8_t(p[0]);
-    int k = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
-    if (k > len) return 1;
-    for (int i = 1; i < k; ++i)
-      if ((uint8_t(p[i]) & 0xC0) != 0x80) return 1;
-    return k;
-  }
-  if (cp == kCpUtf16Le) return 2;
+namespace detail {
+
+unsigned ResolveCodePage(unsigned cp) { return Resolve(cp); }
+
+int SystemCharLength(unsigned cp, const char* p, int len) {
   CPINFO info;
   if (!::GetCPInfo(cp, &info) || info.MaxCharSize == 1) return 1;
   if (info.MaxCharSize == 2) return ::IsDBCSLeadByteEx(cp, BYTE(p[0])) ? 2 : 1;
@@ -184,17 +171,7 @@ int CharLength(unsigned cp, const char* p, int len) {
   return 1;
 }
 
-char16_t UpperChar(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
-  const detail::TCasePair* end = detail::kUpperPairs + detail::kUpperPairCount;
-  const detail::TCasePair* it = std::lower_bound(
-      detail::kUpperPairs, end, c, [](const detail::TCasePair& p, char16_t v) { return p.Lower < v; });
-  return (it != end && it->Lower == c) ? it->Upper : c;
-}
-
-void UpperCaseWide(std::u16string& s) {
-  for (auto& c : s) c = UpperChar(c);
-}
+}  // namespace detail
 
 int OsMajorVersion() { return int(LOBYTE(LOWORD(::GetVersion()))); }
 

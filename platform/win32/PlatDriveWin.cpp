@@ -109,13 +109,11 @@ class TWinDrives : public TDriveLayer {
   }
 };
 
-TWinDrives& WinDrives() {
+}  // namespace
+
+TDriveLayer& SystemDrives() {
   static TWinDrives drives;
   return drives;
 }
-
-}  // namespace
-
-TDriveLayer& SystemDrives() { return WinDrives(); }
 
 }  // namespace plat

@@ -6,22 +6,18 @@
 #include <cstdio>
 
 #include "PlatDynLib.h"
+#include "PlatDynLibSystem.h"
 #include "PlatError.h"
 #include "WinNames.h"
 
 namespace plat {
 
-namespace {
-thread_local uint32_t tLibError = 0;
-thread_local std::string tLibErrorText;
-}  // namespace
-
 TLibHandle LibLoad(const std::string& path) {
-  tLibError = 0;
-  tLibErrorText.clear();
+  detail::RecordLibError(0, {});
+  uint32_t code;
   std::wstring w = win::Wide(path);
   if (w.empty() || w.find(L'\0') != std::wstring::npos || !IsFullPath(path)) {
-    tLibError = path.empty() ? ERROR_INVALID_PARAMETER : ERROR_INVALID_NAME;
+    code = path.empty() ? ERROR_INVALID_PARAMETER : ERROR_INVALID_NAME;
   } else {
     // A path from the root of the current drive gets its drive.
     wchar_t full[32768];
@@ -34,10 +30,10 @@ TLibHandle LibLoad(const std::string& path) {
     if (!h && ::GetLastError() == ERROR_INVALID_PARAMETER)
       h = ::LoadLibraryExW(w.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (h) return reinterpret_cast<TLibHandle>(h);
-    tLibError = uint32_t(::GetLastError());
+    code = uint32_t(::GetLastError());
   }
-  tLibErrorText = SysErrorMessage(tLibError);
-  ::SetLastError(tLibError);
+  detail::RecordLibError(code, SysErrorMessage(code));
+  ::SetLastError(code);
   return nullptr;
 }
 
@@ -65,9 +61,6 @@ void* LibSymbol(TLibHandle lib, const char* name) {
 }
 
 bool LibFree(TLibHandle lib) { return lib && ::FreeLibrary(static_cast<HMODULE>(lib)) != 0; }
-
-uint32_t LastLibError() { return tLibError; }
-std::string LastLibErrorText() { return tLibErrorText; }
 
 namespace {
 // The folder of a loaded module's file (the program's for null), with its delimiter.

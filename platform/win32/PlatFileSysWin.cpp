@@ -48,6 +48,21 @@ bool CheckNarrow(const std::string& name, std::wstring& wide) {
   return CheckName(wide);
 }
 
+// A narrow or wide name as the system takes it, once it has passed the checks.
+bool CheckedWide(const std::string& name, std::wstring& wide) { return CheckNarrow(name, wide); }
+bool CheckedWide(const std::u16string& name, std::wstring& wide) {
+  wide = win::Wide(name);
+  return CheckName(wide);
+}
+
+// A system call that takes one name and returns nonzero on success, made once the
+// name has passed the checks.
+template <class TName, class TCall>
+bool CallOnName(const TName& name, TCall call) {
+  std::wstring w;
+  return CheckedWide(name, w) && call(w.c_str()) != 0;
+}
+
 uint32_t AttributesOf(const std::wstring& name) {
   if (!CheckName(name)) return kInvalidAttributes;
   return uint32_t(::GetFileAttributesW(name.c_str()));
@@ -66,16 +81,6 @@ uint32_t FileAttributes(const std::string& name) {
 }
 
 uint32_t FileAttributesW(const std::u16string& name) { return AttributesOf(win::Wide(name)); }
-
-bool FileExists(const std::string& name) {
-  uint32_t a = FileAttributes(name);
-  return a != kInvalidAttributes && (a & faDirectory) == 0;
-}
-
-bool DirectoryExists(const std::string& name) {
-  uint32_t a = FileAttributes(name);
-  return a != kInvalidAttributes && (a & faDirectory) != 0;
-}
 
 THandle FileOpenW(const std::u16string& name, uint32_t mode) {
   std::wstring w = win::Wide(name);
@@ -123,15 +128,8 @@ bool FileSetDate(THandle h, uint32_t dosDateTime) {
   return FileSetTime(h, FromFt(utc));
 }
 
-bool FileDelete(const std::string& name) {
-  std::wstring w;
-  return CheckNarrow(name, w) && ::DeleteFileW(w.c_str()) != 0;
-}
-
-bool FileDeleteW(const std::u16string& name) {
-  std::wstring w = win::Wide(name);
-  return CheckName(w) && ::DeleteFileW(w.c_str()) != 0;
-}
+bool FileDelete(const std::string& name) { return CallOnName(name, ::DeleteFileW); }
+bool FileDeleteW(const std::u16string& name) { return CallOnName(name, ::DeleteFileW); }
 
 namespace {
 
@@ -221,25 +219,15 @@ bool FileMoveW(const std::u16string& oldName, const std::u16string& newName) {
   return CheckName(a) && CheckName(b) && ::MoveFileW(a.c_str(), b.c_str()) != 0;
 }
 
-bool FolderCreate(const std::string& name) {
-  std::wstring w;
-  return CheckNarrow(name, w) && ::CreateDirectoryW(w.c_str(), nullptr) != 0;
-}
+namespace {
+BOOL CreateFolder(const wchar_t* name) { return ::CreateDirectoryW(name, nullptr); }
+}  // namespace
 
-bool FolderCreateW(const std::u16string& name) {
-  std::wstring w = win::Wide(name);
-  return CheckName(w) && ::CreateDirectoryW(w.c_str(), nullptr) != 0;
-}
+bool FolderCreate(const std::string& name) { return CallOnName(name, CreateFolder); }
+bool FolderCreateW(const std::u16string& name) { return CallOnName(name, CreateFolder); }
 
-bool FolderRemove(const std::string& name) {
-  std::wstring w;
-  return CheckNarrow(name, w) && ::RemoveDirectoryW(w.c_str()) != 0;
-}
-
-bool FolderRemoveW(const std::u16string& name) {
-  std::wstring w = win::Wide(name);
-  return CheckName(w) && ::RemoveDirectoryW(w.c_str()) != 0;
-}
+bool FolderRemove(const std::string& name) { return CallOnName(name, ::RemoveDirectoryW); }
+bool FolderRemoveW(const std::u16string& name) { return CallOnName(name, ::RemoveDirectoryW); }
 
 // ---- searching ----
 
