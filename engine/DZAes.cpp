@@ -5,7 +5,10 @@
 #include <nettle/pbkdf2.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#include "ZMEndian.h"
 
 namespace dz {
 
@@ -59,7 +62,8 @@ bool TDZAesCipher::Start(const TDZAesField& f, const std::string& password, cons
     FAlg->set_encrypt_key(FCtx, keys);
     hmac_sha1_set_key(&FMac, keyLen, keys + keyLen);
     FHeaderSize = saltLen + kVerifierSize;
-    std::memset(FCounter, 0, sizeof FCounter);
+    FBlockNo = 0;
+    std::memset(FCounters, 0, sizeof FCounters);  // the counter's upper half stays 0
     FUsed = sizeof FStream;
   }
   Wipe(keys, sizeof keys);
@@ -67,34 +71,47 @@ bool TDZAesCipher::Start(const TDZAesField& f, const std::string& password, cons
 }
 
 void TDZAesCipher::Refill() {
-  for (size_t b = 0; b < kStreamBlocks; ++b) {
-    // Little-endian block counter, the first one being 1.
-    for (size_t i = 0; i < 8 && ++FCounter[i] == 0; ++i) {
-    }
-    std::memcpy(FCounters + b * kBlock, FCounter, kBlock);
+  // Little-endian block counters, the first one being 1: their lower eight bytes, one
+  // store each where the host is little-endian too.
+  uint64_t no = FBlockNo;
+  for (uint8_t* c = FCounters; c != FCounters + sizeof FCounters; c += kBlock) {
+    ++no;
+    if constexpr (std::endian::native == std::endian::little)
+      std::memcpy(c, &no, sizeof no);
+    else
+      zm::PutLE64(c, no);
   }
+  FBlockNo = no;
   FAlg->encrypt(FCtx, sizeof FStream, FStream, FCounters);
   FUsed = 0;
 }
 
 void TDZAesCipher::Decrypt(uint8_t* data, size_t n) {
   // The code authenticates the encrypted bytes.
-  hmac_sha1_update(&FMac, n, data);
-  Xor(data, n);
+  Authenticate(data, n);
+  Xor(data, data, n);
 }
+
+void TDZAesCipher::Authenticate(const uint8_t* data, size_t n) { hmac_sha1_update(&FMac, n, data); }
+
+void TDZAesCipher::Decipher(uint8_t* dst, const uint8_t* src, size_t n) { Xor(dst, src, n); }
 
 void TDZAesCipher::Encrypt(uint8_t* data, size_t n) {
-  Xor(data, n);
+  Xor(data, data, n);
   hmac_sha1_update(&FMac, n, data);
 }
 
-void TDZAesCipher::Xor(uint8_t* data, size_t n) {
+void TDZAesCipher::Xor(uint8_t* dst, const uint8_t* src, size_t n) {
   while (n) {
     if (FUsed == sizeof FStream) Refill();
     const size_t k = std::min(n, sizeof FStream - FUsed);
-    memxor(data, FStream + FUsed, k);
+    if (dst == src)
+      memxor(dst, FStream + FUsed, k);
+    else
+      memxor3(dst, src, FStream + FUsed, k);
     FUsed += k;
-    data += k;
+    dst += k;
+    src += k;
     n -= k;
   }
 }

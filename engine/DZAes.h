@@ -38,6 +38,9 @@ class TDZAesCipher : public TDZCipher {
   size_t HeaderSize() const override { return FHeaderSize; }
   size_t TrailerSize() const override { return kMacSize; }
   void Decrypt(uint8_t* data, size_t n) override;
+  bool Separable() const override { return true; }
+  void Authenticate(const uint8_t* data, size_t n) override;
+  void Decipher(uint8_t* dst, const uint8_t* src, size_t n) override;
   bool Authentic(const uint8_t* mac) override;
   // For writing: encrypts, and authenticates what it wrote.
   void Encrypt(uint8_t* data, size_t n);
@@ -48,7 +51,8 @@ class TDZAesCipher : public TDZCipher {
   static constexpr size_t kStreamBlocks = 256;  // key stream made at a time
   static constexpr size_t kBlock = 16;
   void Refill();
-  void Xor(uint8_t* data, size_t n);
+  // dst = src XOR the key stream (dst may be src).
+  void Xor(uint8_t* dst, const uint8_t* src, size_t n);
   // The keys from the salt; the verifier they give goes to verifier, and with
   // expected nothing is set up unless it matches.
   bool Start(const TDZAesField& f, const std::string& password, const uint8_t* salt, uint8_t* verifier,
@@ -58,8 +62,8 @@ class TDZAesCipher : public TDZCipher {
   alignas(16) uint8_t FCtx[512];  // the cipher's key schedule
   hmac_sha1_ctx FMac;
   size_t FHeaderSize = 0;
-  uint8_t FCounter[kBlock] = {};
-  alignas(16) uint8_t FCounters[kStreamBlocks * kBlock];
+  uint64_t FBlockNo = 0;  // the last block counter used
+  alignas(16) uint8_t FCounters[kStreamBlocks * kBlock] = {};
   alignas(16) uint8_t FStream[kStreamBlocks * kBlock];
   size_t FUsed = sizeof FStream;  // key stream bytes used
 };
