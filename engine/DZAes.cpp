@@ -23,12 +23,12 @@ const nettle_cipher* CipherFor(unsigned strength) {
   }
 }
 
+}  // namespace
+
 void Wipe(void* p, size_t n) {
   volatile uint8_t* b = static_cast<volatile uint8_t*>(p);
   while (n--) *b++ = 0;
 }
-
-}  // namespace
 
 TDZAesCipher::~TDZAesCipher() {
   Wipe(FCtx, sizeof FCtx);
@@ -37,37 +37,49 @@ TDZAesCipher::~TDZAesCipher() {
 }
 
 bool TDZAesCipher::Init(const TDZAesField& f, const std::string& password, const uint8_t* header) {
-  uint8_t verifier[kVerifierSize];
-  return Start(f, password, header, verifier, header + f.SaltBytes());
+  uint8_t keys[kKeysSize];
+  const bool match = DeriveKeys(f, password, header, keys) && InitWithKeys(f, keys, header);
+  Wipe(keys, sizeof keys);
+  return match;
 }
 
 bool TDZAesCipher::InitNew(const TDZAesField& f, const std::string& password, uint8_t* header) {
-  return Start(f, password, header, header + f.SaltBytes(), nullptr);
-}
-
-bool TDZAesCipher::Start(const TDZAesField& f, const std::string& password, const uint8_t* salt,
-                         uint8_t* verifier, const uint8_t* expected) {
-  const nettle_cipher* alg = CipherFor(f.Strength);
-  if (!alg || alg->context_size > sizeof FCtx) return false;
-  const size_t keyLen = f.KeyBytes(), saltLen = f.SaltBytes();
-  // The AES key, the HMAC key and the verifier, in this order.
-  uint8_t keys[2 * 32 + kVerifierSize];
-  const size_t total = 2 * keyLen + kVerifierSize;
-  pbkdf2_hmac_sha1(password.size(), reinterpret_cast<const uint8_t*>(password.data()), kIterations, saltLen,
-                   salt, total, keys);
-  std::memcpy(verifier, keys + 2 * keyLen, kVerifierSize);
-  const bool match = !expected || std::memcmp(verifier, expected, kVerifierSize) == 0;
-  if (match) {
-    FAlg = alg;
-    FAlg->set_encrypt_key(FCtx, keys);
-    hmac_sha1_set_key(&FMac, keyLen, keys + keyLen);
-    FHeaderSize = saltLen + kVerifierSize;
-    FBlockNo = 0;
-    std::memset(FCounters, 0, sizeof FCounters);  // the counter's upper half stays 0
-    FUsed = sizeof FStream;
+  uint8_t keys[kKeysSize];
+  const bool made = DeriveKeys(f, password, header, keys);
+  if (made) {
+    std::memcpy(header + f.SaltBytes(), keys + 2 * f.KeyBytes(), kVerifierSize);
+    Setup(f, keys);
   }
   Wipe(keys, sizeof keys);
-  return match;
+  return made;
+}
+
+bool TDZAesCipher::DeriveKeys(const TDZAesField& f, const std::string& password, const uint8_t* salt,
+                              uint8_t* keys) {
+  const nettle_cipher* alg = CipherFor(f.Strength);
+  if (!alg || alg->context_size > sizeof FCtx) return false;
+  pbkdf2_hmac_sha1(password.size(), reinterpret_cast<const uint8_t*>(password.data()), kIterations,
+                   f.SaltBytes(), salt, 2 * f.KeyBytes() + kVerifierSize, keys);
+  return true;
+}
+
+bool TDZAesCipher::InitWithKeys(const TDZAesField& f, const uint8_t* keys, const uint8_t* header) {
+  const nettle_cipher* alg = CipherFor(f.Strength);
+  if (!alg || alg->context_size > sizeof FCtx ||
+      std::memcmp(keys + 2 * f.KeyBytes(), header + f.SaltBytes(), kVerifierSize))
+    return false;
+  Setup(f, keys);
+  return true;
+}
+
+void TDZAesCipher::Setup(const TDZAesField& f, const uint8_t* keys) {
+  FAlg = CipherFor(f.Strength);
+  FAlg->set_encrypt_key(FCtx, keys);
+  hmac_sha1_set_key(&FMac, f.KeyBytes(), keys + f.KeyBytes());
+  FHeaderSize = f.SaltBytes() + kVerifierSize;
+  FBlockNo = 0;
+  std::memset(FCounters, 0, sizeof FCounters);  // the counter's upper half stays 0
+  FUsed = sizeof FStream;
 }
 
 void TDZAesCipher::Refill() {

@@ -15,7 +15,7 @@ namespace dz {
 namespace {
 constexpr uint64_t kAheadMinSize = 16 * 1024;
 // Entries from which on an authentication code is computed on a thread of its own.
-constexpr uint64_t kAuthenticateAheadMinSize = 2 * 1024 * 1024;
+constexpr uint64_t kAuthenticateAheadMinSize = 256 * 1024;
 // Pieces waiting for the extractor from which on the thread writes files itself.
 constexpr size_t kWriteHereBacklog = TDZDecodeAhead::kSlots / 2;
 }  // namespace
