@@ -36,6 +36,9 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
   uint64_t pos = en.DataOffset + head;
   uint64_t left = en.CompSize - head - trail;  // the extractor checked that it fits
   uint32_t reg = 0xFFFFFFFFu;
+  // The second form of AES encryption leaves the CRC out (its code covers the data):
+  // nothing checks it, so it is not computed.
+  const bool crc = !(en.IsAes() && !en.Aes.ChecksCrc());
 
   std::unique_ptr<TDZAuthenticateAhead> ahead;
   if (trail && cipher->Separable() && left >= kAuthenticateAheadMinSize &&
@@ -75,7 +78,7 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
       r.TooLong = true;  // more data than the entry declares: refuse, never amplify
       return false;
     }
-    reg = zm::Crc32UpdateFast(reg, data, n);
+    if (crc) reg = zm::Crc32UpdateFast(reg, data, n);
     r.Written += n;
     if (!sink(data, n)) {
       r.Abandoned = true;
@@ -86,7 +89,7 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
 
   TDZMethodDecoder* decoder = DecoderFor(en.DataMethod());
   r.Result = decoder ? decoder->Decode(en, reader, push) : zm::irBadCodes;
-  r.Crc = ~reg;
+  r.Crc = crc ? ~reg : 0;
   if (trail && !r.ReadFailed && !r.Abandoned) {
     // The code covers every encrypted byte, also those the method left unread.
     std::vector<uint8_t> buf(size_t(std::min<uint64_t>(left, 64 * 1024)) + trail);
