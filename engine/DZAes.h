@@ -18,7 +18,7 @@ namespace dz {
 // Overwrites n bytes of secrets with zeros, in a way the compiler keeps.
 void Wipe(void* p, size_t n);
 
-class TDZAesCipher : public TDZCipher {
+class TDZAesCipher : public TDZSeparableCipher {
  public:
   static constexpr size_t kVerifierSize = 2;
   static constexpr size_t kMacSize = 10;
@@ -50,7 +50,6 @@ class TDZAesCipher : public TDZCipher {
   size_t HeaderSize() const override { return FHeaderSize; }
   size_t TrailerSize() const override { return kMacSize; }
   void Decrypt(uint8_t* data, size_t n) override;
-  bool Separable() const override { return true; }
   void Authenticate(const uint8_t* data, size_t n) override;
   void Decipher(uint8_t* dst, const uint8_t* src, size_t n) override;
   bool Authentic(const uint8_t* mac) override;

@@ -7,7 +7,7 @@ namespace {
 constexpr size_t kBatch = 4;
 }  // namespace
 
-TDZAuthenticateAhead::TDZAuthenticateAhead(TDZCipher& cipher)
+TDZAuthenticateAhead::TDZAuthenticateAhead(TDZSeparableCipher& cipher)
     : FCipher(cipher), FBuf(new uint8_t[kSlots * kSlotSize]) {
   FThread = std::thread([this] { Work(); });
 }

@@ -23,7 +23,7 @@ class TDZAuthenticateAhead {
   // Starts the thread, which passes what it is handed to cipher.Authenticate; the
   // caller uses only cipher.Decipher meanwhile. Throws std::system_error when no
   // thread can be started.
-  explicit TDZAuthenticateAhead(TDZCipher& cipher);
+  explicit TDZAuthenticateAhead(TDZSeparableCipher& cipher);
   // Stops the thread, whatever it has left, and waits for it.
   ~TDZAuthenticateAhead();
   TDZAuthenticateAhead(const TDZAuthenticateAhead&) = delete;
@@ -43,7 +43,7 @@ class TDZAuthenticateAhead {
   // while it works.
   void Drain(std::unique_lock<std::mutex>& lock);
 
-  TDZCipher& FCipher;
+  TDZSeparableCipher& FCipher;
   std::unique_ptr<uint8_t[]> FBuf;
   size_t FSizes[kSlots] = {};
   size_t FHead = 0, FCount = 0;  // the oldest slot handed over, and how many are

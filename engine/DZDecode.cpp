@@ -40,11 +40,11 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
   // nothing checks it, so it is not computed.
   const bool crc = !(en.IsAes() && !en.Aes.ChecksCrc());
 
+  TDZSeparableCipher* split = cipher ? cipher->Separable() : nullptr;
   std::unique_ptr<TDZAuthenticateAhead> ahead;
-  if (trail && cipher->Separable() && left >= kAuthenticateAheadMinSize &&
-      std::thread::hardware_concurrency() != 1) {
+  if (split && left >= kAuthenticateAheadMinSize && std::thread::hardware_concurrency() != 1) {
     try {
-      ahead = std::make_unique<TDZAuthenticateAhead>(*cipher);
+      ahead = std::make_unique<TDZAuthenticateAhead>(*split);
     } catch (const std::system_error&) {
       // No thread: authenticated here.
     }
@@ -64,7 +64,7 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
       return -1;
     }
     if (ahead) {
-      cipher->Decipher(buf, into, size_t(got));
+      split->Decipher(buf, into, size_t(got));
       ahead->Pass(size_t(got));
     } else if (cipher) {
       cipher->Decrypt(buf, size_t(got));
