@@ -447,7 +447,7 @@ bool TDZExtractor::OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& cryp
                           ? aes.InitWithKeys(en.Aes, keys, header)
                           : aes.Init(en.Aes, pwd, header);
       Wipe(keys, sizeof keys);
-      if (ok && !FKeysAheadTried) StartKeysAhead(ordinal, pwd);
+      if (ok && ordinal + 1 >= FKeysAheadEnd) StartKeysAhead(ordinal, pwd);
       return ok;
     });
   }
@@ -473,10 +473,17 @@ bool TDZExtractor::OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& cryp
 }
 
 void TDZExtractor::StartKeysAhead(size_t ordinal, const std::string& password) {
-  FKeysAheadTried = true;
+  FKeysAhead.reset();  // done with the entries before this one
+  FKeysAheadEnd = FChosen.size();
   if (std::thread::hardware_concurrency() == 1) return;
+  // A window of entries at a time keeps the keys in memory few.
+  constexpr size_t kWindow = 64;
   std::vector<TDZAesKeysAhead::TJob> jobs;
   for (size_t k = ordinal + 1; k < FChosen.size(); ++k) {
+    if (jobs.size() == kWindow) {
+      FKeysAheadEnd = k;
+      break;
+    }
     const TDZEntry& en = FArchive.Entries()[FChosen[k]];
     if (!en.IsAes() || en.RangeError) continue;
     TDZAesKeysAhead::TJob job;

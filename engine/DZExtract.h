@@ -70,8 +70,8 @@ class TDZExtractor {
   // Sets up the decryption of an encrypted entry (traditional or AES) in crypt or aes
   // and points cipher at it; false after a reported failure.
   bool OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& crypt, TDZAesCipher& aes, TDZCipher*& cipher);
-  // Starts deriving the keys of the AES entries after ordinal, with the password that
-  // opened the entry there, on a thread of their own.
+  // Starts deriving the keys of the next AES entries after ordinal, with the password
+  // that opened the entry there, on a thread of their own.
   void StartKeysAhead(size_t ordinal, const std::string& password);
   // Finds the password that opens the entry (tryPwd tells): the command's, one that
   // opened an earlier entry, or one the caller gives; false after a reported failure.
@@ -112,7 +112,7 @@ class TDZExtractor {
   std::unique_ptr<TDZDecodeAhead> FAhead;
   std::vector<size_t> FChosen;  // the entries to do, in order
   std::unique_ptr<TDZAesKeysAhead> FKeysAhead;
-  bool FKeysAheadTried = false;
+  size_t FKeysAheadEnd = 0;  // the entries before it had their keys derived ahead, or a chance to
   uint32_t FDosStamp = 0;
   bool FDosValid = false, FDosOk = false;
   plat::TFileTime FDosTime = 0;
