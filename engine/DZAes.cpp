@@ -5,7 +5,10 @@
 #include <nettle/pbkdf2.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#include "ZMEndian.h"
 
 namespace dz {
 
@@ -20,12 +23,12 @@ const nettle_cipher* CipherFor(unsigned strength) {
   }
 }
 
+}  // namespace
+
 void Wipe(void* p, size_t n) {
   volatile uint8_t* b = static_cast<volatile uint8_t*>(p);
   while (n--) *b++ = 0;
 }
-
-}  // namespace
 
 TDZAesCipher::~TDZAesCipher() {
   Wipe(FCtx, sizeof FCtx);
@@ -34,67 +37,93 @@ TDZAesCipher::~TDZAesCipher() {
 }
 
 bool TDZAesCipher::Init(const TDZAesField& f, const std::string& password, const uint8_t* header) {
-  uint8_t verifier[kVerifierSize];
-  return Start(f, password, header, verifier, header + f.SaltBytes());
-}
-
-bool TDZAesCipher::InitNew(const TDZAesField& f, const std::string& password, uint8_t* header) {
-  return Start(f, password, header, header + f.SaltBytes(), nullptr);
-}
-
-bool TDZAesCipher::Start(const TDZAesField& f, const std::string& password, const uint8_t* salt,
-                         uint8_t* verifier, const uint8_t* expected) {
-  const nettle_cipher* alg = CipherFor(f.Strength);
-  if (!alg || alg->context_size > sizeof FCtx) return false;
-  const size_t keyLen = f.KeyBytes(), saltLen = f.SaltBytes();
-  // The AES key, the HMAC key and the verifier, in this order.
-  uint8_t keys[2 * 32 + kVerifierSize];
-  const size_t total = 2 * keyLen + kVerifierSize;
-  pbkdf2_hmac_sha1(password.size(), reinterpret_cast<const uint8_t*>(password.data()), kIterations, saltLen,
-                   salt, total, keys);
-  std::memcpy(verifier, keys + 2 * keyLen, kVerifierSize);
-  const bool match = !expected || std::memcmp(verifier, expected, kVerifierSize) == 0;
-  if (match) {
-    FAlg = alg;
-    FAlg->set_encrypt_key(FCtx, keys);
-    hmac_sha1_set_key(&FMac, keyLen, keys + keyLen);
-    FHeaderSize = saltLen + kVerifierSize;
-    std::memset(FCounter, 0, sizeof FCounter);
-    FUsed = sizeof FStream;
-  }
+  uint8_t keys[kKeysSize];
+  const bool match = DeriveKeys(f, password, header, keys) && InitWithKeys(f, keys, header);
   Wipe(keys, sizeof keys);
   return match;
 }
 
-void TDZAesCipher::Refill() {
-  for (size_t b = 0; b < kStreamBlocks; ++b) {
-    // Little-endian block counter, the first one being 1.
-    for (size_t i = 0; i < 8 && ++FCounter[i] == 0; ++i) {
-    }
-    std::memcpy(FCounters + b * kBlock, FCounter, kBlock);
+bool TDZAesCipher::InitNew(const TDZAesField& f, const std::string& password, uint8_t* header) {
+  uint8_t keys[kKeysSize];
+  const bool made = DeriveKeys(f, password, header, keys);
+  if (made) {
+    std::memcpy(header + f.SaltBytes(), keys + 2 * f.KeyBytes(), kVerifierSize);
+    Setup(f, keys);
   }
+  Wipe(keys, sizeof keys);
+  return made;
+}
+
+bool TDZAesCipher::DeriveKeys(const TDZAesField& f, const std::string& password, const uint8_t* salt,
+                              uint8_t* keys) {
+  const nettle_cipher* alg = CipherFor(f.Strength);
+  if (!alg || alg->context_size > sizeof FCtx) return false;
+  pbkdf2_hmac_sha1(password.size(), reinterpret_cast<const uint8_t*>(password.data()), kIterations,
+                   f.SaltBytes(), salt, 2 * f.KeyBytes() + kVerifierSize, keys);
+  return true;
+}
+
+bool TDZAesCipher::InitWithKeys(const TDZAesField& f, const uint8_t* keys, const uint8_t* header) {
+  const nettle_cipher* alg = CipherFor(f.Strength);
+  if (!alg || alg->context_size > sizeof FCtx ||
+      std::memcmp(keys + 2 * f.KeyBytes(), header + f.SaltBytes(), kVerifierSize))
+    return false;
+  Setup(f, keys);
+  return true;
+}
+
+void TDZAesCipher::Setup(const TDZAesField& f, const uint8_t* keys) {
+  FAlg = CipherFor(f.Strength);
+  FAlg->set_encrypt_key(FCtx, keys);
+  hmac_sha1_set_key(&FMac, f.KeyBytes(), keys + f.KeyBytes());
+  FHeaderSize = f.SaltBytes() + kVerifierSize;
+  FBlockNo = 0;
+  std::memset(FCounters, 0, sizeof FCounters);  // the counter's upper half stays 0
+  FUsed = sizeof FStream;
+}
+
+void TDZAesCipher::Refill() {
+  // Little-endian block counters, the first one being 1: their lower eight bytes, one
+  // store each where the host is little-endian too.
+  uint64_t no = FBlockNo;
+  for (uint8_t* c = FCounters; c != FCounters + sizeof FCounters; c += kBlock) {
+    ++no;
+    if constexpr (std::endian::native == std::endian::little)
+      std::memcpy(c, &no, sizeof no);
+    else
+      zm::PutLE64(c, no);
+  }
+  FBlockNo = no;
   FAlg->encrypt(FCtx, sizeof FStream, FStream, FCounters);
   FUsed = 0;
 }
 
 void TDZAesCipher::Decrypt(uint8_t* data, size_t n) {
   // The code authenticates the encrypted bytes.
-  hmac_sha1_update(&FMac, n, data);
-  Xor(data, n);
+  Authenticate(data, n);
+  Xor(data, data, n);
 }
+
+void TDZAesCipher::Authenticate(const uint8_t* data, size_t n) { hmac_sha1_update(&FMac, n, data); }
+
+void TDZAesCipher::Decipher(uint8_t* dst, const uint8_t* src, size_t n) { Xor(dst, src, n); }
 
 void TDZAesCipher::Encrypt(uint8_t* data, size_t n) {
-  Xor(data, n);
+  Xor(data, data, n);
   hmac_sha1_update(&FMac, n, data);
 }
 
-void TDZAesCipher::Xor(uint8_t* data, size_t n) {
+void TDZAesCipher::Xor(uint8_t* dst, const uint8_t* src, size_t n) {
   while (n) {
     if (FUsed == sizeof FStream) Refill();
     const size_t k = std::min(n, sizeof FStream - FUsed);
-    memxor(data, FStream + FUsed, k);
+    if (dst == src)
+      memxor(dst, FStream + FUsed, k);
+    else
+      memxor3(dst, src, FStream + FUsed, k);
     FUsed += k;
-    data += k;
+    dst += k;
+    src += k;
     n -= k;
   }
 }

@@ -15,11 +15,16 @@
 
 namespace dz {
 
-class TDZAesCipher : public TDZCipher {
+// Overwrites n bytes of secrets with zeros, in a way the compiler keeps.
+void Wipe(void* p, size_t n);
+
+class TDZAesCipher : public TDZSeparableCipher {
  public:
   static constexpr size_t kVerifierSize = 2;
   static constexpr size_t kMacSize = 10;
   static constexpr unsigned kIterations = 1000;
+  // The AES key, the HMAC key and the verifier, in this order, at the largest strength.
+  static constexpr size_t kKeysSize = 2 * 32 + kVerifierSize;
 
   TDZAesCipher() = default;
   TDZAesCipher(const TDZAesCipher&) = delete;
@@ -34,10 +39,19 @@ class TDZAesCipher : public TDZCipher {
   // For writing: derives the keys from the password and the salt at the start of
   // header, and puts the verifier behind the salt.
   bool InitNew(const TDZAesField& f, const std::string& password, uint8_t* header);
+  // The keys for the field's strength (kKeysSize bytes at most) from the password and
+  // the salt; false for a strength without a cipher. The costly half of Init, which
+  // needs no cipher object.
+  static bool DeriveKeys(const TDZAesField& f, const std::string& password, const uint8_t* salt,
+                         uint8_t* keys);
+  // Init with keys that DeriveKeys made from the header's salt.
+  bool InitWithKeys(const TDZAesField& f, const uint8_t* keys, const uint8_t* header);
 
   size_t HeaderSize() const override { return FHeaderSize; }
   size_t TrailerSize() const override { return kMacSize; }
   void Decrypt(uint8_t* data, size_t n) override;
+  void Authenticate(const uint8_t* data, size_t n) override;
+  void Decipher(uint8_t* dst, const uint8_t* src, size_t n) override;
   bool Authentic(const uint8_t* mac) override;
   // For writing: encrypts, and authenticates what it wrote.
   void Encrypt(uint8_t* data, size_t n);
@@ -48,18 +62,16 @@ class TDZAesCipher : public TDZCipher {
   static constexpr size_t kStreamBlocks = 256;  // key stream made at a time
   static constexpr size_t kBlock = 16;
   void Refill();
-  void Xor(uint8_t* data, size_t n);
-  // The keys from the salt; the verifier they give goes to verifier, and with
-  // expected nothing is set up unless it matches.
-  bool Start(const TDZAesField& f, const std::string& password, const uint8_t* salt, uint8_t* verifier,
-             const uint8_t* expected);
+  // dst = src XOR the key stream (dst may be src).
+  void Xor(uint8_t* dst, const uint8_t* src, size_t n);
+  void Setup(const TDZAesField& f, const uint8_t* keys);
 
   const nettle_cipher* FAlg = nullptr;
   alignas(16) uint8_t FCtx[512];  // the cipher's key schedule
   hmac_sha1_ctx FMac;
   size_t FHeaderSize = 0;
-  uint8_t FCounter[kBlock] = {};
-  alignas(16) uint8_t FCounters[kStreamBlocks * kBlock];
+  uint64_t FBlockNo = 0;  // the last block counter used
+  alignas(16) uint8_t FCounters[kStreamBlocks * kBlock] = {};
   alignas(16) uint8_t FStream[kStreamBlocks * kBlock];
   size_t FUsed = sizeof FStream;  // key stream bytes used
 };

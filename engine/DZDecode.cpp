@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "DZDecryptAhead.h"
+#include "DZAuthenticateAhead.h"
 #include "PlatError.h"
 #include "PlatFileSys.h"
 #include "ZMCrc32.h"
@@ -14,8 +14,8 @@ namespace dz {
 
 namespace {
 constexpr uint64_t kAheadMinSize = 16 * 1024;
-// Entries from which on an authenticating cipher works on a thread of its own.
-constexpr uint64_t kDecryptAheadMinSize = 2 * 1024 * 1024;
+// Entries from which on an authentication code is computed on a thread of its own.
+constexpr uint64_t kAuthenticateAheadMinSize = 256 * 1024;
 // Pieces waiting for the extractor from which on the thread writes files itself.
 constexpr size_t kWriteHereBacklog = TDZDecodeAhead::kSlots / 2;
 }  // namespace
@@ -36,24 +36,39 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
   uint64_t pos = en.DataOffset + head;
   uint64_t left = en.CompSize - head - trail;  // the extractor checked that it fits
   uint32_t reg = 0xFFFFFFFFu;
+  // The second form of AES encryption leaves the CRC out (its code covers the data):
+  // nothing checks it, so it is not computed.
+  const bool crc = !(en.IsAes() && !en.Aes.ChecksCrc());
 
-  std::unique_ptr<TDZDecryptAhead> ahead;
-  if (trail && left >= kDecryptAheadMinSize && src.ThreadSafe() && std::thread::hardware_concurrency() != 1) {
+  TDZSeparableCipher* split = cipher ? cipher->Separable() : nullptr;
+  std::unique_ptr<TDZAuthenticateAhead> ahead;
+  if (split && left >= kAuthenticateAheadMinSize && std::thread::hardware_concurrency() != 1) {
     try {
-      ahead = std::make_unique<TDZDecryptAhead>(src, *cipher, pos, left);
+      ahead = std::make_unique<TDZAuthenticateAhead>(*split);
     } catch (const std::system_error&) {
-      // No thread: decrypted here.
+      // No thread: authenticated here.
     }
   }
   auto reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
     if (left == 0) return 0;
-    const size_t n = size_t(std::min<uint64_t>(left, max));
-    const int64_t got = ahead ? ahead->Read(buf, n) : src.ReadSome(pos, buf, n);
+    size_t n = size_t(std::min<uint64_t>(left, max));
+    uint8_t* into = buf;
+    if (ahead) {
+      // Read into the next slot, and decrypted from there while the thread authenticates.
+      n = std::min(n, TDZAuthenticateAhead::kSlotSize);
+      into = ahead->Slot();
+    }
+    const int64_t got = src.ReadSome(pos, into, n);
     if (got <= 0) {
       r.ReadFailed = true;
       return -1;
     }
-    if (cipher && !ahead) cipher->Decrypt(buf, size_t(got));
+    if (ahead) {
+      split->Decipher(buf, into, size_t(got));
+      ahead->Pass(size_t(got));
+    } else if (cipher) {
+      cipher->Decrypt(buf, size_t(got));
+    }
     pos += uint64_t(got);
     left -= uint64_t(got);
     return ptrdiff_t(got);
@@ -63,7 +78,7 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
       r.TooLong = true;  // more data than the entry declares: refuse, never amplify
       return false;
     }
-    reg = zm::Crc32UpdateFast(reg, data, n);
+    if (crc) reg = zm::Crc32UpdateFast(reg, data, n);
     r.Written += n;
     if (!sink(data, n)) {
       r.Abandoned = true;
@@ -74,13 +89,13 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
 
   TDZMethodDecoder* decoder = DecoderFor(en.DataMethod());
   r.Result = decoder ? decoder->Decode(en, reader, push) : zm::irBadCodes;
-  r.Crc = ~reg;
+  r.Crc = crc ? ~reg : 0;
   if (trail && !r.ReadFailed && !r.Abandoned) {
     // The code covers every encrypted byte, also those the method left unread.
     std::vector<uint8_t> buf(size_t(std::min<uint64_t>(left, 64 * 1024)) + trail);
     while (left && reader(buf.data(), buf.size() - trail) > 0) {
     }
-    ahead.reset();  // the cipher has seen every byte
+    if (ahead && !r.ReadFailed) ahead->Finish();  // the cipher has seen every byte
     if (!r.ReadFailed) {
       if (src.ReadAt(pos, buf.data(), size_t(trail)))
         r.AuthFailed = !cipher->Authentic(buf.data());

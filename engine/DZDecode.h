@@ -28,7 +28,7 @@ namespace dz {
 // Outcome of decoding one entry.
 struct TDZDecodeResult {
   int Result = zm::irOk;  // a zm::TInflateResult
-  uint32_t Crc = 0;       // of the bytes handed on
+  uint32_t Crc = 0;       // of the bytes handed on; 0 for entries whose CRC nothing checks
   uint64_t Written = 0;   // bytes handed on
   bool ReadFailed = false;
   bool TooLong = false;      // more data than the entry declares

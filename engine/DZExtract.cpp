@@ -431,7 +431,8 @@ bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::s
   return true;
 }
 
-bool TDZExtractor::OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher& aes, TDZCipher*& cipher) {
+bool TDZExtractor::OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& crypt, TDZAesCipher& aes,
+                              TDZCipher*& cipher) {
   if (en.IsAes()) {
     // The salt and the password verifier.
     uint8_t header[16 + TDZAesCipher::kVerifierSize];
@@ -440,7 +441,15 @@ bool TDZExtractor::OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher&
       return false;
     }
     cipher = &aes;
-    return ObtainPassword(en, [&](const std::string& pwd) { return aes.Init(en.Aes, pwd, header); });
+    return ObtainPassword(en, [&](const std::string& pwd) {
+      uint8_t keys[TDZAesCipher::kKeysSize];
+      const bool ok = FKeysAhead && FKeysAhead->Take(ordinal, en.Aes, pwd, header, keys)
+                          ? aes.InitWithKeys(en.Aes, keys, header)
+                          : aes.Init(en.Aes, pwd, header);
+      Wipe(keys, sizeof keys);
+      if (ok && ordinal + 1 >= FKeysAheadEnd) StartKeysAhead(ordinal, pwd);
+      return ok;
+    });
   }
   uint8_t header[TDZCrypt::kHeaderSize];
   if (!FSource->ReadAt(en.DataOffset, header, sizeof header)) {
@@ -461,6 +470,34 @@ bool TDZExtractor::OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher&
     crypt.Decrypt(header, sizeof header);  // keys now stand at the first data byte
     return true;
   });
+}
+
+void TDZExtractor::StartKeysAhead(size_t ordinal, const std::string& password) {
+  FKeysAhead.reset();  // done with the entries before this one
+  FKeysAheadEnd = FChosen.size();
+  if (std::thread::hardware_concurrency() == 1) return;
+  // A window of entries at a time keeps the keys in memory few.
+  constexpr size_t kWindow = 64;
+  std::vector<TDZAesKeysAhead::TJob> jobs;
+  for (size_t k = ordinal + 1; k < FChosen.size(); ++k) {
+    if (jobs.size() == kWindow) {
+      FKeysAheadEnd = k;
+      break;
+    }
+    const TDZEntry& en = FArchive.Entries()[FChosen[k]];
+    if (!en.IsAes() || en.RangeError) continue;
+    TDZAesKeysAhead::TJob job;
+    job.Ordinal = k;
+    job.Field = en.Aes;
+    // Unreadable here, the salt is reported when the entry comes up.
+    if (FSource->ReadAt(en.DataOffset, job.Salt, en.Aes.SaltBytes())) jobs.push_back(job);
+  }
+  if (jobs.empty()) return;
+  try {
+    FKeysAhead = std::make_unique<TDZAesKeysAhead>(password, std::move(jobs));
+  } catch (const std::system_error&) {
+    // No thread: each entry derives its keys when it comes up.
+  }
 }
 
 bool TDZExtractor::ObtainPassword(const TDZEntry& en, const std::function<bool(const std::string&)>& tryPwd) {
@@ -808,7 +845,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
   TDZCrypt crypt;
   TDZAesCipher aes;
   TDZCipher* cipher = nullptr;
-  if (en.Encrypted() && !OpenCipher(en, crypt, aes, cipher)) return false;
+  if (en.Encrypted() && !OpenCipher(en, ordinal, crypt, aes, cipher)) return false;
 
   if (FHost.Verbose()) FHost.Info((FTest ? "testing: " : "extracting: ") + en.Name);
   uint32_t crc = 0;
@@ -826,7 +863,8 @@ bool TDZExtractor::UnnamedFilesWork() {
 int TDZExtractor::Run() {
   int err = Prepare();
   if (err) return -err;
-  std::vector<size_t> chosen;
+  std::vector<size_t>& chosen = FChosen;
+  chosen.clear();
   Select(chosen);
   uint64_t total = 0;
   for (size_t i : chosen) total += FArchive.Entries()[i].UncompSize;
@@ -885,6 +923,7 @@ int TDZExtractor::Run() {
     FHost.CheckStop();
   }
   FAhead.reset();
+  FKeysAhead.reset();
   FHost.Progress(DZ_CB_BATCH_END, 0, int64_t(FTotalDone), std::string());
   if (FHost.Verbose())
     FHost.Message(0, std::to_string(done) + (FTest ? " tested, " : " extracted, ") + std::to_string(skipped) +

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DZAes.h"
+#include "DZAesKeysAhead.h"
 #include "DZArchive.h"
 #include "DZCrypt.h"
 #include "DZDecode.h"
@@ -68,7 +69,10 @@ class TDZExtractor {
                    std::string& path, const std::string& display);
   // Sets up the decryption of an encrypted entry (traditional or AES) in crypt or aes
   // and points cipher at it; false after a reported failure.
-  bool OpenCipher(const TDZEntry& en, TDZCrypt& crypt, TDZAesCipher& aes, TDZCipher*& cipher);
+  bool OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& crypt, TDZAesCipher& aes, TDZCipher*& cipher);
+  // Starts deriving the keys of the next AES entries after ordinal, with the password
+  // that opened the entry there, on a thread of their own.
+  void StartKeysAhead(size_t ordinal, const std::string& password);
   // Finds the password that opens the entry (tryPwd tells): the command's, one that
   // opened an earlier entry, or one the caller gives; false after a reported failure.
   bool ObtainPassword(const TDZEntry& en, const std::function<bool(const std::string&)>& tryPwd);
@@ -106,6 +110,9 @@ class TDZExtractor {
   TDZDecoder FDecoder;
   // Decodes entries on a second thread while this one writes files and calls back.
   std::unique_ptr<TDZDecodeAhead> FAhead;
+  std::vector<size_t> FChosen;  // the entries to do, in order
+  std::unique_ptr<TDZAesKeysAhead> FKeysAhead;
+  size_t FKeysAheadEnd = 0;  // the entries before it had their keys derived ahead, or a chance to
   uint32_t FDosStamp = 0;
   bool FDosValid = false, FDosOk = false;
   plat::TFileTime FDosTime = 0;
