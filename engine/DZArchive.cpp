@@ -84,20 +84,44 @@ int TDZArchive::Load(TDZSource& src, int nameEncoding, unsigned codePage, unsign
   FCenStart = uint64_t(place.Start);
   const uint64_t cdBytes = dirEnd - FCenStart;
   if (cdBytes > kMaxCentral || f.Entries > cdBytes / 46) return deBadZip;
-  std::vector<uint8_t> cd(static_cast<size_t>(cdBytes));
-  if (!src.ReadAt(FCenStart, cd.data(), cd.size())) return deReadFile;
-  return ParseCentral(cd, f.Entries, nameEncoding, codePage, oemCodePage, warn);
+  return ParseCentral(src, dirEnd, f.Entries, nameEncoding, codePage, oemCodePage, warn);
 }
 
-int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int nameEncoding,
+int TDZArchive::ParseCentral(TDZSource& src, uint64_t end, uint64_t count, int nameEncoding,
                              unsigned codePage, unsigned oemCodePage, std::string& warn) {
-  size_t p = 0;
+  using H = zm::layout::TCentralHeader;
+  // The window holds the largest record (the fixed part and three fields of 65535 bytes)
+  // and is refilled from the archive, so that the directory is never held whole.
+  constexpr size_t kWindow = 256 * 1024;
+  static_assert(kWindow >= H::FixedSize + 3 * 0xFFFF);
+  const size_t size = size_t(std::min<uint64_t>(end - FCenStart, kWindow));
+  std::vector<uint8_t> window(size);
+  uint64_t winStart = FCenStart;  // archive offset of window[0]
+  size_t winLen = 0;              // bytes held in the window
+  uint64_t pos = FCenStart;       // archive offset of the next record
+  // At least want bytes from pos in the window, or all that are left before end.
+  auto have = [&](size_t want) -> bool {
+    const uint64_t left = end - pos;
+    const size_t need = size_t(std::min<uint64_t>(want, left));
+    if (pos - winStart + need <= winLen) return true;
+    winStart = pos;
+    winLen = size_t(std::min<uint64_t>(left, size));
+    return src.ReadAt(winStart, window.data(), winLen);
+  };
   FEntries.reserve(size_t(count));
   for (uint64_t i = 0; i < count; ++i) {
-    using H = zm::layout::TCentralHeader;
-    zm::TLECursor c(cd.data() + std::min(p, cd.size()), cd.size() - std::min(p, cd.size()));
+    if (!have(H::FixedSize)) return deReadFile;
+    const uint8_t* h = window.data() + (pos - winStart);
+    const size_t inWindow = winLen - size_t(pos - winStart);
+    zm::TLECursor c(h, inWindow);
     if (c.Left() < H::FixedSize || c.U32() != H::Signature) return i == 0 ? deNoCentral : deBadZip;
-    const uint8_t* h = &cd[p];
+    const size_t fieldsLen = size_t(zm::GetLE16(h + 28)) + zm::GetLE16(h + 30) + zm::GetLE16(h + 32);
+    if (inWindow < H::FixedSize + fieldsLen) {
+      if (!have(H::FixedSize + fieldsLen)) return deReadFile;
+      h = window.data() + (pos - winStart);
+      c = zm::TLECursor(h, winLen - size_t(pos - winStart));
+      c.Skip(4);
+    }
     TDZEntry en;
     en.VersionMade = c.U16();
     c.Skip(2);  // version needed
@@ -116,7 +140,7 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
     en.ExtAttr = c.U32();
     en.LocalOffset = c.U32();
     if (c.Left() < nameLen + extraLen + commentLen) return deBadZip;
-    en.RawName.assign(reinterpret_cast<const char*>(h + H::FixedSize), nameLen);
+    const std::string_view rawName(reinterpret_cast<const char*>(h + H::FixedSize), nameLen);
     // Extra fields.
     const uint8_t* x = h + H::FixedSize + nameLen;
     size_t left = extraLen;
@@ -164,16 +188,15 @@ int TDZArchive::ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int
       x += 4 + len;
       left -= 4 + len;
     }
-    en.Name =
-        EntryName(en.RawName, std::string_view(reinterpret_cast<const char*>(h + 46 + nameLen), extraLen),
-                  en.Flags, en.VersionMade, nameEncoding, codePage, oemCodePage);
+    en.Name = EntryName(rawName, std::string_view(reinterpret_cast<const char*>(h + 46 + nameLen), extraLen),
+                        en.Flags, en.VersionMade, nameEncoding, codePage, oemCodePage);
     if (en.DiskStart != 0) return deMultiPart;
     if (en.LocalOffset > UINT64_MAX / 2) return deBadZip;
     en.LocalOffset += uint64_t(FAdjust);  // one before the file wraps far beyond it
     FEntries.push_back(std::move(en));
-    p += H::FixedSize + nameLen + extraLen + commentLen;
+    pos += H::FixedSize + nameLen + extraLen + commentLen;
   }
-  if (p != cd.size() && warn.empty()) warn = "unexpected bytes after the central directory";
+  if (pos != end && warn.empty()) warn = "unexpected bytes after the central directory";
   return 0;
 }
 

@@ -16,24 +16,24 @@
 namespace dz {
 
 struct TDZEntry {
-  std::string RawName;  // bytes as stored
-  std::string Name;     // UTF-8, '/' separated
-  uint16_t VersionMade = 0;
-  uint16_t Flags = 0;
-  uint16_t Method = 0;
-  uint32_t DosDateTime = 0;  // date in the high word
-  uint32_t Crc = 0;
+  // Widest fields first: an archive of many entries keeps one of these for each.
+  std::string Name;  // UTF-8, '/' separated
   uint64_t CompSize = 0;
   uint64_t UncompSize = 0;
   uint64_t LocalOffset = 0;  // adjusted for data in front of the archive
+  plat::TFileTime FileTime = 0;
+  // Filled by CheckRanges.
+  uint64_t DataOffset = 0;   // first byte after the local header
+  int RangeError = 0;        // engine error when the data range cannot be trusted
+  uint32_t DosDateTime = 0;  // date in the high word
+  uint32_t Crc = 0;
   uint32_t ExtAttr = 0;
   uint32_t DiskStart = 0;
+  uint16_t VersionMade = 0;
+  uint16_t Flags = 0;
+  uint16_t Method = 0;
   bool HasFileTime = false;  // a UTC time from an extended-timestamp or NTFS field
-  plat::TFileTime FileTime = 0;
-  TDZAesField Aes;  // the AES field (0x9901), when the entry has a sound one
-  // Filled by CheckRanges.
-  uint64_t DataOffset = 0;  // first byte after the local header
-  int RangeError = 0;       // engine error when the data range cannot be trusted
+  TDZAesField Aes;           // the AES field (0x9901), when the entry has a sound one
 
   bool Encrypted() const { return (Flags & 1) != 0; }
   // Method 99 with its AES field: AES-encrypted data of the method the field names.
@@ -57,7 +57,8 @@ class TDZArchive {
   uint64_t CentralStart() const { return FCenStart; }
 
  private:
-  int ParseCentral(const std::vector<uint8_t>& cd, uint64_t count, int nameEncoding, unsigned codePage,
+  // Reads count entries from the directory's bytes [FCenStart, end), a window at a time.
+  int ParseCentral(TDZSource& src, uint64_t end, uint64_t count, int nameEncoding, unsigned codePage,
                    unsigned oemCodePage, std::string& warn);
 
   std::vector<TDZEntry> FEntries;

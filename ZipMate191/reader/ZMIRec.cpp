@@ -91,6 +91,42 @@ const std::string& TZMRareText::EmptyText() {
   return kEmpty;
 }
 
+// ---------------------------------------------------------------- TZMRareTexts
+
+const std::string& TZMRareTexts::Get(TKind k) const { return FTexts ? FTexts[k] : TZMRareText::EmptyText(); }
+
+void TZMRareTexts::Assign(TKind k, std::string v) {
+  if (!FTexts) {
+    if (v.empty()) return;
+    FTexts = std::make_unique<std::string[]>(rtCount);
+  }
+  FTexts[k] = std::move(v);
+  for (int i = 0; i < rtCount; ++i)
+    if (!FTexts[i].empty()) return;
+  FTexts.reset();
+}
+
+// ---------------------------------------------------------------- TZMPackedBytes
+
+std::string_view TZMPackedBytes::View() const {
+  if (!FData) return {};
+  uint32_t n;
+  std::memcpy(&n, FData.get(), sizeof n);
+  return std::string_view(FData.get() + sizeof n, n);
+}
+
+void TZMPackedBytes::Assign(std::string_view v) {
+  if (v.empty()) {
+    FData.reset();
+    return;
+  }
+  const uint32_t n = uint32_t(v.size());
+  std::unique_ptr<char[]> data(new char[sizeof n + v.size()]);
+  std::memcpy(data.get(), &n, sizeof n);
+  std::memcpy(data.get() + sizeof n, v.data(), v.size());
+  FData = std::move(data);
+}
+
 // ---------------------------------------------------------------- TZMDirEntry
 
 bool FindExtraBlock(const std::string& extra, uint16_t tag, size_t& pos, size_t& len) {
@@ -145,6 +181,8 @@ void TZMIRec::AssignFrom(const TZMIRec& source) {
 
 TZMZRec::TZMZRec(TZMCentral* owner) : FOwner(owner) {}
 
+static_assert(alignof(TZMZRec) <= TZMZRec::SlotSizeFor(0), "the header keeps records aligned");
+
 void* TZMZRec::operator new(size_t size) {
   auto* raw = static_cast<uint8_t*>(::operator new(size + kHeader));
   *reinterpret_cast<TZMRecordBlock**>(raw) = nullptr;
@@ -176,12 +214,12 @@ void TZMZRec::Report(const std::string& line) const {
 
 void TZMZRec::KeepReadName() {
   if (!FReadIsHeader) return;
-  FReadName.Assign(FHeaderName);
+  FRare.Assign(TZMRareTexts::rtReadName, FHeaderName);
   FReadIsHeader = false;
 }
 
 void TZMZRec::SetReadNameToStored() {
-  FReadName.Clear();
+  FRare.Clear(TZMRareTexts::rtReadName);
   FReadIsHeader = true;
 }
 
@@ -197,8 +235,8 @@ void TZMZRec::SetHeaderName(const std::string& v) {
 }
 
 void TZMZRec::SetHeaderComment(const std::string& v) {
-  FHeaderComment.Assign(v.substr(0, 0xFFFF));
-  FCommentLen = uint16_t(FHeaderComment.Size());
+  FRare.Assign(TZMRareTexts::rtComment, v.substr(0, 0xFFFF));
+  FCommentLen = uint16_t(FRare.Size(TZMRareTexts::rtComment));
   ClearCache();
 }
 
@@ -228,13 +266,13 @@ int32_t TZMZRec::TakeFixed(const uint8_t* p, uint16_t& extraLen) {
 void TZMZRec::TakeVariable(const uint8_t* p, uint16_t extraLen) {
   const char* c = reinterpret_cast<const char*>(p);
   if (FCommentLen)
-    FHeaderComment.Assign(std::string(c + FNameLen + extraLen, FCommentLen));
+    FRare.Assign(TZMRareTexts::rtComment, std::string(c + FNameLen + extraLen, FCommentLen));
   else
-    FHeaderComment.Clear();
-  FExtraField.assign(c + FNameLen, extraLen);
+    FRare.Clear(TZMRareTexts::rtComment);
+  FExtraField.Assign(std::string_view(c + FNameLen, extraLen));
   FHeaderName.assign(c, FNameLen);
   SetReadNameToStored();
-  FLocalExtra.Clear();
+  FRare.Clear(TZMRareTexts::rtLocalExtra);
   FCachedName.Clear();
   FNameCached = false;
   FNameIsHeader = false;
@@ -294,14 +332,14 @@ int32_t TZMZRec::ReadZip64Extra() {
       FRelOffLocal != 0xFFFFFFFFLL && FStartOnDisk != 0xFFFF)
     return 0;
   size_t pos = 0, len = 0;
-  if (!FindExtraBlock(FExtraField, kZip64Tag, pos, len)) return 0;
+  if (!zm::FindExtraBlock(FExtraField.View(), kZip64Tag, pos, len)) return 0;
   if (!strict) {
     const size_t need = (FUncompressedSize == 0xFFFFFFFFLL ? 8 : 0) +
                         (FCompressedSize == 0xFFFFFFFFLL ? 8 : 0) + (FRelOffLocal == 0xFFFFFFFFLL ? 8 : 0) +
                         (FStartOnDisk == 0xFFFF ? 4 : 0);
     if (len < need) return 0;
   }
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(FExtraField.data()) + pos;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(FExtraField.View().data()) + pos;
   size_t left = len;
   auto take8 = [&](int64_t& field) -> bool {
     if (field != 0xFFFFFFFFLL) return true;
@@ -325,8 +363,8 @@ int32_t TZMZRec::ReadZip64Extra() {
 zm::TStoredText TZMZRec::StoredText() const {
   zm::TStoredText t;
   t.Name = FHeaderName;
-  t.Comment = FHeaderComment.Get();
-  t.Extra = FExtraField;
+  t.Comment = FRare.Get(TZMRareTexts::rtComment);
+  t.Extra = FExtraField.View();
   t.Flag = FFlag;
   t.VersionMadeBy = FVersionMadeBy;
   return t;
@@ -440,15 +478,15 @@ void TZMZRec::BuildLocalExtra() {
     zm::PutLE64(&local[4], uint64_t(FUncompressedSize));
     zm::PutLE64(&local[12], uint64_t(FCompressedSize));
   }
-  const std::string rest = DropExtraBlocks(FExtraField, kLocalDropTags, 2);
+  const std::string rest = DropExtraBlocks(FExtraField.Str(), kLocalDropTags, 2);
   // The local field holds at most 65535 bytes; the Zip64 block always has room.
   if (local.size() + rest.size() <= 0xFFFF) local += rest;
-  FLocalExtra.Assign(std::move(local));
+  FRare.Assign(TZMRareTexts::rtLocalExtra, std::move(local));
   FStatusBits |= zsbLocalDone;
 }
 
 bool TZMZRec::ReplaceExtra(uint16_t tag, const std::string& data) {
-  std::string rest = DropExtraBlocks(FExtraField, {tag}, 0);
+  std::string rest = DropExtraBlocks(FExtraField.Str(), {tag}, 0);
   std::string x;
   if (!data.empty() || tag != kZip64Tag) {
     if (data.size() > 0xFFFF) return false;
@@ -459,7 +497,7 @@ bool TZMZRec::ReplaceExtra(uint16_t tag, const std::string& data) {
   }
   x += rest;
   if (x.size() > 0xFFFF) return false;
-  FExtraField = x;
+  FExtraField.Assign(x);
   return true;
 }
 
@@ -488,7 +526,7 @@ std::string TZMZRec::CentralBytes() {
     SetVersions(true);
   } else {
     size_t pos = 0, len = 0;
-    if (FindExtraBlock(FExtraField, kZip64Tag, pos, len)) ReplaceExtra(kZip64Tag, {});
+    if (zm::FindExtraBlock(FExtraField.View(), kZip64Tag, pos, len)) ReplaceExtra(kZip64Tag, {});
   }
   std::string h(kCentralFixed, '\0');
   char* p = h.data();
@@ -497,13 +535,13 @@ std::string TZMZRec::CentralBytes() {
   PutSharedFields(p + TCentral::Needed, {FVersionNeeded, FFlag, FCompressionMethod, FModifDateTime, FCRC32,
                                          bigC ? 0xFFFFFFFFu : uint32_t(FCompressedSize),
                                          bigU ? 0xFFFFFFFFu : uint32_t(FUncompressedSize),
-                                         uint16_t(FHeaderName.size()), uint16_t(FExtraField.size())});
-  zm::PutLE16(p + TCentral::CommentLen, uint16_t(FHeaderComment.Size()));
+                                         uint16_t(FHeaderName.size()), uint16_t(FExtraField.Size())});
+  zm::PutLE16(p + TCentral::CommentLen, uint16_t(FRare.Size(TZMRareTexts::rtComment)));
   zm::PutLE16(p + TCentral::DiskStart, bigD ? 0xFFFF : FStartOnDisk);
   zm::PutLE16(p + TCentral::IntAttr, FIntFileAttrib);
   zm::PutLE32(p + TCentral::ExtAttr, FExtFileAttrib);
   zm::PutLE32(p + TCentral::LocalOffset, bigO ? 0xFFFFFFFFu : uint32_t(FRelOffLocal));
-  return h + FHeaderName + FExtraField + FHeaderComment.Get();
+  return h + FHeaderName + FExtraField.Str() + HeaderComment();
 }
 
 int32_t TZMZRec::WriteCentral() {
@@ -523,7 +561,7 @@ std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
   if (!(FStatusBits & zsbLocalDone)) BuildLocalExtra();
   if ((FFlag & 8) && !(FFlag & 1)) FFlag &= ~8;
   uint32_t cs, us;
-  if (!FLocalExtra.Empty() && (FStatusBits & zsbLocal64)) {
+  if (!FRare.Empty(TZMRareTexts::rtLocalExtra) && (FStatusBits & zsbLocal64)) {
     cs = us = 0xFFFFFFFFu;
   } else if (FFlag & 8) {
     cs = us = 0;
@@ -535,9 +573,10 @@ std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
   std::string h(kLocalFixed, '\0');
   char* p = h.data();
   zm::PutLE32(p, zm::layout::TLocalHeader::Signature);
-  PutSharedFields(p + TLocal::Needed, {FVersionNeeded, FFlag, FCompressionMethod, dateTime, crc, cs, us,
-                                       uint16_t(FHeaderName.size()), uint16_t(FLocalExtra.Size())});
-  return h + FHeaderName + FLocalExtra.Get();
+  PutSharedFields(p + TLocal::Needed,
+                  {FVersionNeeded, FFlag, FCompressionMethod, dateTime, crc, cs, us,
+                   uint16_t(FHeaderName.size()), uint16_t(FRare.Size(TZMRareTexts::rtLocalExtra))});
+  return h + FHeaderName + FRare.Get(TZMRareTexts::rtLocalExtra);
 }
 
 int32_t TZMZRec::WriteLocal(uint32_t dateTime, uint32_t crc) {
@@ -586,12 +625,12 @@ void TZMZRec::AssignFrom(const TZMIRec& source) {
   if (z->ReadName() == FHeaderName) {
     SetReadNameToStored();
   } else {
-    FReadName.Assign(z->ReadName());
+    FRare.Assign(TZMRareTexts::rtReadName, z->ReadName());
     FReadIsHeader = false;
   }
-  FHeaderComment.Assign(z->FHeaderComment.Get());
-  FExtraField = z->FExtraField;
-  FLocalExtra.Assign(z->FLocalExtra.Get());
+  FRare.Assign(TZMRareTexts::rtComment, z->HeaderComment());
+  FExtraField.Assign(z->FExtraField.View());
+  FRare.Assign(TZMRareTexts::rtLocalExtra, z->LocalExtra());
   FCachedName.Clear();
   FNameCached = false;
   FNameIsHeader = false;
@@ -658,12 +697,12 @@ int32_t TZMZRec::SetDateStamp(uint32_t dosDateTime) {
 }
 
 int32_t TZMZRec::SetExtraField(const std::string& bytes) {
-  if (bytes == FExtraField) return 0;
-  const std::string keep = KeepExtraBlocks(FExtraField, kUnicodeTags, 1);
+  if (bytes == FExtraField.View()) return 0;
+  const std::string keep = KeepExtraBlocks(FExtraField.Str(), kUnicodeTags, 1);
   const std::string add = DropExtraBlocks(bytes, kUnicodeTags, 1);
   if (keep.size() + add.size() + FileComment().size() + FileName().size() > 65534)
     return ZM_ERROR(zmmZMIRec, zmsCombinedHeaderLengthTooLarge);
-  FExtraField = keep + add;
+  FExtraField.Assign(keep + add);
   FStatusBits &= ~zsbLocalDone;
   FStatusBits |= zsbChanged;
   return 0;
@@ -726,16 +765,16 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
       default: break;
     }
   }
-  const std::string extra = DropExtraBlocks(FExtraField, kUnicodeTags, 1) + uName + uComment;
+  const std::string extra = DropExtraBlocks(FExtraField.Str(), kUnicodeTags, 1) + uName + uComment;
   if (sComment.size() + sName.size() + extra.size() >= 65535)
     return ZM_ERROR(zmmZMIRec, zmsCombinedHeaderLengthTooLarge);
   KeepReadName();
   FHeaderName = sName;
   FNameLen = uint16_t(sName.size());
-  FHeaderComment.Assign(sComment);
+  FRare.Assign(TZMRareTexts::rtComment, sComment);
   FCommentLen = uint16_t(sComment.size());
-  if (extra != FExtraField) {
-    FExtraField = extra;
+  if (extra != FExtraField.View()) {
+    FExtraField.Assign(extra);
     FStatusBits &= ~zsbLocalDone;
   }
   if (utf8Flag)

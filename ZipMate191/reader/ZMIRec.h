@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "ZMBase.h"
 #include "ZMClasses.h"
@@ -123,10 +124,47 @@ class TZMRareText {
   void Clear() { FText.reset(); }
   bool Empty() const { return !FText || FText->empty(); }
   size_t Size() const { return FText ? FText->size() : 0; }
+  static const std::string& EmptyText();
 
  private:
-  static const std::string& EmptyText();
   std::unique_ptr<std::string> FText;
+};
+
+// The texts a listed record seldom has (its comment, the local extra field built for
+// writing, a read name kept apart from the stored one): one pointer for all three
+// until one of them holds something.
+class TZMRareTexts {
+ public:
+  enum TKind { rtComment, rtLocalExtra, rtReadName, rtCount };
+  TZMRareTexts() = default;
+  TZMRareTexts(const TZMRareTexts&) = delete;
+  TZMRareTexts& operator=(const TZMRareTexts&) = delete;
+
+  const std::string& Get(TKind k) const;
+  void Assign(TKind k, std::string v);
+  void Clear(TKind k) { Assign(k, std::string()); }
+  bool Empty(TKind k) const { return Get(k).empty(); }
+  size_t Size(TKind k) const { return Get(k).size(); }
+
+ private:
+  std::unique_ptr<std::string[]> FTexts;  // rtCount texts, or none while all are empty
+};
+
+// Bytes kept in one allocation with their length in front (the extra field): one
+// pointer, and nothing more while empty.
+class TZMPackedBytes {
+ public:
+  TZMPackedBytes() = default;
+  TZMPackedBytes(const TZMPackedBytes&) = delete;
+  TZMPackedBytes& operator=(const TZMPackedBytes&) = delete;
+
+  std::string_view View() const;
+  std::string Str() const { return std::string(View()); }
+  size_t Size() const { return View().size(); }
+  void Assign(std::string_view v);
+
+ private:
+  std::unique_ptr<char[]> FData;  // a 32-bit length, then the bytes
 };
 
 // A central directory record of one directory (its owner, fixed at creation).
@@ -151,8 +189,8 @@ class TZMZRec : public TZMIRec {
   // ---- reading ----
   TZMEncodingOpts Encoded() const override;
   bool Encrypted() const override { return (FFlag & 1) != 0; }
-  std::string ExtraField() const override { return FExtraField; }
-  uint16_t ExtraFieldLength() const override { return uint16_t(FExtraField.size()); }
+  std::string ExtraField() const override { return FExtraField.Str(); }
+  uint16_t ExtraFieldLength() const override { return uint16_t(FExtraField.Size()); }
   std::string FileComment() const override;
   uint16_t FileCommentLen() const override { return FCommentLen; }
   std::string FileName() const override;
@@ -160,9 +198,11 @@ class TZMZRec : public TZMIRec {
   uint16_t Flag() const override { return FFlag; }
   std::string HeaderName() const override { return FHeaderName; }
   uint16_t VersionMadeBy() const override { return FVersionMadeBy; }
-  const std::string& HeaderComment() const { return FHeaderComment.Get(); }
-  const std::string& ReadName() const { return FReadIsHeader ? FHeaderName : FReadName.Get(); }
-  const std::string& LocalExtra() const { return FLocalExtra.Get(); }
+  const std::string& HeaderComment() const { return FRare.Get(TZMRareTexts::rtComment); }
+  const std::string& ReadName() const {
+    return FReadIsHeader ? FHeaderName : FRare.Get(TZMRareTexts::rtReadName);
+  }
+  const std::string& LocalExtra() const { return FRare.Get(TZMRareTexts::rtLocalExtra); }
   // NameHashUpper of FileName, computed on first use.
   uint32_t Hash() const;
   // The decoded name as FileName gives it, without a copy; valid until the record's
@@ -196,10 +236,10 @@ class TZMZRec : public TZMIRec {
   void ClearCache();
   void SetVersions(bool needsZip64);
   void BuildLocalExtra();
-  int LocalHeaderSize() const { return 30 + int(FHeaderName.size()) + int(FLocalExtra.Size()); }
+  int LocalHeaderSize() const { return 30 + int(FHeaderName.size()) + int(LocalExtra().size()); }
   // Bytes of the central header as last written (fixed part, name, extra, comment).
   int CentralHeaderSize() const {
-    return 46 + int(FHeaderName.size()) + int(FExtraField.size()) + int(FHeaderComment.Size());
+    return 46 + int(FHeaderName.size()) + int(FExtraField.Size()) + int(HeaderComment().size());
   }
   // The 46-byte header and its variable fields as written by WriteCentral.
   std::string CentralBytes();
@@ -221,7 +261,7 @@ class TZMZRec : public TZMIRec {
   void SetFlag(uint16_t v) { FFlag = v; }
   void SetHeaderName(const std::string& v);
   void SetHeaderComment(const std::string& v);
-  void SetRawExtraField(const std::string& v) { FExtraField = v; }
+  void SetRawExtraField(const std::string& v) { FExtraField.Assign(v); }
 
  private:
   // Re-encodes the given decoded name and comment into the stored form.
@@ -241,21 +281,20 @@ class TZMZRec : public TZMIRec {
   void KeepReadName();
   void SetReadNameToStored();
 
-  // Each allocation starts with the block it came from (null: the heap); 16 bytes
-  // keep the record aligned as the heap would.
-  static constexpr size_t kHeader = 16;
+  // Each allocation starts with the block it came from (null: the heap), in as many
+  // bytes as keep the record aligned.
+  static constexpr size_t kHeader = sizeof(void*);
 
-  // Ordered for packing. A decoded or read name equal to the stored one is not kept
-  // twice: FNameIsHeader and FReadIsHeader point at FHeaderName instead.
-  std::string FExtraField;
-  std::string FHeaderName;
-  TZMCentral* FOwner;
-  mutable TZMRareText FCachedName;
-  TZMRareText FHeaderComment;
-  TZMRareText FLocalExtra;
-  TZMRareText FReadName;
+  // Ordered for packing: the first two fill the end of the numeric part. A decoded or
+  // read name equal to the stored one is not kept twice: FNameIsHeader and
+  // FReadIsHeader point at FHeaderName instead.
   uint16_t FCommentLen = 0;
   uint16_t FNameLen = 0;
+  std::string FHeaderName;
+  TZMPackedBytes FExtraField;
+  TZMCentral* FOwner;
+  mutable TZMRareText FCachedName;
+  TZMRareTexts FRare;
   uint16_t FFlag = 0;
   uint16_t FVersionMadeBy = 0;
   mutable bool FNameCached = false;

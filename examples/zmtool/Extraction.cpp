@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <system_error>
+#include <vector>
 
 #include "Console.h"
 #include "Metadata.h"
@@ -74,6 +75,8 @@ class TExtraction {
   };
 
   void IndexEntries();
+  // The listed entry the engine reports under this name, or -1.
+  int IndexOf(const std::string& name);
   void Select();
   void OnItem(const TZMProgressDetails& d);
   void OnName(std::string& fileName, const std::string& base, bool& changed);
@@ -93,7 +96,13 @@ class TExtraction {
   bool FInteractive = false;
   std::string FDest;  // absolute, without links, with no trailing separator
   TMetadata FMeta;
+  // Entries the engine has reported; the next one it reports is expected at
+  // FNextIndex, as the engine goes through them in the listing's order.
+  std::vector<bool> FReported;
+  int FNextIndex = 0;
+  // Filled only when an entry comes out of order: name -> entries not yet reported.
   std::map<std::string, std::deque<int>> FByName;
+  bool FOutOfOrder = false;
   std::set<int> FNewFolders;                    // folder entries whose folder did not exist before
   std::map<std::string, std::string> FWritten;  // file key -> the entry written there
   TCurrent FCur;
@@ -110,13 +119,38 @@ void TExtraction::IndexEntries() {
     auto e = FZm.DirEntry(i);
     if (!e) continue;
     const std::string name = e->FileName();
-    FByName[Slashed(name)].push_back(i);
     // Folders that exist already keep their permissions.
     if (FWrites && !FOpts.JunkPaths && IsFolder(*e) && UnixMode(*e) && StaysBelow(name)) {
       const fs::file_status st = fs::symlink_status(PathOf(FDest) / PathOf(Trimmed(name)), ec);
       if (st.type() == fs::file_type::not_found) FNewFolders.insert(i);
     }
   }
+}
+
+int TExtraction::IndexOf(const std::string& name) {
+  const std::string wanted = Slashed(name);
+  const int count = FZm.Count();
+  if (FReported.size() != size_t(count)) FReported.assign(size_t(count), false);
+  auto take = [&](int i) {
+    FReported[size_t(i)] = true;
+    FNextIndex = i + 1;
+    return i;
+  };
+  if (!FOutOfOrder && FNextIndex < count && !FReported[size_t(FNextIndex)]) {
+    auto e = FZm.DirEntry(FNextIndex);
+    if (e && Slashed(e->FileName()) == wanted) return take(FNextIndex);
+  }
+  // Out of order: every entry not yet reported, by name, from now on.
+  if (!FOutOfOrder) {
+    FOutOfOrder = true;
+    for (int i = 0; i < count; ++i)
+      if (auto e = FZm.DirEntry(i); e && !FReported[size_t(i)]) FByName[Slashed(e->FileName())].push_back(i);
+  }
+  auto it = FByName.find(wanted);
+  if (it == FByName.end() || it->second.empty()) return -1;
+  const int i = it->second.front();
+  it->second.pop_front();
+  return take(i);
 }
 
 void TExtraction::Select() {
@@ -184,11 +218,7 @@ void TExtraction::OnItem(const TZMProgressDetails& d) {
     EntryDone();
     FCur = TCurrent();
     FCur.Name = d.CurrentName();
-    auto it = FByName.find(Slashed(FCur.Name));
-    if (it != FByName.end() && !it->second.empty()) {
-      FCur.Index = it->second.front();
-      it->second.pop_front();
-    }
+    FCur.Index = IndexOf(FCur.Name);
   } else if (d.Kind() == pkItemEnd) {
     EntryDone();
   }

@@ -318,3 +318,37 @@ TEST(DZRobust, CancelInTheMiddleOfAnEntry) {
     EXPECT_EQ(ReadFile(s.Out / "big.bin"), "old");
   }
 }
+
+TEST(DZRobust, DirectoryLargerThanTheReadWindowKeepsEveryEntry) {
+  // Records with extra fields near their largest size, so that the directory is read
+  // in several windows and records start and end at every offset within them; the
+  // last record is cut short by the end of the directory.
+  std::vector<TEntrySpec> e;
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 12; ++i) {
+    std::string extra;
+    testzip::Put16(extra, 0xCAFE);
+    testzip::Put16(extra, 65000u - 977u * unsigned(i));
+    extra += std::string(65000 - 977 * i, char('a' + i));
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    e.push_back({.Name = name, .Data = Noise(100 + i, uint32_t(i)), .Extra = extra});
+    files[name] = e.back().Data;
+  }
+  std::string zip = BuildZip(e);
+  TSandbox whole("robust_window");
+  whole.Run(zip);
+  EXPECT_EQ(whole.Result, 12) << whole.H.AllMessages();
+  EXPECT_TRUE(whole.OutHolds(files));
+  // The directory's stated size ends 10 bytes into the last record's extra field.
+  const size_t last = zip.rfind("PK\x01\x02");
+  const size_t end = zip.rfind("PK\x05\x06");
+  const size_t keep = 46 + e.back().Name.size() + 10;
+  const uint32_t cut = uint32_t(end - last - keep);
+  uint32_t size = 0;
+  std::memcpy(&size, &zip[end + 12], 4);
+  size -= cut;
+  std::memcpy(&zip[end + 12], &size, 4);
+  zip.erase(last + keep, cut);
+  TSandbox cutShort("robust_window_cut");
+  EXPECT_LT(cutShort.Run(zip), 0) << cutShort.H.AllMessages();
+}
