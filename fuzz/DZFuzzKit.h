@@ -10,10 +10,10 @@
 #include <string>
 
 #include "DZEngineIntf.h"
-#include "FuzzCheck.h"
 #include "TestEngineHost.h"
 #include "TestTempDir.h"
 #include "TestZip.h"
+#include "FuzzCheck.h"
 
 namespace dzfuzz {
 

@@ -1,5 +1,6 @@
 // The fuzz targets' checks: a failed one names its line before it stops the run, so
-// that a finding says which property broke.
+// that a finding says which property broke. Include it after the library's headers:
+// the macro would rewrite their members of the same name.
 #pragma once
 #include <cstdio>
 #include <cstdlib>

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "FuzzCheck.h"
 #include "ZMLister.h"
 #include "ZipMate.h"
+#include "FuzzCheck.h"
 
 namespace fs = std::filesystem;
 

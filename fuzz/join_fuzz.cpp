@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "FuzzCheck.h"
 #include "TestTempDir.h"
 #include "ZipMate.h"
+#include "FuzzCheck.h"
 
 namespace fs = std::filesystem;
 

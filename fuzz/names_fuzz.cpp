@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "FuzzCheck.h"
 #include "DZArchive.h"
 #include "DZExtract.h"
 #include "PlatPath.h"
 #include "ZMStoredText.h"
+#include "FuzzCheck.h"
 
 namespace {
 
