@@ -28,13 +28,8 @@ TEST(InflateCoreDeflate64, LongLengthAndFarDistances) {
   Bytes head(50000);
   for (auto& b : head) b = uint8_t(rng());
   TBitWriter w;
-  w.Put(0, 1);  // stored block with the 50000 bytes
-  w.Put(0, 2);
-  w.Put(0, 5);
-  w.Put(50000, 16);
-  w.Put(uint16_t(~50000u), 16);
-  w.Out.insert(w.Out.end(), head.begin(), head.end());
-  w.Put(1, 1);  // fixed block: length 3 + 40000 at distance 49153 + 5
+  w.StoredBlock(head);  // the 50000 bytes
+  w.Put(1, 1);          // fixed block: length 3 + 40000 at distance 49153 + 5
   w.Put(1, 2);
   w.FixedLit(285);
   w.Put(40000, 16);
@@ -95,21 +90,13 @@ TEST(InflateCoreDeflate64, DecodesSevenZipEntries) {
   if (!SevenZipDeflate64(data, raw, crc)) GTEST_SKIP() << "7z is not available";
   for (size_t chunk : {size_t(1) << 16, size_t(777)}) {
     zm::TZMInflateCore core(zm::TInflateMode::Deflate64);
-    size_t pos = 0;
     Bytes out;
     uint32_t c = 0xFFFFFFFFu;
-    int r = core.Inflate(
-        [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-          size_t n = std::min({max, raw.size() - pos, chunk});
-          std::copy(raw.begin() + ptrdiff_t(pos), raw.begin() + ptrdiff_t(pos + n), buf);
-          pos += n;
-          return ptrdiff_t(n);
-        },
-        [&](const uint8_t* p, size_t n) {
-          out.insert(out.end(), p, p + n);
-          c = zm::Crc32UpdateFast(c, p, n);
-          return true;
-        });
+    int r = core.Inflate(zmtest::ChunkReader(raw, chunk), [&](const uint8_t* p, size_t n) {
+      out.insert(out.end(), p, p + n);
+      c = zm::Crc32UpdateFast(c, p, n);
+      return true;
+    });
     ASSERT_EQ(r, zm::irOk) << chunk;
     EXPECT_TRUE(out == data);
     EXPECT_EQ(~c, crc);
@@ -125,13 +112,8 @@ TEST(InflateCoreDeflate64, LongMatchesWithTinyOutputChunks) {
   Bytes want(1000);
   for (auto& b : want) b = uint8_t(rng());
   TBitWriter w;
-  w.Put(0, 1);  // stored block with the 1000 bytes
-  w.Put(0, 2);
-  w.Put(0, 5);
-  w.Put(1000, 16);
-  w.Put(uint16_t(~1000u), 16);
-  w.Out.insert(w.Out.end(), want.begin(), want.end());
-  w.Put(1, 1);  // fixed block: long matches at distance 997, each followed by literals
+  w.StoredBlock(want);  // the 1000 bytes
+  w.Put(1, 1);          // fixed block: long matches at distance 997, each followed by literals
   w.Put(1, 2);
   for (int rep = 0; rep < 250; ++rep) {  // well past one output buffer, so it slides
     unsigned len = 3 + 1500 + unsigned(rep) * 37 % 500;
@@ -152,19 +134,11 @@ TEST(InflateCoreDeflate64, LongMatchesWithTinyOutputChunks) {
   for (size_t chunk : {size_t(1), size_t(7), size_t(300), size_t(4096), size_t(0)}) {
     zm::TZMInflateCore core(zm::TInflateMode::Deflate64);
     core.SetOutChunk(chunk);
-    size_t pos = 0;
     Bytes out;
-    int r = core.Inflate(
-        [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-          size_t n = std::min(max, w.Out.size() - pos);
-          std::memcpy(buf, w.Out.data() + pos, n);
-          pos += n;
-          return ptrdiff_t(n);
-        },
-        [&](const uint8_t* p, size_t n) {
-          out.insert(out.end(), p, p + n);
-          return true;
-        });
+    int r = core.Inflate(zmtest::ChunkReader(w.Out), [&](const uint8_t* p, size_t n) {
+      out.insert(out.end(), p, p + n);
+      return true;
+    });
     ASSERT_EQ(r, zm::irOk) << "chunk " << chunk;
     EXPECT_TRUE(out == want) << "chunk " << chunk;
   }

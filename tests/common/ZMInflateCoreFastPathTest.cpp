@@ -22,13 +22,7 @@ using zmtest::TBitWriter;
 // Decodes with the reader handing out at most maxChunk bytes at a time.
 int Decode(const Bytes& comp, Bytes& out, zm::TInflateMode mode, size_t maxChunk = 1 << 16) {
   zm::TZMInflateCore core(mode);
-  size_t pos = 0;
-  zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    size_t n = std::min({max, comp.size() - pos, maxChunk});
-    std::memcpy(buf, comp.data() + pos, n);
-    pos += n;
-    return ptrdiff_t(n);
-  };
+  zm::TZMInflateCore::TReader reader = zmtest::ChunkReader(comp, maxChunk);
   zm::TZMInflateCore::TSink sink = [&](const uint8_t* p, size_t n) {
     out.insert(out.end(), p, p + n);
     return true;

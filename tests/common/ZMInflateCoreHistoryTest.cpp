@@ -54,12 +54,7 @@ class TStreamWriter {
   explicit TStreamWriter(bool d64) : FD64(d64) {}
 
   void Stored(const Bytes& data, bool last = false) {
-    FBits.Put(last, 1);
-    FBits.Put(0, 2);
-    FBits.Align();
-    FBits.Put(unsigned(data.size()), 16);
-    FBits.Put(unsigned(~data.size() & 0xFFFF), 16);
-    FBits.Out.insert(FBits.Out.end(), data.begin(), data.end());
+    FBits.StoredBlock(data, last);
     Want.insert(Want.end(), data.begin(), data.end());
   }
 
@@ -198,20 +193,12 @@ class TStreamWriter {
 int Decode(zm::TZMInflateCore& core, const Bytes& comp, Bytes& out, size_t inChunk, size_t outChunk = 0) {
   out.clear();
   core.SetOutChunk(outChunk);
-  size_t pos = 0;
   bool chunksOk = true;
-  const int r = core.Inflate(
-      [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-        const size_t n = std::min({max, comp.size() - pos, inChunk});
-        std::memcpy(buf, comp.data() + pos, n);
-        pos += n;
-        return ptrdiff_t(n);
-      },
-      [&](const uint8_t* p, size_t n) {
-        if (outChunk && n > outChunk) chunksOk = false;
-        out.insert(out.end(), p, p + n);
-        return true;
-      });
+  const int r = core.Inflate(zmtest::ChunkReader(comp, inChunk), [&](const uint8_t* p, size_t n) {
+    if (outChunk && n > outChunk) chunksOk = false;
+    out.insert(out.end(), p, p + n);
+    return true;
+  });
   EXPECT_TRUE(chunksOk) << "a sink chunk was longer than " << outChunk;
   return r;
 }

@@ -64,18 +64,10 @@ int Decode(const Bytes& in, Bytes* out = nullptr, zm::TInflateMode mode = zm::TI
   static zm::TZMInflateCore deflate(zm::TInflateMode::Deflate);
   static zm::TZMInflateCore deflate64(zm::TInflateMode::Deflate64);
   zm::TZMInflateCore& core = mode == zm::TInflateMode::Deflate ? deflate : deflate64;
-  size_t pos = 0;
-  return core.Inflate(
-      [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-        size_t n = std::min(max, in.size() - pos);
-        if (n) std::memcpy(buf, in.data() + pos, n);
-        pos += n;
-        return ptrdiff_t(n);
-      },
-      [&](const uint8_t* p, size_t n) {
-        if (out) out->insert(out->end(), p, p + n);
-        return true;
-      });
+  return core.Inflate(zmtest::ChunkReader(in), [&](const uint8_t* p, size_t n) {
+    if (out) out->insert(out->end(), p, p + n);
+    return true;
+  });
 }
 
 TEST(InflateCoreInvalid, HeaderLevelFaults) {
@@ -299,19 +291,11 @@ TEST(InflateCoreInvalid, TablePoolIsBounded) {
   for (int i = 0; i < 20000; ++i) data.push_back(uint8_t((i * i) >> 3));
   Bytes comp = DeflateRaw(data, 6, Z_DEFAULT_STRATEGY);
   zm::TZMInflateCore small(zm::TInflateMode::Deflate, 700);
-  size_t pos = 0;
-  zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    size_t n = std::min(max, comp.size() - pos);
-    std::memcpy(buf, comp.data() + pos, n);
-    pos += n;
-    return ptrdiff_t(n);
-  };
-  EXPECT_EQ(small.Inflate(reader, nullptr), zm::irNoTableSpace);
+  EXPECT_EQ(small.Inflate(zmtest::ChunkReader(comp), nullptr), zm::irNoTableSpace);
   EXPECT_LE(small.PoolUsed(), small.PoolCapacity());
 
   zm::TZMInflateCore full;
-  pos = 0;
-  EXPECT_EQ(full.Inflate(reader, nullptr), zm::irOk);
+  EXPECT_EQ(full.Inflate(zmtest::ChunkReader(comp), nullptr), zm::irOk);
   EXPECT_EQ(full.OutCount(), data.size());
 }
 

@@ -238,20 +238,13 @@ TEST(InflateCore, ReportsSinkAndReaderFailures) {
   Bytes data = MakeData(kSource, 600000, 8);
   Bytes comp = DeflateRaw(data, 6, Z_DEFAULT_STRATEGY);
   zm::TZMInflateCore core;
-  size_t pos = 0;
-  zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    size_t n = std::min(max, comp.size() - pos);
-    std::memcpy(buf, comp.data() + pos, n);
-    pos += n;
-    return ptrdiff_t(n);
-  };
   int calls = 0;
   zm::TZMInflateCore::TSink refuseSecond = [&](const uint8_t*, size_t) { return ++calls < 2; };
-  EXPECT_EQ(core.Inflate(reader, refuseSecond), zm::irWriteFailed);
+  EXPECT_EQ(core.Inflate(zmtest::ChunkReader(comp), refuseSecond), zm::irWriteFailed);
   EXPECT_EQ(calls, 2);
 
   // The same decoder runs again; a reader error is reported as such.
-  pos = 0;
+  size_t pos = 0;
   zm::TZMInflateCore::TReader failing = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
     if (pos > 1000) return -1;
     size_t n = std::min<size_t>(max, 500);
@@ -262,8 +255,7 @@ TEST(InflateCore, ReportsSinkAndReaderFailures) {
   EXPECT_EQ(core.Inflate(failing, nullptr), zm::irReadFailed);
 
   // And a whole run without a sink only counts.
-  pos = 0;
-  EXPECT_EQ(core.Inflate(reader, nullptr), zm::irOk);
+  EXPECT_EQ(core.Inflate(zmtest::ChunkReader(comp), nullptr), zm::irOk);
   EXPECT_EQ(core.OutCount(), data.size());
 }
 

@@ -4,7 +4,10 @@
 #pragma once
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace zmtest {
@@ -25,6 +28,17 @@ inline TBytes DeflateRaw(const TBytes& in, int level = 6, int strategy = Z_DEFAU
   out.resize(ended ? zs.total_out : 0);
   deflateEnd(&zs);
   return out;
+}
+
+// A reader for a decoder's input: hands out the bytes of in (which must outlive it) in
+// pieces of at most maxChunk, then 0 at the end.
+inline auto ChunkReader(const TBytes& in, size_t maxChunk = SIZE_MAX) {
+  return [&in, maxChunk, pos = size_t(0)](uint8_t* buf, size_t max) mutable -> ptrdiff_t {
+    const size_t n = std::min({max, in.size() - pos, maxChunk});
+    if (n) std::memcpy(buf, in.data() + pos, n);
+    pos += n;
+    return ptrdiff_t(n);
+  };
 }
 
 // Bits packed from the low bit of each byte up: values go low bit first, prefix codes
@@ -55,6 +69,15 @@ class TBitWriter {
       Code(sym - 256, 7);
     else
       Code(0xC0 + sym - 280, 8);
+  }
+  // A stored block of the bytes.
+  void StoredBlock(const TBytes& data, bool last = false) {
+    Put(last ? 1 : 0, 1);
+    Put(0, 2);
+    Align();
+    Put(uint32_t(data.size()), 16);
+    Put(uint32_t(~data.size() & 0xFFFF), 16);
+    Out.insert(Out.end(), data.begin(), data.end());
   }
   // Bits waiting for the rest of their byte.
   unsigned Pending() const { return FCount; }
