@@ -49,4 +49,11 @@ inline TInflateRun DecodeInPieces(const uint8_t* data, size_t size, zm::TInflate
   return r;
 }
 
+// Whether a read in pieces agrees with the whole read: the same result and, on success,
+// the same output (a run cut short by the output bound proves nothing).
+inline bool SameInPieces(const TInflateRun& whole, const TInflateRun& split) {
+  if (whole.Result == zm::irWriteFailed || split.Result == zm::irWriteFailed) return true;
+  return whole.Result == split.Result && (whole.Result != zm::irOk || whole.Out == split.Out);
+}
+
 }  // namespace fuzzkit

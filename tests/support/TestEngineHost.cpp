@@ -180,37 +180,31 @@ int32_t DZ_CALL TEngineHost::StreamCallback(void* p) {
 }
 
 int32_t TEngineHost::HandleStream(TDZStreamRec& rec) {
-  auto find = [&]() -> TMemStream* {
-    for (auto& [no, s] : Streams)
-      if (&s == rec.StreamRef) return &s;
-    return nullptr;
-  };
+  if (rec.StreamOp == DZ_SO_IDENTIFY || rec.StreamOp == DZ_SO_OPEN) {
+    if (rec.StreamOp == DZ_SO_OPEN) rec.StreamRef = nullptr;
+    auto it = Streams.find(rec.StreamNo);
+    if (it == Streams.end()) return 0;
+    TMemStream& s = it->second;
+    if (rec.StreamOp == DZ_SO_IDENTIFY) {
+      rec.Pos = int64_t(s.Data.size());
+    } else {
+      s.Pos = 0;
+      s.Closed = false;
+      rec.StreamRef = &s;
+    }
+    return 1;
+  }
+  // The other operations name an open stream by its reference.
+  TMemStream* s = nullptr;
+  for (auto& [no, open] : Streams)
+    if (&open == rec.StreamRef) s = &open;
+  if (!s) return 0;
   switch (rec.StreamOp) {
-    case DZ_SO_IDENTIFY: {
-      auto it = Streams.find(rec.StreamNo);
-      if (it == Streams.end()) return 0;
-      rec.Pos = int64_t(it->second.Data.size());
-      return 1;
-    }
-    case DZ_SO_OPEN: {
-      rec.StreamRef = nullptr;
-      auto it = Streams.find(rec.StreamNo);
-      if (it == Streams.end()) return 0;
-      it->second.Pos = 0;
-      it->second.Closed = false;
-      rec.StreamRef = &it->second;
-      return 1;
-    }
-    case DZ_SO_CLOSE: {
-      TMemStream* s = find();
-      if (!s) return 0;
+    case DZ_SO_CLOSE:
       s->Closed = true;
       rec.StreamRef = nullptr;
       return 1;
-    }
     case DZ_SO_SEEK: {
-      TMemStream* s = find();
-      if (!s) return 0;
       const int origin = rec.ByteCount & 0xFF;
       int64_t base = origin == 0 ? 0 : origin == 1 ? s->Pos : int64_t(s->Data.size());
       const int64_t np = base + rec.Pos;
@@ -220,8 +214,6 @@ int32_t TEngineHost::HandleStream(TDZStreamRec& rec) {
       return 1;
     }
     case DZ_SO_READ: {
-      TMemStream* s = find();
-      if (!s) return 0;
       int64_t avail = std::max<int64_t>(0, int64_t(s->Data.size()) - s->Pos);
       const int32_t n = int32_t(std::min<int64_t>(avail, rec.ByteCount));
       if (n > 0) std::memcpy(rec.DataPtr, s->Data.data() + s->Pos, size_t(n));
@@ -229,19 +221,14 @@ int32_t TEngineHost::HandleStream(TDZStreamRec& rec) {
       rec.ByteCount = n;
       return 1;
     }
-    case DZ_SO_WRITE: {
-      TMemStream* s = find();
-      if (!s) return 0;
-      if (s->Discard) {
-        s->Pos += rec.ByteCount;
-        return 1;
+    case DZ_SO_WRITE:
+      if (!s->Discard) {
+        if (size_t(s->Pos) > s->Data.size()) s->Data.resize(size_t(s->Pos));
+        s->Data.replace(size_t(s->Pos), size_t(rec.ByteCount), static_cast<const char*>(rec.DataPtr),
+                        size_t(rec.ByteCount));
       }
-      if (size_t(s->Pos) > s->Data.size()) s->Data.resize(size_t(s->Pos));
-      s->Data.replace(size_t(s->Pos), size_t(rec.ByteCount), static_cast<const char*>(rec.DataPtr),
-                      size_t(rec.ByteCount));
       s->Pos += rec.ByteCount;
       return 1;
-    }
     default: return 0;
   }
 }
