@@ -53,6 +53,14 @@ inline void Put32(std::string& s, uint32_t v) {
   Put16(s, v >> 16);
 }
 
+// An extra-field block: its tag, the size of its data, the data.
+inline std::string ExtraBlock(uint16_t tag, const std::string& data) {
+  std::string b;
+  Put16(b, tag);
+  Put16(b, uint16_t(data.size()));
+  return b + data;
+}
+
 namespace detail {
 
 // Traditional encryption, written here independently of the engine.
