@@ -4,7 +4,6 @@
 //   extract_bench [--engine path/DzEngine190.dll] [--dir work-folder] [--mb 320] [--reps 3]
 // Prints each time (best of the repetitions, which run in turn) and its ratio to the
 // engine's time.
-#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "DZEngineIntf.h"
+#include "TestEngineHost.h"
 #include "TestPeers.h"
 
 namespace fs = std::filesystem;
@@ -72,27 +72,6 @@ uint64_t MakeData(const fs::path& root, uint64_t megabytes) {
   return total;
 }
 
-struct TBenchRun {
-  std::string Archive, Base, Text;
-};
-
-int32_t DZ_CALL Callback(void* p) {
-  auto& rec = *static_cast<TDZCallbackRec*>(p);
-  auto& run = *static_cast<TBenchRun*>(rec.Worker);
-  if (DZCallbackAction(rec.Request) == DZ_CB_MESSAGE && DZErrorNumber(rec.Param1))
-    fprintf(stderr, "engine: %s\n", static_cast<const char*>(rec.Text1));
-  if (DZCallbackAction(rec.Request) != DZ_CB_ARG) return 0;
-  run.Text = rec.Param1 == DZ_ARG_ARCHIVE ? run.Archive : rec.Param1 == DZ_ARG_BASE ? run.Base : "";
-  if (rec.Param1 == DZ_ARG_SPEC || rec.Param1 == DZ_ARG_EXCLUDE) {
-    rec.Param3 = 0;
-    return 0;
-  }
-  run.Text.append(4, '\0');
-  rec.Text1 = run.Text.data();
-  rec.TextForm = 2;
-  return 1;
-}
-
 double Seconds(const std::chrono::steady_clock::time_point& t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -115,13 +94,12 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--reps"))
       reps = std::max(1, std::atoi(argv[i + 1]));
   }
-  void* lib = dlopen(engine.c_str(), RTLD_NOW);
-  if (!lib) {
-    fprintf(stderr, "cannot load the engine %s: %s\n", engine.c_str(), dlerror());
+  zmtest::TEngineLib lib;
+  if (!lib.Load(engine.c_str()) && !lib.Exec) {
+    fprintf(stderr, "cannot load the engine %s: %s\n", engine.c_str(), lib.Error.c_str());
     return 1;
   }
-  auto exec = reinterpret_cast<TDZExecFunc>(dlsym(lib, "DZ_Exec"));
-  if (!exec || !HaveTool("zip")) {
+  if (!HaveTool("zip")) {
     fprintf(stderr, "need DZ_Exec and Info-ZIP zip\n");
     return 1;
   }
@@ -147,17 +125,19 @@ int main(int argc, char** argv) {
     Shell("sync");
   };
 
-  TBenchRun run{zip.string(), out.string(), ""};
   auto engineRun = [&](uint32_t options) {
-    TDZCommand cmd{};
-    cmd.Worker = &run;
-    cmd.CmdVersion = DZ_CMD_VERSION;
-    cmd.Callback = &Callback;
-    cmd.Options = options;
-    cmd.Magic = DZ_CMD_MAGIC;
+    zmtest::TEngineHost host;
+    host.Archive = zip.string();
+    host.Base = out.string();
+    host.Options = options;
+    host.PwdReqCount = 0;
+    host.Level = 0;
+    host.WithStreams = false;
     const auto t0 = std::chrono::steady_clock::now();
-    const int n = exec(&cmd);
+    const int n = host.Exec(lib.Exec);
     const double t = Seconds(t0);
+    for (const zmtest::TMsg& m : host.Messages)
+      if (DZErrorNumber(m.Code)) fprintf(stderr, "engine: %s\n", m.Text.c_str());
     if (n <= 0) printf("engine returned %d\n", n);
     return t;
   };

@@ -7,6 +7,8 @@
 // each), the field's 7 bytes and the entry's data as they come; a kept file must have
 // that size, and a refused entry leaves no file behind. Each input is extracted once
 // (testing takes the same path), as every run derives the keys anew.
+#include <algorithm>
+
 #include <nettle/aes.h>
 #include <nettle/hmac.h>
 #include <nettle/memxor.h>
@@ -76,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned strength = ((mode >> 1) & 3) ? (mode >> 1) & 3 : 3;
     const uint16_t version = (mode & 8) ? 1 : 2, method = (mode & 16) ? 8 : 0;
     const std::string plain(reinterpret_cast<const char*>(data + 1), size - 1);
-    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(plain.data()), uInt(plain.size())));
+    const uint32_t crc = Crc32(plain);
     const std::string body = method ? RawDeflate(plain, (mode >> 5) % 10) : plain;
     const std::string a = Archive(1, 99, version == 1 ? crc : 0, uint32_t(plain.size()),
                                   Encrypt(strength, body), Field(version, strength, method));
@@ -84,10 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(x.Skipped == 0 && x.CrcErrors == 0 && x.Asks == 0);
     Check(fs::is_regular_file(target) && ReadAll(target) == plain);
   } else {
-    uint32_t crc = 0, usize = 0;
-    std::memcpy(&crc, data + 1, 4);
-    std::memcpy(&usize, data + 5, 4);
-    usize %= 1u << 20;
+    const auto [crc, usize] = ClaimOf(data);
     std::string field;
     Put16(field, 0x9901);
     Put16(field, 7);

@@ -64,11 +64,7 @@ void Exercise(TZMZipFile& r, TZipMate& zip) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool init = [] {
-    SetUTF8Mode(true);
-    return true;
-  }();
-  (void)init;
+  [[maybe_unused]] static const bool utf8 = (SetUTF8Mode(true), true);
   const std::string path = TempPath();
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;

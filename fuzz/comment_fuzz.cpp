@@ -17,24 +17,11 @@
 
 #include "ZMLister.h"
 #include "ZipMate.h"
+#include "FuzzCheck.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A failed check names its line before it stops the run.
-#define Check(ok)                                                        \
-  do {                                                                   \
-    if (!(ok)) {                                                         \
-      std::fprintf(stderr, "check failed: %s:%d\n", __FILE__, __LINE__); \
-      std::abort();                                                      \
-    }                                                                    \
-  } while (false)
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 struct TListing {
   bool Ok = false;

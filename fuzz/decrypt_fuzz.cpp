@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (proper) {
     const std::string plain(reinterpret_cast<const char*>(data + 12), size - 12);
-    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(plain.data()), uInt(plain.size())));
+    const uint32_t crc = Crc32(plain);
     const uint16_t m = method == 0 ? 0 : 8;
     std::string body = m == 0 ? plain : RawDeflate(plain, (mode >> 4) % 10);
     std::string head(reinterpret_cast<const char*>(data + 1), 11);
@@ -43,10 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(x.Skipped == 0 && x.CrcErrors == 0);
     Check(fs::is_regular_file(target) && ReadAll(target) == plain);
   } else {
-    uint32_t crc = 0, usize = 0;
-    std::memcpy(&crc, data + 1, 4);
-    std::memcpy(&usize, data + 5, 4);
-    usize %= 1u << 20;
+    const auto [crc, usize] = ClaimOf(data);
     const std::string enc(reinterpret_cast<const char*>(data + 9), size - 9);
     const std::string a = Archive(flags, method, crc, usize, enc);
     Exec(a, base, DZ_OPT_ALWAYS | DZ_OPT_TEST);
@@ -55,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Only a verified entry is kept.
       const std::string got = ReadAll(target);
       Check(got.size() == usize);
-      Check(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(got.data()), uInt(got.size()))) == crc);
+      Check(Crc32(got) == crc);
     }
   }
   CheckOnlyTarget(root, base, target);

@@ -100,11 +100,7 @@ void Work(TZMZipFile& owner, TZipMate& zip, TZMZRec& rec, const std::string& tai
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool init = [] {
-    SetUTF8Mode(true);
-    return true;
-  }();
-  (void)init;
+  [[maybe_unused]] static const bool utf8 = (SetUTF8Mode(true), true);
   if (size > 1 << 16) return 0;
   TZipMate zip;
   zip.SetUnattended(true);

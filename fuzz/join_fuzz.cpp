@@ -5,7 +5,6 @@
 // Whatever happens, the parts are never changed; a refused or failed join leaves the
 // destination as it was and nothing else in the folder; a join onto a part of its own
 // source is always refused; a successful one adds exactly the destination.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -18,25 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "TestTempDir.h"
 #include "ZipMate.h"
+#include "FuzzCheck.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A failed check names its line before it stops the run.
-#define Check(ok)                                                        \
-  do {                                                                   \
-    if (!(ok)) {                                                         \
-      std::fprintf(stderr, "check failed: %s:%d\n", __FILE__, __LINE__); \
-      std::abort();                                                      \
-    }                                                                    \
-  } while (false)
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteAll(const fs::path& p, const std::string& data) {
   std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
@@ -53,16 +40,8 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
 }
 
 const fs::path& Root() {
-  static const fs::path root = [] {
-    fs::path r = fs::temp_directory_path() / ("zm_join_fuzz_" + std::to_string(getpid()));
-    fs::create_directories(r);
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(fs::temp_directory_path() / ("zm_join_fuzz_" + std::to_string(getpid())), ec);
-    });
-    return r;
-  }();
-  return root;
+  static const zmtest::TTempDir dir("zm_join_fuzz_");
+  return dir.Path;
 }
 
 }  // namespace

@@ -17,16 +17,9 @@
 #include "DZExtract.h"
 #include "PlatPath.h"
 #include "ZMStoredText.h"
+#include "FuzzCheck.h"
 
 namespace {
-
-#define Check(ok)                                                        \
-  do {                                                                   \
-    if (!(ok)) {                                                         \
-      std::fprintf(stderr, "check failed: %s:%d\n", __FILE__, __LINE__); \
-      std::abort();                                                      \
-    }                                                                    \
-  } while (false)
 
 const unsigned kCodePages[] = {0, 437, 850, 852, 866, 932, 936, 949, 950, 1250, 1251, 1252, 65001};
 

@@ -39,16 +39,8 @@ using zmtest::HaveTool;
 using zmtest::Quote;
 using zmtest::RunCapture;
 
-inline uint32_t Crc(const std::string& s) {
-  return zm::Crc32UpdateBytewise(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(s.data()), s.size()) ^
-         0xFFFFFFFFu;
-}
-inline std::string Block(uint16_t tag, const std::string& data) {
-  std::string b;
-  Put16(b, tag);
-  Put16(b, uint16_t(data.size()));
-  return b + data;
-}
+inline uint32_t Crc(const std::string& s) { return testzip::Crc32(s); }
+inline std::string Block(uint16_t tag, const std::string& data) { return testzip::ExtraBlock(tag, data); }
 
 struct TEntry {
   TEntry(std::string name, std::string data, std::string extra = {}, std::string comment = {})

@@ -28,18 +28,10 @@ inline void Put64(std::string& s, uint64_t v) {
   zm::PutLE64(b, v);
   s.append(b, 8);
 }
-inline uint32_t Crc(const std::string& s) {
-  return zm::Crc32UpdateBytewise(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(s.data()), s.size()) ^
-         0xFFFFFFFFu;
-}
+inline uint32_t Crc(const std::string& s) { return testzip::Crc32(s); }
 
 // An extra-field block.
-inline std::string Block(uint16_t tag, const std::string& data) {
-  std::string b;
-  Put16(b, tag);
-  Put16(b, uint16_t(data.size()));
-  return b + data;
-}
+inline std::string Block(uint16_t tag, const std::string& data) { return testzip::ExtraBlock(tag, data); }
 // A Unicode path (0x7075) or comment (0x6375) block for the stored text.
 inline std::string UnicodeBlock(uint16_t tag, const std::string& stored, const std::string& utf8,
                                 uint8_t version = 1) {

@@ -1,11 +1,15 @@
-// A component whose archive work is supplied by each test, and a scripted user
-// interface installed for the test's lifetime.
+// A component whose archive work is supplied by each test, a scripted user interface
+// installed for the test's lifetime, and a fixture with both, a private folder and the
+// component's messages.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "PlatUi.h"
+#include "TestTempDir.h"
 #include "ZMCore.h"
 #include "ZMMsgStr.h"
 #include "ZMXcpt.h"
@@ -57,4 +61,22 @@ struct TScopedUi {
   ~TScopedUi() { plat::SetUi(Prev == &Ui ? nullptr : Prev); }
   TScopedUi(const TScopedUi&) = delete;
   TScopedUi& operator=(const TScopedUi&) = delete;
+};
+
+// A component with a scripted user interface, in a private folder (dir, with its
+// closing separator) named from the prefix; the component's messages land in lines.
+struct TComponentFixture : ::testing::Test {
+  explicit TComponentFixture(const std::string& prefix) : FTemp(prefix) {}
+  zmtest::TTempDir FTemp;
+  TScopedUi ui;
+  TTestZipMate z;
+  std::vector<std::string> lines;
+  std::string dir;
+  void SetUp() override {
+    z.OnMessage = [this](TObject*, int, const std::string& m) { lines.push_back(m); };
+    dir = FTemp.Dir();
+  }
+  // Writes a file of the folder; its path.
+  std::string Make(const std::string& name, const std::string& bytes) { return FTemp.Write(name, bytes); }
+  static std::string Slurp(const std::string& path) { return zmtest::Slurp(path); }
 };

@@ -3,6 +3,7 @@
 #include "ZMEndian.h"
 #include "ZMInflateCore.h"
 #include "TestPeers.h"
+#include "TestDeflate.h"
 #include "TestTempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,54 +21,22 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-struct TBits {
-  Bytes Out;
-  uint64_t Acc = 0;
-  unsigned N = 0;
-  void Put(uint32_t v, unsigned bits) {
-    Acc |= uint64_t(v) << N;
-    N += bits;
-    while (N >= 8) {
-      Out.push_back(uint8_t(Acc));
-      Acc >>= 8;
-      N -= 8;
-    }
-  }
-  void Code(uint32_t c, unsigned len) {
-    for (unsigned i = 0; i < len; ++i) Put((c >> (len - 1 - i)) & 1, 1);
-  }
-  void Lit(unsigned sym) {  // fixed literal/length code
-    if (sym < 144)
-      Code(0x30 + sym, 8);
-    else if (sym < 256)
-      Code(0x190 + sym - 144, 9);
-    else if (sym < 280)
-      Code(sym - 256, 7);
-    else
-      Code(0xC0 + sym - 280, 8);
-  }
-};
+using zmtest::TBitWriter;
 
 TEST(InflateCoreDeflate64, LongLengthAndFarDistances) {
   std::mt19937 rng(64);
   Bytes head(50000);
   for (auto& b : head) b = uint8_t(rng());
-  TBits w;
-  w.Put(0, 1);  // stored block with the 50000 bytes
-  w.Put(0, 2);
-  w.Put(0, 5);
-  w.Put(50000, 16);
-  w.Put(uint16_t(~50000u), 16);
-  w.Out.insert(w.Out.end(), head.begin(), head.end());
-  w.Put(1, 1);  // fixed block: length 3 + 40000 at distance 49153 + 5
+  TBitWriter w;
+  w.StoredBlock(head);  // the 50000 bytes
+  w.Put(1, 1);          // fixed block: length 3 + 40000 at distance 49153 + 5
   w.Put(1, 2);
-  w.Lit(285);
+  w.FixedLit(285);
   w.Put(40000, 16);
   w.Code(31, 5);
   w.Put(5, 14);
-  w.Lit(256);
-  if (w.N) w.Put(0, 8 - w.N);
+  w.FixedLit(256);
+  w.Align();
 
   Bytes want = head;
   for (size_t i = 0; i < 40003; ++i) want.push_back(want[want.size() - 49158]);
@@ -121,21 +90,13 @@ TEST(InflateCoreDeflate64, DecodesSevenZipEntries) {
   if (!SevenZipDeflate64(data, raw, crc)) GTEST_SKIP() << "7z is not available";
   for (size_t chunk : {size_t(1) << 16, size_t(777)}) {
     zm::TZMInflateCore core(zm::TInflateMode::Deflate64);
-    size_t pos = 0;
     Bytes out;
     uint32_t c = 0xFFFFFFFFu;
-    int r = core.Inflate(
-        [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-          size_t n = std::min({max, raw.size() - pos, chunk});
-          std::copy(raw.begin() + ptrdiff_t(pos), raw.begin() + ptrdiff_t(pos + n), buf);
-          pos += n;
-          return ptrdiff_t(n);
-        },
-        [&](const uint8_t* p, size_t n) {
-          out.insert(out.end(), p, p + n);
-          c = zm::Crc32UpdateFast(c, p, n);
-          return true;
-        });
+    int r = core.Inflate(zmtest::ChunkReader(raw, chunk), [&](const uint8_t* p, size_t n) {
+      out.insert(out.end(), p, p + n);
+      c = zm::Crc32UpdateFast(c, p, n);
+      return true;
+    });
     ASSERT_EQ(r, zm::irOk) << chunk;
     EXPECT_TRUE(out == data);
     EXPECT_EQ(~c, crc);
@@ -150,47 +111,34 @@ TEST(InflateCoreDeflate64, LongMatchesWithTinyOutputChunks) {
   std::mt19937 rng(9);
   Bytes want(1000);
   for (auto& b : want) b = uint8_t(rng());
-  TBits w;
-  w.Put(0, 1);  // stored block with the 1000 bytes
-  w.Put(0, 2);
-  w.Put(0, 5);
-  w.Put(1000, 16);
-  w.Put(uint16_t(~1000u), 16);
-  w.Out.insert(w.Out.end(), want.begin(), want.end());
-  w.Put(1, 1);  // fixed block: long matches at distance 997, each followed by literals
+  TBitWriter w;
+  w.StoredBlock(want);  // the 1000 bytes
+  w.Put(1, 1);          // fixed block: long matches at distance 997, each followed by literals
   w.Put(1, 2);
   for (int rep = 0; rep < 250; ++rep) {  // well past one output buffer, so it slides
     unsigned len = 3 + 1500 + unsigned(rep) * 37 % 500;
-    w.Lit(285);
+    w.FixedLit(285);
     w.Put(len - 3, 16);
     w.Code(19, 5);  // distances 769-1024
     w.Put(997 - 769, 8);
     for (size_t i = 0; i < len; ++i) want.push_back(want[want.size() - 997]);
     for (int k = 0; k < 40; ++k) {
       unsigned lit = 'a' + unsigned(k % 26);
-      w.Lit(lit);
+      w.FixedLit(lit);
       want.push_back(uint8_t(lit));
     }
   }
-  w.Lit(256);
-  if (w.N) w.Put(0, 8 - w.N);
+  w.FixedLit(256);
+  w.Align();
 
   for (size_t chunk : {size_t(1), size_t(7), size_t(300), size_t(4096), size_t(0)}) {
     zm::TZMInflateCore core(zm::TInflateMode::Deflate64);
     core.SetOutChunk(chunk);
-    size_t pos = 0;
     Bytes out;
-    int r = core.Inflate(
-        [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-          size_t n = std::min(max, w.Out.size() - pos);
-          std::memcpy(buf, w.Out.data() + pos, n);
-          pos += n;
-          return ptrdiff_t(n);
-        },
-        [&](const uint8_t* p, size_t n) {
-          out.insert(out.end(), p, p + n);
-          return true;
-        });
+    int r = core.Inflate(zmtest::ChunkReader(w.Out), [&](const uint8_t* p, size_t n) {
+      out.insert(out.end(), p, p + n);
+      return true;
+    });
     ASSERT_EQ(r, zm::irOk) << "chunk " << chunk;
     EXPECT_TRUE(out == want) << "chunk " << chunk;
   }

@@ -10,72 +10,25 @@
 #include <string>
 #include <vector>
 
+#include "TestDeflate.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ZDeflate(const Bytes& in, int level, int strategy) {
-  z_stream zs{};
-  EXPECT_EQ(deflateInit2(&zs, level, Z_DEFLATED, -15, 9, strategy), Z_OK);
-  Bytes out(deflateBound(&zs, uLong(in.size())) + 64);
-  zs.next_in = const_cast<Bytef*>(in.data());
-  zs.avail_in = uInt(in.size());
-  zs.next_out = out.data();
-  zs.avail_out = uInt(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
+using zmtest::CanonicalCodes;
+using zmtest::DeflateRaw;
+using zmtest::TBitWriter;
 
 // Decodes with the reader handing out at most maxChunk bytes at a time.
 int Decode(const Bytes& comp, Bytes& out, zm::TInflateMode mode, size_t maxChunk = 1 << 16) {
   zm::TZMInflateCore core(mode);
-  size_t pos = 0;
-  zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    size_t n = std::min({max, comp.size() - pos, maxChunk});
-    std::memcpy(buf, comp.data() + pos, n);
-    pos += n;
-    return ptrdiff_t(n);
-  };
+  zm::TZMInflateCore::TReader reader = zmtest::ChunkReader(comp, maxChunk);
   zm::TZMInflateCore::TSink sink = [&](const uint8_t* p, size_t n) {
     out.insert(out.end(), p, p + n);
     return true;
   };
   return core.Inflate(reader, sink);
 }
-
-// Writes a deflate stream bit by bit, Huffman codes from code lengths.
-class TBitWriter {
- public:
-  void Bits(uint32_t v, unsigned n) {
-    for (unsigned i = 0; i < n; ++i) {
-      if (FCount == 0) FData.push_back(0);
-      FData.back() |= uint8_t(((v >> i) & 1) << FCount);
-      FCount = (FCount + 1) & 7;
-    }
-  }
-  // Canonical codes of the lengths, sent most significant bit first.
-  static std::vector<uint32_t> Codes(const std::vector<unsigned>& lens) {
-    unsigned count[16] = {0}, next[16] = {0};
-    for (unsigned l : lens) count[l]++;
-    count[0] = 0;
-    unsigned code = 0;
-    for (unsigned b = 1; b < 16; ++b) next[b] = code = (code + count[b - 1]) << 1;
-    std::vector<uint32_t> codes(lens.size());
-    for (size_t s = 0; s < lens.size(); ++s)
-      if (lens[s]) codes[s] = next[lens[s]]++;
-    return codes;
-  }
-  void Code(uint32_t code, unsigned len) {
-    for (unsigned i = len; i-- > 0;) Bits((code >> i) & 1, 1);
-  }
-  Bytes Take() { return FData; }
-
- private:
-  Bytes FData;
-  unsigned FCount = 0;
-};
 
 // Every period from 1 to 40 repeated over many lengths: the copy takes the byte
 // fill, the short-period, the 8-byte and the 16-byte paths.
@@ -92,7 +45,8 @@ TEST(InflateCoreFastPath, MatchCopiesOfEveryShortPeriod) {
     }
     for (int level : {1, 6, 9}) {
       Bytes out;
-      ASSERT_EQ(Decode(ZDeflate(data, level, Z_DEFAULT_STRATEGY), out, zm::TInflateMode::Deflate), zm::irOk)
+      ASSERT_EQ(Decode(DeflateRaw(data, level, Z_DEFAULT_STRATEGY, 9), out, zm::TInflateMode::Deflate),
+                zm::irOk)
           << "period " << period << " level " << level;
       ASSERT_EQ(out, data) << "period " << period << " level " << level;
     }
@@ -115,7 +69,7 @@ TEST(InflateCoreFastPath, LiteralsWithLongCodes) {
       for (size_t chunk : {size_t(1) << 16, size_t(33), size_t(1)}) {
         if (chunk == 1 && round > 0) continue;  // byte by byte once is enough
         Bytes out;
-        ASSERT_EQ(Decode(ZDeflate(data, 9, strategy), out, zm::TInflateMode::Deflate, chunk), zm::irOk);
+        ASSERT_EQ(Decode(DeflateRaw(data, 9, strategy, 9), out, zm::TInflateMode::Deflate, chunk), zm::irOk);
         ASSERT_EQ(out, data) << "round " << round << " chunk " << chunk;
       }
     }
@@ -133,23 +87,23 @@ TEST(InflateCoreFastPath, Deflate64SymbolsOfTheMostBits) {
   for (unsigned s = 0; s < 14; ++s) distLens[s] = s + 1;
   distLens[30] = 15;
   distLens[31] = 15;
-  const auto litCodes = TBitWriter::Codes(litLens);
-  const auto distCodes = TBitWriter::Codes(distLens);
+  const auto litCodes = CanonicalCodes(litLens);
+  const auto distCodes = CanonicalCodes(distLens);
 
   std::mt19937 rng(64);
   for (int round = 0; round < 6; ++round) {
     TBitWriter w;
-    w.Bits(1, 1);  // last block
-    w.Bits(2, 2);  // dynamic
-    w.Bits(286 - 257, 5);
-    w.Bits(32 - 1, 5);
-    w.Bits(19 - 4, 4);
+    w.Put(1, 1);  // last block
+    w.Put(2, 2);  // dynamic
+    w.Put(286 - 257, 5);
+    w.Put(32 - 1, 5);
+    w.Put(19 - 4, 4);
     // Code-length code: symbols 0..15 of 4 bits each, 16..18 unused.
     static const unsigned order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
     std::vector<unsigned> clLens(19, 0);
     for (unsigned s = 0; s < 16; ++s) clLens[s] = 4;
-    for (unsigned i = 0; i < 19; ++i) w.Bits(clLens[order[i]], 3);
-    const auto clCodes = TBitWriter::Codes(clLens);
+    for (unsigned i = 0; i < 19; ++i) w.Put(clLens[order[i]], 3);
+    const auto clCodes = CanonicalCodes(clLens);
     for (unsigned l : litLens) w.Code(clCodes[l], 4);
     for (unsigned l : distLens) w.Code(clCodes[l], 4);
 
@@ -168,14 +122,14 @@ TEST(InflateCoreFastPath, Deflate64SymbolsOfTheMostBits) {
         const size_t len = 3 + lenExtra;
         const size_t dist = (dcode == 30 ? 32769 : 49153) + distExtra;
         w.Code(litCodes[285], 15);
-        w.Bits(lenExtra, 16);
+        w.Put(lenExtra, 16);
         w.Code(distCodes[dcode], 15);
-        w.Bits(distExtra, 14);
+        w.Put(distExtra, 14);
         for (size_t i = 0; i < len; ++i) want.push_back(at(dist));
       }
     }
     w.Code(litCodes[256], 15);
-    const Bytes comp = w.Take();
+    const Bytes comp = w.Finish();
     for (size_t chunk : {size_t(1) << 16, size_t(7)}) {
       Bytes out;
       ASSERT_EQ(Decode(comp, out, zm::TInflateMode::Deflate64, chunk), zm::irOk) << round;

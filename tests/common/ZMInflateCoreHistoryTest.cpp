@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "TestDeflate.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -52,19 +54,14 @@ class TStreamWriter {
   explicit TStreamWriter(bool d64) : FD64(d64) {}
 
   void Stored(const Bytes& data, bool last = false) {
-    Bits(last, 1);
-    Bits(0, 2);
-    if (FCount) Bits(0, 8 - FCount);
-    Bits(unsigned(data.size()), 16);
-    Bits(unsigned(~data.size() & 0xFFFF), 16);
-    FData.insert(FData.end(), data.begin(), data.end());
+    FBits.StoredBlock(data, last);
     Want.insert(Want.end(), data.begin(), data.end());
   }
 
   // A fixed-code block of random literals and matches.
   void Fixed(std::mt19937& rng, unsigned symbols, bool last = false) {
-    Bits(last, 1);
-    Bits(1, 2);
+    FBits.Put(last, 1);
+    FBits.Put(1, 2);
     std::vector<unsigned> lit(288), dist(32, 5);
     std::fill(lit.begin(), lit.begin() + 144, 8);
     std::fill(lit.begin() + 144, lit.begin() + 256, 9);
@@ -96,23 +93,20 @@ class TStreamWriter {
       if (lit[s]) nlit = std::max(nlit, s + 1);
     for (unsigned s = 0; s < 32; ++s)
       if (dist[s]) ndist = std::max(ndist, s + 1);
-    Bits(last, 1);
-    Bits(2, 2);
-    Bits(nlit - 257, 5);
-    Bits(ndist - 1, 5);
-    Bits(19 - 4, 4);
+    FBits.Put(last, 1);
+    FBits.Put(2, 2);
+    FBits.Put(nlit - 257, 5);
+    FBits.Put(ndist - 1, 5);
+    FBits.Put(19 - 4, 4);
     // Code-length code: lengths 0-15 take 4 bits each, repeat codes are not used.
     static const unsigned order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-    for (unsigned i = 0; i < 19; ++i) Bits(order[i] < 16 ? 4 : 0, 3);
-    for (unsigned s = 0; s < nlit; ++s) Code(lit[s], 4);
-    for (unsigned s = 0; s < ndist; ++s) Code(dist[s], 4);
+    for (unsigned i = 0; i < 19; ++i) FBits.Put(order[i] < 16 ? 4 : 0, 3);
+    for (unsigned s = 0; s < nlit; ++s) FBits.Code(lit[s], 4);
+    for (unsigned s = 0; s < ndist; ++s) FBits.Code(dist[s], 4);
     Body(rng, symbols, lit, dist);
   }
 
-  Bytes Finish() {
-    if (FCount) Bits(0, 8 - FCount);
-    return FData;
-  }
+  Bytes Finish() { return FBits.Finish(); }
 
   Bytes Want;
 
@@ -137,7 +131,8 @@ class TStreamWriter {
 
   void Body(std::mt19937& rng, unsigned symbols, const std::vector<unsigned>& lit,
             const std::vector<unsigned>& dist) {
-    const std::vector<uint32_t> litCodes = Canonical(lit), distCodes = Canonical(dist);
+    const std::vector<uint32_t> litCodes = zmtest::CanonicalCodes(lit),
+                                distCodes = zmtest::CanonicalCodes(dist);
     std::vector<unsigned> lits, lengths, dists;
     for (unsigned s = 0; s < 256; ++s)
       if (lit[s]) lits.push_back(s);
@@ -148,7 +143,7 @@ class TStreamWriter {
     for (unsigned i = 0; i < symbols; ++i) {
       if (lengths.empty() || lits.empty() ? !lits.empty() : rng() % 3 == 0) {
         const unsigned s = lits[rng() % lits.size()];
-        Code(litCodes[s], lit[s]);
+        FBits.Code(litCodes[s], lit[s]);
         Want.push_back(uint8_t(s));
         continue;
       }
@@ -162,13 +157,13 @@ class TStreamWriter {
                                                                 : 0;
       const unsigned ds = dists[rng() % dists.size()];
       const unsigned distExtra = kDistExtra[ds] ? unsigned(rng() % (1u << kDistExtra[ds])) : 0;
-      Code(litCodes[ls], lit[ls]);
-      Bits(lenExtra, lenExtraBits);
-      Code(distCodes[ds], dist[ds]);
-      Bits(distExtra, kDistExtra[ds]);
+      FBits.Code(litCodes[ls], lit[ls]);
+      FBits.Put(lenExtra, lenExtraBits);
+      FBits.Code(distCodes[ds], dist[ds]);
+      FBits.Put(distExtra, kDistExtra[ds]);
       Match(lenBase + lenExtra, kDistBase[ds] + distExtra);
     }
-    Code(litCodes[256], lit[256]);
+    FBits.Code(litCodes[256], lit[256]);
   }
 
  public:
@@ -178,73 +173,32 @@ class TStreamWriter {
   }
   // A fixed-code block of one match (and the end code).
   void FixedMatch(unsigned len, unsigned dist, bool last = false) {
-    Bits(last, 1);
-    Bits(1, 2);
+    FBits.Put(last, 1);
+    FBits.Put(1, 2);
     const TSymbol l = LengthSymbol(len, FD64), d = DistSymbol(dist);
-    PutFixedLit(l.Code);
-    Bits(l.Extra, l.Bits);
-    Code(d.Code, 5);
-    Bits(d.Extra, d.Bits);
-    PutFixedLit(256);
+    FBits.FixedLit(l.Code);
+    FBits.Put(l.Extra, l.Bits);
+    FBits.Code(d.Code, 5);
+    FBits.Put(d.Extra, d.Bits);
+    FBits.FixedLit(256);
     Match(len, dist);
   }
 
  private:
-  void PutFixedLit(unsigned s) {
-    if (s < 144)
-      Code(0x30 + s, 8);
-    else if (s < 256)
-      Code(0x190 + s - 144, 9);
-    else if (s < 280)
-      Code(s - 256, 7);
-    else
-      Code(0xC0 + s - 280, 8);
-  }
-  static std::vector<uint32_t> Canonical(const std::vector<unsigned>& lens) {
-    unsigned count[16] = {0};
-    for (unsigned l : lens) count[l]++;
-    count[0] = 0;
-    uint32_t next[16] = {0}, code = 0;
-    for (unsigned b = 1; b < 16; ++b) next[b] = code = (code + count[b - 1]) << 1;
-    std::vector<uint32_t> codes(lens.size());
-    for (size_t i = 0; i < lens.size(); ++i)
-      if (lens[i]) codes[i] = next[lens[i]]++;
-    return codes;
-  }
-  void Bits(uint32_t v, unsigned n) {
-    for (unsigned i = 0; i < n; ++i) {
-      if (FCount == 0) FData.push_back(0);
-      FData.back() |= uint8_t(((v >> i) & 1) << FCount);
-      FCount = (FCount + 1) & 7;
-    }
-  }
-  void Code(uint32_t code, unsigned len) {
-    for (unsigned i = len; i-- > 0;) Bits((code >> i) & 1, 1);
-  }
-
   bool FD64;
-  Bytes FData;
-  unsigned FCount = 0;
+  zmtest::TBitWriter FBits;
 };
 
 // Decodes with reader chunks of at most inChunk bytes and sink chunks of outChunk.
 int Decode(zm::TZMInflateCore& core, const Bytes& comp, Bytes& out, size_t inChunk, size_t outChunk = 0) {
   out.clear();
   core.SetOutChunk(outChunk);
-  size_t pos = 0;
   bool chunksOk = true;
-  const int r = core.Inflate(
-      [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-        const size_t n = std::min({max, comp.size() - pos, inChunk});
-        std::memcpy(buf, comp.data() + pos, n);
-        pos += n;
-        return ptrdiff_t(n);
-      },
-      [&](const uint8_t* p, size_t n) {
-        if (outChunk && n > outChunk) chunksOk = false;
-        out.insert(out.end(), p, p + n);
-        return true;
-      });
+  const int r = core.Inflate(zmtest::ChunkReader(comp, inChunk), [&](const uint8_t* p, size_t n) {
+    if (outChunk && n > outChunk) chunksOk = false;
+    out.insert(out.end(), p, p + n);
+    return true;
+  });
   EXPECT_TRUE(chunksOk) << "a sink chunk was longer than " << outChunk;
   return r;
 }

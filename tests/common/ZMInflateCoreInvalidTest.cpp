@@ -11,66 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "TestDeflate.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using zmtest::CanonicalCodes;
+using zmtest::DeflateRaw;
+using zmtest::TBitWriter;
 
-// Writes a deflate bit stream: values LSB first, Huffman codes MSB first.
-struct TBitWriter {
-  Bytes Out;
-  uint64_t Acc = 0;
-  unsigned N = 0;
-  void Put(uint32_t v, unsigned bits) {
-    Acc |= uint64_t(v) << N;
-    N += bits;
-    while (N >= 8) {
-      Out.push_back(uint8_t(Acc));
-      Acc >>= 8;
-      N -= 8;
-    }
-  }
-  void PutCode(uint32_t code, unsigned len) {
-    uint32_t r = 0;
-    for (unsigned i = 0; i < len; ++i) r = (r << 1) | ((code >> i) & 1);
-    Put(r, len);
-  }
-  void Align() {
-    if (N) Put(0, 8 - N);
-  }
-  Bytes Finish() {
-    Align();
-    return Out;
-  }
-};
-
-// Canonical codes of a set of code lengths.
-std::vector<uint32_t> Canonical(const std::vector<uint8_t>& lens) {
-  unsigned count[16] = {0};
-  for (uint8_t l : lens) count[l]++;
-  count[0] = 0;
-  uint32_t next[16] = {0};
-  uint32_t code = 0;
-  for (int b = 1; b < 16; ++b) {
-    code = (code + count[b - 1]) << 1;
-    next[b] = code;
-  }
-  std::vector<uint32_t> codes(lens.size());
-  for (size_t i = 0; i < lens.size(); ++i)
-    if (lens[i]) codes[i] = next[lens[i]]++;
-  return codes;
-}
-
-void PutFixedLit(TBitWriter& w, unsigned sym) {
-  if (sym < 144)
-    w.PutCode(0x30 + sym, 8);
-  else if (sym < 256)
-    w.PutCode(0x190 + sym - 144, 9);
-  else if (sym < 280)
-    w.PutCode(sym - 256, 7);
-  else
-    w.PutCode(0xC0 + sym - 280, 8);
-}
-void PutFixedDist(TBitWriter& w, unsigned sym) { w.PutCode(sym, 5); }
+void PutFixedDist(TBitWriter& w, unsigned sym) { w.Code(sym, 5); }
 
 // A code-length code set that is complete: symbols 0-12 get 4 bits, 13-18 get 5 bits.
 std::vector<uint8_t> StdClLens() {
@@ -100,9 +50,9 @@ void PutDynamic(TBitWriter& w, bool last, unsigned nlit, unsigned ndist, const s
   w.Put(ndist - 1, 5);
   w.Put(15, 4);
   for (uint8_t s : order) w.Put(clLens[s], 3);
-  std::vector<uint32_t> codes = Canonical(clLens);
+  std::vector<uint32_t> codes = CanonicalCodes(clLens);
   for (const TClItem& it : items) {
-    w.PutCode(codes[it.Sym], clLens[it.Sym]);
+    w.Code(codes[it.Sym], clLens[it.Sym]);
     if (it.Sym == 16) w.Put(it.Extra, 2);
     if (it.Sym == 17) w.Put(it.Extra, 3);
     if (it.Sym == 18) w.Put(it.Extra, 7);
@@ -114,32 +64,10 @@ int Decode(const Bytes& in, Bytes* out = nullptr, zm::TInflateMode mode = zm::TI
   static zm::TZMInflateCore deflate(zm::TInflateMode::Deflate);
   static zm::TZMInflateCore deflate64(zm::TInflateMode::Deflate64);
   zm::TZMInflateCore& core = mode == zm::TInflateMode::Deflate ? deflate : deflate64;
-  size_t pos = 0;
-  return core.Inflate(
-      [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-        size_t n = std::min(max, in.size() - pos);
-        if (n) std::memcpy(buf, in.data() + pos, n);
-        pos += n;
-        return ptrdiff_t(n);
-      },
-      [&](const uint8_t* p, size_t n) {
-        if (out) out->insert(out->end(), p, p + n);
-        return true;
-      });
-}
-
-Bytes ZDeflate(const Bytes& in, int level, int strategy) {
-  z_stream zs{};
-  deflateInit2(&zs, level, Z_DEFLATED, -15, 8, strategy);
-  Bytes out(deflateBound(&zs, uLong(in.size())) + 64);
-  zs.next_in = const_cast<Bytef*>(in.data());
-  zs.avail_in = uInt(in.size());
-  zs.next_out = out.data();
-  zs.avail_out = uInt(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
+  return core.Inflate(zmtest::ChunkReader(in), [&](const uint8_t* p, size_t n) {
+    if (out) out->insert(out->end(), p, p + n);
+    return true;
+  });
 }
 
 TEST(InflateCoreInvalid, HeaderLevelFaults) {
@@ -174,9 +102,9 @@ TEST(InflateCoreInvalid, CodeSets) {
     std::vector<uint8_t> all = litLens;
     all.insert(all.end(), distLens.begin(), distLens.end());
     PutDynamic(w, true, unsigned(litLens.size()), unsigned(distLens.size()), clLens, Plain(all));
-    std::vector<uint32_t> codes = Canonical(litLens);
-    if (litLens['A']) w.PutCode(codes['A'], litLens['A']);
-    w.PutCode(codes[256], litLens[256]);
+    std::vector<uint32_t> codes = CanonicalCodes(litLens);
+    if (litLens['A']) w.Code(codes['A'], litLens['A']);
+    w.Code(codes[256], litLens[256]);
     return Decode(w.Finish(), out);
   };
   Bytes out;
@@ -233,12 +161,12 @@ TEST(InflateCoreInvalid, DistanceCodeSets) {
     all.insert(all.end(), dist.begin(), dist.end());
     TBitWriter w;
     PutDynamic(w, true, unsigned(l.size()), unsigned(dist.size()), cl, Plain(all));
-    std::vector<uint32_t> lc = Canonical(l);
-    std::vector<uint32_t> dc = Canonical(dist);
-    w.PutCode(lc['A'], 2);
-    w.PutCode(lc[257], 1);
-    w.PutCode(distCode < dist.size() && dist[distCode] ? dc[distCode] : 1, 1);
-    w.PutCode(lc[256], 2);
+    std::vector<uint32_t> lc = CanonicalCodes(l);
+    std::vector<uint32_t> dc = CanonicalCodes(dist);
+    w.Code(lc['A'], 2);
+    w.Code(lc[257], 1);
+    w.Code(distCode < dist.size() && dist[distCode] ? dc[distCode] : 1, 1);
+    w.Code(lc[256], 2);
     Bytes out;
     int r = Decode(w.Finish(), &out);
     return std::make_pair(r, out);
@@ -258,8 +186,8 @@ TEST(InflateCoreInvalid, FixedBlockCodes) {
     TBitWriter w;
     w.Put(1, 1);
     w.Put(1, 2);
-    PutFixedLit(w, sym);
-    PutFixedLit(w, 256);
+    w.FixedLit(sym);
+    w.FixedLit(256);
     EXPECT_EQ(Decode(w.Finish()), zm::irBadData) << sym;
   }
   // Distance codes 30 and 31 exist only in Deflate64.
@@ -267,11 +195,11 @@ TEST(InflateCoreInvalid, FixedBlockCodes) {
     TBitWriter w;
     w.Put(1, 1);
     w.Put(1, 2);
-    PutFixedLit(w, 'x');
-    PutFixedLit(w, 257);
+    w.FixedLit('x');
+    w.FixedLit(257);
     PutFixedDist(w, code);
     w.Put(0, 14);
-    PutFixedLit(w, 256);
+    w.FixedLit(256);
     Bytes s = w.Finish();
     EXPECT_EQ(Decode(s), zm::irBadData) << code;
     Bytes out;
@@ -284,14 +212,14 @@ TEST(InflateCoreInvalid, DistancesBeforeTheStartReadZeros) {
   TBitWriter w;
   w.Put(1, 1);
   w.Put(1, 2);
-  PutFixedLit(w, 257);  // length 3, distance 5
+  w.FixedLit(257);  // length 3, distance 5
   PutFixedDist(w, 4);
   w.Put(0, 1);
-  PutFixedLit(w, 'x');
-  PutFixedLit(w, 285);  // length 258, distance 32768
+  w.FixedLit('x');
+  w.FixedLit(285);  // length 258, distance 32768
   PutFixedDist(w, 29);
   w.Put(8191, 13);
-  PutFixedLit(w, 256);
+  w.FixedLit(256);
   Bytes out;
   ASSERT_EQ(Decode(w.Finish(), &out), zm::irOk);
   Bytes want(3 + 1 + 258, 0);
@@ -305,9 +233,9 @@ TEST(InflateCoreInvalid, EndingExactlyAfterTheLastCode) {
   TBitWriter w;
   w.Put(1, 1);
   w.Put(1, 2);
-  for (int i = 0; i < 6; ++i) PutFixedLit(w, 200);
-  PutFixedLit(w, 256);
-  ASSERT_EQ(w.N, 0u);
+  for (int i = 0; i < 6; ++i) w.FixedLit(200);
+  w.FixedLit(256);
+  ASSERT_EQ(w.Pending(), 0u);
   Bytes s = w.Finish();
   ASSERT_EQ(s.size(), 8u);
   Bytes out;
@@ -327,7 +255,7 @@ TEST(InflateCoreInvalid, TruncationAtEveryBytePosition) {
   };
   for (TCase c : {TCase{6, Z_DEFAULT_STRATEGY}, TCase{1, Z_HUFFMAN_ONLY}, TCase{0, Z_DEFAULT_STRATEGY},
                   TCase{9, Z_FIXED}, TCase{6, Z_RLE}}) {
-    Bytes comp = ZDeflate(data, c.Level, c.Strategy);
+    Bytes comp = DeflateRaw(data, c.Level, c.Strategy);
     Bytes out;
     ASSERT_EQ(Decode(comp, &out), zm::irOk);
     ASSERT_EQ(out, data);
@@ -341,7 +269,7 @@ TEST(InflateCoreInvalid, TruncationAtEveryBytePosition) {
 // Arbitrary bytes end in one of the defined results, never in a crash.
 TEST(InflateCoreInvalid, RandomBytesGiveDefinedResults) {
   std::mt19937 rng(31337);
-  Bytes base = ZDeflate(Bytes(3000, 'q'), 6, Z_DEFAULT_STRATEGY);
+  Bytes base = DeflateRaw(Bytes(3000, 'q'), 6, Z_DEFAULT_STRATEGY);
   for (int i = 0; i < 3000; ++i) {
     Bytes s;
     if (i % 2) {
@@ -361,21 +289,13 @@ TEST(InflateCoreInvalid, RandomBytesGiveDefinedResults) {
 TEST(InflateCoreInvalid, TablePoolIsBounded) {
   Bytes data;
   for (int i = 0; i < 20000; ++i) data.push_back(uint8_t((i * i) >> 3));
-  Bytes comp = ZDeflate(data, 6, Z_DEFAULT_STRATEGY);
+  Bytes comp = DeflateRaw(data, 6, Z_DEFAULT_STRATEGY);
   zm::TZMInflateCore small(zm::TInflateMode::Deflate, 700);
-  size_t pos = 0;
-  zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    size_t n = std::min(max, comp.size() - pos);
-    std::memcpy(buf, comp.data() + pos, n);
-    pos += n;
-    return ptrdiff_t(n);
-  };
-  EXPECT_EQ(small.Inflate(reader, nullptr), zm::irNoTableSpace);
+  EXPECT_EQ(small.Inflate(zmtest::ChunkReader(comp), nullptr), zm::irNoTableSpace);
   EXPECT_LE(small.PoolUsed(), small.PoolCapacity());
 
   zm::TZMInflateCore full;
-  pos = 0;
-  EXPECT_EQ(full.Inflate(reader, nullptr), zm::irOk);
+  EXPECT_EQ(full.Inflate(zmtest::ChunkReader(comp), nullptr), zm::irOk);
   EXPECT_EQ(full.OutCount(), data.size());
 }
 

@@ -12,23 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "TestDeflate.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ZDeflate(const Bytes& in, int level, int strategy, int memLevel = 8) {
-  z_stream zs{};
-  EXPECT_EQ(deflateInit2(&zs, level, Z_DEFLATED, -15, memLevel, strategy), Z_OK);
-  Bytes out(deflateBound(&zs, uLong(in.size())) + 64);
-  zs.next_in = const_cast<Bytef*>(in.data());
-  zs.avail_in = uInt(in.size());
-  zs.next_out = out.data();
-  zs.avail_out = uInt(out.size());
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
+using zmtest::DeflateRaw;
 
 enum TKind { kText, kSource, kBinary, kRandom, kRuns, kKindCount };
 const char* const kKindNames[] = {"text", "source", "binary", "random", "runs"};
@@ -159,7 +148,7 @@ TEST(InflateCore, MatchesZlibForEveryLevelStrategyKindAndSize) {
       uint32_t want = ZCrc(data);
       for (const TStrategy& st : kStrategies) {
         for (int level = 0; level <= 9; ++level) {
-          Bytes comp = ZDeflate(data, level, st.Id, 1 + (streams % 9));
+          Bytes comp = DeflateRaw(data, level, st.Id, 1 + (streams % 9));
           TDecoded got;
           switch (streams % 3) {
             case 0: got = Decode(comp); break;
@@ -192,7 +181,7 @@ TEST(InflateCore, MatchesZlibForRandomMixedBuffers) {
     }
     int level = int(rng() % 10);
     const TStrategy& st = kStrategies[rng() % 5];
-    Bytes comp = ZDeflate(data, level, st.Id);
+    Bytes comp = DeflateRaw(data, level, st.Id);
     TDecoded got = Decode(comp, &rng, 1 + rng() % 3000, (round & 1) ? 1 + rng() % 5000 : 0);
     ASSERT_EQ(got.Result, zm::irOk) << "round " << round;
     ASSERT_TRUE(got.Data == data) << "round " << round;
@@ -219,7 +208,7 @@ TEST(InflateCore, MatchesZlibForLargeStreams) {
                          {kBinary, 2u << 20, 4, Z_FIXED}};
   for (const TCase& c : cases) {
     Bytes data = MakeData(c.Kind, c.Size, uint32_t(c.Size));
-    Bytes comp = ZDeflate(data, c.Level, c.Strategy);
+    Bytes comp = DeflateRaw(data, c.Level, c.Strategy);
     TDecoded whole = Decode(comp);
     ASSERT_EQ(whole.Result, zm::irOk) << kKindNames[c.Kind];
     ASSERT_TRUE(whole.Data == data) << kKindNames[c.Kind];
@@ -233,7 +222,7 @@ TEST(InflateCore, MatchesZlibForLargeStreams) {
 // Data after the end of the stream is ignored and not read beyond the current chunk.
 TEST(InflateCore, StopsAtTheEndOfTheStream) {
   Bytes data = MakeData(kText, 50000, 5);
-  Bytes comp = ZDeflate(data, 6, Z_DEFAULT_STRATEGY);
+  Bytes comp = DeflateRaw(data, 6, Z_DEFAULT_STRATEGY);
   Bytes padded = comp;
   for (int i = 0; i < 5000; ++i) padded.push_back(uint8_t(i * 7));
   for (size_t chunk : {size_t(1), size_t(10), size_t(4096), size_t(1) << 16}) {
@@ -247,22 +236,15 @@ TEST(InflateCore, StopsAtTheEndOfTheStream) {
 
 TEST(InflateCore, ReportsSinkAndReaderFailures) {
   Bytes data = MakeData(kSource, 600000, 8);
-  Bytes comp = ZDeflate(data, 6, Z_DEFAULT_STRATEGY);
+  Bytes comp = DeflateRaw(data, 6, Z_DEFAULT_STRATEGY);
   zm::TZMInflateCore core;
-  size_t pos = 0;
-  zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    size_t n = std::min(max, comp.size() - pos);
-    std::memcpy(buf, comp.data() + pos, n);
-    pos += n;
-    return ptrdiff_t(n);
-  };
   int calls = 0;
   zm::TZMInflateCore::TSink refuseSecond = [&](const uint8_t*, size_t) { return ++calls < 2; };
-  EXPECT_EQ(core.Inflate(reader, refuseSecond), zm::irWriteFailed);
+  EXPECT_EQ(core.Inflate(zmtest::ChunkReader(comp), refuseSecond), zm::irWriteFailed);
   EXPECT_EQ(calls, 2);
 
   // The same decoder runs again; a reader error is reported as such.
-  pos = 0;
+  size_t pos = 0;
   zm::TZMInflateCore::TReader failing = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
     if (pos > 1000) return -1;
     size_t n = std::min<size_t>(max, 500);
@@ -273,8 +255,7 @@ TEST(InflateCore, ReportsSinkAndReaderFailures) {
   EXPECT_EQ(core.Inflate(failing, nullptr), zm::irReadFailed);
 
   // And a whole run without a sink only counts.
-  pos = 0;
-  EXPECT_EQ(core.Inflate(reader, nullptr), zm::irOk);
+  EXPECT_EQ(core.Inflate(zmtest::ChunkReader(comp), nullptr), zm::irOk);
   EXPECT_EQ(core.OutCount(), data.size());
 }
 

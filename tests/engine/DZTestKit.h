@@ -1,15 +1,15 @@
-// Test kit for the engine: loads the library, answers its callbacks, builds archives
-// byte by byte, runs peer tools and compares folder trees. The same kit serves the
-// POSIX and the Windows builds of the suites.
+// Test kit for the engine: loads the library, answers its callbacks (through the shared
+// host double), builds archives byte by byte, runs peer tools and compares folder
+// trees. The same kit serves the POSIX and the Windows builds of the suites.
 #pragma once
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "DZEngineIntf.h"
+#include "TestEngineHost.h"
 #include "TestPeers.h"
 #include "TestZip.h"
 
@@ -18,81 +18,20 @@ namespace dzt {
 namespace fs = std::filesystem;
 
 // The engine library, loaded once per test program through the platform's loader.
-struct TEngine {
-  void* Handle = nullptr;
-  TDZExecFunc Exec = nullptr;
-  TDZAbortFunc Abort = nullptr;
-  TDZVersionFunc Version = nullptr;
-  TDZVersionFunc PrivVersion = nullptr;
-  TDZNameFunc Name = nullptr;
-  TDZBannerFunc Banner = nullptr;
-  TDZPathFunc Path = nullptr;
-  std::string Error;
-  bool Load(const char* path);
+struct TEngine : zmtest::TEngineLib {
   static TEngine& Main();
 };
 
-struct TMsg {
-  int32_t Code;
-  std::string Text;
-};
-struct TSkip {
-  std::string Name = {};
-  int Type;  // skip ordinal
-  int Error;
-};
+using zmtest::TextOf;
+using zmtest::TMemStream;
+using zmtest::TMsg;
+using zmtest::TSkip;
 
-// An application stream lent to the engine.
-struct TMemStream {
-  std::string Data = {};
-  int64_t Pos = 0;
-  bool Closed = false;
-};
-
-// Answers the callbacks of one DZ_Exec and records what the engine reported.
-class THarness {
+// The host double of the suites, running the engine of this build unless told otherwise.
+class THarness : public zmtest::TEngineHost {
  public:
-  std::string Archive, Password, Root, Base, Temp;
-  std::vector<std::string> Specs, Excludes;
-  uint32_t Options = DZ_OPT_ALWAYS | DZ_OPT_EXTRACT;
-  int32_t PwdReqCount = 1;
-  int32_t Level = 6;
-  void* OpData = nullptr;
-  bool WithStreams = true;
-
-  // Handlers; a missing one answers 0 as a component without the event does.
-  std::function<int(const std::string& name, int32_t& tries, std::string& pwd)> OnPassword;
-  std::function<int(const std::string& name, uint32_t found, uint32_t expected)> OnCrc;
-  std::function<int(const std::string& name, int32_t dflt, int32_t index, int32_t older)> OnOverwrite;
-  std::function<int(int action, int64_t size)> OnProgress;
-  std::function<int(const TSkip&)> OnSkipped;
-  std::function<int(std::string& name, const std::string& base)> OnExtName;
-
-  // Recorded.
-  std::vector<TMsg> Messages;
-  std::vector<TSkip> Skips;
-  std::vector<std::string> Items;  // names of action 1
-  std::vector<int> Actions;        // every action in order
-  int64_t TotalItems = -1, TotalBytes = -1, StepBytes = 0;
-  uint32_t Key = 0;
-  int PasswordAsks = 0;
-  std::map<int, TMemStream> Streams;  // by stream number
-
-  int Exec(TEngine& engine = TEngine::Main());
-  bool HasSkip(int type) const;
-  std::string AllMessages() const;
-
- private:
-  static int32_t DZ_CALL Callback(void* rec);
-  static int32_t DZ_CALL StreamCallback(void* rec);
-  int32_t Handle(TDZCallbackRec& rec);
-  int32_t HandleStream(TDZStreamRec& rec);
-  std::string FTextBuf;
+  int Exec(TEngine& engine = TEngine::Main()) { return TEngineHost::Exec(engine.Exec); }
 };
-
-// A text of the callback record as UTF-8: form 0 is 8-bit (as the engine sends on
-// POSIX), any other form UTF-16 (as it sends on Windows).
-std::string TextOf(const void* p, int32_t form);
 
 // Byte-by-byte archive builder for crafted and malformed archives.
 using testzip::BuildZip;

@@ -64,9 +64,16 @@ class TTempDir {
 };
 
 // The whole content of a file (empty when it cannot be read).
-inline std::string Slurp(const std::string& path) {
+inline std::string Slurp(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes a file whole, its folders made as needed.
+inline void WriteWhole(const std::filesystem::path& path, const std::string& bytes) {
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 }  // namespace zmtest

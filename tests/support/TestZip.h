@@ -53,6 +53,14 @@ inline void Put32(std::string& s, uint32_t v) {
   Put16(s, v >> 16);
 }
 
+// An extra-field block: its tag, the size of its data, the data.
+inline std::string ExtraBlock(uint16_t tag, const std::string& data) {
+  std::string b;
+  Put16(b, tag);
+  Put16(b, uint16_t(data.size()));
+  return b + data;
+}
+
 namespace detail {
 
 // Traditional encryption, written here independently of the engine.
@@ -117,29 +125,25 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
     const uint32_t uncomp = e.UncompOverride >= 0 ? uint32_t(e.UncompOverride) : uint32_t(e.Data.size());
     const uint32_t off = e.OffsetOverride >= 0 ? uint32_t(e.OffsetOverride) : uint32_t(zip.size());
     if (offsets) offsets->push_back(zip.size());
-    std::string lh;
-    Put32(lh, 0x04034b50);
-    Put16(lh, 20);
-    Put16(lh, flags);
-    Put16(lh, e.Method);
-    Put32(lh, e.DosTime);
-    Put32(lh, crc);
-    Put32(lh, comp);
-    Put32(lh, uncomp);
-    Put16(lh, uint32_t(e.Name.size()));
-    Put16(lh, uint32_t(e.Extra.size()));
-    zip += lh + e.Name + e.Extra + payload;
+    // The fields from the flags to the extra field's length, alike in both headers.
+    auto putShared = [&](std::string& h) {
+      Put16(h, flags);
+      Put16(h, e.Method);
+      Put32(h, e.DosTime);
+      Put32(h, crc);
+      Put32(h, comp);
+      Put32(h, uncomp);
+      Put16(h, uint32_t(e.Name.size()));
+      Put16(h, uint32_t(e.Extra.size()));
+    };
+    Put32(zip, 0x04034b50);
+    Put16(zip, 20);
+    putShared(zip);
+    zip += e.Name + e.Extra + payload;
     Put32(cd, 0x02014b50);
     Put16(cd, e.MadeBy);
     Put16(cd, 20);
-    Put16(cd, flags);
-    Put16(cd, e.Method);
-    Put32(cd, e.DosTime);
-    Put32(cd, crc);
-    Put32(cd, comp);
-    Put32(cd, uncomp);
-    Put16(cd, uint32_t(e.Name.size()));
-    Put16(cd, uint32_t(e.Extra.size()));
+    putShared(cd);
     Put16(cd, 0);
     Put16(cd, 0);
     Put16(cd, 0);

@@ -9,6 +9,7 @@
 #include "TestZip.h"
 #include "ZMDllLoadTestKit.h"
 #include "ZMMsgStr.h"
+#include "TestTempDir.h"
 #include "ZipMateTestKit.h"
 
 namespace fs = std::filesystem;
@@ -26,18 +27,6 @@ bool HaveZip() {
 #endif
 }
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteAll(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
-}
-
 struct TExtractFixture : ::testing::Test {
   TScopedUi Ui;
   TTempDir Tmp{"extract"};
@@ -52,8 +41,8 @@ struct TExtractFixture : ::testing::Test {
     Comp.OnMessage = [this](TObject*, int c, const std::string& m) { Messages.emplace_back(c, m); };
     Src = Tmp.Path / "src";
     Out = Tmp.Path / "out";
-    WriteAll(Src / "a.txt", "alpha\n");
-    WriteAll(Src / "sub" / "b.txt", std::string(5000, 'b'));
+    zmtest::WriteWhole(Src / "a.txt", "alpha\n");
+    zmtest::WriteWhole(Src / "sub" / "b.txt", std::string(5000, 'b'));
     fs::create_directories(Out);
   }
   // An archive of a.txt and sub/b.txt, deflated or stored, encrypted when a password is
@@ -72,10 +61,10 @@ struct TExtractFixture : ::testing::Test {
     std::vector<testzip::TEntrySpec> entries;
     for (const char* entry : {"a.txt", "sub/b.txt"})
       entries.push_back({.Name = entry,
-                         .Data = ReadAll(Src / entry),
+                         .Data = zmtest::Slurp(Src / entry),
                          .Method = uint16_t(stored ? 0 : 8),
                          .Password = password});
-    WriteAll(archive, testzip::BuildZip(entries));
+    zmtest::WriteWhole(archive, testzip::BuildZip(entries));
     return archive;
   }
   int32_t Run(const std::string& archive, TZMExtrOpts opts) {
@@ -92,8 +81,8 @@ TEST_F(TExtractFixture, ExtractsWithFoldersAndReleasesTheEngine) {
   std::string a = Zip("plain.zip");
   EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 0) << Comp.ErrMsg();
   EXPECT_EQ(Comp.SuccessCnt(), 2);
-  EXPECT_EQ(ReadAll(Out / "a.txt"), "alpha\n");
-  EXPECT_EQ(ReadAll(Out / "sub" / "b.txt"), std::string(5000, 'b'));
+  EXPECT_EQ(zmtest::Slurp(Out / "a.txt"), "alpha\n");
+  EXPECT_EQ(zmtest::Slurp(Out / "sub" / "b.txt"), std::string(5000, 'b'));
   EXPECT_FALSE(DLLLoader().Loaded());
   EXPECT_FALSE(Comp.DLL_Load());
   // Test mode writes nothing and needs no base folder.
@@ -115,12 +104,12 @@ TEST_F(TExtractFixture, SpecificationsSelectEntries) {
 
 TEST_F(TExtractFixture, ExistingFilesNeedOverwrite) {
   std::string a = Zip("plain.zip");
-  WriteAll(Out / "a.txt", "mine");
+  zmtest::WriteWhole(Out / "a.txt", "mine");
   EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 0) << Comp.ErrMsg();
-  EXPECT_EQ(ReadAll(Out / "a.txt"), "mine");
+  EXPECT_EQ(zmtest::Slurp(Out / "a.txt"), "mine");
   EXPECT_EQ(Comp.SuccessCnt(), 1);
   EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames, ExtrOverWrite}), 0) << Comp.ErrMsg();
-  EXPECT_EQ(ReadAll(Out / "a.txt"), "alpha\n");
+  EXPECT_EQ(zmtest::Slurp(Out / "a.txt"), "alpha\n");
   EXPECT_EQ(Comp.SuccessCnt(), 2);
 }
 
@@ -143,7 +132,7 @@ TEST_F(TExtractFixture, WrongAndRightPasswords) {
   EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 0) << Comp.ErrMsg();
   EXPECT_EQ(Comp.SuccessCnt(), 2);
   EXPECT_GE(asked, 1);
-  EXPECT_EQ(ReadAll(Out / "a.txt"), "alpha\n");
+  EXPECT_EQ(zmtest::Slurp(Out / "a.txt"), "alpha\n");
 }
 
 // AES-encrypted entries ask through the same event, PasswordReqCount times.
@@ -167,7 +156,7 @@ TEST_F(TExtractFixture, AesPasswordsGoThroughThePasswordEvent) {
   EXPECT_EQ(Run(a, TZMExtrOpts{ExtrDirNames}), 0) << Comp.ErrMsg();
   EXPECT_EQ(Comp.SuccessCnt(), 2);
   EXPECT_EQ(repeats, (std::vector<uint32_t>{3, 2, 1}));
-  EXPECT_EQ(ReadAll(Out / "sub" / "b.txt"), std::string(5000, 'b'));
+  EXPECT_EQ(zmtest::Slurp(Out / "sub" / "b.txt"), std::string(5000, 'b'));
 }
 
 TEST_F(TExtractFixture, PasswordAbortEndsTheRunAsCancelled) {
@@ -189,11 +178,11 @@ TEST_F(TExtractFixture, UnattendedWithoutPasswordWarnsFirst) {
 
 TEST_F(TExtractFixture, CrcErrorIsReported) {
   std::string a = Zip("stored.zip", true);
-  std::string bytes = ReadAll(a);
+  std::string bytes = zmtest::Slurp(a);
   size_t at = bytes.find("alpha");
   ASSERT_NE(at, std::string::npos);
   bytes[at] = 'A';
-  WriteAll(a, bytes);
+  zmtest::WriteWhole(a, bytes);
   Run(a, TZMExtrOpts{ExtrDirNames});
   EXPECT_EQ(Comp.ErrCode(), zmsError);
   EXPECT_NE(Comp.ErrMsg().find("a.txt"), std::string::npos) << Comp.ErrMsg();
@@ -221,14 +210,14 @@ TEST_F(TExtractFixture, CancelFromProgressHandler) {
 
 TEST_F(TExtractFixture, ExceptionInHandlerEndsTheRunWithItsDescription) {
   std::string a = Zip("plain.zip");
-  WriteAll(Out / "a.txt", "mine");
+  zmtest::WriteWhole(Out / "a.txt", "mine");
   Comp.OnExtractOverwrite = [](TObject*, const std::string&, bool, bool&, int) {
     throw std::runtime_error("handler broke");
   };
   Run(a, TZMExtrOpts{ExtrDirNames});
   EXPECT_EQ(Comp.ErrCode(), zmsEngineCallbackException);
   EXPECT_NE(Comp.ErrMsg().find(" #12 \"handler broke\""), std::string::npos) << Comp.ErrMsg();
-  EXPECT_EQ(ReadAll(Out / "a.txt"), "mine");
+  EXPECT_EQ(zmtest::Slurp(Out / "a.txt"), "mine");
 }
 
 TEST_F(TExtractFixture, MissingBaseFolderAndForceDirs) {
@@ -246,7 +235,7 @@ TEST_F(TExtractFixture, MissingBaseFolderAndForceDirs) {
 
 TEST_F(TExtractFixture, EmptyMissingAndUnnamedArchives) {
   std::string empty = (Tmp.Path / "empty.zip").string();
-  WriteAll(empty, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  zmtest::WriteWhole(empty, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
   EXPECT_EQ(Run(empty, TZMExtrOpts{}), 164);
   EXPECT_EQ(Run((Tmp.Path / "none.zip").string(), TZMExtrOpts{}), 123);
   EXPECT_EQ(Run("", TZMExtrOpts{}), 133);

@@ -13,24 +13,13 @@
 #include "ZMEndian.h"
 #include "ZMLister.h"
 #include "ZMWFuncs.h"
+#include "TestTempDir.h"
 #include "ZipMateTestKit.h"
 #include "ZMRecords.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteAll(const fs::path& p, const std::string& data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << data;
-}
 
 bool Have(const std::string& tool) {
   return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
@@ -49,7 +38,7 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   if (!fs::exists(root)) return t;
   for (auto& e : fs::recursive_directory_iterator(root)) {
     const std::string rel = fs::relative(e.path(), root).generic_string();
-    t[e.is_directory() ? rel + "/" : rel] = e.is_directory() ? "" : ReadAll(e.path());
+    t[e.is_directory() ? rel + "/" : rel] = e.is_directory() ? "" : zmtest::Slurp(e.path());
   }
   return t;
 }
@@ -87,8 +76,8 @@ struct TSplitFixture : ::testing::Test {
               0);
     std::string text;
     for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + "\n";
-    WriteAll(Src / "sub" / "text.txt", text);
-    WriteAll(Src / "small.txt", "small\n");
+    zmtest::WriteWhole(Src / "sub" / "text.txt", text);
+    zmtest::WriteWhole(Src / "small.txt", "small\n");
   }
   // zip in the source folder with options; the archive's path (the last part of a set).
   fs::path Zip(const std::string& name, const std::string& opts) {
@@ -127,7 +116,7 @@ TEST_F(TSplitFixture, InfoZipSplitSetsJoinIntoArchivesThatEveryPeerAccepts) {
     const fs::path a = dir / "a", b = dir / "b";
     ASSERT_EQ(Sh("unzip -qq " + Q(dest) + " -d " + Q(a) + " && unzip -qq " + Q(whole) + " -d " + Q(b)), 0);
     EXPECT_EQ(Tree(a), Tree(b));
-    EXPECT_EQ(Tree(a).at("random.bin"), ReadAll(Src / "random.bin"));
+    EXPECT_EQ(Tree(a).at("random.bin"), zmtest::Slurp(Src / "random.bin"));
   }
 }
 
@@ -178,16 +167,16 @@ TEST_F(TSplitFixture, AJoinIntoAnUnwritablePlaceReportsTheCreationFailure) {
   Comp.SetZipFileName(set.string());
   ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
   // A folder that is a file cannot hold the destination (whatever the user's rights).
-  WriteAll(Tmp.Path / "plainfile", "x");
+  zmtest::WriteWhole(Tmp.Path / "plainfile", "x");
   std::string dest = (Tmp.Path / "plainfile" / "joined.zip").string();
   EXPECT_EQ(Comp.JoinToSingleFile(dest), 171);
   EXPECT_TRUE(dest.empty());
-  EXPECT_EQ(ReadAll(Tmp.Path / "plainfile"), "x");
+  EXPECT_EQ(zmtest::Slurp(Tmp.Path / "plainfile"), "x");
 }
 
 TEST_F(TSplitFixture, AJoinReplacesAnExistingDestination) {
   const fs::path plain = Zip("plain.zip", "");
-  WriteAll(Tmp.Path / "out.zip", "old contents");
+  zmtest::WriteWhole(Tmp.Path / "out.zip", "old contents");
   Comp.SetZipFileName(plain.string());
   std::string dest = (Tmp.Path / "out.zip").string();
   ASSERT_EQ(Comp.JoinToSingleFile(dest), 0) << Comp.ErrMsg();
@@ -263,7 +252,7 @@ TEST_F(TSplitFixture, AJoinOntoItsSourceOrAPartOfItIsRefusedAndChangesNothing) {
 TEST_F(TSplitFixture, ReplacingSendsTheOldFileToTheTrashOnlyOnceTheNewOneIsComplete) {
   const fs::path plain = Zip("plain.zip", "");
   const fs::path out = Tmp.Path / "out" / "old.zip";
-  WriteAll(out, "old contents");
+  zmtest::WriteWhole(out, "old contents");
   fs::permissions(out, fs::perms::owner_read | fs::perms::owner_write);
   Comp.SetHowToDelete(htdAllowUndo);
   Comp.SetZipFileName(plain.string());
@@ -281,8 +270,8 @@ TEST_F(TSplitFixture, ReplacingSendsTheOldFileToTheTrashOnlyOnceTheNewOneIsCompl
   ASSERT_EQ(Comp.JoinToSingleFile(dest), 0) << Comp.ErrMsg();
   ExpectPeersAccept(out);
   EXPECT_EQ(fs::status(out).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(ReadAll(xdg / "Trash" / "files" / "old.zip"), "old contents");
-  EXPECT_NE(ReadAll(xdg / "Trash" / "info" / "old.zip.trashinfo").find("Path=" + out.string() + "\n"),
+  EXPECT_EQ(zmtest::Slurp(xdg / "Trash" / "files" / "old.zip"), "old contents");
+  EXPECT_NE(zmtest::Slurp(xdg / "Trash" / "info" / "old.zip.trashinfo").find("Path=" + out.string() + "\n"),
             std::string::npos);
   EXPECT_EQ(Tree(out.parent_path()).size(), 1u);
 }
@@ -297,7 +286,7 @@ TEST_F(TSplitFixture, AJoinOntoAFullDiskLeavesTheOldFileAndNoTemporary) {
     fs::path P;
     ~TUnmount() { Sh("umount " + Q(P)); }
   } unmount{disk};
-  WriteAll(disk / "old.zip", "old contents");
+  zmtest::WriteWhole(disk / "old.zip", "old contents");
   Comp.SetZipFileName(plain.string());
   for (const char* name : {"old.zip", ""}) {
     SCOPED_TRACE(name);
@@ -315,7 +304,7 @@ namespace {
 std::string UnzipComment(const fs::path& archive) {
   const fs::path out = archive.string() + ".z.txt";
   Sh("unzip -z " + Q(archive) + " > " + Q(out));
-  return ReadAll(out);
+  return zmtest::Slurp(out);
 }
 
 }  // namespace
@@ -342,7 +331,7 @@ TEST_F(TSplitFixture, ACommentIsRewrittenInPlaceAndAnEmptyOneTruncates) {
   EXPECT_EQ(fs::file_size(a), before);
   EXPECT_EQ(Comp.ZipComment(), "");
   ExpectPeersAccept(a);
-  const std::string bytes = ReadAll(a);
+  const std::string bytes = zmtest::Slurp(a);
   EXPECT_EQ(zm::GetLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - 22),
             zm::layout::TEndOfCentral::Signature);
 }
@@ -361,7 +350,7 @@ TEST_F(TSplitFixture, ACommentThatDoesNotFitLeavesTheArchiveAsItWas) {
   } unmount{disk};
   const fs::path a = disk / "c.zip";
   ASSERT_EQ(Sh("cd " + Q(disk) + " && echo hello > a.txt && zip -q c.zip a.txt && rm a.txt"), 0);
-  const std::string before = ReadAll(a);
+  const std::string before = zmtest::Slurp(a);
   // Fill the disk but for a few blocks.
   Sh("dd if=/dev/zero of=" + Q(disk / "fill") +
      " bs=1k count=" + std::to_string(64 - 8 - (before.size() + 1023) / 1024) + " 2> /dev/null");
@@ -370,7 +359,7 @@ TEST_F(TSplitFixture, ACommentThatDoesNotFitLeavesTheArchiveAsItWas) {
   Comp.SetZipComment(std::string(60000, 'c'));
   EXPECT_NE(Comp.ErrCode(), 0);
   EXPECT_NE(Comp.ErrMsg().find("space"), std::string::npos) << Comp.ErrMsg();
-  EXPECT_EQ(ReadAll(a), before);
+  EXPECT_EQ(zmtest::Slurp(a), before);
   ExpectPeersAccept(a);
 }
 
@@ -397,23 +386,23 @@ TEST_F(TSplitFixture, CommentsOfZip64AndSplitArchives) {
 
 TEST_F(TSplitFixture, ATooLongCommentLeavesTheArchiveAlone) {
   const fs::path a = Zip("c.zip", "");
-  const std::string before = ReadAll(a);
+  const std::string before = zmtest::Slurp(a);
   Comp.SetZipFileName(a.string());
   Comp.SetZipComment(std::string(70000, 'x'));
   EXPECT_EQ(Comp.ErrCode(), zmsErrorWritingEndOfCentral);
   EXPECT_EQ(Comp.ZipComment(), "");
-  EXPECT_EQ(ReadAll(a), before);
+  EXPECT_EQ(zmtest::Slurp(a), before);
 }
 
 TEST_F(TSplitFixture, ACommentHoldingAnEndRecordSignatureIsRefused) {
   const fs::path a = Zip("c.zip", "");
-  const std::string before = ReadAll(a);
+  const std::string before = zmtest::Slurp(a);
   Comp.SetZipFileName(a.string());
   // An end record of an empty archive, as readers searching backwards would take it.
   Comp.SetZipComment("see PK\5\6" + std::string(18, '\0') + " for more");
   EXPECT_EQ(Comp.ErrCode(), zmsErrorWritingEndOfCentral);
   EXPECT_NE(Comp.ErrMsg().find("PK\\5\\6 at byte 4"), std::string::npos) << Comp.ErrMsg();
-  EXPECT_EQ(ReadAll(a), before);
+  EXPECT_EQ(zmtest::Slurp(a), before);
 }
 
 TEST_F(TSplitFixture, ACommentWithoutAnArchiveIsOnlyStored) {

@@ -45,14 +45,10 @@ std::ostream& operator<<(std::ostream& os, const TStatus& s) {
   return os << "(" << s.Disk << "," << s.File << "," << int(s.Bits) << ")";
 }
 
-struct DiskFixture : ::testing::Test {
-  zmtest::TTempDir FTemp{"zmvold"};
-  TScopedUi ui;
-  TTestZipMate z;
-  std::string dir;
+struct DiskFixture : TComponentFixture {
+  DiskFixture() : TComponentFixture("zmvold") {}
   std::unique_ptr<plat::TRemovableDriveDouble> a;
   std::unique_ptr<plat::TScopedDrives> scope;
-  std::vector<std::string> lines;
   std::vector<TAsked> asked;
   std::vector<TStatus> statuses;
   std::vector<int> inserts;            // the medium put in at each prompt, in order
@@ -60,13 +56,12 @@ struct DiskFixture : ::testing::Test {
   int blank = -1, withFiles = -1, full = -1, sameName = -1, spare = -1;
 
   void SetUp() override {
-    dir = FTemp.Dir();
+    TComponentFixture::SetUp();
     a = std::make_unique<plat::TRemovableDriveDouble>(FTemp.Path.string());
     scope = std::make_unique<plat::TScopedDrives>(a.get());
     a->BytesPerSector = 512;
     a->SectorsPerCluster = 1;
     a->FreeFromFiles = true;
-    z.OnMessage = [this](TObject*, int, const std::string& m) { lines.push_back(m); };
     z.SetMinFreeVolumeSize(512);
     z.OnGetNextDisk = [this](TObject*, int seq, int total, std::string drive, bool& abort) {
       asked.push_back({seq, total, drive});

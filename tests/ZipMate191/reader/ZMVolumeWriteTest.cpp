@@ -21,20 +21,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct VolumeWriteFixture : ::testing::Test {
-  zmtest::TTempDir FTemp{"zmvolw"};
-  TScopedUi ui;
-  TTestZipMate z;
-  std::string dir;
-  std::vector<std::string> lines;
+struct VolumeWriteFixture : TComponentFixture {
+  VolumeWriteFixture() : TComponentFixture("zmvolw") {}
   void SetUp() override {
-    z.OnMessage = [this](TObject*, int, const std::string& m) { lines.push_back(m); };
-    dir = FTemp.Dir();
+    TComponentFixture::SetUp();
     z.SetMinFreeVolumeSize(1);
-  }
-  static std::string Slurp(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   static std::string Bytes(size_t n, unsigned seed) {
     std::mt19937 g(seed);

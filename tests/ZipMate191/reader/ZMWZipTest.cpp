@@ -23,24 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct WZipFixture : ::testing::Test {
-  zmtest::TTempDir FTemp{"zmwzip"};
-  TScopedUi ui;
-  TTestZipMate z;
-  std::vector<std::string> lines;
-  std::string dir;
-  void SetUp() override {
-    z.OnMessage = [this](TObject*, int, const std::string& m) { lines.push_back(m); };
-    dir = FTemp.Dir();
-  }
-  std::string Make(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir + name, std::ios::binary) << bytes;
-    return dir + name;
-  }
-  static std::string Slurp(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+struct WZipFixture : TComponentFixture {
+  WZipFixture() : TComponentFixture("zmwzip") {}
 };
 
 }  // namespace

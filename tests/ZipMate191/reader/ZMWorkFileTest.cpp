@@ -36,20 +36,8 @@ class TCountingFile : public TZMWorkFile {
   }
 };
 
-struct WorkFileFixture : ::testing::Test {
-  zmtest::TTempDir FTemp{"zmwfile"};
-  TScopedUi ui;
-  TTestZipMate z;
-  std::vector<std::string> lines;
-  std::string dir;
-  void SetUp() override {
-    z.OnMessage = [this](TObject*, int, const std::string& m) { lines.push_back(m); };
-    dir = FTemp.Dir();
-  }
-  std::string Make(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir + name, std::ios::binary) << bytes;
-    return dir + name;
-  }
+struct WorkFileFixture : TComponentFixture {
+  WorkFileFixture() : TComponentFixture("zmwfile") {}
   bool HasLine(const std::string& start) const {
     for (const auto& l : lines)
       if (l.rfind(start, 0) == 0) return true;

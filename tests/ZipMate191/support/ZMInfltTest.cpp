@@ -7,26 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "TestDeflate.h"
 #include "ZMEndian.h"
 #include "ZMXcpt.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ZDeflate(const Bytes& in, int level = 6) {
-  z_stream zs{};
-  deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  Bytes out(deflateBound(&zs, uLong(in.size())) + 64);
-  zs.next_in = const_cast<Bytef*>(in.data());
-  zs.avail_in = uInt(in.size());
-  zs.next_out = out.data();
-  zs.avail_out = uInt(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
-}
+using zmtest::DeflateRaw;
 
 uint32_t ZCrc(const Bytes& d) { return uint32_t(crc32(0, d.data(), uInt(d.size()))); }
 
@@ -67,7 +55,7 @@ int32_t Msg(int32_t code) { return ZMMsgOf(code); }
 
 TEST(ZMInflt, InflateStreamDecodesAndChecksTheCrc) {
   Bytes data = Sample(200000);
-  Bytes comp = ZDeflate(data);
+  Bytes comp = DeflateRaw(data);
   TRecordingStream in;
   Load(in, comp);
   TMemoryStream out;
@@ -121,7 +109,7 @@ TEST(ZMInflt, DataResults) {
     b.push_back(uint8_t(acc));
     EXPECT_EQ(run(b), 2) << "over-subscribed";
   }
-  Bytes comp = ZDeflate(Sample(5000));
+  Bytes comp = DeflateRaw(Sample(5000));
   EXPECT_EQ(run(comp, int64_t(comp.size()) - 1), 1) << "truncated by the size";
   Bytes cut(comp.begin(), comp.end() - 3);
   EXPECT_EQ(run(cut), 1) << "truncated input";
@@ -129,7 +117,7 @@ TEST(ZMInflt, DataResults) {
 
 TEST(ZMInflt, ReadsOnlyWhatItMayAndLeavesTrailingBytes) {
   Bytes data = Sample(100000);
-  Bytes comp = ZDeflate(data);
+  Bytes comp = DeflateRaw(data);
   Bytes padded = comp;
   padded.resize(comp.size() + 100000, 0xAB);
   TRecordingStream in;
@@ -154,7 +142,7 @@ TEST(ZMInflt, ReadsOnlyWhatItMayAndLeavesTrailingBytes) {
 
 TEST(ZMInflt, CountsAndChecksWithoutAnOutputStream) {
   Bytes data = Sample(70000);
-  Bytes comp = ZDeflate(data);
+  Bytes comp = DeflateRaw(data);
   TMemoryStream in;
   Load(in, comp);
   TZMInflate dec;
@@ -193,7 +181,7 @@ TEST(ZMInflt, StoredCopies) {
 
 TEST(ZMInflt, FailedWritesGiveTheWriteErrorCode) {
   Bytes data = Sample(400000);
-  Bytes comp = ZDeflate(data);
+  Bytes comp = DeflateRaw(data);
   for (uint16_t method : {uint16_t(0), uint16_t(8)}) {
     const Bytes& src = method ? comp : data;
     TMemoryStream in;
@@ -208,7 +196,7 @@ TEST(ZMInflt, FailedWritesGiveTheWriteErrorCode) {
 }
 
 TEST(ZMInflt, SameStreamIsRefused) {
-  Bytes comp = ZDeflate(Sample(100));
+  Bytes comp = DeflateRaw(Sample(100));
   TMemoryStream s;
   Load(s, comp);
   for (uint16_t method : {uint16_t(0), uint16_t(8)}) {
@@ -223,7 +211,7 @@ TEST(ZMInflt, SameStreamIsRefused) {
 }
 
 TEST(ZMInflt, TablePoolExhaustionRaises) {
-  Bytes comp = ZDeflate(Sample(20000));
+  Bytes comp = DeflateRaw(Sample(20000));
   TMemoryStream in;
   Load(in, comp);
   TZMInflate dec(700);
@@ -268,7 +256,7 @@ TEST(ZMInflt, DistanceBeforeTheFirstByteCopiesZeros) {
 
 TEST(ZMInflt, InflateResource) {
   Bytes data = Sample(30000);
-  Bytes comp = ZDeflate(data);
+  Bytes comp = DeflateRaw(data);
   auto resource = [&](uint16_t method, uint32_t crc, const Bytes& body) {
     Bytes r(6);
     zm::PutLE16(r.data(), method);
