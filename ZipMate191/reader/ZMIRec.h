@@ -283,7 +283,7 @@ class TZMZRec : public TZMIRec {
 
   // Each allocation starts with the block it came from (null: the heap), in as many
   // bytes as keep the record aligned.
-  static constexpr size_t kHeader = sizeof(void*);
+  static constexpr size_t kHeader = sizeof(void*) > alignof(int64_t) ? sizeof(void*) : alignof(int64_t);
 
   // Ordered for packing: the first two fill the end of the numeric part. A decoded or
   // read name equal to the stored one is not kept twice: FNameIsHeader and
