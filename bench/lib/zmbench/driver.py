@@ -586,6 +586,8 @@ def main(argv):
     load_before = os.getloadavg()[0]
     os.makedirs(a.cache, exist_ok=True)
     built_from = None
+    # Some measurements run in other folders: the programs are named by absolute path.
+    a.build_dir = os.path.abspath(a.build_dir)
     if a.commit:
         a.build_dir, built_from = export_commit(a.commit, a.cache)
     if a.only == "scaling":
