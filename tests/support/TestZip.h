@@ -43,6 +43,16 @@ inline std::string RawDeflate(const std::string& data, int level = 6) {
   return out;
 }
 
+// n bytes of noise that deflate cannot shrink, the same for the same seed.
+inline std::string Noise(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  for (char& c : s) {
+    seed = seed * 1103515245u + 12345u;
+    c = char(seed >> 16);
+  }
+  return s;
+}
+
 // Little-endian fields appended to an archive being written.
 inline void Put16(std::string& s, uint32_t v) {
   s += char(v & 0xFF);
@@ -59,6 +69,21 @@ inline std::string ExtraBlock(uint16_t tag, const std::string& data) {
   Put16(b, tag);
   Put16(b, uint16_t(data.size()));
   return b + data;
+}
+
+// The end of central directory record of a one-disk archive of count entries whose
+// central directory central starts at cdOffset, and its comment.
+inline void PutEndRecord(std::string& zip, uint32_t count, const std::string& central, uint32_t cdOffset,
+                         const std::string& comment = {}) {
+  Put32(zip, 0x06054b50);
+  Put16(zip, 0);  // this disk
+  Put16(zip, 0);  // the disk where the central directory starts
+  Put16(zip, count);
+  Put16(zip, count);
+  Put32(zip, uint32_t(central.size()));
+  Put32(zip, cdOffset);
+  Put16(zip, uint32_t(comment.size()));
+  zip += comment;
 }
 
 namespace detail {
@@ -153,14 +178,7 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
   }
   const uint32_t cdOff = uint32_t(zip.size());
   zip += cd;
-  Put32(zip, 0x06054b50);
-  Put16(zip, 0);
-  Put16(zip, 0);
-  Put16(zip, uint32_t(entries.size()));
-  Put16(zip, uint32_t(entries.size()));
-  Put32(zip, uint32_t(cd.size()));
-  Put32(zip, cdOff);
-  Put16(zip, 0);
+  PutEndRecord(zip, uint32_t(entries.size()), cd, cdOff);
   return zip;
 }
 
