@@ -45,9 +45,7 @@ TEST(DZCallbacks, PasswordQuestions) {
   // for the first (the password is remembered).
   {
     THarness h;
-    h.Archive = zip;
-    h.Base = (dir / "o1").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract(zip, dir / "o1");
     h.PwdReqCount = 3;
     std::vector<std::string> answers = {"wrong", "right"};
     h.OnPassword = [&](const std::string& name, int32_t& tries, std::string& pwd) {
@@ -64,9 +62,7 @@ TEST(DZCallbacks, PasswordQuestions) {
   // Only wrong answers: asked PwdReqCount times per entry, then skipped as a bad password.
   {
     THarness h;
-    h.Archive = zip;
-    h.Base = (dir / "o2").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract(zip, dir / "o2");
     h.PwdReqCount = 2;
     h.OnPassword = [&](const std::string&, int32_t&, std::string& pwd) {
       pwd = "nope";
@@ -83,9 +79,7 @@ TEST(DZCallbacks, PasswordQuestions) {
   // "No to all" (3) asks once for the whole run.
   {
     THarness h;
-    h.Archive = zip;
-    h.Base = (dir / "o3").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract(zip, dir / "o3");
     h.OnPassword = [&](const std::string&, int32_t&, std::string&) { return 3; };
     EXPECT_EQ(h.Exec(), 1);
     EXPECT_EQ(h.PasswordAsks, 1);
@@ -94,9 +88,7 @@ TEST(DZCallbacks, PasswordQuestions) {
   // Abort (-3) ends the run as cancelled.
   {
     THarness h;
-    h.Archive = zip;
-    h.Base = (dir / "o4").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract(zip, dir / "o4");
     h.OnPassword = [&](const std::string&, int32_t&, std::string&) { return -3; };
     EXPECT_EQ(h.Exec(), -1);
     EXPECT_TRUE(Tree(dir / "o4").empty());
@@ -240,9 +232,7 @@ TEST(DZCallbacks, SelectionFoldersAndProgress) {
                                             {.Name = "src/deep/x.h", .Data = "#pragma once"}});
   // Specifications and exclusions, folders kept.
   THarness h;
-  h.Archive = zip;
-  h.Base = (dir / "o1").string();
-  fs::create_directories(h.Base);
+  h.SetUpExtract(zip, dir / "o1");
   h.Options |= DZ_OPT_DIRNAMES;
   h.Specs = {"docs/*", "*.h"};
   h.Excludes = {"*.log"};
@@ -260,9 +250,7 @@ TEST(DZCallbacks, SelectionFoldersAndProgress) {
 
   // Without folder names every file lands in the base folder.
   THarness flat;
-  flat.Archive = zip;
-  flat.Base = (dir / "o2").string();
-  fs::create_directories(flat.Base);
+  flat.SetUpExtract(zip, dir / "o2");
   EXPECT_EQ(flat.Exec(), 4);
   EXPECT_EQ(Tree(dir / "o2").size(), 4u);
   EXPECT_EQ(ReadFile(dir / "o2" / "x.h"), "#pragma once");
@@ -280,9 +268,7 @@ TEST(DZCallbacks, FileDates) {
   const uint32_t stamp = DosStamp(2015, 3, 4, 10, 20, 30);
   const std::string zip = MakeArchive(dir, {{.Name = "a.txt", .Data = "a", .DosTime = stamp, .Extra = ut}});
   THarness dos;
-  dos.Archive = zip;
-  dos.Base = (dir / "dos").string();
-  fs::create_directories(dos.Base);
+  dos.SetUpExtract(zip, dir / "dos");
   EXPECT_EQ(dos.Exec(), 1);
   struct tm tm {};
   tm.tm_year = 115;
@@ -295,9 +281,7 @@ TEST(DZCallbacks, FileDates) {
   EXPECT_EQ(MTime(dir / "dos" / "a.txt"), mktime(&tm));
 
   THarness ntfs;
-  ntfs.Archive = zip;
-  ntfs.Base = (dir / "ntfs").string();
-  fs::create_directories(ntfs.Base);
+  ntfs.SetUpExtract(zip, dir / "ntfs");
   ntfs.Options |= DZ_OPT_NTFS;
   EXPECT_EQ(ntfs.Exec(), 1);
   EXPECT_EQ(MTime(dir / "ntfs" / "a.txt"), time_t(unixTime));
@@ -320,9 +304,7 @@ TEST(DZCallbacks, RenamedEntriesObeyTheNameRules) {
                                             {.Name = "a/two.txt", .Data = "2"},
                                             {.Name = "a/three.txt", .Data = "3"}});
   THarness h;
-  h.Archive = zip;
-  h.Base = (dir / "out").string();
-  fs::create_directories(h.Base);
+  h.SetUpExtract(zip, dir / "out");
   h.Options |= DZ_OPT_DIRNAMES;
   h.OnExtName = [](std::string& name, const std::string& base) {
     EXPECT_FALSE(base.empty());
@@ -362,9 +344,7 @@ TEST(DZCallbacks, NameEncodings) {
                         {.Name = "\xc3\xa9t\xc3\xa9.txt", .Data = "utf8", .Flags = 0x800, .MadeBy = 0x0014},
                         {.Name = raw, .Data = "unicode path", .Extra = extra}});
   THarness h;
-  h.Archive = zip;
-  h.Base = (dir / "out").string();
-  fs::create_directories(h.Base);
+  h.SetUpExtract(zip, dir / "out");
   EXPECT_EQ(h.Exec(), 3) << h.AllMessages();
   EXPECT_EQ(ReadFile(dir / "out" / PathOf("caf\xc3\xa9.txt")), "dos");
   EXPECT_EQ(ReadFile(dir / "out" / PathOf("\xc3\xa9t\xc3\xa9.txt")), "utf8");
