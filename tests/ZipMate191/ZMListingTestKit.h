@@ -59,25 +59,16 @@ inline std::string BuildZip(const std::vector<TEntry>& entries, const std::strin
   for (const TEntry& e : entries) {
     const uint32_t offset = uint32_t(out.size());
     const uint32_t crc = Crc(e.Data);
-    // From the version needed to the name's length both headers hold the same fields.
-    const auto putShared = [&](std::string& h) {
-      Put16(h, 10);
-      Put16(h, 0);  // flags
-      Put16(h, 0);  // stored
-      Put32(h, e.DosTime);
-      Put32(h, crc);
-      Put32(h, uint32_t(e.Data.size()));
-      Put32(h, uint32_t(e.Data.size()));
-      Put16(h, uint16_t(e.Name.size()));
-    };
+    const uint32_t size = uint32_t(e.Data.size());
+    // Version 1.0 needed, no flags, stored.
     Put32(out, 0x04034B50);
-    putShared(out);
-    Put16(out, 0);
+    Put16(out, 10);
+    testzip::PutSharedFields(out, 0, 0, e.DosTime, crc, size, size, e.Name.size(), 0);
     out += e.Name + e.Data;
     Put32(central, 0x02014B50);
     Put16(central, 0x031E);
-    putShared(central);
-    Put16(central, uint16_t(e.Extra.size()));
+    Put16(central, 10);
+    testzip::PutSharedFields(central, 0, 0, e.DosTime, crc, size, size, e.Name.size(), e.Extra.size());
     Put16(central, uint16_t(e.Comment.size()));
     Put16(central, 0);
     Put16(central, 0);

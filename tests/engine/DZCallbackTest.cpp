@@ -29,6 +29,19 @@ void SetMTime(const fs::path& p, time_t t) {
   fs::last_write_time(p, fs::file_time_type::clock::from_sys(sys));
 }
 
+// Seconds since 1970 of a calendar time read as local time (summer time as it falls).
+time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
 // Local MS-DOS stamp of a calendar time.
 uint32_t DosStamp(int y, int mo, int d, int h, int mi, int s) {
   return (uint32_t((y - 1980) << 9 | mo << 5 | d) << 16) | uint32_t(h << 11 | mi << 5 | s / 2);
@@ -173,39 +186,29 @@ TEST(DZCallbacks, FreshenAndUpdateByDate) {
   const std::string zip = MakeArchive(dir, {{.Name = "old.txt", .Data = "zip old", .DosTime = stamp},
                                             {.Name = "new.txt", .Data = "zip new", .DosTime = stamp},
                                             {.Name = "absent.txt", .Data = "zip absent", .DosTime = stamp}});
-  auto setup = [&](const fs::path& out) {
+  // Runs h with the option over a folder holding an old.txt from 2019 and a new.txt
+  // from now: either way the older file is replaced and the newer one kept.
+  const auto run = [&](THarness& h, const fs::path& out, uint32_t option) {
     WriteFile(out / "old.txt", "disk old");
     WriteFile(out / "new.txt", "disk new");
-    // old.txt dates from 2019, new.txt from now.
-    struct tm tm {};
-    tm.tm_year = 119;
-    tm.tm_mon = 0;
-    tm.tm_mday = 1;
-    tm.tm_isdst = -1;
-    SetMTime(out / "old.txt", mktime(&tm));
+    SetMTime(out / "old.txt", LocalTime(2019, 1, 1));
+    h.SetUpExtract(zip, out);
+    h.Options |= option;
+    const int r = h.Exec();
+    EXPECT_EQ(ReadFile(out / "old.txt"), "zip old");
+    EXPECT_EQ(ReadFile(out / "new.txt"), "disk new");
+    return r;
   };
   const fs::path f = dir / "fresh", u = dir / "upd";
-  setup(f);
-  setup(u);
   THarness hf;
-  hf.Archive = zip;
-  hf.Base = f.string();
-  hf.Options |= DZ_OPT_FRESHEN;
-  EXPECT_EQ(hf.Exec(), 1);
-  EXPECT_EQ(ReadFile(f / "old.txt"), "zip old");
-  EXPECT_EQ(ReadFile(f / "new.txt"), "disk new");
+  EXPECT_EQ(run(hf, f, DZ_OPT_FRESHEN), 1);
   EXPECT_FALSE(fs::exists(f / "absent.txt"));
   int fresh = 0;
   for (const TSkip& s : hf.Skips) fresh += s.Type == kSkipOnFreshen;
   EXPECT_EQ(fresh, 2);
 
   THarness hu;
-  hu.Archive = zip;
-  hu.Base = u.string();
-  hu.Options |= DZ_OPT_UPDATE;
-  EXPECT_EQ(hu.Exec(), 2);
-  EXPECT_EQ(ReadFile(u / "old.txt"), "zip old");
-  EXPECT_EQ(ReadFile(u / "new.txt"), "disk new");
+  EXPECT_EQ(run(hu, u, DZ_OPT_UPDATE), 2);
   EXPECT_EQ(ReadFile(u / "absent.txt"), "zip absent");
 }
 
@@ -270,15 +273,7 @@ TEST(DZCallbacks, FileDates) {
   THarness dos;
   dos.SetUpExtract(zip, dir / "dos");
   EXPECT_EQ(dos.Exec(), 1);
-  struct tm tm {};
-  tm.tm_year = 115;
-  tm.tm_mon = 2;
-  tm.tm_mday = 4;
-  tm.tm_hour = 10;
-  tm.tm_min = 20;
-  tm.tm_sec = 30;
-  tm.tm_isdst = -1;
-  EXPECT_EQ(MTime(dir / "dos" / "a.txt"), mktime(&tm));
+  EXPECT_EQ(MTime(dir / "dos" / "a.txt"), LocalTime(2015, 3, 4, 10, 20, 30));
 
   THarness ntfs;
   ntfs.SetUpExtract(zip, dir / "ntfs");

@@ -97,15 +97,16 @@ TEST_F(DZPeerTool, Bsdtar) { ComparePeerArchive("bsdtar", "bsdtar -a -cf ../b.zi
 TEST_F(DZPeerTool, PythonZipfile) {
   if (!HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
   const std::string script =
-      "import zipfile,os,sys\n"
-      "src=sys.argv[1]\n"
-      "with zipfile.ZipFile(sys.argv[2],'w') as z:\n"
-      "  for root,dirs,files in os.walk(src):\n"
-      "    for f in sorted(files):\n"
-      "      p=os.path.join(root,f); a=os.path.relpath(p,src)\n"
-      "      z.write(p,a,compress_type=zipfile.ZIP_STORED if f.endswith('.bin') else zipfile.ZIP_DEFLATED)\n"
-      "  z.writestr('unicode/\\u017c\\u00f3\\u0142w.txt','zolw')\n"
-      "  with z.open('streamed.txt','w',force_zip64=True) as w: w.write(b'x'*100000)\n";
+      R"(import zipfile,os,sys
+src=sys.argv[1]
+with zipfile.ZipFile(sys.argv[2],'w') as z:
+  for root,dirs,files in os.walk(src):
+    for f in sorted(files):
+      p=os.path.join(root,f); a=os.path.relpath(p,src)
+      z.write(p,a,compress_type=zipfile.ZIP_STORED if f.endswith('.bin') else zipfile.ZIP_DEFLATED)
+  z.writestr('unicode/\u017c\u00f3\u0142w.txt','zolw')
+  with z.open('streamed.txt','w',force_zip64=True) as w: w.write(b'x'*100000)
+)";
   WriteFile(Dir / "mk.py", script);
   ASSERT_EQ(
       Shell("python3 " + (Dir / "mk.py").string() + " " + Src.string() + " " + (Dir / "p.zip").string()), 0);

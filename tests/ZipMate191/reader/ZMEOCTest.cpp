@@ -30,21 +30,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void P16(std::string& s, uint16_t v) {
-  char b[2];
-  zm::PutLE16(b, v);
-  s.append(b, 2);
-}
-void P32(std::string& s, uint32_t v) {
-  char b[4];
-  zm::PutLE32(b, v);
-  s.append(b, 4);
-}
-void P64(std::string& s, uint64_t v) {
-  char b[8];
-  zm::PutLE64(b, v);
-  s.append(b, 8);
-}
+using testzip::Le16;
+using testzip::Le32;
+using testzip::Le64;
 
 struct TEnd {
   uint16_t ThisDisk = 0, CenDisk = 0, OnDisk = 0, Total = 0;
@@ -54,25 +42,13 @@ struct TEnd {
 };
 
 std::string EndRecord(const TEnd& e) {
-  std::string s;
-  P32(s, zm::layout::TEndOfCentral::Signature);
-  P16(s, e.ThisDisk);
-  P16(s, e.CenDisk);
-  P16(s, e.OnDisk);
-  P16(s, e.Total);
-  P32(s, e.Size);
-  P32(s, e.Offset);
-  P16(s, uint16_t(e.RecordedLen < 0 ? e.Comment.size() : size_t(e.RecordedLen)));
-  return s + e.Comment;
+  const size_t commentLength = e.RecordedLen < 0 ? e.Comment.size() : size_t(e.RecordedLen);
+  return Le32(zm::layout::TEndOfCentral::Signature) + Le16(e.ThisDisk) + Le16(e.CenDisk) + Le16(e.OnDisk) +
+         Le16(e.Total) + Le32(e.Size) + Le32(e.Offset) + Le16(commentLength) + e.Comment;
 }
 
 std::string Locator(uint32_t disk, uint64_t offset, uint32_t total) {
-  std::string s;
-  P32(s, zm::layout::TZip64Locator::Signature);
-  P32(s, disk);
-  P64(s, offset);
-  P32(s, total);
-  return s;
+  return Le32(zm::layout::TZip64Locator::Signature) + Le32(disk) + Le64(offset) + Le32(total);
 }
 
 struct TZ64 {
@@ -83,18 +59,9 @@ struct TZ64 {
 };
 
 std::string Zip64Record(const TZ64& r) {
-  std::string s;
-  P32(s, zm::layout::TZip64EndOfCentral::Signature);
-  P64(s, r.RestSize);
-  P16(s, 45);
-  P16(s, r.Needed);
-  P32(s, r.ThisDisk);
-  P32(s, r.CenDisk);
-  P64(s, r.OnDisk);
-  P64(s, r.Total);
-  P64(s, r.Size);
-  P64(s, r.Offset);
-  return s;
+  return Le32(zm::layout::TZip64EndOfCentral::Signature) + Le64(r.RestSize) + Le16(45) /* made by */ +
+         Le16(r.Needed) + Le32(r.ThisDisk) + Le32(r.CenDisk) + Le64(r.OnDisk) + Le64(r.Total) + Le64(r.Size) +
+         Le64(r.Offset);
 }
 
 using zmtest::HaveTool;
@@ -313,13 +280,19 @@ std::string Zip64Trailer(const std::string& lead, const TZ64& rec, uint32_t locD
   const uint64_t at = recOffset < 0 ? lead.size() : uint64_t(recOffset);
   return lead + Zip64Record(rec) + Locator(locDisk, at, locTotal) + EndRecord(e);
 }
-}  // namespace
 
-TEST_F(ZMEOCZip64, CountsAndSizesComeFromTheZip64Record) {
+// A Zip64 record of 70000 entries whose central directory of 100 bytes is at 400.
+TZ64 LargeRecord() {
   TZ64 r;
   r.OnDisk = r.Total = 70000;
   r.Size = 100;
   r.Offset = 400;
+  return r;
+}
+}  // namespace
+
+TEST_F(ZMEOCZip64, CountsAndSizesComeFromTheZip64Record) {
+  const TZ64 r = LargeRecord();
   const std::string lead = "PK\x03\x04" + std::string(496, 'x');
   eoc->SetFileName(Make("z.zip", Zip64Trailer(lead, r)));
   EXPECT_EQ(eoc->LocateEOC(), kEOCNeedsZip64);
@@ -344,10 +317,7 @@ TEST_F(ZMEOCZip64, DataInFrontIsReported) {
 
 TEST_F(ZMEOCZip64, RecordMovedByAPrefixIsFoundInFrontOfTheLocator) {
   // A stub of 300 bytes in front: the locator's offset is the one written before it.
-  TZ64 r;
-  r.OnDisk = r.Total = 70000;
-  r.Size = 100;
-  r.Offset = 400;
+  const TZ64 r = LargeRecord();
   const std::string archive = "PK\x03\x04" + std::string(496, 'x');
   TEnd e;
   e.OnDisk = e.Total = 0xFFFF;
@@ -570,10 +540,7 @@ std::string StubBytes() {
   img.Sections.push_back(text);
   const zmtest::Bytes b = img.Build();
   std::string s(b.begin(), b.end());
-  P32(s, 0x0C005A44);
-  P16(s, 8);
-  P16(s, 0);
-  return s;
+  return s + Le32(0x0C005A44) + Le16(8) + Le16(0);
 }
 }  // namespace
 
@@ -715,19 +682,10 @@ TEST_F(ZMEOCNumbered, DetachedHeaderNamesTheSet) {
   MakeSet(2, 2);
   // Format A with a name record: the archive is data.zip beside the program.
   std::string s = StubBytes().substr(0, StubBytes().size() - 8);
-  P32(s, 0x01005A44);
-  P16(s, 8);
-  P16(s, 0);
-  P32(s, 0x010A5A44);
-  P32(s, 0);
-  P32(s, 0x01145A44);
-  P32(s, 3);
-  P32(s, 3);
+  s += Le32(0x01005A44) + Le16(8) + Le16(0) + Le32(0x010A5A44) + Le32(0) + Le32(0x01145A44) + Le32(3) +
+       Le32(3);
   s += "arczip";
-  P32(s, 0x02145A44);
-  P32(s, 0);
-  P32(s, 0);
-  P32(s, zm::layout::TCentralHeader::Signature);
+  s += Le32(0x02145A44) + Le32(0) + Le32(0) + Le32(zm::layout::TCentralHeader::Signature);
   eoc->SetFileName(Make("setup.exe", s + EndRecord({})));
   EXPECT_EQ(eoc->OpenTrailer(false), 0);
   EXPECT_EQ(eoc->FileName(), dir + "arc002.zip");
