@@ -19,6 +19,17 @@ struct TInflateRun {
   std::vector<uint8_t> Out;
 };
 
+// Takes the two settings bytes in front of an inflate target's input off it; false when
+// the input is shorter.
+inline bool TakeSettings(const uint8_t*& data, size_t& size, uint8_t& first, uint8_t& second) {
+  if (size < 2) return false;
+  first = data[0];
+  second = data[1];
+  data += 2;
+  size -= 2;
+  return true;
+}
+
 // Decodes data; with a chunk seed the reads are cut to pseudo-random pieces of at most
 // seed * pieceScale bytes; outChunk is the decoder's output chunk.
 inline TInflateRun DecodeInPieces(const uint8_t* data, size_t size, zm::TInflateMode mode, uint8_t chunkSeed,

@@ -62,8 +62,7 @@ void Compile(const uint8_t* p, size_t n, Bytes& stream, Bytes& expect) {
   };
   auto openFixed = [&] {
     if (!open) {
-      w.Put(0, 1);  // not final
-      w.Put(1, 2);  // fixed codes
+      w.FixedBlockHeader(false);
       open = true;
     }
   };
@@ -106,9 +105,7 @@ void Compile(const uint8_t* p, size_t n, Bytes& stream, Bytes& expect) {
     }
   }
   endBlock();
-  // The final block: empty, fixed codes.
-  w.Put(1, 1);
-  w.Put(1, 2);
+  w.FixedBlockHeader();  // the final block: empty, fixed codes
   w.FixedLit(256);
   w.Align();
   stream = std::move(w.Out);
@@ -117,11 +114,8 @@ void Compile(const uint8_t* p, size_t n, Bytes& stream, Bytes& expect) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const uint8_t mode = data[0];
-  const uint8_t chunkSeed = data[1];
-  data += 2;
-  size -= 2;
+  uint8_t mode, chunkSeed;
+  if (!fuzzkit::TakeSettings(data, size, mode, chunkSeed)) return 0;
   const size_t smallChunk = 1 + chunkSeed * 5;
   if ((mode & 1) == 0) {
     const TInflateRun whole = DecodeInPieces(data, size, zm::TInflateMode::Deflate64, 0, 8, 0);

@@ -26,11 +26,8 @@ using fuzzkit::TInflateRun;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const uint8_t chunkSeed = data[0];
-  const uint8_t flags = data[1];
-  data += 2;
-  size -= 2;
+  uint8_t chunkSeed, flags;
+  if (!fuzzkit::TakeSettings(data, size, chunkSeed, flags)) return 0;
   const zm::TInflateMode mode = (flags & 1) ? zm::TInflateMode::Deflate64 : zm::TInflateMode::Deflate;
 
   const bool expensive = fuzzkit::Sampled(data, size, 8);

@@ -59,28 +59,16 @@ inline std::string BuildZip(const std::vector<TEntry>& entries, const std::strin
   for (const TEntry& e : entries) {
     const uint32_t offset = uint32_t(out.size());
     const uint32_t crc = Crc(e.Data);
+    const uint32_t size = uint32_t(e.Data.size());
+    // Version 1.0 needed, no flags, stored.
     Put32(out, 0x04034B50);
     Put16(out, 10);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put32(out, e.DosTime);
-    Put32(out, crc);
-    Put32(out, uint32_t(e.Data.size()));
-    Put32(out, uint32_t(e.Data.size()));
-    Put16(out, uint16_t(e.Name.size()));
-    Put16(out, 0);
+    testzip::PutSharedFields(out, 0, 0, e.DosTime, crc, size, size, e.Name.size(), 0);
     out += e.Name + e.Data;
     Put32(central, 0x02014B50);
     Put16(central, 0x031E);
     Put16(central, 10);
-    Put16(central, 0);
-    Put16(central, 0);
-    Put32(central, e.DosTime);
-    Put32(central, crc);
-    Put32(central, uint32_t(e.Data.size()));
-    Put32(central, uint32_t(e.Data.size()));
-    Put16(central, uint16_t(e.Name.size()));
-    Put16(central, uint16_t(e.Extra.size()));
+    testzip::PutSharedFields(central, 0, 0, e.DosTime, crc, size, size, e.Name.size(), e.Extra.size());
     Put16(central, uint16_t(e.Comment.size()));
     Put16(central, 0);
     Put16(central, 0);
@@ -90,15 +78,8 @@ inline std::string BuildZip(const std::vector<TEntry>& entries, const std::strin
   }
   const uint32_t cenOffset = uint32_t(out.size());
   out += central;
-  Put32(out, 0x06054B50);
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, uint16_t(entries.size()));
-  Put16(out, uint16_t(entries.size()));
-  Put32(out, uint32_t(central.size()));
-  Put32(out, cenOffset);
-  Put16(out, uint16_t(comment.size()));
-  return out + comment;
+  testzip::PutEndRecord(out, uint32_t(entries.size()), central, cenOffset, comment);
+  return out;
 }
 
 // A component that counts its listing events and never shows a dialog.

@@ -70,32 +70,23 @@ struct TArchiveSpec {
 inline std::string LocalHeader(const TEntrySpec& e) {
   const std::string name = e.LocalName.empty() ? e.Name : e.LocalName;
   std::string h;
+  const uint32_t size = uint32_t(e.Data.size());
   Put32(h, 0x04034B50);
   Put16(h, e.Needed);
-  Put16(h, e.Flag);
-  Put16(h, e.Method);
-  Put32(h, e.DosTime);
-  Put32(h, Crc(e.Data));
-  Put32(h, uint32_t(e.Data.size()));
-  Put32(h, uint32_t(e.Data.size()));
-  Put16(h, uint16_t(name.size()));
-  Put16(h, uint16_t(e.LocalExtra.size()));
+  testzip::PutSharedFields(h, e.Flag, e.Method, e.DosTime, Crc(e.Data), size, size, name.size(),
+                           e.LocalExtra.size());
   return h + name + e.LocalExtra;
 }
 
 inline std::string CentralHeader(const TEntrySpec& e, uint32_t offset) {
   std::string h;
   Put32(h, 0x02014B50);
+  const uint32_t size = uint32_t(e.Data.size());
   Put16(h, e.MadeBy);
   Put16(h, e.Needed);
-  Put16(h, e.Flag);
-  Put16(h, e.Method);
-  Put32(h, e.DosTime);
-  Put32(h, Crc(e.Data));
-  Put32(h, e.CSize >= 0 ? uint32_t(e.CSize) : uint32_t(e.Data.size()));
-  Put32(h, e.USize >= 0 ? uint32_t(e.USize) : uint32_t(e.Data.size()));
-  Put16(h, uint16_t(e.Name.size()));
-  Put16(h, uint16_t(e.Extra.size()));
+  testzip::PutSharedFields(h, e.Flag, e.Method, e.DosTime, Crc(e.Data),
+                           e.CSize >= 0 ? uint32_t(e.CSize) : size, e.USize >= 0 ? uint32_t(e.USize) : size,
+                           e.Name.size(), e.Extra.size());
   Put16(h, uint16_t(e.Comment.size()));
   Put16(h, 0);
   Put16(h, 0);

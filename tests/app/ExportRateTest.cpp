@@ -66,8 +66,7 @@ TEST_F(ExportRateFileTest, WritesTheTableIntoAFolderItCreates) {
 
 TEST_F(ExportRateFileTest, ExistingEmptyFolderIsUsedWithoutAQuestion) {
   TFormMainShort form(Ops);
-  const std::string target = Root + "/empty";
-  MakeDir(target);
+  const std::string target = NewFolder("empty");
   Ops.Folders.push_back(target);
   EXPECT_TRUE(ExportRateFile(form));
   EXPECT_EQ(Ops.Count("box"), 0u);
@@ -114,19 +113,14 @@ TEST_F(ExportRateFileTest, PathNamingAFileIsNotAFolder) {
 
 TEST_F(ExportRateFileTest, NonEmptyFolderAnsweredNoIsLeftAlone) {
   TFormMainShort form(Ops);
-  const std::string target = Root + "/full";
-  MakeDir(target);
+  const std::string target = NewFolder("full");
   WriteFile(target + "/other.txt", "keep");
   Ops.Folders.push_back(target);
   Ops.Answers.push_back(TUiAnswer::No);
   EXPECT_FALSE(ExportRateFile(form));
   ASSERT_EQ(Ops.Calls.size(), 2u);
-  const TScriptedOps::TCall& q = Ops.Calls[1];
-  EXPECT_EQ(q.Kind, "box");
-  EXPECT_EQ(q.Title, "Folder kopii istnieje");
-  EXPECT_EQ(q.Text, "Wskazany Folder nie jest pusty.\r\nKontynuować?");
-  EXPECT_EQ(q.Icon, TUiIcon::Question);
-  EXPECT_EQ(q.Buttons, TUiButtons::YesNo);
+  EXPECT_EQ(Ops.Calls[1], TScriptedOps::TCall("box", "Wskazany Folder nie jest pusty.\r\nKontynuować?",
+                                              "Folder kopii istnieje", TUiIcon::Question, TUiButtons::YesNo));
   EXPECT_FALSE(Exists(target + "/ROB216.dbf"));
   EXPECT_EQ(ReadFile(target + "/other.txt"), "keep");
   ExpectNoStagedFiles();
@@ -134,8 +128,7 @@ TEST_F(ExportRateFileTest, NonEmptyFolderAnsweredNoIsLeftAlone) {
 
 TEST_F(ExportRateFileTest, NonEmptyFolderAnsweredYesGetsTheTable) {
   TFormMainShort form(Ops);
-  const std::string target = Root + "/full";
-  MakeDir(target);
+  const std::string target = NewFolder("full");
   MakeDir(target + "/sub");
   WriteFile(target + "/other.txt", "keep");
   Ops.Folders.push_back(target);
@@ -149,8 +142,7 @@ TEST_F(ExportRateFileTest, NonEmptyFolderAnsweredYesGetsTheTable) {
 
 TEST_F(ExportRateFileTest, OldTableIsReplacedAfterOneQuestion) {
   TFormMainShort form(Ops);
-  const std::string target = Root + "/previous";
-  MakeDir(target);
+  const std::string target = NewFolder("previous");
   WriteFile(target + "/ROB216.dbf", std::string(20000, 'o'));
   Ops.Folders.push_back(target);
   Ops.Answers.push_back(TUiAnswer::Yes);
@@ -315,8 +307,7 @@ class ExportRateFileFailures : public TExportFixture {};
 
 TEST_F(ExportRateFileFailures, FailedExtractionIsNotReportedAsSuccess) {
   TFormMainShort form(Ops);
-  const std::string target = Root + "/blocked";
-  MakeDir(target);
+  const std::string target = NewFolder("blocked");
   MakeDir(target + "/ROB216.dbf");  // the table cannot take the place of a folder
   Ops.Folders.push_back(target);
   Ops.Answers.push_back(TUiAnswer::Yes);

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,11 @@ class TScriptedOps : public UiOps {
     std::string Text, Title;
     TUiIcon Icon;
     TUiButtons Buttons;
+    bool operator==(const TCall&) const = default;
+    friend void PrintTo(const TCall& c, std::ostream* os) {
+      *os << c.Kind << " \"" << c.Text << "\" titled \"" << c.Title << "\", icon " << int(c.Icon)
+          << ", buttons " << int(c.Buttons);
+    }
   };
   std::deque<std::string> Folders;  // chooser answers; none left = cancel
   std::deque<TUiAnswer> Answers;    // Yes/No answers; none left = No
@@ -98,6 +104,12 @@ class TExportFixture : public ::testing::Test {
     return ::lstat(p.c_str(), &st) == 0;
   }
   static void MakeDir(const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0755), 0) << p; }
+  // A new folder name below Root; its path.
+  std::string NewFolder(const std::string& name) const {
+    const std::string p = Root + "/" + name;
+    MakeDir(p);
+    return p;
+  }
 
   std::string Root, Temp;
   plat::TScriptedUi ComponentUi;  // the component's own boxes and prompts

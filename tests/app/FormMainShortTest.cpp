@@ -58,12 +58,8 @@ TEST_F(FormMainShortTest, SuccessfulClickShowsTheResultAndTerminates) {
   form.cxButtonEksportujClick();
   ASSERT_EQ(Ops.Calls.size(), 3u);
   EXPECT_EQ(Ops.Calls[0].Kind, "choose");
-  const TScriptedOps::TCall& box = Ops.Calls[1];
-  EXPECT_EQ(box.Kind, "box");
-  EXPECT_EQ(box.Text, "Aktualizacja zakończona.");
-  EXPECT_EQ(box.Title, "");
-  EXPECT_EQ(box.Icon, TUiIcon::Information);
-  EXPECT_EQ(box.Buttons, TUiButtons::Ok);
+  EXPECT_EQ(Ops.Calls[1],
+            TScriptedOps::TCall("box", "Aktualizacja zakończona.", "", TUiIcon::Information, TUiButtons::Ok));
   EXPECT_EQ(Ops.Calls[2].Kind, "terminate");
   EXPECT_EQ(ratetest::ReadFile(Root + "/out/ROB216.dbf"), ratetest::ReadFile(ZM_RATE_TABLE_FILE));
 }

@@ -112,15 +112,16 @@ TEST_F(RatePayload, SevenZip) {
 TEST_F(RatePayload, PythonZipfile) {
   if (!HaveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
   const std::string script =
-      "import sys, zipfile\n"
-      "z = zipfile.ZipFile(sys.argv[1])\n"
-      "assert z.testzip() is None\n"
-      "(i,) = z.infolist()\n"
-      "print(i.filename, i.date_time, i.compress_type, i.flag_bits, hex(i.external_attr),\n"
-      "      i.create_system, i.create_version, i.extract_version, hex(i.CRC),\n"
-      "      i.file_size, len(i.extra), len(i.comment), len(z.comment))\n"
-      "sys.stdout.flush()\n"
-      "open(sys.argv[2], 'wb').write(z.read(i))\n";
+      R"(import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None
+(i,) = z.infolist()
+print(i.filename, i.date_time, i.compress_type, i.flag_bits, hex(i.external_attr),
+      i.create_system, i.create_version, i.extract_version, hex(i.CRC),
+      i.file_size, len(i.extra), len(i.comment), len(z.comment))
+sys.stdout.flush()
+open(sys.argv[2], 'wb').write(z.read(i))
+)";
   WriteFile(Dir + "/check.py", script);
   const TRun r = RunCommand("python3 " + Quote(Dir + "/check.py") + " " + Quote(ZM_RATE_PAYLOAD_FILE) + " " +
                             Quote(Dir + "/out.dbf"));

@@ -55,6 +55,15 @@ class RateTableTool : public ::testing::Test {
     EXPECT_FALSE(FileExists(Out));
   }
 
+  // ExpectFault with one field of the source changed; faultLine 0 means the field's line.
+  void ExpectFieldFault(size_t line, size_t field, const std::string& value, const std::string& words,
+                        size_t faultLine = 0) {
+    const std::vector<std::string> saved = Lines;
+    SetField(line, field, value);
+    ExpectFault(faultLine ? faultLine : line, words);
+    Lines = saved;
+  }
+
   std::string Source, Dir, Csv, Out;
   std::vector<std::string> Lines;
 };
@@ -102,35 +111,16 @@ TEST_F(RateTableTool, FieldFaults) {
   Lines[4] = Lines[4].substr(0, Lines[4].rfind(','));  // drop the region name
   ExpectFault(5, "expected 10 fields, found 9");
   Lines = saved;
-  SetField(3, 6, "1234567.00");
-  ExpectFault(3, "does not fit 9 characters");
-  Lines = saved;
-  SetField(7, 7, "12,50");
-  ExpectFault(7, "expected 10 fields, found 11");
-  Lines = saved;
-  SetField(7, 7, "12.5O");
-  ExpectFault(7, "is not an amount");
-  Lines = saved;
-  SetField(8, 8, "40.125");
-  ExpectFault(8, "more than two decimals");
-  Lines = saved;
-  SetField(9, 0, "9999");
-  ExpectFault(9, "SYM_ETO");
-  Lines = saved;
-  SetField(10, 5, "Roboty og\xC3\xB3lnobudowlane - inwestycyjne i remontowe");
-  ExpectFault(10, "longer than 42");
-  Lines = saved;
-  SetField(11, 5, "Roboty \xE2\x82\xAC");  // the euro sign has no code page 852 byte
-  ExpectFault(11, "U+20AC");
-  Lines = saved;
-  SetField(12, 5, "Roboty og\xF3lnobudowlane");  // Latin-1, not UTF-8
-  ExpectFault(12, "invalid UTF-8");
-  Lines = saved;
-  SetField(13, 6, "30.00");  // MIN above SR
-  ExpectFault(13, "MIN <= SR <= MAX");
-  Lines = saved;
-  SetField(14, 5, "Roboty inne");
-  ExpectFault(14, "NAZWA differs");
+  ExpectFieldFault(3, 6, "1234567.00", "does not fit 9 characters");
+  ExpectFieldFault(7, 7, "12,50", "expected 10 fields, found 11");
+  ExpectFieldFault(7, 7, "12.5O", "is not an amount");
+  ExpectFieldFault(8, 8, "40.125", "more than two decimals");
+  ExpectFieldFault(9, 0, "9999", "SYM_ETO");
+  ExpectFieldFault(10, 5, "Roboty og\xC3\xB3lnobudowlane - inwestycyjne i remontowe", "longer than 42");
+  ExpectFieldFault(11, 5, "Roboty \xE2\x82\xAC", "U+20AC");  // the euro sign has no code page 852 byte
+  ExpectFieldFault(12, 5, "Roboty og\xF3lnobudowlane", "invalid UTF-8");  // Latin-1, not UTF-8
+  ExpectFieldFault(13, 6, "30.00", "MIN <= SR <= MAX");                   // MIN above SR
+  ExpectFieldFault(14, 5, "Roboty inne", "NAZWA differs");
 }
 
 TEST_F(RateTableTool, OrderAndCountFaults) {
@@ -144,12 +134,9 @@ TEST_F(RateTableTool, OrderAndCountFaults) {
   std::swap(Lines[1], Lines[2]);  // N before B
   ExpectFault(2, "expected \"B\"");
   Lines = saved;
-  SetField(4, 9, "dolno\xC5\x9Bl\xC4\x85skie");  // one name for two regions
-  ExpectFault(4, "already names region DS");
-  Lines = saved;
-  SetField(7, 9, "lubelskie ");  // a second name for one region
-  ExpectFault(7, "was named \"lubelskie\" before");
-  Lines = saved;
+  // One name for two regions, then a second name for one region.
+  ExpectFieldFault(4, 9, "dolno\xC5\x9Bl\xC4\x85skie", "already names region DS");
+  ExpectFieldFault(7, 9, "lubelskie ", "was named \"lubelskie\" before");
   Lines.insert(Lines.begin() + 205, saved[204]);  // one record too many
   ExpectFault(206, "more than 204 records");
   Lines = saved;
@@ -158,15 +145,10 @@ TEST_F(RateTableTool, OrderAndCountFaults) {
 }
 
 TEST_F(RateTableTool, SummaryFaultNamesTheSummaryRow) {
-  const std::vector<std::string> saved = Lines;
-  SetField(6, 7, "24.71");  // LU 1 B: the mean moves from 26.38 to 26.39
-  ExpectFault(34, "expected MIN 18.00, SR 26.39, MAX 37.90");
-  Lines = saved;
-  SetField(14, 8, "38.00");  // MZ 1 B above the summary's maximum
-  ExpectFault(34, "MAX 38.00");
-  Lines = saved;
-  SetField(35, 7, "14.66");  // the summary row itself edited
-  ExpectFault(35, "SR 14.65");
+  // LU 1 B: the mean moves from 26.38 to 26.39.
+  ExpectFieldFault(6, 7, "24.71", "expected MIN 18.00, SR 26.39, MAX 37.90", 34);
+  ExpectFieldFault(14, 8, "38.00", "MAX 38.00", 34);  // MZ 1 B above the summary's maximum
+  ExpectFieldFault(35, 7, "14.66", "SR 14.65");       // the summary row itself edited
 }
 
 TEST_F(RateTableTool, BadArgumentsAreRefused) {

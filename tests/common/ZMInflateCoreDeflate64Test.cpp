@@ -23,14 +23,18 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using zmtest::TBitWriter;
 
+Bytes RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  Bytes b(n);
+  for (auto& c : b) c = uint8_t(rng());
+  return b;
+}
+
 TEST(InflateCoreDeflate64, LongLengthAndFarDistances) {
-  std::mt19937 rng(64);
-  Bytes head(50000);
-  for (auto& b : head) b = uint8_t(rng());
+  const Bytes head = RandomBytes(50000, 64);
   TBitWriter w;
-  w.StoredBlock(head);  // the 50000 bytes
-  w.Put(1, 1);          // fixed block: length 3 + 40000 at distance 49153 + 5
-  w.Put(1, 2);
+  w.StoredBlock(head);
+  w.FixedBlockHeader();  // length 3 + 40000 at distance 49153 + 5
   w.FixedLit(285);
   w.Put(40000, 16);
   w.Code(31, 5);
@@ -108,13 +112,10 @@ TEST(InflateCoreDeflate64, DecodesSevenZipEntries) {
 // Long matches decoded inside the fast loop with tiny output chunks: the copy flushes
 // and slides the output, and decoding must carry on from the new position.
 TEST(InflateCoreDeflate64, LongMatchesWithTinyOutputChunks) {
-  std::mt19937 rng(9);
-  Bytes want(1000);
-  for (auto& b : want) b = uint8_t(rng());
+  Bytes want = RandomBytes(1000, 9);
   TBitWriter w;
-  w.StoredBlock(want);  // the 1000 bytes
-  w.Put(1, 1);          // fixed block: long matches at distance 997, each followed by literals
-  w.Put(1, 2);
+  w.StoredBlock(want);
+  w.FixedBlockHeader();                  // long matches at distance 997, each followed by literals
   for (int rep = 0; rep < 250; ++rep) {  // well past one output buffer, so it slides
     unsigned len = 3 + 1500 + unsigned(rep) * 37 % 500;
     w.FixedLit(285);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <random>
+#include <string>
 
 #include "ZMUTF8.h"
 
@@ -20,26 +22,29 @@ class TModeGuard {
 
 bool M(const std::string& patterns, const std::string& name) { return FileNameMatch(patterns, name); }
 
+// The patterns match each of the names and none of the others.
+void ExpectMatches(const std::string& patterns, std::initializer_list<std::string> names,
+                   std::initializer_list<std::string> others = {}) {
+  for (const std::string& n : names) EXPECT_TRUE(M(patterns, n)) << "'" << patterns << "' and '" << n << "'";
+  for (const std::string& n : others)
+    EXPECT_FALSE(M(patterns, n)) << "'" << patterns << "' and '" << n << "'";
+}
+
 TEST(ZMMatchSpecs, SeveralSpecsSeparatedByBars) {
-  EXPECT_TRUE(M("*.txt|*.doc", "a.doc"));
-  EXPECT_TRUE(M("*.txt|*.doc", "a.txt"));
-  EXPECT_FALSE(M("*.txt|*.doc", "a.pdf"));
-  EXPECT_TRUE(M("||a.pdf||b.pdf|", "b.pdf"));
-  EXPECT_TRUE(M("x.pdf\ty.pdf", "y.pdf"));  // a control character separates too
-  EXPECT_TRUE(M("x.pdf\r\ny.pdf", "y.pdf"));
+  ExpectMatches("*.txt|*.doc", {"a.doc", "a.txt"}, {"a.pdf"});
+  ExpectMatches("||a.pdf||b.pdf|", {"b.pdf"});
+  ExpectMatches("x.pdf\ty.pdf", {"y.pdf"});  // a control character separates too
+  ExpectMatches("x.pdf\r\ny.pdf", {"y.pdf"});
 }
 
 TEST(ZMMatchSpecs, BlanksInsideBelongToTheSpec) {
-  EXPECT_TRUE(M("my file.txt", "MY FILE.TXT"));
-  EXPECT_FALSE(M("my file.txt", "my"));
-  EXPECT_FALSE(M("my file.txt", "file.txt"));
+  ExpectMatches("my file.txt", {"MY FILE.TXT"}, {"my", "file.txt"});
   // Blanks before "|" or at the end are dropped, leading ones skipped.
-  EXPECT_TRUE(M("  *.doc   |  a.txt   ", "a.txt"));
-  EXPECT_TRUE(M("a.txt   |", "a.txt"));
-  EXPECT_TRUE(M("a.txt  \t", "a.txt"));
+  ExpectMatches("  *.doc   |  a.txt   ", {"a.txt"});
+  ExpectMatches("a.txt   |", {"a.txt"});
+  ExpectMatches("a.txt  \t", {"a.txt"});
   // Blanks followed by something else stay in the spec.
-  EXPECT_FALSE(M("a.txt x", "a.txt"));
-  EXPECT_TRUE(M("a.txt x", "a.txt x"));
+  ExpectMatches("a.txt x", {"a.txt x"}, {"a.txt"});
 }
 
 TEST(ZMMatchSpecs, StarSpecsMatchEverything) {
@@ -51,69 +56,51 @@ TEST(ZMMatchSpecs, StarSpecsMatchEverything) {
 }
 
 TEST(ZMMatchSpecs, TrailingDotSelectsNamesWithoutExtension) {
-  EXPECT_TRUE(M("*.", "README"));
-  EXPECT_TRUE(M("*.", "dir.d/README"));  // a folder's dot is no extension
-  EXPECT_FALSE(M("*.", "a.txt"));
-  EXPECT_TRUE(M("read*.", "readme"));
-  EXPECT_FALSE(M("read*.", "readme.txt"));
-  EXPECT_TRUE(M("abc.", "abc"));
-  EXPECT_FALSE(M("abc.", "abc.d"));
+  ExpectMatches("*.", {"README", "dir.d/README"}, {"a.txt"});  // a folder's dot is no extension
+  ExpectMatches("read*.", {"readme"}, {"readme.txt"});
+  ExpectMatches("abc.", {"abc"}, {"abc.d"});
 }
 
 TEST(ZMMatchSpecs, StarsRunAcrossSeparatorsQuestionMarksDoNot) {
-  EXPECT_TRUE(M("a*z.txt", "a/b/c/z.txt"));
-  EXPECT_TRUE(M("a*z.txt", "a\\b/c\\z.txt"));
-  EXPECT_TRUE(M("dir/*", "dir/sub/f.txt"));
-  EXPECT_TRUE(M("dir\\*.txt", "dir/sub/a.txt"));
-  EXPECT_FALSE(M("dir\\*.txt", "dir/a.doc"));
-  EXPECT_TRUE(M("a*b.txt", "ab.txt"));  // a star may match nothing
-  EXPECT_FALSE(M("a?c.txt", "a/c.txt"));
-  EXPECT_FALSE(M("a?c*", "a/cx"));
-  EXPECT_FALSE(M("*.t?t", "a.t/t"));
+  ExpectMatches("a*z.txt", {"a/b/c/z.txt", "a\\b/c\\z.txt"});
+  ExpectMatches("dir/*", {"dir/sub/f.txt"});
+  ExpectMatches("dir\\*.txt", {"dir/sub/a.txt"}, {"dir/a.doc"});
+  ExpectMatches("a*b.txt", {"ab.txt"});  // a star may match nothing
+  ExpectMatches("a?c.txt", {}, {"a/c.txt"});
+  ExpectMatches("a?c*", {}, {"a/cx"});
+  ExpectMatches("*.t?t", {}, {"a.t/t"});
   // ... except as the first character of a plain compare.
-  EXPECT_TRUE(M("?bc", "/bc"));
+  ExpectMatches("?bc", {"/bc"});
 }
 
 TEST(ZMMatchSpecs, ExtensionsWithAndWithoutStars) {
-  EXPECT_TRUE(M("*.t?t", "a.txt"));
-  EXPECT_FALSE(M("*.t?t", "a.tx"));
-  EXPECT_TRUE(M("*.tx*", "a.txt"));
-  EXPECT_TRUE(M("*.tx*", "a.tx"));
-  EXPECT_FALSE(M("*.tx*", "a.t"));
-  EXPECT_FALSE(M("*.txt", "txt"));
-  EXPECT_TRUE(M("a*.txt", "a.b.txt"));
-  EXPECT_FALSE(M("*.profile", ".profile"));  // a leading dot starts no extension
-  EXPECT_TRUE(M(".*", ".profile"));
-  EXPECT_FALSE(M(".*", "a.txt"));
+  ExpectMatches("*.t?t", {"a.txt"}, {"a.tx"});
+  ExpectMatches("*.tx*", {"a.txt", "a.tx"}, {"a.t"});
+  ExpectMatches("*.txt", {}, {"txt"});
+  ExpectMatches("a*.txt", {"a.b.txt"});
+  ExpectMatches("*.profile", {}, {".profile"});  // a leading dot starts no extension
+  ExpectMatches(".*", {".profile"}, {"a.txt"});
 }
 
 TEST(ZMMatchSpecs, PlainCompareLooksAtFirstAndTrailingCharacters) {
-  EXPECT_TRUE(M("A?C", "ABC"));
-  EXPECT_TRUE(M("A?C", "ABC.XYZC"));
-  EXPECT_FALSE(M("A?C", "ABC.TXT"));
-  EXPECT_FALSE(M("A?C", "ABCD"));  // name part length differs
-  EXPECT_FALSE(M("abc", "abd"));
-  EXPECT_TRUE(M("x.txt", "X.TXT"));
-  EXPECT_FALSE(M("x.txt", "y.txt"));
+  ExpectMatches("A?C", {"ABC", "ABC.XYZC"}, {"ABC.TXT", "ABCD"});  // ABCD: name part length differs
+  ExpectMatches("abc", {}, {"abd"});
+  ExpectMatches("x.txt", {"X.TXT"}, {"y.txt"});
 }
 
 TEST(ZMMatchSpecs, CaseNeverMatters) {
-  EXPECT_TRUE(M("*.TXT", "a.txt"));
-  EXPECT_TRUE(M("readme", "ReadMe"));
+  ExpectMatches("*.TXT", {"a.txt"});
+  ExpectMatches("readme", {"ReadMe"});
   TModeGuard utf8(true);
-  EXPECT_TRUE(M("ŁÓDŹ*", "łódź.txt"));
-  EXPECT_TRUE(M("*.żółw", "A.ŻÓŁW"));
-  EXPECT_FALSE(M("ŁÓDŹ*", "lodz.txt"));
+  ExpectMatches("ŁÓDŹ*", {"łódź.txt"}, {"lodz.txt"});
+  ExpectMatches("*.żółw", {"A.ŻÓŁW"});
 }
 
 TEST(ZMMatchSpecs, EmptyAndBlankInputs) {
-  EXPECT_FALSE(M("", ""));
-  EXPECT_FALSE(M("*", ""));
-  EXPECT_FALSE(M("", "a"));
-  EXPECT_FALSE(M("*", "   "));
-  EXPECT_FALSE(M("  |  ", "a"));
-  EXPECT_TRUE(M("*", "  a"));  // leading blanks of the name are skipped
-  EXPECT_TRUE(M("a.txt", " \ta.txt"));
+  ExpectMatches("", {}, {"", "a"});
+  ExpectMatches("*", {"  a"}, {"", "   "});  // leading blanks of the name are skipped
+  ExpectMatches("  |  ", {}, {"a"});
+  ExpectMatches("a.txt", {" \ta.txt"});
 }
 
 // The wildcard compare exactly as it is defined step by step: front, back, and a

@@ -28,6 +28,13 @@ run() {  # run ENV_UI INPUT
   fi
 }
 
+# Runs as run does and requires exit code 0.
+run_ok() {
+  run "$@"
+  local rc=$?
+  [ $rc -eq 0 ] || fail "exit code $rc"
+}
+
 expect_text() { grep -qF -- "$1" "$out" || fail "output lacks '$1'"; }
 no_staged() {
   [ ! -e "$dir/tmp/_xkgcsa9fjsk8_.tmp" ] || fail "staged archive left behind"
@@ -37,9 +44,7 @@ no_staged() {
 case $case in
   export|nodisplay)
     ui=console; [ "$case" = nodisplay ] && ui=
-    run "$ui" $'\n'"$target"$'\n\n'
-    rc=$?
-    [ $rc -eq 0 ] || fail "exit code $rc"
+    run_ok "$ui" $'\n'"$target"$'\n\n'
     expect_text "Informacje Tarnix/Tarnix-MAX 2 kw 2016 - poprawka"
     expect_text "Wybierz folder do zapisu kopii"
     expect_text "Aktualizacja zakończona."
@@ -48,16 +53,12 @@ case $case in
     no_staged
     ;;
   cancel)
-    run console $'\n\n\n'
-    rc=$?
-    [ $rc -eq 0 ] || fail "exit code $rc"
+    run_ok console $'\n\n\n'
     expect_text "Aktualizacja zakończona z błędami."
     no_staged
     ;;
   badfolder)
-    run console $'\n'"$dir/missing/kopia"$'\n\n\n'
-    rc=$?
-    [ $rc -eq 0 ] || fail "exit code $rc"
+    run_ok console $'\n'"$dir/missing/kopia"$'\n\n\n'
     expect_text "Błędny katalog: $dir/missing/kopia"
     expect_text "Aktualizacja zakończona z błędami."
     [ ! -e "$dir/missing" ] || fail "a missing parent folder was created"
@@ -65,9 +66,7 @@ case $case in
     ;;
   declined)
     mkdir "$target" && echo keep >"$target/notes.txt"
-    run console $'\n'"$target"$'\nn\n\n'
-    rc=$?
-    [ $rc -eq 0 ] || fail "exit code $rc"
+    run_ok console $'\n'"$target"$'\nn\n\n'
     expect_text "Folder kopii istnieje"
     expect_text "Aktualizacja zakończona z błędami."
     [ ! -e "$target/ROB216.dbf" ] || fail "written although declined"

@@ -29,6 +29,19 @@ void SetMTime(const fs::path& p, time_t t) {
   fs::last_write_time(p, fs::file_time_type::clock::from_sys(sys));
 }
 
+// Seconds since 1970 of a calendar time read as local time (summer time as it falls).
+time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
 // Local MS-DOS stamp of a calendar time.
 uint32_t DosStamp(int y, int mo, int d, int h, int mi, int s) {
   return (uint32_t((y - 1980) << 9 | mo << 5 | d) << 16) | uint32_t(h << 11 | mi << 5 | s / 2);
@@ -45,9 +58,7 @@ TEST(DZCallbacks, PasswordQuestions) {
   // for the first (the password is remembered).
   {
     THarness h;
-    h.Archive = zip;
-    h.Base = (dir / "o1").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract(zip, dir / "o1");
     h.PwdReqCount = 3;
     std::vector<std::string> answers = {"wrong", "right"};
     h.OnPassword = [&](const std::string& name, int32_t& tries, std::string& pwd) {
@@ -64,9 +75,7 @@ TEST(DZCallbacks, PasswordQuestions) {
   // Only wrong answers: asked PwdReqCount times per entry, then skipped as a bad password.
   {
     THarness h;
-    h.Archive = zip;
-    h.Base = (dir / "o2").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract(zip, dir / "o2");
     h.PwdReqCount = 2;
     h.OnPassword = [&](const std::string&, int32_t&, std::string& pwd) {
       pwd = "nope";
@@ -83,9 +92,7 @@ TEST(DZCallbacks, PasswordQuestions) {
   // "No to all" (3) asks once for the whole run.
   {
     THarness h;
-    h.Archive = zip;
-    h.Base = (dir / "o3").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract(zip, dir / "o3");
     h.OnPassword = [&](const std::string&, int32_t&, std::string&) { return 3; };
     EXPECT_EQ(h.Exec(), 1);
     EXPECT_EQ(h.PasswordAsks, 1);
@@ -94,9 +101,7 @@ TEST(DZCallbacks, PasswordQuestions) {
   // Abort (-3) ends the run as cancelled.
   {
     THarness h;
-    h.Archive = zip;
-    h.Base = (dir / "o4").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract(zip, dir / "o4");
     h.OnPassword = [&](const std::string&, int32_t&, std::string&) { return -3; };
     EXPECT_EQ(h.Exec(), -1);
     EXPECT_TRUE(Tree(dir / "o4").empty());
@@ -181,39 +186,29 @@ TEST(DZCallbacks, FreshenAndUpdateByDate) {
   const std::string zip = MakeArchive(dir, {{.Name = "old.txt", .Data = "zip old", .DosTime = stamp},
                                             {.Name = "new.txt", .Data = "zip new", .DosTime = stamp},
                                             {.Name = "absent.txt", .Data = "zip absent", .DosTime = stamp}});
-  auto setup = [&](const fs::path& out) {
+  // Runs h with the option over a folder holding an old.txt from 2019 and a new.txt
+  // from now: either way the older file is replaced and the newer one kept.
+  const auto run = [&](THarness& h, const fs::path& out, uint32_t option) {
     WriteFile(out / "old.txt", "disk old");
     WriteFile(out / "new.txt", "disk new");
-    // old.txt dates from 2019, new.txt from now.
-    struct tm tm {};
-    tm.tm_year = 119;
-    tm.tm_mon = 0;
-    tm.tm_mday = 1;
-    tm.tm_isdst = -1;
-    SetMTime(out / "old.txt", mktime(&tm));
+    SetMTime(out / "old.txt", LocalTime(2019, 1, 1));
+    h.SetUpExtract(zip, out);
+    h.Options |= option;
+    const int r = h.Exec();
+    EXPECT_EQ(ReadFile(out / "old.txt"), "zip old");
+    EXPECT_EQ(ReadFile(out / "new.txt"), "disk new");
+    return r;
   };
   const fs::path f = dir / "fresh", u = dir / "upd";
-  setup(f);
-  setup(u);
   THarness hf;
-  hf.Archive = zip;
-  hf.Base = f.string();
-  hf.Options |= DZ_OPT_FRESHEN;
-  EXPECT_EQ(hf.Exec(), 1);
-  EXPECT_EQ(ReadFile(f / "old.txt"), "zip old");
-  EXPECT_EQ(ReadFile(f / "new.txt"), "disk new");
+  EXPECT_EQ(run(hf, f, DZ_OPT_FRESHEN), 1);
   EXPECT_FALSE(fs::exists(f / "absent.txt"));
   int fresh = 0;
   for (const TSkip& s : hf.Skips) fresh += s.Type == kSkipOnFreshen;
   EXPECT_EQ(fresh, 2);
 
   THarness hu;
-  hu.Archive = zip;
-  hu.Base = u.string();
-  hu.Options |= DZ_OPT_UPDATE;
-  EXPECT_EQ(hu.Exec(), 2);
-  EXPECT_EQ(ReadFile(u / "old.txt"), "zip old");
-  EXPECT_EQ(ReadFile(u / "new.txt"), "disk new");
+  EXPECT_EQ(run(hu, u, DZ_OPT_UPDATE), 2);
   EXPECT_EQ(ReadFile(u / "absent.txt"), "zip absent");
 }
 
@@ -240,9 +235,7 @@ TEST(DZCallbacks, SelectionFoldersAndProgress) {
                                             {.Name = "src/deep/x.h", .Data = "#pragma once"}});
   // Specifications and exclusions, folders kept.
   THarness h;
-  h.Archive = zip;
-  h.Base = (dir / "o1").string();
-  fs::create_directories(h.Base);
+  h.SetUpExtract(zip, dir / "o1");
   h.Options |= DZ_OPT_DIRNAMES;
   h.Specs = {"docs/*", "*.h"};
   h.Excludes = {"*.log"};
@@ -260,9 +253,7 @@ TEST(DZCallbacks, SelectionFoldersAndProgress) {
 
   // Without folder names every file lands in the base folder.
   THarness flat;
-  flat.Archive = zip;
-  flat.Base = (dir / "o2").string();
-  fs::create_directories(flat.Base);
+  flat.SetUpExtract(zip, dir / "o2");
   EXPECT_EQ(flat.Exec(), 4);
   EXPECT_EQ(Tree(dir / "o2").size(), 4u);
   EXPECT_EQ(ReadFile(dir / "o2" / "x.h"), "#pragma once");
@@ -280,24 +271,12 @@ TEST(DZCallbacks, FileDates) {
   const uint32_t stamp = DosStamp(2015, 3, 4, 10, 20, 30);
   const std::string zip = MakeArchive(dir, {{.Name = "a.txt", .Data = "a", .DosTime = stamp, .Extra = ut}});
   THarness dos;
-  dos.Archive = zip;
-  dos.Base = (dir / "dos").string();
-  fs::create_directories(dos.Base);
+  dos.SetUpExtract(zip, dir / "dos");
   EXPECT_EQ(dos.Exec(), 1);
-  struct tm tm {};
-  tm.tm_year = 115;
-  tm.tm_mon = 2;
-  tm.tm_mday = 4;
-  tm.tm_hour = 10;
-  tm.tm_min = 20;
-  tm.tm_sec = 30;
-  tm.tm_isdst = -1;
-  EXPECT_EQ(MTime(dir / "dos" / "a.txt"), mktime(&tm));
+  EXPECT_EQ(MTime(dir / "dos" / "a.txt"), LocalTime(2015, 3, 4, 10, 20, 30));
 
   THarness ntfs;
-  ntfs.Archive = zip;
-  ntfs.Base = (dir / "ntfs").string();
-  fs::create_directories(ntfs.Base);
+  ntfs.SetUpExtract(zip, dir / "ntfs");
   ntfs.Options |= DZ_OPT_NTFS;
   EXPECT_EQ(ntfs.Exec(), 1);
   EXPECT_EQ(MTime(dir / "ntfs" / "a.txt"), time_t(unixTime));
@@ -320,9 +299,7 @@ TEST(DZCallbacks, RenamedEntriesObeyTheNameRules) {
                                             {.Name = "a/two.txt", .Data = "2"},
                                             {.Name = "a/three.txt", .Data = "3"}});
   THarness h;
-  h.Archive = zip;
-  h.Base = (dir / "out").string();
-  fs::create_directories(h.Base);
+  h.SetUpExtract(zip, dir / "out");
   h.Options |= DZ_OPT_DIRNAMES;
   h.OnExtName = [](std::string& name, const std::string& base) {
     EXPECT_FALSE(base.empty());
@@ -362,9 +339,7 @@ TEST(DZCallbacks, NameEncodings) {
                         {.Name = "\xc3\xa9t\xc3\xa9.txt", .Data = "utf8", .Flags = 0x800, .MadeBy = 0x0014},
                         {.Name = raw, .Data = "unicode path", .Extra = extra}});
   THarness h;
-  h.Archive = zip;
-  h.Base = (dir / "out").string();
-  fs::create_directories(h.Base);
+  h.SetUpExtract(zip, dir / "out");
   EXPECT_EQ(h.Exec(), 3) << h.AllMessages();
   EXPECT_EQ(ReadFile(dir / "out" / PathOf("caf\xc3\xa9.txt")), "dos");
   EXPECT_EQ(ReadFile(dir / "out" / PathOf("\xc3\xa9t\xc3\xa9.txt")), "utf8");

@@ -201,9 +201,7 @@ TEST(DZDecodeAhead, DamagedEntriesAreReportedByTheirOwnName) {
   zip[DataStart(zip, offsets[10])] = char(0x07);  // a final block of the reserved type
   WriteFile(dir / "t.zip", zip);
   THarness h;
-  h.Archive = (dir / "t.zip").string();
-  h.Base = (dir / "out").string();
-  fs::create_directories(h.Base);
+  h.SetUpExtract((dir / "t.zip").string(), dir / "out");
   std::vector<std::string> crcAsked;
   h.OnCrc = [&](const std::string& name, uint32_t, uint32_t expected) {
     crcAsked.push_back(name);
@@ -234,9 +232,7 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
   // Inside: DZ_Abort during the steps of the third entry.
   {
     THarness h;
-    h.Archive = (dir / "t.zip").string();
-    h.Base = (dir / "in").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract((dir / "t.zip").string(), dir / "in");
     int items = 0, steps = 0;
     h.OnProgress = [&](int action, int64_t size) {
       if (action == DZ_CB_ITEM && size >= 0) ++items;
@@ -251,9 +247,7 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
   // Between: the end of the second item answers stop.
   {
     THarness h;
-    h.Archive = (dir / "t.zip").string();
-    h.Base = (dir / "between").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract((dir / "t.zip").string(), dir / "between");
     int ended = 0;
     h.OnProgress = [&](int action, int64_t size) {
       return action == DZ_CB_ITEM && size == -1 && ++ended == 2 ? 1 : 0;
@@ -264,9 +258,7 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
   // A stop from another thread while the first entry is written.
   {
     THarness h;
-    h.Archive = (dir / "t.zip").string();
-    h.Base = (dir / "other").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract((dir / "t.zip").string(), dir / "other");
     h.OnProgress = [&](int action, int64_t) {
       if (action == DZ_CB_STEP) std::thread([&] { TEngine::Main().Abort(h.Key); }).join();
       return 0;
@@ -359,9 +351,7 @@ TEST(DZDecodeAhead, WriteFailureSkipsOnlyItsEntry) {
                                      {.Name = "b.txt", .Data = Text(300000, 8)},
                                      {.Name = "c.txt", .Data = "last"}}));
   THarness h;
-  h.Archive = (dir / "t.zip").string();
-  h.Base = (dir / "out").string();
-  fs::create_directories(h.Base);
+  h.SetUpExtract((dir / "t.zip").string(), dir / "out");
   // Files of this process may not grow past 1 MiB while the engine runs.
   struct rlimit old {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);

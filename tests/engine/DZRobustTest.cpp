@@ -16,6 +16,7 @@
 #include "DZTestKit.h"
 
 using namespace dzt;
+using testzip::Noise;
 
 namespace {
 
@@ -118,15 +119,6 @@ void SetUnixMode(std::string& zip, int n, uint32_t mode) {
   }
   const uint32_t attr = mode << 16;
   std::memcpy(&zip[pos + 38], &attr, 4);
-}
-
-std::string Noise(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  for (char& c : s) {
-    seed = seed * 1103515245u + 12345u;
-    c = char(seed >> 16);
-  }
-  return s;
 }
 
 }  // namespace

@@ -31,6 +31,12 @@ using zmtest::TSkip;
 class THarness : public zmtest::TEngineHost {
  public:
   int Exec(TEngine& engine = TEngine::Main()) { return TEngineHost::Exec(engine.Exec); }
+  // Sets the run up to extract archive into base, a folder made here.
+  void SetUpExtract(const std::string& archive, const std::filesystem::path& base) {
+    Archive = archive;
+    Base = base.string();
+    std::filesystem::create_directories(base);
+  }
 };
 
 // Byte-by-byte archive builder for crafted and malformed archives.

@@ -21,31 +21,22 @@ static int ModeOf(int flags, va_list ap) {
   return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, int) : 0;
 }
 
-#define ZM_OPEN(name)                                 \
-  int name(const char* path, int flags, ...) {        \
-    static TOpen next;                                \
+/* An open call passed on to the next library but for the refused requests: its name, the
+   type of the next one, its parameters (with flags and "...") and the arguments passed on
+   (with mode). */
+#define ZM_OPEN_CALL(name, TNext, params, args)       \
+  int name params {                                   \
+    static TNext next;                                \
     va_list ap;                                       \
     va_start(ap, flags);                              \
     const int mode = ModeOf(flags, ap);               \
     va_end(ap);                                       \
     if (Refused(flags)) return -1;                    \
-    if (!next) next = (TOpen)dlsym(RTLD_NEXT, #name); \
-    return next(path, flags, mode);                   \
+    if (!next) next = (TNext)dlsym(RTLD_NEXT, #name); \
+    return next args;                                 \
   }
 
-#define ZM_OPENAT(name)                                 \
-  int name(int dir, const char* path, int flags, ...) { \
-    static TOpenAt next;                                \
-    va_list ap;                                         \
-    va_start(ap, flags);                                \
-    const int mode = ModeOf(flags, ap);                 \
-    va_end(ap);                                         \
-    if (Refused(flags)) return -1;                      \
-    if (!next) next = (TOpenAt)dlsym(RTLD_NEXT, #name); \
-    return next(dir, path, flags, mode);                \
-  }
-
-ZM_OPEN(open)
-ZM_OPEN(open64)
-ZM_OPENAT(openat)
-ZM_OPENAT(openat64)
+ZM_OPEN_CALL(open, TOpen, (const char* path, int flags, ...), (path, flags, mode))
+ZM_OPEN_CALL(open64, TOpen, (const char* path, int flags, ...), (path, flags, mode))
+ZM_OPEN_CALL(openat, TOpenAt, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
+ZM_OPEN_CALL(openat64, TOpenAt, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))

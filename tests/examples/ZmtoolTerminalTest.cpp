@@ -38,21 +38,15 @@ TEST_F(TZmtoolTerminal, ReplaceQuestionAnswers) {
     WriteAll(Tmp.Path / "out" / n, "mine\n");
   TTerminal t(Tmp.Path, 120, 40);
   t.Command(Zm("extract l.zip out"));
-  ASSERT_TRUE(t.WaitFor("replace a.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename:")) << t.Screen();
-  t.Keys("y\n", true);
-  ASSERT_TRUE(t.WaitFor("replace b.txt?")) << t.Screen();
-  t.Keys("n\n", true);
-  ASSERT_TRUE(t.WaitFor("replace c.txt?")) << t.Screen();
-  t.Keys("r\n", true);
-  ASSERT_TRUE(t.WaitFor("new name:")) << t.Screen();
-  t.Keys("b.txt\n", true);  // taken too: asked again
-  ASSERT_TRUE(t.WaitFor("new name: b.txt\nreplace b.txt?")) << t.Screen();
-  t.Keys("r\n", true);
-  ASSERT_TRUE(t.WaitFor("new name: b.txt\nreplace b.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: r\nnew name:"))
+  ASSERT_TRUE(t.Answer("replace a.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename:", "y\n")) << t.Screen();
+  ASSERT_TRUE(t.Answer("replace b.txt?", "n\n")) << t.Screen();
+  ASSERT_TRUE(t.Answer("replace c.txt?", "r\n")) << t.Screen();
+  ASSERT_TRUE(t.Answer("new name:", "b.txt\n")) << t.Screen();  // taken too: asked again
+  ASSERT_TRUE(t.Answer("new name: b.txt\nreplace b.txt?", "r\n")) << t.Screen();
+  ASSERT_TRUE(t.Answer("new name: b.txt\nreplace b.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: r\nnew name:",
+                       "sub/c2.txt\n"))
       << t.Screen();
-  t.Keys("sub/c2.txt\n", true);
-  ASSERT_TRUE(t.WaitFor("replace d.txt?")) << t.Screen();
-  t.Keys("A\n", true);
+  ASSERT_TRUE(t.Answer("replace d.txt?", "A\n")) << t.Screen();
   ASSERT_TRUE(t.WaitFor("[status 0]")) << t.Screen();
   const std::string screen = t.Screen();
   EXPECT_EQ(screen.find("replace e.txt?"), std::string::npos) << screen;
@@ -73,10 +67,8 @@ TEST_F(TZmtoolTerminal, PasswordPromptHidesWhatIsTyped) {
   WriteAll(Tmp.Path / "enc.zip", testzip::BuildZip(entries));
   TTerminal t(Tmp.Path, 100, 30);
   t.Command(Zm("extract enc.zip out --force-dirs"));
-  ASSERT_TRUE(t.WaitFor("a.txt needs a password:")) << t.Screen();
-  t.Keys("guess\n", true);
-  ASSERT_TRUE(t.WaitFor("wrong password; try again:")) << t.Screen();
-  t.Keys("s3cret\n", true);
+  ASSERT_TRUE(t.Answer("a.txt needs a password:", "guess\n")) << t.Screen();
+  ASSERT_TRUE(t.Answer("wrong password; try again:", "s3cret\n")) << t.Screen();
   // The password opens the second entry too: one question.
   ASSERT_TRUE(t.WaitFor("[status 0]")) << t.Screen();
   std::string screen = t.Screen();
@@ -86,12 +78,9 @@ TEST_F(TZmtoolTerminal, PasswordPromptHidesWhatIsTyped) {
   EXPECT_EQ(ReadAll(Tmp.Path / "out" / "b.txt"), "secret data\n");
   // Three tries, then the entry is reported with a wrong password.
   t.Command(Zm("test enc.zip a.txt"));
-  ASSERT_TRUE(t.WaitFor("a.txt needs a password:")) << t.Screen();
-  t.Keys("clear\n", true);
-  ASSERT_TRUE(t.WaitFor("password:\nwrong password; try again:")) << t.Screen();
-  t.Keys("clear\n", true);
-  ASSERT_TRUE(t.WaitFor("again:\nwrong password; try again:")) << t.Screen();
-  t.Keys("clear\n", true);
+  ASSERT_TRUE(t.Answer("a.txt needs a password:", "clear\n")) << t.Screen();
+  ASSERT_TRUE(t.Answer("password:\nwrong password; try again:", "clear\n")) << t.Screen();
+  ASSERT_TRUE(t.Answer("again:\nwrong password; try again:", "clear\n")) << t.Screen();
   ASSERT_TRUE(t.WaitFor("[status 1]")) << t.Screen();
   screen = t.Screen();
   EXPECT_NE(

@@ -286,6 +286,13 @@ class TTerminal {
     }
     return false;
   }
+  // Waits for the question to show, then types the answer (literally); false, and
+  // nothing typed, when the question did not come.
+  bool Answer(const std::string& question, const std::string& answer) {
+    if (!WaitFor(question)) return false;
+    Keys(answer, true);
+    return true;
+  }
 
  private:
   void Tmux(const std::string& args) { std::system(("tmux -L " + FSocket + " " + args).c_str()); }

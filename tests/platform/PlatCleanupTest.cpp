@@ -39,6 +39,20 @@ int InChild(F body) {
   return status;
 }
 
+// In a child: sets handler for sig, registers path, raises sig and, when the signal
+// did not end it, exits with 1 when after() holds, else 0. Its exit code, -1 when the
+// signal ended it.
+template <class F>
+int RaiseInChild(int sig, void (*handler)(int), const fs::path& path, F after) {
+  const int status = InChild([&] {
+    signal(sig, handler);
+    plat::TCleanupPath a(path.string());
+    raise(sig);
+    _exit(after() ? 1 : 0);
+  });
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 volatile sig_atomic_t gEarlier = 0;
 void EarlierHandler(int) { gEarlier = 1; }
 
@@ -65,26 +79,12 @@ TEST(PlatCleanup, SignalRemovesRegisteredFilesAndKeepsItsCourse) {
 
   // A handler installed earlier is called after the removal.
   Touch(gone);
-  status = InChild([&] {
-    signal(SIGINT, EarlierHandler);
-    plat::TCleanupPath a(gone.string());
-    raise(SIGINT);
-    _exit(gEarlier ? 7 : 8);
-  });
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 7);
+  EXPECT_EQ(RaiseInChild(SIGINT, EarlierHandler, gone, [] { return gEarlier != 0; }), 1);
   EXPECT_FALSE(fs::exists(gone));
 
   // An ignored signal stays ignored, and the registration stays until released.
   Touch(gone);
-  status = InChild([&] {
-    signal(SIGHUP, SIG_IGN);
-    plat::TCleanupPath a(gone.string());
-    raise(SIGHUP);
-    _exit(fs::exists(gone) ? 5 : 6);
-  });
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 5);
+  EXPECT_EQ(RaiseInChild(SIGHUP, SIG_IGN, gone, [&] { return fs::exists(gone); }), 1);
   fs::remove_all(dir);
 }
 

@@ -19,8 +19,7 @@ namespace {
 
 struct DoubleFixture : ::testing::Test {
   zmtest::TTempDir FTemp{"zmdbl"};
-  std::string dir;
-  void SetUp() override { dir = FTemp.Path.string(); }
+  const std::string dir = FTemp.Path.string();
   void Put(const std::string& name, size_t size) {
     std::ofstream(dir + plat::PathDelimStr + name, std::ios::binary) << std::string(size, 'x');
   }

@@ -70,6 +70,11 @@ class TBitWriter {
     else
       Code(0xC0 + sym - 280, 8);
   }
+  // The header of a block with the fixed codes (its symbols follow).
+  void FixedBlockHeader(bool last = true) {
+    Put(last ? 1 : 0, 1);
+    Put(1, 2);
+  }
   // A stored block of the bytes.
   void StoredBlock(const TBytes& data, bool last = false) {
     Put(last ? 1 : 0, 1);

@@ -43,6 +43,16 @@ inline std::string RawDeflate(const std::string& data, int level = 6) {
   return out;
 }
 
+// n bytes of noise that deflate cannot shrink, the same for the same seed.
+inline std::string Noise(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  for (char& c : s) {
+    seed = seed * 1103515245u + 12345u;
+    c = char(seed >> 16);
+  }
+  return s;
+}
+
 // Little-endian fields appended to an archive being written.
 inline void Put16(std::string& s, uint32_t v) {
   s += char(v & 0xFF);
@@ -53,12 +63,46 @@ inline void Put32(std::string& s, uint32_t v) {
   Put16(s, v >> 16);
 }
 
+// A little-endian field of 2, 4 or 8 bytes, for records written as one expression.
+inline std::string Le16(uint64_t v) { return {char(v), char(v >> 8)}; }
+inline std::string Le32(uint64_t v) { return Le16(v) + Le16(v >> 16); }
+inline std::string Le64(uint64_t v) { return Le32(v) + Le32(v >> 32); }
+
 // An extra-field block: its tag, the size of its data, the data.
 inline std::string ExtraBlock(uint16_t tag, const std::string& data) {
   std::string b;
   Put16(b, tag);
   Put16(b, uint16_t(data.size()));
   return b + data;
+}
+
+// The fields from the flags to the extra field's length, alike in the local and the
+// central header.
+inline void PutSharedFields(std::string& h, uint16_t flags, uint16_t method, uint32_t dosTime, uint32_t crc,
+                            uint32_t comp, uint32_t uncomp, size_t nameLen, size_t extraLen) {
+  Put16(h, flags);
+  Put16(h, method);
+  Put32(h, dosTime);
+  Put32(h, crc);
+  Put32(h, comp);
+  Put32(h, uncomp);
+  Put16(h, uint32_t(nameLen));
+  Put16(h, uint32_t(extraLen));
+}
+
+// The end of central directory record of a one-disk archive of count entries whose
+// central directory central starts at cdOffset, and its comment.
+inline void PutEndRecord(std::string& zip, uint32_t count, const std::string& central, uint32_t cdOffset,
+                         const std::string& comment = {}) {
+  Put32(zip, 0x06054b50);
+  Put16(zip, 0);  // this disk
+  Put16(zip, 0);  // the disk where the central directory starts
+  Put16(zip, count);
+  Put16(zip, count);
+  Put32(zip, uint32_t(central.size()));
+  Put32(zip, cdOffset);
+  Put16(zip, uint32_t(comment.size()));
+  zip += comment;
 }
 
 namespace detail {
@@ -125,16 +169,8 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
     const uint32_t uncomp = e.UncompOverride >= 0 ? uint32_t(e.UncompOverride) : uint32_t(e.Data.size());
     const uint32_t off = e.OffsetOverride >= 0 ? uint32_t(e.OffsetOverride) : uint32_t(zip.size());
     if (offsets) offsets->push_back(zip.size());
-    // The fields from the flags to the extra field's length, alike in both headers.
     auto putShared = [&](std::string& h) {
-      Put16(h, flags);
-      Put16(h, e.Method);
-      Put32(h, e.DosTime);
-      Put32(h, crc);
-      Put32(h, comp);
-      Put32(h, uncomp);
-      Put16(h, uint32_t(e.Name.size()));
-      Put16(h, uint32_t(e.Extra.size()));
+      PutSharedFields(h, flags, e.Method, e.DosTime, crc, comp, uncomp, e.Name.size(), e.Extra.size());
     };
     Put32(zip, 0x04034b50);
     Put16(zip, 20);
@@ -153,14 +189,7 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
   }
   const uint32_t cdOff = uint32_t(zip.size());
   zip += cd;
-  Put32(zip, 0x06054b50);
-  Put16(zip, 0);
-  Put16(zip, 0);
-  Put16(zip, uint32_t(entries.size()));
-  Put16(zip, uint32_t(entries.size()));
-  Put32(zip, uint32_t(cd.size()));
-  Put32(zip, cdOff);
-  Put16(zip, 0);
+  PutEndRecord(zip, uint32_t(entries.size()), cd, cdOff);
   return zip;
 }
 

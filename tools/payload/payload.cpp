@@ -20,7 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "ToolArgs.h"
+
 namespace {
+
+using zmgen::ParseHex32;
 
 constexpr uint16_t kVersion = 20;  // 2.0, host 0 (MS-DOS)
 constexpr uint16_t kFlagMaxDeflate = 0x0002;
@@ -66,15 +70,6 @@ bool ParseDosTime(const std::string& s, uint16_t& time, uint16_t& date) {
     return false;
   time = static_cast<uint16_t>((h << 11) | (mi << 5) | (se / 2));
   date = static_cast<uint16_t>(((y - 1980) << 9) | (mo << 5) | d);
-  return true;
-}
-
-bool ParseHex32(const std::string& s, uint32_t& v) {
-  if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
-  char* end = nullptr;
-  const unsigned long long x = std::strtoull(s.c_str() + 2, &end, 16);
-  if (*end != '\0') return false;
-  v = static_cast<uint32_t>(x);
   return true;
 }
 
@@ -168,34 +163,31 @@ int main(int argc, char** argv) {
   const auto csize = static_cast<uint32_t>(packed.size());
   const auto nameLen = static_cast<uint16_t>(name.size());
 
+  // From the version needed to the extra field's length the local and the central
+  // header hold the same fields.
+  const auto putSharedFields = [&](std::string& b) {
+    Put16(b, kVersion);
+    Put16(b, kFlagMaxDeflate);
+    Put16(b, kMethodDeflate);
+    Put16(b, dosTime);
+    Put16(b, dosDate);
+    Put32(b, crc);
+    Put32(b, csize);
+    Put32(b, usize);
+    Put16(b, nameLen);
+    Put16(b, 0);  // extra
+  };
+
   std::string zip;
   Put32(zip, 0x04034B50);  // local header
-  Put16(zip, kVersion);
-  Put16(zip, kFlagMaxDeflate);
-  Put16(zip, kMethodDeflate);
-  Put16(zip, dosTime);
-  Put16(zip, dosDate);
-  Put32(zip, crc);
-  Put32(zip, csize);
-  Put32(zip, usize);
-  Put16(zip, nameLen);
-  Put16(zip, 0);
+  putSharedFields(zip);
   zip += name;
   zip += packed;
 
   const auto cenOffset = static_cast<uint32_t>(zip.size());
   Put32(zip, 0x02014B50);  // central directory header
   Put16(zip, kVersion);    // made by
-  Put16(zip, kVersion);    // needed
-  Put16(zip, kFlagMaxDeflate);
-  Put16(zip, kMethodDeflate);
-  Put16(zip, dosTime);
-  Put16(zip, dosDate);
-  Put32(zip, crc);
-  Put32(zip, csize);
-  Put32(zip, usize);
-  Put16(zip, nameLen);
-  Put16(zip, 0);  // extra
+  putSharedFields(zip);
   Put16(zip, 0);  // comment
   Put16(zip, 0);  // disk number start
   Put16(zip, 0);  // internal attributes

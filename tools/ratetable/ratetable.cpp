@@ -29,9 +29,12 @@
 #include <string>
 #include <vector>
 
+#include "ToolArgs.h"
 #include "ZMCrc32.h"
 
 namespace {
+
+using zmgen::ParseHex32;
 
 struct TFieldDef {
   const char* Name;
@@ -418,15 +421,6 @@ void ForceCrc(std::vector<uint8_t>& data, size_t at, uint32_t target) {
 bool ParseDate(const std::string& s, int& y, int& m, int& d) {
   if (std::sscanf(s.c_str(), "%4d-%2d-%2d", &y, &m, &d) != 3 || s.size() != 10) return false;
   return y >= 1900 && y <= 2155 && m >= 1 && m <= 12 && d >= 1 && d <= 31;
-}
-
-bool ParseHex32(const std::string& s, uint32_t& v) {
-  if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
-  char* end = nullptr;
-  const unsigned long long x = std::strtoull(s.c_str() + 2, &end, 16);
-  if (*end != '\0') return false;
-  v = static_cast<uint32_t>(x);
-  return true;
 }
 
 int Usage() {

@@ -314,6 +314,17 @@ def _sizes(rng, budget, lo, hi):
     return out
 
 
+def _put_machine_files(w, picked, folder):
+    """Copies the picked files of the machine below folder; their total size."""
+    total = 0
+    for i, p in enumerate(picked):
+        with open(p, "rb") as fh:
+            data = fh.read()
+        w.put(f"{folder}/{i:04d}_{os.path.basename(p)}", data, source=p)
+        total += len(data)
+    return total
+
+
 def generate(root, plan):
     """Writes the data set below root (which must not exist yet); returns the manifest."""
     os.makedirs(root)
@@ -330,25 +341,15 @@ def generate(root, plan):
         w.put(f"source/m{i // 100:02d}/unit{i:04d}{ext}", source_code(_rng(seed, "source", i), s))
 
     # Binaries of the machine; generated records make up any shortfall.
-    total = 0
     picked = pick_machine_files(plan.machine_roots_binary, plan.binary, is_elf, max_size=4 << 20)
-    for i, p in enumerate(picked):
-        with open(p, "rb") as fh:
-            data = fh.read()
-        w.put(f"binary/machine/{i:04d}_{os.path.basename(p)}", data, source=p)
-        total += len(data)
+    total = _put_machine_files(w, picked, "binary/machine")
     for i, s in enumerate(_sizes(_rng(seed, "binary-sizes", 0), plan.binary - total, 64 << 10, 4 << 20)):
         w.put(f"binary/records/rec{i:04d}.bin", record_binary(_rng(seed, "binary", i), s))
 
     # Already-compressed data: at most 60 % from the machine, the rest random bytes.
-    total = 0
     picked = pick_machine_files(plan.machine_roots_compressed, plan.compressed * 6 // 10, is_compressed,
                                 min_size=4 << 10, max_size=2 << 20)
-    for i, p in enumerate(picked):
-        with open(p, "rb") as fh:
-            data = fh.read()
-        w.put(f"compressed/machine/{i:04d}_{os.path.basename(p)}", data, source=p)
-        total += len(data)
+    total = _put_machine_files(w, picked, "compressed/machine")
     for i, s in enumerate(_sizes(_rng(seed, "random-sizes", 0), plan.compressed - total, 16 << 10, 4 << 20)):
         w.put(f"compressed/random/r{i:04d}.dat", _rng(seed, "random", i).randbytes(s))
 
@@ -438,6 +439,21 @@ def digest(manifest):
     for rel, e in sorted(manifest["files"].items()):
         h.update(f"{rel}\0{e['size']}\0{e['sha256']}\n".encode())
     return h.hexdigest()
+
+
+def cached_folder(folder, want, names, label, build, log):
+    """Keeps folder when its stamp says it was built for want and every one of names
+    is in it; else empties it and calls build() to fill it, then stamps it."""
+    stamp = os.path.join(folder, "stamp")
+    if os.path.isfile(stamp) and open(stamp).read() == want and all(
+            os.path.isfile(os.path.join(folder, n)) for n in names):
+        log(f"{label}: reusing {folder}")
+        return
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    build()
+    with open(stamp, "w") as fh:
+        fh.write(want)
 
 
 def compare_tree(root, manifest, full=True):

@@ -147,7 +147,6 @@ def build(build_dir, no_build, programs=PROGRAMS):
 def make_archives(data_root, arch_dir, manifest):
     """Info-ZIP zip -6 archives: all (the whole set), mem-small (one small entry) and
     mem-huge (the largest file). Rebuilt when the data set changed."""
-    stamp = os.path.join(arch_dir, "stamp")
     ident = dataset.digest(manifest)
     files = sorted(manifest["files"].items(), key=lambda kv: (-kv[1]["size"], kv[0]))
     large = [rel for rel, _e in files if rel.startswith("large/")]
@@ -157,18 +156,14 @@ def make_archives(data_root, arch_dir, manifest):
     plan = {"all.zip": sorted({rel.split("/")[0] for rel in manifest["files"]}),
             "mem-small.zip": [small], "mem-huge.zip": [huge]}
     want = json.dumps({"data": ident, "plan": plan}, sort_keys=True)
-    if os.path.isfile(stamp) and open(stamp).read() == want and all(
-            os.path.isfile(os.path.join(arch_dir, a)) for a in plan):
-        log(f"archives: reusing {arch_dir}")
-    else:
-        shutil.rmtree(arch_dir, ignore_errors=True)
-        os.makedirs(arch_dir)
+
+    def build():
         for name, members in plan.items():
             log(f"archives: zip -X -r -q -6 {name}")
             subprocess.run(["zip", "-X", "-r", "-q", "-6", os.path.join(arch_dir, name), *members],
                            cwd=data_root, check=True)
-        with open(stamp, "w") as fh:
-            fh.write(want)
+
+    dataset.cached_folder(arch_dir, want, plan, "archives", build, log)
     return {k: os.path.join(arch_dir, k) for k in plan}, small, huge
 
 

@@ -10,7 +10,6 @@ two threads among them, by wall time."""
 
 import json
 import os
-import shutil
 import struct
 import subprocess
 import zlib
@@ -68,14 +67,10 @@ def make_archives(data_root, arch_dir, manifest, log):
         "m-large-deflate.zip": (large, deflate),
         "m-large-aes256-deflate.zip": (large, aes),
     }
-    stamp = os.path.join(arch_dir, "stamp")
     want = json.dumps({"data": dataset.digest(manifest), "files": files, "large": large, "plan": plan},
                       sort_keys=True)
-    if os.path.isfile(stamp) and open(stamp).read() == want:
-        log(f"method archives: reusing {arch_dir}")
-    else:
-        shutil.rmtree(arch_dir, ignore_errors=True)
-        os.makedirs(arch_dir)
+
+    def build():
         for name, how in plan.items():
             log(f"method archives: {name}")
             out = os.path.join(arch_dir, name)
@@ -89,8 +84,8 @@ def make_archives(data_root, arch_dir, manifest, log):
             with open(listing, "w") as fh:
                 fh.write("\n".join(members) + "\n")
             subprocess.run(how + [out, "@" + listing], cwd=data_root, check=True, stdout=subprocess.DEVNULL)
-        with open(stamp, "w") as fh:
-            fh.write(want)
+
+    dataset.cached_folder(arch_dir, want, plan, "method archives", build, log)
     labels = {"": f"{total / 1e6:.0f} MB in {len(files)} files",
               "large": f"{large_total / 1e6:.0f} MB in {len(large)} files"}
     return {k: os.path.join(arch_dir, k) for k in plan}, labels

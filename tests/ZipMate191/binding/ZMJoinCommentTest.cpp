@@ -32,6 +32,22 @@ int Sh(const std::string& cmd) {
 
 std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
 
+// A tmpfs of the given size mounted at a new folder for as long as the object lives
+// (mounting needs root; Mounted says whether it worked).
+struct TSmallDisk {
+  TSmallDisk(fs::path at, const std::string& size) : Path(std::move(at)) {
+    fs::create_directories(Path);
+    Mounted = Sh("mount -t tmpfs -o size=" + size + " tmpfs " + Q(Path) + " 2> /dev/null") == 0;
+  }
+  ~TSmallDisk() {
+    if (Mounted) Sh("umount " + Q(Path));
+  }
+  TSmallDisk(const TSmallDisk&) = delete;
+  TSmallDisk& operator=(const TSmallDisk&) = delete;
+  fs::path Path;
+  bool Mounted = false;
+};
+
 // Files (relative path to contents) and folders below root.
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> t;
@@ -278,14 +294,10 @@ TEST_F(TSplitFixture, ReplacingSendsTheOldFileToTheTrashOnlyOnceTheNewOneIsCompl
 
 TEST_F(TSplitFixture, AJoinOntoAFullDiskLeavesTheOldFileAndNoTemporary) {
   const fs::path plain = Zip("plain.zip", "");  // about 300 KB of noise
-  const fs::path disk = Tmp.Path / "disk";
-  fs::create_directories(disk);
-  if (Sh("mount -t tmpfs -o size=128k tmpfs " + Q(disk) + " 2> /dev/null") != 0)
+  const TSmallDisk small(Tmp.Path / "disk", "128k");
+  if (!small.Mounted)
     GTEST_SKIP() << "a small tmpfs could not be mounted (needs root), so no disk can be filled";
-  struct TUnmount {
-    fs::path P;
-    ~TUnmount() { Sh("umount " + Q(P)); }
-  } unmount{disk};
+  const fs::path& disk = small.Path;
   zmtest::WriteWhole(disk / "old.zip", "old contents");
   Comp.SetZipFileName(plain.string());
   for (const char* name : {"old.zip", ""}) {
@@ -340,14 +352,10 @@ TEST_F(TSplitFixture, ACommentIsRewrittenInPlaceAndAnEmptyOneTruncates) {
 // and the message names the cause (once the end record already carried the new length
 // and the comment was cut short).
 TEST_F(TSplitFixture, ACommentThatDoesNotFitLeavesTheArchiveAsItWas) {
-  const fs::path disk = Tmp.Path / "disk";
-  fs::create_directories(disk);
-  if (Sh("mount -t tmpfs -o size=64k tmpfs " + Q(disk) + " 2> /dev/null") != 0)
+  const TSmallDisk small(Tmp.Path / "disk", "64k");
+  if (!small.Mounted)
     GTEST_SKIP() << "a small tmpfs could not be mounted (needs root), so no disk can be filled";
-  struct TUnmount {
-    fs::path P;
-    ~TUnmount() { Sh("umount " + Q(P)); }
-  } unmount{disk};
+  const fs::path& disk = small.Path;
   const fs::path a = disk / "c.zip";
   ASSERT_EQ(Sh("cd " + Q(disk) + " && echo hello > a.txt && zip -q c.zip a.txt && rm a.txt"), 0);
   const std::string before = zmtest::Slurp(a);

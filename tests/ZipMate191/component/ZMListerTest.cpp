@@ -257,26 +257,12 @@ std::string TextTable(const std::vector<std::pair<int, std::string>>& items) {
   return t + '\0';
 }
 
-std::string RawDeflate(const std::string& data) {
-  z_stream s{};
-  deflateInit2(&s, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(data.size() + 64, '\0');
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  s.avail_in = uInt(data.size());
-  s.next_out = reinterpret_cast<Bytef*>(out.data());
-  s.avail_out = uInt(out.size());
-  deflate(&s, Z_FINISH);
-  out.resize(s.total_out);
-  deflateEnd(&s);
-  return out;
-}
-
 // A version 2 header: options, overwrite mode, message flags and the text table.
 std::string HeaderV2(uint16_t options, uint16_t overwrite, uint8_t flags, const std::string& table,
                      bool compress) {
   std::string body;
   if (compress) {
-    const std::string packed = RawDeflate(table);
+    const std::string packed = testzip::RawDeflate(table, 9);
     Put16(body, uint16_t(packed.size()));
     Put16(body, uint16_t(table.size()));
     Put32(body, Crc(table));

@@ -22,8 +22,7 @@ namespace {
 
 struct DriveFixture : ::testing::Test {
   zmtest::TTempDir FTemp{"zmdrv"};
-  std::string dir;
-  void SetUp() override { dir = FTemp.Path.string(); }
+  const std::string dir = FTemp.Path.string();
 };
 
 // A layer that puts every path on drive `Letter`: (for the letter checks).

@@ -30,21 +30,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void P16(std::string& s, uint16_t v) {
-  char b[2];
-  zm::PutLE16(b, v);
-  s.append(b, 2);
-}
-void P32(std::string& s, uint32_t v) {
-  char b[4];
-  zm::PutLE32(b, v);
-  s.append(b, 4);
-}
-void P64(std::string& s, uint64_t v) {
-  char b[8];
-  zm::PutLE64(b, v);
-  s.append(b, 8);
-}
+using testzip::Le16;
+using testzip::Le32;
+using testzip::Le64;
 
 struct TEnd {
   uint16_t ThisDisk = 0, CenDisk = 0, OnDisk = 0, Total = 0;
@@ -54,25 +42,13 @@ struct TEnd {
 };
 
 std::string EndRecord(const TEnd& e) {
-  std::string s;
-  P32(s, zm::layout::TEndOfCentral::Signature);
-  P16(s, e.ThisDisk);
-  P16(s, e.CenDisk);
-  P16(s, e.OnDisk);
-  P16(s, e.Total);
-  P32(s, e.Size);
-  P32(s, e.Offset);
-  P16(s, uint16_t(e.RecordedLen < 0 ? e.Comment.size() : size_t(e.RecordedLen)));
-  return s + e.Comment;
+  const size_t commentLength = e.RecordedLen < 0 ? e.Comment.size() : size_t(e.RecordedLen);
+  return Le32(zm::layout::TEndOfCentral::Signature) + Le16(e.ThisDisk) + Le16(e.CenDisk) + Le16(e.OnDisk) +
+         Le16(e.Total) + Le32(e.Size) + Le32(e.Offset) + Le16(commentLength) + e.Comment;
 }
 
 std::string Locator(uint32_t disk, uint64_t offset, uint32_t total) {
-  std::string s;
-  P32(s, zm::layout::TZip64Locator::Signature);
-  P32(s, disk);
-  P64(s, offset);
-  P32(s, total);
-  return s;
+  return Le32(zm::layout::TZip64Locator::Signature) + Le32(disk) + Le64(offset) + Le32(total);
 }
 
 struct TZ64 {
@@ -83,18 +59,9 @@ struct TZ64 {
 };
 
 std::string Zip64Record(const TZ64& r) {
-  std::string s;
-  P32(s, zm::layout::TZip64EndOfCentral::Signature);
-  P64(s, r.RestSize);
-  P16(s, 45);
-  P16(s, r.Needed);
-  P32(s, r.ThisDisk);
-  P32(s, r.CenDisk);
-  P64(s, r.OnDisk);
-  P64(s, r.Total);
-  P64(s, r.Size);
-  P64(s, r.Offset);
-  return s;
+  return Le32(zm::layout::TZip64EndOfCentral::Signature) + Le64(r.RestSize) + Le16(45) /* made by */ +
+         Le16(r.Needed) + Le32(r.ThisDisk) + Le32(r.CenDisk) + Le64(r.OnDisk) + Le64(r.Total) + Le64(r.Size) +
+         Le64(r.Offset);
 }
 
 using zmtest::HaveTool;
@@ -128,6 +95,12 @@ struct EOCFixture : ::testing::Test {
         "e[zipfile._ECD_COMMENT].hex())\" '" +
         name + "'");
   }
+  // The central directory as the end records describe it.
+  std::string Directory() const {
+    return std::to_string(eoc->TotalEntries()) + " entries, " + std::to_string(eoc->CentralEntries()) +
+           " on this disk, " + std::to_string(eoc->CentralSize()) + " bytes at " +
+           std::to_string(eoc->CentralOffset()) + ", end record at " + std::to_string(eoc->EOCOffset());
+  }
   std::string OurEnd() const {
     std::ostringstream s;
     std::string hex;
@@ -149,11 +122,7 @@ using ZMEOCLocate = EOCFixture;
 TEST_F(ZMEOCLocate, BareEndRecordOpensWithZeroCounts) {
   EXPECT_EQ(Open("e.zip", EndRecord({})), 0);
   EXPECT_TRUE(eoc->IsOpen());
-  EXPECT_EQ(eoc->TotalEntries(), 0);
-  EXPECT_EQ(eoc->CentralEntries(), 0);
-  EXPECT_EQ(eoc->CentralSize(), 0);
-  EXPECT_EQ(eoc->CentralOffset(), 0);
-  EXPECT_EQ(eoc->EOCOffset(), 0);
+  EXPECT_EQ(Directory(), "0 entries, 0 on this disk, 0 bytes at 0, end record at 0");
   EXPECT_EQ(eoc->ArchiveSize(), 22);
   EXPECT_EQ(eoc->TotalDisks(), 1);
   EXPECT_FALSE(eoc->MultiPart());
@@ -174,10 +143,8 @@ TEST_F(ZMEOCLocate, CommentFoundBySearchByteForByte) {
   EXPECT_EQ(Open("c.zip", file + EndRecord(e)), 0);
   EXPECT_EQ(eoc->ZipComment(), comment);
   EXPECT_EQ(eoc->ZipCommentLength(), 10);
-  EXPECT_EQ(eoc->EOCOffset(), int64_t(file.size()));
-  EXPECT_EQ(eoc->TotalEntries(), 3);
-  EXPECT_EQ(eoc->CentralSize(), 0x30);
-  EXPECT_EQ(eoc->CentralOffset(), 0x40);
+  EXPECT_EQ(Directory(),
+            "3 entries, 3 on this disk, 48 bytes at 64, end record at " + std::to_string(file.size()));
   EXPECT_EQ(eoc->FileKind(), kFileKindLocal);
   EXPECT_EQ(eoc->ArchiveSize(), int64_t(file.size() + 22 + 10));
 }
@@ -313,23 +280,25 @@ std::string Zip64Trailer(const std::string& lead, const TZ64& rec, uint32_t locD
   const uint64_t at = recOffset < 0 ? lead.size() : uint64_t(recOffset);
   return lead + Zip64Record(rec) + Locator(locDisk, at, locTotal) + EndRecord(e);
 }
-}  // namespace
 
-TEST_F(ZMEOCZip64, CountsAndSizesComeFromTheZip64Record) {
+// A Zip64 record of 70000 entries whose central directory of 100 bytes is at 400.
+TZ64 LargeRecord() {
   TZ64 r;
   r.OnDisk = r.Total = 70000;
   r.Size = 100;
   r.Offset = 400;
+  return r;
+}
+}  // namespace
+
+TEST_F(ZMEOCZip64, CountsAndSizesComeFromTheZip64Record) {
+  const TZ64 r = LargeRecord();
   const std::string lead = "PK\x03\x04" + std::string(496, 'x');
   eoc->SetFileName(Make("z.zip", Zip64Trailer(lead, r)));
   EXPECT_EQ(eoc->LocateEOC(), kEOCNeedsZip64);
   EXPECT_EQ(eoc->OpenEOC(false), 0);
   EXPECT_TRUE(eoc->Z64());
-  EXPECT_EQ(eoc->TotalEntries(), 70000);
-  EXPECT_EQ(eoc->CentralEntries(), 70000);
-  EXPECT_EQ(eoc->CentralSize(), 100);
-  EXPECT_EQ(eoc->CentralOffset(), 400);
-  EXPECT_EQ(eoc->EOCOffset(), 500);
+  EXPECT_EQ(Directory(), "70000 entries, 70000 on this disk, 100 bytes at 400, end record at 500");
   EXPECT_EQ(eoc->ArchiveStart(), 0);
   EXPECT_EQ(eoc->TotalDisks(), 1);
   // Only the end record: the markers stay.
@@ -348,10 +317,7 @@ TEST_F(ZMEOCZip64, DataInFrontIsReported) {
 
 TEST_F(ZMEOCZip64, RecordMovedByAPrefixIsFoundInFrontOfTheLocator) {
   // A stub of 300 bytes in front: the locator's offset is the one written before it.
-  TZ64 r;
-  r.OnDisk = r.Total = 70000;
-  r.Size = 100;
-  r.Offset = 400;
+  const TZ64 r = LargeRecord();
   const std::string archive = "PK\x03\x04" + std::string(496, 'x');
   TEnd e;
   e.OnDisk = e.Total = 0xFFFF;
@@ -574,10 +540,7 @@ std::string StubBytes() {
   img.Sections.push_back(text);
   const zmtest::Bytes b = img.Build();
   std::string s(b.begin(), b.end());
-  P32(s, 0x0C005A44);
-  P16(s, 8);
-  P16(s, 0);
-  return s;
+  return s + Le32(0x0C005A44) + Le16(8) + Le16(0);
 }
 }  // namespace
 
@@ -700,39 +663,29 @@ TEST_F(ZMEOCNumbered, DetectNumberingAfterOpeningAPartDirectly) {
   EXPECT_EQ(eoc->Numbering(), 0);
   eoc->DetectNumbering();
   EXPECT_EQ(eoc->Numbering(), TZMWorkZip::kNumberingNumbered);
+  // The numbering detected for a part written and opened on its own; -1 when it does
+  // not open.
+  const auto detected = [&](const std::string& name, const std::string& bytes) {
+    eoc->SetNumbering(0);
+    eoc->SetFileName(Make(name, bytes));
+    if (eoc->OpenTrailer(false) != 0) return -1;
+    eoc->DetectNumbering();
+    return int(eoc->Numbering());
+  };
   // A last part whose first part is missing: compatible names.
-  eoc->SetNumbering(0);
-  Make("set.zip", LastPart(1));
-  eoc->SetFileName(dir + "set.zip");
-  ASSERT_EQ(eoc->OpenTrailer(false), 0);
-  eoc->DetectNumbering();
-  EXPECT_EQ(eoc->Numbering(), TZMWorkZip::kNumberingCompatible);
+  EXPECT_EQ(detected("set.zip", LastPart(1)), TZMWorkZip::kNumberingCompatible);
   // A single archive keeps "unknown".
-  eoc->SetNumbering(0);
-  Make("one.zip", LastPart(0));
-  eoc->SetFileName(dir + "one.zip");
-  ASSERT_EQ(eoc->OpenTrailer(false), 0);
-  eoc->DetectNumbering();
-  EXPECT_EQ(eoc->Numbering(), 0);
+  EXPECT_EQ(detected("one.zip", LastPart(0)), 0);
 }
 
 TEST_F(ZMEOCNumbered, DetachedHeaderNamesTheSet) {
   MakeSet(2, 2);
   // Format A with a name record: the archive is data.zip beside the program.
   std::string s = StubBytes().substr(0, StubBytes().size() - 8);
-  P32(s, 0x01005A44);
-  P16(s, 8);
-  P16(s, 0);
-  P32(s, 0x010A5A44);
-  P32(s, 0);
-  P32(s, 0x01145A44);
-  P32(s, 3);
-  P32(s, 3);
+  s += Le32(0x01005A44) + Le16(8) + Le16(0) + Le32(0x010A5A44) + Le32(0) + Le32(0x01145A44) + Le32(3) +
+       Le32(3);
   s += "arczip";
-  P32(s, 0x02145A44);
-  P32(s, 0);
-  P32(s, 0);
-  P32(s, zm::layout::TCentralHeader::Signature);
+  s += Le32(0x02145A44) + Le32(0) + Le32(0) + Le32(zm::layout::TCentralHeader::Signature);
   eoc->SetFileName(Make("setup.exe", s + EndRecord({})));
   EXPECT_EQ(eoc->OpenTrailer(false), 0);
   EXPECT_EQ(eoc->FileName(), dir + "arc002.zip");

@@ -53,6 +53,8 @@ struct DiskFixture : TComponentFixture {
   std::vector<TStatus> statuses;
   std::vector<int> inserts;            // the medium put in at each prompt, in order
   std::vector<TZMDiskAction> answers;  // answers to the status questions, in order
+  std::vector<std::string> prompts;    // the texts of the dialogs shown, in order
+  std::vector<int> replies;            // answers to the dialogs that are not disk prompts
   int blank = -1, withFiles = -1, full = -1, sameName = -1, spare = -1;
 
   void SetUp() override {
@@ -82,6 +84,21 @@ struct DiskFixture : TComponentFixture {
   void TearDown() override {
     scope.reset();
     a.reset();
+  }
+  // Dialogs of the component answered as a user would: a disk prompt by putting in
+  // the next of inserts, any other question with the next of replies.
+  void AnswerDialogs() {
+    z.OnZipDialog = [this](TObject*, const std::string&, std::string& msg, int& result, TMsgDlgButtons) {
+      prompts.push_back(msg);
+      if (msg.rfind("Please insert", 0) == 0) {
+        a->Insert(inserts.front());
+        inserts.erase(inserts.begin());
+        result = mrOk;
+      } else {
+        result = replies.front();
+        replies.erase(replies.begin());
+      }
+    };
   }
   void PutOn(int medium, const std::string& name, size_t size) {
     a->Insert(medium);
@@ -228,19 +245,7 @@ TEST_F(ZMVolumeDisk, QuestionsWithoutHandlersGoToTheUser) {
   MakeMedia();
   z.OnStatusDisk = nullptr;
   z.OnGetNextDisk = nullptr;
-  std::vector<std::string> prompts;
-  std::vector<int> replies;  // for questions that are not disk prompts
-  z.OnZipDialog = [&](TObject*, const std::string&, std::string& msg, int& result, TMsgDlgButtons) {
-    prompts.push_back(msg);
-    if (msg.rfind("Please insert", 0) == 0) {
-      a->Insert(inserts.front());
-      inserts.erase(inserts.begin());
-      result = mrOk;
-    } else {
-      result = replies.front();
-      replies.erase(replies.begin());
-    }
-  };
+  AnswerDialogs();
   TZMWorkZip w(z);
   w.SetFileName(dir + "arc.zip");
   w.SetIsMultiDisk(true);
@@ -270,19 +275,7 @@ TEST_F(ZMVolumeDisk, WipingErasesOrFormatsEachNewDisk) {
   z.SetSpanOptions(TZMSpanOpts{spWipeFiles, spTryFormat});
   z.SetConfirmErase(true);
   z.OnGetNextDisk = nullptr;  // without a disk handler every disk is wiped
-  std::vector<std::string> prompts;
-  std::vector<int> replies;
-  z.OnZipDialog = [&](TObject*, const std::string&, std::string& msg, int& result, TMsgDlgButtons) {
-    prompts.push_back(msg);
-    if (msg.rfind("Please insert", 0) == 0) {
-      a->Insert(inserts.front());
-      inserts.erase(inserts.begin());
-      result = mrOk;
-    } else {
-      result = replies.front();
-      replies.erase(replies.begin());
-    }
-  };
+  AnswerDialogs();
   a->Insert(withFiles);
   fs::create_directories(dir + "sub");
   std::ofstream(dir + "sub/deep.txt") << "x";

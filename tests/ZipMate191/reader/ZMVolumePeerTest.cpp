@@ -37,25 +37,16 @@ std::string Unhex(const std::string& h) {
   return r;
 }
 
-std::string Random(size_t n, uint32_t seed) {
-  std::string s(n, '\0');
-  for (char& c : s) {
-    seed = seed * 1664525u + 1013904223u;
-    c = char(seed >> 24);
-  }
-  return s;
-}
-
 struct PeerFixture : ::testing::Test {
   TTempDir dir;
   void SetUp() override {
     if (!HaveTool("zip") || !HaveTool("python3")) GTEST_SKIP() << "Info-ZIP zip or python3 missing";
-    WriteFile(dir / "src/big.bin", Random(150000, 1));
+    WriteFile(dir / "src/big.bin", testzip::Noise(150000, 1));
     WriteFile(dir / "src/docs/readme.txt", std::string(5000, 'r') + "\n");
-    WriteFile(dir / "src/docs/mid.bin", Random(70000, 2));
+    WriteFile(dir / "src/docs/mid.bin", testzip::Noise(70000, 2));
     WriteFile(dir / "src/tiny.txt", "tiny");
     for (int i = 0; i < 40; ++i)
-      WriteFile(dir / ("src/many/f" + std::to_string(i) + ".bin"), Random(900 + i * 37, 10 + i));
+      WriteFile(dir / ("src/many/f" + std::to_string(i) + ".bin"), testzip::Noise(900 + i * 37, 10 + i));
   }
   // Splits the sample folder into dir/name/arc.zip; the parts' names, in order.
   std::vector<std::string> Split(const std::string& name, const std::string& size, const std::string& flags) {

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,13 @@ class TRecordingStream : public TMemoryStream {
   int FailAfter = -1;
 };
 
+// n bytes of the sample text and their raw deflate stream.
+std::pair<Bytes, Bytes> DeflatedSample(size_t n) {
+  Bytes data = Sample(n);
+  Bytes comp = DeflateRaw(data);
+  return {data, comp};
+}
+
 void Load(TMemoryStream& s, const Bytes& b) {
   s.LoadFromBytes(b.data(), b.size());
   s.SetPosition(0);
@@ -51,11 +59,16 @@ void Load(TMemoryStream& s, const Bytes& b) {
 
 Bytes Contents(TMemoryStream& s) { return s.Bytes(); }
 
+// InflateStream of size bytes of in by the method into out, expecting the CRC of data.
+int32_t InflateExpecting(TStream* out, TMemoryStream& in, int method, const Bytes& data, int64_t size) {
+  uint32_t crc = ZCrc(data);
+  return InflateStream(out, &in, method, crc, size);
+}
+
 int32_t Msg(int32_t code) { return ZMMsgOf(code); }
 
 TEST(ZMInflt, InflateStreamDecodesAndChecksTheCrc) {
-  Bytes data = Sample(200000);
-  Bytes comp = DeflateRaw(data);
+  const auto [data, comp] = DeflatedSample(200000);
   TRecordingStream in;
   Load(in, comp);
   TMemoryStream out;
@@ -116,15 +129,13 @@ TEST(ZMInflt, DataResults) {
 }
 
 TEST(ZMInflt, ReadsOnlyWhatItMayAndLeavesTrailingBytes) {
-  Bytes data = Sample(100000);
-  Bytes comp = DeflateRaw(data);
+  const auto [data, comp] = DeflatedSample(100000);
   Bytes padded = comp;
   padded.resize(comp.size() + 100000, 0xAB);
   TRecordingStream in;
   Load(in, padded);
   TMemoryStream out;
-  uint32_t crc = ZCrc(data);
-  ASSERT_EQ(InflateStream(&out, &in, 8, crc, int64_t(padded.size())), 0);
+  ASSERT_EQ(InflateExpecting(&out, in, 8, data, int64_t(padded.size())), 0);
   EXPECT_EQ(Contents(out), data);
   EXPECT_GE(in.Position(), int64_t(comp.size()));
   EXPECT_LT(in.Position(), int64_t(comp.size()) + TZMInflate::kInChunk);
@@ -141,8 +152,7 @@ TEST(ZMInflt, ReadsOnlyWhatItMayAndLeavesTrailingBytes) {
 }
 
 TEST(ZMInflt, CountsAndChecksWithoutAnOutputStream) {
-  Bytes data = Sample(70000);
-  Bytes comp = DeflateRaw(data);
+  const auto [data, comp] = DeflatedSample(70000);
   TMemoryStream in;
   Load(in, comp);
   TZMInflate dec;
@@ -153,16 +163,14 @@ TEST(ZMInflt, CountsAndChecksWithoutAnOutputStream) {
   EXPECT_EQ(dec.Crc, ZCrc(data));
 
   Load(in, data);
-  uint32_t crc = ZCrc(data);
-  EXPECT_EQ(InflateStream(nullptr, &in, 0, crc, int64_t(data.size())), 0);
+  EXPECT_EQ(InflateExpecting(nullptr, in, 0, data, int64_t(data.size())), 0);
 }
 
 TEST(ZMInflt, StoredCopies) {
   Bytes data = Sample(100000);
   TRecordingStream in, out;
   Load(in, data);
-  uint32_t crc = ZCrc(data);
-  ASSERT_EQ(InflateStream(&out, &in, 0, crc, int64_t(data.size())), 0);
+  ASSERT_EQ(InflateExpecting(&out, in, 0, data, int64_t(data.size())), 0);
   EXPECT_EQ(Contents(out), data);
   EXPECT_EQ(out.Writes, (std::vector<int>{32768, 32768, 32768, 1696}));
 
@@ -174,14 +182,13 @@ TEST(ZMInflt, StoredCopies) {
   // Fewer bytes than the size: the write-error code, as for a failed write.
   Load(in, Bytes(data.begin(), data.begin() + 5000));
   TMemoryStream out1;
-  int32_t r = InflateStream(&out1, &in, 0, crc, 6000);
+  const int32_t r = InflateExpecting(&out1, in, 0, data, 6000);
   EXPECT_LT(r, 0);
   EXPECT_EQ(Msg(r), 175);
 }
 
 TEST(ZMInflt, FailedWritesGiveTheWriteErrorCode) {
-  Bytes data = Sample(400000);
-  Bytes comp = DeflateRaw(data);
+  const auto [data, comp] = DeflatedSample(400000);
   for (uint16_t method : {uint16_t(0), uint16_t(8)}) {
     const Bytes& src = method ? comp : data;
     TMemoryStream in;
@@ -255,8 +262,7 @@ TEST(ZMInflt, DistanceBeforeTheFirstByteCopiesZeros) {
 }
 
 TEST(ZMInflt, InflateResource) {
-  Bytes data = Sample(30000);
-  Bytes comp = DeflateRaw(data);
+  const auto [data, comp] = DeflatedSample(30000);
   auto resource = [&](uint16_t method, uint32_t crc, const Bytes& body) {
     Bytes r(6);
     zm::PutLE16(r.data(), method);

@@ -21,20 +21,9 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -s "$dir/out" ] && cat "$dir/out" >&2; exit 1; }
-wait_for() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.2
-  done
-}
+. "$(dirname "$0")/display.sh"
 
-exec 3>"$dir/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-wait_for 20 test -s "$dir/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$dir/display")"
+start_display 1024x768x24
 
 kind=${case%%-*}
 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory LANG=C.UTF-8 "$probe" "$kind" >"$dir/out" 2>"$dir/err" &

@@ -47,15 +47,7 @@ fail() {
   exit 1
 }
 
-# Waits up to $1 seconds for command "$2..." to succeed.
-wait_for() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.2
-  done
-  return 0
-}
+. "$here/display.sh"
 
 # Visible windows of the program, one id a line.
 app_windows() { xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null; }
@@ -85,13 +77,7 @@ png_size() {
   echo "$w $h"
 }
 
-# A private display.
-exec 3>"$dir/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-wait_for 20 test -s "$dir/display" || fail "Xvfb did not start: $(cat "$dir/xvfb.log")"
-export DISPLAY=":$(head -n1 "$dir/display")"
+start_display 1280x1024x24
 
 # A private session bus for the accessibility bus, when the tools are there.
 a11y=0
