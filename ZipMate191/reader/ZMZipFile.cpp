@@ -56,7 +56,7 @@ void TZMZipFile::SetCapacity(int n) {
   TZMCentral::SetCapacity(n);
   if (!FUseHash) return;
   // A table that already holds entries keeps them at its new size.
-  if (FCount > 0 && FHashList->BucketCount() > 0) {
+  if (FCount > 0 && FHashList->SlotCount() > 0) {
     FHashList->ResizeFor(n);
   } else {
     FHashList->SetSizeFor(n);
@@ -65,7 +65,7 @@ void TZMZipFile::SetCapacity(int n) {
 
 int TZMZipFile::Add(TZMZRec* rec) {
   const int index = TZMCentral::Add(rec);
-  if (FHashList->BucketCount() > 0) FHashList->Add(index, false);
+  if (FHashList->SlotCount() > 0) FHashList->Add(index, false);
   return index;
 }
 
@@ -79,7 +79,7 @@ TZMZRec* TZMZipFile::FindName(const std::string& pattern, int& index, bool hasWi
     index = kNotFoundIndex;
     return nullptr;
   }
-  if (hasWildcards || index >= 0 || FHashList->BucketCount() == 0)
+  if (hasWildcards || index >= 0 || FHashList->SlotCount() == 0)
     return TZMCentral::FindName(pattern, index, hasWildcards);
   const int i = FHashList->Find(pattern, true);
   if (i < 0) {
@@ -92,7 +92,7 @@ TZMZRec* TZMZipFile::FindName(const std::string& pattern, int& index, bool hasWi
 
 int TZMZipFile::CheckDuplicate(TZMZRec* rec) {
   if (!rec) return -1;
-  if (FHashList->BucketCount() == 0) return TZMCentral::CheckDuplicate(rec);
+  if (FHashList->SlotCount() == 0) return TZMCentral::CheckDuplicate(rec);
   const std::string name = rec->FileName();
   const int i = FHashList->Find(name, false);
   if (i < 0 || FEntries[size_t(i)].get() == rec) {
