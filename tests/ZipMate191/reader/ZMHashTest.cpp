@@ -115,6 +115,27 @@ TEST_F(ZMHashTest, AddReportsDuplicatesAndFindHonoursMarks) {
   EXPECT_EQ(h.Find("one.txt", false), 4);
 }
 
+// Records added after the names were decoded afresh (the table is off) and past the
+// reserved slots: a lookup through the table still finds the records from before.
+TEST_F(ZMHashTest, ATableMadeWhileGrowingHoldsTheEarlierRecords) {
+  Load({"a", "b"});
+  TZMZipFile& r = *F.Reader;
+  r.ClearCachedNames();
+  const int before = r.Capacity();
+  for (int i = 0; r.Capacity() == before; ++i) {
+    TZMZRec* rec = r.NewRecFrom(*r.Items(0));
+    rec->SetHeaderName("n" + std::to_string(i));
+    r.Add(rec);
+  }
+  int idx = -1;
+  EXPECT_EQ(r.FindName("b", idx, false), r.Items(1));
+  EXPECT_EQ(idx, 1);
+  idx = -1;
+  EXPECT_EQ(r.FindName("N3", idx, false), r.Items(5));
+  const int again = r.Add(r.NewRecFrom(*r.Items(1)));
+  EXPECT_EQ(r.CheckDuplicate(r.Items(again)), 1);
+}
+
 TEST_F(ZMHashTest, RebuildHashHonoursTheMask) {
   Load({"a", "b", "c", "a"});
   TZMZipFile& r = *F.Reader;
