@@ -41,9 +41,29 @@ std::string EntryName(std::string_view raw, std::string_view extra, uint16_t fla
   return zm::ReplaceSeparators(d.Text, '\\', '/', d.Converted ? plat::kCpUtf8 : plat::kCpAcp);
 }
 
+std::string_view TDZNameStore::Add(std::string_view s) {
+  if (s.empty()) return {};
+  if (FBlocks.empty() || FRoom - FUsed < s.size()) {
+    // A name longer than a block gets a block of its own.
+    FRoom = std::max(kBlock, s.size());
+    FBlocks.push_back(std::make_unique_for_overwrite<char[]>(FRoom));
+    FUsed = 0;
+  }
+  char* at = FBlocks.back().get() + FUsed;
+  std::memcpy(at, s.data(), s.size());
+  FUsed += s.size();
+  return {at, s.size()};
+}
+
+void TDZNameStore::Clear() {
+  FBlocks.clear();
+  FUsed = FRoom = 0;
+}
+
 int TDZArchive::Load(TDZSource& src, int nameEncoding, unsigned codePage, unsigned oemCodePage,
                      std::string& warn) {
   FEntries.clear();
+  FNames.Clear();
   const uint64_t size = src.Size();
   if (size < zm::kTrailerEndSize) return size == 0 ? deEmptyZip : deNoCentral;
   const size_t tail = size_t(std::min<uint64_t>(size, zm::kTrailerSearchSpan));
@@ -188,8 +208,9 @@ int TDZArchive::ParseCentral(TDZSource& src, uint64_t end, uint64_t count, int n
       x += 4 + len;
       left -= 4 + len;
     }
-    en.Name = EntryName(rawName, std::string_view(reinterpret_cast<const char*>(h + 46 + nameLen), extraLen),
-                        en.Flags, en.VersionMade, nameEncoding, codePage, oemCodePage);
+    en.Name = FNames.Add(
+        EntryName(rawName, std::string_view(reinterpret_cast<const char*>(h + 46 + nameLen), extraLen),
+                  en.Flags, en.VersionMade, nameEncoding, codePage, oemCodePage));
     if (en.DiskStart != 0) return deMultiPart;
     if (en.LocalOffset > UINT64_MAX / 2) return deBadZip;
     en.LocalOffset += uint64_t(FAdjust);  // one before the file wraps far beyond it

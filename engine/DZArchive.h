@@ -5,6 +5,7 @@
 // (ZMTrailer.h, ZMStoredText.h), so that extraction sees the entries it lists.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,7 @@ namespace dz {
 
 struct TDZEntry {
   // Widest fields first: an archive of many entries keeps one of these for each.
-  std::string Name;  // UTF-8, '/' separated
+  std::string_view Name;  // UTF-8, '/' separated; held by the archive's name store
   uint64_t CompSize = 0;
   uint64_t UncompSize = 0;
   uint64_t LocalOffset = 0;  // adjusted for data in front of the archive
@@ -42,6 +43,22 @@ struct TDZEntry {
   uint16_t DataMethod() const { return IsAes() ? Aes.Method : Method; }
   bool IsFolder() const { return !Name.empty() && Name.back() == '/'; }
   unsigned Host() const { return VersionMade >> 8; }
+  std::string NameText() const { return std::string(Name); }
+};
+
+// The entries' names side by side in large blocks, so that an entry holds only a view
+// of its name and a directory of many entries makes no allocation for each.
+class TDZNameStore {
+ public:
+  // A lasting copy of s (until Clear).
+  std::string_view Add(std::string_view s);
+  void Clear();
+
+ private:
+  static constexpr size_t kBlock = 256 * 1024;
+  std::vector<std::unique_ptr<char[]>> FBlocks;
+  size_t FUsed = 0;
+  size_t FRoom = 0;  // bytes of the last block
 };
 
 class TDZArchive {
@@ -62,6 +79,7 @@ class TDZArchive {
                    unsigned oemCodePage, std::string& warn);
 
   std::vector<TDZEntry> FEntries;
+  TDZNameStore FNames;
   uint64_t FCenStart = 0;  // where the central directory really starts
   int64_t FAdjust = 0;     // bytes in front of the archive (self-extractor stub);
                            // negative when bytes are missing there

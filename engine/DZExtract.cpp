@@ -363,8 +363,10 @@ int TDZExtractor::Prepare() {
 void TDZExtractor::Select(std::vector<size_t>& chosen) {
   auto& entries = FArchive.Entries();
   FStreamOf.assign(entries.size(), -1);
+  // Names are compared only when something is to be matched.
+  const bool matching = !FExcludes.empty() || !FPipes.empty() || !FSpecs.empty();
   for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string& name = entries[i].Name;
+    const std::string name = matching ? entries[i].NameText() : std::string();
     bool excluded = false;
     for (const std::string& x : FExcludes)
       if (FileNameMatch(x, name)) {
@@ -397,8 +399,8 @@ void TDZExtractor::Select(std::vector<size_t>& chosen) {
 }
 
 void TDZExtractor::Fail(const TDZEntry& en, int skip, int err, const std::string& detail) {
-  if (err) FHost.ErrorMsg(err, " " + en.Name + (detail.empty() ? "" : " " + detail));
-  FHost.Skipped(en.Name, skip, err);
+  if (err) FHost.ErrorMsg(err, " " + en.NameText() + (detail.empty() ? "" : " " + detail));
+  FHost.Skipped(en.NameText(), skip, err);
 }
 
 bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::string>& parts, size_t n,
@@ -511,7 +513,7 @@ bool TDZExtractor::ObtainPassword(const TDZEntry& en, const std::function<bool(c
     while (tries > 0) {
       int32_t left = tries;
       std::string pwd;
-      const int r = FHost.AskPassword(en.Name, left, pwd);
+      const int r = FHost.AskPassword(en.NameText(), left, pwd);
       FHost.CheckStop();
       if (r == 1 && !pwd.empty()) {
         tried = true;
@@ -591,9 +593,9 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher,
     Fail(en, skReadError, deReadFile, "");
   } else if (r.AuthFailed) {
     // Whatever else went wrong, data that fail their authentication were altered.
-    FHost.ErrorMsg(deError,
-                   "authentication failed for " + en.Name + " (its encrypted data were altered or damaged)");
-    FHost.Skipped(en.Name, skGeneralExtractError, deError);
+    FHost.ErrorMsg(deError, "authentication failed for " + en.NameText() +
+                                " (its encrypted data were altered or damaged)");
+    FHost.Skipped(en.NameText(), skGeneralExtractError, deError);
   } else if (r.Result == mrMemoryLimit) {
     Fail(en, skGeneralExtractError, deNoMemory, "(decoding needs more memory than the engine allows)");
   } else if (r.TooLong) {
@@ -673,14 +675,14 @@ bool TDZExtractor::CheckEntry(const TDZEntry& en, std::vector<std::string>& part
   if (en.IsFolder() && en.Name.find_first_not_of("./") == std::string::npos &&
       en.Name.find("..") == std::string::npos)
     return false;  // "./": the base folder itself
-  if (!SplitSafeName(en.Name, parts)) {
+  if (!SplitSafeName(en.NameText(), parts)) {
     Fail(en, skBadName, deBadName, "");
     return false;
   }
   if (en.IsFolder()) {
     if (!FTest && (opts & DZ_OPT_DIRNAMES) && pipe < 0) {
       std::string path;
-      MakeFolders(FBase, parts, parts.size(), path, en.Name);
+      MakeFolders(FBase, parts, parts.size(), path, en.NameText());
     }
     return false;
   }
@@ -760,7 +762,7 @@ bool TDZExtractor::PrepareFile(const TDZEntry& en, size_t index, size_t ordinal,
   if (opts & (DZ_OPT_UPDATE | DZ_OPT_FRESHEN)) {
     // Update takes new files and newer versions; freshen only newer versions.
     if ((exists && !older) || (!exists && !(opts & DZ_OPT_UPDATE))) {
-      FHost.Skipped(en.Name, skOnFreshen, 0);
+      FHost.Skipped(en.NameText(), skOnFreshen, 0);
       return false;
     }
   } else if (exists) {
@@ -769,11 +771,11 @@ bool TDZExtractor::PrepareFile(const TDZEntry& en, size_t index, size_t ordinal,
     FHost.CheckStop();
     const bool overwrite = r == 1 || (r == 0 && dflt);
     if (!overwrite) {
-      FHost.Skipped(en.Name, skNoOverwrite, 0);
+      FHost.Skipped(en.NameText(), skNoOverwrite, 0);
       return false;
     }
   }
-  if (!MakeFolders(FBase, parts, nFolders, out.Folder, en.Name)) return false;
+  if (!MakeFolders(FBase, parts, nFolders, out.Folder, en.NameText())) return false;
   out.Target = target;
   out.Replace = exists;
   if (FAhead && FAhead->Covers(ordinal) && FAhead->WritesFile(ordinal)) {
@@ -803,12 +805,12 @@ bool TDZExtractor::OpenStream(const TDZEntry& en, int pipe, TOutput& out) {
 bool TDZExtractor::AcceptCrc(const TDZEntry& en, uint32_t crc) {
   // The second form of AES encryption leaves the CRC out: its code authenticated the data.
   if (crc == en.Crc || (en.IsAes() && !en.Aes.ChecksCrc())) return true;
-  const int r = FHost.CrcError(en.Name, crc, en.Crc);
+  const int r = FHost.CrcError(en.NameText(), crc, en.Crc);
   FHost.CheckStop();
-  FHost.ErrorMsg(
-      deError, "CRC-32 mismatch in " + en.Name + " (found " + Hex8(crc) + ", expected " + Hex8(en.Crc) + ")");
+  FHost.ErrorMsg(deError, "CRC-32 mismatch in " + en.NameText() + " (found " + Hex8(crc) + ", expected " +
+                              Hex8(en.Crc) + ")");
   if (r != 1 || FTest) {
-    FHost.Skipped(en.Name, skGeneralExtractError, deError);
+    FHost.Skipped(en.NameText(), skGeneralExtractError, deError);
     return false;
   }
   return true;
@@ -847,7 +849,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
   TDZCipher* cipher = nullptr;
   if (en.Encrypted() && !OpenCipher(en, ordinal, crypt, aes, cipher)) return false;
 
-  if (FHost.Verbose()) FHost.Info((FTest ? "testing: " : "extracting: ") + en.Name);
+  if (FHost.Verbose()) FHost.Info((FTest ? "testing: " : "extracting: ") + en.NameText());
   uint32_t crc = 0;
   if (!Decode(en, ordinal, cipher, out, crc) || !AcceptCrc(en, crc)) return false;
   return PlaceFile(en, index, haveEntryTime, entryTime, out);
@@ -909,7 +911,7 @@ int TDZExtractor::Run() {
     const TDZEntry& en = FArchive.Entries()[i];
     const int pipe = FStreamOf[i];
     const uint64_t before = FTotalDone;
-    FHost.Progress(DZ_CB_ITEM, int64_t(en.UncompSize), int64_t(FTotalDone), en.Name);
+    FHost.Progress(DZ_CB_ITEM, int64_t(en.UncompSize), int64_t(FTotalDone), en.NameText());
     FHost.CheckStop();
     const bool ok = ProcessEntry(i, k, pipe);
     if (FAhead) FAhead->Finish(k);

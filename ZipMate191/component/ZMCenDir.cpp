@@ -8,7 +8,9 @@
 
 // ---- TZMCentralEntry ----
 
-TZMZRec* TZMCentralEntry::Record() const { return FDir ? FDir->Record(FSerial, FIndex) : nullptr; }
+TZMZRec* TZMCentralEntry::Record() const {
+  return FDir && FDir->Dir ? FDir->Dir->Record(FSerial, FIndex) : nullptr;
+}
 
 namespace {
 template <typename T, typename F>
@@ -88,18 +90,13 @@ uint16_t TZMCentralEntry::VersionNeeded() const {
 
 // ---- TZMCenDir ----
 
-TZMCenDir::TZMCenDir(TZMLister& lister) : FEntries(std::make_shared<TEntryStore>()), FLister(&lister) {}
+TZMCenDir::TZMCenDir(TZMLister& lister)
+    : FLink(std::make_shared<TZMCenDirLink>(TZMCenDirLink{this})), FLister(&lister) {}
 
 TZMCenDir::~TZMCenDir() {
   // Entries still held elsewhere read as stale from here on.
-  ReleaseEntries();
+  FLink->Dir = nullptr;
   if (FReader) FReader->SetOnChange(nullptr);
-}
-
-void TZMCenDir::ReleaseEntries() {
-  // Only a store that someone else still holds needs its entries cut loose.
-  if (FEntries.use_count() > 1)
-    for (TZMCentralEntry& e : FEntries->Items) e.FDir = nullptr;
 }
 
 int32_t TZMCenDir::ReaderSerial() const { return FReader ? FReader->Generation() : 0; }
@@ -112,30 +109,17 @@ TZMZipFile& TZMCenDir::Reader() {
 
 void TZMCenDir::Invalidate() {
   FSerial = FLister->Master().NextSerial();
-  int32_t i = 0;
-  for (TZMCentralEntry& e : FEntries->Items) {
-    e.FIndex = i++;
-    e.FSerial = FSerial;
-  }
+  FIndices.clear();
+  FInOrder = true;
   FCount = 0;
 }
 
 void TZMCenDir::DropEntries() {
-  if (FEntries.use_count() > 1) {
-    ReleaseEntries();
-    FEntries = std::make_shared<TEntryStore>();
-  } else {
-    FEntries->Items.clear();
-    FEntries->Items.shrink_to_fit();
-  }
+  FIndices.clear();
+  FIndices.shrink_to_fit();
+  FInOrder = true;
   FCount = 0;
   FSkipped = 0;
-}
-
-void TZMCenDir::EnsureCapacity(int32_t n) {
-  std::deque<TZMCentralEntry>& items = FEntries->Items;
-  for (int32_t i = int32_t(items.size()); i < n; ++i) items.emplace_back(this, FSerial, i);
-  Invalidate();
 }
 
 bool TZMCenDir::AddRecord(int32_t i) {
@@ -146,12 +130,14 @@ bool TZMCenDir::AddRecord(int32_t i) {
     ++FSkipped;
     return false;
   }
-  // The reader may announce fewer records than it adds.
-  std::deque<TZMCentralEntry>& items = FEntries->Items;
-  if (FCount >= int32_t(items.size())) items.emplace_back(this, FSerial, FCount);
-  TZMCentralEntry& e = items[size_t(FCount)];
-  e.FIndex = i;
-  e.FSerial = ReaderSerial();
+  if (FInOrder && i != FCount) {
+    // The first record that breaks the reader's order: the positions are kept from
+    // now on.
+    FInOrder = false;
+    FIndices.reserve(size_t(std::max(FReader->Count(), FCount + 1)));
+    for (int32_t k = 0; k < FCount; ++k) FIndices.push_back(k);
+  }
+  if (!FInOrder) FIndices.push_back(i);
   ++FCount;
   return true;
 }
@@ -169,11 +155,8 @@ void TZMCenDir::SetReader(std::unique_ptr<TZMZipFile> r) {
     FReader->SetOnChange([this](TObject*, int value, int kind) { ReaderChanged(value, kind); });
     FSerial = FReader->Generation();
     const int32_t n = FReader->Count();
-    if (n > 0) {
-      EnsureCapacity(n);
-      for (int32_t i = 0; i < n; ++i)
-        if (AddRecord(i)) FLister->RaiseNewName(FCount - 1);
-    }
+    for (int32_t i = 0; i < n; ++i)
+      if (AddRecord(i)) FLister->RaiseNewName(FCount - 1);
   }
   FLister->RaiseDirUpdate();
 }
@@ -182,10 +165,8 @@ void TZMCenDir::ReaderChanged(int value, int kind) {
   switch (kind) {
     case 1: DropEntries(); break;
     case 2:
-      // The announced count comes from the archive; never more slots than the reader
-      // made room for.
-      if (FReader) value = std::min(value, std::max(FReader->Capacity(), FReader->Count()));
-      EnsureCapacity(value);
+      // Records are about to come: the view needs no room for them in advance.
+      Invalidate();
       break;
     case 3:
       if (AddRecord(value)) FLister->RaiseNewName(FCount - 1);
@@ -209,15 +190,9 @@ void TZMCenDir::SetUseDirOnly(bool value) {
 
 void TZMCenDir::Rebuild() {
   FSkipped = 0;
+  Invalidate();
   const int32_t n = FReader ? FReader->Count() : 0;
-  EnsureCapacity(n);
-  if (n == 0) return;
   if (FUseDirOnly) {
-    const int32_t serial = ReaderSerial();
-    for (int32_t i = 0; i < n; ++i) {
-      FEntries->Items[size_t(i)].FIndex = i;
-      FEntries->Items[size_t(i)].FSerial = serial;
-    }
     FCount = n;
   } else {
     for (int32_t i = 0; i < n; ++i) AddRecord(i);
@@ -230,7 +205,6 @@ TZMZRec* TZMCenDir::Record(int32_t serial, int32_t index) const {
 }
 
 std::shared_ptr<TZMCentralEntry> TZMCenDir::Entry(int32_t i) const {
-  if (i < 0 || i >= FCount || size_t(i) >= FEntries->Items.size()) return nullptr;
-  // Shares the store's ownership, so the entry outlives the view if need be.
-  return std::shared_ptr<TZMCentralEntry>(FEntries, &FEntries->Items[size_t(i)]);
+  if (i < 0 || i >= FCount) return nullptr;
+  return std::make_shared<TZMCentralEntry>(FLink, ReaderSerial(), RecordIndex(i));
 }

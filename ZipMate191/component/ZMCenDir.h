@@ -1,10 +1,10 @@
 // The directory view of one listing: the archive reader it owns and the entries the
-// application and the workers read. Entries are shared objects that stay safe to read
-// after the view has moved on or gone; they then read as stale (zero or empty). They
-// live side by side in one store that the entries handed out keep alive.
+// application and the workers read. The view itself is a range of record indices (no
+// storage at all while it shows every record); an entry object is made when one is
+// asked for. Entries are shared objects that stay safe to read after the view has moved
+// on or gone; they then read as stale (zero or empty).
 #pragma once
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,11 +20,16 @@ class TZMZipFile;
 // Reader state bits owned by the view.
 inline constexpr uint32_t kInfoReplaceReader = 0x8000;
 
+// What the entries handed out know of their view: null once the view is gone.
+struct TZMCenDirLink {
+  TZMCenDir* Dir;
+};
+
 // One entry of the view; forwards every read to the record it stands for.
 class TZMCentralEntry : public TZMDirEntry {
  public:
-  TZMCentralEntry(TZMCenDir* dir, int32_t serial, int32_t index)
-      : FDir(dir), FSerial(serial), FIndex(index) {}
+  TZMCentralEntry(std::shared_ptr<const TZMCenDirLink> dir, int32_t serial, int32_t index)
+      : FDir(std::move(dir)), FSerial(serial), FIndex(index) {}
 
   int64_t CompressedSize() const override;
   uint16_t CompressionMethod() const override;
@@ -57,9 +62,7 @@ class TZMCentralEntry : public TZMDirEntry {
   int32_t Index() const { return FIndex; }
 
  private:
-  friend class TZMCenDir;
-  // Null once the view has let the entry go, so that a gone view is never followed.
-  TZMCenDir* FDir;
+  std::shared_ptr<const TZMCenDirLink> FDir;
   int32_t FSerial;
   int32_t FIndex;
 };
@@ -91,10 +94,13 @@ class TZMCenDir : public TObject {
   int32_t Count() const { return FCount; }
   int32_t Skipped() const { return FSkipped; }
   int32_t Serial() const { return FSerial; }
-  // Entry i of the view (0 <= i < Count()), or null outside that range.
+  // Entry i of the view (0 <= i < Count()), or null outside that range: a new object
+  // that stands for the record under the reader's current listing number.
   std::shared_ptr<TZMCentralEntry> Entry(int32_t i) const;
-  // Entry objects held, in use or spare.
-  int32_t Capacity() const { return int32_t(FEntries->Items.size()); }
+  // The reader's index of the record at view position i (0 <= i < Count()).
+  int32_t RecordIndex(int32_t i) const { return FInOrder ? i : FIndices[size_t(i)]; }
+  // Positions the view keeps room for: none while it shows every record in order.
+  int32_t Capacity() const { return int32_t(FIndices.capacity()); }
   TZMLister& Lister() const { return *FLister; }
 
   // Change notifications of the reader (kinds: 1 cleared, 2 capacity, 3 record added,
@@ -102,24 +108,22 @@ class TZMCenDir : public TObject {
   void ReaderChanged(int value, int kind);
 
  private:
+  // A new listing number; the view is empty until records are added again.
   void Invalidate();
-  void EnsureCapacity(int32_t n);
   // Adds record i of the reader to the view; false when it was left out.
   bool AddRecord(int32_t i);
   void Rebuild();
   int32_t ReaderSerial() const;
   void DropEntries();
-  // Entries still held elsewhere stop following this view.
-  void ReleaseEntries();
 
   int32_t FCount = 0;
   std::unique_ptr<TZMZipFile> FReader;
   int32_t FSkipped = 0;
-  // The entry objects; a deque, so that appending never moves an entry handed out.
-  struct TEntryStore {
-    std::deque<TZMCentralEntry> Items;
-  };
-  std::shared_ptr<TEntryStore> FEntries;
+  // The record index of each position once the view differs from the reader's order
+  // (a record was left out or added out of order); unused while position i is record i.
+  std::vector<int32_t> FIndices;
+  bool FInOrder = true;
+  std::shared_ptr<TZMCenDirLink> FLink;
   bool FUseDirOnly = false;
   int32_t FSerial = 0;
   TZMLister* FLister;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <new>
 #include <random>
 
 #include "ZMUtils.h"
@@ -10,11 +11,6 @@
 #include "ZMZipFile.h"
 
 namespace {
-
-const int kPrimes[] = {61,    131,   257,   389,   521,   641,   769,   1031,  1283,  1543,
-                       2053,  2579,  3593,  4099,  5147,  6151,  7177,  8209,  10243, 12289,
-                       14341, 16411, 18433, 20483, 22521, 24593, 28687, 32771, 40961, 65537};
-constexpr int kPrimeCount = int(sizeof(kPrimes) / sizeof(kPrimes[0]));
 
 inline uint8_t UpperAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? uint8_t(c - 32) : c; }
 
@@ -88,80 +84,66 @@ uint32_t TZMDirHashList::KeyOf(const std::string& name) {
 
 TZMDirHashList::TZMDirHashList(TZMZipFile* owner) : FOwner(owner) {}
 
-TZMDirHashList::~TZMDirHashList() { Clear(); }
+TZMDirHashList::~TZMDirHashList() = default;
 
-int TZMDirHashList::SizeFor(int n) {
-  for (int i = 0; i < kPrimeCount; ++i)
-    if (kPrimes[i] >= n) return kPrimes[i];
-  // Steps of 65,536 buckets, so that a directory growing a little keeps its table.
-  const int64_t steps = (int64_t(n) + 65535) / 65536;
-  return int(std::min<int64_t>(steps * 65536 + 1, kMaxBuckets));
+int64_t TZMDirHashList::SizeFor(int n) {
+  const int64_t want = std::max<int64_t>(n, 0) * 3 / 2 + 1;
+  int64_t size = kMinSlots;
+  while (size < want && size < kMaxSlots) size *= 2;
+  return size;
 }
 
 void TZMDirHashList::SetSizeFor(int n) { SetSize(SizeFor(n)); }
 
-void TZMDirHashList::SetSize(int n) {
+TZMDirHashList::TSlot* TZMDirHashList::NewSlots(size_t n) {
+  auto* p = static_cast<TSlot*>(std::calloc(n, sizeof(TSlot)));
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+void TZMDirHashList::SetSize(int64_t n) {
   Clear();
-  if (n == 0) return;
-  if (n < kMinBuckets) n = kMinBuckets;
-  if (n > kMaxBuckets) n = kMaxBuckets;
-  FBuckets.assign(size_t(n), nullptr);
-}
-
-void TZMDirHashList::ResizeFor(int n) {
-  if (FBuckets.empty()) return;
-  const int size = std::clamp(SizeFor(n), kMinBuckets, kMaxBuckets);
-  if (size == BucketCount()) return;
-  std::vector<THashNode*> old(size_t(size), nullptr);
-  old.swap(FBuckets);
-  // Chain tails of the new buckets; the nodes of one name share an old bucket and come
-  // out of it in the order they were entered.
-  std::vector<THashNode**> tails(FBuckets.size());
-  for (size_t b = 0; b < tails.size(); ++b) tails[b] = &FBuckets[b];
-  for (THashNode* node : old) {
-    while (node) {
-      THashNode* next = node->Next;
-      THashNode**& tail = tails[node->Hash % FBuckets.size()];
-      node->Next = nullptr;
-      *tail = node;
-      tail = &node->Next;
-      node = next;
-    }
-  }
-}
-
-void TZMDirHashList::ClearNodes() {
-  while (FBlocks) {
-    TNodeBlock* next = FBlocks->Next;
-    delete FBlocks;
-    FBlocks = next;
-  }
-  FBlockCount = 0;
-  FNodeCount = 0;
-  FNextFree = -1;
-  FFreeNodes = nullptr;
+  if (n <= 0) return;
+  int64_t size = kMinSlots;
+  while (size < n && size < kMaxSlots) size *= 2;
+  FSlots.reset(NewSlots(size_t(size)));
+  FMask = uint32_t(size - 1);
 }
 
 void TZMDirHashList::Clear() {
-  ClearNodes();
-  FBuckets.clear();
-  FBuckets.shrink_to_fit();
+  FSlots.reset();
+  FMask = 0;
+  FCount = 0;
 }
 
-TZMDirHashList::THashNode* TZMDirHashList::NewNode() {
-  if (!FBlocks || FNextFree < 0 || FNextFree >= kNodesPerBlock) {
-    TNodeBlock* b = new TNodeBlock();  // zero-filled
-    b->Next = FBlocks;
-    FBlocks = b;
-    ++FBlockCount;
-    FNextFree = 0;
+void TZMDirHashList::Place(uint32_t indexPlus1, uint32_t key) {
+  uint32_t i = key & FMask;
+  while (FSlots[i].IndexPlus1) i = (i + 1) & FMask;
+  FSlots[i] = {indexPlus1, key};
+}
+
+void TZMDirHashList::ResizeFor(int n) {
+  if (!FSlots) return;
+  const int64_t size = std::max(SizeFor(n), SizeFor(FCount));
+  if (size == SlotCount()) return;
+  std::unique_ptr<TSlot[], TFree> old(NewSlots(size_t(size)));
+  old.swap(FSlots);
+  const uint32_t oldMask = FMask;
+  FMask = uint32_t(size - 1);
+  // Equal names lie in one run, in the order they were entered; walking the old slots
+  // from just past an empty one meets every run from its start, so they come out in
+  // that order again.
+  uint32_t start = 0;
+  while (old[start].IndexPlus1) ++start;
+  for (uint32_t k = 1; k <= oldMask + 1; ++k) {
+    const TSlot& s = old[(start + k) & oldMask];
+    if (s.IndexPlus1) Place(s.IndexPlus1, s.Key);
   }
-  return &FBlocks->Nodes[FNextFree++];
 }
 
-bool TZMDirHashList::Matches(const THashNode* node, uint32_t key, const std::string& name) const {
-  if (!node || node->IndexPlus1 == 0 || node->Hash != key) return false;
-  const int index = int(node->IndexPlus1 - 1);
+bool TZMDirHashList::Matches(const TSlot& slot, uint32_t key, const std::string& name) const {
+  if (slot.Key != key) return false;
+  const int index = int(slot.IndexPlus1 - 1);
   if (index >= FOwner->Count()) return false;
   const TZMZRec* rec = FOwner->Items(index);
   if (!rec) return false;
@@ -174,36 +156,31 @@ TZMZRec* TZMDirHashList::Add(int index, bool addDuplicate) {
   TZMZRec* rec = (index >= 0 && index < FOwner->Count()) ? FOwner->Items(index) : nullptr;
   assert(rec && "nil ZipDirEntry");
   if (!rec) return nullptr;
-  if (FBuckets.empty()) SetSize(kDefaultBuckets);
-  // A table filled past twice its buckets grows, whoever fills it.
-  if (FNodeCount >= 2 * BucketCount()) ResizeFor(2 * FNodeCount);
+  if (!FSlots) SetSize(kDefaultSlots);
+  // A table filled past two thirds grows, whoever fills it.
+  if (int64_t(FCount + 1) * 3 / 2 + 1 > SlotCount()) ResizeFor(2 * (FCount + 1));
   const std::string& name = rec->NameRef();
   const uint32_t key = KeyOf(name);
-  THashNode** link = &FBuckets[key % FBuckets.size()];
+  uint32_t i = key & FMask;
   TZMZRec* dup = nullptr;
-  while (*link) {
-    if (Matches(*link, key, name)) {
-      dup = FOwner->Items(int((*link)->IndexPlus1 - 1));
+  for (; FSlots[i].IndexPlus1; i = (i + 1) & FMask) {
+    if (Matches(FSlots[i], key, name)) {
+      dup = FOwner->Items(int(FSlots[i].IndexPlus1 - 1));
       if (!addDuplicate) return dup;
     }
-    link = &(*link)->Next;
   }
-  THashNode* node = NewNode();
-  node->Next = nullptr;
-  node->IndexPlus1 = uint32_t(index) + 1;
-  node->Hash = key;
-  *link = node;
-  ++FNodeCount;
+  FSlots[i] = {uint32_t(index) + 1, key};
+  ++FCount;
   return dup;
 }
 
 int TZMDirHashList::Find(const std::string& name, bool includeMarked) const {
-  if (FBuckets.empty()) return -1;
+  if (!FSlots) return -1;
   const std::string key = WithPlatformSeparators(name);
   const uint32_t hash = KeyOf(key);
-  for (const THashNode* n = FBuckets[hash % FBuckets.size()]; n; n = n->Next) {
-    if (!Matches(n, hash, key)) continue;
-    const int index = int(n->IndexPlus1 - 1);
+  for (uint32_t i = hash & FMask; FSlots[i].IndexPlus1; i = (i + 1) & FMask) {
+    if (!Matches(FSlots[i], hash, key)) continue;
+    const int index = int(FSlots[i].IndexPlus1 - 1);
     if (!includeMarked && (FOwner->Items(index)->StatusBits() & 128)) continue;
     return index;
   }

@@ -1,30 +1,29 @@
-// The name hash table of a loaded directory: buckets of node chains, nodes taken from
-// fixed-size blocks so that no node is allocated alone. Names are hashed with a keyed
-// hash whose key is drawn once per process, so that no set of names, however chosen,
-// makes the chains long; the table grows with the directory, at most one entry per
-// bucket on average once sized for it.
+// The name hash table of a loaded directory: one flat array of slots, each holding an
+// entry's index and the key of its name, probed linearly from the key's home slot. Names
+// are hashed with a keyed hash whose key is drawn once per process, so that no set of
+// names, however chosen, makes the probe runs long; the table is sized to the entry
+// count and kept at most two thirds full.
 #pragma once
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
-#include <vector>
 
 class TZMZipFile;
 class TZMZRec;
 
 class TZMDirHashList {
  public:
-  // One chain link: the next node of the bucket, the entry's index + 1 (0: empty) and
-  // the key of its name (KeyOf), so that a chain is walked without visiting the other
-  // records.
-  struct THashNode {
-    THashNode* Next;
+  // One slot: the entry's index + 1 (0: empty) and the key of its name (KeyOf), so that
+  // a probe run is walked without visiting the records.
+  struct TSlot {
     uint32_t IndexPlus1;
-    uint32_t Hash;
+    uint32_t Key;
   };
-  static constexpr int kNodesPerBlock = 511;
-  static constexpr int kMinBuckets = 61;
-  static constexpr int kMaxBuckets = 1 << 28;
-  static constexpr int kDefaultBuckets = 1283;
+  static constexpr int64_t kMinSlots = 64;
+  // Above the largest entry count, so that a full table still has an empty slot.
+  static constexpr int64_t kMaxSlots = int64_t(1) << 31;
+  static constexpr int64_t kDefaultSlots = 2048;
 
   explicit TZMDirHashList(TZMZipFile* owner);
   ~TZMDirHashList();
@@ -37,39 +36,39 @@ class TZMDirHashList {
   // Index of the first entry with this name (case-insensitive; '/' equals '\'), or -1.
   // Without includeMarked entries with status bit 128 are passed over.
   int Find(const std::string& name, bool includeMarked) const;
-  // Empty table with the bucket count suited to n entries (SizeFor).
+  // Empty table with the slot count suited to n entries (SizeFor).
   void SetSizeFor(int n);
-  // Empty table of n buckets (clamped to kMinBuckets..kMaxBuckets); 0 turns the list off.
-  void SetSize(int n);
-  // The entered nodes relinked into the bucket count suited to n entries, each name's
+  // Empty table of at least n slots (a power of two, kMinSlots..kMaxSlots); 0 turns the
+  // list off.
+  void SetSize(int64_t n);
+  // The entered entries moved into the slot count suited to n entries, each name's
   // entries kept in the order they were entered; nothing happens to a table that is off.
   void ResizeFor(int n);
   void Clear();
-  void ClearNodes();
-  THashNode* NewNode();
-  int BucketCount() const { return int(FBuckets.size()); }
-  int BlockCount() const { return FBlockCount; }
-  int NodeCount() const { return FNodeCount; }
-  bool Matches(const THashNode* node, uint32_t key, const std::string& name) const;
+  int64_t SlotCount() const { return FSlots ? int64_t(FMask) + 1 : 0; }
+  // Entries entered.
+  int Count() const { return FCount; }
 
-  // The bucket count SetSizeFor would choose: the first of the prime table not below n,
-  // past its end n rounded up to a multiple of 65,536, plus one.
-  static int SizeFor(int n);
+  // The slot count SetSizeFor would choose: the smallest power of two that holds n
+  // entries at most two thirds full.
+  static int64_t SizeFor(int n);
   // The key of a name: the same for names equal but for the case of ASCII letters (as
   // NameHashUpper), otherwise as good as random.
   static uint32_t KeyOf(const std::string& name);
 
  private:
-  struct TNodeBlock {
-    THashNode Nodes[kNodesPerBlock];
-    TNodeBlock* Next;
+  struct TFree {
+    void operator()(TSlot* p) const { std::free(p); }
   };
+  // Slots of a fresh table: zero-filled memory, so that a large table costs only the
+  // pages it touches.
+  static TSlot* NewSlots(size_t n);
+  bool Matches(const TSlot& slot, uint32_t key, const std::string& name) const;
+  // Puts the entry into the first empty slot of its run (past all entered ones).
+  void Place(uint32_t indexPlus1, uint32_t key);
 
-  TNodeBlock* FBlocks = nullptr;
   TZMZipFile* FOwner;
-  int FNextFree = -1;
-  std::vector<THashNode*> FBuckets;
-  int FBlockCount = 0;
-  int FNodeCount = 0;  // nodes entered in the buckets
-  THashNode* FFreeNodes = nullptr;
+  std::unique_ptr<TSlot[], TFree> FSlots;
+  uint32_t FMask = 0;  // slot count - 1
+  int FCount = 0;
 };

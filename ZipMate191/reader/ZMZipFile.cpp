@@ -49,28 +49,36 @@ int32_t TZMZipFile::File_Reopen(uint32_t mode) {
 
 void TZMZipFile::ClearEntries() {
   FHashList->Clear();
+  FHashPending = false;
   TZMCentral::ClearEntries();
 }
 
 void TZMZipFile::SetCapacity(int n) {
   TZMCentral::SetCapacity(n);
   if (!FUseHash) return;
-  // A table that already holds entries keeps them at its new size.
-  if (FCount > 0 && FHashList->BucketCount() > 0) {
+  // A table that already holds entries keeps them at its new size; otherwise the
+  // records to come are entered when a lookup first needs them.
+  if (FCount > 0 && FHashList->SlotCount() > 0) {
     FHashList->ResizeFor(n);
   } else {
-    FHashList->SetSizeFor(n);
+    FHashList->Clear();
+    FHashPending = true;
   }
 }
 
 int TZMZipFile::Add(TZMZRec* rec) {
   const int index = TZMCentral::Add(rec);
-  if (FHashList->BucketCount() > 0) FHashList->Add(index, false);
+  if (!FHashPending && FHashList->SlotCount() > 0) FHashList->Add(index, false);
   return index;
+}
+
+void TZMZipFile::EnsureHash() {
+  if (FHashPending) RebuildHash(-1, false);
 }
 
 void TZMZipFile::ClearCachedNames() {
   FHashList->Clear();
+  FHashPending = false;
   TZMCentral::ClearCachedNames();
 }
 
@@ -79,8 +87,9 @@ TZMZRec* TZMZipFile::FindName(const std::string& pattern, int& index, bool hasWi
     index = kNotFoundIndex;
     return nullptr;
   }
-  if (hasWildcards || index >= 0 || FHashList->BucketCount() == 0)
-    return TZMCentral::FindName(pattern, index, hasWildcards);
+  if (hasWildcards || index >= 0) return TZMCentral::FindName(pattern, index, hasWildcards);
+  EnsureHash();
+  if (FHashList->SlotCount() == 0) return TZMCentral::FindName(pattern, index, hasWildcards);
   const int i = FHashList->Find(pattern, true);
   if (i < 0) {
     index = kNotFoundIndex;
@@ -92,7 +101,8 @@ TZMZRec* TZMZipFile::FindName(const std::string& pattern, int& index, bool hasWi
 
 int TZMZipFile::CheckDuplicate(TZMZRec* rec) {
   if (!rec) return -1;
-  if (FHashList->BucketCount() == 0) return TZMCentral::CheckDuplicate(rec);
+  EnsureHash();
+  if (FHashList->SlotCount() == 0) return TZMCentral::CheckDuplicate(rec);
   const std::string name = rec->FileName();
   const int i = FHashList->Find(name, false);
   if (i < 0 || FEntries[size_t(i)].get() == rec) {
@@ -119,9 +129,13 @@ int TZMZipFile::Truncate(int n) {
   return removed;
 }
 
-void TZMZipFile::EntryRenamed(TZMZRec*) { FHashList->Clear(); }
+void TZMZipFile::EntryRenamed(TZMZRec*) {
+  FHashList->Clear();
+  FHashPending = false;
+}
 
 int32_t TZMZipFile::RebuildHash(int32_t mask, bool addAll) {
+  FHashPending = false;
   if (!FUseHash) return 0;
   FHashList->Clear();
   FHashList->SetSizeFor(FCount);
@@ -140,6 +154,7 @@ int32_t TZMZipFile::RebuildHash(int32_t mask, bool addAll) {
 
 void TZMZipFile::SetUseHash(bool on) {
   FUseHash = on;
+  FHashPending = false;
   if (on)
     RebuildHash(-1, false);
   else

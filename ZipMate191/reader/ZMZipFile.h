@@ -41,6 +41,9 @@ class TZMZipFile : public TZMCentral {
   int32_t CheckUnchanged();
   // Refills the hash table; the number of records that met a duplicate.
   int32_t RebuildHash(int32_t mask, bool addAll);
+  // Fills the hash table when records came in since it was emptied for them: a
+  // directory that is only listed never builds it.
+  void EnsureHash();
   void SetUseHash(bool on);
 
   // ---- writing ----
@@ -58,13 +61,19 @@ class TZMZipFile : public TZMCentral {
   bool UseHash() const { return FUseHash; }
   int32_t OpenResult() const { return FOpenResult; }
   plat::TFileTime LoadedWriteTime() const { return FLastWriteTime; }
-  const TZMDirHashList& HashList() const { return *FHashList; }
+  // The hash table, filled first when records wait for it.
+  const TZMDirHashList& HashList() {
+    EnsureHash();
+    return *FHashList;
+  }
 
  private:
   plat::TFileTime FLastWriteTime = 0;
   std::unique_ptr<TZMDirHashList> FHashList;
   int32_t FOpenResult = 0;
   bool FUseHash = true;
+  // Records were added to an emptied table without being entered (EnsureHash).
+  bool FHashPending = false;
 };
 
 // An entry of a written archive that copies the local header and data of an entry of

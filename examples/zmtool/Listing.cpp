@@ -46,9 +46,20 @@ const char* PlainMethodName(unsigned m) {
 
 // The entry's name as listed: '/' between folders, and a folder's name ends in '/'.
 std::string ListedName(const TZMDirEntry& e) {
-  std::string name = Slashed(e.FileName());
-  if (IsFolder(e) && (name.empty() || name.back() != '/')) name += '/';
+  std::string name = e.FileName();
+  const bool folder = IsFolder(e, name);
+  name = Slashed(std::move(name));
+  if (folder && (name.empty() || name.back() != '/')) name += '/';
   return name;
+}
+
+// The listed name made safe for a terminal, without a copy when it already is.
+void AddListedName(TOutput& out, const TZMDirEntry& e) {
+  const std::string name = ListedName(e);
+  if (IsPlainPrintable(name))
+    out.Add(name);
+  else
+    out.Add(TerminalSafe(name));
 }
 
 // A DOS date and time (date in the high word) as YYYY-MM-DD HH:MM:SS (or without the
@@ -92,11 +103,8 @@ void PrintPlain(TZipMate& zm) {
   for (int i = 0; i < zm.Count(); ++i) {
     auto e = zm.DirEntry(i);
     if (!e) continue;
-    out.Add(TerminalSafe(ListedName(*e)))
-        .Add('\t')
-        .Dec(e->UncompressedSize())
-        .Add('\t')
-        .Dec(e->CompressedSize());
+    AddListedName(out, *e);
+    out.Add('\t').Dec(e->UncompressedSize()).Add('\t').Dec(e->CompressedSize());
     out.Add('\t').Add(MethodName(*e)).Add('\t').Hex8(e->CRC32()).Add('\t');
     AddDosText(out, e->DateTime());
     out.Add('\n').FlushIfFull();
@@ -172,7 +180,7 @@ void PrintLong(TZipMate& zm) {
     out.Add("  ");
     AddDosText(out, e->DateTime(), false);
     out.Add("  ").Hex8(e->CRC32()).Add(e->Encrypted() ? " * " : "   ");
-    out.Add(TerminalSafe(ListedName(*e)));
+    AddListedName(out, *e);
     auto link = links.find(i);
     if (link != links.end()) out.Add(" -> ").Add(TerminalSafe(link->second));
     out.Add('\n').FlushIfFull();

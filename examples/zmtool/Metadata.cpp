@@ -64,8 +64,9 @@ uint32_t UnixMode(const TZMDirEntry& e) {
 
 bool IsSymLink(const TZMDirEntry& e) { return (UnixMode(e) & kTypeMask) == kLinkType; }
 
-bool IsFolder(const TZMDirEntry& e) {
-  const std::string name = e.FileName();
+bool IsFolder(const TZMDirEntry& e) { return IsFolder(e, e.FileName()); }
+
+bool IsFolder(const TZMDirEntry& e, const std::string& name) {
   return (!name.empty() && (name.back() == '/' || name.back() == '\\')) || (e.ExtFileAttrib() & 0x10) ||
          (UnixMode(e) & kTypeMask) == kFolderType;
 }

@@ -23,6 +23,8 @@ std::string Slashed(std::string name);
 uint32_t UnixMode(const TZMDirEntry& e);
 bool IsSymLink(const TZMDirEntry& e);
 bool IsFolder(const TZMDirEntry& e);
+// The same for an entry whose FileName the caller already holds.
+bool IsFolder(const TZMDirEntry& e, const std::string& name);
 
 // Why a link at linkPath (below DEST, '/'-separated) must not point to target; empty
 // when it may: the target is relative and, resolved from the link's folder, stays

@@ -45,6 +45,17 @@ bool IsBidiControl(uint32_t cp) {
 
 }  // namespace
 
+bool IsPlainPrintable(const std::string& text) {
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+#ifndef _WIN32
+    if (c == '\\') return false;
+#endif
+    if (c < 0x20 || c >= 0x7F) return false;
+  }
+  return true;
+}
+
 std::string TerminalSafe(const std::string& text, bool keepLines) {
   std::string out;
   out.reserve(text.size());

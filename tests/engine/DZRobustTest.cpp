@@ -344,3 +344,19 @@ TEST(DZRobust, DirectoryLargerThanTheReadWindowKeepsEveryEntry) {
   TSandbox cutShort("robust_window_cut");
   EXPECT_LT(cutShort.Run(zip), 0) << cutShort.H.AllMessages();
 }
+
+TEST(DZRobust, NamesBeyondOneNameStoreBlockStayIntact) {
+  // 1,500 names of about 200 bytes: more than one block of the engine's name store, so
+  // that names lie in several blocks, one of them across a block's end.
+  std::vector<TEntrySpec> e;
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 1500; ++i) {
+    const std::string name = "d" + std::to_string(i % 7) + "/" + std::string(190, char('a' + i % 26)) + "_" +
+                             std::to_string(i) + ".txt";
+    e.push_back({.Name = name, .Data = std::to_string(i), .Method = 0});
+    files[name] = e.back().Data;
+  }
+  TSandbox s("robust_names");
+  EXPECT_EQ(s.Run(BuildZip(e)), 1500) << s.H.AllMessages();
+  EXPECT_TRUE(s.OutHolds(files));
+}

@@ -1,5 +1,5 @@
 // The directory view on its own: installing readers that already hold records, the
-// reader's change notifications, listing numbers and entry reuse.
+// reader's change notifications, listing numbers and the positions it keeps.
 #include "ZMCenDir.h"
 
 #include <gtest/gtest.h>
@@ -124,21 +124,26 @@ TEST_F(ZMCenDirNotify, NotificationsBuildTheViewAsTheReaderLoads) {
   EXPECT_EQ(View->Entry(0)->HeaderName(), "x/1");
 }
 
-TEST_F(ZMCenDirNotify, CapacityNeverShrinksAndInvalidates) {
+TEST_F(ZMCenDirNotify, AnnouncedRecordsRestartTheViewAndOrderIsKeptOnlyWhenBroken) {
   View->SetReader(LoadedReader({{"a", "1"}, {"b", "2"}, {"c", "3"}}));
-  ASSERT_GE(View->Capacity(), 3);
+  EXPECT_EQ(View->Capacity(), 0);  // every record in the reader's order: nothing kept
   auto held = View->Entry(2);
   const int32_t before = View->Serial();
-  View->ReaderChanged(1, 2);  // capacity for one: nothing shrinks, all are invalid
-  EXPECT_GE(View->Capacity(), 3);
+  View->ReaderChanged(3, 2);
   EXPECT_EQ(View->Count(), 0);
   EXPECT_NE(View->Serial(), before);
-  EXPECT_TRUE(held->Stale());
-  // Records added again refill the same entry objects.
+  EXPECT_EQ(held->HeaderName(), "c");  // still the reader's record of this listing
+  // Records added out of order are kept as positions.
+  View->ReaderChanged(2, 3);
+  View->ReaderChanged(0, 3);
+  ASSERT_EQ(View->Count(), 2);
+  EXPECT_EQ(View->Entry(0)->Index(), 2);
+  EXPECT_EQ(View->Entry(1)->HeaderName(), "a");
+  EXPECT_GE(View->Capacity(), 2);
+  View->ReaderChanged(3, 2);
   for (int i = 0; i < 3; ++i) View->ReaderChanged(i, 3);
   EXPECT_EQ(View->Count(), 3);
-  EXPECT_EQ(View->Entry(2).get(), held.get());
-  EXPECT_EQ(held->HeaderName(), "c");
+  EXPECT_EQ(View->Entry(2)->HeaderName(), "c");
   // Unknown kinds and records the reader does not have are ignored.
   View->ReaderChanged(7, 3);
   View->ReaderChanged(0, 9);

@@ -1,5 +1,5 @@
-// The name hash table: bucket sizes, keys, growth, node blocks, duplicates and marked
-// entries.
+// The name hash table: slot counts, keys, growth, the order of equal names, duplicates
+// and marked entries.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -28,23 +28,20 @@ class ZMHashTest : public ::testing::Test {
   }
 };
 
-TEST_F(ZMHashTest, BucketCountsKeepUpWithTheEntries) {
-  EXPECT_EQ(TZMDirHashList::SizeFor(0), 61);
-  EXPECT_EQ(TZMDirHashList::SizeFor(61), 61);
-  EXPECT_EQ(TZMDirHashList::SizeFor(62), 131);
-  EXPECT_EQ(TZMDirHashList::SizeFor(1000), 1031);
-  EXPECT_EQ(TZMDirHashList::SizeFor(12000), 12289);
-  EXPECT_EQ(TZMDirHashList::SizeFor(65537), 65537);
-  // Past the prime table: steps of 65,536, never fewer buckets than entries.
-  EXPECT_EQ(TZMDirHashList::SizeFor(65538), 131073);
-  EXPECT_EQ(TZMDirHashList::SizeFor(1000000), 1048577);
+TEST_F(ZMHashTest, SlotCountsKeepUpWithTheEntries) {
+  EXPECT_EQ(TZMDirHashList::SizeFor(0), 64);
+  EXPECT_EQ(TZMDirHashList::SizeFor(42), 64);  // at most two thirds full
+  EXPECT_EQ(TZMDirHashList::SizeFor(43), 128);
+  EXPECT_EQ(TZMDirHashList::SizeFor(1000), 2048);
+  EXPECT_EQ(TZMDirHashList::SizeFor(1000000), 2097152);
+  EXPECT_EQ(TZMDirHashList::SizeFor(0x7FFFFFFF), TZMDirHashList::kMaxSlots);
   TZMDirHashList h(F.Reader.get());
   h.SetSize(5);
-  EXPECT_EQ(h.BucketCount(), 61);
+  EXPECT_EQ(h.SlotCount(), 64);
   h.SetSize(1000000);
-  EXPECT_EQ(h.BucketCount(), 1000000);
+  EXPECT_EQ(h.SlotCount(), 1048576);
   h.SetSize(0);
-  EXPECT_EQ(h.BucketCount(), 0);
+  EXPECT_EQ(h.SlotCount(), 0);
   EXPECT_EQ(h.Find("x", true), -1);
 }
 
@@ -64,43 +61,48 @@ TEST_F(ZMHashTest, NumberedNamesGetDistinctKeys) {
   EXPECT_EQ(TZMDirHashList::KeyOf("Dir\\Read.Me"), TZMDirHashList::KeyOf("dir\\READ.ME"));
 }
 
-// A table filled without being sized grows, and still finds the first of equal names.
-TEST_F(ZMHashTest, AnUnsizedTableGrowsAndKeepsTheOrderOfEqualNames) {
+// A table filled without being sized grows, and still finds the first of equal names,
+// also for runs that wrap from the last slot to the first.
+TEST_F(ZMHashTest, AGrowingTableKeepsTheOrderOfEqualNames) {
   std::vector<std::string> names;
   for (int i = 0; i < 5000; ++i) names.push_back("n" + std::to_string(i % 2500));
   Load(names);
   TZMDirHashList h(F.Reader.get());
   for (int i = 0; i < 5000; ++i) h.Add(i, true);
-  EXPECT_EQ(h.NodeCount(), 5000);
-  EXPECT_GE(h.BucketCount(), 2500);
+  EXPECT_EQ(h.Count(), 5000);
+  EXPECT_GE(h.SlotCount(), 7500);
   for (int i = 0; i < 2500; i += 97) EXPECT_EQ(h.Find("N" + std::to_string(i), true), i);
   F.Reader->Items(7)->SetStatusBit(128);
   EXPECT_EQ(h.Find("n7", false), 2507);
   h.ResizeFor(100000);
-  EXPECT_EQ(h.BucketCount(), 131073);
+  EXPECT_EQ(h.SlotCount(), 262144);
   EXPECT_EQ(h.Find("n7", true), 7);
   EXPECT_EQ(h.Find("n7", false), 2507);
 }
 
-TEST_F(ZMHashTest, NodesComeFromBlocksOf511) {
+// A run that wraps from the last slot to the first keeps its order when the table grows.
+TEST_F(ZMHashTest, AWrappedRunKeepsItsOrder) {
+  std::vector<std::string> last;  // names whose home is the last of 64 slots
+  for (int i = 0; last.size() < 2; ++i) {
+    const std::string n = "w" + std::to_string(i);
+    if ((TZMDirHashList::KeyOf(n) & 63) == 63) last.push_back(n);
+  }
+  Load({last[0], last[1], last[0]});
   TZMDirHashList h(F.Reader.get());
-  EXPECT_EQ(h.BlockCount(), 0);
-  TZMDirHashList::THashNode* first = h.NewNode();
-  EXPECT_EQ(first->IndexPlus1, 0u);
-  EXPECT_EQ(first->Next, nullptr);
-  for (int i = 1; i < 511; ++i) EXPECT_EQ(h.NewNode(), first + i);
-  EXPECT_EQ(h.BlockCount(), 1);
-  h.NewNode();
-  EXPECT_EQ(h.BlockCount(), 2);
-  h.ClearNodes();
-  EXPECT_EQ(h.BlockCount(), 0);
+  h.SetSize(64);
+  for (int i = 0; i < 3; ++i) h.Add(i, true);  // slots 63, 0 and 1
+  h.ResizeFor(1000);
+  EXPECT_EQ(h.Count(), 3);
+  EXPECT_EQ(h.Find(last[0], true), 0);
+  F.Reader->Items(0)->SetStatusBit(128);
+  EXPECT_EQ(h.Find(last[0], false), 2);
 }
 
 TEST_F(ZMHashTest, AddReportsDuplicatesAndFindHonoursMarks) {
   Load({"One.txt", "two.txt", "ONE.TXT", "dir/one.txt", "one.txt"});
   TZMDirHashList h(F.Reader.get());
   EXPECT_EQ(h.Add(0, false), nullptr);
-  EXPECT_EQ(h.BucketCount(), 1283);  // made on first use
+  EXPECT_EQ(h.SlotCount(), TZMDirHashList::kDefaultSlots);  // made on first use
   EXPECT_EQ(h.Add(1, false), nullptr);
   EXPECT_EQ(h.Add(2, false), F.Reader->Items(0));  // not entered
   EXPECT_EQ(h.Add(3, false), nullptr);
@@ -111,6 +113,27 @@ TEST_F(ZMHashTest, AddReportsDuplicatesAndFindHonoursMarks) {
   F.Reader->Items(0)->SetStatusBit(128);
   EXPECT_EQ(h.Find("one.txt", true), 0);
   EXPECT_EQ(h.Find("one.txt", false), 4);
+}
+
+// Records added after the names were decoded afresh (the table is off) and past the
+// reserved slots: a lookup through the table still finds the records from before.
+TEST_F(ZMHashTest, ATableMadeWhileGrowingHoldsTheEarlierRecords) {
+  Load({"a", "b"});
+  TZMZipFile& r = *F.Reader;
+  r.ClearCachedNames();
+  const int before = r.Capacity();
+  for (int i = 0; r.Capacity() == before; ++i) {
+    TZMZRec* rec = r.NewRecFrom(*r.Items(0));
+    rec->SetHeaderName("n" + std::to_string(i));
+    r.Add(rec);
+  }
+  int idx = -1;
+  EXPECT_EQ(r.FindName("b", idx, false), r.Items(1));
+  EXPECT_EQ(idx, 1);
+  idx = -1;
+  EXPECT_EQ(r.FindName("N3", idx, false), r.Items(5));
+  const int again = r.Add(r.NewRecFrom(*r.Items(1)));
+  EXPECT_EQ(r.CheckDuplicate(r.Items(again)), 1);
 }
 
 TEST_F(ZMHashTest, RebuildHashHonoursTheMask) {
@@ -127,7 +150,7 @@ TEST_F(ZMHashTest, RebuildHashHonoursTheMask) {
   EXPECT_EQ(r.HashList().Find("c", true), -1);
   r.SetUseHash(false);
   EXPECT_EQ(r.RebuildHash(-1, false), 0);
-  EXPECT_EQ(r.HashList().BucketCount(), 0);
+  EXPECT_EQ(r.HashList().SlotCount(), 0);
   int idx = -1;
   EXPECT_EQ(r.FindName("c", idx, false), r.Items(2));
 }
