@@ -6,6 +6,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <type_traits>
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define DZ_CALL __stdcall
@@ -317,3 +319,35 @@ static_assert(offsetof(TDZStreamConvert, Size) == 8);
 static_assert(offsetof(TDZStreamConvert, Source) == 16);
 static_assert(offsetof(TDZStreamConvert, Dest) == 24);
 #endif
+
+// The entry points of a loaded engine, for the hosts that load it by path.
+struct TDZEntryPoints {
+  TDZExecFunc Exec = nullptr;
+  TDZAbortFunc Abort = nullptr;
+  TDZVersionFunc Version = nullptr;
+  TDZVersionFunc PrivVersion = nullptr;
+  TDZNameFunc Name = nullptr;
+  TDZBannerFunc Banner = nullptr;
+  TDZPathFunc Path = nullptr;
+
+  // Looks every entry point up by its exported name through lookup(name), which gives
+  // the symbol's address or null: the names not found, ", " between them.
+  template <class TLookup>
+  std::string Bind(TLookup&& lookup) {
+    std::string missing;
+    auto one = [&](auto& fn, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(lookup(name));
+      if (!fn) missing += std::string(missing.empty() ? "" : ", ") + name;
+    };
+    one(Exec, "DZ_Exec");
+    one(Abort, "DZ_Abort");
+    one(Version, "DZ_Version");
+    one(PrivVersion, "DZ_PrivVersion");
+    one(Name, "DZ_Name");
+    one(Banner, "DZ_Banner");
+    one(Path, "DZ_Path");
+    return missing;
+  }
+  // Whether every entry point a host relies on is bound (DZ_Path is optional).
+  bool HasRequired() const { return Exec && Abort && Version && PrivVersion && Name && Banner; }
+};

@@ -67,24 +67,14 @@ void TRemovableDriveDouble::Insert(int k) {
   if (k == FInserted && k >= 0) return;
   if (FInserted >= 0) {
     TMedium& out = FMedia[size_t(FInserted)];
-    out.Label = Label;
-    out.Serial = Serial;
-    out.Formatted = Formatted;
-    out.ReadOnly = ReadOnly;
-    out.TotalBytes = TotalBytes;
-    out.FreeBytes = FreeBytes;
+    static_cast<TMediumFacts&>(out) = *this;
     MoveEntries(FFolder, out.Shelf);
   }
   FInserted = (k >= 0 && k < int(FMedia.size())) ? k : -1;
   MediaPresent = FInserted >= 0;
   if (FInserted < 0) return;
   const TMedium& in = FMedia[size_t(FInserted)];
-  Label = in.Label;
-  Serial = in.Serial;
-  Formatted = in.Formatted;
-  ReadOnly = in.ReadOnly;
-  TotalBytes = in.TotalBytes;
-  FreeBytes = in.FreeBytes;
+  static_cast<TMediumFacts&>(*this) = in;
   MoveEntries(in.Shelf, FFolder);
 }
 

@@ -12,7 +12,17 @@
 
 namespace plat {
 
-class TRemovableDriveDouble : public TDriveLayer {
+// What a medium takes with it from the drive to its shelf and back.
+struct TMediumFacts {
+  std::string Label;
+  uint32_t Serial = 0x1234ABCD;
+  bool Formatted = true;         // false: volume queries fail with kErrGenFailure
+  bool ReadOnly = false;         // label writes fail with kErrWriteProtect
+  int64_t TotalBytes = 1457664;  // a 1.44 MB floppy
+  int64_t FreeBytes = 1457664;
+};
+
+class TRemovableDriveDouble : public TDriveLayer, public TMediumFacts {
  public:
   // folder: the real folder that holds the drive's files.
   explicit TRemovableDriveDouble(std::string folder, char letter = 'A');
@@ -37,16 +47,10 @@ class TRemovableDriveDouble : public TDriveLayer {
   const std::string& Folder() const { return FFolder; }
   char Letter() const { return FLetter; }
 
-  // The simulated medium.
-  std::string Label;
-  uint32_t Serial = 0x1234ABCD;
+  // The simulated medium: its facts (TMediumFacts) and these.
   bool MediaPresent = true;  // false: volume queries fail with kErrNotReady
-  bool Formatted = true;     // false: volume queries fail with kErrGenFailure
-  bool ReadOnly = false;     // label writes fail with kErrWriteProtect
   uint32_t BytesPerSector = 512;
   uint32_t SectorsPerCluster = 1;
-  int64_t TotalBytes = 1457664;  // a 1.44 MB floppy
-  int64_t FreeBytes = 1457664;
   bool ExtendedQueryFails = false;  // the extended free-space query fails
   // Free space follows the files: TotalBytes less their sizes in whole clusters.
   bool FreeFromFiles = false;
@@ -74,13 +78,7 @@ class TRemovableDriveDouble : public TDriveLayer {
   int VolumeQueries = 0;
 
  private:
-  struct TMedium {
-    std::string Label;
-    uint32_t Serial = 0;
-    bool Formatted = true;
-    bool ReadOnly = false;
-    int64_t TotalBytes = 0;
-    int64_t FreeBytes = 0;
+  struct TMedium : TMediumFacts {
     std::string Shelf;
   };
   bool IsMine(const std::string& root) const;

@@ -61,13 +61,7 @@ void TZMDLLLoader::Shutdown() {
 
 void TZMDLLLoader::ClearLib() {
   FLibHandle = nullptr;
-  FExec = nullptr;
-  FAbort = nullptr;
-  FVersionFn = nullptr;
-  FPrivVersionFn = nullptr;
-  FName = nullptr;
-  FBannerFn = nullptr;
-  FPath = nullptr;
+  FEntry = {};
   FVersion = 0;
   FPrivVersion = 0;
   FBanner.clear();
@@ -120,25 +114,16 @@ int32_t TZMDLLLoader::TryLoad(TZMCore* worker, const std::string& path, bool rep
     return 0;
   }
   FLibHandle = h;
-  // Each entry point is looked for only when the one before it was found.
-  bool all = false;
-  if ((FExec = reinterpret_cast<TDZExecFunc>(plat::LibSymbol(h, "DZ_Exec"))) &&
-      (FVersionFn = reinterpret_cast<TDZVersionFunc>(plat::LibSymbol(h, "DZ_Version"))) &&
-      (FPrivVersionFn = reinterpret_cast<TDZVersionFunc>(plat::LibSymbol(h, "DZ_PrivVersion"))) &&
-      (FAbort = reinterpret_cast<TDZAbortFunc>(plat::LibSymbol(h, "DZ_Abort"))) &&
-      (FName = reinterpret_cast<TDZNameFunc>(plat::LibSymbol(h, "DZ_Name"))) &&
-      (FBannerFn = reinterpret_cast<TDZBannerFunc>(plat::LibSymbol(h, "DZ_Banner")))) {
-    all = true;
-    FPath = reinterpret_cast<TDZPathFunc>(plat::LibSymbol(h, "DZ_Path"));
-  }
+  FEntry.Bind([h](const char* name) { return plat::LibSymbol(h, name); });
+  const bool all = FEntry.HasRequired();
   if (all) {
-    FPrivVersion = FPrivVersionFn();
-    FVersion = FVersionFn();
+    FPrivVersion = FEntry.PrivVersion();
+    FVersion = FEntry.Version();
     char buf[261] = {};
-    FName(buf, 260, 0);
+    FEntry.Name(buf, 260, 0);
     buf[260] = 0;
     FDllName = buf;
-    const char* banner = FBannerFn();
+    const char* banner = FEntry.Banner();
     FBanner = banner ? banner : "";
   }
   if (!(all && FVersion == RequiredVersion && FPrivVersion >= MinPrivVersion)) {
@@ -358,7 +343,7 @@ int32_t TZMDLLLoader::Exec(TZMCore* worker, const TDZCommand* cmd, uint32_t& key
   // The program's handlers first: the engine's, put in place while it runs, chain to
   // them and are taken away again before the library can go.
   plat::InstallCleanupHandlers();
-  TDZExecFunc exec = FExec;
+  TDZExecFunc exec = FEntry.Exec;
   struct TEnd {
     TZMDLLLoader& L;
     TZMCore* W;
@@ -377,8 +362,8 @@ int32_t TZMDLLLoader::Exec(TZMCore* worker, const TDZCommand* cmd, uint32_t& key
 
 void TZMDLLLoader::AbortOp(TCustomZipMate* comp, uint32_t key) {
   std::lock_guard<std::recursive_mutex> guard(FLock);
-  if (FLibHandle && FAbort && FindHolder(comp) >= 0 && FHolders[size_t(FindHolder(comp))].Count > 0)
-    FAbort(key);
+  if (FLibHandle && FEntry.Abort && FindHolder(comp) >= 0 && FHolders[size_t(FindHolder(comp))].Count > 0)
+    FEntry.Abort(key);
 }
 
 TZMDLLLoader& DLLLoader() {

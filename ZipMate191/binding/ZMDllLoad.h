@@ -82,13 +82,7 @@ class TZMDLLLoader {
   std::recursive_mutex FLock;
   int32_t FLoading = 0;
   plat::TLibHandle FLibHandle = nullptr;
-  TDZExecFunc FExec = nullptr;
-  TDZAbortFunc FAbort = nullptr;
-  TDZVersionFunc FVersionFn = nullptr;
-  TDZVersionFunc FPrivVersionFn = nullptr;
-  TDZNameFunc FName = nullptr;
-  TDZBannerFunc FBannerFn = nullptr;
-  TDZPathFunc FPath = nullptr;
+  TDZEntryPoints FEntry;
   int32_t FVersion = 0;
   int32_t FPrivVersion = 0;
   std::string FDllName = LibName;

@@ -162,19 +162,8 @@ uint32_t TZMIRec::TestStatusBit(uint32_t bits) const {
 }
 
 void TZMIRec::AssignFrom(const TZMIRec& source) {
-  if (&source == this) return;
-  FCompressionMethod = source.FCompressionMethod;
-  FCompressedSize = source.FCompressedSize;
-  FCRC32 = source.FCRC32;
-  FStartOnDisk = source.FStartOnDisk;
-  FExtFileAttrib = source.FExtFileAttrib;
-  FHash = source.FHash;
-  FIntFileAttrib = source.FIntFileAttrib;
-  FModifDateTime = source.FModifDateTime;
-  FRelOffLocal = source.FRelOffLocal;
-  FStatusBits = source.StatusBits();
-  FUncompressedSize = source.FUncompressedSize;
-  FVersionNeeded = source.FVersionNeeded;
+  // This class holds plain values only: its own copy takes them all.
+  if (&source != this) TZMIRec::operator=(source);
 }
 
 // ---------------------------------------------------------------- TZMZRec

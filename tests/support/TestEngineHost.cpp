@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
 
 #include "PlatDynLib.h"
 
@@ -14,17 +13,8 @@ bool TEngineLib::Load(const char* path) {
     Error = plat::LastLibErrorText();
     return false;
   }
-  auto bind = [this](auto& fn, const char* name) {
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(plat::LibSymbol(Handle, name));
-    if (!fn) Error += std::string(Error.empty() ? "" : ", ") + name + " is not exported";
-  };
-  bind(Exec, "DZ_Exec");
-  bind(Abort, "DZ_Abort");
-  bind(Version, "DZ_Version");
-  bind(PrivVersion, "DZ_PrivVersion");
-  bind(Name, "DZ_Name");
-  bind(Banner, "DZ_Banner");
-  bind(Path, "DZ_Path");
+  const std::string missing = Bind([this](const char* name) { return plat::LibSymbol(Handle, name); });
+  if (!missing.empty()) Error = "not exported: " + missing;
   return Error.empty();
 }
 

@@ -13,15 +13,8 @@
 namespace zmtest {
 
 // The engine library loaded at run time through the platform's loader.
-struct TEngineLib {
+struct TEngineLib : TDZEntryPoints {
   void* Handle = nullptr;
-  TDZExecFunc Exec = nullptr;
-  TDZAbortFunc Abort = nullptr;
-  TDZVersionFunc Version = nullptr;
-  TDZVersionFunc PrivVersion = nullptr;
-  TDZNameFunc Name = nullptr;
-  TDZBannerFunc Banner = nullptr;
-  TDZPathFunc Path = nullptr;
   std::string Error;  // what could not be loaded or bound
   bool Load(const char* path);
 };
