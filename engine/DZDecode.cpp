@@ -19,6 +19,9 @@ constexpr uint64_t kAheadMinSize = 16 * 1024;
 constexpr uint64_t kAuthenticateAheadMinSize = 256 * 1024;
 // Pieces waiting for the extractor from which on the thread writes files itself.
 constexpr size_t kWriteHereBacklog = TDZDecodeAhead::kSlots / 2;
+// Bytes counted in one piece of an entry that is tested: as many as the extractor
+// reports in one progress step.
+constexpr size_t kCountOnlyPiece = 256 * 1024;
 }  // namespace
 
 TDZMethodDecoder* TDZDecoder::DecoderFor(uint16_t method) {
@@ -224,7 +227,7 @@ void TDZDecodeAhead::Publish(TRing& ring) {
   {
     std::lock_guard<std::mutex> guard(FLock);
     ++ring.Count;
-    wake = FReaderWaits;
+    wake = FReaderWaits && (!FReaderWaitsFor || FReaderWaitsFor == &ring);
   }
   if (wake) FFilled.notify_one();
 }
@@ -263,6 +266,8 @@ void TDZDecodeAhead::Work(TRing& ring) {
 
 bool TDZDecodeAhead::DecodeJob(TRing& ring, TDZDecoder& decoder, const TDZAheadJob& job) {
   const size_t i = job.Ordinal;
+  // Counts go over in fewer, larger pieces: the reader then wakes less often.
+  const size_t capacity = job.CountOnly ? kCountOnlyPiece : kSlotSize;
   TSlot* slot = Acquire(ring, job);
   if (!slot) return false;
   TDZDecodeResult outcome;
@@ -296,13 +301,13 @@ bool TDZDecodeAhead::DecodeJob(TRing& ring, TDZDecoder& decoder, const TDZAheadJ
     try {
       outcome = decoder.Run(FSource, *job.Entry, nullptr, [&](const uint8_t* data, size_t n) {
         while (n) {
-          if (slot->Piece.Size == kSlotSize) {
+          if (slot->Piece.Size == capacity) {
             const bool ok = flush();
             Publish(ring);
             slot = Acquire(ring, job);
             if (!slot || !ok) return false;
           }
-          const size_t k = std::min(n, kSlotSize - slot->Piece.Size);
+          const size_t k = std::min(n, capacity - slot->Piece.Size);
           if (!job.CountOnly) std::memcpy(slot->Buf.get() + slot->Piece.Size, data, k);
           slot->Piece.Size += k;
           data += k;
@@ -355,11 +360,13 @@ TDZDecodeAhead::TSlot* TDZDecodeAhead::WaitHead(std::unique_lock<std::mutex>& lo
   // The entry's thread has claimed it and published a piece, of it or of an earlier
   // entry of its own.
   auto ready = [&] { return FStop || (FOwner[job] != kUnclaimed && FRings[FOwner[job]]->Count > 0); };
-  if (!ready()) {
+  while (!ready()) {
+    // Woken by that thread alone once it has claimed the entry.
+    FReaderWaitsFor = FOwner[job] != kUnclaimed ? FRings[FOwner[job]].get() : nullptr;
     FReaderWaits = true;
-    FFilled.wait(lock, ready);
-    FReaderWaits = false;
+    FFilled.wait(lock);
   }
+  FReaderWaits = false;
   if (FOwner[job] == kUnclaimed) return nullptr;  // stopped
   TRing& ring = *FRings[FOwner[job]];
   if (ring.Count == 0) return nullptr;  // stopped

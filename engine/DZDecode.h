@@ -188,8 +188,9 @@ class TDZDecodeAhead {
   TRing* FHeld = nullptr;  // the reader holds the slot at the head of this ring
   std::atomic<bool> FStop{false};
   bool FReaderWaits = false;
-  std::atomic<size_t> FAbandon{0};  // entries below this ordinal are no longer wanted
-  size_t FLastDone = SIZE_MAX;      // ordinal whose last piece the reader has taken
+  const TRing* FReaderWaitsFor = nullptr;  // the ring it waits for; null: any
+  std::atomic<size_t> FAbandon{0};         // entries below this ordinal are no longer wanted
+  size_t FLastDone = SIZE_MAX;             // ordinal whose last piece the reader has taken
 };
 
 }  // namespace dz
