@@ -65,10 +65,14 @@ size_t DataStart(const std::string& zip, uint64_t localOffset) {
 
 // Threads of this process, where the system tells (-1 elsewhere).
 long Threads() {
+#ifdef __linux__
   std::error_code ec;
   fs::directory_iterator it("/proc/self/task", ec);
   if (ec) return -1;
   return long(std::distance(it, fs::directory_iterator()));
+#else
+  return -1;
+#endif
 }
 
 // Decoding threads the engine runs on this machine while many entries decode.
