@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "DZAuthenticateAhead.h"
+#include "PlatCpu.h"
 #include "PlatError.h"
 #include "PlatFileSys.h"
 #include "ZMCrc32.h"
@@ -18,6 +19,9 @@ constexpr uint64_t kAheadMinSize = 16 * 1024;
 constexpr uint64_t kAuthenticateAheadMinSize = 256 * 1024;
 // Pieces waiting for the extractor from which on the thread writes files itself.
 constexpr size_t kWriteHereBacklog = TDZDecodeAhead::kSlots / 2;
+// Bytes counted in one piece of an entry that is tested: as many as the extractor
+// reports in one progress step.
+constexpr size_t kCountOnlyPiece = 256 * 1024;
 }  // namespace
 
 TDZMethodDecoder* TDZDecoder::DecoderFor(uint16_t method) {
@@ -42,7 +46,7 @@ TDZDecodeResult TDZDecoder::Run(TDZSource& src, const TDZEntry& en, TDZCipher* c
 
   TDZSeparableCipher* split = cipher ? cipher->Separable() : nullptr;
   std::unique_ptr<TDZAuthenticateAhead> ahead;
-  if (split && left >= kAuthenticateAheadMinSize && std::thread::hardware_concurrency() != 1) {
+  if (split && left >= kAuthenticateAheadMinSize && plat::UsableProcessors() > 1) {
     try {
       ahead = std::make_unique<TDZAuthenticateAhead>(*split);
     } catch (const std::system_error&) {
@@ -115,15 +119,48 @@ bool DecodableAhead(const TDZEntry& en, bool tiny) {
   return MethodSupported(en.Method);
 }
 
-TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> order, std::string filesFolder)
+namespace {
+// Methods whose decoders may take up to kMethodMemoryLimit.
+bool MemoryHeavy(const TDZEntry& en) {
+  switch (en.DataMethod()) {
+    case 14:  // LZMA
+    case 93:  // Zstandard
+    case 95:  // XZ
+    case 98:  // PPMd
+      return true;
+    default: return false;
+  }
+}
+}  // namespace
+
+TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> jobs, std::string filesFolder,
+                               unsigned threads)
     : FSource(src),
-      FOrder(std::move(order)),
+      FJobs(std::move(jobs)),
+      FOwner(FJobs.size(), kUnclaimed),
       FFilesFolder(std::move(filesFolder)),
       FFilesWork(!FFilesFolder.empty()) {
-  // Allocated here, so that the thread never fails for want of a slot; pages are
+  threads = std::clamp(threads, 1u, kMaxThreads);
+  // No more threads than entries: a thread without one would only wait.
+  threads = unsigned(std::min<size_t>(threads, std::max<size_t>(FJobs.size(), 1)));
+  // Allocated here, so that a thread never fails for want of a slot; pages are
   // touched only as the slots fill.
-  for (TSlot& s : FSlots) s.Buf.reset(new uint8_t[kSlotSize]);
-  FThread = std::thread([this] { Work(); });
+  for (unsigned t = 0; t < threads; ++t) {
+    FRings.push_back(std::make_unique<TRing>());
+    FRings.back()->Index = uint8_t(t);
+    for (TSlot& s : FRings.back()->Slots) {
+      s.Buf.reset(new uint8_t[kSlotSize]);
+      s.Ring = FRings.back().get();
+    }
+  }
+  try {
+    for (auto& ring : FRings) ring->Thread = std::thread([this, r = ring.get()] { Work(*r); });
+  } catch (const std::system_error&) {
+    // Fewer threads than asked: those started do the work, none at all is an error.
+    if (!FRings[0]->Thread.joinable()) throw;
+    std::lock_guard<std::mutex> guard(FLock);
+    while (!FRings.back()->Thread.joinable()) FRings.pop_back();
+  }
 }
 
 TDZDecodeAhead::~TDZDecodeAhead() {
@@ -131,40 +168,66 @@ TDZDecodeAhead::~TDZDecodeAhead() {
     std::lock_guard<std::mutex> guard(FLock);
     FStop = true;
   }
-  FFreed.notify_all();
   FFilled.notify_all();
-  if (FThread.joinable()) FThread.join();
+  FClaimed.notify_all();
+  for (auto& ring : FRings) ring->Freed.notify_all();
+  for (auto& ring : FRings)
+    if (ring->Thread.joinable()) ring->Thread.join();
   // Files of entries nobody took vanish with their handles.
-  for (size_t k = FHeld ? 1 : 0; k < FCount; ++k) {
-    const TPiece& p = FSlots[(FHead + k) % kSlots].Piece;
-    if (p.Last && p.File != plat::kInvalidHandle) plat::FileClose(p.File);
-  }
+  for (auto& ring : FRings)
+    for (size_t k = FHeld == ring.get() ? 1 : 0; k < ring->Count; ++k) {
+      const TPiece& p = ring->Slots[(ring->Head + k) % kSlots].Piece;
+      if (p.Last && p.File != plat::kInvalidHandle) plat::FileClose(p.File);
+    }
 }
 
-TDZDecodeAhead::TSlot* TDZDecodeAhead::Acquire(size_t ordinal) {
+size_t TDZDecodeAhead::JobOf(size_t ordinal) const {
+  const auto it = std::lower_bound(FJobs.begin(), FJobs.end(), ordinal,
+                                   [](const TDZAheadJob& j, size_t o) { return j.Ordinal < o; });
+  return it != FJobs.end() && it->Ordinal == ordinal && it->Entry ? size_t(it - FJobs.begin()) : SIZE_MAX;
+}
+
+size_t TDZDecodeAhead::Claim(TRing& ring) {
   std::unique_lock<std::mutex> lock(FLock);
-  if (FCount == kSlots) {
+  for (;;) {
+    while (FNextClaim < FJobs.size() && !FJobs[FNextClaim].Entry) ++FNextClaim;
+    if (FStop || FNextClaim == FJobs.size()) return SIZE_MAX;
+    if (ring.Index == 0 || !MemoryHeavy(*FJobs[FNextClaim].Entry)) break;
+    // The first thread takes it once done with its own entries, which the reader
+    // takes before this one.
+    FClaimed.wait(lock);
+  }
+  const size_t job = FNextClaim++;
+  FOwner[job] = ring.Index;
+  lock.unlock();
+  FClaimed.notify_all();  // a thread waiting for the first one to claim goes on
+  return job;
+}
+
+TDZDecodeAhead::TSlot* TDZDecodeAhead::Acquire(TRing& ring, const TDZAheadJob& job) {
+  std::unique_lock<std::mutex> lock(FLock);
+  if (ring.Count == kSlots) {
     // Resume only when half the slots are free: fewer wake-ups for small entries.
-    FWorkerWaits = true;
-    FFreed.wait(lock, [this] { return FStop || FCount <= kSlots / 2; });
-    FWorkerWaits = false;
+    ring.WorkerWaits = true;
+    ring.Freed.wait(lock, [&] { return FStop || ring.Count <= kSlots / 2; });
+    ring.WorkerWaits = false;
   }
   if (FStop) return nullptr;
-  // The slot after the published ones; releases move FHead and FCount together.
-  TSlot& s = FSlots[(FHead + FCount) % kSlots];
-  s.Ordinal = ordinal;
+  // The slot after the published ones; releases move Head and Count together.
+  TSlot& s = ring.Slots[(ring.Head + ring.Count) % kSlots];
+  s.Ordinal = job.Ordinal;
   s.Piece = TPiece{};
-  s.Piece.Data = s.Buf.get();
+  s.Piece.Data = job.CountOnly ? nullptr : s.Buf.get();
   s.Error = nullptr;
   return &s;
 }
 
-void TDZDecodeAhead::Publish() {
+void TDZDecodeAhead::Publish(TRing& ring) {
   bool wake;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    ++FCount;
-    wake = FReaderWaits;
+    ++ring.Count;
+    wake = FReaderWaits && (!FReaderWaitsFor || FReaderWaitsFor == &ring);
   }
   if (wake) FFilled.notify_one();
 }
@@ -195,109 +258,119 @@ bool WriteAllAt(plat::THandle h, const uint8_t* data, size_t n, uint64_t offset)
   return true;
 }
 
-void TDZDecodeAhead::Work() {
+void TDZDecodeAhead::Work(TRing& ring) {
   TDZDecoder decoder;
-  for (size_t i = 0; i < FOrder.size(); ++i) {
-    const TDZAheadJob& job = FOrder[i];
-    if (!job.Entry) continue;
-    TSlot* slot = Acquire(i);
-    if (!slot) return;
-    TDZDecodeResult outcome;
-    std::exception_ptr error;
-    auto wanted = [&] {
-      std::lock_guard<std::mutex> guard(FLock);
-      return !FStop && FAbandon <= i;
-    };
-    plat::THandle file = plat::kInvalidHandle;
-    uint64_t filePos = 0;
-    bool writeFailed = false, handedOver = false;
-    uint32_t fileError = 0;
-    // With a file, the slot's bytes go into it here while the extractor has pieces
-    // waiting (it is the slower side then); otherwise it writes them itself.
-    auto flush = [&] {
-      if (file == plat::kInvalidHandle) return true;
-      TPiece& p = slot->Piece;
-      p.File = file;
-      p.Offset = filePos;
-      filePos += p.Size;
-      if (!writeFailed && FCount.load(std::memory_order_relaxed) < kWriteHereBacklog) {
-        handedOver = handedOver || p.Size;
-        return true;
-      }
-      if (!writeFailed && !WriteAllAt(file, p.Data, p.Size, p.Offset)) {
-        writeFailed = true;
-        fileError = plat::GetLastError();
-      }
-      p.Data = nullptr;
-      if (writeFailed) p.Size = 0;
-      return !writeFailed;
-    };
-    if (wanted()) {
-      file = MakeFile(job, fileError);
-      try {
-        outcome = decoder.Run(FSource, *job.Entry, nullptr, [&](const uint8_t* data, size_t n) {
-          while (n) {
-            if (slot->Piece.Size == kSlotSize) {
-              const bool ok = flush();
-              Publish();
-              slot = Acquire(i);
-              if (!slot || !ok) return false;
-            }
-            const size_t k = std::min(n, kSlotSize - slot->Piece.Size);
-            std::memcpy(slot->Buf.get() + slot->Piece.Size, data, k);
-            slot->Piece.Size += k;
-            data += k;
-            n -= k;
+  for (size_t job = Claim(ring); job != SIZE_MAX; job = Claim(ring))
+    if (!DecodeJob(ring, decoder, FJobs[job])) return;
+}
+
+bool TDZDecodeAhead::DecodeJob(TRing& ring, TDZDecoder& decoder, const TDZAheadJob& job) {
+  const size_t i = job.Ordinal;
+  // Counts go over in fewer, larger pieces: the reader then wakes less often.
+  const size_t capacity = job.CountOnly ? kCountOnlyPiece : kSlotSize;
+  TSlot* slot = Acquire(ring, job);
+  if (!slot) return false;
+  TDZDecodeResult outcome;
+  std::exception_ptr error;
+  plat::THandle file = plat::kInvalidHandle;
+  uint64_t filePos = 0;
+  bool writeFailed = false, handedOver = false;
+  uint32_t fileError = 0;
+  // With a file, the slot's bytes go into it here while the extractor has pieces
+  // of this ring waiting (it is the slower side then); otherwise it writes them itself.
+  auto flush = [&] {
+    if (file == plat::kInvalidHandle) return true;
+    TPiece& p = slot->Piece;
+    p.File = file;
+    p.Offset = filePos;
+    filePos += p.Size;
+    if (!writeFailed && ring.Count.load(std::memory_order_relaxed) < kWriteHereBacklog) {
+      handedOver = handedOver || p.Size;
+      return true;
+    }
+    if (!writeFailed && !WriteAllAt(file, p.Data, p.Size, p.Offset)) {
+      writeFailed = true;
+      fileError = plat::GetLastError();
+    }
+    p.Data = nullptr;
+    if (writeFailed) p.Size = 0;
+    return !writeFailed;
+  };
+  if (Wanted(i)) {
+    file = MakeFile(job, fileError);
+    try {
+      outcome = decoder.Run(FSource, *job.Entry, nullptr, [&](const uint8_t* data, size_t n) {
+        while (n) {
+          if (slot->Piece.Size == capacity) {
+            const bool ok = flush();
+            Publish(ring);
+            slot = Acquire(ring, job);
+            if (!slot || !ok) return false;
           }
-          return wanted();
-        });
-      } catch (...) {
-        error = std::current_exception();
-      }
-    } else {
-      outcome.Abandoned = true;
+          const size_t k = std::min(n, capacity - slot->Piece.Size);
+          if (!job.CountOnly) std::memcpy(slot->Buf.get() + slot->Piece.Size, data, k);
+          slot->Piece.Size += k;
+          data += k;
+          n -= k;
+        }
+        return Wanted(i);
+      });
+    } catch (...) {
+      error = std::current_exception();
     }
-    if (!slot) {  // stopped while waiting for a slot
-      if (file != plat::kInvalidHandle) plat::FileClose(file);
-      return;
-    }
-    if (file != plat::kInvalidHandle) {
-      // After a failure the file goes over as it is: the receiver may still be writing
-      // earlier pieces into it, and closes it.
-      if (error) {
-        slot->Piece.Data = nullptr;
-        slot->Piece.Size = 0;
-        slot->Piece.File = file;
-      } else if (flush() && !handedOver && job.SetTime && outcome.Result == zm::irOk && !outcome.Abandoned) {
-        outcome.TimeSet = plat::FileSetTime(file, job.Time);
-      }
-      outcome.WriteFailed = writeFailed;
-    }
-    outcome.FileError = fileError;
-    slot->Piece.Last = true;
-    slot->Piece.Outcome = outcome;
-    slot->Error = error;
-    Publish();
+  } else {
+    outcome.Abandoned = true;
   }
+  if (!slot) {  // stopped while waiting for a slot
+    if (file != plat::kInvalidHandle) plat::FileClose(file);
+    return false;
+  }
+  if (file != plat::kInvalidHandle) {
+    // After a failure the file goes over as it is: the receiver may still be writing
+    // earlier pieces into it, and closes it.
+    if (error) {
+      slot->Piece.Data = nullptr;
+      slot->Piece.Size = 0;
+      slot->Piece.File = file;
+    } else if (flush() && !handedOver && job.SetTime && outcome.Result == zm::irOk && !outcome.Abandoned) {
+      outcome.TimeSet = plat::FileSetTime(file, job.Time);
+    }
+    outcome.WriteFailed = writeFailed;
+  }
+  outcome.FileError = fileError;
+  slot->Piece.Last = true;
+  slot->Piece.Outcome = outcome;
+  slot->Error = error;
+  Publish(ring);
+  return true;
 }
 
 void TDZDecodeAhead::ReleaseHeld() {
   // Called with FLock held.
   if (!FHeld) return;
-  FHead = (FHead + 1) % kSlots;
-  --FCount;
-  FHeld = false;
-  if (FWorkerWaits && FCount <= kSlots / 2) FFreed.notify_one();
+  TRing& ring = *FHeld;
+  ring.Head = (ring.Head + 1) % kSlots;
+  --ring.Count;
+  FHeld = nullptr;
+  if (ring.WorkerWaits && ring.Count <= kSlots / 2) ring.Freed.notify_one();
 }
 
 TDZDecodeAhead::TSlot* TDZDecodeAhead::WaitHead(std::unique_lock<std::mutex>& lock, size_t ordinal) {
-  if (FCount == 0 && !FStop) {
+  const size_t job = JobOf(ordinal);
+  // The entry's thread has claimed it and published a piece, of it or of an earlier
+  // entry of its own.
+  auto ready = [&] { return FStop || (FOwner[job] != kUnclaimed && FRings[FOwner[job]]->Count > 0); };
+  while (!ready()) {
+    // Woken by that thread alone once it has claimed the entry.
+    FReaderWaitsFor = FOwner[job] != kUnclaimed ? FRings[FOwner[job]].get() : nullptr;
     FReaderWaits = true;
-    FFilled.wait(lock, [this] { return FStop || FCount > 0; });
-    FReaderWaits = false;
+    FFilled.wait(lock);
   }
-  if (FCount == 0) return nullptr;  // stopped
-  TSlot& s = FSlots[FHead];
+  FReaderWaits = false;
+  if (FOwner[job] == kUnclaimed) return nullptr;  // stopped
+  TRing& ring = *FRings[FOwner[job]];
+  if (ring.Count == 0) return nullptr;  // stopped
+  TSlot& s = ring.Slots[ring.Head];
   return s.Ordinal == ordinal ? &s : nullptr;  // entries come in order
 }
 
@@ -317,7 +390,7 @@ bool TDZDecodeAhead::WritesFile(size_t ordinal) {
 const TDZDecodeAhead::TPiece& TDZDecodeAhead::Next(size_t ordinal) {
   std::unique_lock<std::mutex> lock(FLock);
   TSlot& s = TakeHead(lock, ordinal);
-  FHeld = true;
+  FHeld = s.Ring;
   if (s.Piece.Last) {
     FLastDone = ordinal;
     if (s.Error) {
@@ -338,7 +411,7 @@ void TDZDecodeAhead::Finish(size_t ordinal) {
   while (TSlot* s = WaitHead(lock, ordinal)) {
     const bool last = s->Piece.Last;
     if (last && s->Piece.File != plat::kInvalidHandle) plat::FileClose(s->Piece.File);
-    FHeld = true;
+    FHeld = s->Ring;
     ReleaseHeld();
     if (last) break;
   }

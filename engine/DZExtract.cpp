@@ -4,9 +4,9 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "PlatCleanup.h"
+#include "PlatCpu.h"
 #include "PlatError.h"
 #include "PlatFileSys.h"
 #include "PlatPath.h"
@@ -477,7 +477,7 @@ bool TDZExtractor::OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& cryp
 void TDZExtractor::StartKeysAhead(size_t ordinal, const std::string& password) {
   FKeysAhead.reset();  // done with the entries before this one
   FKeysAheadEnd = FChosen.size();
-  if (std::thread::hardware_concurrency() == 1) return;
+  if (plat::UsableProcessors() == 1) return;
   // A window of entries at a time keeps the keys in memory few.
   constexpr size_t kWindow = 64;
   std::vector<TDZAesKeysAhead::TJob> jobs;
@@ -539,7 +539,7 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher,
   bool writeFailed = false;
   uint64_t written = 0;
   int64_t sinceStep = 0;
-  // Without data, only the count of bytes the other thread wrote.
+  // Without data, only the count of bytes a decoding thread wrote or tested.
   auto sink = [&](const uint8_t* data, size_t n) -> bool {
     if (data && !out.Write(data, n)) {
       writeFailed = true;
@@ -557,7 +557,7 @@ bool TDZExtractor::Decode(const TDZEntry& en, size_t ordinal, TDZCipher* cipher,
 
   TDZDecodeResult r;
   if (!cipher && FAhead && FAhead->Covers(ordinal)) {
-    // Decoded on the other thread; the data arrive here in order.
+    // Decoded on a decoding thread; the data arrive here in order.
     for (;;) {
       const TDZDecodeAhead::TPiece& piece = FAhead->Next(ordinal);
       if (piece.Last && piece.File != plat::kInvalidHandle) out.File = piece.File;
@@ -878,28 +878,31 @@ int TDZExtractor::Run() {
     FHost.Progress(DZ_CB_BATCH_END, 0, 0, std::string());
     return 0;
   }
-  // Files are written here while the other thread decodes the next entries. Data
-  // that need a password, and application streams as the source, stay on this thread.
-  if (!FTest && FSource->ThreadSafe() && std::thread::hardware_concurrency() != 1) {
-    // Where the file system has files without a name, the other thread also makes
-    // and writes the files, small ones included; they get their names here.
-    const bool files = UnnamedFilesWork();
+  // Files are written (or tested entries checked) here while other threads decode the
+  // next entries, as many at once as the process has processors. Data that need a
+  // password, and application streams as the source, stay on this thread.
+  const unsigned processors = plat::UsableProcessors();
+  if (FSource->ThreadSafe() && processors > 1) {
+    // Where the file system has files without a name, the decoding threads also make
+    // and write the files, small ones included; they get their names here.
+    const bool files = !FTest && UnnamedFilesWork();
     const bool useExtraTime = (FHost.Cmd().Options & DZ_OPT_NTFS) != 0;
-    std::vector<TDZAheadJob> order(chosen.size());
-    bool any = false;
+    std::vector<TDZAheadJob> jobs;
     for (size_t k = 0; k < chosen.size(); ++k) {
       const TDZEntry& en = FArchive.Entries()[chosen[k]];
       const bool piped = FStreamOf[chosen[k]] >= 0;
       if (!DecodableAhead(en, files && !piped)) continue;
-      TDZAheadJob& job = order[k];
+      TDZAheadJob& job = jobs.emplace_back();
+      job.Ordinal = k;
       job.Entry = &en;
+      job.CountOnly = FTest;
       job.ToFile = files && !piped;
       if (job.ToFile) job.SetTime = EntryTime(en, useExtraTime, job.Time);
-      any = true;
     }
-    if (any) {
+    if (!jobs.empty()) {
       try {
-        FAhead = std::make_unique<TDZDecodeAhead>(*FSource, std::move(order), files ? FBase : "");
+        FAhead = std::make_unique<TDZDecodeAhead>(*FSource, std::move(jobs), files ? FBase : "",
+                                                  std::min(processors, TDZDecodeAhead::kMaxThreads));
       } catch (const std::system_error&) {
         FAhead.reset();  // no thread: everything is decoded here
       }

@@ -1,7 +1,7 @@
-// Extraction while a second thread decodes ahead and writes files: callbacks stay on
-// the calling thread and in entry order, entries that are skipped, renamed, replaced,
-// damaged or cancelled get exactly their own outcome, and no temporary file or open
-// handle is left behind.
+// Extraction and testing while decoding threads decode ahead and write files: callbacks
+// stay on the calling thread and in entry order, entries that are skipped, renamed,
+// replaced, damaged or cancelled get exactly their own outcome, and no temporary file or
+// open handle is left behind.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -16,6 +16,7 @@
 #endif
 
 #include "DZTestKit.h"
+#include "PlatCpu.h"
 
 using namespace dzt;
 
@@ -60,6 +61,24 @@ long OpenHandles() {
 size_t DataStart(const std::string& zip, uint64_t localOffset) {
   const auto* p = reinterpret_cast<const uint8_t*>(zip.data()) + localOffset;
   return size_t(localOffset) + 30 + (p[26] | p[27] << 8) + (p[28] | p[29] << 8);
+}
+
+// Threads of this process, where the system tells (-1 elsewhere).
+long Threads() {
+#ifdef __linux__
+  std::error_code ec;
+  fs::directory_iterator it("/proc/self/task", ec);
+  if (ec) return -1;
+  return long(std::distance(it, fs::directory_iterator()));
+#else
+  return -1;
+#endif
+}
+
+// Decoding threads the engine runs on this machine while many entries decode.
+long DecodingThreads() {
+  const unsigned n = plat::UsableProcessors();
+  return n > 1 ? long(std::min(n, 8u)) : 0;
 }
 
 // Follows the progress callbacks: every item ends before the next begins, and its
@@ -370,3 +389,98 @@ TEST(DZDecodeAhead, WriteFailureSkipsOnlyItsEntry) {
                                    {"a.txt", "first"}, {"b.txt", Text(300000, 8)}, {"c.txt", "last"}}));
 }
 #endif
+
+// Entries of mixed sizes and methods, LZMA and Zstandard among them (which one decoding
+// thread takes while the others wait), and two damaged ones: the order of every
+// callback, each entry's outcome and the number of decoding threads, when testing and
+// when extracting.
+TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
+  const fs::path dir = FreshDir("ahead_threads");
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 90; ++i) {
+    TEntrySpec e;
+    e.Name = "m" + std::to_string(i) + ".txt";
+    const size_t size = i % 9 == 4 ? 1200000 + size_t(i) * 1000
+                        : i % 3    ? 20000 + size_t(i * 2777 % 180000)
+                                   : size_t(i * 31 % 4000);
+    e.Data = i % 8 == 5 ? Noise(size, unsigned(i)) : Text(size, unsigned(i));
+    if (i % 5 == 0)
+      e.Method = 0;
+    else if (i % 7 == 3)
+      e = {.Name = e.Name, .Data = e.Data, .Method = 14, .Packed = PackLzma(e.Data, false)};
+    else if (i % 11 == 5)
+      e = {.Name = e.Name, .Data = e.Data, .Method = 93, .Packed = PackZstd(e.Data)};
+    else if (i % 13 == 6)
+      e = {.Name = e.Name, .Data = e.Data, .Method = 12, .Packed = PackBzip2(e.Data)};
+    entries.push_back(e);
+  }
+  entries[17].CrcOverride = 1;
+  std::vector<uint64_t> offsets;
+  std::string zip = BuildZip(entries, &offsets);
+  ASSERT_EQ(entries[41].Method, 8);
+  zip[DataStart(zip, offsets[41])] = char(0x07);  // a final block of the reserved type
+  WriteFile(dir / "t.zip", zip);
+  std::vector<std::string> names;
+  std::map<std::string, std::string> expected;
+  for (const TEntrySpec& e : entries) {
+    names.push_back(e.Name);
+    if (e.Name != "m17.txt" && e.Name != "m41.txt") expected[e.Name] = e.Data;
+  }
+  for (const bool test : {true, false}) {
+    SCOPED_TRACE(test ? "testing" : "extracting");
+    THarness h;
+    h.Archive = (dir / "t.zip").string();
+    h.Base = (dir / "out").string();
+    fs::create_directories(h.Base);
+    if (test) h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
+    TItemCheck check;
+    const long before = Threads();
+    long most = before;
+    h.OnProgress = [&](int action, int64_t size) {
+      most = std::max(most, Threads());
+      return check(action, size);
+    };
+    h.OnCrc = [](const std::string&, uint32_t, uint32_t) { return 3; };
+    EXPECT_EQ(h.Exec(), 88) << h.AllMessages();
+    EXPECT_EQ(h.Items, names);
+    EXPECT_TRUE(check.Problems.empty()) << check.Problems.front();
+    EXPECT_EQ(check.Threads, std::set<std::thread::id>{std::this_thread::get_id()});
+    std::map<std::string, int> skipped;
+    for (const TSkip& sk : h.Skips) skipped[sk.Name] = sk.Type;
+    EXPECT_EQ(skipped, (std::map<std::string, int>{{"m17.txt", 8}, {"m41.txt", 7}}));
+    if (before > 0) {
+      EXPECT_EQ(most - before, DecodingThreads());
+    }
+    EXPECT_EQ(Tree(dir / "out"), test ? decltype(expected){} : expected);
+    EXPECT_TRUE(Leftovers(dir / "out").empty());
+  }
+}
+
+// A stop while several entries decode, when testing: it ends the run inside the entry
+// where it came, and the threads end.
+TEST(DZDecodeAhead, CancelWhileSeveralThreadsTest) {
+  const fs::path dir = FreshDir("ahead_threads_cancel");
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 40; ++i)
+    entries.push_back({.Name = "c" + std::to_string(i) + ".txt", .Data = Text(600000, unsigned(i + 50))});
+  WriteFile(dir / "t.zip", BuildZip(entries));
+  const long before = Threads();
+  THarness h;
+  h.Archive = (dir / "t.zip").string();
+  h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
+  int items = 0, steps = 0;
+  long most = before;
+  h.OnProgress = [&](int action, int64_t size) {
+    most = std::max(most, Threads());
+    if (action == DZ_CB_ITEM && size >= 0) ++items;
+    if (action == DZ_CB_STEP && items == 5 && ++steps == 2) TEngine::Main().Abort(h.Key);
+    return 0;
+  };
+  EXPECT_LT(h.Exec(), 0);
+  if (before > 0) {
+    EXPECT_EQ(most - before, DecodingThreads());
+  }
+  EXPECT_EQ(h.Items.size(), 5u);
+  EXPECT_TRUE(h.Skips.empty());
+  EXPECT_EQ(Threads(), before);
+}
