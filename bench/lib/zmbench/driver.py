@@ -658,7 +658,12 @@ def main(argv):
                               datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
                               a.rounds, [n for n in notes if n])
         os.makedirs(os.path.dirname(a.docs), exist_ok=True)
+        try:
+            with open(a.docs) as fh:
+                before = fh.read()
+        except OSError:
+            before = ""
         with open(a.docs, "w") as fh:
-            fh.write(scaling.splice(doc, blk))
+            fh.write(report.carry_kept(before, scaling.splice(doc, blk)))
         log(f"wrote {a.docs}")
     return 0

@@ -134,3 +134,23 @@ def document(rows, machine, dataset_lines, command, date, rounds, notes):
     out += ["## Machine", ""] + [f"- {k}: {v}" for k, v in machine] + [""]
     out += ["## Data set", ""] + dataset_lines + [""]
     return "\n".join(out)
+
+
+KEPT_BEGIN = "<!-- kept:begin -->"
+KEPT_END = "<!-- kept:end -->"
+
+
+def carry_kept(old, new):
+    """The sections measured by hand, between the kept markers of the page as it stood, in
+    the new page before its machine section (at its end when it has none)."""
+    blocks, rest = [], old
+    while KEPT_BEGIN in rest and KEPT_END in rest.split(KEPT_BEGIN, 1)[1]:
+        body, rest = rest.split(KEPT_BEGIN, 1)[1].split(KEPT_END, 1)
+        blocks.append(KEPT_BEGIN + body + KEPT_END + "\n")
+    if not blocks:
+        return new
+    kept = "\n".join(blocks) + "\n"
+    at = new.find("\n## Machine")
+    if at < 0:
+        return new.rstrip("\n") + "\n\n" + kept
+    return new[:at + 1] + kept + new[at + 1:]

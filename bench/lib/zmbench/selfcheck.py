@@ -374,6 +374,14 @@ class TableTests(unittest.TestCase):
             self.assertIn(part, doc)
         self.assertIn(report.table(self.rows()), doc)
 
+    def test_sections_measured_by_hand_are_carried_over(self):
+        kept = report.KEPT_BEGIN + "\n## Cores\n| a | 1 |\n" + report.KEPT_END + "\n"
+        old = "# P\n\n## Results\nold\n\n" + kept + "\n## Machine\n- CPU: x\n"
+        new = "# P\n\n## Results\nnew\n\n## Machine\n- CPU: y\n"
+        self.assertEqual(report.carry_kept(old, new), "# P\n\n## Results\nnew\n\n" + kept + "\n## Machine\n- CPU: y\n")
+        self.assertEqual(report.carry_kept("# P\n", new), new)
+        self.assertTrue(report.carry_kept(old, "# P\n").endswith("\n\n" + kept + "\n"))
+
     def test_formats(self):
         self.assertEqual(report.fmt_seconds(0.0123), "12.3 ms")
         self.assertEqual(report.fmt_seconds(2.345), "2.35 s")
