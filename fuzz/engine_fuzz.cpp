@@ -1,6 +1,6 @@
 // Runs the engine's extract command on fuzzed archives: the archive comes from an
 // application stream in memory, and then from a file (which the engine decodes and
-// writes on its second thread); entries go to a private temporary folder, which must
+// writes on its decoding threads); entries go to a private temporary folder, which must
 // hold nothing outside itself afterwards, and no handle may stay open.
 #include <cstdint>
 #include <cstdio>
