@@ -110,14 +110,12 @@ TZMZipFile& TZMCenDir::Reader() {
 void TZMCenDir::Invalidate() {
   FSerial = FLister->Master().NextSerial();
   FIndices.clear();
-  FInOrder = true;
   FCount = 0;
 }
 
 void TZMCenDir::DropEntries() {
   FIndices.clear();
   FIndices.shrink_to_fit();
-  FInOrder = true;
   FCount = 0;
   FSkipped = 0;
 }
@@ -130,14 +128,15 @@ bool TZMCenDir::AddRecord(int32_t i) {
     ++FSkipped;
     return false;
   }
-  if (FInOrder && i != FCount) {
-    // The first record that breaks the reader's order: the positions are kept from
-    // now on.
-    FInOrder = false;
-    FIndices.reserve(size_t(std::max(FReader->Count(), FCount + 1)));
-    for (int32_t k = 0; k < FCount; ++k) FIndices.push_back(k);
+  if (!FIndices.empty() || i != FCount) {
+    if (FIndices.empty()) {
+      // The first record that breaks the reader's order: the positions are kept from
+      // now on.
+      FIndices.reserve(size_t(std::max(FReader->Count(), FCount + 1)));
+      for (int32_t k = 0; k < FCount; ++k) FIndices.push_back(k);
+    }
+    FIndices.push_back(i);
   }
-  if (!FInOrder) FIndices.push_back(i);
   ++FCount;
   return true;
 }

@@ -98,7 +98,7 @@ class TZMCenDir : public TObject {
   // that stands for the record under the reader's current listing number.
   std::shared_ptr<TZMCentralEntry> Entry(int32_t i) const;
   // The reader's index of the record at view position i (0 <= i < Count()).
-  int32_t RecordIndex(int32_t i) const { return FInOrder ? i : FIndices[size_t(i)]; }
+  int32_t RecordIndex(int32_t i) const { return FIndices.empty() ? i : FIndices[size_t(i)]; }
   // Positions the view keeps room for: none while it shows every record in order.
   int32_t Capacity() const { return int32_t(FIndices.capacity()); }
   TZMLister& Lister() const { return *FLister; }
@@ -120,9 +120,8 @@ class TZMCenDir : public TObject {
   std::unique_ptr<TZMZipFile> FReader;
   int32_t FSkipped = 0;
   // The record index of each position once the view differs from the reader's order
-  // (a record was left out or added out of order); unused while position i is record i.
+  // (a record was left out or added out of order); empty while position i is record i.
   std::vector<int32_t> FIndices;
-  bool FInOrder = true;
   std::shared_ptr<TZMCenDirLink> FLink;
   bool FUseDirOnly = false;
   int32_t FSerial = 0;
