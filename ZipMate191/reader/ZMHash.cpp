@@ -86,12 +86,13 @@ TZMDirHashList::TZMDirHashList(TZMZipFile* owner) : FOwner(owner) {}
 
 TZMDirHashList::~TZMDirHashList() = default;
 
-int64_t TZMDirHashList::SizeFor(int n) {
-  const int64_t want = std::max<int64_t>(n, 0) * 3 / 2 + 1;
+int64_t TZMDirHashList::SlotsFor(int64_t n) {
   int64_t size = kMinSlots;
-  while (size < want && size < kMaxSlots) size *= 2;
+  while (size < n && size < kMaxSlots) size *= 2;
   return size;
 }
+
+int64_t TZMDirHashList::SizeFor(int n) { return SlotsFor(std::max<int64_t>(n, 0) * 3 / 2 + 1); }
 
 void TZMDirHashList::SetSizeFor(int n) { SetSize(SizeFor(n)); }
 
@@ -104,8 +105,7 @@ TZMDirHashList::TSlot* TZMDirHashList::NewSlots(size_t n) {
 void TZMDirHashList::SetSize(int64_t n) {
   Clear();
   if (n <= 0) return;
-  int64_t size = kMinSlots;
-  while (size < n && size < kMaxSlots) size *= 2;
+  const int64_t size = SlotsFor(n);
   FSlots.reset(NewSlots(size_t(size)));
   FMask = uint32_t(size - 1);
 }
@@ -158,7 +158,7 @@ TZMZRec* TZMDirHashList::Add(int index, bool addDuplicate) {
   if (!rec) return nullptr;
   if (!FSlots) SetSize(kDefaultSlots);
   // A table filled past two thirds grows, whoever fills it.
-  if (int64_t(FCount + 1) * 3 / 2 + 1 > SlotCount()) ResizeFor(2 * (FCount + 1));
+  if (SizeFor(FCount + 1) > SlotCount()) ResizeFor(2 * (FCount + 1));
   const std::string& name = rec->NameRef();
   const uint32_t key = KeyOf(name);
   uint32_t i = key & FMask;

@@ -63,6 +63,8 @@ class TZMDirHashList {
   // Slots of a fresh table: zero-filled memory, so that a large table costs only the
   // pages it touches.
   static TSlot* NewSlots(size_t n);
+  // The smallest power of two of at least n slots, within kMinSlots..kMaxSlots.
+  static int64_t SlotsFor(int64_t n);
   bool Matches(const TSlot& slot, uint32_t key, const std::string& name) const;
   // Puts the entry into the first empty slot of its run (past all entered ones).
   void Place(uint32_t indexPlus1, uint32_t key);
