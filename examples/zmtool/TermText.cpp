@@ -57,6 +57,7 @@ bool IsPlainPrintable(const std::string& text) {
 }
 
 std::string TerminalSafe(const std::string& text, bool keepLines) {
+  if (IsPlainPrintable(text)) return text;
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {

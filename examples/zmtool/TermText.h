@@ -12,8 +12,8 @@ namespace zmtool {
 // \u202e and the like for the bidirectional controls, which reorder what follows.
 // With keepLines, line feeds and tabs stay as they are (a multi-line comment).
 std::string TerminalSafe(const std::string& text, bool keepLines = false);
-// True when TerminalSafe would give the text back unchanged because it holds only
-// printable ASCII (a listing's common case, which then needs no copy).
+// True when the text holds only printable ASCII that a terminal shows as it is, which
+// TerminalSafe gives back unchanged (a listing's common case, which then needs no copy).
 bool IsPlainPrintable(const std::string& text);
 
 }  // namespace zmtool
