@@ -119,20 +119,6 @@ bool DecodableAhead(const TDZEntry& en, bool tiny) {
   return MethodSupported(en.Method);
 }
 
-namespace {
-// Methods whose decoders may take up to kMethodMemoryLimit.
-bool MemoryHeavy(const TDZEntry& en) {
-  switch (en.DataMethod()) {
-    case 14:  // LZMA
-    case 93:  // Zstandard
-    case 95:  // XZ
-    case 98:  // PPMd
-      return true;
-    default: return false;
-  }
-}
-}  // namespace
-
 TDZDecodeAhead::TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> jobs, std::string filesFolder,
                                unsigned threads)
     : FSource(src),
@@ -184,15 +170,14 @@ TDZDecodeAhead::~TDZDecodeAhead() {
 size_t TDZDecodeAhead::JobOf(size_t ordinal) const {
   const auto it = std::lower_bound(FJobs.begin(), FJobs.end(), ordinal,
                                    [](const TDZAheadJob& j, size_t o) { return j.Ordinal < o; });
-  return it != FJobs.end() && it->Ordinal == ordinal && it->Entry ? size_t(it - FJobs.begin()) : SIZE_MAX;
+  return it != FJobs.end() && it->Ordinal == ordinal ? size_t(it - FJobs.begin()) : SIZE_MAX;
 }
 
 size_t TDZDecodeAhead::Claim(TRing& ring) {
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
-    while (FNextClaim < FJobs.size() && !FJobs[FNextClaim].Entry) ++FNextClaim;
     if (FStop || FNextClaim == FJobs.size()) return SIZE_MAX;
-    if (ring.Index == 0 || !MemoryHeavy(*FJobs[FNextClaim].Entry)) break;
+    if (ring.Index == 0 || !MethodMemoryHeavy(FJobs[FNextClaim].Entry->DataMethod())) break;
     // The first thread takes it once done with its own entries, which the reader
     // takes before this one.
     FClaimed.wait(lock);

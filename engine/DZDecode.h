@@ -89,10 +89,10 @@ class TDZDecodeAhead {
   static constexpr unsigned kMaxThreads = 8;
 
   // Starts the given number of decoding threads (at least one, at most kMaxThreads),
-  // which decode the jobs (given in increasing ordinal order). Files without a name are made in
-  // filesFolder (where the system cannot, the data of those entries are handed over).
-  // src must be thread safe and outlive this object. Throws std::system_error when no
-  // thread can be started.
+  // which decode the jobs (each with its entry, in increasing ordinal order). Files
+  // without a name are made in filesFolder (where the system cannot, the data of those
+  // entries are handed over). src must be thread safe and outlive this object. Throws
+  // std::system_error when no thread can be started.
   TDZDecodeAhead(TDZSource& src, std::vector<TDZAheadJob> jobs, std::string filesFolder = {},
                  unsigned threads = 1);
   // Stops the threads (each ends at its next chunk), waits for them and closes the

@@ -87,6 +87,17 @@ bool MethodSupported(uint16_t method) {
   }
 }
 
+bool MethodMemoryHeavy(uint16_t method) {
+  switch (method) {
+    case 14:  // LZMA
+    case 93:  // Zstandard
+    case 95:  // XZ
+    case 98:  // PPMd
+      return true;
+    default: return false;
+  }
+}
+
 std::unique_ptr<TDZMethodDecoder> MakeMethodDecoder(uint16_t method) {
   switch (method) {
     case 0: return std::make_unique<TStoredDecoder>();

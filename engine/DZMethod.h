@@ -56,6 +56,8 @@ class TDZBufferedDecoder : public TDZMethodDecoder {
 
 // Whether the engine decodes the method (the method stored in the entry's header).
 bool MethodSupported(uint16_t method);
+// Whether a decoder of the method may take up to kMethodMemoryLimit.
+bool MethodMemoryHeavy(uint16_t method);
 // A new decoder for the method, or null when it is not supported. A decoder may be
 // kept and reused for later entries of the same method.
 std::unique_ptr<TDZMethodDecoder> MakeMethodDecoder(uint16_t method);
