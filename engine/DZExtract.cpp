@@ -157,7 +157,7 @@ std::string TargetPath(const std::string& base, const std::vector<std::string>& 
   return target + parts.back();
 }
 
-bool SplitSafeName(const std::string& name, std::vector<std::string>& parts) {
+bool SplitSafeName(std::string_view name, std::vector<std::string>& parts) {
   parts.clear();
   if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
   if (name.size() >= 2 && name[1] == ':' &&
@@ -166,8 +166,8 @@ bool SplitSafeName(const std::string& name, std::vector<std::string>& parts) {
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of("/\\", start);
-    if (end == std::string::npos) end = name.size();
-    std::string part = name.substr(start, end - start);
+    if (end == std::string_view::npos) end = name.size();
+    std::string part(name.substr(start, end - start));
     start = end + 1;
     if (part.empty() || part == ".") continue;
     if (part == "..") return false;
@@ -675,7 +675,7 @@ bool TDZExtractor::CheckEntry(const TDZEntry& en, std::vector<std::string>& part
   if (en.IsFolder() && en.Name.find_first_not_of("./") == std::string::npos &&
       en.Name.find("..") == std::string::npos)
     return false;  // "./": the base folder itself
-  if (!SplitSafeName(en.NameText(), parts)) {
+  if (!SplitSafeName(en.Name, parts)) {
     Fail(en, skBadName, deBadName, "");
     return false;
   }

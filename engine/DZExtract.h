@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -20,7 +21,7 @@ namespace dz {
 
 // Splits a stored name into path components. False for names that are absolute,
 // carry a drive letter, climb with "..", hold control characters or are empty.
-bool SplitSafeName(const std::string& name, std::vector<std::string>& parts);
+bool SplitSafeName(std::string_view name, std::vector<std::string>& parts);
 // Where an entry split into parts (not empty) is written below base (absolute, with a
 // trailing separator): in its folders when dirs, else straight in base.
 std::string TargetPath(const std::string& base, const std::vector<std::string>& parts, bool dirs);
