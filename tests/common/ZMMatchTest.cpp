@@ -43,7 +43,7 @@ TEST(ZMMatchSpecs, BlanksInsideBelongToTheSpec) {
   ExpectMatches("  *.doc   |  a.txt   ", {"a.txt"});
   ExpectMatches("a.txt   |", {"a.txt"});
   ExpectMatches("a.txt  \t", {"a.txt"});
-  // Blanks followed by something else stay in the spec.
+  // Blanks followed by something else stay in the pattern.
   ExpectMatches("a.txt x", {"a.txt x"}, {"a.txt"});
 }
 
@@ -146,7 +146,7 @@ TEST(ZMMatchWild, AgreesWithTheStepwiseDefinition) {
     const bool want = RefWild(s, 0, s.size(), n, 0, n.size());
     matches += want;
     ASSERT_EQ(zmmatch::WildCompare(s.data(), s.size(), n.data(), n.size()), want)
-        << "spec '" << std::string(s.begin(), s.end()) << "' name '" << std::string(n.begin(), n.end())
+        << "pattern '" << std::string(s.begin(), s.end()) << "' name '" << std::string(n.begin(), n.end())
         << "'";
   }
   EXPECT_GT(matches, 10000);  // both outcomes well represented
@@ -154,8 +154,8 @@ TEST(ZMMatchWild, AgreesWithTheStepwiseDefinition) {
 
 TEST(ZMMatchWild, HostilePatternsFinish) {
   const std::u16string name(20000, u'A');
-  const std::u16string spec = u"*A*A*A*A*A*A*A*A*A*A*A*B";
-  EXPECT_FALSE(zmmatch::WildCompare(spec.data(), spec.size(), name.data(), name.size()));
+  const std::u16string pattern = u"*A*A*A*A*A*A*A*A*A*A*A*B";
+  EXPECT_FALSE(zmmatch::WildCompare(pattern.data(), pattern.size(), name.data(), name.size()));
   const std::string list = "*a*a*a*a*a*a*a*a*a*a*b.x*x*x*x*x*y";
   EXPECT_FALSE(M(list, std::string(5000, 'a') + "." + std::string(5000, 'x')));
   EXPECT_TRUE(M("*a*a*a*a*a*a*a*a*a*a*b", std::string(5000, 'a') + "b"));
