@@ -32,10 +32,14 @@ int32_t TZMFileOpr::JoinToScratch(const std::string& source, TZMNewFile& file) {
   return Join(source, none, file, true, true);
 }
 
-void TZMFileOpr::RefuseSourcePart(const TZMZipFile& source, const std::string& target) {
+void TZMFileOpr::RefuseSourcePart(const TZMZipFile& source, const std::string& opened,
+                                  const std::string& target) {
   plat::TFileId dest, part;
   if (!FileIdentityOf(target, dest)) return;  // not there: no part of anything
-  for (const std::string& name : source.PartNames()) {
+  // The name the set was opened by counts too: reading may have moved to another part.
+  std::vector<std::string> names = source.PartNames();
+  names.push_back(opened);
+  for (const std::string& name : names) {
     if (!FileIdentityOf(name, part) || !(part == dest)) continue;
     EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMFileOpr, zmsSourceArchiveIsDestination), true);
     e.SetMessage(LoadMessageText(zmsSourceArchiveIsDestination) + " " + target +
@@ -62,7 +66,7 @@ int32_t TZMFileOpr::Join(const std::string& source, std::string& dest, TZMNewFil
       } else if (!BareFileName(dest).empty()) {
         // The name keeps a .zip extension of any case; others get .zip.
         if (zmname::Upper(zmname::ExtOf(dest)) != ".ZIP") dest = zmname::WithoutExt(dest) + ".zip";
-        RefuseSourcePart(*in, dest);
+        RefuseSourcePart(*in, source, dest);
         file.Begin(dest, true);
       } else {
         // A folder, or the temporary folder when none is given: a new name there.

@@ -55,8 +55,9 @@ class TZMFileOpr : public TZMCore {
  private:
   int32_t Join(const std::string& source, std::string& dest, TZMNewFile& file, bool withConversion,
                bool scratch);
-  // Raises message 116 when target is the same file as the source or one of its parts.
-  void RefuseSourcePart(const TZMZipFile& source, const std::string& target);
+  // Raises message 116 when target is the same file as one of the source's parts or as
+  // the name it was opened by.
+  void RefuseSourcePart(const TZMZipFile& source, const std::string& opened, const std::string& target);
   // TempDir, else the system's temporary folder, with a trailing delimiter.
   std::string TempFolder() const;
 };

@@ -91,7 +91,9 @@ void TZMModOpr::WriteComment(const std::string& text) {
       throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
     if (zm::GetLE32(rec) != zm::layout::TEndOfCentral::Signature)
       throw EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorReadingEndOfCentral), true);
-    if (!zip.MultiPart() &&
+    // Walked when the directory starts in the file that holds the end record: a single
+    // archive, or a set (a one-part one, too) whose directory begins on its last part.
+    if ((!zip.MultiPart() || zip.CentralDisk() == zip.DiskNr()) &&
         DirectoryRunsIntoEnd(h, zip.ArchiveStart() + zip.CentralOffset(), zip.TotalEntries(), eoc)) {
       EZipMate e = EZipMate::CreateCode(ZM_CODE(zmmZMModOpr, zmsErrorWritingEndOfCentral), true);
       e.SetMessage(LoadMessageText(zmsErrorWritingEndOfCentral) + ": a record of the central directory of " +

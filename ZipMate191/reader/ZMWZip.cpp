@@ -684,9 +684,9 @@ std::vector<std::string> TZMWorkZip::PartNames() const {
       names.push_back(NumberedName(FFileName, n, true));
     else if (n < FTotalDisks)
       names.push_back(base + (n <= 9 ? ".z0" : ".z") + std::to_string(n));
-    else
-      names.push_back(PresentCase(base + ".ZIP"));
   }
+  // The last part of a .z01 set is the .zip, however many parts its end record claims.
+  if (FNumbering != kNumberingNumbered) names.push_back(PresentCase(base + ".ZIP"));
   return names;
 }
 

@@ -16,6 +16,7 @@
 #include "TestTempDir.h"
 #include "ZipMateTestKit.h"
 #include "ZMRecords.h"
+#include "TestZip.h"
 
 namespace fs = std::filesystem;
 
@@ -242,6 +243,12 @@ TEST_F(TSplitFixture, AJoinOntoItsSourceOrAPartOfItIsRefusedAndChangesNothing) {
   fs::create_hard_link(plain, Tmp.Path / "hard.zip");
   fs::create_symlink(plain, Tmp.Path / "sym.zip");
   fs::create_hard_link(dir / "set.z02", dir / "part.zip");
+  // A set whose end record claims more parts than can be named (64,513): reading moves
+  // to set.z01, but set.zip is still its last part.
+  const fs::path claimed = Tmp.Path / "claimed";
+  fs::create_directories(claimed);
+  zmtest::WriteWhole(claimed / "set.z01", std::string("PK\x07\x08", 4));
+  zmtest::WriteWhole(claimed / "set.zip", "PK\x05\x06" + testzip::Le16(0xFC00) + std::string(16, '\0'));
   const TScopedEnv trash("XDG_DATA_HOME", (Tmp.Path / "xdg").c_str());
   Comp.SetHowToDelete(htdAllowUndo);
   const auto before = Tree(Tmp.Path);
@@ -252,7 +259,8 @@ TEST_F(TSplitFixture, AJoinOntoItsSourceOrAPartOfItIsRefusedAndChangesNothing) {
                                                   {plain, Tmp.Path / "hard.zip"},
                                                   {plain, Tmp.Path / "sym.zip"},
                                                   {set, dir / "set.z01"},
-                                                  {set, dir / "part.zip"}}) {
+                                                  {set, dir / "part.zip"},
+                                                  {claimed / "set.zip", claimed / "set.z01"}}) {
     SCOPED_TRACE(target);
     Comp.SetZipFileName(source.string());
     ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
@@ -411,6 +419,31 @@ TEST_F(TSplitFixture, ACommentHoldingAnEndRecordSignatureIsRefused) {
   EXPECT_EQ(Comp.ErrCode(), zmsErrorWritingEndOfCentral);
   EXPECT_NE(Comp.ErrMsg().find("PK\\5\\6 at byte 4"), std::string::npos) << Comp.ErrMsg();
   EXPECT_EQ(zmtest::Slurp(a), before);
+}
+
+// A central record whose name runs on through the end record: a new comment would
+// change that record, so it is refused and the file stays as it was. The same for a
+// one-part set (marked as spanned), whose directory is in the file with the end record.
+TEST_F(TSplitFixture, ACommentIsRefusedWhenTheDirectoryRunsIntoTheEndRecord) {
+  for (const bool marked : {false, true}) {
+    SCOPED_TRACE(marked ? "one-part set" : "single archive");
+    const std::string marker = marked ? std::string("PK\x07\x08", 4) : std::string();
+    std::string zip =
+        marker +
+        testzip::BuildZip(
+            {{.Name = "a.txt", .Data = "hello", .Method = 0, .OffsetOverride = int64_t(marker.size())}});
+    const size_t eoc = zip.size() - 22, cd = zm::GetLE32(reinterpret_cast<const uint8_t*>(&zip[eoc + 16]));
+    zm::PutLE32(reinterpret_cast<uint8_t*>(&zip[eoc + 16]), uint32_t(cd + marker.size()));
+    zm::PutLE16(reinterpret_cast<uint8_t*>(&zip[cd + marker.size() + 28]), uint16_t(5 + 22));
+    const fs::path a = Tmp.Path / "runs-on.zip";
+    zmtest::WriteWhole(a, zip);
+    Comp.SetZipFileName(a.string());
+    ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+    Comp.SetZipComment("new");
+    EXPECT_EQ(Comp.ErrCode(), zmsErrorWritingEndOfCentral);
+    EXPECT_NE(Comp.ErrMsg().find("runs into its end record"), std::string::npos) << Comp.ErrMsg();
+    EXPECT_EQ(zmtest::Slurp(a), zip);
+  }
 }
 
 TEST_F(TSplitFixture, ACommentWithoutAnArchiveIsOnlyStored) {
