@@ -31,6 +31,14 @@ std::string Text(size_t n, unsigned seed) {
   return s;
 }
 
+// count entries named prefix0.txt, prefix1.txt ... of size bytes of text each (seed + i).
+std::vector<TEntrySpec> TextEntries(const std::string& prefix, int count, size_t size, unsigned seed) {
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < count; ++i)
+    entries.push_back({.Name = prefix + std::to_string(i) + ".txt", .Data = Text(size, seed + unsigned(i))});
+  return entries;
+}
+
 std::string Noise(size_t n, unsigned seed) {
   std::mt19937 rng(seed);
   std::string s(n, '\0');
@@ -242,9 +250,7 @@ TEST(DZDecodeAhead, DamagedEntriesAreReportedByTheirOwnName) {
 
 TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
   const fs::path dir = FreshDir("ahead_cancel");
-  std::vector<TEntrySpec> entries;
-  for (int i = 0; i < 6; ++i)
-    entries.push_back({.Name = "big" + std::to_string(i) + ".txt", .Data = Text(4000000, unsigned(i + 10))});
+  const std::vector<TEntrySpec> entries = TextEntries("big", 6, 4000000, 10);
   WriteFile(dir / "t.zip", BuildZip(entries));
   const long handles = OpenHandles();
 
@@ -460,9 +466,7 @@ TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
 // where it came, and the threads end.
 TEST(DZDecodeAhead, CancelWhileSeveralThreadsTest) {
   const fs::path dir = FreshDir("ahead_threads_cancel");
-  std::vector<TEntrySpec> entries;
-  for (int i = 0; i < 40; ++i)
-    entries.push_back({.Name = "c" + std::to_string(i) + ".txt", .Data = Text(600000, unsigned(i + 50))});
+  const std::vector<TEntrySpec> entries = TextEntries("c", 40, 600000, 50);
   WriteFile(dir / "t.zip", BuildZip(entries));
   const long before = Threads();
   THarness h;

@@ -224,7 +224,10 @@ TEST_F(ZMCentralTest, LookupsByHashLinearAndWildcard) {
   EXPECT_EQ(r.FindName("dir/file100.dat", idx, false), nullptr);
 }
 
-TEST_F(ZMCentralTest, ReopenRefusesAChangedArchive) {
+// Between two operations the archive is closed: it reopens while unchanged, a new write
+// time is noticed once and then taken, new contents make reopening fail, and a file that
+// is gone cannot be opened.
+TEST_F(ZMCentralTest, AChangedArchiveIsNoticed) {
   TArchiveSpec a;
   a.Entries = {E("r.txt")};
   const std::string path = Dir.Write("r.zip", BuildArchive(a));
@@ -232,25 +235,18 @@ TEST_F(ZMCentralTest, ReopenRefusesAChangedArchive) {
   F.Reader->File_Close();
   EXPECT_EQ(F.Reader->File_Reopen(TZMWorkFile::kReadShareDenyWrite), 0);
   F.Reader->File_Close();
+  EXPECT_EQ(F.Reader->CheckUnchanged(), 0);
+  F.Reader->File_Close();
+  std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
+  EXPECT_EQ(MsgOf(F.Reader->CheckUnchanged()), zmsFileChanged);
+  EXPECT_EQ(F.Reader->CheckUnchanged(), 0);
+  F.Reader->File_Close();
   a.Entries.push_back(E("s.txt"));
   std::filesystem::remove(path);
   Dir.Write("r.zip", BuildArchive(a) + "more");
   F.Zip.SetVerbose(true);
   EXPECT_EQ(MsgOf(F.Reader->File_Reopen(TZMWorkFile::kReadShareDenyWrite)), zmsZipFileWasChanged);
   EXPECT_TRUE(F.HasText("File has changed! "));
-}
-
-TEST_F(ZMCentralTest, CheckUnchangedComparesTheLastWriteTime) {
-  TArchiveSpec a;
-  a.Entries = {E("u.txt")};
-  const std::string path = Dir.Write("u.zip", BuildArchive(a));
-  ASSERT_EQ(F.Open(path), 0);
-  F.Reader->File_Close();
-  EXPECT_EQ(F.Reader->CheckUnchanged(), 0);
-  F.Reader->File_Close();
-  std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
-  EXPECT_EQ(MsgOf(F.Reader->CheckUnchanged()), zmsFileChanged);
-  EXPECT_EQ(F.Reader->CheckUnchanged(), 0);  // the new time was taken
   F.Reader->File_Close();
   std::filesystem::remove(path);
   EXPECT_EQ(MsgOf(F.Reader->CheckUnchanged()), zmsZipFileCouldNotBeOpened);

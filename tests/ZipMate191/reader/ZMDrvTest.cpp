@@ -45,6 +45,13 @@ class TLetterDrives : public plat::TDriveLayer {
   uint32_t SetErrorMode(uint32_t m) override { return m; }
 };
 
+// A work drive on a file, with the drive layer installed for as long as it lives.
+struct TDriveOn {
+  TDriveOn(plat::TDriveLayer& layer, const std::string& file) : Scope(&layer) { Drive.SetDrive(file); }
+  plat::TScopedDrives Scope;
+  TZMWorkDrive Drive;
+};
+
 }  // namespace
 
 using ZMDrvRoot = DriveFixture;
@@ -73,9 +80,8 @@ TEST_F(ZMDrvRoot, PosixPathIsAFixedDriveWithoutLetter) {
 
 TEST_F(ZMDrvRoot, SimulatedFloppyIsChangeable) {
   plat::TRemovableDriveDouble a(dir);
-  plat::TScopedDrives scope(&a);
-  TZMWorkDrive d;
-  d.SetDrive(dir + "/sub/arc.zip");
+  TDriveOn on(a, dir + "/sub/arc.zip");
+  TZMWorkDrive& d = on.Drive;
   EXPECT_EQ(d.DriveLetter(), 'A');
   EXPECT_EQ(d.DriveRoot(), std::string("A:") + plat::PathDelimStr);
   EXPECT_EQ(d.DriveType(), plat::kDriveRemovable);
@@ -93,9 +99,8 @@ TEST_F(ZMDrvRoot, SimulatedFloppyIsChangeable) {
 
 TEST_F(ZMDrvRoot, RemovableDriveOtherThanAOrBIsFixed) {
   plat::TRemovableDriveDouble e(dir, 'E');
-  plat::TScopedDrives scope(&e);
-  TZMWorkDrive d;
-  d.SetDrive(dir + "/x.zip");
+  TDriveOn on(e, dir + "/x.zip");
+  TZMWorkDrive& d = on.Drive;
   EXPECT_EQ(d.DriveLetter(), 'E');
   EXPECT_EQ(d.DriveType(), plat::kDriveRemovable);
   EXPECT_FALSE(d.IsFloppy());
@@ -103,9 +108,8 @@ TEST_F(ZMDrvRoot, RemovableDriveOtherThanAOrBIsFixed) {
 
 TEST_F(ZMDrvRoot, SameRootIsNotExaminedAgain) {
   plat::TRemovableDriveDouble a(dir);
-  plat::TScopedDrives scope(&a);
-  TZMWorkDrive d;
-  d.SetDrive(dir + "/x.zip");
+  TDriveOn on(a, dir + "/x.zip");
+  TZMWorkDrive& d = on.Drive;
   ASSERT_TRUE(d.HasMedia(false));
   const int64_t size = d.VolumeSize();
   d.SetDrive(dir + "/y.zip");  // same root: the record is kept
@@ -122,9 +126,8 @@ TEST_F(ZMDrvMedia, LabelSerialAndSpaceFromTheDrive) {
   a.Serial = 0xCAFE;
   a.FreeBytes = 700000;
   a.ErrorMode = 5;
-  plat::TScopedDrives scope(&a);
-  TZMWorkDrive d;
-  d.SetDrive(dir + "/x.zip");
+  TDriveOn on(a, dir + "/x.zip");
+  TZMWorkDrive& d = on.Drive;
   ASSERT_TRUE(d.HasMedia(false));
   EXPECT_EQ(d.VolumeLabel(), "PKBACK# 002");
   EXPECT_EQ(d.VolumeSerial(), 0xCAFEu);
@@ -138,9 +141,8 @@ TEST_F(ZMDrvMedia, LabelSerialAndSpaceFromTheDrive) {
 
 TEST_F(ZMDrvMedia, NoMediumOrUnformatted) {
   plat::TRemovableDriveDouble a(dir);
-  plat::TScopedDrives scope(&a);
-  TZMWorkDrive d;
-  d.SetDrive(dir + "/x.zip");
+  TDriveOn on(a, dir + "/x.zip");
+  TZMWorkDrive& d = on.Drive;
   a.MediaPresent = false;
   EXPECT_FALSE(d.HasMedia(false));
   EXPECT_FALSE(d.HasMedia(true));
@@ -159,9 +161,8 @@ TEST_F(ZMDrvMedia, SpaceFallsBackToClusterCounts) {
   a.SectorsPerCluster = 2;
   a.FreeBytes = 20480;
   a.TotalBytes = 204800;
-  plat::TScopedDrives scope(&a);
-  TZMWorkDrive d;
-  d.SetDrive(dir + "/x.zip");
+  TDriveOn on(a, dir + "/x.zip");
+  TZMWorkDrive& d = on.Drive;
   ASSERT_TRUE(d.HasMedia(false));
   EXPECT_EQ(d.VolumeFree(), 20480);
   EXPECT_EQ(d.VolumeSize(), 204800);
@@ -178,9 +179,8 @@ TEST_F(ZMDrvMedia, SpaceFallsBackToClusterCounts) {
 
 TEST_F(ZMDrvMedia, LabelsAreWrittenOnlyOnFloppies) {
   plat::TRemovableDriveDouble a(dir);
-  plat::TScopedDrives scope(&a);
-  TZMWorkDrive d;
-  d.SetDrive(dir + "/x.zip");
+  TDriveOn on(a, dir + "/x.zip");
+  TZMWorkDrive& d = on.Drive;
   EXPECT_TRUE(d.WriteVolumeLabel("PKBACK#001"));
   EXPECT_EQ(a.Label, "PKBACK#001");
   EXPECT_EQ(d.VolumeLabel(), "PKBACK#001");
@@ -197,9 +197,8 @@ TEST_F(ZMDrvMedia, LabelsAreWrittenOnlyOnFloppies) {
 
 TEST_F(ZMDrvMedia, UndefinedAndInvalidLetters) {
   TLetterDrives layer("C:");
-  plat::TScopedDrives scope(&layer);
-  TZMWorkDrive d;
-  d.SetDrive("anything");
+  TDriveOn on(layer, "anything");
+  TZMWorkDrive& d = on.Drive;
   ASSERT_EQ(d.DriveLetter(), 'C');
   try {
     d.HasMedia(false);

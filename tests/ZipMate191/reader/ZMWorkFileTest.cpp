@@ -189,42 +189,38 @@ TEST_F(ZMWorkFileOpen, TemporaryFileDeletedOnDestruction) {
   EXPECT_TRUE(fs::exists(kept));
 }
 
-using ZMWorkFileStamp = WorkFileFixture;
+struct ZMWorkFileStamp : WorkFileFixture {
+  // Opens the file in mode, gives it each date in turn and closes it; whether it ended closed.
+  bool StampAndClose(uint32_t mode, std::initializer_list<uint32_t> dates) {
+    TZMWorkFile f(z);
+    f.SetFileName(Name);
+    if (!f.File_Open(mode)) return false;
+    for (const uint32_t date : dates) f.SetStampDate(date);
+    f.File_Close();
+    return !f.IsOpen();
+  }
+  const std::string Name = Make("s.bin", "abc");
+};
 
 TEST_F(ZMWorkFileStamp, ReadOnlyCloseKeepsDate) {
-  const std::string name = Make("s.bin", "abc");
-  const int32_t before = FileStamp(name);
-  TZMWorkFile f(z);
-  f.SetFileName(name);
-  ASSERT_TRUE(f.File_Open(0x20));
-  f.SetStampDate(0x3C210000);  // 2010-01-01 00:00:00
-  f.File_Close();
-  EXPECT_EQ(FileStamp(name), before);
+  const int32_t before = FileStamp(Name);
+  EXPECT_TRUE(StampAndClose(0x20, {0x3C210000}));  // 2010-01-01 00:00:00
+  EXPECT_EQ(FileStamp(Name), before);
 }
 
 TEST_F(ZMWorkFileStamp, WritableCloseSetsDate) {
   z.SetTrace(true);
-  const std::string name = Make("s.bin", "abc");
-  TZMWorkFile f(z);
-  f.SetFileName(name);
-  ASSERT_TRUE(f.File_Open(plat::fmOpenReadWrite));
-  f.SetStampDate(0x3C216000);  // 2010-01-01 12:00:00
-  f.File_Close();
-  EXPECT_EQ(FileStamp(name), 0x3C216000);
-  EXPECT_TRUE(HasLine("Trace: Set file Date " + name + " to 2010-01-01 12:00:00"));
+  EXPECT_TRUE(StampAndClose(plat::fmOpenReadWrite, {0x3C216000}));  // 2010-01-01 12:00:00
+  EXPECT_EQ(FileStamp(Name), 0x3C216000);
+  EXPECT_TRUE(HasLine("Trace: Set file Date " + Name + " to 2010-01-01 12:00:00"));
 }
 
 TEST_F(ZMWorkFileStamp, BadDateWarnsAndStillCloses) {
   z.SetVerbose(true);
-  const std::string name = Make("s.bin", "abc");
-  TZMWorkFile f(z);
-  f.SetFileName(name);
-  ASSERT_TRUE(f.File_Open(plat::fmOpenReadWrite));
-  f.SetStampDate(0x3C3F0000);  // month 1, day 31 ... month 15 invalid below
-  f.SetStampDate((uint32_t(0x3C) << 24) | (15u << 21) | (1u << 16));
-  f.File_Close();
-  EXPECT_FALSE(f.IsOpen());
-  EXPECT_TRUE(HasLine("Trace: Warning: Set file Date" + name + " to "));
+  // A valid date, then month 15.
+  EXPECT_TRUE(
+      StampAndClose(plat::fmOpenReadWrite, {0x3C3F0000, (uint32_t(0x3C) << 24) | (15u << 21) | (1u << 16)}));
+  EXPECT_TRUE(HasLine("Trace: Warning: Set file Date" + Name + " to "));
 }
 
 using ZMWorkFileTransfer = WorkFileFixture;
