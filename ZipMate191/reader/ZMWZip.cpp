@@ -569,8 +569,14 @@ void TZMWorkZip::GetVolume(int n, bool wantEmpty) {
     if (!FindVolume()) continue;
     if (Verbosity() != 0) EmitMessage(0, FormatMessageText(zmsTraceGetNewDisk, {FFileName}));
     if (File_Open(kReadShareDenyWrite)) return;
-    if (FDrive->DriveIsFixed())
+    if (FDrive->DriveIsFixed()) {
+      // Callers pass the error on as a number, so which part is missing is told here.
+      ShowMessageText(LoadMessageText(zmsInputFileDoesNotExist) + ": " + FFileName + " (part " +
+                          std::to_string(n + 1) +
+                          (FTotalDisks > 0 ? " of " + std::to_string(FTotalDisks) + ")" : " of the set)"),
+                      ZM_CODE(zmmZMWZip, zmsInputFileDoesNotExist), false);
       throw EZipMate::CreateStr(ZM_CODE(zmmZMWZip, zmsInputFileDoesNotExist), FFileName);
+    }
     ShowMessageIdSuffix(ZM_CODE(zmmZMWZip, zmsInputFileDoesNotExist), "");
   }
 }

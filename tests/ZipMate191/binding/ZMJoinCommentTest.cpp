@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -176,6 +177,19 @@ TEST_F(TSplitFixture, AJoinOfATruncatedPartLeavesNothingBehind) {
   EXPECT_NE(Comp.JoinToSingleFile(dest), 0);
   EXPECT_NE(Comp.ErrMsg(), "");
   EXPECT_TRUE(dest.empty());
+  EXPECT_FALSE(fs::exists(Tmp.Path / "joined.zip"));
+}
+
+// The error goes back as a number; the message on the way names the part.
+TEST_F(TSplitFixture, AMissingPartIsNamed) {
+  const fs::path set = Zip("set.zip", "-s 64k");
+  fs::remove(Tmp.Path / "set.z02");
+  Comp.SetZipFileName(set.string());
+  std::string dest = (Tmp.Path / "joined.zip").string();
+  EXPECT_EQ(Comp.JoinToSingleFile(dest), zmsInputFileDoesNotExist);
+  EXPECT_TRUE(std::any_of(Messages.begin(), Messages.end(), [&](const auto& m) {
+    return m.second.find((Tmp.Path / "set.z02").string() + " (part 2 of ") != std::string::npos;
+  }));
   EXPECT_FALSE(fs::exists(Tmp.Path / "joined.zip"));
 }
 
