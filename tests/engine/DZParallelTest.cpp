@@ -39,13 +39,6 @@ std::vector<TEntrySpec> TextEntries(const std::string& prefix, int count, size_t
   return entries;
 }
 
-std::string Noise(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = char(rng());
-  return s;
-}
-
 // Files below root whose names mark them as the engine's temporary files.
 std::vector<std::string> Leftovers(const fs::path& root) {
   std::vector<std::string> found;
@@ -137,7 +130,7 @@ TEST(DZDecodeAhead, CallbacksInEntryOrderOnTheCallingThread) {
     if (i % 50 == 7)
       e.Data = Text(1500000 + size_t(i) * 37, unsigned(i));
     else if (i % 50 == 21)
-      e.Data = Noise(700000, unsigned(i));
+      e.Data = testzip::Noise(700000, unsigned(i));
     else
       e.Data = Text(size_t(i * 13 % 3000), unsigned(i));
     e.Method = (i % 3 == 0) ? 0 : 8;
@@ -171,7 +164,7 @@ TEST(DZDecodeAhead, CallbacksInEntryOrderOnTheCallingThread) {
 
 TEST(DZDecodeAhead, SkippedAndRenamedEntriesKeepTheirOwnData) {
   const fs::path dir = FreshDir("ahead_skip");
-  const std::string big1 = Text(3000000, 1), big2 = Noise(900000, 2), big3 = Text(2500000, 3);
+  const std::string big1 = Text(3000000, 1), big2 = testzip::Noise(900000, 2), big3 = Text(2500000, 3);
   const std::string zip = BuildZip({{.Name = "a/keep.txt", .Data = big1},
                                     {.Name = "../escape.txt", .Data = "no"},
                                     {.Name = "a/small.txt", .Data = "small"},
@@ -409,7 +402,7 @@ TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
     const size_t size = i % 9 == 4 ? 1200000 + size_t(i) * 1000
                         : i % 3    ? 20000 + size_t(i * 2777 % 180000)
                                    : size_t(i * 31 % 4000);
-    e.Data = i % 8 == 5 ? Noise(size, unsigned(i)) : Text(size, unsigned(i));
+    e.Data = i % 8 == 5 ? testzip::Noise(size, unsigned(i)) : Text(size, unsigned(i));
     if (i % 5 == 0)
       e.Method = 0;
     else if (i % 7 == 3)
