@@ -256,14 +256,14 @@ int TZMInflateCore::BuildTable(const uint8_t* lens, unsigned n, TTableKind kind,
 bool TZMInflateCore::FillInput() {
   if (FEof) return false;
   if (FStoredRuns) KeepStored();  // they live in the buffer about to be refilled
-  ptrdiff_t n = (*FReader)(FIn.data(), FIn.size());
+  ptrdiff_t n = (*FReader)(FIn.get(), kInBufSize);
   if (n <= 0) {
     FEof = true;
     FReadError = n < 0;
     return false;
   }
-  if (size_t(n) > FIn.size()) n = ptrdiff_t(FIn.size());
-  FInPos = FIn.data();
+  if (size_t(n) > kInBufSize) n = ptrdiff_t(kInBufSize);
+  FInPos = FIn.get();
   FInEnd = FInPos + n;
   FInRead += uint64_t(n);
   return true;
@@ -710,8 +710,8 @@ int TZMInflateCore::HuffBlock(const TTable& lit, const TTable& dist) {
 int TZMInflateCore::Inflate(const TReader& reader, const TSink& sink) {
   FReader = &reader;
   FSink = &sink;
-  if (FIn.size() != kInBufSize) FIn.resize(kInBufSize);
-  FInPos = FInEnd = FIn.data();
+  if (!FIn) FIn = std::make_unique_for_overwrite<uint8_t[]>(kInBufSize);  // filled before it is read
+  FInPos = FInEnd = FIn.get();
   FEof = FReadError = false;
   FInRead = FOutCount = 0;
   FBits = 0;

@@ -112,7 +112,7 @@ class TZMInflateCore {
   bool FFixedBuilt = false;
   TTable FFixedLit, FFixedDist;
 
-  std::vector<uint8_t> FIn;
+  std::unique_ptr<uint8_t[]> FIn;
   const uint8_t* FInPos = nullptr;
   const uint8_t* FInEnd = nullptr;
   bool FEof = false;

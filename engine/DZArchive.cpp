@@ -45,7 +45,8 @@ std::string_view TDZNameStore::Add(std::string_view s) {
   if (s.empty()) return {};
   if (FBlocks.empty() || FRoom - FUsed < s.size()) {
     // A name longer than a block gets a block of its own.
-    FRoom = std::max(kBlock, s.size());
+    const size_t step = FBlocks.empty() ? kFirstBlock : std::min(kBlock, 2 * FRoom);
+    FRoom = std::max(step, s.size());
     FBlocks.push_back(std::make_unique_for_overwrite<char[]>(FRoom));
     FUsed = 0;
   }

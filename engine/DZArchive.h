@@ -46,8 +46,9 @@ struct TDZEntry {
   std::string NameText() const { return std::string(Name); }
 };
 
-// The entries' names side by side in large blocks, so that an entry holds only a view
-// of its name and a directory of many entries makes no allocation for each.
+// The entries' names side by side in blocks, so that an entry holds only a view of its
+// name and a directory of many entries makes no allocation for each. Blocks double from
+// kFirstBlock to kBlock, so that a small directory takes little.
 class TDZNameStore {
  public:
   // A lasting copy of s (until Clear).
@@ -55,6 +56,7 @@ class TDZNameStore {
   void Clear();
 
  private:
+  static constexpr size_t kFirstBlock = 4 * 1024;
   static constexpr size_t kBlock = 256 * 1024;
   std::vector<std::unique_ptr<char[]>> FBlocks;
   size_t FUsed = 0;

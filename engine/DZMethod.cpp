@@ -14,11 +14,9 @@
 
 namespace dz {
 
-void TDZBufferedDecoder::Begin() {
-  if (FIn.empty()) {
-    FIn.resize(kInSize);
-    FOut.resize(kOutSize);
-  }
+void TDZBufferedDecoder::Begin(const TDZEntry& en) {
+  FIn.Reserve(ChunkFor(en.CompSize, kInSize));
+  FOut.Reserve(ChunkFor(en.UncompSize, kOutSize));
   FInLen = 0;
   FEnd = false;
 }
@@ -38,8 +36,8 @@ namespace {
 // Method 0: the data as they are.
 class TStoredDecoder : public TDZMethodDecoder {
  public:
-  int Decode(const TDZEntry&, const TReader& reader, const TSink& sink) override {
-    if (FBuf.empty()) FBuf.resize(kChunk);
+  int Decode(const TDZEntry& en, const TReader& reader, const TSink& sink) override {
+    FBuf.Reserve(ChunkFor(en.CompSize, kChunk));
     for (;;) {
       const ptrdiff_t got = reader(FBuf.data(), FBuf.size());
       if (got < 0) return zm::irReadFailed;
@@ -50,7 +48,7 @@ class TStoredDecoder : public TDZMethodDecoder {
 
  private:
   static constexpr size_t kChunk = 256 * 1024;
-  std::vector<uint8_t> FBuf;
+  TDZBuffer FBuf;
 };
 
 // Methods 8 and 9: deflate and Deflate64 through the inflate core.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DZArchive.h"
+#include "DZBuffer.h"
 #include "ZMInflateCore.h"
 
 namespace dz {
@@ -42,14 +43,14 @@ class TDZBufferedDecoder : public TDZMethodDecoder {
   static constexpr size_t kInSize = 64 * 1024;
   static constexpr size_t kOutSize = 256 * 1024;
 
-  // Starts an entry: empties the input and allocates the buffers on first use.
-  void Begin();
+  // Starts an entry: empties the input and makes the buffers large enough for it.
+  void Begin(const TDZEntry& en);
   // Refills the input buffer once it is used up; false when the reader failed. Sets
   // FEnd when the reader has nothing more.
   bool Pull(const TReader& reader);
   bool Out(const TSink& sink, size_t n) { return n == 0 || sink(FOut.data(), n); }
 
-  std::vector<uint8_t> FIn, FOut;
+  TDZBuffer FIn, FOut;
   size_t FInLen = 0;  // bytes in FIn
   bool FEnd = false;
 };

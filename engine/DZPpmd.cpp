@@ -22,7 +22,7 @@ int TDZPpmdDecoder::Decode(const TDZEntry& en, const TReader& reader, const TSin
   if (h.MemSize > kMethodMemoryLimit || !FModel.Reserve(h.MemSize)) return mrMemoryLimit;
   if (!FRange.Init()) return FRange.ReadFailed() ? zm::irReadFailed : zm::irBadData;
   FModel.Start(h.Order, h.Restore);
-  if (FOut.empty()) FOut.resize(kOutSize);
+  FOut.Reserve(kOutSize);
   for (uint64_t left = en.UncompSize; left != 0;) {
     const size_t want = size_t(std::min<uint64_t>(left, FOut.size()));
     size_t n = 0;

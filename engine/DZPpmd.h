@@ -35,7 +35,7 @@ class TDZPpmdDecoder : public TDZMethodDecoder {
   static constexpr size_t kOutSize = 64 * 1024;
   TDZPpmdRange FRange;
   TDZPpmdModel FModel;
-  std::vector<uint8_t> FOut;
+  TDZBuffer FOut;
 };
 
 }  // namespace dz

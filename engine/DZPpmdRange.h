@@ -17,7 +17,7 @@ class TDZPpmdRange {
  public:
   // Begins an entry's data, pulled through reader in pieces of up to kInSize bytes.
   void Start(const TDZMethodDecoder::TReader& reader) {
-    if (FIn.empty()) FIn.resize(kInSize);
+    FIn.Reserve(kInSize);
     FReader = &reader;
     FCur = FEnd = FIn.data();
     FBad = FReadFailed = false;
@@ -87,7 +87,7 @@ class TDZPpmdRange {
     return 0;
   }
 
-  std::vector<uint8_t> FIn;
+  TDZBuffer FIn;
   const TDZMethodDecoder::TReader* FReader = nullptr;
   const uint8_t *FCur = nullptr, *FEnd = nullptr;
   uint32_t FLow = 0, FRange = 0, FCode = 0;
