@@ -8,8 +8,8 @@ namespace {
 
 class TBzip2Decoder : public TDZBufferedDecoder {
  public:
-  int Decode(const TDZEntry& en, const TReader& reader, const TSink& sink) override {
-    Begin(en);
+  int Decode(const TDZEntry&, const TReader& reader, const TSink& sink) override {
+    Begin();
     FInUsed = 0;
     bool first = true;
     // Streams may follow each other (parallel writers concatenate them); after the

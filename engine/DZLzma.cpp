@@ -54,7 +54,7 @@ namespace {
 class TLzmaDecoder : public TDZLiblzmaDecoder {
  public:
   int Decode(const TDZEntry& en, const TReader& reader, const TSink& sink) override {
-    Begin(en);
+    Begin();
     FInUsed = 0;
     uint8_t head[TDZLzmaHeader::kSize];
     for (size_t have = 0; have < sizeof head;) {

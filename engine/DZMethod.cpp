@@ -14,9 +14,9 @@
 
 namespace dz {
 
-void TDZBufferedDecoder::Begin(const TDZEntry& en) {
-  FIn.Reserve(ChunkFor(en.CompSize, kInSize));
-  FOut.Reserve(ChunkFor(en.UncompSize, kOutSize));
+void TDZBufferedDecoder::Begin() {
+  FIn.Reserve(kInSize);
+  FOut.Reserve(kOutSize);
   FInLen = 0;
   FEnd = false;
 }

@@ -43,8 +43,8 @@ class TDZBufferedDecoder : public TDZMethodDecoder {
   static constexpr size_t kInSize = 64 * 1024;
   static constexpr size_t kOutSize = 256 * 1024;
 
-  // Starts an entry: empties the input and makes the buffers large enough for it.
-  void Begin(const TDZEntry& en);
+  // Starts an entry: empties the input and allocates the buffers on first use.
+  void Begin();
   // Refills the input buffer once it is used up; false when the reader failed. Sets
   // FEnd when the reader has nothing more.
   bool Pull(const TReader& reader);

@@ -8,8 +8,8 @@ namespace {
 
 class TXzDecoder : public TDZLiblzmaDecoder {
  public:
-  int Decode(const TDZEntry& en, const TReader& reader, const TSink& sink) override {
-    Begin(en);
+  int Decode(const TDZEntry&, const TReader& reader, const TSink& sink) override {
+    Begin();
     FInUsed = 0;
     // Streams may follow each other, as the xz tool writes and reads them; each
     // checks its own integrity value.

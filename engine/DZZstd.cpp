@@ -13,7 +13,7 @@ class TZstdDecoder : public TDZBufferedDecoder {
  public:
   ~TZstdDecoder() override { ZSTD_freeDStream(FCtx); }
 
-  int Decode(const TDZEntry& en, const TReader& reader, const TSink& sink) override {
+  int Decode(const TDZEntry&, const TReader& reader, const TSink& sink) override {
     if (!FCtx) {
       FCtx = ZSTD_createDStream();
       if (!FCtx) return mrMemoryLimit;
@@ -21,7 +21,7 @@ class TZstdDecoder : public TDZBufferedDecoder {
       ZSTD_DCtx_setParameter(FCtx, ZSTD_d_windowLogMax, int(std::bit_width(kMethodMemoryLimit) - 1));
     }
     ZSTD_DCtx_reset(FCtx, ZSTD_reset_session_only);
-    Begin(en);
+    Begin();
     ZSTD_inBuffer in{FIn.data(), 0, 0};
     size_t hint = 1;  // 0 once a frame has ended and nothing of the next one was read
     for (;;) {

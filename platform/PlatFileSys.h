@@ -69,13 +69,17 @@ bool FolderCreateW(const std::u16string& name);
 bool FolderRemove(const std::string& name);
 bool FolderRemoveW(const std::u16string& name);
 
-// One entry found by a search.
-struct TFindData {
+// What a search and an open file both tell of a file.
+struct TFileStat {
   uint32_t Attr = 0;
   uint64_t Size = 0;
   TFileTime CreationTime = 0;
   TFileTime LastAccessTime = 0;
   TFileTime LastWriteTime = 0;
+};
+
+// One entry found by a search.
+struct TFindData : TFileStat {
   std::u16string Name;
 };
 struct TFindState;
@@ -90,13 +94,8 @@ TFindHandle FindFirstW(const std::u16string& pattern, TFindData& data);
 bool FindNextW(TFindHandle h, TFindData& data);
 void FindEnd(TFindHandle h);
 
-struct TFileInfo {
-  uint32_t Attr = 0;
-  TFileTime CreationTime = 0;
-  TFileTime LastAccessTime = 0;
-  TFileTime LastWriteTime = 0;
+struct TFileInfo : TFileStat {
   uint32_t VolumeSerial = 0;
-  uint64_t Size = 0;
   uint32_t Links = 0;
   uint64_t FileIndex = 0;
 };

@@ -85,17 +85,16 @@ int32_t DZ_CALL TEngineHost::Callback(void* p) {
 int32_t TEngineHost::Handle(TDZCallbackRec& rec) {
   const int action = DZCallbackAction(rec.Request);
   Actions.push_back(action);
+  const bool progress = action == DZ_CB_ITEM || action == DZ_CB_STEP || action == DZ_CB_BATCH_END ||
+                        action == DZ_CB_TOTAL_ITEMS || action == DZ_CB_TOTAL_BYTES;
+  if (progress) {
+    if (action == DZ_CB_ITEM && rec.ItemSize >= 0) Items.push_back(TextOf(rec.Text1, rec.TextForm));
+    if (action == DZ_CB_TOTAL_ITEMS) TotalItems = uint32_t(rec.Param1);
+    if (action == DZ_CB_TOTAL_BYTES) TotalBytes = rec.ItemSize;
+    if (action == DZ_CB_STEP) StepBytes += rec.ItemSize;
+    return OnProgress ? OnProgress(action, rec.ItemSize) : 0;
+  }
   switch (action) {
-    case DZ_CB_ITEM:
-    case DZ_CB_STEP:
-    case DZ_CB_BATCH_END:
-    case DZ_CB_TOTAL_ITEMS:
-    case DZ_CB_TOTAL_BYTES:
-      if (action == DZ_CB_ITEM && rec.ItemSize >= 0) Items.push_back(TextOf(rec.Text1, rec.TextForm));
-      if (action == DZ_CB_TOTAL_ITEMS) TotalItems = uint32_t(rec.Param1);
-      if (action == DZ_CB_TOTAL_BYTES) TotalBytes = rec.ItemSize;
-      if (action == DZ_CB_STEP) StepBytes += rec.ItemSize;
-      return OnProgress ? OnProgress(action, rec.ItemSize) : 0;
     case DZ_CB_MESSAGE: Messages.push_back({rec.Param1, TextOf(rec.Text1, rec.TextForm)}); return 0;
     case DZ_CB_PASSWORD: {
       ++PasswordAsks;
