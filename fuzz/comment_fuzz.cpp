@@ -3,9 +3,8 @@
 // A refused or failed rewrite leaves the file byte for byte as it was; an accepted one
 // leaves an archive that lists the same entries with the new comment, and no end-record
 // signature after its end record (where readers that search backwards would take it for
-// the end record).
-#include <unistd.h>
-
+// the end record). Either way the archive's private folder holds nothing else after
+// the input, so that nothing one input leaves behind is read as a part of the next.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,25 +40,10 @@ TListing List(const std::string& path) {
   return l;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const size_t len = std::min<size_t>(data[0] | data[1] << 8, size - 2);
-  const std::string comment(reinterpret_cast<const char*>(data + 2), len);
-  const std::string archive(reinterpret_cast<const char*>(data + 2 + len), size - 2 - len);
-  static const fs::path path = [] {
-    const fs::path p = fs::temp_directory_path() / ("zm_comment_fuzz_" + std::to_string(getpid()) + ".zip");
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove(fs::temp_directory_path() / ("zm_comment_fuzz_" + std::to_string(getpid()) + ".zip"), ec);
-    });
-    return p;
-  }();
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << archive;
-
+// Lists the archive at path, rewrites its comment and checks the outcome.
+void RewriteAndCheck(const fs::path& path, const std::string& comment, const std::string& archive) {
   const TListing before = List(path.string());
-  if (!before.Ok) return 0;
+  if (!before.Ok) return;
   {
     TZipMate z;
     z.SetUnattended(true);
@@ -67,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     z.SetZipComment(comment);
     if (z.ErrCode() != 0 || z.ZipComment() != comment) {
       Check(ReadAll(path) == archive);
-      return 0;
+      return;
     }
   }
   const TListing after = List(path.string());
@@ -77,5 +61,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes = ReadAll(path);
   const size_t end = bytes.size() - comment.size() - 22;
   Check(bytes.find("PK\x05\x06", end + 4) == std::string::npos);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const size_t len = std::min<size_t>(data[0] | data[1] << 8, size - 2);
+  const std::string comment(reinterpret_cast<const char*>(data + 2), len);
+  const std::string archive(reinterpret_cast<const char*>(data + 2 + len), size - 2 - len);
+  static const zmtest::TTempDir dir("zm_comment_fuzz_");
+  const fs::path path = fs::path(dir.Path) / "a.zip";
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << archive;
+  RewriteAndCheck(path, comment, archive);
+  for (const auto& de : fs::directory_iterator(dir.Path)) Check(de.path() == path);
   return 0;
 }
