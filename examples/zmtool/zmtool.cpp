@@ -4,7 +4,9 @@
 // are those of TExitStatus. It uses only the component's public surface and the
 // platform layer; the engine comes from the program's own "DZResDll191" resource
 // unless DzEngine190.dll is found by the system search.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "Console.h"
 #include "Extraction.h"
@@ -84,7 +86,22 @@ int Comment(TZipMate& zm, const TOptions& o) {
 
 int Join(TZipMate& zm, const TOptions& o) {
   std::string dest = o.Dest;
-  if (zm.JoinToSingleFile(dest) != 0) return Failed(zm, "");
+  // Some causes (which part of a set is missing) are named only in a message before
+  // the error; the last message other than the error itself is told with it.
+  std::vector<std::string> said;
+  const TZMMessageEvent shown = zm.OnMessage;
+  zm.OnMessage = [&](TObject* sender, int code, const std::string& text) {
+    if (shown) shown(sender, code, text);
+    if (code != 0) said.push_back(text);
+  };
+  const int r = zm.JoinToSingleFile(dest);
+  zm.OnMessage = shown;
+  if (r != 0) {
+    const auto cause =
+        std::find_if(said.rbegin(), said.rend(), [&](const std::string& t) { return t != zm.ErrMsg(); });
+    if (cause != said.rend() && !o.Verbose && !o.Trace) Complain(TerminalSafe(*cause));
+    return Failed(zm, "");
+  }
   if (!o.Quiet)
     PrintOut("joined " + std::to_string(zm.Count()) + " entries into " + TerminalSafe(dest) + "\n");
   return esDone;

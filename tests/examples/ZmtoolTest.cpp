@@ -332,6 +332,15 @@ TEST_F(TZmtoolFixture, JoinMakesOneArchiveOfASplitSet) {
   EXPECT_NE(r.Err.find("(error 116)"), std::string::npos) << r.Err;
   EXPECT_EQ(ReadAll(Tmp.Path / "whole.zip"), whole);
   EXPECT_FALSE(fs::exists(Tmp.Path / "xdg"));
+  // A missing part is named beside the error.
+  fs::remove(fs::path(set).replace_extension(".z01"));
+  r = Run("join '" + set + "' '" + (Tmp.Path / "again.zip").string() + "'");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("Input file does not exist: " + fs::path(set).replace_extension(".z01").string() +
+                       " (part 1 of "),
+            std::string::npos)
+      << r.Err;
+  EXPECT_FALSE(fs::exists(Tmp.Path / "again.zip"));
 }
 
 namespace {
