@@ -1,5 +1,6 @@
 #include "ZMModOpr.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -22,21 +23,28 @@ namespace {
 
 // Whether a record of the directory (count records from dirStart, each as long as its
 // lengths say) reaches past eoc, into the end record and its comment, whose bytes it
-// would then share. Only directories of up to 64 MiB in one file are walked.
+// would then share: its fixed part or its name, extra field or comment. Only
+// directories of up to 64 MiB in one file are walked.
 bool DirectoryRunsIntoEnd(plat::THandle h, int64_t dirStart, int64_t count, int64_t eoc) {
   using C = zm::layout::TCentralHeader;
   if (dirStart < 0 || dirStart > eoc || eoc - dirStart > (int64_t(64) << 20) || count <= 0) return false;
-  std::vector<uint8_t> dir(size_t(eoc - dirStart));
+  // The bytes from the directory to the end of the file (an end record and its comment
+  // at most follow it), so that a record reaching past eoc is read as the reader reads it.
+  const int64_t fileEnd = plat::FileSeek(h, 0, plat::soEnd);
+  if (fileEnd < eoc) return false;
+  const size_t dirSize = size_t(eoc - dirStart);
+  std::vector<uint8_t> bytes(size_t(std::min<int64_t>(fileEnd, eoc + kEndOfCentralSize + 0xFFFF) - dirStart));
   if (plat::FileSeek(h, dirStart, plat::soBeginning) != dirStart ||
-      (!dir.empty() && plat::FileRead(h, dir.data(), int(dir.size())) != int(dir.size())))
+      (!bytes.empty() && plat::FileRead(h, bytes.data(), int(bytes.size())) != int(bytes.size())))
     return false;
   size_t at = 0;
-  for (int64_t i = 0; i < count; ++i) {
-    // A header cut short or without its signature is not read as a record: nothing to tell.
-    if (at + C::FixedSize > dir.size() || zm::GetLE32(dir.data() + at) != C::Signature) return false;
-    at += C::FixedSize + zm::GetLE16(dir.data() + at + C::NameLen) +
-          zm::GetLE16(dir.data() + at + C::ExtraLen) + zm::GetLE16(dir.data() + at + C::CommentLen);
-    if (at > dir.size()) return true;
+  for (int64_t i = 0; i < count && at < dirSize; ++i) {
+    // A header cut short by the end of the file, or without its signature, is not read
+    // as a record: nothing to tell.
+    if (at + C::FixedSize > bytes.size() || zm::GetLE32(bytes.data() + at) != C::Signature) return false;
+    at += C::FixedSize + zm::GetLE16(bytes.data() + at + C::NameLen) +
+          zm::GetLE16(bytes.data() + at + C::ExtraLen) + zm::GetLE16(bytes.data() + at + C::CommentLen);
+    if (at > dirSize) return true;
   }
   return false;
 }

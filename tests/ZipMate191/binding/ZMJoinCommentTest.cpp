@@ -458,6 +458,36 @@ TEST_F(TSplitFixture, ACommentIsRefusedWhenTheDirectoryRunsIntoTheEndRecord) {
     EXPECT_NE(Comp.ErrMsg().find("runs into its end record"), std::string::npos) << Comp.ErrMsg();
     EXPECT_EQ(zmtest::Slurp(a), zip);
   }
+  // The end record stands inside the record's fixed part (its last 8 bytes are the end
+  // record's first 8: attributes, and a local header at 0), and the record's name of 13
+  // bytes runs on to the first byte of the comment length.
+  using testzip::Put16;
+  using testzip::Put32;
+  std::string zip = "PK\3\4";
+  for (const uint32_t v : {20, 0, 0, 0x6B2C, 0x5A21}) Put16(zip, v);
+  for (const uint32_t v : {testzip::Crc32("hello"), 5u, 5u}) Put32(zip, v);
+  Put16(zip, 1);
+  Put16(zip, 0);
+  zip += "ahello";
+  const uint32_t cd = uint32_t(zip.size());
+  zip += "PK\1\2";
+  for (const uint32_t v : {20, 20, 0, 0, 0x6B2C, 0x5A21}) Put16(zip, v);
+  for (const uint32_t v : {testzip::Crc32("hello"), 5u, 5u}) Put32(zip, v);
+  for (const uint32_t v : {13, 0, 0, 0, 0}) Put16(zip, v);
+  zip += "PK\5\6";
+  for (const uint32_t v : {0, 0, 1, 1}) Put16(zip, v);
+  Put32(zip, uint32_t(zip.size()) - 4 - 8 - cd);
+  Put32(zip, cd);
+  Put16(zip, 0);
+  const fs::path a = Tmp.Path / "inside.zip";
+  zmtest::WriteWhole(a, zip);
+  Comp.SetZipFileName(a.string());
+  ASSERT_EQ(Comp.ErrCode(), 0) << Comp.ErrMsg();
+  ASSERT_EQ(Comp.Count(), 1);
+  Comp.SetZipComment("new");
+  EXPECT_EQ(Comp.ErrCode(), zmsErrorWritingEndOfCentral);
+  EXPECT_NE(Comp.ErrMsg().find("runs into its end record"), std::string::npos) << Comp.ErrMsg();
+  EXPECT_EQ(zmtest::Slurp(a), zip);
 }
 
 TEST_F(TSplitFixture, ACommentWithoutAnArchiveIsOnlyStored) {
