@@ -1,5 +1,6 @@
-// A byte buffer that decoders fill before they read it: never cleared, and sized by the
-// entry, so that a small entry touches and maps only the memory it uses.
+// A byte buffer that decoders fill before they read it: never cleared, and only as
+// large as asked (stored data ask for ChunkFor their size), so that a small entry
+// touches and maps only the memory it uses.
 #pragma once
 #include <algorithm>
 #include <cstddef>

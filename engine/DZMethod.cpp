@@ -1,7 +1,6 @@
 #include "DZMethod.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "DZImplode.h"
 #include "DZPpmd.h"

@@ -9,7 +9,6 @@
 // model's every step depends on), and kept for later entries of the same size.
 #pragma once
 #include <cstdint>
-#include <vector>
 
 #include "DZMethod.h"
 #include "DZPpmdModel.h"
