@@ -193,7 +193,7 @@ int CompareNames(const std::string& a, const std::string& b) {
   return int(wa.size()) - int(wb.size());
 }
 
-uint32_t NameHash(const std::string& s) {
+uint32_t NameHash(std::string_view s) {
   uint32_t h = 0;
   for (unsigned char c : s) {
     h = (h << 4) + c;
@@ -202,7 +202,7 @@ uint32_t NameHash(const std::string& s) {
   return h;
 }
 
-uint32_t NameHashUpper(const std::string& s) {
+uint32_t NameHashUpper(std::string_view s) {
   uint32_t h = 0;
   for (unsigned char c : s) {
     if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 32);

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Whether name matches any of the specifications in patternList (separated by '|'
 // or control characters). Case-insensitive; '/' and '\' are the same separator.
@@ -16,9 +17,9 @@ bool FileNameMatchWide(std::u16string patternList, std::u16string name);
 int CompareNames(const std::string& a, const std::string& b);
 
 // ELF (PJW) hash of the bytes; 0 for "".
-uint32_t NameHash(const std::string& s);
+uint32_t NameHash(std::string_view s);
 // NameHash of the text with 'a'..'z' upper-cased.
-uint32_t NameHashUpper(const std::string& s);
+uint32_t NameHashUpper(std::string_view s);
 
 namespace zmmatch {
 // The wildcard compare used by the matcher: '*' matches any run (also across

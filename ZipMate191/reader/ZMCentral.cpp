@@ -76,7 +76,7 @@ TZMZRec* TZMCentral::FindName(const std::string& given, int& index, bool hasWild
     TZMZRec* rec = FEntries[size_t(i)].get();
     if (!rec || (rec->StatusBits() & zsbIgnore)) continue;
     if (!hasWildcards && rec->Hash() != hash) continue;
-    if (FileNameMatch(pattern, rec->NameRef())) {
+    if (FileNameMatch(pattern, std::string(rec->NameRef()))) {
       index = i;
       return rec;
     }
@@ -289,7 +289,11 @@ int32_t TZMCentral::LoadCentral() {
     const int64_t room = fileSize > FCentralPos ? (fileSize - FCentralPos) / kFixedCentral + 1 : 1;
     const int slots = int(std::min<int64_t>(FTotalEntries, room));
     SetCapacity(slots);
-    FRecordBlock.reset(TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots)));
+    // The records keep their stored names in the block too; the names cannot take more
+    // than the rest of the file (in bulk memory only the pages used count).
+    const int64_t nameRoom = std::clamp<int64_t>(fileSize - FCentralPos, 0, int64_t(slots) * 0xFFFF);
+    FRecordBlock.reset(
+        TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots), size_t(nameRoom)));
     Notify(FTotalEntries, ckAnnounced);
     if (FIsMultiDisk)
       LoadRecordsByField();

@@ -4,11 +4,11 @@
 
 #include "PlatMemory.h"
 
-TZMRecordBlock* TZMRecordBlock::Create(size_t slotSize, size_t count) {
+TZMRecordBlock* TZMRecordBlock::Create(size_t slotSize, size_t count, size_t byteRoom) {
   if (slotSize == 0 || count == 0) return nullptr;
   slotSize = (slotSize + 15) & ~size_t(15);
-  if (count > (~size_t(0)) / slotSize) return nullptr;
-  size_t bytes = slotSize * count;
+  if (count > (~size_t(0)) / slotSize || byteRoom > (~size_t(0)) - slotSize * count) return nullptr;
+  size_t bytes = slotSize * count + byteRoom;
   auto* b = new (std::nothrow) TZMRecordBlock();
   if (!b) return nullptr;
   if (bytes >= kBulkMin) {
@@ -23,6 +23,7 @@ TZMRecordBlock* TZMRecordBlock::Create(size_t slotSize, size_t count) {
   b->FMemSize = bytes;
   b->FSlotSize = slotSize;
   b->FSlots = count;
+  b->FByteRoom = byteRoom;
   return b;
 }
 
@@ -38,6 +39,13 @@ void* TZMRecordBlock::Take(size_t size) {
   void* p = FMem + FUsed * FSlotSize;
   ++FUsed;
   ++FLive;
+  return p;
+}
+
+char* TZMRecordBlock::TakeBytes(size_t n) {
+  if (n > FByteRoom - FBytesUsed) return nullptr;
+  char* p = reinterpret_cast<char*>(FMem + FSlots * FSlotSize + FBytesUsed);
+  FBytesUsed += n;
   return p;
 }
 

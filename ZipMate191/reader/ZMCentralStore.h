@@ -1,7 +1,8 @@
 // Bulk storage for the records of a loaded directory: slots cut from one block instead
 // of one heap allocation per record, so that a directory of many entries is built and
-// freed quickly. The block is shared by the directory and by the records cut from it,
-// and goes back to the system when both have let go.
+// freed quickly, and behind the slots an area of bytes the records keep their stored
+// names in. The block is shared by the directory and by the records cut from it, and
+// goes back to the system when both have let go.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -12,15 +13,19 @@ class TZMRecordBlock {
   // where offered); smaller ones from the heap.
   static constexpr size_t kBulkMin = size_t(1) << 20;
 
-  // A block of count slots of slotSize bytes each (rounded up to 16), or null when
-  // count or slotSize is 0 or there is no memory for it. The caller holds it.
-  static TZMRecordBlock* Create(size_t slotSize, size_t count);
+  // A block of count slots of slotSize bytes each (rounded up to 16) and an area of
+  // byteRoom bytes, or null when count or slotSize is 0 or there is no memory for it.
+  // Memory of a bulk block costs only the pages that are used. The caller holds it.
+  static TZMRecordBlock* Create(size_t slotSize, size_t count, size_t byteRoom = 0);
 
   TZMRecordBlock(const TZMRecordBlock&) = delete;
   TZMRecordBlock& operator=(const TZMRecordBlock&) = delete;
 
   // The next unused slot, or null when the block is full or size exceeds a slot.
   void* Take(size_t size);
+  // n bytes of the area, or null when fewer are left. They last as long as the block;
+  // only a record cut from this block may keep them.
+  char* TakeBytes(size_t n);
   // A slot taken from this block is free again (slots are not reused).
   void Give();
   // The holder lets go; the block is freed now or when its last slot is given back.
@@ -30,6 +35,7 @@ class TZMRecordBlock {
   size_t Slots() const { return FSlots; }
   size_t Used() const { return FUsed; }
   size_t Live() const { return FLive; }
+  size_t BytesLeft() const { return FByteRoom - FBytesUsed; }
   bool Bulk() const { return FBulk; }
   // True when p lies inside this block's slots.
   bool Holds(const void* p) const;
@@ -45,6 +51,8 @@ class TZMRecordBlock {
   size_t FSlots = 0;
   size_t FUsed = 0;
   size_t FLive = 0;
+  size_t FByteRoom = 0;
+  size_t FBytesUsed = 0;
   bool FBulk = false;
   bool FHeld = true;
 };

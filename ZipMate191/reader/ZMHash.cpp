@@ -50,7 +50,7 @@ const uint64_t* HashKey() {
 
 // Names equal but for the case of ASCII letters; the bytes of names that are may still
 // mean different names in a double-byte code page, which CompareNames settles.
-bool EqualUpperAscii(const std::string& a, const std::string& b) {
+bool EqualUpperAscii(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (UpperAscii(uint8_t(a[i])) != UpperAscii(uint8_t(b[i]))) return false;
@@ -59,7 +59,7 @@ bool EqualUpperAscii(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-uint32_t TZMDirHashList::KeyOf(const std::string& name) {
+uint32_t TZMDirHashList::KeyOf(std::string_view name) {
   // A keyed hash of one compression and three finishing rounds over the upper-cased
   // bytes, the length in the last word.
   const uint64_t* k = HashKey();
@@ -141,15 +141,15 @@ void TZMDirHashList::ResizeFor(int n) {
   }
 }
 
-bool TZMDirHashList::Matches(const TSlot& slot, uint32_t key, const std::string& name) const {
+bool TZMDirHashList::Matches(const TSlot& slot, uint32_t key, std::string_view name) const {
   if (slot.Key != key) return false;
   const int index = int(slot.IndexPlus1 - 1);
   if (index >= FOwner->Count()) return false;
   const TZMZRec* rec = FOwner->Items(index);
   if (!rec) return false;
-  const std::string& stored = rec->NameRef();
+  const std::string_view stored = rec->NameRef();
   if (stored == name) return true;
-  return EqualUpperAscii(stored, name) && CompareNames(stored, name) == 0;
+  return EqualUpperAscii(stored, name) && CompareNames(std::string(stored), std::string(name)) == 0;
 }
 
 TZMZRec* TZMDirHashList::Add(int index, bool addDuplicate) {
@@ -159,7 +159,7 @@ TZMZRec* TZMDirHashList::Add(int index, bool addDuplicate) {
   if (!FSlots) SetSize(kDefaultSlots);
   // A table filled past two thirds grows, whoever fills it.
   if (SizeFor(FCount + 1) > SlotCount()) ResizeFor(2 * (FCount + 1));
-  const std::string& name = rec->NameRef();
+  const std::string_view name = rec->NameRef();
   const uint32_t key = KeyOf(name);
   uint32_t i = key & FMask;
   TZMZRec* dup = nullptr;

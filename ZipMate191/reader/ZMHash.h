@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TZMZipFile;
 class TZMZRec;
@@ -54,7 +55,7 @@ class TZMDirHashList {
   static int64_t SizeFor(int n);
   // The key of a name: the same for names equal but for the case of ASCII letters (as
   // NameHashUpper), otherwise as good as random.
-  static uint32_t KeyOf(const std::string& name);
+  static uint32_t KeyOf(std::string_view name);
 
  private:
   struct TFree {
@@ -65,7 +66,7 @@ class TZMDirHashList {
   static TSlot* NewSlots(size_t n);
   // The smallest power of two of at least n slots, within kMinSlots..kMaxSlots.
   static int64_t SlotsFor(int64_t n);
-  bool Matches(const TSlot& slot, uint32_t key, const std::string& name) const;
+  bool Matches(const TSlot& slot, uint32_t key, std::string_view name) const;
   // Puts the entry into the first empty slot of its run (past all entered ones).
   void Place(uint32_t indexPlus1, uint32_t key);
 

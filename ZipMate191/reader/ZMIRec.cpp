@@ -75,25 +75,14 @@ std::string UnicodeBlock(uint16_t tag, const std::string& stored, const std::str
 
 }  // namespace
 
-// ---------------------------------------------------------------- TZMRareText
+// ---------------------------------------------------------------- TZMRareTexts
 
-void TZMRareText::Assign(std::string v) {
-  if (v.empty())
-    FText.reset();
-  else if (FText)
-    *FText = std::move(v);
-  else
-    FText = std::make_unique<std::string>(std::move(v));
-}
-
-const std::string& TZMRareText::EmptyText() {
+const std::string& TZMRareTexts::EmptyText() {
   static const std::string kEmpty;
   return kEmpty;
 }
 
-// ---------------------------------------------------------------- TZMRareTexts
-
-const std::string& TZMRareTexts::Get(TKind k) const { return FTexts ? FTexts[k] : TZMRareText::EmptyText(); }
+const std::string& TZMRareTexts::Get(TKind k) const { return FTexts ? FTexts[k] : EmptyText(); }
 
 void TZMRareTexts::Assign(TKind k, std::string v) {
   if (!FTexts) {
@@ -170,6 +159,10 @@ void TZMIRec::AssignFrom(const TZMIRec& source) {
 
 TZMZRec::TZMZRec(TZMCentral* owner) : FOwner(owner) {}
 
+TZMZRec::~TZMZRec() {
+  if (FNameOwned) delete[] FNameData;
+}
+
 static_assert(alignof(TZMZRec) <= TZMZRec::SlotSizeFor(0), "the header keeps records aligned");
 
 void* TZMZRec::operator new(size_t size) {
@@ -197,13 +190,32 @@ void TZMZRec::operator delete(void* p) {
 
 void TZMZRec::operator delete(void* p, TZMRecordBlock*) { operator delete(p); }
 
+TZMRecordBlock* TZMZRec::HomeBlock() const {
+  // Records are cut from their directory's current block only while it loads.
+  TZMRecordBlock* block = FOwner ? FOwner->FRecordBlock.get() : nullptr;
+  return block && block->Holds(this) ? block : nullptr;
+}
+
+void TZMZRec::StoreName(std::string_view v, bool fromBlock) {
+  v = v.substr(0, 0xFFFF);
+  TZMRecordBlock* block = fromBlock && !v.empty() ? HomeBlock() : nullptr;
+  char* data = block ? block->TakeBytes(v.size()) : nullptr;
+  const bool owned = !data && !v.empty();
+  if (owned) data = new char[v.size()];
+  if (!v.empty()) std::memcpy(data, v.data(), v.size());
+  if (FNameOwned) delete[] FNameData;
+  FNameData = data;
+  FNameOwned = owned;
+  FNameLen = uint16_t(v.size());
+}
+
 void TZMZRec::Report(const std::string& line) const {
   if (FOwner && FOwner->Verbosity() != 0) FOwner->ShowMessageText("Trace: " + line, 0, false);
 }
 
 void TZMZRec::KeepReadName() {
   if (!FReadIsHeader) return;
-  FRare.Assign(TZMRareTexts::rtReadName, FHeaderName);
+  FRare.Assign(TZMRareTexts::rtReadName, std::string(StoredName()));
   FReadIsHeader = false;
 }
 
@@ -214,9 +226,8 @@ void TZMZRec::SetReadNameToStored() {
 
 void TZMZRec::SetHeaderName(const std::string& v) {
   KeepReadName();
-  FHeaderName = v.substr(0, 0xFFFF);
-  FNameLen = uint16_t(FHeaderName.size());
-  if (!FHeaderName.empty() && FHeaderName.back() == '/')
+  StoreName(v);
+  if (!StoredName().empty() && StoredName().back() == '/')
     FStatusBits |= zsbDirOnly;
   else
     FStatusBits &= ~zsbDirOnly;
@@ -259,14 +270,14 @@ void TZMZRec::TakeVariable(const uint8_t* p, uint16_t extraLen) {
   else
     FRare.Clear(TZMRareTexts::rtComment);
   FExtraField.Assign(std::string_view(c + FNameLen, extraLen));
-  FHeaderName.assign(c, FNameLen);
+  StoreName(std::string_view(c, FNameLen), true);
   SetReadNameToStored();
   FRare.Clear(TZMRareTexts::rtLocalExtra);
-  FCachedName.Clear();
+  FRare.Clear(TZMRareTexts::rtDecodedName);
   FNameCached = false;
   FNameIsHeader = false;
   FStatusBits &= ~zsbInvalid;
-  if (FNameLen > 0 && FHeaderName.back() == '/') FStatusBits |= zsbDirOnly;
+  if (FNameLen > 0 && FNameData[FNameLen - 1] == '/') FStatusBits |= zsbDirOnly;
 }
 
 int32_t TZMZRec::ReadCentral() {
@@ -351,7 +362,7 @@ int32_t TZMZRec::ReadZip64Extra() {
 
 zm::TStoredText TZMZRec::StoredText() const {
   zm::TStoredText t;
-  t.Name = FHeaderName;
+  t.Name = StoredName();
   t.Comment = FRare.Get(TZMRareTexts::rtComment);
   t.Extra = FExtraField.View();
   t.Flag = FFlag;
@@ -389,30 +400,27 @@ std::string TZMZRec::DecodeText(bool comment) const {
 }
 
 bool TZMZRec::StoredNameIsDecoded() const {
-  if (TextKind() == zeoUPath || HasNonPlainChars(FHeaderName)) return false;
+  if (TextKind() == zeoUPath || HasNonPlainChars(StoredName())) return false;
   // Plain text with only this platform's separator.
-  return FHeaderName.find(plat::PathDelim == '/' ? '\\' : '/') == std::string::npos;
+  return StoredName().find(plat::PathDelim == '/' ? '\\' : '/') == std::string_view::npos;
 }
 
-const std::string& TZMZRec::NameRef() const {
+std::string_view TZMZRec::NameRef() const {
   if (!FNameCached) {
     FNameIsHeader = StoredNameIsDecoded();
     if (FNameIsHeader) {
-      FCachedName.Clear();
+      FRare.Clear(TZMRareTexts::rtDecodedName);
     } else {
       std::string decoded = DecodeText(false);
-      FNameIsHeader = decoded == FHeaderName;
-      if (FNameIsHeader)
-        FCachedName.Clear();
-      else
-        FCachedName.Assign(std::move(decoded));
+      FNameIsHeader = decoded == StoredName();
+      FRare.Assign(TZMRareTexts::rtDecodedName, FNameIsHeader ? std::string() : std::move(decoded));
     }
     FNameCached = true;
   }
-  return FNameIsHeader ? FHeaderName : FCachedName.Get();
+  return FNameIsHeader ? StoredName() : std::string_view(FRare.Get(TZMRareTexts::rtDecodedName));
 }
 
-std::string TZMZRec::FileName() const { return NameRef(); }
+std::string TZMZRec::FileName() const { return std::string(NameRef()); }
 
 std::string TZMZRec::FileComment() const { return DecodeText(true); }
 
@@ -425,7 +433,7 @@ uint32_t TZMZRec::Hash() const {
 }
 
 void TZMZRec::ClearCache() {
-  FCachedName.Clear();
+  FRare.Clear(TZMRareTexts::rtDecodedName);
   FNameCached = false;
   FNameIsHeader = false;
   FStatusBits &= ~(zsbHashed | zsbEncMask);
@@ -521,16 +529,18 @@ std::string TZMZRec::CentralBytes() {
   char* p = h.data();
   zm::PutLE32(p, zm::layout::TCentralHeader::Signature);
   zm::PutLE16(p + TCentral::MadeBy, FVersionMadeBy);
-  PutSharedFields(p + TCentral::Needed, {FVersionNeeded, FFlag, FCompressionMethod, FModifDateTime, FCRC32,
-                                         bigC ? 0xFFFFFFFFu : uint32_t(FCompressedSize),
-                                         bigU ? 0xFFFFFFFFu : uint32_t(FUncompressedSize),
-                                         uint16_t(FHeaderName.size()), uint16_t(FExtraField.Size())});
+  PutSharedFields(p + TCentral::Needed,
+                  {FVersionNeeded, FFlag, FCompressionMethod, FModifDateTime, FCRC32,
+                   bigC ? 0xFFFFFFFFu : uint32_t(FCompressedSize),
+                   bigU ? 0xFFFFFFFFu : uint32_t(FUncompressedSize), FNameLen, uint16_t(FExtraField.Size())});
   zm::PutLE16(p + TCentral::CommentLen, uint16_t(FRare.Size(TZMRareTexts::rtComment)));
   zm::PutLE16(p + TCentral::DiskStart, bigD ? 0xFFFF : FStartOnDisk);
   zm::PutLE16(p + TCentral::IntAttr, FIntFileAttrib);
   zm::PutLE32(p + TCentral::ExtAttr, FExtFileAttrib);
   zm::PutLE32(p + TCentral::LocalOffset, bigO ? 0xFFFFFFFFu : uint32_t(FRelOffLocal));
-  return h + FHeaderName + FExtraField.Str() + HeaderComment();
+  h.append(StoredName());
+  h.append(FExtraField.View());
+  return h + HeaderComment();
 }
 
 int32_t TZMZRec::WriteCentral() {
@@ -562,10 +572,10 @@ std::string TZMZRec::LocalBytes(uint32_t dateTime, uint32_t crc) {
   std::string h(kLocalFixed, '\0');
   char* p = h.data();
   zm::PutLE32(p, zm::layout::TLocalHeader::Signature);
-  PutSharedFields(p + TLocal::Needed,
-                  {FVersionNeeded, FFlag, FCompressionMethod, dateTime, crc, cs, us,
-                   uint16_t(FHeaderName.size()), uint16_t(FRare.Size(TZMRareTexts::rtLocalExtra))});
-  return h + FHeaderName + FRare.Get(TZMRareTexts::rtLocalExtra);
+  PutSharedFields(p + TLocal::Needed, {FVersionNeeded, FFlag, FCompressionMethod, dateTime, crc, cs, us,
+                                       FNameLen, uint16_t(FRare.Size(TZMRareTexts::rtLocalExtra))});
+  h.append(StoredName());
+  return h + FRare.Get(TZMRareTexts::rtLocalExtra);
 }
 
 int32_t TZMZRec::WriteLocal(uint32_t dateTime, uint32_t crc) {
@@ -608,19 +618,18 @@ void TZMZRec::AssignFrom(const TZMIRec& source) {
   if (!z) return;
   FVersionMadeBy = z->FVersionMadeBy;
   FFlag = z->FFlag;
-  FNameLen = z->FNameLen;
   FCommentLen = z->FCommentLen;
-  FHeaderName = z->HeaderName();
-  if (z->ReadName() == FHeaderName) {
+  StoreName(z->StoredName());
+  if (z->ReadName() == StoredName()) {
     SetReadNameToStored();
   } else {
-    FRare.Assign(TZMRareTexts::rtReadName, z->ReadName());
+    FRare.Assign(TZMRareTexts::rtReadName, std::string(z->ReadName()));
     FReadIsHeader = false;
   }
   FRare.Assign(TZMRareTexts::rtComment, z->HeaderComment());
   FExtraField.Assign(z->FExtraField.View());
   FRare.Assign(TZMRareTexts::rtLocalExtra, z->LocalExtra());
-  FCachedName.Clear();
+  FRare.Clear(TZMRareTexts::rtDecodedName);
   FNameCached = false;
   FNameIsHeader = false;
 }
@@ -640,7 +649,7 @@ int32_t TZMZRec::CheckLocal() {
           FOwner->ReadFields(fixed, kLocalSizes, 9) == int(sizeof fixed)) {
         const size_t nameLen = zm::GetLE16(fixed + (L::NameLen - 4));
         const size_t extraLen = zm::GetLE16(fixed + (L::ExtraLen - 4));
-        const std::string& readName = ReadName();
+        const std::string_view readName = ReadName();
         if (nameLen == readName.size()) {
           std::string var(nameLen + extraLen, '\0');
           const int sizes[2] = {int(nameLen), int(extraLen)};
@@ -706,7 +715,7 @@ int32_t TZMZRec::SetFileName(const std::string& text) {
   std::string name;
   int32_t r = CheckedName(text, name);
   if (r < 0) return r;
-  if (EndsWithDelimiter(FHeaderName) != EndsWithDelimiter(name) || name == FileName())
+  if (EndsWithDelimiter(HeaderName()) != EndsWithDelimiter(name) || name == NameRef())
     return ZM_ERROR(zmmZMIRec, zmsCannotChangePath);
   return ReEncodeTo(name, FileComment());
 }
@@ -758,8 +767,7 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
   if (sComment.size() + sName.size() + extra.size() >= 65535)
     return ZM_ERROR(zmmZMIRec, zmsCombinedHeaderLengthTooLarge);
   KeepReadName();
-  FHeaderName = sName;
-  FNameLen = uint16_t(sName.size());
+  StoreName(sName);
   FRare.Assign(TZMRareTexts::rtComment, sComment);
   FCommentLen = uint16_t(sComment.size());
   if (extra != FExtraField.View()) {
@@ -770,7 +778,7 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
     FFlag |= 0x0800;
   else
     FFlag &= ~0x0800;
-  if (!FHeaderName.empty() && FHeaderName.back() == '/')
+  if (!StoredName().empty() && StoredName().back() == '/')
     FStatusBits |= zsbDirOnly;
   else
     FStatusBits &= ~zsbDirOnly;

@@ -111,31 +111,12 @@ class TZMIRec : public TZMDirRec {
   uint16_t FVersionNeeded = 0;
 };
 
-// Bytes or text that most records leave empty (comment, local extra field, a name
-// kept apart from the stored one): one pointer until it holds something.
-class TZMRareText {
- public:
-  TZMRareText() = default;
-  TZMRareText(const TZMRareText&) = delete;
-  TZMRareText& operator=(const TZMRareText&) = delete;
-
-  const std::string& Get() const { return FText ? *FText : EmptyText(); }
-  void Assign(std::string v);
-  void Clear() { FText.reset(); }
-  bool Empty() const { return !FText || FText->empty(); }
-  size_t Size() const { return FText ? FText->size() : 0; }
-  static const std::string& EmptyText();
-
- private:
-  std::unique_ptr<std::string> FText;
-};
-
 // The texts a listed record seldom has (its comment, the local extra field built for
-// writing, a read name kept apart from the stored one): one pointer for all three
-// until one of them holds something.
+// writing, a read name kept apart from the stored one, a decoded name that differs from
+// the stored one): one pointer for all of them until one holds something.
 class TZMRareTexts {
  public:
-  enum TKind { rtComment, rtLocalExtra, rtReadName, rtCount };
+  enum TKind { rtComment, rtLocalExtra, rtReadName, rtDecodedName, rtCount };
   TZMRareTexts() = default;
   TZMRareTexts(const TZMRareTexts&) = delete;
   TZMRareTexts& operator=(const TZMRareTexts&) = delete;
@@ -145,6 +126,7 @@ class TZMRareTexts {
   void Clear(TKind k) { Assign(k, std::string()); }
   bool Empty(TKind k) const { return Get(k).empty(); }
   size_t Size(TKind k) const { return Get(k).size(); }
+  static const std::string& EmptyText();
 
  private:
   std::unique_ptr<std::string[]> FTexts;  // rtCount texts, or none while all are empty
@@ -171,6 +153,7 @@ class TZMPackedBytes {
 class TZMZRec : public TZMIRec {
  public:
   explicit TZMZRec(TZMCentral* owner);
+  ~TZMZRec() override;
   TZMZRec(const TZMZRec&) = delete;
   TZMZRec& operator=(const TZMZRec&) = delete;
 
@@ -196,18 +179,21 @@ class TZMZRec : public TZMIRec {
   std::string FileName() const override;
   uint16_t FileNameLength() const override { return FNameLen; }
   uint16_t Flag() const override { return FFlag; }
-  std::string HeaderName() const override { return FHeaderName; }
+  std::string HeaderName() const override { return std::string(StoredName()); }
   uint16_t VersionMadeBy() const override { return FVersionMadeBy; }
   const std::string& HeaderComment() const { return FRare.Get(TZMRareTexts::rtComment); }
-  const std::string& ReadName() const {
-    return FReadIsHeader ? FHeaderName : FRare.Get(TZMRareTexts::rtReadName);
+  // The stored name's bytes, without a copy; valid until the stored name changes.
+  std::string_view StoredName() const { return {FNameData ? FNameData : "", FNameLen}; }
+  // The name the entry was read with (kept when the stored name changed since).
+  std::string_view ReadName() const {
+    return FReadIsHeader ? StoredName() : std::string_view(FRare.Get(TZMRareTexts::rtReadName));
   }
   const std::string& LocalExtra() const { return FRare.Get(TZMRareTexts::rtLocalExtra); }
   // NameHashUpper of FileName, computed on first use.
   uint32_t Hash() const;
   // The decoded name as FileName gives it, without a copy; valid until the record's
   // name or cache changes.
-  const std::string& NameRef() const;
+  std::string_view NameRef() const;
 
   // ---- editing ----
   int32_t SetExtFileAttrib(uint32_t value) override;
@@ -236,10 +222,10 @@ class TZMZRec : public TZMIRec {
   void ClearCache();
   void SetVersions(bool needsZip64);
   void BuildLocalExtra();
-  int LocalHeaderSize() const { return 30 + int(FHeaderName.size()) + int(LocalExtra().size()); }
+  int LocalHeaderSize() const { return 30 + int(FNameLen) + int(LocalExtra().size()); }
   // Bytes of the central header as last written (fixed part, name, extra, comment).
   int CentralHeaderSize() const {
-    return 46 + int(FHeaderName.size()) + int(FExtraField.Size()) + int(HeaderComment().size());
+    return 46 + int(FNameLen) + int(FExtraField.Size()) + int(HeaderComment().size());
   }
   // The 46-byte header and its variable fields as written by WriteCentral.
   std::string CentralBytes();
@@ -279,6 +265,12 @@ class TZMZRec : public TZMIRec {
   bool StoredNameIsDecoded() const;
   // The stored name changes: a read name shared with it is kept apart first.
   void KeepReadName();
+  // Sets the stored name (at most 65535 bytes) and FNameLen. A loaded record keeps the
+  // bytes in the record block it was cut from when fromBlock is set and the block has
+  // room; otherwise they are the record's own.
+  void StoreName(std::string_view v, bool fromBlock = false);
+  // The current record block of the owner when this record was cut from it, else null.
+  TZMRecordBlock* HomeBlock() const;
   void SetReadNameToStored();
 
   // Each allocation starts with the block it came from (null: the heap), in as many
@@ -287,17 +279,19 @@ class TZMZRec : public TZMIRec {
 
   // Ordered for packing: the first two fill the end of the numeric part. A decoded or
   // read name equal to the stored one is not kept twice: FNameIsHeader and
-  // FReadIsHeader point at FHeaderName instead.
+  // FReadIsHeader point at the stored name instead. The stored name is FNameLen bytes
+  // at FNameData, owned by the record when FNameOwned (else by its record block).
   uint16_t FCommentLen = 0;
   uint16_t FNameLen = 0;
-  std::string FHeaderName;
+  const char* FNameData = nullptr;
   TZMPackedBytes FExtraField;
   TZMCentral* FOwner;
-  mutable TZMRareText FCachedName;
-  TZMRareTexts FRare;
+  // Mutable for the decoded name, which is kept on first use.
+  mutable TZMRareTexts FRare;
   uint16_t FFlag = 0;
   uint16_t FVersionMadeBy = 0;
   mutable bool FNameCached = false;
   mutable bool FNameIsHeader = false;
   bool FReadIsHeader = true;
+  bool FNameOwned = false;
 };

@@ -370,13 +370,13 @@ std::u16string ConvertSlashesWide(const std::u16string& path, int direction) {
   return r;
 }
 
-bool EndsWithDelimiter(const std::string& s) {
+bool EndsWithDelimiter(std::string_view s) {
   return zm::EndsWithChar(s, '\\', ModeCodePage()) || zm::EndsWithChar(s, '/', ModeCodePage());
 }
 
 bool HasNoWildcards(const std::string& s) { return s.find_first_of("*?|") == std::string::npos; }
 
-bool HasNonPlainChars(const std::string& s) { return zm::HasNonPlainBytes(s); }
+bool HasNonPlainChars(std::string_view s) { return zm::HasNonPlainBytes(s); }
 
 int LastIndexOf(const std::string& s, char ch, int limit) {
   int p = std::min<int64_t>(int64_t(limit) - 1, int64_t(s.size()));

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "PlatFile.h"
@@ -97,11 +98,11 @@ std::u16string ConvertSlashesWide(const std::u16string& path, int direction);
 // Both '\\' and '/' become the platform's delimiter (PathDelim).
 std::string WithPlatformSeparators(std::string name);
 // Last character is '\' or '/'.
-bool EndsWithDelimiter(const std::string& s);
+bool EndsWithDelimiter(std::string_view s);
 // No '*', '?' or '|'.
 bool HasNoWildcards(const std::string& s);
 // Any byte above 126 or below 31.
-bool HasNonPlainChars(const std::string& s);
+bool HasNonPlainChars(std::string_view s);
 // Last 1-based position p < limit holding ch; 0 when none.
 int LastIndexOf(const std::string& s, char ch, int limit);
 // value is among list[0..highIndex].

@@ -52,6 +52,15 @@ TEST(ZMRecordBlock, SlotsAreCutInOrderUntilTheBlockIsFull) {
   EXPECT_EQ(b->Take(1), nullptr);
   b->Give();
   b->Give();
+  // The byte area behind the slots hands out what it holds, then nothing.
+  THeld w(TZMRecordBlock::Create(16, 1, 10));
+  ASSERT_TRUE(w);
+  char* first = w->TakeBytes(6);
+  char* second = w->TakeBytes(4);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(second - first, 6);
+  EXPECT_EQ(w->TakeBytes(1), nullptr);
+  EXPECT_FALSE(w->Holds(first));
 }
 
 TEST(ZMRecordBlock, LargeBlocksComeFromBulkMemoryAndAreWritable) {
@@ -132,7 +141,15 @@ TEST_F(ZMCentralStore, LoadedRecordsShareOneBlockAndReadBack) {
     EXPECT_TRUE(block->Holds(rec)) << i;
     EXPECT_EQ(rec->HeaderName(), layout.Entries[size_t(i)].Name);
     EXPECT_EQ(rec->UncompressedSize(), int64_t(layout.Entries[size_t(i)].Data.size()));
+    // The stored names lie side by side in the block's byte area.
+    if (i + 1 < n)
+      EXPECT_EQ(f.Reader->Items(i + 1)->StoredName().data(),
+                rec->StoredName().data() + rec->FileNameLength());
   }
+  // A new name is the record's own; its neighbour's name is untouched.
+  f.Reader->Items(97)->SetHeaderName("renamed/entry.txt");
+  EXPECT_EQ(f.Reader->Items(97)->HeaderName(), "renamed/entry.txt");
+  EXPECT_EQ(f.Reader->Items(98)->HeaderName(), layout.Entries[98].Name);
   int index = -1;
   const TZMZRec* hit = f.Reader->FindName("FOLDER3/entry1200.TXT", index, false);
   ASSERT_TRUE(hit);
