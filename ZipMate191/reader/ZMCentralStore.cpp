@@ -23,7 +23,8 @@ TZMRecordBlock* TZMRecordBlock::Create(size_t slotSize, size_t count, size_t byt
   b->FMemSize = bytes;
   b->FSlotSize = slotSize;
   b->FSlots = count;
-  b->FByteRoom = byteRoom;
+  b->FBytesNext = reinterpret_cast<char*>(b->FMem + slotSize * count);
+  b->FBytesEnd = b->FBytesNext + byteRoom;
   return b;
 }
 
@@ -43,9 +44,9 @@ void* TZMRecordBlock::Take(size_t size) {
 }
 
 char* TZMRecordBlock::TakeBytes(size_t n) {
-  if (n > FByteRoom - FBytesUsed) return nullptr;
-  char* p = reinterpret_cast<char*>(FMem + FSlots * FSlotSize + FBytesUsed);
-  FBytesUsed += n;
+  if (n > size_t(FBytesEnd - FBytesNext)) return nullptr;
+  char* p = FBytesNext;
+  FBytesNext += n;
   return p;
 }
 

@@ -35,7 +35,6 @@ class TZMRecordBlock {
   size_t Slots() const { return FSlots; }
   size_t Used() const { return FUsed; }
   size_t Live() const { return FLive; }
-  size_t BytesLeft() const { return FByteRoom - FBytesUsed; }
   bool Bulk() const { return FBulk; }
   // True when p lies inside this block's slots.
   bool Holds(const void* p) const;
@@ -51,8 +50,8 @@ class TZMRecordBlock {
   size_t FSlots = 0;
   size_t FUsed = 0;
   size_t FLive = 0;
-  size_t FByteRoom = 0;
-  size_t FBytesUsed = 0;
+  char* FBytesNext = nullptr;  // the unused part of the byte area
+  char* FBytesEnd = nullptr;
   bool FBulk = false;
   bool FHeld = true;
 };
