@@ -26,8 +26,9 @@ const nettle_cipher* CipherFor(unsigned strength) {
 }  // namespace
 
 void Wipe(void* p, size_t n) {
-  volatile uint8_t* b = static_cast<volatile uint8_t*>(p);
-  while (n--) *b++ = 0;
+  std::memset(p, 0, n);
+  // The compiler may not drop the stores as dead: the barrier says the memory is used.
+  __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
 TDZAesCipher::~TDZAesCipher() {

@@ -433,8 +433,8 @@ bool TDZExtractor::MakeFolders(const std::string& base, const std::vector<std::s
   return true;
 }
 
-bool TDZExtractor::OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& crypt, TDZAesCipher& aes,
-                              TDZCipher*& cipher) {
+bool TDZExtractor::OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& crypt,
+                              std::unique_ptr<TDZAesCipher>& aes, TDZCipher*& cipher) {
   if (en.IsAes()) {
     // The salt and the password verifier.
     uint8_t header[16 + TDZAesCipher::kVerifierSize];
@@ -442,12 +442,15 @@ bool TDZExtractor::OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& cryp
       Fail(en, skReadError, deReadFile, "");
       return false;
     }
-    cipher = &aes;
+    // Made only for the entries that need it: the cipher holds several KiB of state,
+    // all of which is wiped when it goes.
+    aes = std::make_unique<TDZAesCipher>();
+    cipher = aes.get();
     return ObtainPassword(en, [&](const std::string& pwd) {
       uint8_t keys[TDZAesCipher::kKeysSize];
       const bool ok = FKeysAhead && FKeysAhead->Take(ordinal, en.Aes, pwd, header, keys)
-                          ? aes.InitWithKeys(en.Aes, keys, header)
-                          : aes.Init(en.Aes, pwd, header);
+                          ? aes->InitWithKeys(en.Aes, keys, header)
+                          : aes->Init(en.Aes, pwd, header);
       Wipe(keys, sizeof keys);
       if (ok && ordinal + 1 >= FKeysAheadEnd) StartKeysAhead(ordinal, pwd);
       return ok;
@@ -845,7 +848,7 @@ bool TDZExtractor::ProcessEntry(size_t index, size_t ordinal, int pipe) {
   if (pipe >= 0 && !OpenStream(en, pipe, out)) return false;
 
   TDZCrypt crypt;
-  TDZAesCipher aes;
+  std::unique_ptr<TDZAesCipher> aes;
   TDZCipher* cipher = nullptr;
   if (en.Encrypted() && !OpenCipher(en, ordinal, crypt, aes, cipher)) return false;
 

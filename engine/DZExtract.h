@@ -70,7 +70,8 @@ class TDZExtractor {
                    std::string& path, const std::string& display);
   // Sets up the decryption of an encrypted entry (traditional or AES) in crypt or aes
   // and points cipher at it; false after a reported failure.
-  bool OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& crypt, TDZAesCipher& aes, TDZCipher*& cipher);
+  bool OpenCipher(const TDZEntry& en, size_t ordinal, TDZCrypt& crypt, std::unique_ptr<TDZAesCipher>& aes,
+                  TDZCipher*& cipher);
   // Starts deriving the keys of the next AES entries after ordinal, with the password
   // that opened the entry there, on a thread of their own.
   void StartKeysAhead(size_t ordinal, const std::string& password);
