@@ -26,6 +26,38 @@ class TSourceBytes final : public zm::TArchiveBytes {
   TDZSource& FSrc;
 };
 
+// Reads the entries' local headers. Entries mostly follow each other in the file as in
+// the directory, so when the next header lies close ahead, one read takes the bytes up
+// to it and beyond and serves the headers of many small entries.
+class THeaderWindow {
+ public:
+  static constexpr size_t kWindow = 64 * 1024;
+  explicit THeaderWindow(TDZSource& src) : FSrc(src) {}
+
+  // The n bytes at off; next is where the following entry's header starts.
+  bool Read(uint64_t off, uint8_t* dst, size_t n, uint64_t next) {
+    if (off >= FStart && off - FStart <= FLen && n <= FLen - (off - FStart)) {
+      std::memcpy(dst, FBuf.get() + (off - FStart), n);
+      return true;
+    }
+    if (next <= off || next - off > kWindow - n || off > FSrc.Size()) return FSrc.ReadAt(off, dst, n);
+    if (!FBuf) FBuf = std::make_unique_for_overwrite<uint8_t[]>(kWindow);
+    const size_t want = size_t(std::min<uint64_t>(kWindow, FSrc.Size() - off));
+    FLen = 0;
+    if (want < n || !FSrc.ReadAt(off, FBuf.get(), want)) return false;
+    FStart = off;
+    FLen = want;
+    std::memcpy(dst, FBuf.get(), n);
+    return true;
+  }
+
+ private:
+  TDZSource& FSrc;
+  std::unique_ptr<uint8_t[]> FBuf;
+  uint64_t FStart = 0;
+  size_t FLen = 0;  // bytes of the window from FStart
+};
+
 }  // namespace
 
 std::string EntryName(std::string_view raw, std::string_view extra, uint16_t flags, uint16_t versionMadeBy,
@@ -226,11 +258,14 @@ void TDZArchive::CheckRanges(TDZSource& src) {
   // Local headers first: where does each entry's data start and end?
   std::vector<size_t> order(FEntries.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  for (TDZEntry& en : FEntries) {
+  THeaderWindow headers(src);
+  for (size_t k = 0; k < FEntries.size(); ++k) {
+    TDZEntry& en = FEntries[k];
     using L = zm::layout::TLocalHeader;
     uint8_t lh[L::FixedSize];
+    const uint64_t next = k + 1 < FEntries.size() ? FEntries[k + 1].LocalOffset : 0;
     if (en.LocalOffset > FCenStart || FCenStart - en.LocalOffset < L::FixedSize ||
-        !src.ReadAt(en.LocalOffset, lh, L::FixedSize)) {
+        !headers.Read(en.LocalOffset, lh, L::FixedSize, next)) {
       en.RangeError = deUnexpectedEnd;
       continue;
     }
