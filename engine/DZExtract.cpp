@@ -363,6 +363,7 @@ int TDZExtractor::Prepare() {
 void TDZExtractor::Select(std::vector<size_t>& chosen) {
   auto& entries = FArchive.Entries();
   FStreamOf.assign(entries.size(), -1);
+  chosen.reserve(entries.size());
   // Names are compared only when something is to be matched.
   const bool matching = !FExcludes.empty() || !FPipes.empty() || !FSpecs.empty();
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -891,6 +892,7 @@ int TDZExtractor::Run() {
     const bool files = !FTest && UnnamedFilesWork();
     const bool useExtraTime = (FHost.Cmd().Options & DZ_OPT_NTFS) != 0;
     std::vector<TDZAheadJob> jobs;
+    jobs.reserve(chosen.size());
     for (size_t k = 0; k < chosen.size(); ++k) {
       const TDZEntry& en = FArchive.Entries()[chosen[k]];
       const bool piped = FStreamOf[chosen[k]] >= 0;
