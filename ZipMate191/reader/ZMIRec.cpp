@@ -82,17 +82,22 @@ const std::string& TZMRareTexts::EmptyText() {
   return kEmpty;
 }
 
-const std::string& TZMRareTexts::Get(TKind k) const { return FTexts ? FTexts[k] : EmptyText(); }
+const std::string& TZMRareTexts::Get(TKind k) const {
+  for (const TNode* n = FFirst.get(); n; n = n->Next.get())
+    if (n->Kind == k) return n->Text;
+  return EmptyText();
+}
 
 void TZMRareTexts::Assign(TKind k, std::string v) {
-  if (!FTexts) {
-    if (v.empty()) return;
-    FTexts = std::make_unique<std::string[]>(rtCount);
+  std::unique_ptr<TNode>* at = &FFirst;
+  while (*at && (*at)->Kind != k) at = &(*at)->Next;
+  if (v.empty()) {
+    if (*at) *at = std::move((*at)->Next);
+  } else if (*at) {
+    (*at)->Text = std::move(v);
+  } else {
+    *at = std::make_unique<TNode>(TNode{k, std::move(v), nullptr});
   }
-  FTexts[k] = std::move(v);
-  for (int i = 0; i < rtCount; ++i)
-    if (!FTexts[i].empty()) return;
-  FTexts.reset();
 }
 
 // ---------------------------------------------------------------- TZMPackedBytes

@@ -113,7 +113,8 @@ class TZMIRec : public TZMDirRec {
 
 // The texts a listed record seldom has (its comment, the local extra field built for
 // writing, a read name kept apart from the stored one, a decoded name that differs from
-// the stored one): one pointer for all of them until one holds something.
+// the stored one): one pointer for all of them, and one node for each that holds
+// something.
 class TZMRareTexts {
  public:
   enum TKind { rtComment, rtLocalExtra, rtReadName, rtDecodedName, rtCount };
@@ -129,7 +130,12 @@ class TZMRareTexts {
   static const std::string& EmptyText();
 
  private:
-  std::unique_ptr<std::string[]> FTexts;  // rtCount texts, or none while all are empty
+  struct TNode {
+    TKind Kind;
+    std::string Text;  // never empty
+    std::unique_ptr<TNode> Next;
+  };
+  std::unique_ptr<TNode> FFirst;
 };
 
 // Bytes kept in one allocation with their length in front (the extra field): one
