@@ -720,7 +720,7 @@ int32_t TZMZRec::SetFileName(const std::string& text) {
   std::string name;
   int32_t r = CheckedName(text, name);
   if (r < 0) return r;
-  if (EndsWithDelimiter(HeaderName()) != EndsWithDelimiter(name) || name == NameRef())
+  if (EndsWithDelimiter(StoredName()) != EndsWithDelimiter(name) || name == NameRef())
     return ZM_ERROR(zmmZMIRec, zmsCannotChangePath);
   return ReEncodeTo(name, FileComment());
 }
