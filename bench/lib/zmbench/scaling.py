@@ -241,19 +241,30 @@ def entry_tables(results):
     return lines
 
 
+# Peak memory our listing and testing of the largest archives may take.
+MEMORY_BOUNDS_MIB = {"Listing": ("zmtool list", 100.0), "Testing": ("zmtool test", 150.0)}
+
+
 def listing_rows(results):
-    """Our listing of the largest archives against unzip -Z1, held against the listing target."""
+    """Our listing of the largest archives against unzip -Z1, held against the listing target,
+    and the peak memory of our listing and testing against their bounds (the ratio is our
+    figure over the bound)."""
     rows = []
     for (op, layout), per_n in results.items():
-        if op != "Listing":
-            continue
         n = max(per_n)
-        ours, peer = per_n[n].get("zmtool list"), per_n[n].get("unzip -Z1")
-        if peer is None:
+        data = f"{n:,} empty entries, {layout} ({LAYOUTS[layout][1]})"
+        tool, bound = MEMORY_BOUNDS_MIB[op]
+        ours = per_n[n].get(tool)
+        if ours is not None:
+            ratio = None if isinstance(ours, str) else ours[1] / bound
+            rows.append(report.Row(f"Peak memory of {op.lower()}", data, _cell(ours), "bound",
+                                   f"{bound:.1f} MiB", ratio, report.TARGETS["memory/bound"]))
+        peer = per_n[n].get("unzip -Z1")
+        if op != "Listing" or peer is None:
             continue
         ratio = peer[0] / ours[0] if not isinstance(ours, str) and not isinstance(peer, str) and ours[0] else None
-        rows.append(report.Row("Listing", f"{n:,} empty entries, {layout} ({LAYOUTS[layout][1]})", _cell(ours),
-                               "unzip -Z1", _cell(peer), ratio, report.TARGETS["listing/unzip"]))
+        rows.append(report.Row("Listing", data, _cell(ours), "unzip -Z1", _cell(peer), ratio,
+                               report.TARGETS["listing/unzip"]))
     return rows
 
 
