@@ -230,9 +230,7 @@ TEST(DZDecodeAhead, DamagedEntriesAreReportedByTheirOwnName) {
   };
   EXPECT_EQ(h.Exec(), 8);
   EXPECT_EQ(crcAsked, std::vector<std::string>{"e3.txt"});
-  std::map<std::string, int> skipped;
-  for (const TSkip& s : h.Skips) skipped[s.Name] = s.Type;
-  EXPECT_EQ(skipped,
+  EXPECT_EQ(h.SkipTypes(),
             (std::map<std::string, int>{{"e3.txt", 8}, {"e6.txt", 17}, {"e8.txt", 17}, {"e10.txt", 7}}));
   const auto tree = Tree(dir / "out");
   EXPECT_EQ(tree.size(), 8u);
@@ -251,12 +249,7 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
   {
     THarness h;
     h.SetUpExtract((dir / "t.zip").string(), dir / "in");
-    int items = 0, steps = 0;
-    h.OnProgress = [&](int action, int64_t size) {
-      if (action == DZ_CB_ITEM && size >= 0) ++items;
-      if (action == DZ_CB_STEP && items == 3 && ++steps == 3) TEngine::Main().Abort(h.Key);
-      return 0;
-    };
+    h.OnProgress = TAbortAt{h, 3, 3};
     EXPECT_LT(h.Exec(), 0);
     const auto tree = Tree(dir / "in");
     EXPECT_EQ(tree, (std::map<std::string, std::string>{{"big0.txt", entries[0].Data},
@@ -428,9 +421,7 @@ TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
   for (const bool test : {true, false}) {
     SCOPED_TRACE(test ? "testing" : "extracting");
     THarness h;
-    h.Archive = (dir / "t.zip").string();
-    h.Base = (dir / "out").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract((dir / "t.zip").string(), dir / "out");
     if (test) h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
     TItemCheck check;
     const long before = Threads();
@@ -444,9 +435,7 @@ TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
     EXPECT_EQ(h.Items, names);
     EXPECT_TRUE(check.Problems.empty()) << check.Problems.front();
     EXPECT_EQ(check.Threads, std::set<std::thread::id>{std::this_thread::get_id()});
-    std::map<std::string, int> skipped;
-    for (const TSkip& sk : h.Skips) skipped[sk.Name] = sk.Type;
-    EXPECT_EQ(skipped, (std::map<std::string, int>{{"m17.txt", 8}, {"m41.txt", 7}}));
+    EXPECT_EQ(h.SkipTypes(), (std::map<std::string, int>{{"m17.txt", 8}, {"m41.txt", 7}}));
     if (before > 0) {
       EXPECT_EQ(most - before, DecodingThreads());
     }
@@ -465,13 +454,11 @@ TEST(DZDecodeAhead, CancelWhileSeveralThreadsTest) {
   THarness h;
   h.Archive = (dir / "t.zip").string();
   h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
-  int items = 0, steps = 0;
+  TAbortAt stop{h, 5, 2};
   long most = before;
   h.OnProgress = [&](int action, int64_t size) {
     most = std::max(most, Threads());
-    if (action == DZ_CB_ITEM && size >= 0) ++items;
-    if (action == DZ_CB_STEP && items == 5 && ++steps == 2) TEngine::Main().Abort(h.Key);
-    return 0;
+    return stop(action, size);
   };
   EXPECT_LT(h.Exec(), 0);
   if (before > 0) {
