@@ -4,6 +4,7 @@
 // open handle is left behind.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <set>
 #include <thread>
@@ -81,6 +82,27 @@ long DecodingThreads() {
   const unsigned n = plat::UsableProcessors();
   return n > 1 ? long(std::min(n, 8u)) : 0;
 }
+
+// The process's threads before a run and the most seen during it, counted in each
+// progress callback before the handler answers.
+struct TThreadPeak {
+  long Before = Threads();
+  long Most = Before;
+  // A progress handler that counts, then answers as handler (kept by reference) does.
+  template <class F>
+  std::function<int(int, int64_t)> Around(F& handler) {
+    return [this, &handler](int action, int64_t size) {
+      Most = std::max(Most, Threads());
+      return handler(action, size);
+    };
+  }
+  // Where threads can be counted: the run added as many as the engine decodes with.
+  void ExpectDecodingThreads() const {
+    if (Before > 0) {
+      EXPECT_EQ(Most - Before, DecodingThreads());
+    }
+  }
+};
 
 // Follows the progress callbacks: every item ends before the next begins, and its
 // steps add up to its size.
@@ -424,21 +446,15 @@ TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
     h.SetUpExtract((dir / "t.zip").string(), dir / "out");
     if (test) h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
     TItemCheck check;
-    const long before = Threads();
-    long most = before;
-    h.OnProgress = [&](int action, int64_t size) {
-      most = std::max(most, Threads());
-      return check(action, size);
-    };
+    TThreadPeak peak;
+    h.OnProgress = peak.Around(check);
     h.OnCrc = [](const std::string&, uint32_t, uint32_t) { return 3; };
     EXPECT_EQ(h.Exec(), 88) << h.AllMessages();
     EXPECT_EQ(h.Items, names);
     EXPECT_TRUE(check.Problems.empty()) << check.Problems.front();
     EXPECT_EQ(check.Threads, std::set<std::thread::id>{std::this_thread::get_id()});
     EXPECT_EQ(h.SkipTypes(), (std::map<std::string, int>{{"m17.txt", 8}, {"m41.txt", 7}}));
-    if (before > 0) {
-      EXPECT_EQ(most - before, DecodingThreads());
-    }
+    peak.ExpectDecodingThreads();
     EXPECT_EQ(Tree(dir / "out"), test ? decltype(expected){} : expected);
     EXPECT_TRUE(Leftovers(dir / "out").empty());
   }
@@ -450,21 +466,15 @@ TEST(DZDecodeAhead, CancelWhileSeveralThreadsTest) {
   const fs::path dir = FreshDir("ahead_threads_cancel");
   const std::vector<TEntrySpec> entries = TextEntries("c", 40, 600000, 50);
   WriteFile(dir / "t.zip", BuildZip(entries));
-  const long before = Threads();
+  TThreadPeak peak;
   THarness h;
   h.Archive = (dir / "t.zip").string();
   h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
   TAbortAt stop{h, 5, 2};
-  long most = before;
-  h.OnProgress = [&](int action, int64_t size) {
-    most = std::max(most, Threads());
-    return stop(action, size);
-  };
+  h.OnProgress = peak.Around(stop);
   EXPECT_LT(h.Exec(), 0);
-  if (before > 0) {
-    EXPECT_EQ(most - before, DecodingThreads());
-  }
+  peak.ExpectDecodingThreads();
   EXPECT_EQ(h.Items.size(), 5u);
   EXPECT_TRUE(h.Skips.empty());
-  EXPECT_EQ(Threads(), before);
+  EXPECT_EQ(Threads(), peak.Before);
 }
