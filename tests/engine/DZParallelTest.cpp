@@ -32,12 +32,21 @@ std::string Text(size_t n, unsigned seed) {
   return s;
 }
 
-// count entries named prefix0.txt, prefix1.txt ... of size bytes of text each (seed + i).
-std::vector<TEntrySpec> TextEntries(const std::string& prefix, int count, size_t size, unsigned seed) {
-  std::vector<TEntrySpec> entries;
-  for (int i = 0; i < count; ++i)
-    entries.push_back({.Name = prefix + std::to_string(i) + ".txt", .Data = Text(size, seed + unsigned(i))});
+// count entries named prefix0.txt, prefix1.txt ..., each then filled by fill(i, entry).
+template <class F>
+std::vector<TEntrySpec> NumberedEntries(const std::string& prefix, int count, F fill) {
+  std::vector<TEntrySpec> entries(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    entries[size_t(i)].Name = prefix + std::to_string(i) + ".txt";
+    fill(i, entries[size_t(i)]);
+  }
   return entries;
+}
+
+// count numbered entries of size bytes of text each (seed + i).
+std::vector<TEntrySpec> TextEntries(const std::string& prefix, int count, size_t size, unsigned seed) {
+  return NumberedEntries(prefix, count,
+                         [&](int i, TEntrySpec& e) { e.Data = Text(size, seed + unsigned(i)); });
 }
 
 // Files below root whose names mark them as the engine's temporary files.
@@ -305,18 +314,14 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
 
 TEST(DZDecodeAhead, ReplacedFilesGetNewDataAndTheEntryTime) {
   const fs::path dir = FreshDir("ahead_replace");
-  std::vector<TEntrySpec> entries;
   // Small and large entries, stored and deflated; the encrypted one is written by the
   // calling thread alone, and its time is the one every other file must get.
-  for (int i = 0; i < 40; ++i) {
-    TEntrySpec e;
-    e.Name = "r" + std::to_string(i) + ".txt";
+  const std::vector<TEntrySpec> entries = NumberedEntries("r", 40, [](int i, TEntrySpec& e) {
     e.Data = i % 10 == 3 ? Text(2000000 + size_t(i), unsigned(i)) : Text(size_t(i * 97 % 5000), unsigned(i));
     e.Method = i % 4 == 0 ? 0 : 8;
     e.DosTime = 0x5A2B6000;
     if (i == 20) e.Password = "secret";
-    entries.push_back(e);
-  }
+  });
   WriteFile(dir / "t.zip", BuildZip(entries));
   const fs::path out = dir / "out";
   fs::create_directories(out);
@@ -410,10 +415,7 @@ TEST(DZDecodeAhead, WriteFailureSkipsOnlyItsEntry) {
 // when extracting.
 TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
   const fs::path dir = FreshDir("ahead_threads");
-  std::vector<TEntrySpec> entries;
-  for (int i = 0; i < 90; ++i) {
-    TEntrySpec e;
-    e.Name = "m" + std::to_string(i) + ".txt";
+  std::vector<TEntrySpec> entries = NumberedEntries("m", 90, [](int i, TEntrySpec& e) {
     const size_t size = i % 9 == 4 ? 1200000 + size_t(i) * 1000
                         : i % 3    ? 20000 + size_t(i * 2777 % 180000)
                                    : size_t(i * 31 % 4000);
@@ -426,8 +428,7 @@ TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
       e = {.Name = e.Name, .Data = e.Data, .Method = 93, .Packed = PackZstd(e.Data)};
     else if (i % 13 == 6)
       e = {.Name = e.Name, .Data = e.Data, .Method = 12, .Packed = PackBzip2(e.Data)};
-    entries.push_back(e);
-  }
+  });
   entries[17].CrcOverride = 1;
   std::vector<uint64_t> offsets;
   std::string zip = BuildZip(entries, &offsets);
