@@ -6,8 +6,35 @@ namespace zm {
 
 namespace {
 
-constexpr uint16_t kMarker16 = 0xFFFF;
-constexpr uint32_t kMarker32 = 0xFFFFFFFFu;
+// Calls fn with the six directory values of the records, field by field: both end
+// records and the values taken from them hold the same six, in the same order, each
+// in its own width.
+template <class Fn, class... TRecord>
+void EachDirectoryValue(Fn fn, TRecord&... r) {
+  fn(r.ThisDisk...);
+  fn(r.CentralDisk...);
+  fn(r.EntriesHere...);
+  fn(r.Entries...);
+  fn(r.CentralSize...);
+  fn(r.CentralOffset...);
+}
+
+// Whether an end record's value is the Zip64 marker: all bits of its width set.
+template <class T>
+bool IsMarker(T v) {
+  return v == T(~T(0));
+}
+
+// Reads a field as wide as its type.
+template <class T>
+void ReadField(TLECursor& c, T& v) {
+  if constexpr (sizeof(T) == 2)
+    v = c.U16();
+  else if constexpr (sizeof(T) == 4)
+    v = c.U32();
+  else
+    v = c.U64();
+}
 
 bool SignatureAt(TArchiveBytes& src, uint64_t pos, uint32_t sig, bool* readable = nullptr) {
   uint8_t b[4];
@@ -25,32 +52,23 @@ bool ReadZip64At(TArchiveBytes& src, uint64_t pos, TZip64EndRecord& rec, bool& r
   rec.RestSize = c.U64();
   rec.MadeBy = c.U16();
   rec.Needed = c.U16();
-  rec.ThisDisk = c.U32();
-  rec.CentralDisk = c.U32();
-  rec.EntriesHere = c.U64();
-  rec.Entries = c.U64();
-  rec.CentralSize = c.U64();
-  rec.CentralOffset = c.U64();
+  EachDirectoryValue([&c](auto& v) { ReadField(c, v); }, rec);
   return c.Ok();
 }
 
 }  // namespace
 
 bool TEndRecord::HasZip64Marker() const {
-  return ThisDisk == kMarker16 || CentralDisk == kMarker16 || EntriesHere == kMarker16 ||
-         Entries == kMarker16 || CentralSize == kMarker32 || CentralOffset == kMarker32;
+  bool marked = false;
+  EachDirectoryValue([&marked](auto v) { marked = marked || IsMarker(v); }, *this);
+  return marked;
 }
 
 TEndRecord ParseEndRecord(const uint8_t* rec) {
   TEndRecord e;
   TLECursor c(rec, layout::TEndOfCentral::FixedSize);
   c.Seek(layout::TEndOfCentral::ThisDisk);
-  e.ThisDisk = c.U16();
-  e.CentralDisk = c.U16();
-  e.EntriesHere = c.U16();
-  e.Entries = c.U16();
-  e.CentralSize = c.U32();
-  e.CentralOffset = c.U32();
+  EachDirectoryValue([&c](auto& v) { ReadField(c, v); }, e);
   e.CommentLength = c.U16();
   return e;
 }
@@ -58,8 +76,8 @@ TEndRecord ParseEndRecord(const uint8_t* rec) {
 bool EndRecordPlausible(const uint8_t* rec, uint64_t pos, uint64_t fileSize) {
   if (pos > fileSize || fileSize - pos < kTrailerEndSize) return false;
   const TEndRecord e = ParseEndRecord(rec);
-  const bool sizeFits = e.CentralSize == kMarker32 || e.CentralSize <= pos;
-  const bool offsetFits = e.CentralOffset == kMarker32 || e.CentralOffset <= pos;
+  const bool sizeFits = IsMarker(e.CentralSize) || e.CentralSize <= pos;
+  const bool offsetFits = IsMarker(e.CentralOffset) || e.CentralOffset <= pos;
   return sizeFits || offsetFits;
 }
 
@@ -96,24 +114,15 @@ TZip64Find FindZip64EndRecord(TArchiveBytes& src, uint64_t endPos, uint64_t offs
 
 TDirectoryFields DirectoryFields(const TEndRecord& end, const TZip64EndRecord* rec) {
   TDirectoryFields f;
-  f.ThisDisk = end.ThisDisk;
-  f.CentralDisk = end.CentralDisk;
-  f.EntriesHere = end.EntriesHere;
-  f.Entries = end.Entries;
-  f.CentralSize = end.CentralSize;
-  f.CentralOffset = end.CentralOffset;
+  EachDirectoryValue([](auto& field, auto value) { field = value; }, f, end);
   if (!rec) return f;
-  const auto take = [&f](bool marked, auto& field, auto value) {
-    if (!marked) return;
-    field = value;
-    f.FromZip64 = true;
-  };
-  take(end.ThisDisk == kMarker16, f.ThisDisk, rec->ThisDisk);
-  take(end.CentralDisk == kMarker16, f.CentralDisk, rec->CentralDisk);
-  take(end.EntriesHere == kMarker16, f.EntriesHere, rec->EntriesHere);
-  take(end.Entries == kMarker16, f.Entries, rec->Entries);
-  take(end.CentralSize == kMarker32, f.CentralSize, rec->CentralSize);
-  take(end.CentralOffset == kMarker32, f.CentralOffset, rec->CentralOffset);
+  EachDirectoryValue(
+      [&f](auto& field, auto value, auto zip64Value) {
+        if (!IsMarker(value)) return;
+        field = zip64Value;
+        f.FromZip64 = true;
+      },
+      f, end, *rec);
   return f;
 }
 

@@ -10,7 +10,6 @@ class TBzip2Decoder : public TDZBufferedDecoder {
  public:
   int Decode(const TDZEntry&, const TReader& reader, const TSink& sink) override {
     Begin();
-    FInUsed = 0;
     bool first = true;
     // Streams may follow each other (parallel writers concatenate them); after the
     // first one, bytes that do not start a stream end the data, as trailing bytes
@@ -24,7 +23,6 @@ class TBzip2Decoder : public TDZBufferedDecoder {
       for (;;) {
         if (s.S.avail_in == 0) {
           if (!Pull(reader)) return zm::irReadFailed;
-          FInUsed = 0;
           if (FEnd && !first && s.S.total_in_lo32 == 0 && s.S.total_in_hi32 == 0) return zm::irOk;
           s.S.next_in = reinterpret_cast<char*>(FIn.data());
           s.S.avail_in = unsigned(FInLen);
@@ -51,7 +49,6 @@ class TBzip2Decoder : public TDZBufferedDecoder {
     bz_stream S{};
     ~TStream() { BZ2_bzDecompressEnd(&S); }
   };
-  size_t FInUsed = 0;  // of FIn, when a stream ended inside it
 };
 
 }  // namespace

@@ -55,13 +55,11 @@ class TLzmaDecoder : public TDZLiblzmaDecoder {
  public:
   int Decode(const TDZEntry& en, const TReader& reader, const TSink& sink) override {
     Begin();
-    FInUsed = 0;
     uint8_t head[TDZLzmaHeader::kSize];
     for (size_t have = 0; have < sizeof head;) {
       if (FInUsed == FInLen) {
         if (!Pull(reader)) return zm::irReadFailed;
         if (FEnd) return zm::irBadData;
-        FInUsed = 0;
       }
       const size_t k = std::min(sizeof head - have, FInLen - FInUsed);
       std::memcpy(head + have, FIn.data() + FInUsed, k);

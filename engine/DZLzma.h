@@ -38,7 +38,6 @@ class TDZLiblzmaDecoder : public TDZBufferedDecoder {
   int Run(const TReader& reader, const TSink& sink);
 
   lzma_stream FStream = LZMA_STREAM_INIT;
-  size_t FInUsed = 0;
 };
 
 }  // namespace dz

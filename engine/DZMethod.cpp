@@ -17,11 +17,13 @@ void TDZBufferedDecoder::Begin() {
   FIn.Reserve(kInSize);
   FOut.Reserve(kOutSize);
   FInLen = 0;
+  FInUsed = 0;
   FEnd = false;
 }
 
 bool TDZBufferedDecoder::Pull(const TReader& reader) {
   FInLen = 0;
+  FInUsed = 0;
   if (FEnd) return true;
   const ptrdiff_t got = reader(FIn.data(), FIn.size());
   if (got < 0) return false;

@@ -42,15 +42,17 @@ class TDZBufferedDecoder : public TDZMethodDecoder {
   static constexpr size_t kInSize = 64 * 1024;
   static constexpr size_t kOutSize = 256 * 1024;
 
-  // Starts an entry: empties the input and allocates the buffers on first use.
+  // Starts an entry: empties the input (FInLen and FInUsed to 0) and allocates the
+  // buffers on first use.
   void Begin();
-  // Refills the input buffer once it is used up; false when the reader failed. Sets
-  // FEnd when the reader has nothing more.
+  // Refills the input buffer once it is used up (FInUsed back to 0); false when the
+  // reader failed. Sets FEnd when the reader has nothing more.
   bool Pull(const TReader& reader);
   bool Out(const TSink& sink, size_t n) { return n == 0 || sink(FOut.data(), n); }
 
   TDZBuffer FIn, FOut;
-  size_t FInLen = 0;  // bytes in FIn
+  size_t FInLen = 0;   // bytes in FIn
+  size_t FInUsed = 0;  // of them, already taken by the decoder
   bool FEnd = false;
 };
 

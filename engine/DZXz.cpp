@@ -10,7 +10,6 @@ class TXzDecoder : public TDZLiblzmaDecoder {
  public:
   int Decode(const TDZEntry&, const TReader& reader, const TSink& sink) override {
     Begin();
-    FInUsed = 0;
     // Streams may follow each other, as the xz tool writes and reads them; each
     // checks its own integrity value.
     const int setup = ResultOf(lzma_stream_decoder(&FStream, kMethodMemoryLimit, LZMA_CONCATENATED));

@@ -137,14 +137,9 @@ TEST(DZEngineApi, KeyAbortAndCancel) {
 
   // DZ_Abort with the key handed over in action 18, from inside a progress callback.
   THarness h;
-  h.Archive = (dir / "a.zip").string();
-  h.Base = (dir / "out").string();
+  h.SetUpExtract((dir / "a.zip").string(), dir / "out");
   h.Options |= DZ_OPT_OVERWRITE;
-  int steps = 0;
-  h.OnProgress = [&](int action, int64_t) {
-    if (action == DZ_CB_STEP && ++steps == 2) TEngine::Main().Abort(h.Key);
-    return 0;
-  };
+  h.OnProgress = TAbortAt{h, 1, 2};
   EXPECT_EQ(h.Exec(), -2);
   EXPECT_NE(h.Key, 0u);
   EXPECT_EQ(ReadFile(dir / "out" / "big.bin"), "old contents");

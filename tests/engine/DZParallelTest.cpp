@@ -4,6 +4,7 @@
 // open handle is left behind.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <set>
 #include <thread>
@@ -31,12 +32,21 @@ std::string Text(size_t n, unsigned seed) {
   return s;
 }
 
-// count entries named prefix0.txt, prefix1.txt ... of size bytes of text each (seed + i).
-std::vector<TEntrySpec> TextEntries(const std::string& prefix, int count, size_t size, unsigned seed) {
-  std::vector<TEntrySpec> entries;
-  for (int i = 0; i < count; ++i)
-    entries.push_back({.Name = prefix + std::to_string(i) + ".txt", .Data = Text(size, seed + unsigned(i))});
+// count entries named prefix0.txt, prefix1.txt ..., each then filled by fill(i, entry).
+template <class F>
+std::vector<TEntrySpec> NumberedEntries(const std::string& prefix, int count, F fill) {
+  std::vector<TEntrySpec> entries(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    entries[size_t(i)].Name = prefix + std::to_string(i) + ".txt";
+    fill(i, entries[size_t(i)]);
+  }
   return entries;
+}
+
+// count numbered entries of size bytes of text each (seed + i).
+std::vector<TEntrySpec> TextEntries(const std::string& prefix, int count, size_t size, unsigned seed) {
+  return NumberedEntries(prefix, count,
+                         [&](int i, TEntrySpec& e) { e.Data = Text(size, seed + unsigned(i)); });
 }
 
 // Files below root whose names mark them as the engine's temporary files.
@@ -81,6 +91,27 @@ long DecodingThreads() {
   const unsigned n = plat::UsableProcessors();
   return n > 1 ? long(std::min(n, 8u)) : 0;
 }
+
+// The process's threads before a run and the most seen during it, counted in each
+// progress callback before the handler answers.
+struct TThreadPeak {
+  long Before = Threads();
+  long Most = Before;
+  // A progress handler that counts, then answers as handler (kept by reference) does.
+  template <class F>
+  std::function<int(int, int64_t)> Around(F& handler) {
+    return [this, &handler](int action, int64_t size) {
+      Most = std::max(Most, Threads());
+      return handler(action, size);
+    };
+  }
+  // Where threads can be counted: the run added as many as the engine decodes with.
+  void ExpectDecodingThreads() const {
+    if (Before > 0) {
+      EXPECT_EQ(Most - Before, DecodingThreads());
+    }
+  }
+};
 
 // Follows the progress callbacks: every item ends before the next begins, and its
 // steps add up to its size.
@@ -230,9 +261,7 @@ TEST(DZDecodeAhead, DamagedEntriesAreReportedByTheirOwnName) {
   };
   EXPECT_EQ(h.Exec(), 8);
   EXPECT_EQ(crcAsked, std::vector<std::string>{"e3.txt"});
-  std::map<std::string, int> skipped;
-  for (const TSkip& s : h.Skips) skipped[s.Name] = s.Type;
-  EXPECT_EQ(skipped,
+  EXPECT_EQ(h.SkipTypes(),
             (std::map<std::string, int>{{"e3.txt", 8}, {"e6.txt", 17}, {"e8.txt", 17}, {"e10.txt", 7}}));
   const auto tree = Tree(dir / "out");
   EXPECT_EQ(tree.size(), 8u);
@@ -251,12 +280,7 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
   {
     THarness h;
     h.SetUpExtract((dir / "t.zip").string(), dir / "in");
-    int items = 0, steps = 0;
-    h.OnProgress = [&](int action, int64_t size) {
-      if (action == DZ_CB_ITEM && size >= 0) ++items;
-      if (action == DZ_CB_STEP && items == 3 && ++steps == 3) TEngine::Main().Abort(h.Key);
-      return 0;
-    };
+    h.OnProgress = TAbortAt{h, 3, 3};
     EXPECT_LT(h.Exec(), 0);
     const auto tree = Tree(dir / "in");
     EXPECT_EQ(tree, (std::map<std::string, std::string>{{"big0.txt", entries[0].Data},
@@ -290,18 +314,14 @@ TEST(DZDecodeAhead, CancelBetweenAndInsideEntriesLeavesNoPartialFile) {
 
 TEST(DZDecodeAhead, ReplacedFilesGetNewDataAndTheEntryTime) {
   const fs::path dir = FreshDir("ahead_replace");
-  std::vector<TEntrySpec> entries;
   // Small and large entries, stored and deflated; the encrypted one is written by the
   // calling thread alone, and its time is the one every other file must get.
-  for (int i = 0; i < 40; ++i) {
-    TEntrySpec e;
-    e.Name = "r" + std::to_string(i) + ".txt";
+  const std::vector<TEntrySpec> entries = NumberedEntries("r", 40, [](int i, TEntrySpec& e) {
     e.Data = i % 10 == 3 ? Text(2000000 + size_t(i), unsigned(i)) : Text(size_t(i * 97 % 5000), unsigned(i));
     e.Method = i % 4 == 0 ? 0 : 8;
     e.DosTime = 0x5A2B6000;
     if (i == 20) e.Password = "secret";
-    entries.push_back(e);
-  }
+  });
   WriteFile(dir / "t.zip", BuildZip(entries));
   const fs::path out = dir / "out";
   fs::create_directories(out);
@@ -395,10 +415,7 @@ TEST(DZDecodeAhead, WriteFailureSkipsOnlyItsEntry) {
 // when extracting.
 TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
   const fs::path dir = FreshDir("ahead_threads");
-  std::vector<TEntrySpec> entries;
-  for (int i = 0; i < 90; ++i) {
-    TEntrySpec e;
-    e.Name = "m" + std::to_string(i) + ".txt";
+  std::vector<TEntrySpec> entries = NumberedEntries("m", 90, [](int i, TEntrySpec& e) {
     const size_t size = i % 9 == 4 ? 1200000 + size_t(i) * 1000
                         : i % 3    ? 20000 + size_t(i * 2777 % 180000)
                                    : size_t(i * 31 % 4000);
@@ -411,8 +428,7 @@ TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
       e = {.Name = e.Name, .Data = e.Data, .Method = 93, .Packed = PackZstd(e.Data)};
     else if (i % 13 == 6)
       e = {.Name = e.Name, .Data = e.Data, .Method = 12, .Packed = PackBzip2(e.Data)};
-    entries.push_back(e);
-  }
+  });
   entries[17].CrcOverride = 1;
   std::vector<uint64_t> offsets;
   std::string zip = BuildZip(entries, &offsets);
@@ -428,28 +444,18 @@ TEST(DZDecodeAhead, SeveralThreadsKeepEntryOrderWhenTestingAndExtracting) {
   for (const bool test : {true, false}) {
     SCOPED_TRACE(test ? "testing" : "extracting");
     THarness h;
-    h.Archive = (dir / "t.zip").string();
-    h.Base = (dir / "out").string();
-    fs::create_directories(h.Base);
+    h.SetUpExtract((dir / "t.zip").string(), dir / "out");
     if (test) h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
     TItemCheck check;
-    const long before = Threads();
-    long most = before;
-    h.OnProgress = [&](int action, int64_t size) {
-      most = std::max(most, Threads());
-      return check(action, size);
-    };
+    TThreadPeak peak;
+    h.OnProgress = peak.Around(check);
     h.OnCrc = [](const std::string&, uint32_t, uint32_t) { return 3; };
     EXPECT_EQ(h.Exec(), 88) << h.AllMessages();
     EXPECT_EQ(h.Items, names);
     EXPECT_TRUE(check.Problems.empty()) << check.Problems.front();
     EXPECT_EQ(check.Threads, std::set<std::thread::id>{std::this_thread::get_id()});
-    std::map<std::string, int> skipped;
-    for (const TSkip& sk : h.Skips) skipped[sk.Name] = sk.Type;
-    EXPECT_EQ(skipped, (std::map<std::string, int>{{"m17.txt", 8}, {"m41.txt", 7}}));
-    if (before > 0) {
-      EXPECT_EQ(most - before, DecodingThreads());
-    }
+    EXPECT_EQ(h.SkipTypes(), (std::map<std::string, int>{{"m17.txt", 8}, {"m41.txt", 7}}));
+    peak.ExpectDecodingThreads();
     EXPECT_EQ(Tree(dir / "out"), test ? decltype(expected){} : expected);
     EXPECT_TRUE(Leftovers(dir / "out").empty());
   }
@@ -461,23 +467,15 @@ TEST(DZDecodeAhead, CancelWhileSeveralThreadsTest) {
   const fs::path dir = FreshDir("ahead_threads_cancel");
   const std::vector<TEntrySpec> entries = TextEntries("c", 40, 600000, 50);
   WriteFile(dir / "t.zip", BuildZip(entries));
-  const long before = Threads();
+  TThreadPeak peak;
   THarness h;
   h.Archive = (dir / "t.zip").string();
   h.Options = DZ_OPT_ALWAYS | DZ_OPT_TEST;
-  int items = 0, steps = 0;
-  long most = before;
-  h.OnProgress = [&](int action, int64_t size) {
-    most = std::max(most, Threads());
-    if (action == DZ_CB_ITEM && size >= 0) ++items;
-    if (action == DZ_CB_STEP && items == 5 && ++steps == 2) TEngine::Main().Abort(h.Key);
-    return 0;
-  };
+  TAbortAt stop{h, 5, 2};
+  h.OnProgress = peak.Around(stop);
   EXPECT_LT(h.Exec(), 0);
-  if (before > 0) {
-    EXPECT_EQ(most - before, DecodingThreads());
-  }
+  peak.ExpectDecodingThreads();
   EXPECT_EQ(h.Items.size(), 5u);
   EXPECT_TRUE(h.Skips.empty());
-  EXPECT_EQ(Threads(), before);
+  EXPECT_EQ(Threads(), peak.Before);
 }

@@ -39,6 +39,19 @@ class THarness : public zmtest::TEngineHost {
   }
 };
 
+// A progress handler that aborts the harness's run through its key at the step-th
+// step of the item-th item (both counted from 1).
+struct TAbortAt {
+  THarness& H;
+  int Item, Step;
+  int Items = 0, Steps = 0;
+  int operator()(int action, int64_t size) {
+    if (action == DZ_CB_ITEM && size >= 0) ++Items;
+    if (action == DZ_CB_STEP && Items == Item && ++Steps == Step) TEngine::Main().Abort(H.Key);
+    return 0;
+  }
+};
+
 // Byte-by-byte archive builder for crafted and malformed archives.
 using testzip::BuildZip;
 using testzip::Crc32;

@@ -70,6 +70,12 @@ bool TEngineHost::HasSkip(int type) const {
   return false;
 }
 
+std::map<std::string, int> TEngineHost::SkipTypes() const {
+  std::map<std::string, int> types;
+  for (const TSkip& s : Skips) types[s.Name] = s.Type;
+  return types;
+}
+
 std::string TEngineHost::AllMessages() const {
   std::string s;
   for (const TMsg& m : Messages) s += std::to_string(DZErrorNumber(m.Code)) + ":" + m.Text + "\n";

@@ -70,6 +70,8 @@ class TEngineHost {
   // One run through the given entry point; its result.
   int Exec(TDZExecFunc exec);
   bool HasSkip(int type) const;
+  // The skip type reported for each skipped name.
+  std::map<std::string, int> SkipTypes() const;
   // "number:text" a line for each message.
   std::string AllMessages() const;
 

@@ -208,7 +208,7 @@ int RunGtkMessageBox(GtkWindow* parent, const std::string& text, const std::stri
   return state.Run.Result;
 }
 
-TGtkUserInterface::TGtkUserInterface(std::string title) : FTitle(std::move(title)) {
+TGtkUserInterface::TGtkUserInterface(std::string title) : TWindowUserInterface(std::move(title)) {
   FPango = gdk_pango_context_get();
   gchar* name = nullptr;
   if (GtkSettings* settings = gtk_settings_get_default())
@@ -238,11 +238,6 @@ void TGtkUserInterface::SetMainWindow(GtkWidget* window) {
 void TGtkUserInterface::ProcessMessages() {
   // Bounded, so that a source that is always ready cannot keep the caller here.
   for (int i = 0; i < 1000 && gtk_events_pending(); ++i) gtk_main_iteration_do(FALSE);
-}
-
-void TGtkUserInterface::SetScreenCursor(int cursor) {
-  FCursor = cursor;
-  ApplyCursor();
 }
 
 void TGtkUserInterface::ApplyCursor() {

@@ -9,25 +9,20 @@
 
 #include "GtkUiModel.h"
 #include "PlatUi.h"
+#include "WindowUserInterface.h"
 
-class TGtkUserInterface : public plat::TUserInterface {
+class TGtkUserInterface : public TWindowUserInterface<GtkWidget*> {
  public:
   explicit TGtkUserInterface(std::string title);
   ~TGtkUserInterface() override;
-  TGtkUserInterface(const TGtkUserInterface&) = delete;
-  TGtkUserInterface& operator=(const TGtkUserInterface&) = delete;
 
   // The window that gets the busy cursor and owns the component's dialogs (null: none).
   void SetMainWindow(GtkWidget* window);
   GtkWidget* MainWidget() const { return FMain; }
 
   void ProcessMessages() override;
-  int ScreenCursor() override { return FCursor; }
-  void SetScreenCursor(int cursor) override;
   int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override;
   int ShowModalDialog(const plat::TDlgForm& form, std::u16string& entered) override;
-  std::string ApplicationTitle() override { return FTitle; }
-  intptr_t MainWindow() override { return reinterpret_cast<intptr_t>(FMain); }
   bool RightToLeft() override;
   plat::TUiSize TextExtent(const std::u16string& text) override;
   plat::TUiSize WrappedTextExtent(const std::u16string& text, int maxWidth) override;
@@ -36,11 +31,8 @@ class TGtkUserInterface : public plat::TUserInterface {
  private:
   static void OnMainDestroyed(GtkWidget* widget, gpointer self);
   plat::TUiSize Measure(const std::u16string& text, int maxWidth);
-  void ApplyCursor();
+  void ApplyCursor() override;
 
-  std::string FTitle;
-  GtkWidget* FMain = nullptr;
-  int FCursor = plat::crDefault;
   PangoContext* FPango = nullptr;
   PangoFontDescription* FFont = nullptr;  // the dialog font
 };

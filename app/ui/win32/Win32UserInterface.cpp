@@ -119,7 +119,7 @@ void DispatchWithDialogKeys(MSG& msg) {
   ::DispatchMessageW(&msg);
 }
 
-TWin32UserInterface::TWin32UserInterface(std::string title) : FTitle(std::move(title)) {
+TWin32UserInterface::TWin32UserInterface(std::string title) : TWindowUserInterface(std::move(title)) {
   NONCLIENTMETRICSW ncm{};
   ncm.cbSize = sizeof ncm;
   if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0))
@@ -147,10 +147,7 @@ HCURSOR TWin32UserInterface::CurrentCursor() const {
   return ::LoadCursorW(nullptr, FCursor == plat::crHourGlass ? IDC_WAIT : IDC_ARROW);
 }
 
-void TWin32UserInterface::SetScreenCursor(int cursor) {
-  FCursor = cursor;
-  ::SetCursor(CurrentCursor());
-}
+void TWin32UserInterface::ApplyCursor() { ::SetCursor(CurrentCursor()); }
 
 int TWin32UserInterface::MessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
   return ::MessageBoxW(FMain, WideFromUtf8(text).c_str(), WideFromUtf8(caption).c_str(), flags);

@@ -5,25 +5,20 @@
 #include "Win32Base.h"
 
 #include "PlatUi.h"
+#include "WindowUserInterface.h"
 
-class TWin32UserInterface : public plat::TUserInterface {
+class TWin32UserInterface : public TWindowUserInterface<HWND> {
  public:
   explicit TWin32UserInterface(std::string title);
   ~TWin32UserInterface() override;
-  TWin32UserInterface(const TWin32UserInterface&) = delete;
-  TWin32UserInterface& operator=(const TWin32UserInterface&) = delete;
 
   void SetMainWindow(HWND w) { FMain = w; }
   // Whether WM_QUIT was met while pending messages were processed.
   bool QuitSeen() const { return FQuitSeen; }
 
   void ProcessMessages() override;
-  int ScreenCursor() override { return FCursor; }
-  void SetScreenCursor(int cursor) override;
   int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override;
   int ShowModalDialog(const plat::TDlgForm& form, std::u16string& entered) override;
-  std::string ApplicationTitle() override { return FTitle; }
-  intptr_t MainWindow() override { return reinterpret_cast<intptr_t>(FMain); }
   bool RightToLeft() override { return false; }
   plat::TUiSize TextExtent(const std::u16string& text) override;
   plat::TUiSize WrappedTextExtent(const std::u16string& text, int maxWidth) override;
@@ -35,10 +30,9 @@ class TWin32UserInterface : public plat::TUserInterface {
   HFONT DialogFont() const { return FDialogFont; }
 
  private:
+  // The cursor of the window under the mouse, shown at once.
+  void ApplyCursor() override;
   plat::TUiSize Measure(const std::u16string& text, UINT flags, int maxWidth);
-  std::string FTitle;
-  HWND FMain = nullptr;
-  int FCursor = plat::crDefault;
   bool FQuitSeen = false;
   HFONT FDialogFont = nullptr;
 };

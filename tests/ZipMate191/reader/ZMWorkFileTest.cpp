@@ -43,6 +43,11 @@ struct WorkFileFixture : TComponentFixture {
       if (l.rfind(start, 0) == 0) return true;
     return false;
   }
+  // Makes the file name of bytes in the folder and opens f on it in mode.
+  bool OpenMade(TZMWorkFile& f, const std::string& name, const std::string& bytes, uint32_t mode = 0x20) {
+    f.SetFileName(Make(name, bytes));
+    return f.File_Open(mode);
+  }
   static std::string Bytes(size_t n) {
     std::string s(n, '\0');
     for (size_t i = 0; i < n; ++i) s[i] = char((i * 7 + i / 251) & 0xFF);
@@ -87,8 +92,7 @@ TEST_F(ZMWorkFileOpen, TraceWritesOpeningAndClosed) {
   z.SetTrace(true);
   TZMWorkFile f(z);
   f.SetAlias("arc");
-  f.SetFileName(Make("a.bin", "abc"));
-  ASSERT_TRUE(f.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(f, "a.bin", "abc"));
   EXPECT_EQ(f.OpenMode(), 0x20u);
   f.File_Close();
   EXPECT_TRUE(HasLine("Trace: Opening arc<" + dir + "a.bin>"));
@@ -97,8 +101,7 @@ TEST_F(ZMWorkFileOpen, TraceWritesOpeningAndClosed) {
 
 TEST_F(ZMWorkFileOpen, ReopenSameModeKeepsHandle) {
   TZMWorkFile f(z);
-  f.SetFileName(Make("a.bin", "abcdef"));
-  ASSERT_TRUE(f.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(f, "a.bin", "abcdef"));
   ASSERT_EQ(f.Seek(0, 3), 3);
   const plat::THandle h = f.Handle();
   EXPECT_EQ(f.File_Reopen(0x20), 0);
@@ -123,8 +126,7 @@ TEST_F(ZMWorkFileOpen, ReopenFailureGives164) {
 
 TEST_F(ZMWorkFileOpen, NewNameClosesOpenFile) {
   TZMWorkFile f(z);
-  f.SetFileName(Make("a.bin", "a"));
-  ASSERT_TRUE(f.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(f, "a.bin", "a"));
   f.SetFileName(f.FileName());
   EXPECT_TRUE(f.IsOpen());
   f.SetFileName(Make("b.bin", "b"));
@@ -227,8 +229,7 @@ using ZMWorkFileTransfer = WorkFileFixture;
 
 TEST_F(ZMWorkFileTransfer, NegativeCountReadsMagnitude) {
   TZMWorkFile f(z);
-  f.SetFileName(Make("r.bin", "0123456789"));
-  ASSERT_TRUE(f.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(f, "r.bin", "0123456789"));
   char buf[16] = {};
   EXPECT_EQ(f.Read(buf, -4), 4);
   EXPECT_EQ(std::string(buf, 4), "0123");
@@ -265,8 +266,7 @@ TEST_F(ZMWorkFileTransfer, FailuresGiveTheirMessages) {
   char buf[4];
   EXPECT_EQ(ZMMsgOf(f.Read(buf, 4)), zmsErrorReadingFile);
   EXPECT_EQ(ZMMsgOf(f.Write(buf, 4)), zmsErrorWritingFile);
-  f.SetFileName(Make("r.bin", "ab"));
-  ASSERT_TRUE(f.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(f, "r.bin", "ab"));
   EXPECT_LT(f.Write(buf, 2), 0);  // read-only handle
   try {
     f.ReadCheck(buf, 4, 0);
@@ -284,8 +284,7 @@ TEST_F(ZMWorkFileTransfer, FailuresGiveTheirMessages) {
 
 TEST_F(ZMWorkFileTransfer, SeekCheckCodes) {
   TZMWorkFile f(z);
-  f.SetFileName(Make("r.bin", "abcdef"));
-  ASSERT_TRUE(f.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(f, "r.bin", "abcdef"));
   EXPECT_EQ(f.SeekCheck(2, 0, -2), 4);
   try {
     f.SeekCheck(0, 0, -5);
@@ -309,8 +308,7 @@ TEST_F(ZMWorkFileTransfer, SeekCheckCodes) {
 
 TEST_F(ZMWorkFileTransfer, AtEndRestoresPosition) {
   TZMWorkFile f(z);
-  f.SetFileName(Make("r.bin", "abcdef"));
-  ASSERT_TRUE(f.File_Open(plat::fmOpenReadWrite));
+  ASSERT_TRUE(OpenMade(f, "r.bin", "abcdef", plat::fmOpenReadWrite));
   f.SetPosition(2);
   EXPECT_FALSE(f.AtEnd());
   EXPECT_EQ(f.Position(), 2);
@@ -345,8 +343,7 @@ using ZMWorkFileCopy = WorkFileFixture;
 TEST_F(ZMWorkFileCopy, CopyFromUsesTenKiBBlocksAndReports) {
   const std::string data = Bytes(25000);
   TCountingFile src(z), dst(z);
-  src.SetFileName(Make("src.bin", data));
-  ASSERT_TRUE(src.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(src, "src.bin", data));
   ASSERT_TRUE(dst.File_Create(dir + "dst.bin"));
   dst.SetReportMode(1);
   std::vector<int64_t> steps;
@@ -364,8 +361,7 @@ TEST_F(ZMWorkFileCopy, CopyFromUsesTenKiBBlocksAndReports) {
 
 TEST_F(ZMWorkFileCopy, CopyFromShortSourceGives176) {
   TZMWorkFile src(z), dst(z);
-  src.SetFileName(Make("src.bin", Bytes(100)));
-  ASSERT_TRUE(src.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(src, "src.bin", Bytes(100)));
   ASSERT_TRUE(dst.File_Create(dir + "dst.bin"));
   EXPECT_EQ(ZMMsgOf(dst.CopyFrom(src, 200)), zmsErrorReadingFile);
   TZMWorkFile closed(z);
@@ -376,8 +372,7 @@ TEST_F(ZMWorkFileCopy, CopyFromShortSourceGives176) {
 TEST_F(ZMWorkFileCopy, StreamTransfersUse20KiBBlocks) {
   const std::string data = Bytes(50000);
   TCountingFile f(z);
-  f.SetFileName(Make("s.bin", data));
-  ASSERT_TRUE(f.File_Open(0x20));
+  ASSERT_TRUE(OpenMade(f, "s.bin", data));
   TMemoryStream ms;
   EXPECT_EQ(f.ReadTo(ms, 50000), 50000);
   EXPECT_EQ(f.Reads, (std::vector<int32_t>{20480, 20480, 9040}));
