@@ -142,9 +142,10 @@ TEST_F(ZMCentralStore, LoadedRecordsShareOneBlockAndReadBack) {
     EXPECT_EQ(rec->HeaderName(), layout.Entries[size_t(i)].Name);
     EXPECT_EQ(rec->UncompressedSize(), int64_t(layout.Entries[size_t(i)].Data.size()));
     // The stored names lie side by side in the block's byte area.
-    if (i + 1 < n)
+    if (i + 1 < n) {
       EXPECT_EQ(f.Reader->Items(i + 1)->StoredName().data(),
                 rec->StoredName().data() + rec->FileNameLength());
+    }
   }
   // A new name is the record's own; its neighbour's name is untouched.
   f.Reader->Items(97)->SetHeaderName("renamed/entry.txt");
