@@ -212,6 +212,10 @@ void TZMZRec::StoreName(std::string_view v, bool fromBlock) {
   FNameData = data;
   FNameOwned = owned;
   FNameLen = uint16_t(v.size());
+  if (!v.empty() && v.back() == '/')
+    FStatusBits |= zsbDirOnly;
+  else
+    FStatusBits &= ~zsbDirOnly;
 }
 
 void TZMZRec::Report(const std::string& line) const {
@@ -232,10 +236,6 @@ void TZMZRec::SetReadNameToStored() {
 void TZMZRec::SetHeaderName(const std::string& v) {
   KeepReadName();
   StoreName(v);
-  if (!StoredName().empty() && StoredName().back() == '/')
-    FStatusBits |= zsbDirOnly;
-  else
-    FStatusBits &= ~zsbDirOnly;
   ClearCache();
 }
 
@@ -282,7 +282,6 @@ void TZMZRec::TakeVariable(const uint8_t* p, uint16_t extraLen) {
   FNameCached = false;
   FNameIsHeader = false;
   FStatusBits &= ~zsbInvalid;
-  if (FNameLen > 0 && FNameData[FNameLen - 1] == '/') FStatusBits |= zsbDirOnly;
 }
 
 int32_t TZMZRec::ReadCentral() {
@@ -783,10 +782,6 @@ int32_t TZMZRec::ReEncodeTo(const std::string& name, const std::string& comment)
     FFlag |= 0x0800;
   else
     FFlag &= ~0x0800;
-  if (!StoredName().empty() && StoredName().back() == '/')
-    FStatusBits |= zsbDirOnly;
-  else
-    FStatusBits &= ~zsbDirOnly;
   ClearCache();
   FVersionMadeBy = madeBy;
   SetVersions(!Fits32(FUncompressedSize) || !Fits32(FCompressedSize));

@@ -271,9 +271,9 @@ class TZMZRec : public TZMIRec {
   bool StoredNameIsDecoded() const;
   // The stored name changes: a read name shared with it is kept apart first.
   void KeepReadName();
-  // Sets the stored name (at most 65535 bytes) and FNameLen. A loaded record keeps the
-  // bytes in the record block it was cut from when fromBlock is set and the block has
-  // room; otherwise they are the record's own.
+  // Sets the stored name (at most 65535 bytes), FNameLen and the status bit zsbDirOnly
+  // (the name ends with '/'). A loaded record keeps the bytes in the record block it was
+  // cut from when fromBlock is set and the block has room; otherwise they are its own.
   void StoreName(std::string_view v, bool fromBlock = false);
   // The current record block of the owner when this record was cut from it, else null.
   TZMRecordBlock* HomeBlock() const;
