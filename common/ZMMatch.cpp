@@ -8,7 +8,7 @@ namespace {
 
 constexpr char16_t kSep = u'\\';  // internal separator; '/' is rewritten to it
 
-// Flags of a parsed specification (or name).
+// Flags of a parsed pattern (or name).
 constexpr unsigned kHasName = 0x01;
 constexpr unsigned kNameAllStars = 0x02;
 constexpr unsigned kNameStars = 0x04;
@@ -17,7 +17,7 @@ constexpr unsigned kHasExt = 0x10;
 constexpr unsigned kExtAllStars = 0x20;
 constexpr unsigned kExtStars = 0x40;
 
-struct TParsedSpec {
+struct TParsedPattern {
   size_t NameStart = 0, NameEnd = 0;  // [NameStart, NameEnd)
   size_t ExtStart = 0, ExtEnd = 0;    // [ExtStart, ExtEnd), empty when none
   size_t NameLen = 0, ExtLen = 0;
@@ -26,7 +26,7 @@ struct TParsedSpec {
 
 // Splits s[b, e) into name part and extension. A dot in first position is an
 // ordinary character; a separator or ':' ends any extension.
-TParsedSpec Parse(const std::u16string& s, size_t b, size_t e) {
+TParsedPattern Parse(const std::u16string& s, size_t b, size_t e) {
   size_t nameStars = 0, extStars = 0;
   bool inExt = false;
   size_t extStart = 0;
@@ -45,7 +45,7 @@ TParsedSpec Parse(const std::u16string& s, size_t b, size_t e) {
       inExt = false;
     }
   }
-  TParsedSpec p;
+  TParsedPattern p;
   p.NameStart = b;
   p.NameEnd = e;
   if (inExt) {
@@ -75,12 +75,12 @@ TParsedSpec Parse(const std::u16string& s, size_t b, size_t e) {
   return p;
 }
 
-bool SpecMatches(const std::u16string& spec, const TParsedSpec& sp, const std::u16string& name,
-                 const TParsedSpec& np) {
-  const unsigned f = sp.Flags;
+bool PatternMatches(const std::u16string& pattern, const TParsedPattern& pp, const std::u16string& name,
+                    const TParsedPattern& np) {
+  const unsigned f = pp.Flags;
   if ((f & kNameAllStars) && ((f & kExtAllStars) || !(f & (kHasDot | kHasExt | kExtAllStars)))) return true;
-  if ((f & kHasExt) && !(f & kExtStars) && sp.ExtLen != np.ExtLen) return false;
-  if (!(f & kNameStars) && sp.NameLen != np.NameLen) return false;
+  if ((f & kHasExt) && !(f & kExtStars) && pp.ExtLen != np.ExtLen) return false;
+  if (!(f & kNameStars) && pp.NameLen != np.NameLen) return false;
 
   size_t rangeEnd = np.NameEnd;  // end of the name range for the name step
   if (f & kExtAllStars) {
@@ -89,18 +89,18 @@ bool SpecMatches(const std::u16string& spec, const TParsedSpec& sp, const std::u
     if (np.ExtLen) return false;
   } else if (f & kHasExt) {
     if (!np.ExtLen) return false;
-    if (!zmmatch::WildCompare(spec.data() + sp.ExtStart, sp.ExtLen, name.data() + np.ExtStart, np.ExtLen))
+    if (!zmmatch::WildCompare(pattern.data() + pp.ExtStart, pp.ExtLen, name.data() + np.ExtStart, np.ExtLen))
       return false;
   } else if (np.ExtLen) {
     rangeEnd = np.ExtEnd;  // no dot: the whole name, extension included
   }
 
   if (f & kNameAllStars) return true;
-  const char16_t* p = spec.data() + sp.NameStart;
+  const char16_t* p = pattern.data() + pp.NameStart;
   const char16_t* r = name.data() + np.NameStart;
   const size_t rLen = rangeEnd - np.NameStart;
-  if (f & kNameStars) return zmmatch::WildCompare(p, sp.NameLen, r, rLen);
-  return zmmatch::PlainCompare(p, sp.NameLen, r, rLen);
+  if (f & kNameStars) return zmmatch::WildCompare(p, pp.NameLen, r, rLen);
+  return zmmatch::PlainCompare(p, pp.NameLen, r, rLen);
 }
 
 void Normalise(std::u16string& s) {
@@ -108,8 +108,8 @@ void Normalise(std::u16string& s) {
   std::replace(s.begin(), s.end(), u'/', kSep);
 }
 
-inline bool UnitMatches(char16_t spec, char16_t name) {
-  return spec == name || (spec == u'?' && name != kSep);
+inline bool UnitMatches(char16_t pattern, char16_t name) {
+  return pattern == name || (pattern == u'?' && name != kSep);
 }
 
 }  // namespace
@@ -118,37 +118,37 @@ namespace zmmatch {
 
 // Greedy matching with a return to the last star: the same answers as trying every
 // split at each star, in time proportional to the product of the lengths at worst.
-bool WildCompare(const char16_t* spec, size_t specLen, const char16_t* name, size_t nameLen) {
-  if (specLen == 1 && spec[0] == u'*') return true;
-  if (nameLen == 0) return specLen == 0;
+bool WildCompare(const char16_t* pattern, size_t patternLen, const char16_t* name, size_t nameLen) {
+  if (patternLen == 1 && pattern[0] == u'*') return true;
+  if (nameLen == 0) return patternLen == 0;
   size_t si = 0, ni = 0;
-  size_t starSpec = SIZE_MAX, starName = 0;
+  size_t starPattern = SIZE_MAX, starName = 0;
   while (ni < nameLen) {
-    if (si < specLen && spec[si] == u'*') {
-      starSpec = si++;
+    if (si < patternLen && pattern[si] == u'*') {
+      starPattern = si++;
       starName = ni;
-    } else if (si < specLen && UnitMatches(spec[si], name[ni])) {
+    } else if (si < patternLen && UnitMatches(pattern[si], name[ni])) {
       ++si;
       ++ni;
-    } else if (starSpec != SIZE_MAX) {
-      si = starSpec + 1;
+    } else if (starPattern != SIZE_MAX) {
+      si = starPattern + 1;
       ni = ++starName;
     } else {
       return false;
     }
   }
-  while (si < specLen && spec[si] == u'*') ++si;
-  return si == specLen;
+  while (si < patternLen && pattern[si] == u'*') ++si;
+  return si == patternLen;
 }
 
-bool PlainCompare(const char16_t* spec, size_t specLen, const char16_t* name, size_t nameLen) {
-  if (nameLen == 0 || specLen == 0) return false;
-  if (spec[0] != name[0] && spec[0] != u'?') return false;
-  size_t sb = specLen, nb = nameLen;  // one past the last unit still to compare
+bool PlainCompare(const char16_t* pattern, size_t patternLen, const char16_t* name, size_t nameLen) {
+  if (nameLen == 0 || patternLen == 0) return false;
+  if (pattern[0] != name[0] && pattern[0] != u'?') return false;
+  size_t sb = patternLen, nb = nameLen;  // one past the last unit still to compare
   while (sb > 1 && nb > 1) {
     --sb;
     --nb;
-    if (!UnitMatches(spec[sb], name[nb])) return false;
+    if (!UnitMatches(pattern[sb], name[nb])) return false;
   }
   return true;
 }
@@ -162,7 +162,7 @@ bool FileNameMatchWide(std::u16string patterns, std::u16string name) {
   size_t nb = 0;
   while (nb < name.size() && name[nb] <= 32) ++nb;
   if (nb == name.size()) return false;
-  const TParsedSpec np = Parse(name, nb, name.size());
+  const TParsedPattern np = Parse(name, nb, name.size());
 
   size_t i = 0;
   const size_t n = patterns.size();
@@ -173,7 +173,7 @@ bool FileNameMatchWide(std::u16string patterns, std::u16string name) {
     while (i < n && patterns[i] >= 32 && patterns[i] != u'|') ++i;
     size_t e = i;
     while (e > b && patterns[e - 1] == u' ') --e;  // blanks before a terminator
-    if (SpecMatches(patterns, Parse(patterns, b, e), name, np)) return true;
+    if (PatternMatches(patterns, Parse(patterns, b, e), name, np)) return true;
   }
 }
 

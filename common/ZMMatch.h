@@ -1,10 +1,10 @@
-// Wildcard matching of file specifications, name comparison and name hashing.
+// Wildcard matching of file patterns, name comparison and name hashing.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// Whether name matches any of the specifications in patternList (separated by '|'
+// Whether name matches any of the patterns in patternList (separated by '|'
 // or control characters). Case-insensitive; '/' and '\' are the same separator.
 // Both strings are component 8-bit strings (UTF-8 or ANSI per the UTF-8 mode).
 bool FileNameMatch(const std::string& patternList, const std::string& name);
@@ -24,9 +24,9 @@ uint32_t NameHashUpper(std::string_view s);
 namespace zmmatch {
 // The wildcard compare used by the matcher: '*' matches any run (also across
 // separators), '?' any one character except the separator '\'. An empty name
-// matches only an empty spec or a spec that is exactly "*". Exposed for tests.
-bool WildCompare(const char16_t* spec, size_t specLen, const char16_t* name, size_t nameLen);
+// matches only an empty pattern or a pattern that is exactly "*". Exposed for tests.
+bool WildCompare(const char16_t* pattern, size_t patternLen, const char16_t* name, size_t nameLen);
 // The compare for a name part without stars: the first characters ('?' matches
 // anything there), then the trailing characters while both sides last.
-bool PlainCompare(const char16_t* spec, size_t specLen, const char16_t* name, size_t nameLen);
+bool PlainCompare(const char16_t* pattern, size_t patternLen, const char16_t* name, size_t nameLen);
 }  // namespace zmmatch
