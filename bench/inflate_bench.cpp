@@ -153,20 +153,14 @@ double Best(int reps, const Bytes& want, Bytes& out, F decode) {
 
 size_t OursDecode(const Bytes& comp, Bytes& out) {
   zm::TZMInflateCore core;
-  size_t inPos = 0, outPos = 0;
-  zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    size_t n = std::min(max, comp.size() - inPos);
-    std::memcpy(buf, comp.data() + inPos, n);
-    inPos += n;
-    return ptrdiff_t(n);
-  };
+  size_t outPos = 0;
   zm::TZMInflateCore::TSink sink = [&](const uint8_t* p, size_t n) {
     if (n > out.size() - outPos) return false;
     std::memcpy(out.data() + outPos, p, n);
     outPos += n;
     return true;
   };
-  return core.Inflate(reader, sink) == zm::irOk ? outPos : 0;
+  return core.Inflate(comp.data(), comp.size(), sink) == zm::irOk ? outPos : 0;
 }
 
 size_t ZlibDecode(const Bytes& comp, Bytes& out) {

@@ -112,20 +112,14 @@ struct TDecoders {
 
   size_t Decode(int which, const TEntry& e, Bytes& out) {
     if (which == 0) {
-      size_t inPos = 0, outPos = 0;
-      const zm::TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-        const size_t n = std::min(max, e.CompSize - inPos);
-        std::memcpy(buf, e.Data + inPos, n);
-        inPos += n;
-        return ptrdiff_t(n);
-      };
+      size_t outPos = 0;
       const zm::TZMInflateCore::TSink sink = [&](const uint8_t* p, size_t n) {
         if (n > out.size() - outPos) return false;
         std::memcpy(out.data() + outPos, p, n);
         outPos += n;
         return true;
       };
-      return Ours.Inflate(reader, sink) == zm::irOk ? outPos : 0;
+      return Ours.Inflate(e.Data, e.CompSize, sink) == zm::irOk ? outPos : 0;
     }
     if (which == 1) {
       inflateReset(&Zs);

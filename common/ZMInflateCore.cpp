@@ -709,11 +709,28 @@ int TZMInflateCore::HuffBlock(const TTable& lit, const TTable& dist) {
 
 int TZMInflateCore::Inflate(const TReader& reader, const TSink& sink) {
   FReader = &reader;
-  FSink = &sink;
   if (!FIn) FIn = std::make_unique_for_overwrite<uint8_t[]>(kInBufSize);  // filled before it is read
   FInPos = FInEnd = FIn.get();
-  FEof = FReadError = false;
-  FInRead = FOutCount = 0;
+  FEof = false;
+  FInRead = 0;
+  return Decode(sink);
+}
+
+int TZMInflateCore::Inflate(const uint8_t* data, size_t size, const TSink& sink) {
+  // All of the input is there: nothing is ever read, and stored bytes reach the sink
+  // straight from the caller's memory, which stays valid until the end.
+  FReader = nullptr;
+  FInPos = data;
+  FInEnd = data + size;
+  FEof = true;
+  FInRead = size;
+  return Decode(sink);
+}
+
+int TZMInflateCore::Decode(const TSink& sink) {
+  FSink = &sink;
+  FReadError = false;
+  FOutCount = 0;
   FBits = 0;
   FBitCount = FPadBits = 0;
   FFail = irOk;
@@ -771,18 +788,11 @@ int TZMInflateCore::Inflate(const TReader& reader, const TSink& sink) {
 
 int InflateBuffer(const uint8_t* data, size_t size, std::vector<uint8_t>& out, TInflateMode mode) {
   TZMInflateCore core(mode);
-  size_t pos = 0;
-  TZMInflateCore::TReader reader = [&](uint8_t* buf, size_t max) -> ptrdiff_t {
-    size_t n = std::min(max, size - pos);
-    if (n) std::memcpy(buf, data + pos, n);
-    pos += n;
-    return ptrdiff_t(n);
-  };
   TZMInflateCore::TSink sink = [&](const uint8_t* p, size_t n) {
     out.insert(out.end(), p, p + n);
     return true;
   };
-  return core.Inflate(reader, sink);
+  return core.Inflate(data, size, sink);
 }
 
 }  // namespace zm

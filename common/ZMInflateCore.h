@@ -58,6 +58,9 @@ class TZMInflateCore {
   // has been used, so input after the final block is not read beyond the current chunk.
   // A null sink only counts the output. Returns a TInflateResult.
   int Inflate(const TReader& reader, const TSink& sink);
+  // Decodes one deflate stream held whole in memory, read in place (no reader, and no
+  // copy of the input); data must stay valid until the call returns.
+  int Inflate(const uint8_t* data, size_t size, const TSink& sink);
 
   // Output is handed to the sink in chunks of at most this many bytes (0: the default
   // kOutChunk); small chunks serve tests of the chunk boundaries.
@@ -79,6 +82,8 @@ class TZMInflateCore {
   enum TTableKind { tkCodeLen, tkLitLen, tkDist };
 
   int BuildTable(const uint8_t* lens, unsigned n, TTableKind kind, unsigned maxRoot, TTable& table);
+  // The decoding of one stream once its input is set up.
+  int Decode(const TSink& sink);
   bool FillInput();
   bool MoreBits();
   bool NeedBits(unsigned n);

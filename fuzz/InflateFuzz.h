@@ -30,13 +30,36 @@ inline bool TakeSettings(const uint8_t*& data, size_t& size, uint8_t& first, uin
   return true;
 }
 
+// The decoder of the mode, one per program.
+inline zm::TZMInflateCore& CoreFor(zm::TInflateMode mode) {
+  static zm::TZMInflateCore deflate(zm::TInflateMode::Deflate);
+  static zm::TZMInflateCore deflate64(zm::TInflateMode::Deflate64);
+  return mode == zm::TInflateMode::Deflate ? deflate : deflate64;
+}
+
+// A sink that keeps the output in r, up to the bound.
+inline zm::TZMInflateCore::TSink BoundedSink(TInflateRun& r) {
+  return [&r](const uint8_t* p, size_t n) {
+    if (r.Out.size() + n > kMaxInflateOut) return false;
+    r.Out.insert(r.Out.end(), p, p + n);
+    return true;
+  };
+}
+
+// Decodes data read in place (held whole in memory, no reader).
+inline TInflateRun DecodeInPlace(const uint8_t* data, size_t size, zm::TInflateMode mode, size_t outChunk) {
+  zm::TZMInflateCore& core = CoreFor(mode);
+  core.SetOutChunk(outChunk);
+  TInflateRun r;
+  r.Result = core.Inflate(data, size, BoundedSink(r));
+  return r;
+}
+
 // Decodes data; with a chunk seed the reads are cut to pseudo-random pieces of at most
 // seed * pieceScale bytes; outChunk is the decoder's output chunk.
 inline TInflateRun DecodeInPieces(const uint8_t* data, size_t size, zm::TInflateMode mode, uint8_t chunkSeed,
                                   size_t pieceScale, size_t outChunk) {
-  static zm::TZMInflateCore deflate(zm::TInflateMode::Deflate);
-  static zm::TZMInflateCore deflate64(zm::TInflateMode::Deflate64);
-  zm::TZMInflateCore& core = mode == zm::TInflateMode::Deflate ? deflate : deflate64;
+  zm::TZMInflateCore& core = CoreFor(mode);
   core.SetOutChunk(outChunk);
   TInflateRun r;
   size_t pos = 0;
@@ -52,11 +75,7 @@ inline TInflateRun DecodeInPieces(const uint8_t* data, size_t size, zm::TInflate
         pos += n;
         return ptrdiff_t(n);
       },
-      [&](const uint8_t* p, size_t n) {
-        if (r.Out.size() + n > kMaxInflateOut) return false;
-        r.Out.insert(r.Out.end(), p, p + n);
-        return true;
-      });
+      BoundedSink(r));
   return r;
 }
 

@@ -33,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool expensive = fuzzkit::Sampled(data, size, 8);
   // The same stream read whole and read in pieces, with large and small output chunks.
   const TInflateRun whole = DecodeInPieces(data, size, mode, 0, 4, 0);
+  // Read in place, where stored bytes come straight from the caller's memory.
+  Check(SameInPieces(whole, fuzzkit::DecodeInPlace(data, size, mode, (flags & 2) ? 1 + chunkSeed : 0)));
   if (expensive) {
     Check(SameInPieces(whole,
                        DecodeInPieces(data, size, mode, chunkSeed, 4, (flags & 2) ? 1 + chunkSeed * 3 : 0)));

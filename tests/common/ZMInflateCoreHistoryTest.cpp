@@ -184,16 +184,19 @@ class TStreamWriter {
   zmtest::TBitWriter FBits;
 };
 
-// Decodes with reader chunks of at most inChunk bytes and sink chunks of outChunk.
+// Decodes with reader chunks of at most inChunk bytes (0: the input read in place) and
+// sink chunks of outChunk.
 int Decode(zm::TZMInflateCore& core, const Bytes& comp, Bytes& out, size_t inChunk, size_t outChunk = 0) {
   out.clear();
   core.SetOutChunk(outChunk);
   bool chunksOk = true;
-  const int r = core.Inflate(zmtest::ChunkReader(comp, inChunk), [&](const uint8_t* p, size_t n) {
+  const zm::TZMInflateCore::TSink sink = [&](const uint8_t* p, size_t n) {
     if (outChunk && n > outChunk) chunksOk = false;
     out.insert(out.end(), p, p + n);
     return true;
-  });
+  };
+  const int r = inChunk ? core.Inflate(zmtest::ChunkReader(comp, inChunk), sink)
+                        : core.Inflate(comp.data(), comp.size(), sink);
   EXPECT_TRUE(chunksOk) << "a sink chunk was longer than " << outChunk;
   return r;
 }
@@ -229,7 +232,7 @@ TEST(InflateCoreHistory, MatchesReachIntoStoredRunsAcrossInputChunks) {
     w.Stored(Bytes(), true);
     const Bytes comp = w.Finish();
     zm::TZMInflateCore core(d64 ? zm::TInflateMode::Deflate64 : zm::TInflateMode::Deflate);
-    for (size_t inChunk : {size_t(1) << 30, size_t(70000), size_t(4093), size_t(1)})
+    for (size_t inChunk : {size_t(0), size_t(1) << 30, size_t(70000), size_t(4093), size_t(1)})
       for (size_t outChunk : {size_t(0), size_t(7), size_t(50000)}) {
         if (inChunk == 1 && outChunk != 7) continue;  // slow; one pairing is enough
         Bytes out;
@@ -268,7 +271,7 @@ TEST(InflateCoreHistory, BeforeTheStartIsZeroForAReusedDecoder) {
     w.FixedMatch(258, 400);
     w.FixedMatch(258, history);
     w.Fixed(rng, 400, true);
-    for (size_t inChunk : {size_t(1) << 30, size_t(3)}) {
+    for (size_t inChunk : {size_t(0), size_t(1) << 30, size_t(3)}) {
       ASSERT_EQ(Decode(core, w.Finish(), out, inChunk), zm::irOk);
       ASSERT_TRUE(out == w.Want) << "mode " << d64 << " in " << inChunk;
       ASSERT_EQ(Decode(core, first.Finish(), out, inChunk), zm::irOk);
@@ -294,7 +297,7 @@ TEST(InflateCoreHistory, RandomCompleteCodeSetsAndMixedBlocks) {
       }
       const Bytes comp = w.Finish();
       Bytes out;
-      const size_t inChunk = seed % 3 == 0 ? 5 : size_t(1) << 30;
+      const size_t inChunk = seed % 3 == 0 ? 5 : seed % 3 == 1 ? 0 : size_t(1) << 30;
       ASSERT_EQ(Decode(core, comp, out, inChunk, seed % 4 == 1 ? 333 : 0), zm::irOk)
           << "mode " << d64 << " seed " << seed;
       ASSERT_TRUE(out == w.Want) << "mode " << d64 << " seed " << seed;

@@ -59,15 +59,24 @@ void PutDynamic(TBitWriter& w, bool last, unsigned nlit, unsigned ndist, const s
   }
 }
 
-// Decodes with one long-lived decoder per mode, as the engine reuses its decoders.
+// Decodes with one long-lived decoder per mode, as the engine reuses its decoders:
+// through a reader and read in place, which must agree on the result and the output.
 int Decode(const Bytes& in, Bytes* out = nullptr, zm::TInflateMode mode = zm::TInflateMode::Deflate) {
   static zm::TZMInflateCore deflate(zm::TInflateMode::Deflate);
   static zm::TZMInflateCore deflate64(zm::TInflateMode::Deflate64);
   zm::TZMInflateCore& core = mode == zm::TInflateMode::Deflate ? deflate : deflate64;
-  return core.Inflate(zmtest::ChunkReader(in), [&](const uint8_t* p, size_t n) {
-    if (out) out->insert(out->end(), p, p + n);
-    return true;
-  });
+  Bytes read, inPlace;
+  const auto into = [](Bytes& b) {
+    return [&b](const uint8_t* p, size_t n) {
+      b.insert(b.end(), p, p + n);
+      return true;
+    };
+  };
+  const int r = core.Inflate(zmtest::ChunkReader(in), into(read));
+  EXPECT_EQ(core.Inflate(in.data(), in.size(), into(inPlace)), r);
+  EXPECT_TRUE(inPlace == read) << "in place: " << inPlace.size() << " bytes, through a reader: " << read.size();
+  if (out) out->insert(out->end(), read.begin(), read.end());
+  return r;
 }
 
 TEST(InflateCoreInvalid, HeaderLevelFaults) {
