@@ -74,7 +74,8 @@ int Decode(const Bytes& in, Bytes* out = nullptr, zm::TInflateMode mode = zm::TI
   };
   const int r = core.Inflate(zmtest::ChunkReader(in), into(read));
   EXPECT_EQ(core.Inflate(in.data(), in.size(), into(inPlace)), r);
-  EXPECT_TRUE(inPlace == read) << "in place: " << inPlace.size() << " bytes, through a reader: " << read.size();
+  EXPECT_TRUE(inPlace == read) << "in place: " << inPlace.size()
+                               << " bytes, through a reader: " << read.size();
   if (out) out->insert(out->end(), read.begin(), read.end());
   return r;
 }
