@@ -46,7 +46,7 @@ class TZMInflateCore {
 
   // Table pool that holds the fixed tables and the largest possible dynamic tables.
   static const size_t kDefaultPoolEntries;
-  static constexpr size_t kInBufSize = 64 * 1024;
+  static constexpr size_t kInBufSize = 256 * 1024;
   static constexpr size_t kOutChunk = 256 * 1024;
 
   explicit TZMInflateCore(TInflateMode mode = TInflateMode::Deflate,
