@@ -332,20 +332,20 @@ def bench_test(progs, archive, rounds, label):
 
 def _inflate_rows(runs, data_of, classes):
     """Rows of median MB/s and ratios: each class against zlib, overall also against libdeflate.
-    The target is held against the overall figure."""
+    Every class must reach zlib; the overall figure has targets against both."""
     rows = []
     for kind in classes:
         per = [x[kind] for x in runs if kind in x]
         rows.append(report.Row("Raw inflate", data_of(kind), report.fmt_mbps(measure.median([p["ours"] for p in per])),
                                "zlib", report.fmt_mbps(measure.median([p["zlib"] for p in per])),
                                measure.median([p["vs_zlib"] for p in per]),
-                               report.TARGETS["inflate/zlib"] if kind == "overall" else None))
+                               report.TARGETS["inflate/zlib" if kind == "overall" else "inflate-class/zlib"]))
     per = [x["overall"] for x in runs if x["overall"]["libdeflate"]]
     if per:
         rows.append(report.Row("Raw inflate", data_of("overall"),
                                report.fmt_mbps(measure.median([p["ours"] for p in per])), "libdeflate",
                                report.fmt_mbps(measure.median([p["libdeflate"] for p in per])),
-                               measure.median([p["vs_libdeflate"] for p in per])))
+                               measure.median([p["vs_libdeflate"] for p in per]), report.TARGETS["inflate/libdeflate"]))
     return rows
 
 

@@ -299,8 +299,9 @@ class ParserTests(unittest.TestCase):
                          [("binary", "zlib"), ("overall", "zlib"), ("overall", "libdeflate")])
         self.assertEqual(rows[1].ratio, 1.90)
         self.assertEqual(rows[1].verdict(), "met")
-        self.assertEqual(rows[0].verdict(), "—")
-        self.assertEqual(rows[2].verdict(), "—")
+        self.assertEqual(rows[0].verdict(), "met")  # a class against zlib: 1.33x of at least 1x
+        self.assertEqual(rows[2].ratio, 0.64)
+        self.assertEqual(rows[2].verdict(), "not met")  # against libdeflate: at least 1.05x
 
     def test_inflate_bench(self):
         r = measure.parse_inflate_bench(INFLATE_OUT)
