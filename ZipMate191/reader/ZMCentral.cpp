@@ -289,11 +289,12 @@ int32_t TZMCentral::LoadCentral() {
     const int64_t room = fileSize > FCentralPos ? (fileSize - FCentralPos) / kFixedCentral + 1 : 1;
     const int slots = int(std::min<int64_t>(FTotalEntries, room));
     SetCapacity(slots);
-    // The records keep their stored names in the block too; the names cannot take more
-    // than the rest of the file (in bulk memory only the pages used count).
-    const int64_t nameRoom = std::clamp<int64_t>(fileSize - FCentralPos, 0, int64_t(slots) * 0xFFFF);
+    // The records keep their stored names and extra fields in the block too; they cannot
+    // take more than the rest of the file (in bulk memory only the pages used count).
+    const int64_t byteRoom =
+        std::clamp<int64_t>(fileSize - FCentralPos, 0, int64_t(slots) * (2 * 0xFFFF + sizeof(uint32_t)));
     FRecordBlock.reset(
-        TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots), size_t(nameRoom)));
+        TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots), size_t(byteRoom)));
     Notify(FTotalEntries, ckAnnounced);
     if (FIsMultiDisk)
       LoadRecordsByField();

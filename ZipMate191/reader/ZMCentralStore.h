@@ -1,7 +1,7 @@
 // Bulk storage for the records of a loaded directory: slots cut from one block instead
 // of one heap allocation per record, so that a directory of many entries is built and
 // freed quickly, and behind the slots an area of bytes the records keep their stored
-// names in. The block is shared by the directory and by the records cut from it, and
+// names and extra fields in. The block is shared by the directory and by the records cut from it, and
 // goes back to the system when both have let go.
 #pragma once
 #include <cstddef>

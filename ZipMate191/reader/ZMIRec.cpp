@@ -105,20 +105,33 @@ void TZMRareTexts::Assign(TKind k, std::string v) {
 std::string_view TZMPackedBytes::View() const {
   if (!FData) return {};
   uint32_t n;
-  std::memcpy(&n, FData.get(), sizeof n);
-  return std::string_view(FData.get() + sizeof n, n);
+  std::memcpy(&n, FData, sizeof n);
+  return std::string_view(FData + sizeof n, n & ~kInBlock);
 }
 
-void TZMPackedBytes::Assign(std::string_view v) {
-  if (v.empty()) {
-    FData.reset();
-    return;
+void TZMPackedBytes::Assign(std::string_view v, TZMRecordBlock* block) {
+  // The new copy is made before the old one goes: v may lie in it.
+  char* data = nullptr;
+  uint32_t n = uint32_t(v.size());
+  if (!v.empty()) {
+    data = block ? block->TakeBytes(sizeof n + v.size()) : nullptr;
+    if (data)
+      n |= kInBlock;
+    else
+      data = new char[sizeof n + v.size()];
+    std::memcpy(data, &n, sizeof n);
+    std::memcpy(data + sizeof n, v.data(), v.size());
   }
-  const uint32_t n = uint32_t(v.size());
-  std::unique_ptr<char[]> data(new char[sizeof n + v.size()]);
-  std::memcpy(data.get(), &n, sizeof n);
-  std::memcpy(data.get() + sizeof n, v.data(), v.size());
-  FData = std::move(data);
+  Free();
+  FData = data;
+}
+
+void TZMPackedBytes::Free() {
+  if (!FData) return;
+  uint32_t n;
+  std::memcpy(&n, FData, sizeof n);
+  if (!(n & kInBlock)) delete[] FData;
+  FData = nullptr;
 }
 
 // ---------------------------------------------------------------- TZMDirEntry
@@ -274,7 +287,7 @@ void TZMZRec::TakeVariable(const uint8_t* p, uint16_t extraLen) {
     FRare.Assign(TZMRareTexts::rtComment, std::string(c + FNameLen + extraLen, FCommentLen));
   else
     FRare.Clear(TZMRareTexts::rtComment);
-  FExtraField.Assign(std::string_view(c + FNameLen, extraLen));
+  FExtraField.Assign(std::string_view(c + FNameLen, extraLen), HomeBlock());
   StoreName(std::string_view(c, FNameLen), true);
   SetReadNameToStored();
   FRare.Clear(TZMRareTexts::rtLocalExtra);

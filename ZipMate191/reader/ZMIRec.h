@@ -138,21 +138,30 @@ class TZMRareTexts {
   std::unique_ptr<TNode> FFirst;
 };
 
-// Bytes kept in one allocation with their length in front (the extra field): one
-// pointer, and nothing more while empty.
+// Bytes kept with their length in front (the extra field): one pointer, and nothing more
+// while empty. They are in an allocation of their own, or in the byte area of the record
+// block of a loaded record, so that a directory of many entries makes no allocation for
+// each entry's extra field.
 class TZMPackedBytes {
  public:
   TZMPackedBytes() = default;
+  ~TZMPackedBytes() { Free(); }
   TZMPackedBytes(const TZMPackedBytes&) = delete;
   TZMPackedBytes& operator=(const TZMPackedBytes&) = delete;
 
   std::string_view View() const;
   std::string Str() const { return std::string(View()); }
   size_t Size() const { return View().size(); }
-  void Assign(std::string_view v);
+  // Keeps a copy of v: in block's byte area when a block is given and has room (only a
+  // record cut from that block may pass it), else in an allocation of its own.
+  void Assign(std::string_view v, TZMRecordBlock* block = nullptr);
 
  private:
-  std::unique_ptr<char[]> FData;  // a 32-bit length, then the bytes
+  // Set in the length when the bytes belong to a record block.
+  static constexpr uint32_t kInBlock = 0x80000000u;
+  void Free();
+
+  char* FData = nullptr;  // a 32-bit length, then the bytes
 };
 
 // A central directory record of one directory (its owner, fixed at creation).

@@ -126,9 +126,12 @@ TEST_F(ZMCentralStore, LoadedRecordsShareOneBlockAndReadBack) {
   // Enough records for the bulk path.
   const int n = int(TZMRecordBlock::kBulkMin / TZMZRec::SlotSizeFor(sizeof(TZMZRec))) + 50;
   TArchiveSpec layout;
-  for (int i = 0; i < n; ++i)
+  for (int i = 0; i < n; ++i) {
     layout.Entries.push_back(
         Entry("folder" + std::to_string(i % 7) + "/entry" + std::to_string(i) + ".txt", std::to_string(i)));
+    // Every other entry has an extra field, as archivers that store times write them.
+    if (i % 2) layout.Entries.back().Extra = Block(0x5455, "t" + std::to_string(i));
+  }
   const std::string path = dir.Write("many.zip", BuildArchive(layout));
   ASSERT_GE(f.Open(path), 0);
   ASSERT_EQ(f.Reader->Count(), n);
@@ -141,16 +144,22 @@ TEST_F(ZMCentralStore, LoadedRecordsShareOneBlockAndReadBack) {
     EXPECT_TRUE(block->Holds(rec)) << i;
     EXPECT_EQ(rec->HeaderName(), layout.Entries[size_t(i)].Name);
     EXPECT_EQ(rec->UncompressedSize(), int64_t(layout.Entries[size_t(i)].Data.size()));
-    // The stored names lie side by side in the block's byte area.
+    EXPECT_EQ(rec->ExtraField(), layout.Entries[size_t(i)].Extra);
+    // The stored names lie in the block's byte area side by side, each after its
+    // record's extra field (with its length in front) when there is one.
     if (i + 1 < n) {
-      EXPECT_EQ(f.Reader->Items(i + 1)->StoredName().data(),
-                rec->StoredName().data() + rec->FileNameLength());
+      const TZMZRec* next = f.Reader->Items(i + 1);
+      const size_t extra = next->ExtraFieldLength() ? 4 + next->ExtraFieldLength() : 0;
+      EXPECT_EQ(next->StoredName().data(), rec->StoredName().data() + rec->FileNameLength() + extra) << i;
     }
   }
-  // A new name is the record's own; its neighbour's name is untouched.
+  // A new name or extra field is the record's own; its neighbour's are untouched.
   f.Reader->Items(97)->SetHeaderName("renamed/entry.txt");
+  f.Reader->Items(97)->SetRawExtraField(Block(0x7878, "new"));
   EXPECT_EQ(f.Reader->Items(97)->HeaderName(), "renamed/entry.txt");
+  EXPECT_EQ(f.Reader->Items(97)->ExtraField(), Block(0x7878, "new"));
   EXPECT_EQ(f.Reader->Items(98)->HeaderName(), layout.Entries[98].Name);
+  EXPECT_EQ(f.Reader->Items(99)->ExtraField(), layout.Entries[99].Extra);
   int index = -1;
   const TZMZRec* hit = f.Reader->FindName("FOLDER3/entry1200.TXT", index, false);
   ASSERT_TRUE(hit);
