@@ -10,10 +10,11 @@ constexpr uint16_t kAesFieldTag = 0x9901;
 constexpr uint16_t kAesMethod = 99;  // the method stored in the headers of such entries
 
 struct TDZAesField {
-  bool Valid = false;
+  // Widest first: every entry of a directory holds one (6 bytes).
   uint16_t Version = 0;  // 1: the CRC is checked as well; 2: the CRC field is unused
-  uint8_t Strength = 0;  // 1, 2, 3: AES-128, -192, -256
   uint16_t Method = 0;   // compression method of the data
+  uint8_t Strength = 0;  // 1, 2, 3: AES-128, -192, -256
+  bool Valid = false;
 
   unsigned KeyBytes() const { return 8u + 8u * Strength; }
   unsigned SaltBytes() const { return 4u + 4u * Strength; }

@@ -25,7 +25,6 @@ struct TDZEntry {
   plat::TFileTime FileTime = 0;
   // Filled by CheckRanges.
   uint64_t DataOffset = 0;   // first byte after the local header
-  int RangeError = 0;        // engine error when the data range cannot be trusted
   uint32_t DosDateTime = 0;  // date in the high word
   uint32_t Crc = 0;
   uint32_t ExtAttr = 0;
@@ -33,8 +32,9 @@ struct TDZEntry {
   uint16_t VersionMade = 0;
   uint16_t Flags = 0;
   uint16_t Method = 0;
-  bool HasFileTime = false;  // a UTC time from an extended-timestamp or NTFS field
   TDZAesField Aes;           // the AES field (0x9901), when the entry has a sound one
+  int8_t RangeError = 0;     // engine error when the data range cannot be trusted
+  bool HasFileTime = false;  // a UTC time from an extended-timestamp or NTFS field
 
   bool Encrypted() const { return (Flags & 1) != 0; }
   // Method 99 with its AES field: AES-encrypted data of the method the field names.
@@ -45,6 +45,7 @@ struct TDZEntry {
   unsigned Host() const { return VersionMade >> 8; }
   std::string NameText() const { return std::string(Name); }
 };
+static_assert(sizeof(void*) != 8 || sizeof(TDZEntry) <= 88, "an entry of a large directory grew");
 
 // The entries' names side by side in blocks, so that an entry holds only a view of its
 // name and a directory of many entries makes no allocation for each. Blocks double from

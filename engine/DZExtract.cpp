@@ -362,7 +362,8 @@ int TDZExtractor::Prepare() {
 
 void TDZExtractor::Select(std::vector<size_t>& chosen) {
   auto& entries = FArchive.Entries();
-  FStreamOf.assign(entries.size(), -1);
+  // Only pipes send entries to streams: without them every entry goes to a file.
+  FStreamOf.assign(FPipes.empty() ? 0 : entries.size(), -1);
   chosen.reserve(entries.size());
   // Names are compared only when something is to be matched.
   const bool matching = !FExcludes.empty() || !FPipes.empty() || !FSpecs.empty();
@@ -895,7 +896,7 @@ int TDZExtractor::Run() {
     jobs.reserve(chosen.size());
     for (size_t k = 0; k < chosen.size(); ++k) {
       const TDZEntry& en = FArchive.Entries()[chosen[k]];
-      const bool piped = FStreamOf[chosen[k]] >= 0;
+      const bool piped = StreamOf(chosen[k]) >= 0;
       if (!DecodableAhead(en, files && !piped)) continue;
       TDZAheadJob& job = jobs.emplace_back();
       job.Ordinal = k;
@@ -917,7 +918,7 @@ int TDZExtractor::Run() {
   for (size_t k = 0; k < chosen.size(); ++k) {
     const size_t i = chosen[k];
     const TDZEntry& en = FArchive.Entries()[i];
-    const int pipe = FStreamOf[i];
+    const int pipe = StreamOf(i);
     const uint64_t before = FTotalDone;
     FHost.Progress(DZ_CB_ITEM, int64_t(en.UncompSize), int64_t(FTotalDone), en.NameText());
     FHost.CheckStop();

@@ -106,7 +106,8 @@ class TDZExtractor {
   std::string FBase;  // absolute, with a trailing separator; empty when testing
   std::vector<std::string> FSpecs, FExcludes;
   std::vector<TPipeSpec> FPipes;
-  std::vector<int> FStreamOf;  // per entry: the stream it goes to, or -1
+  std::vector<int> FStreamOf;  // per entry: the stream it goes to, or -1 (empty: no pipes)
+  int StreamOf(size_t i) const { return FStreamOf.empty() ? -1 : FStreamOf[i]; }
   bool FTest = false;
   uint64_t FTotalDone = 0;
   TDZDecoder FDecoder;
