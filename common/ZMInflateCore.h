@@ -1,6 +1,7 @@
 // Raw deflate decoder (RFC 1951) and its Deflate64 variant, shared by the component
-// and the engine. Input is pulled in chunks from a reader, output is pushed in chunks
-// to a sink, so memory stays bounded whatever the size of the data.
+// and the engine. Input is pulled in chunks from a reader (or read in place when it is
+// held in memory), output is pushed in chunks to a sink, so memory stays bounded
+// whatever the size of the data.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -291,8 +291,8 @@ int32_t TZMCentral::LoadCentral() {
     SetCapacity(slots);
     // The records keep their stored names and extra fields in the block too; they cannot
     // take more than the rest of the file (in bulk memory only the pages used count).
-    const int64_t byteRoom =
-        std::clamp<int64_t>(fileSize - FCentralPos, 0, int64_t(slots) * (2 * 0xFFFF + sizeof(uint32_t)));
+    const int64_t perRecord = 2 * 0xFFFF + int64_t(TZMPackedBytes::kLengthBytes);
+    const int64_t byteRoom = std::clamp<int64_t>(fileSize - FCentralPos, 0, int64_t(slots) * perRecord);
     FRecordBlock.reset(
         TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots), size_t(byteRoom)));
     Notify(FTotalEntries, ckAnnounced);

@@ -1,8 +1,8 @@
 // Bulk storage for the records of a loaded directory: slots cut from one block instead
 // of one heap allocation per record, so that a directory of many entries is built and
 // freed quickly, and behind the slots an area of bytes the records keep their stored
-// names and extra fields in. The block is shared by the directory and by the records cut from it, and
-// goes back to the system when both have let go.
+// names and extra fields in. The block is shared by the directory and by the records cut
+// from it, and goes back to the system when both have let go.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -105,8 +105,8 @@ void TZMRareTexts::Assign(TKind k, std::string v) {
 std::string_view TZMPackedBytes::View() const {
   if (!FData) return {};
   uint32_t n;
-  std::memcpy(&n, FData, sizeof n);
-  return std::string_view(FData + sizeof n, n & ~kInBlock);
+  std::memcpy(&n, FData, kLengthBytes);
+  return std::string_view(FData + kLengthBytes, n & ~kInBlock);
 }
 
 void TZMPackedBytes::Assign(std::string_view v, TZMRecordBlock* block) {
@@ -114,13 +114,13 @@ void TZMPackedBytes::Assign(std::string_view v, TZMRecordBlock* block) {
   char* data = nullptr;
   uint32_t n = uint32_t(v.size());
   if (!v.empty()) {
-    data = block ? block->TakeBytes(sizeof n + v.size()) : nullptr;
+    data = block ? block->TakeBytes(kLengthBytes + v.size()) : nullptr;
     if (data)
       n |= kInBlock;
     else
-      data = new char[sizeof n + v.size()];
-    std::memcpy(data, &n, sizeof n);
-    std::memcpy(data + sizeof n, v.data(), v.size());
+      data = new char[kLengthBytes + v.size()];
+    std::memcpy(data, &n, kLengthBytes);
+    std::memcpy(data + kLengthBytes, v.data(), v.size());
   }
   Free();
   FData = data;
@@ -129,7 +129,7 @@ void TZMPackedBytes::Assign(std::string_view v, TZMRecordBlock* block) {
 void TZMPackedBytes::Free() {
   if (!FData) return;
   uint32_t n;
-  std::memcpy(&n, FData, sizeof n);
+  std::memcpy(&n, FData, kLengthBytes);
   if (!(n & kInBlock)) delete[] FData;
   FData = nullptr;
 }

@@ -149,6 +149,9 @@ class TZMPackedBytes {
   TZMPackedBytes(const TZMPackedBytes&) = delete;
   TZMPackedBytes& operator=(const TZMPackedBytes&) = delete;
 
+  // The length in front of the bytes.
+  static constexpr size_t kLengthBytes = sizeof(uint32_t);
+
   std::string_view View() const;
   std::string Str() const { return std::string(View()); }
   size_t Size() const { return View().size(); }

@@ -149,7 +149,8 @@ TEST_F(ZMCentralStore, LoadedRecordsShareOneBlockAndReadBack) {
     // record's extra field (with its length in front) when there is one.
     if (i + 1 < n) {
       const TZMZRec* next = f.Reader->Items(i + 1);
-      const size_t extra = next->ExtraFieldLength() ? 4 + next->ExtraFieldLength() : 0;
+      const size_t extra =
+          next->ExtraFieldLength() ? TZMPackedBytes::kLengthBytes + next->ExtraFieldLength() : 0;
       EXPECT_EQ(next->StoredName().data(), rec->StoredName().data() + rec->FileNameLength() + extra) << i;
     }
   }
