@@ -93,6 +93,19 @@ void TZMLister::LoadArchive(const std::string& name, bool quiet) {
   if (!quiet) RaiseDirUpdate();
 }
 
+bool TZMLister::ScanArchive(const std::string& name, const std::function<bool(const TZMDirEntry&)>& each) {
+  if (name.empty()) return false;
+  TZMZipFile reader(Master());
+  reader.SetFileName(name);
+  const bool folders = UseDirOnlyEntries();
+  reader.SetVisitor(
+      [&](const TZMZRec& rec) { return (!folders && (rec.StatusBits() & zsbDirOnly)) || each(rec); });
+  const int32_t r = reader.OpenZip(false, false);
+  reader.File_Close();
+  if (r < 0) ReportOpenFailure(r);
+  return r >= 0;
+}
+
 bool TZMLister::CanProcess() const {
   const TZMZipFile* r = FCenDir->CurrentReader();
   return !Master().ZipFileName().empty() && r && (r->Info() & kInfoLoaded);

@@ -3,6 +3,7 @@
 // with the archive (self-extractor settings, multi-part settings).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,10 @@ class TZMLister : public TZMCore {
   // Lists the archive into the view. A missing file gives an empty view and error 123,
   // recorded silently; other open errors are shown. Unreadable records raise.
   void LoadArchive(const std::string& name, bool quiet);
+  // Reads the archive's directory as LoadArchive does, handing each record the view
+  // would show to each and keeping none; the view is left as it is. True when the
+  // directory was read; open errors are reported as LoadArchive reports them.
+  bool ScanArchive(const std::string& name, const std::function<bool(const TZMDirEntry&)>& each);
   // A name is set and a valid directory is loaded.
   bool CanProcess() const;
   // The reader decodes its names again with the current settings.

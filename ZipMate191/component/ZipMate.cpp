@@ -331,6 +331,14 @@ std::shared_ptr<const TZMDirEntry> TCustomZipMate::DirEntry(int i) const {
   return l ? l->CenDir().Entry(i) : nullptr;
 }
 
+bool TCustomZipMate::ScanArchive(const std::string& name,
+                                 const std::function<bool(const TZMDirEntry&)>& each) {
+  bool read = false;
+  // A lister of its own: the current listing is not touched.
+  const bool ran = RunOperation([&] { read = TZMLister(*this).ScanArchive(name, each); });
+  return ran && read;
+}
+
 TZMLister* TCustomZipMate::ZipLister() const { return dynamic_cast<TZMLister*>(FLister.get()); }
 
 bool TCustomZipMate::ListingValid() const {

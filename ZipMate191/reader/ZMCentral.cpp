@@ -178,8 +178,12 @@ void TZMCentral::AddLoaded(TZMZRec* rec, int32_t r) {
     throw EZipMate::CreateCode(ZMAbsCode(r), true);
   }
   if (r == 1) FZ64 = true;
-  const int index = Add(rec);
-  Notify(index, ckAdded);
+  if (FVisitor) {
+    const std::unique_ptr<TZMZRec> visited(rec);
+    FVisitDone = !FVisitor(*visited);
+  } else {
+    Notify(Add(rec), ckAdded);
+  }
   ProgReport(2, 0, 1);
   ThrowIfCancelled();
 }
@@ -187,7 +191,7 @@ void TZMCentral::AddLoaded(TZMZRec* rec, int32_t r) {
 TZMZRec* TZMCentral::NewLoadedRec() { return new (FRecordBlock.get()) TZMZRec(this); }
 
 void TZMCentral::LoadRecordsByField() {
-  for (int32_t n = 0; n < FTotalEntries; ++n) {
+  for (int32_t n = 0; n < FTotalEntries && !FVisitDone; ++n) {
     TZMZRec* rec = NewLoadedRec();
     AddLoaded(rec, rec->ReadCentral());
   }
@@ -224,7 +228,7 @@ void TZMCentral::LoadRecordsBuffered(int64_t capLimit) {
       end += size_t(got);
     }
   };
-  for (int32_t n = 0; n < FTotalEntries; ++n) {
+  for (int32_t n = 0; n < FTotalEntries && !FVisitDone; ++n) {
     fill(kFixedCentral);
     size_t need = kFixedCentral;
     if (end - start >= size_t(kFixedCentral) &&
@@ -246,6 +250,7 @@ int32_t TZMCentral::LoadCentral() {
   if (!(FInfo & kInfoTrailerFound)) return -ZM_CODE(zmmZMCentral, zmsUnknownError);
   try {
     ClearEntries();
+    FVisitDone = false;
     FGeneration = NextSerial();
     Notify(FGeneration, ckCleared);
     FCentralPos = FCentralOffset;
@@ -287,14 +292,16 @@ int32_t TZMCentral::LoadCentral() {
     const int64_t fileSize = Seek(2, 0);
     SeekCheck(0, ZM_CODE(zmmZMCentral, zmsSeekErrorReadingZipArchive), FCentralPos);
     const int64_t room = fileSize > FCentralPos ? (fileSize - FCentralPos) / kFixedCentral + 1 : 1;
-    const int slots = int(std::min<int64_t>(FTotalEntries, room));
+    // A visited record lives only while it is visited: it comes from the heap.
+    const int slots = FVisitor ? 0 : int(std::min<int64_t>(FTotalEntries, room));
     SetCapacity(slots);
     // The records keep their stored names and extra fields in the block too; they cannot
     // take more than the rest of the file (in bulk memory only the pages used count).
     const int64_t perRecord = 2 * 0xFFFF + int64_t(TZMPackedBytes::kLengthBytes);
     const int64_t byteRoom = std::clamp<int64_t>(fileSize - FCentralPos, 0, int64_t(slots) * perRecord);
-    FRecordBlock.reset(
-        TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots), size_t(byteRoom)));
+    if (slots > 0)
+      FRecordBlock.reset(
+          TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots), size_t(byteRoom)));
     Notify(FTotalEntries, ckAnnounced);
     if (FIsMultiDisk)
       LoadRecordsByField();

@@ -16,6 +16,10 @@
 // 6 load finished, value the record count).
 using TZMCentralChangeEvent = std::function<void(TObject* sender, int value, int kind)>;
 
+// Takes one record of a directory being read without being kept; false ends the
+// reading early.
+using TZMRecordVisitor = std::function<bool(const TZMZRec& rec)>;
+
 // Archive state bits of FInfo kept by the directory.
 inline constexpr uint32_t kInfoOpened = 0x40;
 inline constexpr uint32_t kInfoTrailerFound = 0x800;
@@ -77,6 +81,10 @@ class TZMCentral : public TZMEOC {
   const TZMRecordBlock* RecordBlock() const { return FRecordBlock.get(); }
   const TZMCentralChangeEvent& OnChange() const { return FOnChange; }
   void SetOnChange(TZMCentralChangeEvent e) { FOnChange = std::move(e); }
+  // While a visitor is set, LoadCentral hands it each record in turn and keeps none:
+  // the directory stays empty, and memory does not grow with the number of records.
+  // The checks and the messages are those of a load that keeps them.
+  void SetVisitor(TZMRecordVisitor v) { FVisitor = std::move(v); }
 
  protected:
   void Notify(int value, int kind);
@@ -94,6 +102,9 @@ class TZMCentral : public TZMEOC {
   int32_t FCount = 0;
   int32_t FSelCount = 0;
   TZMCentralChangeEvent FOnChange;
+  TZMRecordVisitor FVisitor;
+  // The visitor asked for no more records.
+  bool FVisitDone = false;
   // Holds the loaded records' storage; declared before FEntries so that it is let go
   // after them (it outlives them in any case: see TZMRecordBlock).
   std::unique_ptr<TZMRecordBlock, TZMRecordBlockRelease> FRecordBlock;

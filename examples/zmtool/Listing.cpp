@@ -1,10 +1,12 @@
 #include "Listing.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "Console.h"
 #include "Metadata.h"
+#include "Opening.h"
 #include "Streams.h"
 #include "TermText.h"
 
@@ -98,39 +100,41 @@ std::string Ratio(int64_t size, int64_t packed) {
   return std::to_string(rounded) + "%";
 }
 
-void PrintPlain(TZipMate& zm) {
+// The entries to list with their positions, in stored order: read from the archive
+// without being kept, or from the listing the component holds. False when the
+// directory could not be read.
+using TVisit = std::function<void(int index, const TZMDirEntry& e)>;
+using TEntries = std::function<bool(const TVisit& visit)>;
+
+bool PrintPlain(const TEntries& entries) {
   TOutput out;
-  for (int i = 0; i < zm.Count(); ++i) {
-    auto e = zm.DirEntry(i);
-    if (!e) continue;
-    AddListedName(out, *e);
-    out.Add('\t').Dec(e->UncompressedSize()).Add('\t').Dec(e->CompressedSize());
-    out.Add('\t').Add(MethodName(*e)).Add('\t').Hex8(e->CRC32()).Add('\t');
-    AddDosText(out, e->DateTime());
+  return entries([&](int, const TZMDirEntry& e) {
+    AddListedName(out, e);
+    out.Add('\t').Dec(e.UncompressedSize()).Add('\t').Dec(e.CompressedSize());
+    out.Add('\t').Add(MethodName(e)).Add('\t').Hex8(e.CRC32()).Add('\t');
+    AddDosText(out, e.DateTime());
     out.Add('\n').FlushIfFull();
-  }
+  });
 }
 
-void PrintJson(TZipMate& zm) {
-  const std::map<int, std::string> links = ReadLinkTargets(zm);
+bool PrintJson(const TEntries& entries, const std::map<int, std::string>& links) {
   TOutput out;
-  const int count = zm.Count();
+  bool any = false;
   out.Add('[');
-  for (int i = 0; i < count; ++i) {
-    auto e = zm.DirEntry(i);
-    if (!e) continue;
-    out.Add(i ? ",\n  {\"name\": " : "\n  {\"name\": ");
-    AddJsonText(out, ListedName(*e));
-    out.Add(", \"size\": ").Dec(e->UncompressedSize()).Add(", \"compressed\": ").Dec(e->CompressedSize());
-    out.Add(", \"method\": \"").Add(MethodName(*e));
-    out.Add("\", \"crc\": \"").Hex8(e->CRC32()).Add("\", \"time\": \"");
-    AddDosText(out, e->DateTime());
+  const bool read = entries([&](int i, const TZMDirEntry& e) {
+    out.Add(any ? ",\n  {\"name\": " : "\n  {\"name\": ");
+    any = true;
+    AddJsonText(out, ListedName(e));
+    out.Add(", \"size\": ").Dec(e.UncompressedSize()).Add(", \"compressed\": ").Dec(e.CompressedSize());
+    out.Add(", \"method\": \"").Add(MethodName(e));
+    out.Add("\", \"crc\": \"").Hex8(e.CRC32()).Add("\", \"time\": \"");
+    AddDosText(out, e.DateTime());
     out.Add("\", \"comment\": ");
-    AddJsonText(out, e->FileComment());
-    out.Add(", \"dir\": ").Add(IsFolder(*e) ? "true" : "false");
-    out.Add(", \"encrypted\": ").Add(e->Encrypted() ? "true" : "false");
+    AddJsonText(out, e.FileComment());
+    out.Add(", \"dir\": ").Add(IsFolder(e) ? "true" : "false");
+    out.Add(", \"encrypted\": ").Add(e.Encrypted() ? "true" : "false");
     out.Add(", \"mode\": ");
-    if (const uint32_t mode = UnixMode(*e)) {
+    if (const uint32_t mode = UnixMode(e)) {
       const char digits[] = {char('0' + (mode >> 9 & 7)), char('0' + (mode >> 6 & 7)),
                              char('0' + (mode >> 3 & 7)), char('0' + (mode & 7)), 0};
       out.Add('"').Add(digits).Add('"');
@@ -144,20 +148,26 @@ void PrintJson(TZipMate& zm) {
     else
       out.Add("null");
     out.Add('}').FlushIfFull();
-  }
-  out.Add(count ? "\n]\n" : "]\n");
+  });
+  out.Add(any ? "\n]\n" : "]\n");
+  return read;
 }
 
-void PrintLong(TZipMate& zm) {
-  const std::map<int, std::string> links = ReadLinkTargets(zm);
-  const int count = zm.Count();
-  size_t methodWidth = 6;
-  bool anyEncrypted = false;
-  for (int i = 0; i < count; ++i)
-    if (auto e = zm.DirEntry(i)) {
-      methodWidth = std::max(methodWidth, MethodName(*e, true).size());
-      anyEncrypted = anyEncrypted || e->Encrypted();
-    }
+// What the table needs to know of all entries before its first line.
+struct TTableFacts {
+  size_t MethodWidth = 6;
+  bool AnyEncrypted = false;
+  bool AnyLink = false;
+
+  void Take(const TZMDirEntry& e) {
+    MethodWidth = std::max(MethodWidth, MethodName(e, true).size());
+    AnyEncrypted = AnyEncrypted || e.Encrypted();
+    AnyLink = AnyLink || IsSymLink(e);
+  }
+};
+
+bool PrintLong(const TEntries& entries, const TTableFacts& facts, const std::map<int, std::string>& links) {
+  const size_t methodWidth = facts.MethodWidth;
   TOutput out;
   auto method = [&](const std::string& m) { out.Add(m).Add(std::string(methodWidth - m.size(), ' ')); };
   out.Right("Size", 12).Add(' ').Right("Compressed", 12).Add(' ').Right("Ratio", 5).Add("  ");
@@ -167,24 +177,24 @@ void PrintLong(TZipMate& zm) {
   out.Add(rule12).Add(' ').Add(rule12).Add(" -----  ").Add(std::string(methodWidth, '-'));
   out.Add("  ---------- -----  --------   ----\n");
   int64_t size = 0, packed = 0;
-  for (int i = 0; i < count; ++i) {
-    auto e = zm.DirEntry(i);
-    if (!e) continue;
-    size += e->UncompressedSize();
-    packed += e->CompressedSize();
-    out.Right(std::to_string(e->UncompressedSize()), 12)
+  int count = 0;
+  const bool read = entries([&](int i, const TZMDirEntry& e) {
+    ++count;
+    size += e.UncompressedSize();
+    packed += e.CompressedSize();
+    out.Right(std::to_string(e.UncompressedSize()), 12)
         .Add(' ')
-        .Right(std::to_string(e->CompressedSize()), 12);
-    out.Add(' ').Right(Ratio(e->UncompressedSize(), e->CompressedSize()), 5).Add("  ");
-    method(MethodName(*e, true));
+        .Right(std::to_string(e.CompressedSize()), 12);
+    out.Add(' ').Right(Ratio(e.UncompressedSize(), e.CompressedSize()), 5).Add("  ");
+    method(MethodName(e, true));
     out.Add("  ");
-    AddDosText(out, e->DateTime(), false);
-    out.Add("  ").Hex8(e->CRC32()).Add(e->Encrypted() ? " * " : "   ");
-    AddListedName(out, *e);
+    AddDosText(out, e.DateTime(), false);
+    out.Add("  ").Hex8(e.CRC32()).Add(e.Encrypted() ? " * " : "   ");
+    AddListedName(out, e);
     auto link = links.find(i);
     if (link != links.end()) out.Add(" -> ").Add(TerminalSafe(link->second));
     out.Add('\n').FlushIfFull();
-  }
+  });
   out.Add(rule12).Add(' ').Add(rule12).Add(" -----").Add(std::string(methodWidth + 33, ' ')).Add("----\n");
   out.Right(std::to_string(size), 12)
       .Add(' ')
@@ -192,8 +202,9 @@ void PrintLong(TZipMate& zm) {
       .Add(' ')
       .Right(Ratio(size, packed), 5);
   out.Add(std::string(methodWidth + 33, ' ')).Dec(count).Add(count == 1 ? " entry" : " entries");
-  if (anyEncrypted) out.Add(" (* encrypted)");
+  if (facts.AnyEncrypted) out.Add(" (* encrypted)");
   out.Add('\n');
+  return read;
 }
 
 }  // namespace
@@ -218,14 +229,51 @@ std::string MethodName(const TZMDirEntry& e, bool table) {
   return name ? name : "method " + std::to_string(m);
 }
 
-int PrintListing(TZipMate& zm, const TOptions& o) {
-  if (o.Json)
-    PrintJson(zm);
-  else if (o.Long)
-    PrintLong(zm);
-  else
-    PrintPlain(zm);
-  return esDone;
+int PrintListing(TZipMate& zm, const std::string& archive, const std::string& shown, const TOptions& o) {
+  // A first reading finds whether the directory reads whole, and what the table needs
+  // to know first: nothing is printed for an archive that cannot be listed, and
+  // warnings come before the listing.
+  TTableFacts facts;
+  const bool plain = !o.Json && !o.Long;
+  if (!zm.ScanArchive(archive, [&](const TZMDirEntry& e) {
+        if (!plain) facts.Take(e);
+        return true;
+      }))
+    return Unreadable(zm, shown);
+  if (zm.ErrCode() != 0) Warn(zm, shown);
+  TEntries entries;
+  std::map<int, std::string> links;
+  if (facts.AnyLink) {
+    // Link targets are read through the engine, which works on a listing: the archive
+    // is listed and the entries come from there.
+    zm.SetZipFileName(archive);
+    if (!zm.ListingValid()) return Unreadable(zm, shown);
+    links = ReadLinkTargets(zm);
+    entries = [&zm](const TVisit& visit) {
+      for (int i = 0; i < zm.Count(); ++i)
+        if (auto e = zm.DirEntry(i)) visit(i, *e);
+      return true;
+    };
+  } else {
+    // The directory is read again, entry by entry: memory stays the same however many
+    // entries there are. Its messages were shown by the first reading.
+    entries = [&](const TVisit& visit) {
+      const TZMMessageEvent shownMessages = zm.OnMessage;
+      zm.OnMessage = nullptr;
+      int i = 0;
+      const bool read = zm.ScanArchive(archive, [&](const TZMDirEntry& e) {
+        visit(i++, e);
+        return true;
+      });
+      zm.OnMessage = shownMessages;
+      return read;
+    };
+  }
+  const bool read = o.Json   ? PrintJson(entries, links)
+                    : o.Long ? PrintLong(entries, facts, links)
+                             : PrintPlain(entries);
+  // Only an archive that changed since the first reading fails here.
+  return read ? esDone : Unreadable(zm, shown);
 }
 
 }  // namespace zmtool

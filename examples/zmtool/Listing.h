@@ -16,7 +16,9 @@ namespace zmtool {
 // "AES-256, deflated" in the lines for scripts and "AES-256 (deflated)" in the table.
 std::string MethodName(const TZMDirEntry& e, bool table = false);
 
-// Prints the listing of the archive listed in zm; the exit status.
-int PrintListing(TZipMate& zm, const TOptions& o);
+// Prints the listing of the archive (shown as shown in messages), read through zm; the
+// exit status. The directory is read entry by entry and not kept, unless the table or
+// JSON needs the targets of links, which are read through a listing.
+int PrintListing(TZipMate& zm, const std::string& archive, const std::string& shown, const TOptions& o);
 
 }  // namespace zmtool

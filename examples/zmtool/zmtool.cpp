@@ -11,6 +11,7 @@
 #include "Console.h"
 #include "Extraction.h"
 #include "Listing.h"
+#include "Opening.h"
 #include "Options.h"
 #include "Passwords.h"
 #include "PlatCodePage.h"
@@ -149,19 +150,14 @@ int main(int argc, char** argv) {
       return esUnreadable;
     }
   }
+  // The listing reads the directory without keeping it.
+  if (o.Command == TCommand::List) return PrintListing(zm, archive, shown, o);
   zm.SetZipFileName(archive);
   if (zm.ErrCode() != 0) {
-    // A directory that loaded after a warning (a wrong directory offset, bytes before
-    // or after the archive) is used; the warning goes to stderr.
-    if (!zm.ListingValid()) {
-      Failed(zm, shown + ": ");
-      return esUnreadable;
-    }
-    Complain("warning: " + shown + ": " + TerminalSafe(zm.ErrMsg()) + " (warning " +
-             std::to_string(zm.ErrCode()) + ")");
+    if (!zm.ListingValid()) return Unreadable(zm, shown);
+    Warn(zm, shown);
   }
   switch (o.Command) {
-    case TCommand::List: return PrintListing(zm, o);
     case TCommand::Comment: return Comment(zm, o);
     case TCommand::Join: return Join(zm, o);
     default: return RunExtraction(zm, o, passwords, bar);

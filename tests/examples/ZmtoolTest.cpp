@@ -430,6 +430,20 @@ TEST_F(TZmtoolFixture, ListShowsADirectoryLoadedAfterAWarning) {
   TRun r = Run("list junk.zip");
   EXPECT_EQ(r.Status, 3);
   EXPECT_EQ(r.Err.rfind("zmtool: junk.zip: ", 0), 0u) << r.Err;
+  // A directory that breaks after its first record lists nothing, in every form.
+  std::string two = (Tmp.Path / "two.zip").string();
+  ASSERT_EQ(Shell("zip -q -X '" + two + "' readme.txt empty.dat", Src).Status, 0);
+  std::string bytes = ReadAll(two);
+  const size_t second = bytes.find("PK\x01\x02", bytes.find("PK\x01\x02") + 4);
+  ASSERT_NE(second, std::string::npos);
+  bytes[second + 3] = 9;
+  WriteAll(two, bytes);
+  for (const char* form : {"", "-l ", "--json "}) {
+    r = Run(std::string("list ") + form + "'" + two + "'");
+    EXPECT_EQ(r.Status, 3) << form;
+    EXPECT_EQ(r.Out, "") << form;
+    EXPECT_NE(r.Err.find("(error "), std::string::npos) << r.Err;
+  }
 }
 
 TEST_F(TZmtoolFixture, ListingOfManyEntriesIsExactlyWhatPythonReads) {

@@ -478,6 +478,15 @@ class TCustomZipMate : public TComponent {
   /// Whether the listing holds a valid directory of ZipFileName (also one loaded after
   /// a warning such as bytes before the archive).
   bool ListingValid() const;
+  /// Reads the directory of the archive `name` and hands each of its entries to `each`
+  /// in the order stored, keeping none of them: memory stays the same however many
+  /// entries the archive holds. The entry passed is valid only during the call. The
+  /// checks, messages and errors are those of listing the archive, and UseDirOnlyEntries
+  /// and the name settings apply as they do there; ZipFileName and its listing are left
+  /// as they are. `each` returns false to read no further. True when the directory was
+  /// read (ErrCode may then hold a warning, as after a listing), false when it could not
+  /// be (ErrCode and ErrMsg say why) or the component is inactive or busy.
+  bool ScanArchive(const std::string& name, const std::function<bool(const TZMDirEntry&)>& each);
 
   // ---- The engine ----
   /// The engine this component holds (DLL_Load set); zero and empty while it holds none.

@@ -1,6 +1,6 @@
 // The lister through the component: events, missing and invalid archives, stale
-// entries, directory-only entries, re-listing after a rewrite, failed operations and
-// the settings taken over from self-extractor stubs.
+// entries, directory-only entries, reading a directory without keeping it, re-listing after a rewrite, failed
+// operations and the settings taken over from self-extractor stubs.
 #include "ZMLister.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +111,35 @@ TEST_F(ZMListerView, DirectoryOnlyEntriesAreSkippedUntilAskedFor) {
   P.Z.SetUseDirOnlyEntries(false);
   ASSERT_EQ(P.Z.Count(), 1);
   EXPECT_EQ(P.Z.DirEntry(0)->HeaderName(), "folder/file.txt");
+}
+
+TEST_F(ZMListerView, ScanPassesEntriesAsTheViewShowsThemAndLeavesTheListingAlone) {
+  const std::string listed = Write("l.zip", BuildZip({{"kept.txt", "1"}}));
+  const std::string other =
+      Write("o.zip", BuildZip({{"folder/", ""}, {"folder/a.txt", "aa"}, {"b.txt", "b"}}));
+  P.Z.SetZipFileName(listed);
+  P.Reset();
+  auto names = [&](int stopAfter) {
+    std::vector<std::string> seen;
+    EXPECT_TRUE(P.Z.ScanArchive(other, [&](const TZMDirEntry& e) {
+      seen.push_back(e.HeaderName());
+      return int(seen.size()) != stopAfter;
+    }));
+    return seen;
+  };
+  EXPECT_EQ(names(0), (std::vector<std::string>{"folder/a.txt", "b.txt"}));
+  EXPECT_EQ(names(1), (std::vector<std::string>{"folder/a.txt"}));
+  P.Z.SetUseDirOnlyEntries(true);
+  EXPECT_EQ(names(0), (std::vector<std::string>{"folder/", "folder/a.txt", "b.txt"}));
+  EXPECT_EQ(P.Z.ZipFileName(), listed);
+  ASSERT_EQ(P.Z.Count(), 1);
+  EXPECT_EQ(P.Z.DirEntry(0)->FileName(), "kept.txt");
+  EXPECT_TRUE(P.NewNames.empty());
+  EXPECT_EQ(P.Z.ErrCode(), 0);
+  // A missing archive reads nothing and says why, as a listing does.
+  EXPECT_FALSE(P.Z.ScanArchive(Dir / "missing.zip", [](const TZMDirEntry&) { return true; }));
+  EXPECT_NE(P.Z.ErrCode(), 0);
+  EXPECT_EQ(P.Z.DirEntry(0)->FileName(), "kept.txt");
 }
 
 TEST_F(ZMListerView, HeldEntryTurnsStaleAfterANewListing) {

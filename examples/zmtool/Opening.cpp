@@ -1,0 +1,19 @@
+#include "Opening.h"
+
+#include "Console.h"
+#include "Options.h"
+#include "TermText.h"
+
+namespace zmtool {
+
+int Unreadable(TZipMate& zm, const std::string& shown) {
+  Complain(shown + ": " + TerminalSafe(zm.ErrMsg()) + " (error " + std::to_string(zm.ErrCode()) + ")");
+  return esUnreadable;
+}
+
+void Warn(TZipMate& zm, const std::string& shown) {
+  Complain("warning: " + shown + ": " + TerminalSafe(zm.ErrMsg()) + " (warning " +
+           std::to_string(zm.ErrCode()) + ")");
+}
+
+}  // namespace zmtool
