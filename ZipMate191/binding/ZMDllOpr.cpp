@@ -651,24 +651,41 @@ bool TZMDLLOpr::ListedIsMultiPart() {
 int32_t TZMDLLOpr::ArchiveEntryCount() {
   TZMZipFile reader(Master());
   reader.SetFileName(Master().ZipFileName());
-  int32_t r = reader.OpenZip(false, false);
   int32_t count = 0;
-  if (r >= 0) {
-    count = reader.Count();
-  } else {
+  reader.SetVisitor([&](const TZMZRec&) {
+    ++count;
+    return true;
+  });
+  const int32_t r = reader.OpenZip(false, false);
+  if (r < 0) {
+    count = 0;
     ReportOpenFailure(r);
   }
   reader.File_Close();
   return count;
 }
 
-void TZMDLLOpr::RunExtract() {
+int32_t TZMDLLOpr::TrailerEntryCount(const std::string& name, bool& multiPart) {
+  TZMZipFile reader(Master());
+  reader.SetFileName(name);
+  const int32_t r = reader.OpenZip(false, true);
+  reader.File_Close();
+  if (r < 0) {
+    ReportOpenFailure(r);
+    return -1;
+  }
+  multiPart = reader.MultiPart() || reader.TotalDisks() > 1;
+  return reader.TotalEntries();
+}
+
+void TZMDLLOpr::RunExtract(const std::string* unlisted) {
   try {
     SetCancelCode(0);
     TCustomZipMate& m = Master();
-    if (m.ZipFileName().empty())
-      throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, zmsErrorNoZipFileSpecified), true);
-    if (ListedEntryCount() <= 0) {
+    const std::string& archive = unlisted ? *unlisted : m.ZipFileName();
+    if (archive.empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, zmsErrorNoZipFileSpecified), true);
+    bool multiPart = false;
+    if ((unlisted ? TrailerEntryCount(archive, multiPart) : ListedEntryCount()) <= 0) {
       if (ErrCode() == 0) throw EZipMate::CreateCode(ZM_CODE(zmmZMDllOpr, zmsZipFileCouldNotBeOpened), true);
       return;
     }
@@ -686,11 +703,11 @@ void TZMDLLOpr::RunExtract() {
       if (!FolderExists(base))
         throw EZipMate::CreateStr(ZM_CODE(zmmZMDllOpr, zmsExtractDirectoryMustExist), base);
     }
-    FArg0 = m.ZipFileName();
+    FArg0 = archive;
     // The engine reads single files: a split archive is first joined into a scratch
     // file (without a name where the system allows), gone again whatever happens next.
     TZMNewFile joined(*this);
-    if (ListedIsMultiPart()) {
+    if (unlisted ? multiPart : ListedIsMultiPart()) {
       if (JoinToScratch(FArg0, joined) != 0) return;
       FArg0 = joined.OpenName();
     }
@@ -760,7 +777,9 @@ int32_t TZMDLLOpr::StreamConvert(TStream* source, TStream* dest, uint32_t& crc, 
 
 // ---- Component-side entries ----
 
-void ZMRunExtract(TCustomZipMate& comp) { TZMFileOpr::Start<TZMDLLOpr>(comp)->RunExtract(); }
+void ZMRunExtract(TCustomZipMate& comp, const std::string* unlisted) {
+  TZMFileOpr::Start<TZMDLLOpr>(comp)->RunExtract(unlisted);
+}
 
 void ZMSetEngineHeld(TCustomZipMate& comp, bool load) {
   TZMFileOpr::Start<TZMDLLOpr>(comp)->SetEngineHeld(load);

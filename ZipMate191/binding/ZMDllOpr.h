@@ -59,7 +59,9 @@ class TZMDLLOpr : public TZMModOpr {
   void Prepare() override {}
 
   // The whole Extract operation; failures of the component's kind are reported here.
-  void RunExtract();
+  // Extracts from ZipFileName, through its listing; or, with unlisted, from that
+  // archive, which is not listed: only its trailer is read here.
+  void RunExtract(const std::string* unlisted = nullptr);
   int32_t StreamConvert(TStream* source, TStream* dest, uint32_t& crc, int32_t& method,
                         int64_t size) override;
   // Loads (true) or releases (false) the engine for the component when that differs
@@ -105,10 +107,14 @@ class TZMDLLOpr : public TZMModOpr {
  private:
   // Entries of the component's listing, listing the archive again when it holds none.
   int32_t ListedEntryCount();
-  // Without a listing: the entries the archive's directory holds.
+  // Without a listing: the entries the archive's directory holds (none is kept).
   int32_t ArchiveEntryCount();
   // Whether the archive to extract is split over several parts.
   bool ListedIsMultiPart();
+  // The entries the trailer of the archive named announces, and whether it is split;
+  // -1 when it cannot be opened (reported as a listing reports it). No message of the
+  // directory's reading is given.
+  int32_t TrailerEntryCount(const std::string& name, bool& multiPart);
   int32_t DoMessage(TDZCallbackRec& rec);
   int32_t DoPassword(TDZCallbackRec& rec);
   int32_t DoStreamOp(TDZStreamRec& rec);
@@ -143,7 +149,7 @@ class TZMEngineRun {
 };
 
 // The component-side entries: Extract, and DLL_Load's load or release.
-void ZMRunExtract(TCustomZipMate& comp);
+void ZMRunExtract(TCustomZipMate& comp, const std::string* unlisted = nullptr);
 void ZMSetEngineHeld(TCustomZipMate& comp, bool load);
 bool ZMEngineHeld(const TCustomZipMate& comp);
 // Version, name and banner of the engine the component holds; empty when none.

@@ -462,6 +462,12 @@ int32_t TCustomZipMate::Extract() {
   return ErrCode();
 }
 
+int32_t TCustomZipMate::ExtractArchive(const std::string& name) {
+  if (FActive == 0) return 197;
+  RunOperation([&] { ZMRunExtract(*this, &name); });
+  return ErrCode();
+}
+
 int32_t TCustomZipMate::JoinToSingleFile(std::string& dest) {
   if (FActive == 0) return 197;
   const bool ran = RunOperation([&] {

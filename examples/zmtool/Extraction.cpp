@@ -8,6 +8,7 @@
 
 #include "Console.h"
 #include "Metadata.h"
+#include "Opening.h"
 #include "Passwords.h"
 #include "PlatPath.h"
 #include "PlatTerminal.h"
@@ -53,8 +54,12 @@ bool StaysBelow(const std::string& name) {
 
 class TExtraction {
  public:
-  TExtraction(TZipMate& zm, const TOptions& o, TPasswords& pw, TProgressBar& bar)
+  // Unlisted names an archive that is not listed, with its number of entries.
+  TExtraction(TZipMate& zm, const TOptions& o, TPasswords& pw, TProgressBar& bar,
+              const std::string* unlisted = nullptr, int unlistedCount = 0)
       : FZm(zm),
+        FUnlisted(unlisted),
+        FUnlistedCount(unlistedCount),
         FOpts(o),
         FPw(pw),
         FBar(bar),
@@ -88,6 +93,8 @@ class TExtraction {
   int Finish(int32_t err);
 
   TZipMate& FZm;
+  const std::string* FUnlisted;
+  const int FUnlistedCount;
   const TOptions& FOpts;
   TPasswords& FPw;
   TProgressBar& FBar;
@@ -128,6 +135,7 @@ void TExtraction::IndexEntries() {
 }
 
 int TExtraction::IndexOf(const std::string& name) {
+  if (FUnlisted) return -1;
   const std::string wanted = Slashed(name);
   const int count = FZm.Count();
   if (FReported.size() != size_t(count)) FReported.assign(size_t(count), false);
@@ -178,7 +186,7 @@ void TExtraction::Select() {
 
 int TExtraction::Run() {
   FInteractive = plat::IsTerminal(plat::ssInput) && !FOpts.ReadsStdin();
-  IndexEntries();
+  if (!FUnlisted) IndexEntries();
   Select();
   FZm.OnProgress = [this](TObject*, TZMProgressDetails* d) {
     if (!d) return;
@@ -196,10 +204,12 @@ int TExtraction::Run() {
   FZm.OnCheckTerminate = [](TObject*, bool& abort) { abort = abort || plat::Interrupted(); };
   FPw.Attach(FZm);
   int32_t err = 0;
-  if (FZm.Count() > 0) {
+  if ((FUnlisted ? FUnlistedCount : FZm.Count()) > 0) {
     // An interrupt now stops the engine, which then cleans up after itself.
     plat::SetExitOnInterrupt(false);
-    err = FOpts.ToStdout ? ExtractToStdout(FZm, FOpts.Specs) : FZm.Extract();
+    err = FOpts.ToStdout ? ExtractToStdout(FZm, FOpts.Specs)
+          : FUnlisted    ? FZm.ExtractArchive(*FUnlisted)
+                         : FZm.Extract();
     plat::SetExitOnInterrupt(true);
   } else {
     FSelected = 0;
@@ -394,6 +404,19 @@ int TExtraction::Finish(int32_t err) {
 
 int RunExtraction(TZipMate& zm, const TOptions& o, TPasswords& passwords, TProgressBar& bar) {
   TExtraction run(zm, o, passwords, bar);
+  return run.Run();
+}
+
+int RunTest(TZipMate& zm, const std::string& archive, const std::string& shown, const TOptions& o,
+            TPasswords& passwords, TProgressBar& bar) {
+  int entries = 0;
+  if (!zm.ScanArchive(archive, [&](const TZMDirEntry&) {
+        ++entries;
+        return true;
+      }))
+    return Unreadable(zm, shown);
+  if (zm.ErrCode() != 0) Warn(zm, shown);
+  TExtraction run(zm, o, passwords, bar, &archive, entries);
   return run.Run();
 }
 

@@ -5,6 +5,8 @@
 // for the second; every entry not done is named with its cause, and a closing line
 // counts them. Unix modes and symbolic links are restored at the end.
 #pragma once
+#include <string>
+
 #include "Options.h"
 #include "ZipMate191/ZipMate.h"
 
@@ -15,5 +17,9 @@ class TProgressBar;
 
 // Runs the command of o (extract or test) on the listed archive; the exit status.
 int RunExtraction(TZipMate& zm, const TOptions& o, TPasswords& passwords, TProgressBar& bar);
+// Tests the archive (shown as shown in messages) without listing it: its directory is
+// read once entry by entry to learn that it reads, then by the engine; the exit status.
+int RunTest(TZipMate& zm, const std::string& archive, const std::string& shown, const TOptions& o,
+            TPasswords& passwords, TProgressBar& bar);
 
 }  // namespace zmtool

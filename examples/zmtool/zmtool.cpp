@@ -150,8 +150,9 @@ int main(int argc, char** argv) {
       return esUnreadable;
     }
   }
-  // The listing reads the directory without keeping it.
+  // Listing and testing read the directory without keeping it.
   if (o.Command == TCommand::List) return PrintListing(zm, archive, shown, o);
+  if (o.Command == TCommand::Test && !o.ToStdout) return RunTest(zm, archive, shown, o, passwords, bar);
   zm.SetZipFileName(archive);
   if (zm.ErrCode() != 0) {
     if (!zm.ListingValid()) return Unreadable(zm, shown);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "TestZip.h"
@@ -424,13 +425,19 @@ TEST_F(TZmtoolFixture, ListShowsADirectoryLoadedAfterAWarning) {
     EXPECT_EQ(r.Out.rfind("readme.txt\t13\t13\tstored\t", 0), 0u) << r.Out;
     EXPECT_EQ(r.Err.rfind("zmtool: warning: ", 0), 0u) << r.Err;
     EXPECT_NE(r.Err.find("(warning " + code + ")\n"), std::string::npos) << r.Err;
+    // Testing reads the directory as the listing does, and tests what it found.
+    r = Run("test '" + path + "'");
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "1 entry tested OK\n");
+    EXPECT_EQ(r.Err.rfind("zmtool: warning: ", 0), 0u) << r.Err;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << "one warning: " << r.Err;
   }
   // Not an archive at all still fails.
   WriteAll(Tmp.Path / "junk.zip", std::string(300, 'J'));
   TRun r = Run("list junk.zip");
   EXPECT_EQ(r.Status, 3);
   EXPECT_EQ(r.Err.rfind("zmtool: junk.zip: ", 0), 0u) << r.Err;
-  // A directory that breaks after its first record lists nothing, in every form.
+  // A directory that breaks after its first record lists and tests nothing.
   std::string two = (Tmp.Path / "two.zip").string();
   ASSERT_EQ(Shell("zip -q -X '" + two + "' readme.txt empty.dat", Src).Status, 0);
   std::string bytes = ReadAll(two);
@@ -438,8 +445,8 @@ TEST_F(TZmtoolFixture, ListShowsADirectoryLoadedAfterAWarning) {
   ASSERT_NE(second, std::string::npos);
   bytes[second + 3] = 9;
   WriteAll(two, bytes);
-  for (const char* form : {"", "-l ", "--json "}) {
-    r = Run(std::string("list ") + form + "'" + two + "'");
+  for (const char* form : {"list ", "list -l ", "list --json ", "test "}) {
+    r = Run(std::string(form) + "'" + two + "'");
     EXPECT_EQ(r.Status, 3) << form;
     EXPECT_EQ(r.Out, "") << form;
     EXPECT_NE(r.Err.find("(error "), std::string::npos) << r.Err;

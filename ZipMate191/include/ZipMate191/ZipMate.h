@@ -499,6 +499,11 @@ class TCustomZipMate : public TComponent {
   /// ExtrBaseDir), 19 and 18 (engine not loadable), 2 (cancelled) and 232 to 267 (the
   /// engine's errors); SuccessCnt is the number of entries extracted.
   int32_t Extract();
+  /// Extracts (or, with ExtrTest in ExtrOptions, tests) the entries FSpecArgs selects
+  /// from the archive `name` as Extract does from ZipFileName, without listing it: only
+  /// the engine reads its directory, so that memory holds one copy of it. ZipFileName and
+  /// its listing are left as they are. Returns ErrCode, with the errors of Extract.
+  int32_t ExtractArchive(const std::string& name);
   /// Copies the archive ZipFileName (also one split over several parts) into the single
   /// file dest (its extension becomes .zip); dest receives the name written, or is
   /// emptied on failure. Returns ErrCode (197 when inactive).

@@ -285,3 +285,40 @@ TEST_F(TExtractFixture, DllLoadKeepsTheEngineBetweenOperations) {
   }
   EXPECT_FALSE(DLLLoader().Loaded());
 }
+
+// An archive that is not listed extracts and tests as a listed one does, with the same
+// results and errors, and the listing of ZipFileName stays as it was.
+TEST_F(TExtractFixture, AnArchiveThatIsNotListedExtractsAsAListedOne) {
+  const std::string listed = Zip("listed.zip", true);
+  const std::string other = Zip("other.zip");
+  std::string damaged = Zip("damaged.zip", true);
+  std::string bytes = zmtest::Slurp(damaged);
+  bytes[bytes.find("alpha")] = 'A';
+  zmtest::WriteWhole(damaged, bytes);
+  const std::string empty = (Tmp.Path / "empty.zip").string();
+  zmtest::WriteWhole(empty, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  auto unlisted = [&](const std::string& archive, TZMExtrOpts opts) {
+    Comp.SetZipFileName(listed);
+    Comp.SetExtrBaseDir(Out.string());
+    Comp.SetExtrOptions(opts);
+    const int32_t r = Comp.ExtractArchive(archive);
+    EXPECT_EQ(Comp.ZipFileName(), listed);
+    EXPECT_EQ(Comp.Count(), 2);
+    return r;
+  };
+  for (const std::string& a : {other, damaged, empty, (Tmp.Path / "none.zip").string(), std::string()})
+    for (const TZMExtrOpts& opts : {TZMExtrOpts{ExtrTest}, TZMExtrOpts{ExtrDirNames, ExtrOverWrite}}) {
+      SCOPED_TRACE(a);
+      const int32_t expected = Run(a, opts);
+      const std::string msg = Comp.ErrMsg();
+      const int done = Comp.SuccessCnt();
+      fs::remove_all(Out);
+      fs::create_directories(Out);
+      EXPECT_EQ(unlisted(a, opts), expected);
+      EXPECT_EQ(Comp.ErrMsg(), msg);
+      EXPECT_EQ(Comp.SuccessCnt(), done);
+      if (a == other && !opts.Contains(ExtrTest)) {
+        EXPECT_EQ(zmtest::Slurp(Out / "sub" / "b.txt"), std::string(5000, 'b'));
+      }
+    }
+}
