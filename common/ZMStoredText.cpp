@@ -1,6 +1,7 @@
 #include "ZMStoredText.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "PlatCodePage.h"
 #include "ZMCrc32.h"
@@ -82,8 +83,25 @@ int CountUtf8Sequences(const char* bytes, size_t length) {
 }
 
 bool HasNonPlainBytes(std::string_view s) {
-  for (unsigned char c : s)
+  // Eight bytes at a time: in a word of plain bytes no top bit is set in w, w - 31 or
+  // w + 1 for each byte; the lowest byte below 31 borrows into its top bit, 127 carries
+  // into it, and 128 or more has it already. A word that shows one is looked at bytewise.
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kTops = 0x8080808080808080ull;
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    if (((w - kOnes * 31) | (w + kOnes) | w) & kTops) {
+      for (size_t k = i; k < i + 8; ++k) {
+        const unsigned char c = static_cast<unsigned char>(s[k]);
+        if (c > 126 || c < 31) return true;
+      }
+    }
+  }
+  for (; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c > 126 || c < 31) return true;
+  }
   return false;
 }
 

@@ -179,8 +179,12 @@ void TZMCentral::AddLoaded(TZMZRec* rec, int32_t r) {
   }
   if (r == 1) FZ64 = true;
   if (FVisitor) {
-    const std::unique_ptr<TZMZRec> visited(rec);
-    FVisitDone = !FVisitor(*visited);
+    {
+      const std::unique_ptr<TZMZRec> visited(rec);
+      FVisitDone = !FVisitor(*visited);
+    }
+    // The next record takes the same slot and bytes.
+    if (FRecordBlock) FRecordBlock->Rewind();
   } else {
     Notify(Add(rec), ckAdded);
   }
@@ -292,16 +296,15 @@ int32_t TZMCentral::LoadCentral() {
     const int64_t fileSize = Seek(2, 0);
     SeekCheck(0, ZM_CODE(zmmZMCentral, zmsSeekErrorReadingZipArchive), FCentralPos);
     const int64_t room = fileSize > FCentralPos ? (fileSize - FCentralPos) / kFixedCentral + 1 : 1;
-    // A visited record lives only while it is visited: it comes from the heap.
-    const int slots = FVisitor ? 0 : int(std::min<int64_t>(FTotalEntries, room));
-    SetCapacity(slots);
+    // A visited record lives only while it is visited: one slot serves them all.
+    const int slots = FVisitor ? 1 : int(std::min<int64_t>(FTotalEntries, room));
+    if (!FVisitor) SetCapacity(slots);
     // The records keep their stored names and extra fields in the block too; they cannot
     // take more than the rest of the file (in bulk memory only the pages used count).
     const int64_t perRecord = 2 * 0xFFFF + int64_t(TZMPackedBytes::kLengthBytes);
     const int64_t byteRoom = std::clamp<int64_t>(fileSize - FCentralPos, 0, int64_t(slots) * perRecord);
-    if (slots > 0)
-      FRecordBlock.reset(
-          TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots), size_t(byteRoom)));
+    FRecordBlock.reset(
+        TZMRecordBlock::Create(TZMZRec::SlotSizeFor(sizeof(TZMZRec)), size_t(slots), size_t(byteRoom)));
     Notify(FTotalEntries, ckAnnounced);
     if (FIsMultiDisk)
       LoadRecordsByField();

@@ -55,6 +55,13 @@ void TZMRecordBlock::Give() {
   FreeIfUnused();
 }
 
+bool TZMRecordBlock::Rewind() {
+  if (FLive > 0) return false;
+  FUsed = 0;
+  FBytesNext = reinterpret_cast<char*>(FMem + FSlotSize * FSlots);
+  return true;
+}
+
 void TZMRecordBlock::Release() {
   FHeld = false;
   FreeIfUnused();

@@ -28,6 +28,9 @@ class TZMRecordBlock {
   char* TakeBytes(size_t n);
   // A slot taken from this block is free again (slots are not reused).
   void Give();
+  // Every slot and byte is unused again, for new records; false (nothing changed) while
+  // a slot is still live.
+  bool Rewind();
   // The holder lets go; the block is freed now or when its last slot is given back.
   void Release();
 

@@ -89,6 +89,8 @@ const std::string& TZMRareTexts::Get(TKind k) const {
 }
 
 void TZMRareTexts::Assign(TKind k, std::string v) {
+  // Most records hold none of these texts, and most assignments clear one.
+  if (!FFirst && v.empty()) return;
   std::unique_ptr<TNode>* at = &FFirst;
   while (*at && (*at)->Kind != k) at = &(*at)->Next;
   if (v.empty()) {

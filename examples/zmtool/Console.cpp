@@ -25,11 +25,15 @@ TOutput& TOutput::Right(const std::string& s, size_t width) {
   return *this;
 }
 
-TOutput& TOutput::Hex8(uint32_t v) {
+char* PutHex8(char* p, uint32_t v) {
   static const char kHex[] = "0123456789ABCDEF";
+  for (int i = 7; i >= 0; --i, v >>= 4) p[i] = kHex[v & 15];
+  return p + 8;
+}
+
+TOutput& TOutput::Hex8(uint32_t v) {
   char h[8];
-  for (int i = 7; i >= 0; --i, v >>= 4) h[i] = kHex[v & 15];
-  FBuf.append(h, 8);
+  FBuf.append(h, size_t(PutHex8(h, v) - h));
   return *this;
 }
 

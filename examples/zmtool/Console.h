@@ -28,6 +28,10 @@ class TOutput {
     FBuf += c;
     return *this;
   }
+  TOutput& Add(const char* p, size_t n) {
+    FBuf.append(p, n);
+    return *this;
+  }
   // Decimal, at least width digits (zero-padded), as printf's %0*lld.
   TOutput& Dec(long long v, int width = 0);
   // Right-aligned in width columns, as printf's %*lld.
@@ -44,6 +48,9 @@ class TOutput {
   static constexpr size_t kBlock = 64 * 1024;
   std::string FBuf;
 };
+
+// Eight upper-case hex digits of v at p, as printf's %08X; the position after them.
+char* PutHex8(char* p, uint32_t v);
 
 // Text (already made safe for a terminal) to standard output, unbuffered.
 void PrintOut(const std::string& text);

@@ -1,6 +1,7 @@
 #include "Listing.h"
 
 #include <algorithm>
+#include <charconv>
 #include <functional>
 #include <map>
 
@@ -47,29 +48,62 @@ const char* PlainMethodName(unsigned m) {
 }
 
 // The entry's name as listed: '/' between folders, and a folder's name ends in '/'.
-std::string ListedName(const TZMDirEntry& e) {
+// plain receives whether every byte is printable ASCII (the name is then safe for a
+// terminal as it stands).
+std::string ListedName(const TZMDirEntry& e, bool* plain = nullptr) {
   std::string name = e.FileName();
-  const bool folder = IsFolder(e, name);
-  name = Slashed(std::move(name));
-  if (folder && (name.empty() || name.back() != '/')) name += '/';
+  bool printable = true;
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+    const unsigned char u = static_cast<unsigned char>(c);
+    printable = printable && u >= 0x20 && u < 0x7F;
+  }
+  if (IsFolder(e, name) && (name.empty() || name.back() != '/')) name += '/';
+  if (plain) *plain = printable;
   return name;
 }
 
 // The listed name made safe for a terminal, without a copy when it already is.
 void AddListedName(TOutput& out, const TZMDirEntry& e) {
-  const std::string name = ListedName(e);
-  if (IsPlainPrintable(name))
+  bool plain = false;
+  const std::string name = ListedName(e, &plain);
+  if (plain)
     out.Add(name);
   else
     out.Add(TerminalSafe(name));
 }
 
+// Two decimal digits of v (below 100) at p; the position after them.
+char* PutTwo(char* p, unsigned v) {
+  p[0] = char('0' + v / 10);
+  p[1] = char('0' + v % 10);
+  return p + 2;
+}
+
 // A DOS date and time (date in the high word) as YYYY-MM-DD HH:MM:SS (or without the
-// seconds).
+// seconds), at p; the position after it.
+char* PutDosText(char* p, uint32_t dos, bool seconds) {
+  const unsigned year = 1980 + (dos >> 25);
+  p = PutTwo(p, year / 100);
+  p = PutTwo(p, year % 100);
+  *p++ = '-';
+  p = PutTwo(p, (dos >> 21) & 15);
+  *p++ = '-';
+  p = PutTwo(p, (dos >> 16) & 31);
+  *p++ = ' ';
+  p = PutTwo(p, (dos >> 11) & 31);
+  *p++ = ':';
+  p = PutTwo(p, (dos >> 5) & 63);
+  if (seconds) {
+    *p++ = ':';
+    p = PutTwo(p, (dos & 31) * 2);
+  }
+  return p;
+}
+
 void AddDosText(TOutput& out, uint32_t dos, bool seconds = true) {
-  out.Dec(1980 + (dos >> 25), 4).Add('-').Dec((dos >> 21) & 15, 2).Add('-').Dec((dos >> 16) & 31, 2);
-  out.Add(' ').Dec((dos >> 11) & 31, 2).Add(':').Dec((dos >> 5) & 63, 2);
-  if (seconds) out.Add(':').Dec((dos & 31) * 2, 2);
+  char text[20];
+  out.Add(text, size_t(PutDosText(text, dos, seconds) - text));
 }
 
 void AddJsonText(TOutput& out, const std::string& s) {
@@ -110,10 +144,22 @@ bool PrintPlain(const TEntries& entries) {
   TOutput out;
   return entries([&](int, const TZMDirEntry& e) {
     AddListedName(out, e);
-    out.Add('\t').Dec(e.UncompressedSize()).Add('\t').Dec(e.CompressedSize());
-    out.Add('\t').Add(MethodName(e)).Add('\t').Hex8(e.CRC32()).Add('\t');
-    AddDosText(out, e.DateTime());
-    out.Add('\n').FlushIfFull();
+    // The fields after the name are laid out in one piece.
+    char fields[96];
+    char* p = fields;
+    *p++ = '\t';
+    p = std::to_chars(p, fields + 24, e.UncompressedSize()).ptr;
+    *p++ = '\t';
+    p = std::to_chars(p, fields + 48, e.CompressedSize()).ptr;
+    *p++ = '\t';
+    out.Add(fields, size_t(p - fields)).Add(MethodName(e));
+    p = fields;
+    *p++ = '\t';
+    p = PutHex8(p, e.CRC32());
+    *p++ = '\t';
+    p = PutDosText(p, e.DateTime(), true);
+    *p++ = '\n';
+    out.Add(fields, size_t(p - fields)).FlushIfFull();
   });
 }
 
@@ -230,18 +276,40 @@ std::string MethodName(const TZMDirEntry& e, bool table) {
 }
 
 int PrintListing(TZipMate& zm, const std::string& archive, const std::string& shown, const TOptions& o) {
-  // A first reading finds whether the directory reads whole, and what the table needs
-  // to know first: nothing is printed for an archive that cannot be listed, and
-  // warnings come before the listing.
+  // The warnings of reading a directory are given before its first record is read, and
+  // are told before the first line.
+  bool warned = false;
+  auto warnOnce = [&] {
+    if (!warned && zm.ErrCode() != 0) Warn(zm, shown);
+    warned = true;
+  };
+  // The directory read entry by entry: memory stays the same however many entries there
+  // are.
+  const TEntries scanned = [&](const TVisit& visit) {
+    int i = 0;
+    return zm.ScanArchive(archive, [&](const TZMDirEntry& e) {
+      warnOnce();
+      visit(i++, e);
+      return true;
+    });
+  };
+  if (!o.Json && !o.Long) {
+    // Lines for scripts are printed as the directory is read: one that breaks part way
+    // is listed up to there, then the error is told and the status says so.
+    if (!PrintPlain(scanned)) return Unreadable(zm, shown);
+    warnOnce();
+    return esDone;
+  }
+  // The table and JSON: a first reading finds whether the directory reads whole (nothing
+  // is printed for one that does not) and what the table needs to know first.
   TTableFacts facts;
-  const bool plain = !o.Json && !o.Long;
   if (!zm.ScanArchive(archive, [&](const TZMDirEntry& e) {
-        if (!plain) facts.Take(e);
+        facts.Take(e);
         return true;
       }))
     return Unreadable(zm, shown);
-  if (zm.ErrCode() != 0) Warn(zm, shown);
-  TEntries entries;
+  warnOnce();
+  TEntries entries = scanned;
   std::map<int, std::string> links;
   if (facts.AnyLink) {
     // Link targets are read through the engine, which works on a listing: the archive
@@ -254,24 +322,12 @@ int PrintListing(TZipMate& zm, const std::string& archive, const std::string& sh
         if (auto e = zm.DirEntry(i)) visit(i, *e);
       return true;
     };
-  } else {
-    // The directory is read again, entry by entry: memory stays the same however many
-    // entries there are. Its messages were shown by the first reading.
-    entries = [&](const TVisit& visit) {
-      const TZMMessageEvent shownMessages = zm.OnMessage;
-      zm.OnMessage = nullptr;
-      int i = 0;
-      const bool read = zm.ScanArchive(archive, [&](const TZMDirEntry& e) {
-        visit(i++, e);
-        return true;
-      });
-      zm.OnMessage = shownMessages;
-      return read;
-    };
   }
-  const bool read = o.Json   ? PrintJson(entries, links)
-                    : o.Long ? PrintLong(entries, facts, links)
-                             : PrintPlain(entries);
+  // The messages of the directory were shown by the first reading.
+  const TZMMessageEvent shownMessages = zm.OnMessage;
+  zm.OnMessage = nullptr;
+  const bool read = o.Json ? PrintJson(entries, links) : PrintLong(entries, facts, links);
+  zm.OnMessage = shownMessages;
   // Only an archive that changed since the first reading fails here.
   return read ? esDone : Unreadable(zm, shown);
 }

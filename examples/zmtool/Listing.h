@@ -18,7 +18,9 @@ std::string MethodName(const TZMDirEntry& e, bool table = false);
 
 // Prints the listing of the archive (shown as shown in messages), read through zm; the
 // exit status. The directory is read entry by entry and not kept, unless the table or
-// JSON needs the targets of links, which are read through a listing.
+// JSON needs the targets of links, which are read through a listing. Lines for scripts
+// are printed as they are read; the table and JSON only for a directory that reads
+// whole.
 int PrintListing(TZipMate& zm, const std::string& archive, const std::string& shown, const TOptions& o);
 
 }  // namespace zmtool

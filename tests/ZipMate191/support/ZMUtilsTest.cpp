@@ -636,6 +636,13 @@ TEST(ZMUtilsPath, CharacterTests) {
   EXPECT_TRUE(HasNonPlainChars("A\x7F"));
   EXPECT_TRUE(HasNonPlainChars("ó"));
   EXPECT_FALSE(HasNonPlainChars(""));
+  // Every byte value, at every place of a name that is read eight bytes at a time.
+  for (int b = 0; b < 256; ++b)
+    for (size_t at = 0; at < 19; ++at) {
+      std::string name(19, '~');
+      name[at] = char(b);
+      ASSERT_EQ(HasNonPlainChars(name), b < 31 || b > 126) << b << " at " << at;
+    }
 }
 
 TEST(ZMUtilsPath, LastIndexOfIsBelowTheLimit) {
