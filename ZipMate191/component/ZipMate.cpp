@@ -335,7 +335,10 @@ bool TCustomZipMate::ScanArchive(const std::string& name,
                                  const std::function<bool(const TZMDirEntry&)>& each) {
   bool read = false;
   // A lister of its own: the current listing is not touched.
-  const bool ran = RunOperation([&] { read = TZMLister(*this).ScanArchive(name, each); });
+  const bool ran = RunOperation([&] {
+    if (name.empty()) throw EZipMate::CreateCode(ZM_CODE(zmmZipMate, zmsErrorNoZipFileSpecified), true);
+    read = TZMLister(*this).ScanArchive(name, each);
+  });
   return ran && read;
 }
 

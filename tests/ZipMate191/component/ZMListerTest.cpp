@@ -139,6 +139,8 @@ TEST_F(ZMListerView, ScanPassesEntriesAsTheViewShowsThemAndLeavesTheListingAlone
   // A missing archive reads nothing and says why, as a listing does.
   EXPECT_FALSE(P.Z.ScanArchive(Dir / "missing.zip", [](const TZMDirEntry&) { return true; }));
   EXPECT_NE(P.Z.ErrCode(), 0);
+  EXPECT_FALSE(P.Z.ScanArchive("", [](const TZMDirEntry&) { return true; }));
+  EXPECT_EQ(P.Z.ErrCode(), 133);
   EXPECT_EQ(P.Z.DirEntry(0)->FileName(), "kept.txt");
 }
 
