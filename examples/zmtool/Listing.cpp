@@ -48,26 +48,16 @@ const char* PlainMethodName(unsigned m) {
 }
 
 // The entry's name as listed: '/' between folders, and a folder's name ends in '/'.
-// plain receives whether every byte is printable ASCII (the name is then safe for a
-// terminal as it stands).
-std::string ListedName(const TZMDirEntry& e, bool* plain = nullptr) {
-  std::string name = e.FileName();
-  bool printable = true;
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-    const unsigned char u = static_cast<unsigned char>(c);
-    printable = printable && u >= 0x20 && u < 0x7F;
-  }
+std::string ListedName(const TZMDirEntry& e) {
+  std::string name = Slashed(e.FileName());
   if (IsFolder(e, name) && (name.empty() || name.back() != '/')) name += '/';
-  if (plain) *plain = printable;
   return name;
 }
 
 // The listed name made safe for a terminal, without a copy when it already is.
 void AddListedName(TOutput& out, const TZMDirEntry& e) {
-  bool plain = false;
-  const std::string name = ListedName(e, &plain);
-  if (plain)
+  const std::string name = ListedName(e);
+  if (IsPlainPrintable(name))
     out.Add(name);
   else
     out.Add(TerminalSafe(name));

@@ -6,8 +6,13 @@
 
 namespace zmtool {
 
+int Failed(TZipMate& zm, const std::string& what) {
+  Complain(what + TerminalSafe(zm.ErrMsg()) + " (error " + std::to_string(zm.ErrCode()) + ")");
+  return esPartly;
+}
+
 int Unreadable(TZipMate& zm, const std::string& shown) {
-  Complain(shown + ": " + TerminalSafe(zm.ErrMsg()) + " (error " + std::to_string(zm.ErrCode()) + ")");
+  Failed(zm, shown + ": ");
   return esUnreadable;
 }
 

@@ -32,11 +32,6 @@ int Usage(const std::string& why) {
   return esUsage;
 }
 
-int Failed(TZipMate& zm, const std::string& what) {
-  Complain(what + TerminalSafe(zm.ErrMsg()) + " (error " + std::to_string(zm.ErrCode()) + ")");
-  return esPartly;
-}
-
 int PrintVersion() {
   TZipMate zm;
   zm.SetUnattended(true);
