@@ -94,7 +94,6 @@ void TZMLister::LoadArchive(const std::string& name, bool quiet) {
 }
 
 bool TZMLister::ScanArchive(const std::string& name, const std::function<bool(const TZMDirEntry&)>& each) {
-  if (name.empty()) return false;
   TZMZipFile reader(Master());
   reader.SetFileName(name);
   const bool folders = UseDirOnlyEntries();
